@@ -1,0 +1,5 @@
+#pragma once
+
+// Opens the audio device; false when no device can be opened.
+bool audio_init();
+void audio_quit();

@@ -1,0 +1,5 @@
+#include "http_client.h"
+
+void http_tick() {}
+
+void http_quit() {}

@@ -1,0 +1,3 @@
+#include "http_server.h"
+
+void httpserver_quit() {}

@@ -1,0 +1,4 @@
+#pragma once
+
+// Stops the embedded HTTP server at shutdown.
+void httpserver_quit();

@@ -1,0 +1,37 @@
+// Process-wide pieces of the host shared between start-up, the two threads
+// and shutdown.
+#pragma once
+
+#include "game_state.h"
+#include "threadstream.h"
+
+#include <SDL2/SDL.h>
+
+struct render_context;
+
+// Set by start-up, cleared by shutdown.
+extern render_context *the_render_context;
+// The frame stream being written on the simulation thread; NULL between a
+// frame's submission and the next frame's start.
+extern threadstream *current_frame_stream;
+// 0 run, 1 stop: written only by main_thread_loop and simulation_thread_main.
+extern SDL_atomic_t engine_quit_flag;
+
+void engine_startup(int argc, char **argv);
+[[noreturn]] void startup_failure(const char *format, ...) SDL_PRINTF_VARARG_FUNC(1);
+[[noreturn]] void main_thread_loop();
+int simulation_thread_main(void *unused);
+void engine_shutdown();
+[[noreturn]] void crash_signal_handler(int signal_number);
+// Prepares the crash handler (loads what backtrace needs) and installs it.
+void crash_handler_install();
+
+// One simulation frame: true to go on, false to stop.
+bool simulation_frame();
+// Hands a finished frame stream to the main thread, or drops it when a write
+// failed part-way. Clears current_frame_stream.
+void submit_frame_stream();
+
+// The framework bytecode compiled into the executable.
+extern "C" const uint8_t main_ruby[];
+extern "C" const size_t main_ruby_size;

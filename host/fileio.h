@@ -1,0 +1,18 @@
+// Whole-file helpers over the virtual file system. Reads search the mounted
+// directories; writes go to the one write directory. Exported with C linkage
+// because native extensions may use them too.
+#pragma once
+
+#include <SDL2/SDL.h>
+#include <cstddef>
+#include <cstdint>
+
+extern "C" {
+char *sprintf_alloc(const char *format, ...) SDL_PRINTF_VARARG_FUNC(1);
+void *loadfile(const char *path, size_t *out_size);
+int write_file_to_vfs(int append, const char *path, const void *data, size_t length);
+int storefile_write_override(const char *write_dir, const char *path, const void *data, size_t length);
+int appendfile_write_override(const char *write_dir, const char *path, const void *data, size_t length);
+int64_t lastmodtime(const char *path);
+int path_exists(const char *path);
+}

@@ -1,0 +1,22 @@
+// The one way the host calls into Ruby. mruby keeps an exception pending on
+// the state after a call raises, and every later call then returns the stale
+// exception object; so each call logs a pending exception's inspect text once
+// with SDL_Log, clears it, and answers nil in its place.
+#pragma once
+
+#include "mruby_api.h"
+
+mrb_value host_call(mrb_state *mrb, mrb_value receiver, const char *method, mrb_int argc,
+                    const mrb_value *argv);
+
+// Calls with no arguments.
+inline mrb_value host_call(mrb_state *mrb, mrb_value receiver, const char *method) {
+    return host_call(mrb, receiver, method, 0, nullptr);
+}
+
+// Logs and clears a pending exception; true when there was one.
+bool host_log_pending_exception(mrb_state *mrb);
+
+// The inspect text of an exception, or a fallback when inspect itself raises.
+// The caller frees the result with SDL_free.
+char *host_exception_text(mrb_state *mrb, mrb_value exception);

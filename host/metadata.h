@@ -1,0 +1,25 @@
+// The game's "metadata/game_metadata.txt", read once at start-up.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct game_metadata_record {
+    char devid[32];
+    char devtitle[128];
+    char gameid[32];
+    char gametitle[128];
+    char version[32];
+    char icon[128];
+    uint32_t production;   // set by start-up, never read from the file
+    uint32_t compile_ruby; // parsed and kept; nothing acts on it
+};
+
+// Parses `path` into `record` (zero-filled first). True when all five
+// required keys were stored.
+bool load_metadata(const char *path, game_metadata_record *record);
+// Parses metadata text that is already in memory (the loader's core).
+bool parse_metadata_text(const char *text, size_t length, game_metadata_record *record);
+
+game_metadata_record *game_metadata_mutable();
+const game_metadata_record *game_metadata();

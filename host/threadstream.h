@@ -1,0 +1,58 @@
+// Thread streams: growable byte buffers that carry event batches from the
+// main thread to the simulation thread and frame streams back. Items are
+// 4-byte aligned so the reader can load them in place, and strings keep their
+// NUL inside the stream so the reader hands out pointers without copying.
+#pragma once
+
+#include <SDL2/SDL.h>
+#include <cstddef>
+#include <cstdint>
+
+struct threadstream {
+    uint8_t *buffer;
+    uint64_t read_pos;
+    uint64_t write_pos;
+    uint64_t capacity;  // 1024 * 2^k
+    int32_t error;      // sticky until the stream is freed
+    threadstream *next; // pool free list or queue link; NULL while held
+};
+
+struct threadstreamqueue {
+    SDL_mutex *mutex;   // guards head, tail and the links of queued streams
+    threadstream *head;
+    threadstream *tail;
+    SDL_atomic_t count; // readable without the mutex
+};
+
+// Length value that marks an absent (NULL / nil) buffer or string.
+constexpr uint32_t THREADSTREAM_ABSENT = 0xFFFFFFFFu;
+// The largest data length one item can carry.
+constexpr uint64_t THREADSTREAM_MAX_ITEM = 0xFFFFFFFEull;
+constexpr uint64_t THREADSTREAM_INITIAL_CAPACITY = 1024;
+
+bool threadstream_init();
+void threadstream_quit();
+threadstream *threadstream_allocate();
+void threadstream_free(threadstream *stream);
+
+int threadstream_pack_int(threadstream *stream, int32_t value);
+int threadstream_pack_float(threadstream *stream, float value);
+int threadstream_pack_buffer(threadstream *stream, const void *data, uint64_t length);
+int threadstream_pack_string(threadstream *stream, const char *text);
+int threadstream_claim_space(threadstream *stream, uint64_t n);
+
+int32_t threadstream_unpack_int(threadstream *stream);
+float threadstream_unpack_float(threadstream *stream);
+uint64_t threadstream_unpack_size_t(threadstream *stream);
+const char *threadstream_unpack_buffer(threadstream *stream, uint64_t *out_length);
+const char *threadstream_unpack_string(threadstream *stream, uint64_t *out_length);
+bool threadstream_eos(const threadstream *stream);
+
+threadstreamqueue *threadstreamqueue_allocate();
+void threadstreamqueue_putitem(threadstreamqueue *queue, threadstream *stream);
+threadstream *threadstreamqueue_getitem(threadstreamqueue *queue);
+int threadstreamqueue_getcount(threadstreamqueue *queue);
+void threadstreamqueue_free(threadstreamqueue *queue);
+
+// Packers that take Ruby values live in threadstream_ruby.cpp so that this
+// unit stays free of the interpreter.

@@ -1,0 +1,75 @@
+#include "main_frame.h"
+
+#include "draw_commands.h"
+#include "render_context.h"
+
+namespace {
+
+constexpr uint64_t EVENT_RECORD_SIZE = sizeof(SDL_Event);
+
+void queue_event_batch(render_context *context) {
+    threadstream *batch = threadstream_allocate();
+    if (!batch) return;
+    uint64_t count = 0;
+    if (threadstream_claim_space(batch, 8)) {
+        batch->write_pos = 8;
+        // Events are polled straight into the stream's buffer.
+        while (threadstream_claim_space(batch, EVENT_RECORD_SIZE)) {
+            SDL_Event *slot = (SDL_Event *)(batch->buffer + batch->write_pos);
+            if (!SDL_PollEvent(slot)) break;
+            if (slot->type == SDL_WINDOWEVENT && slot->window.windowID == context->window_id &&
+                slot->window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
+                SDL_GetRendererOutputSize(context->renderer, &context->output_width, &context->output_height);
+            batch->write_pos += EVENT_RECORD_SIZE;
+            ++count;
+        }
+        SDL_memcpy(batch->buffer, &count, 8);
+    }
+    if (batch->error || count == 0)
+        threadstream_free(batch);
+    else
+        threadstreamqueue_putitem(context->event_queue, batch);
+}
+
+void draw_frame(render_context *context, threadstream *frame, int replay) {
+    context->screen_not_cleared = 1;
+    draw_commands_execute(context, frame, 0, replay);
+    if (context->screen_not_cleared) {
+        SDL_SetRenderDrawColor(context->renderer, context->last_screen_background[0],
+                               context->last_screen_background[1], context->last_screen_background[2], 255);
+        SDL_RenderClear(context->renderer);
+    }
+    frame->read_pos = 0;
+    context->kept_frame = frame;
+    SDL_RenderPresent(context->renderer);
+}
+
+} // namespace
+
+void draw_iteration(render_context *context) {
+    if (!context) return;
+    queue_event_batch(context);
+
+    int waiting = threadstreamqueue_getcount(context->frame_queue);
+    threadstream *frame = nullptr;
+    if (waiting >= 1) {
+        threadstream_free(context->kept_frame);
+        context->kept_frame = nullptr;
+        frame = threadstreamqueue_getitem(context->frame_queue);
+        for (int i = 1; i < waiting && frame; ++i) {
+            draw_commands_execute(context, frame, 1, 0);
+            threadstream_free(frame);
+            frame = threadstreamqueue_getitem(context->frame_queue);
+        }
+        if (frame) draw_frame(context, frame, 0);
+    } else if (context->kept_frame) {
+        frame = context->kept_frame;
+        draw_frame(context, frame, 1);
+    }
+    if (!frame) {
+        SDL_SetRenderDrawColor(context->renderer, 0, 0, 0, 255);
+        SDL_RenderClear(context->renderer);
+        SDL_RenderPresent(context->renderer);
+    }
+    if (context->keyboard_focus == 0) SDL_Delay(50);
+}

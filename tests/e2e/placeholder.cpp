@@ -1,0 +1,1 @@
+// end-to-end tests land here

@@ -1,0 +1,3 @@
+# The namespace every part of the framework lives under.
+module QMX
+end
