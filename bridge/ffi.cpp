@@ -1,5 +1,7 @@
 #include "ffi.h"
 
+#include "controller_config_methods.h"
+
 namespace {
 game_state *ffi_game_state = nullptr;
 render_context *ffi_render_context = nullptr;
@@ -15,5 +17,6 @@ void ffi_init(game_state *state, render_context *context) {
     state->ffi_misc_class = mrb_define_class_under(mrb, state->ffi_module, "Misc", mrb->object_class);
     state->ffi_mrb_class = mrb_define_class_under(mrb, state->ffi_module, "MRB", mrb->object_class);
     state->ffi_compiler_class = mrb_define_class_under(mrb, state->ffi_module, "Compiler", mrb->object_class);
+    controller_config_methods_init(mrb, state->ffi_misc_class);
     mrb_gc_arena_restore(mrb, arena);
 }
