@@ -6,6 +6,11 @@
 namespace {
 
 constexpr uint64_t EVENT_RECORD_SIZE = sizeof(SDL_Event);
+static_assert(sizeof(SDL_Event) == 56, "event batches carry SDL 2's 56-byte events");
+// Longest wait for a new frame when nothing paces presentation: one frame of
+// the 60 Hz simulation.
+constexpr Uint32 FRAME_WAIT_MS = 17;
+constexpr Uint32 UNFOCUSED_DELAY_MS = 50;
 
 void queue_event_batch(render_context *context) {
     threadstream *batch = threadstream_allocate();
@@ -44,13 +49,26 @@ void draw_frame(render_context *context, threadstream *frame, int replay) {
     SDL_RenderPresent(context->renderer);
 }
 
+// Without vertical sync nothing paces the loop: rather than replay the kept
+// frame as fast as the renderer allows, give the simulation thread up to one
+// frame period to deliver a new one.
+int wait_for_frames(render_context *context) {
+    int waiting = threadstreamqueue_getcount(context->frame_queue);
+    if (waiting > 0 || context->has_vsync) return waiting;
+    Uint32 start = SDL_GetTicks();
+    while ((waiting = threadstreamqueue_getcount(context->frame_queue)) == 0 &&
+           SDL_GetTicks() - start < FRAME_WAIT_MS)
+        SDL_Delay(1);
+    return waiting;
+}
+
 } // namespace
 
 void draw_iteration(render_context *context) {
     if (!context) return;
     queue_event_batch(context);
 
-    int waiting = threadstreamqueue_getcount(context->frame_queue);
+    int waiting = wait_for_frames(context);
     threadstream *frame = nullptr;
     if (waiting >= 1) {
         threadstream_free(context->kept_frame);
@@ -71,5 +89,6 @@ void draw_iteration(render_context *context) {
         SDL_RenderClear(context->renderer);
         SDL_RenderPresent(context->renderer);
     }
-    if (context->keyboard_focus == 0) SDL_Delay(50);
+    if (context->keyboard_focus == 0) SDL_Delay(UNFOCUSED_DELAY_MS);
+    SDL_AtomicSet(&context->render_fps, (int)fps_iteration(&context->render_fps_meter));
 }
