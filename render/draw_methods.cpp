@@ -208,12 +208,12 @@ mrb_value ffi_draw_upload_pixel_array(mrb_state *mrb, mrb_value) {
     const mrb_value *elements = nullptr;
     mrb_int length = 0;
     mrb_get_args(mrb, "ziia", &name, &width, &height, &elements, &length);
-    // Sizes in 64 bits: the array must hold exactly width x height pixels,
+    // Sizes in 64 bits: the array must hold at least width x height pixels,
     // so the buffer never reaches past it, and the byte count must fit one
-    // stream item.
+    // stream item. Extra elements are left out.
     if (width < 1 || height < 1 || width > INT32_MAX || height > INT32_MAX) return mrb_nil_value();
     uint64_t pixels = (uint64_t)width * (uint64_t)height;
-    if (pixels != (uint64_t)length || pixels * 4 > THREADSTREAM_MAX_ITEM) return mrb_nil_value();
+    if (pixels > (uint64_t)length || pixels * 4 > THREADSTREAM_MAX_ITEM) return mrb_nil_value();
     if (!current_frame_stream) return mrb_nil_value();
     uint32_t *block = (uint32_t *)SDL_malloc((size_t)pixels * 4);
     if (!block) return mrb_nil_value();

@@ -111,9 +111,6 @@ render_context *render_context_new(int fullscreen, int hidden, int logical_width
         render_context_delete(context);
         return nullptr;
     }
-    SDL_RendererInfo info;
-    if (SDL_GetRendererInfo(context->renderer, &info) == 0)
-        context->has_vsync = (info.flags & SDL_RENDERER_PRESENTVSYNC) ? 1 : 0;
     SDL_SetRenderDrawColor(context->renderer, 0, 0, 0, 255);
     SDL_RenderClear(context->renderer);
     SDL_RenderPresent(context->renderer);

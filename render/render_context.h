@@ -46,9 +46,9 @@ struct render_context {
     // into render targets move the origin to the target's height; going back
     // to the screen restores this one.
     int32_t grid_screen_origin_y;
-    // Presentation is paced by vertical sync only when the renderer has it;
-    // without it the main thread waits for new frames instead of spinning.
-    int32_t has_vsync;
+    // Performance-counter time of the last present: a turn with nothing new
+    // waits for a frame until one frame period has passed since then.
+    uint64_t last_present;
 };
 
 render_context *render_context_new(int fullscreen, int hidden, int logical_width, int logical_height,
