@@ -339,7 +339,8 @@ void audio_sync_hash(mrb_state *mrb, mrb_value audio) {
 
 void audio_sync(game_state *state) {
     mrb_state *mrb = state ? state->mrb : nullptr;
-    if (!mrb) return;
+    // Before the runtime object exists there is nothing to synchronise.
+    if (!mrb || !mrb_respond_to(mrb, state->runtime, mrb_intern_lit(mrb, "audio"))) return;
     int arena = mrb_gc_arena_save(mrb);
     mrb_value audio = host_call(mrb, state->runtime, "audio");
     audio_sync_hash(mrb, audio);

@@ -23,6 +23,9 @@ inline const std::string &fixture_dir() {
         char pattern[] = "/tmp/vellum-audio-XXXXXX";
         const char *made = mkdtemp(pattern);
         std::string path = made ? made : "/tmp";
+        // No audio device here: OpenAL's null backend mixes in real time
+        // without one, unless the caller chose a backend already.
+        setenv("ALSOFT_DRIVERS", "null", 0);
         if (!PHYSFS_isInit()) PHYSFS_init(nullptr);
         PHYSFS_mount(path.c_str(), nullptr, 1);
         return path;
