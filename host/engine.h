@@ -21,6 +21,9 @@ void engine_startup(int argc, char **argv);
 [[noreturn]] void startup_failure(const char *format, ...) SDL_PRINTF_VARARG_FUNC(1);
 [[noreturn]] void main_thread_loop();
 int simulation_thread_main(void *unused);
+// The simulation thread's 60 Hz loop around `frame`; sets the quit flag when
+// it ends and answers how many frames ran.
+int simulation_run_paced(bool (*frame)(void *), void *data);
 void engine_shutdown();
 [[noreturn]] void crash_signal_handler(int signal_number);
 // Prepares the crash handler (loads what backtrace needs) and installs it.

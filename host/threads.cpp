@@ -48,14 +48,16 @@ void main_thread_loop() {
     std::exit(0);
 }
 
-int simulation_thread_main(void *) {
+int simulation_run_paced(bool (*frame)(void *), void *data) {
     const Uint64 frequency = SDL_GetPerformanceFrequency();
     Uint64 target = SDL_GetPerformanceCounter();
+    int frames = 0;
     if (SDL_AtomicGet(&engine_quit_flag) == 0) {
         const Uint64 period = frequency / 60;
         const Uint64 millisecond = frequency / 1000;
         for (;;) {
-            if (!simulation_frame()) break;
+            if (!frame(data)) break;
+            ++frames;
             // The schedule is absolute: a late frame is followed by frames
             // that run back to back until the schedule is caught up.
             target += period;
@@ -68,6 +70,11 @@ int simulation_thread_main(void *) {
         }
     }
     SDL_AtomicSet(&engine_quit_flag, 1);
+    return frames;
+}
+
+int simulation_thread_main(void *) {
+    simulation_run_paced([](void *) { return simulation_frame(); }, nullptr);
     return 0;
 }
 

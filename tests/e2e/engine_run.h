@@ -1,0 +1,70 @@
+// Runs the real engine headless for end-to-end tests. Each sandbox is a temp
+// folder holding its own copy of the executable and its distribution files
+// (so the engine has its own base directory), a game directory, and HOME /
+// XDG_DATA_HOME for the preference directory.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct engine_result {
+    int exit_code = -1;   // valid when exited is true
+    int term_signal = 0;  // the signal that ended the process, if any
+    bool exited = false;
+    bool timed_out = false;
+    std::string out;
+    std::string err;
+};
+
+class EngineProcess {
+public:
+    EngineProcess(const std::string &executable, const std::string &working_dir,
+                  const std::vector<std::string> &args, const std::map<std::string, std::string> &env);
+    ~EngineProcess();
+    EngineProcess(const EngineProcess &) = delete;
+    EngineProcess &operator=(const EngineProcess &) = delete;
+    pid_t pid() const { return pid_; }
+    void send_signal(int signal_number);
+    // True once a thread of the process carries this name (the simulation
+    // thread means start-up has finished).
+    bool wait_for_thread(const std::string &name, double seconds);
+    // Polls until `path` exists, reading output meanwhile.
+    bool wait_for_file(const std::string &path, double seconds);
+    // Waits for the end; past the timeout the process is terminated, then killed.
+    engine_result finish(double seconds);
+
+private:
+    void pump(int timeout_ms);
+    pid_t pid_ = -1;
+    int out_fd_ = -1, err_fd_ = -1;
+    engine_result result_;
+    bool reaped_ = false;
+};
+
+class EngineSandbox {
+public:
+    EngineSandbox();
+    ~EngineSandbox();
+    std::string root, base_dir, game_dir, home_dir;
+
+    // Files of the game directory, created with their folders.
+    void write_game_file(const std::string &relative, const std::string &content);
+    // Copies tests/e2e/fixtures/<name> into the game directory.
+    void use_fixture(const std::string &name);
+    std::map<std::string, std::string> environment() const;
+
+    EngineProcess start(const std::vector<std::string> &args,
+                        const std::map<std::string, std::string> &extra_env = {}) const;
+    engine_result run(const std::vector<std::string> &args, double timeout_seconds = 20,
+                      const std::map<std::string, std::string> &extra_env = {}) const;
+
+    std::string executable() const { return base_dir + "/vellumcore"; }
+};
+
+// Small file helpers for assertions.
+bool file_exists(const std::string &path);
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &content);
