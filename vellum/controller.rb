@@ -1,6 +1,4 @@
 module QMX
-  module Serialize; end
-
   # One player's game controller: three key sets like the keyboard's and the
   # two sticks, quantised (raw in thousands, y up; perc in quarters).
   class Controller

@@ -24,15 +24,13 @@ module QMX
       0
     end
 
-    # Unit length on diagonals too, so diagonal movement is not faster.
-    DIAGONAL = Math.cos(45 * Math::PI / 180)
-
     def directional_vector
       lr = left_right
       ud = up_down
       return nil if lr == 0 && ud == 0
       return [lr, ud] if lr == 0 || ud == 0
-      [DIAGONAL * lr, DIAGONAL * ud]
+      # Unit length on diagonals too, so diagonal movement is not faster.
+      [45.vector_x * lr.sign, 45.vector_y * ud.sign]
     end
 
     def method_missing(m, *args)

@@ -1,6 +1,4 @@
 module QMX
-  module Serialize; end
-
   # One of the keyboard's three key sets (pressed this frame, held, released
   # this frame). A key reads false or nil when not set and the tick at which
   # it was set otherwise; a trailing "!" on a name reads the key and consumes

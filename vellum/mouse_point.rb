@@ -1,6 +1,4 @@
 module QMX
-  module Geometry; end
-
   # Where the mouse was when a button went down or up. It has a zero size, so
   # it serves wherever a rectangle is expected.
   class MousePoint

@@ -1,29 +1,6 @@
 # The configuration screen for joysticks without a mapping, driven the way the
 # host drives it: raw joystick events, keyboard keys and one tick per frame.
 
-unless Kernel.respond_to?(:tick_count)
-  module Kernel
-    @tick_count = -1
-    @global_tick_count = -1
-    class << self
-      attr_accessor :tick_count, :global_tick_count
-    end
-  end
-end
-
-unless 0.respond_to?(:global_ease)
-  class Integer
-    # Linear stand-in for the easing helpers: 0 to 1 over the duration,
-    # reversed by an odd number of :flip definitions.
-    def global_ease(duration, *definitions)
-      t = (Kernel.global_tick_count - self).to_f / duration
-      t = 0.0 if t < 0
-      t = 1.0 if t > 1
-      definitions.count(:flip) % 2 == 1 ? 1.0 - t : t
-    end
-  end
-end
-
 class ConfigRuntime
   class FakeMisc
     attr_reader :calls

@@ -1,15 +1,5 @@
 # Controller key slots and stick values through the runtime's entry points.
 
-unless Kernel.respond_to?(:tick_count)
-  module Kernel
-    @tick_count = -1
-    @global_tick_count = -1
-    class << self
-      attr_accessor :tick_count, :global_tick_count
-    end
-  end
-end
-
 class PadRuntime
   include QMX::Runtime::CBridge
   Args = Struct.new(:inputs)

@@ -1,15 +1,5 @@
 # Keyboard events through the runtime's entry points into args.inputs.
 
-unless Kernel.respond_to?(:tick_count)
-  module Kernel
-    @tick_count = -1
-    @global_tick_count = -1
-    class << self
-      attr_accessor :tick_count, :global_tick_count
-    end
-  end
-end
-
 class KeyboardRuntime
   include QMX::Runtime::CBridge
   Args = Struct.new(:inputs)

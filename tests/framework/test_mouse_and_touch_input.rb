@@ -1,15 +1,5 @@
 # Mouse and touch events through the runtime's entry points.
 
-unless Kernel.respond_to?(:tick_count)
-  module Kernel
-    @tick_count = -1
-    @global_tick_count = -1
-    class << self
-      attr_accessor :tick_count, :global_tick_count
-    end
-  end
-end
-
 unless QMX.const_defined?(:OpenEntity)
   module QMX
     class OpenEntity
@@ -212,4 +202,29 @@ def test_inputs_clear_resets_the_frame
   assert_equal nil, inputs.mouse.click
   refute inputs.keyboard.key_down.a
   assert_equal nil, inputs.controller_one.key_down.a
+end
+
+def test_the_pointer_against_rectangles_and_circles
+  runtime = PointerRuntime.new
+  mouse = runtime.mouse
+  runtime.mouse_move(110, 600)
+  button = { x: 100, y: 100, w: 50, h: 30 }
+  assert mouse.inside_rect?(button)
+  assert mouse.intersect_rect?(button)
+  assert mouse.inside_circle?({ x: 110, y: 110 }, 15)
+  refute mouse.inside_circle?({ x: 110, y: 110 }, 10), "a point on the circle is outside"
+  # Edges count as inside; one pixel off does not.
+  runtime.mouse_move(150, 590)
+  assert mouse.inside_rect?(button)
+  runtime.mouse_move(151, 590)
+  refute mouse.inside_rect?(button)
+  refute mouse.intersect_rect?(button)
+  runtime.mouse_button_pressed(1)
+  refute mouse.click.inside_rect?(button)
+  assert mouse.click.inside_rect?({ x: 151, y: 130, w: 1, h: 1 })
+
+  touch = runtime.finger_down(1, 120, 610)
+  assert touch.inside_rect?(button)
+  assert touch.inside_circle?({ x: 120, y: 110 }, 1)
+  refute touch.inside_circle?({ x: 130, y: 110 }, 10)
 end

@@ -16,25 +16,6 @@ namespace {
 // The screen's runtime: FFI::Misc, the platform, the logical size and a
 // frame's args. Raw joystick events and keys go in, one tick per frame.
 const char *const RUNTIME_DOUBLE = R"RUBY(
-unless Kernel.respond_to?(:global_tick_count)
-  module Kernel
-    @tick_count = -1
-    @global_tick_count = 0
-    class << self
-      attr_accessor :tick_count, :global_tick_count
-    end
-  end
-end
-unless 0.respond_to?(:global_ease)
-  class Integer
-    def global_ease(duration, *definitions)
-      t = (Kernel.global_tick_count - self).to_f / duration
-      t = 0.0 if t < 0
-      t = 1.0 if t > 1
-      definitions.count(:flip) % 2 == 1 ? 1.0 - t : t
-    end
-  end
-end
 class ScreenRuntime
   Outputs = Struct.new(:primitives)
   Args = Struct.new(:inputs, :outputs)
@@ -47,6 +28,7 @@ class ScreenRuntime
     @logical_height = 720
     @args = Args.new(QMX::Inputs.new, Outputs.new([]))
     @config = QMX::Controller::Config.new(self)
+    Kernel.global_tick_count = 0
   end
 
   def frame(key = nil)

@@ -46,7 +46,7 @@ module QMX
         @runtime = runtime
         @raw_joysticks = {}
         @target = nil
-        @animation_duration = 90
+        @animation_duration = 1.5.seconds
         @toggled_at = 0
         @fading = 0
         @current_part = 0

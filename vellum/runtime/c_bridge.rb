@@ -327,7 +327,7 @@ module QMX
       # zero), so resting noise never reaches the game; y is turned upwards.
       def rcb_analog(name, controller_index, attribute, invert, value, sender)
         return nil if rcb_drop?(sender)
-        value = (value / 1000.0).to_i * 1000
+        value = value.idiv(1000) * 1000
         previous = :"@previous_#{name}"
         return nil if instance_variable_get(previous) == value
         instance_variable_set(previous, value)
