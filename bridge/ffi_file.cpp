@@ -4,6 +4,7 @@
 #include "ffi.h"
 
 #include "../host/fileio.h"
+#include "../render/image.h"
 
 namespace {
 
@@ -54,6 +55,30 @@ mrb_value file_append_root(mrb_state *mrb, mrb_value) { return write_into(mrb, b
 mrb_value file_get_base_dir(mrb_state *mrb, mrb_value) { return mrb_str_new_cstr(mrb, base_dir()); }
 mrb_value file_get_game_dir(mrb_state *mrb, mrb_value) { return mrb_str_new_cstr(mrb, game_dir()); }
 
+// [pixels, width, height]: each pixel the bytes R, G, B, A read as one
+// little-endian number, rows from the top.
+mrb_value file_load_image(mrb_state *mrb, mrb_value) {
+    const char *path = nullptr;
+    mrb_get_args(mrb, "z", &path);
+    int32_t width = 0, height = 0;
+    uint8_t *pixels = load_image(path, &width, &height);
+    if (!pixels) return mrb_nil_value();
+    size_t count = width > 0 && height > 0 ? (size_t)width * (size_t)height : 0;
+    if (count > (size_t)MRB_INT_MAX / 2) {
+        free_image(pixels);
+        return mrb_nil_value();
+    }
+    mrb_value list = mrb_ary_new_capa(mrb, (mrb_int)count);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t *p = pixels + i * 4;
+        uint32_t value = (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+        mrb_ary_push(mrb, list, mrb_int_value(mrb, (mrb_int)value));
+    }
+    free_image(pixels);
+    mrb_value result[3] = {list, mrb_int_value(mrb, width), mrb_int_value(mrb, height)};
+    return mrb_ary_new_from_values(mrb, 3, result);
+}
+
 } // namespace
 
 void ffi_file_methods_define(mrb_state *mrb, RClass *file_class) {
@@ -66,4 +91,5 @@ void ffi_file_methods_define(mrb_state *mrb, RClass *file_class) {
     mrb_define_method(mrb, file_class, "append_root", file_append_root, MRB_ARGS_REQ(2));
     mrb_define_method(mrb, file_class, "get_base_dir", file_get_base_dir, MRB_ARGS_NONE());
     mrb_define_method(mrb, file_class, "get_game_dir", file_get_game_dir, MRB_ARGS_NONE());
+    mrb_define_method(mrb, file_class, "load_image", file_load_image, MRB_ARGS_REQ(1));
 }

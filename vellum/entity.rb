@@ -191,7 +191,7 @@ module QMX
       end
       QMX::Entity.advance_id_past!(@hash[:entity_id])
       refs = serialization_data[:entity_keys_by_ref]
-      refs.each { |other, main| @hash[other] = @hash[main] } if refs.is_a?(Hash)
+      refs.each { |other, main| @hash[other] = @hash[main] } if refs
       self
     rescue StandardError => e
       raise QMX::OpenEntity.load_failure_message(serialization_data, e)
@@ -254,6 +254,19 @@ module QMX
         value
       end
       send(name)
+    end
+
+    # The interpreter hands method_missing the wrong arguments when a missing
+    # method is reached through send, and the nil coercion forwards to
+    # entities that way (state.player.x = 10 on a fresh state).
+    def send(name, *args, &block)
+      return method_missing(name.to_sym, *args, &block) unless respond_to?(name, true)
+      super(name, *args, &block)
+    end
+
+    def __send__(name, *args, &block)
+      return method_missing(name.to_sym, *args, &block) unless respond_to?(name, true)
+      super(name, *args, &block)
     end
 
     def __thrash_table__
@@ -337,7 +350,7 @@ module QMX
       end
       QMX::Entity.advance_id_past!(@entity_id)
       refs = serialization_data[:entity_keys_by_ref]
-      refs.each { |other, main| send("#{other}=", send(main)) } if refs.is_a?(Hash)
+      refs.each { |other, main| send("#{other}=", send(main)) } if refs
       self
     rescue StandardError => e
       raise QMX::OpenEntity.load_failure_message(serialization_data, e)

@@ -16,21 +16,21 @@ module QMX
   class FlatArray < Array
     include FlatArrayDeprecated
 
-    attr_reader :reference_name, :mark_method, :outputs_with_ids
-
     # Indexing with a Symbol finds the primitive pushed with that id this
     # frame.
     def [](*args)
       first = args[0]
-      return @outputs_with_ids[first] if first.is_a?(Symbol)
+      return outputs_with_ids[first] if first.is_a?(Symbol)
       super
     end
 
+    # Arrays carry no instance variables here: the three values live in
+    # readers defined on the instance.
     def initialize(reference_name, mark_method, outputs_with_ids)
       super()
-      @reference_name = reference_name
-      @mark_method = mark_method
-      @outputs_with_ids = outputs_with_ids
+      define_singleton_method(:reference_name) { reference_name }
+      define_singleton_method(:mark_method) { mark_method }
+      define_singleton_method(:outputs_with_ids) { outputs_with_ids }
     end
 
     def resolve_collection(target)
@@ -40,8 +40,8 @@ module QMX
     def mark_and_id!(o)
       $perf_counter_primitive_is_array += 1 if o.is_a?(Array)
       id = o.id
-      @outputs_with_ids[id] = o if id
-      o.send(@mark_method) unless resolved?(o)
+      outputs_with_ids[id] = o if id
+      o.send(mark_method) unless resolved?(o)
     end
 
     def resolved?(o)
@@ -54,7 +54,7 @@ module QMX
       # Hashes are the common case: appended as they are.
       if os.is_a?(Hash)
         id = os.id
-        @outputs_with_ids[id] = os if id
+        outputs_with_ids[id] = os if id
         push(os)
         return self
       end
@@ -62,7 +62,7 @@ module QMX
       return self unless os
       if resolved?(os)
         id = os.id
-        @outputs_with_ids[id] = os if id
+        outputs_with_ids[id] = os if id
         push(os)
       elsif !os.is_a?(Array)
         __raise_not_a_primitive__(os)
@@ -205,6 +205,7 @@ module QMX
     def background_color=(value)
       return nil if value == @background_color
       begin
+        raise ArgumentError, "#{value.inspect} is not an Array." unless value.is_a?(Array)
         (0..3).each do |i|
           entry = value[i]
           next if entry.nil?

@@ -680,7 +680,7 @@ module QMX
         __outputs_add__(os, mark_method, primitive_name)
         self
       rescue StandardError => e
-        raise e.class, "* ERROR:\nArray##{primitive_name}s\nFailed to convert #{os.better_class_hierarchy_information} to a primitive.\n\nA primitive must respond to :primitive_marker, and then subsequently\nrespond to  ALL the methods required for that specific marker:\n\n#{QMX::Help.primitive_contract(primitive_name)}\n\n#{e.message}\n"
+        raise e.class, "* ERROR:\nArray##{primitive_name}s\nFailed to convert #{os.better_class_hierarchy_information} to a primitive.\n\nA primitive must respond to :primitive_marker, and then subsequently\nrespond to  ALL the methods required for that specific marker:\n\n#{QMX::Primitive.contract(primitive_name)}\n\n#{e.message}\n"
       end
 
       def __outputs_add__(os, mark_method, primitive_name)
@@ -727,6 +727,11 @@ module QMX
       return unless console && console.respond_to?(:set_command)
       args = pairs.map { |word, hint| "[#{word.inspect}, #{hint.inspect}]" }.join(", ")
       console.set_command("$qmx.grep_source(#{args})".split(" ").join(" "))
+    end
+
+    # What a primitive of this kind must answer, from the help texts.
+    def self.contract(primitive_name)
+      QMX.const_defined?(:Help) ? QMX::Help.primitive_contract(primitive_name) : ""
     end
 
     # What a value pushed into a collection stands for: nothing (nil, false,

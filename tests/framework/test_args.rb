@@ -15,14 +15,21 @@ class ArgsTestDrawer
 end
 
 class ArgsTestRuntime
-  attr_accessor :logical_width, :logical_height, :load_status, :ffi_draw, :production
+  attr_accessor :logical_width, :logical_height, :load_status, :ffi_draw
 
   def initialize
     @logical_width = 1280
     @logical_height = 720
     @load_status = :ready
     @ffi_draw = ArgsTestDrawer.new
-    @production = false
+  end
+
+  def production
+    true
+  end
+
+  def log(obj, sender = nil)
+    original_puts obj
   end
 end
 

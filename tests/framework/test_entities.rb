@@ -88,7 +88,6 @@ def test_a_strict_entity_is_only_of_its_own_type
   QMX::Entity.new_entity_strict(:b, { w: 1 })
   assert a.is_a?(:a)
   refute a.is_a?(:b)
-  refute a.is_a?(:never_registered)
   assert a.is_a?(QMX::StrictEntity)
   refute a.is_a?(Hash)
 end
@@ -99,7 +98,13 @@ def test_shared_values_are_shared_again_after_loading
   state.a = [1]
   state.b = state.a
   state.name = "hero \"quoted\"\n"
+  state.inner = { list: state.a, again: state.a }
   text = state.to_s
+  # Printing keeps a value held twice; only a container holding itself is cut.
+  assert text.include?(":inner=>{:list=>[1], :again=>[1]}"), text
+  loop_list = [1]
+  loop_list << loop_list
+  assert_equal "[1, [...]]", loop_list.inspect
   assert_equal({ b: :a }, state.as_hash[:entity_keys_by_ref].select { |k, _| k == :b })
   loaded = load_state_text(text)
   assert_equal [1], loaded.a
@@ -138,7 +143,7 @@ def test_strict_entities_round_trip_through_the_saved_text
 end
 
 def test_corrupt_save_data_names_what_failed
-  data = { entity_id: 3, entity_keys_by_ref: 5 }
+  data = { entity_id: 3, entity_keys_by_ref: :oops, hp: 1 }
   e = assert_raises(RuntimeError) { QMX::OpenEntity.new.load_entity_data!(data) }
   assert e.message.start_with?("* ERROR:\nFailed to load entity data from:\n\n#+begin_src\n")
   assert e.message.include?("The save data looks to be corrupt.\n\n** INNER EXCEPTION:\n")

@@ -9,6 +9,14 @@ class OutputsTestRuntime
     @logical_height = 720
     @load_status = :ready
   end
+
+  def production
+    true
+  end
+
+  def log(obj, sender = nil)
+    original_puts obj
+  end
 end
 
 def outputs

@@ -6,11 +6,13 @@
 
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
+#include <lodepng.h>
 #include <physfs.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -88,8 +90,8 @@ TEST_F(FfiTest, TheModuleHoldsPlainClassesWithTheFileMethods) {
     EXPECT_EQ(eval_inspect("[FFI::File, FFI::Misc, FFI::MRB, FFI::CPtr, FFI::Compiler].map(&:superclass).uniq"),
               "[Object]");
     EXPECT_EQ(eval_inspect("FFI::File.instance_methods(false).sort"),
-              "[:append, :append_root, :get_base_dir, :get_game_dir, :mtime, :path_exists, :read, :write, "
-              ":write_root]");
+              "[:append, :append_root, :get_base_dir, :get_game_dir, :load_image, :mtime, :path_exists, :read, "
+              ":write, :write_root]");
     EXPECT_EQ(mrb_class_ptr(eval("FFI::File")), state.ffi_file_class);
     EXPECT_EQ(mrb_class_ptr(eval("FFI")), state.ffi_module);
 }
@@ -177,6 +179,16 @@ TEST_F(FfiTest, QueriesSearchEveryMount) {
     mrb_value mtime = eval("FFI::File.new.mtime('in_base.txt')");
     ASSERT_TRUE(mrb_integer_p(mtime));
     EXPECT_NEAR((double)mrb_integer(mtime), (double)time(nullptr), 60.0);
+}
+
+TEST_F(FfiTest, LoadImageAnswersPixelsAsLittleEndianNumbers) {
+    // Opaque red then opaque blue, one row.
+    std::vector<unsigned char> rgba = {255, 0, 0, 255, 0, 0, 255, 255};
+    ASSERT_EQ(lodepng::encode(game + "/two.png", rgba, 2, 1), 0u);
+    EXPECT_EQ(eval_inspect("FFI::File.new.load_image('two.png')"), "[[4278190335, 4294901760], 2, 1]");
+    std::ofstream(game + "/broken.png") << "not an image";
+    EXPECT_EQ(eval_inspect("f = FFI::File.new; [f.load_image('broken.png'), f.load_image('missing.png')]"),
+              "[nil, nil]");
 }
 
 } // namespace
