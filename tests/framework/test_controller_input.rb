@@ -153,3 +153,20 @@ def test_the_keyboard_steers_before_the_first_controller
   assert_equal 1, inputs.left_right
   assert_equal(-1, inputs.up_down)
 end
+
+def test_inputs_serialize_for_the_exception_export
+  Kernel.tick_count = 5
+  inputs = QMX::Inputs.new
+  inputs.controller_one.activate_down(:a)
+  inputs.controller_one.activate_up(:b)
+  inputs.controller_one.activate_down(:b)
+  inputs.keyboard.key_down.set([:q])
+  inputs.text << "q"
+  data = inputs.serialize
+  assert_equal [:controller_one, :controller_two, :keyboard, :mouse, :text], data.keys
+  assert_equal({ key_down: { a: 6, b: 6 }, key_held: {}, key_up: {} }, data[:controller_one])
+  assert_equal({ q: 5, truthy_keys: [:q] }, data[:keyboard][:key_down])
+  assert_equal false, data[:keyboard][:has_focus]
+  assert_equal ["q"], data[:text]
+  assert data.to_s.include?(":controller_two=>{:key_down=>{}")
+end

@@ -1,17 +1,5 @@
 # Mouse and touch events through the runtime's entry points.
 
-unless QMX.const_defined?(:OpenEntity)
-  module QMX
-    class OpenEntity
-      def method_missing(m, *args)
-        name = m.to_s
-        return instance_variable_set("@#{name[0..-2]}", args[0]) if name.end_with?("=")
-        instance_variable_get("@#{name}")
-      end
-    end
-  end
-end
-
 class PointerRuntime
   include QMX::Runtime::CBridge
   # The game's grid with its origin at the bottom left of a 1280 x 720 screen.
