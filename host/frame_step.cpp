@@ -4,6 +4,8 @@
 #include "host_call.h"
 #include "runtime_glue.h"
 
+#include "../audio/audio_sync.h"
+
 #include "../render/render_context.h"
 
 namespace {
@@ -60,6 +62,7 @@ bool simulation_frame() {
     drain_event_batches(state);
     game_tick(state);
     submit_frame_stream();
+    audio_sync(state);
 
     bool quit = mrb_test(host_call(mrb, state->runtime, "quit_requested?"));
     if (state->player1_key_states[CONTROLLER_QUIT_SLOT] || state->player2_key_states[CONTROLLER_QUIT_SLOT])
