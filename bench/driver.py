@@ -80,10 +80,11 @@ class LoveProgram(Program):
 class EngineProgram(Program):
     engine = True
 
-    def __init__(self, build, mode):
+    def __init__(self, build, mode, mark=None):
         super().__init__("vellum-" + mode, "vellumcore " + mode)
         self.dist = os.path.join(build, "dist")
         self.mode = mode
+        self.mark = mark  # a file the game creates when its window opens
 
     def command(self, run_dir, n, warmup, frames, time_limit, out):
         # Its own copy of the executable and its distribution files, so the
@@ -95,9 +96,9 @@ class EngineProgram(Program):
         os.makedirs(os.path.join(game, "sprites"))
         shutil.copy(bunny_image(), os.path.join(game, "sprites", "bunny.png"))
         config = ("BENCH = { n: %d, mode: %s, warmup: %d, warmup_time: %s, frames: %d, time_limit: %s, "
-                  "clock_ticks: %d, out: %s }\n" %
+                  "clock_ticks: %d, out: %s, mark: %s }\n" %
                   (n, json.dumps(self.mode), warmup, WARMUP_TIME, frames, float(time_limit),
-                   os.sysconf("SC_CLK_TCK"), json.dumps(out)))
+                   os.sysconf("SC_CLK_TCK"), json.dumps(out), json.dumps(self.mark)))
         with open(os.path.join(HERE, "game", "app", "main.rb")) as f:
             body = f.read()
         with open(os.path.join(game, "app", "main.rb"), "w") as f:
