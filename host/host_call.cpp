@@ -36,5 +36,7 @@ mrb_value host_call(mrb_state *mrb, mrb_value receiver, const char *method, mrb_
     host_log_pending_exception(mrb);
     mrb_value result = mrb_funcall_argv(mrb, receiver, mrb_intern_cstr(mrb, method), argc, argv);
     if (host_log_pending_exception(mrb)) return mrb_nil_value();
+    // The caller may call Ruby again before it is done with the result.
+    mrb_gc_protect(mrb, result);
     return result;
 }
