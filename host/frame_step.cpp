@@ -10,6 +10,7 @@
 #include "runtime_glue.h"
 #include "threadstream_ruby.h"
 
+#include "../audio/audio_sync.h"
 #include "../bridge/http_client.h"
 #include "../render/frame_stream.h"
 #include "../render/render_context.h"
@@ -396,8 +397,7 @@ bool simulation_frame() {
     if (reload_count >= 1) notify_runtime(state, "reload_complete", 0, nullptr);
     frame_write_render_passes(state, current_frame_stream);
     submit_frame_stream();
-    // The audio hash is synchronised with the playing sources here once the
-    // audio module provides it.
+    audio_sync(state);
     http_tick();
 
     bool quit = frame_quit_requested(state);
