@@ -65,7 +65,7 @@ module QMX
       @quit_requested = false
 
       # Release mode: the framework's own sources are not beside the game.
-      framework_source = @ffi_file.read("vellum/top_level.rb") if @ffi_file.respond_to?(:read)
+      framework_source = native_file(:read, "vellum/top_level.rb")
       @rcb_release_mode = framework_source.to_s.strip.empty?
 
       @sound_queue = []
@@ -198,7 +198,7 @@ module QMX
     end
 
     def cli_file_exists?(path)
-      raise "File does not exist: #{path}" unless path && @ffi_file.path_exists(path)
+      raise "File does not exist: #{path}" unless path && native_file(:path_exists, path)
       true
     rescue StandardError => e
       log e.to_s
@@ -215,14 +215,14 @@ module QMX
     end
 
     def read_file(file_name)
-      @ffi_file.read(file_name)
+      native_file(:read, file_name)
     rescue Exception => e
       raise e.class, "* ERROR:\n~$qmx.read_file~ for #{file_name} failed.\n#{e}\n"
     end
 
     # The writers answer whether every byte was written.
     def write_file(file_name, text)
-      written = @ffi_file.write(file_name, text)
+      written = native_file(:write, file_name, text)
       hotload_on_write_file(file_name)
       written
     rescue Exception => e
@@ -230,7 +230,7 @@ module QMX
     end
 
     def append_file(file_name, text)
-      written = @ffi_file.append(file_name, text)
+      written = native_file(:append, file_name, text)
       hotload_on_write_file(file_name)
       written
     rescue Exception => e
@@ -238,19 +238,19 @@ module QMX
     end
 
     def write_file_root(file_name, text)
-      written = @ffi_file.write_root(file_name, text)
+      written = native_file(:write_root, file_name, text)
       hotload_on_write_file(file_name)
       written
     end
 
     def append_file_root(file_name, text)
-      written = @ffi_file.append_root(file_name, text)
+      written = native_file(:append_root, file_name, text)
       hotload_on_write_file(file_name)
       written
     end
 
     def load_image(file_name)
-      @ffi_file.load_image(file_name)
+      native_file(:load_image, file_name)
     end
 
     def parse_xml(xmlstr, stripcontent = true)
@@ -270,11 +270,11 @@ module QMX
     end
 
     def get_base_dir
-      @ffi_file.get_base_dir || ""
+      native_file(:get_base_dir) || ""
     end
 
     def get_game_dir
-      dir = (@ffi_file.get_game_dir || "").strip
+      dir = (native_file(:get_game_dir) || "").strip
       dir = dir.gsub("//", "/") while dir.include?("//")
       dir
     end
@@ -326,11 +326,15 @@ module QMX
 
     # --- What the host asks each frame ------------------------------------------
 
+    # Until the game's args exist (a build without them) there is nothing
+    # to draw.
     def take_screenshot
+      return false unless @args
       !@args.outputs.screenshots.empty?
     end
 
     def passes
+      return [] unless @args
       @args.passes
     rescue Exception => e
       pretty_print_exception_and_export!(e)
@@ -355,7 +359,7 @@ module QMX
     end
 
     def audio
-      @args.audio
+      @args ? @args.audio : nil
     end
 
     def queue_key_up(key)
@@ -508,7 +512,7 @@ module QMX
 
     def start_replay(file_name = nil)
       file_name ||= "last_replay.txt"
-      @console&.hide if @ffi_file.path_exists(file_name)
+      @console&.hide if native_file(:path_exists, file_name)
       @recording.start_replay(file_name)
     end
 
@@ -572,10 +576,10 @@ module QMX
 
     def require(file)
       file = file.to_s
-      if file.end_with?(".rb") && @ffi_file.path_exists("#{file}c")
+      if file.end_with?(".rb") && native_file(:path_exists, "#{file}c")
         file = "#{file}c"
       end
-      raise "#{file} does not exist." unless @ffi_file.path_exists(file)
+      raise "#{file} does not exist." unless native_file(:path_exists, file)
       mark_ruby_file_for_reload(file)
       @required_files << file unless @required_files.include?(file)
       file
@@ -664,7 +668,7 @@ module QMX
     end
 
     def grep_source_file(file, *strings_with_recommendations)
-      text = @ffi_file.read(file)
+      text = native_file(:read, file)
       return "" unless text
       found = ""
       strings_with_recommendations.each do |entry|
@@ -730,6 +734,19 @@ module QMX
     def new_service(path, *args)
       klass = Runtime.loaded_constant(path)
       klass ? klass.new(*args) : nil
+    end
+
+    # The file methods of the native side. One that this build does not
+    # provide answers nil, as a missing or unwritable file would, and says
+    # so once.
+    def native_file(name, *args)
+      return @ffi_file.send(name, *args) if @ffi_file.respond_to?(name)
+      @missing_file_methods ||= {}
+      unless @missing_file_methods[name]
+        @missing_file_methods[name] = true
+        Kernel.print("* ERROR: This build has no native file method FFI::File##{name}; files cannot be used through it.\n")
+      end
+      nil
     end
   end
 end

@@ -95,11 +95,9 @@ module QMX
         current
       end
 
-      # Seconds since the epoch; -1 for a file that is not there (or when
-      # this build has no native file methods yet).
+      # Seconds since the epoch; -1 for a file that is not there.
       def mtime(file)
-        return -1 unless @ffi_file.respond_to?(:mtime)
-        @ffi_file.mtime(file)
+        native_file(:mtime, file) || -1
       end
     end
   end

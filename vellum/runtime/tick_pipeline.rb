@@ -81,14 +81,16 @@ module QMX
       nil
     end
 
+    # The first load of the game's main file. It is tried once: a file that
+    # fails is reported, and hot reload loads it once it changes.
     def eval_or_create_main_rb
       return unless @load_status == :vellumcore_started
-      if @ffi_file.path_exists("app/main.rbc")
+      @load_status = :main_rb_first_time_load
+      if native_file(:path_exists, "app/main.rbc")
         reload_if_needed("app/main.rbc", true)
-      elsif @ffi_file.path_exists("app/main.rb")
+      elsif native_file(:path_exists, "app/main.rb")
         reload_if_needed("app/main.rb", true)
       end
-      @load_status = :main_rb_first_time_load
     end
 
     # One pipeline step. With slow motion of factor n the game's tick runs on
