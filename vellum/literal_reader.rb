@@ -1,331 +1,298 @@
-# Reads saved game state back without running it: the text may hold only
-# the literals that printing a state produces (Hashes, Arrays, Strings,
-# Symbols, Integers, Floats, nil, true and false). Anything else is refused
-# with an error that says where, so a save file can never run code.
-#
-# The reader keeps its own stack of open containers instead of recursing,
-# so deeply nested states load as well as they print.
+# Reads saved game state back. The text is what entities and the values they
+# hold print as: Ruby literals of Hash, Array, String, Symbol, Integer, Float,
+# nil, true and false. Nothing in it is ever evaluated, so a save file cannot
+# run code; anything else is refused with a message that says where.
 module QMX
   class LiteralReader
-    class Error < StandardError; end
+    class FormatError < StandardError; end
 
-    WHITESPACE = [32, 9, 10, 13, 12, 11].freeze
-    # Symbols that are operators, longest first.
-    OPERATOR_SYMBOLS = ["[]=", "[]", "<=>", "===", "==", "=~", "!=", "!~", "**", "+@", "-@", "<<", ">>",
-                        "<=", ">=", "!", "~", "+", "-", "*", "/", "%", "<", ">", "&", "|", "^", "`"].freeze
-    ESCAPES = { "n" => "\n", "t" => "\t", "r" => "\r", "e" => "\e", "a" => "\a", "b" => "\b",
-                "f" => "\f", "v" => "\v", "s" => " ", "0" => "\0" }.freeze
+    STRING_ESCAPES = { "n" => "\n", "t" => "\t", "r" => "\r", "e" => "\e", "a" => "\a", "b" => "\b",
+                       "v" => "\v", "f" => "\f", "\"" => "\"", "\\" => "\\", "#" => "#" }.freeze
+    # Operator names a symbol may have, longest first so that :<=> is not
+    # read as :<= followed by >.
+    OPERATORS = ["[]=", "<=>", "===", "[]", "**", "!=", "!~", "+@", "-@", "<=", "<<", ">=", ">>", "==", "=~",
+                 "!", "+", "-", "*", "/", "%", "<", ">", "&", "|", "^", "~", "`"].freeze
+    WORDS = { "nil" => nil, "true" => true, "false" => false }.freeze
+    GLOBAL_PUNCTUATION = "~*$?!@/\\;,.=:<>\"&`'+0_".freeze
 
     def self.parse(text)
       new(text).parse
     end
 
     def initialize(text)
-      @text = text.to_s
+      raise FormatError, "* ERROR:\nSaved state must be text, not #{text.class}.\n" unless text.is_a?(String)
+      @text = text
+      @length = text.bytesize
       @pos = 0
-      @length = @text.bytesize
     end
 
+    # Iterative, so that deep nesting cannot exhaust the interpreter's stack.
+    # Each open container is a frame [container, key, expecting_key].
     def parse
-      stack = []
-      expecting_value = true
-      while true
-        skip_whitespace
-        top = stack.last
-        if expecting_value
-          if top && top[:kind] == :hash && !top.key?(:key) && (label = read_label)
-            top[:key] = label
-            next
-          end
-          byte = peek
-          if byte == 91 # [
+      frames = []
+      skip_space
+      loop do
+        value = nil
+        opened = false
+        c = peek
+        if c == 91 # [
+          @pos += 1
+          skip_space
+          if peek == 93
             @pos += 1
-            stack << { kind: :array, value: [] }
-            next
-          elsif byte == 123 # {
-            @pos += 1
-            stack << { kind: :hash, value: {} }
-            next
-          elsif closes?(top, byte) && !top.key?(:key)
-            # An empty container, or a trailing comma before the closer.
-            @pos += 1
-            value = stack.pop[:value]
+            value = []
           else
-            value = read_scalar
+            frames << [[], nil, false]
+            opened = true
           end
-        elsif top && peek == 44 # ,
+        elsif c == 123 # {
           @pos += 1
-          expecting_value = true
-          next
-        elsif closes?(top, peek)
-          @pos += 1
-          value = stack.pop[:value]
+          skip_space
+          if peek == 125
+            @pos += 1
+            value = {}
+          else
+            frames << [{}, nil, true]
+            opened = true
+          end
         else
-          fail_at(top.nil? ? "the end of the text" : (top[:kind] == :array ? "\",\" or \"]\"" : "\",\" or \"}\""))
+          value = read_scalar
         end
 
-        # A complete value: it is the result, an array element, or a key or
-        # a value of the innermost hash.
-        top = stack.last
-        if top.nil?
-          skip_whitespace
-          fail_at("the end of the text") if @pos < @length
-          return value
-        elsif top[:kind] == :array
-          top[:value] << value
-          expecting_value = false
-        elsif top.key?(:key)
-          top[:value][top.delete(:key)] = value
-          expecting_value = false
-        else
-          top[:key] = value
-          skip_whitespace
-          fail_at("\"=>\" after a hash key") unless arrow?
-          @pos += 2
-          expecting_value = true
+        unless opened
+          # Hand the value to the enclosing containers, closing every one
+          # that ends right after it.
+          loop do
+            frame = frames.last
+            unless frame
+              skip_space
+              fail_at "unexpected text after the saved value" if @pos < @length
+              return value
+            end
+            skip_space
+            if frame[2]
+              frame[1] = value
+              frame[2] = false
+              expect_arrow
+              break
+            end
+            container = frame[0]
+            if container.is_a?(Array)
+              container << value
+            else
+              container[frame[1]] = value
+            end
+            c = peek
+            if c == 44 # ,
+              @pos += 1
+              frame[2] = true if container.is_a?(Hash)
+              break
+            elsif (c == 93 && container.is_a?(Array)) || (c == 125 && container.is_a?(Hash))
+              @pos += 1
+              frames.pop
+              value = container
+            else
+              fail_at(container.is_a?(Array) ? "expected , or ]" : "expected , or }")
+            end
+          end
         end
+        skip_space
       end
     end
 
     private
 
-    def peek(offset = 0)
-      @text.getbyte(@pos + offset)
+    # The byte at the read position, nil at the end.
+    def peek
+      @text.getbyte(@pos)
     end
 
-    def skip_whitespace
-      while @pos < @length
-        byte = peek
-        if WHITESPACE.include?(byte)
-          @pos += 1
-        elsif byte == 35 # a comment runs to the end of its line
-          @pos += 1 while @pos < @length && peek != 10
-        else
-          break
-        end
+    def skip_space
+      while (b = @text.getbyte(@pos)) && (b == 32 || b == 10 || b == 9 || b == 13)
+        @pos += 1
       end
     end
 
-    def arrow?
-      peek == 61 && peek(1) == 62
+    def expect_arrow
+      skip_space
+      fail_at "expected =>" unless @text.byteslice(@pos, 2) == "=>"
+      @pos += 2
+      skip_space
     end
 
-    def closes?(top, byte)
-      return false unless top
-      top[:kind] == :array ? byte == 93 : byte == 125
-    end
-
-    def fail_at(expected)
-      found = @pos < @length ? @text.byteslice(@pos, 20).inspect : "the end of the text"
-      raise Error, "Saved state can only hold literal values: expected #{expected} at byte #{@pos}, found #{found}."
-    end
-
-    def word_byte?(byte)
-      byte && ((byte >= 97 && byte <= 122) || (byte >= 65 && byte <= 90) || (byte >= 48 && byte <= 57) ||
-               byte == 95 || byte >= 128)
-    end
-
-    def digit?(byte)
-      byte && byte >= 48 && byte <= 57
-    end
-
-    # "name:" or "\"some name\":" as a hash key (answers the Symbol), else nil
-    # without moving.
-    def read_label
-      start = @pos
-      if peek == 34
-        text = read_string(34)
-        if peek == 58 && peek(1) != 58
-          @pos += 1
-          return text.to_sym
-        end
-      elsif word_byte?(peek) && !digit?(peek)
-        @pos += 1 while word_byte?(peek)
-        @pos += 1 if peek == 63 || peek == 33 # ? !
-        if peek == 58 && peek(1) != 58
-          name = @text.byteslice(start, @pos - start)
-          @pos += 1
-          return name.to_sym
-        end
-      end
-      @pos = start
-      nil
+    def fail_at(what)
+      excerpt = @text.byteslice(@pos, 40).to_s
+      raise FormatError, "* ERROR:\nSaved state may only hold literal Hashes, Arrays, Strings, Symbols, Integers, Floats, nil, true and false.\n#{what} at byte #{@pos}: #{excerpt.inspect}\n"
     end
 
     def read_scalar
-      byte = peek
-      fail_at("a value") if byte.nil?
-      return read_string(byte) if byte == 34 || byte == 39
-      return read_symbol if byte == 58
-      return read_number if digit?(byte) || ((byte == 45 || byte == 43) && (digit?(peek(1)) || word_at?("Infinity", 1)))
+      c = peek
+      fail_at "unexpected end of the saved text" unless c
+      return read_string if c == 34 # "
+      return read_symbol if c == 58 # :
+      return read_number if c == 45 || (c >= 48 && c <= 57) # - and digits
       word = read_word
-      case word
-      when "nil" then nil
-      when "true" then true
-      when "false" then false
-      when "Infinity" then Float::INFINITY
-      when "NaN" then Float::NAN
-      else
-        @pos -= word.bytesize
-        fail_at("a literal value")
-      end
-    end
-
-    def word_at?(word, offset)
-      @text.byteslice(@pos + offset, word.bytesize) == word
+      return WORDS[word] if WORDS.key?(word)
+      return Float::INFINITY if word == "Infinity"
+      return Float::NAN if word == "NaN"
+      fail_at "not a literal"
     end
 
     def read_word
       start = @pos
-      @pos += 1 while word_byte?(peek)
+      @pos += 1 while @pos < @length && word_byte?(@text.getbyte(@pos))
       @text.byteslice(start, @pos - start)
+    end
+
+    def word_byte?(b)
+      (b >= 97 && b <= 122) || (b >= 65 && b <= 90) || (b >= 48 && b <= 57) || b == 95
     end
 
     def read_number
       start = @pos
-      sign = 1
-      if peek == 45 || peek == 43
-        sign = -1 if peek == 45
-        @pos += 1
-        if word_at?("Infinity", 0)
-          @pos += 8
-          return sign * Float::INFINITY
-        end
+      @pos += 1 if peek == 45
+      if peek == 73 # I
+        fail_at "not a number" unless read_word == "Infinity"
+        return -Float::INFINITY
       end
+      digits = skip_digits
+      fail_at "not a number" if digits == 0
       float = false
-      @pos += 1 while digit?(peek) || (peek == 95 && digit?(peek(1)))
-      if peek == 46 && digit?(peek(1)) # .
+      if peek == 46 && digit_at?(@pos + 1)
         float = true
         @pos += 1
-        @pos += 1 while digit?(peek) || (peek == 95 && digit?(peek(1)))
+        skip_digits
       end
-      if peek == 101 || peek == 69 # e E
-        exponent_at = @pos
+      if peek == 101 || peek == 69
+        float = true
         @pos += 1
         @pos += 1 if peek == 43 || peek == 45
-        if digit?(peek)
-          float = true
-          @pos += 1 while digit?(peek)
+        fail_at "not a number" if skip_digits == 0
+      end
+      text = @text.byteslice(start, @pos - start)
+      return text.to_f if float
+      begin
+        text.to_i
+      rescue RangeError
+        @pos = start
+        fail_at "integer out of range"
+      end
+    end
+
+    def digit_at?(index)
+      index < @length && (b = @text.getbyte(index)) >= 48 && b <= 57
+    end
+
+    def skip_digits
+      start = @pos
+      @pos += 1 while digit_at?(@pos)
+      @pos - start
+    end
+
+    def read_string
+      @pos += 1
+      result = ""
+      loop do
+        start = @pos
+        b = nil
+        while @pos < @length
+          b = @text.getbyte(@pos)
+          break if b == 34 || b == 92 || b == 35 # " \ #
+          @pos += 1
+        end
+        fail_at "unterminated string" if @pos >= @length
+        result << @text.byteslice(start, @pos - start) if @pos > start
+        if b == 34
+          @pos += 1
+          return result
+        elsif b == 35
+          # Unescaped, this would be code in Ruby source.
+          follower = @text.byteslice(@pos + 1, 1)
+          fail_at "interpolation in a string" if follower == "{" || follower == "$" || follower == "@"
+          result << "#"
+          @pos += 1
         else
-          @pos = exponent_at
+          result << read_escape
         end
       end
-      fail_at("a number") if word_byte?(peek)
-      text = @text.byteslice(start, @pos - start).delete("_")
-      float ? text.to_f : text.to_i
+    end
+
+    def read_escape
+      letter = @text.byteslice(@pos + 1, 1)
+      if letter == "x"
+        start = @pos + 2
+        count = 0
+        count += 1 while count < 2 && hex_digit?(@text.getbyte(start + count))
+        fail_at "bad \\x escape" if count == 0
+        @pos = start + count
+        return @text.byteslice(start, count).to_i(16).chr
+      end
+      replacement = STRING_ESCAPES[letter]
+      fail_at "unknown escape" unless replacement
+      @pos += 2
+      replacement
+    end
+
+    def hex_digit?(b)
+      return false unless b
+      (b >= 48 && b <= 57) || (b >= 97 && b <= 102) || (b >= 65 && b <= 70)
     end
 
     def read_symbol
-      @pos += 1 # :
-      return read_string(34).to_sym if peek == 34
-      start = @pos
-      if peek == 64 # @ or @@
-        @pos += 1
-        @pos += 1 if peek == 64
-      elsif peek == 36 # $
-        @pos += 1
-      end
-      if word_byte?(peek)
-        @pos += 1 while word_byte?(peek)
-        if peek == 63 || peek == 33 # ? !
-          @pos += 1
-        elsif peek == 61 && peek(1) != 62 # a setter's "=", unless it starts "=>"
-          @pos += 1
-        end
-        return @text.byteslice(start, @pos - start).to_sym
-      end
-      fail_at("a symbol") unless start == @pos
-      OPERATOR_SYMBOLS.each do |op|
-        next unless word_at?(op, 0)
-        taken = op
-        # ":== =>" prints as ":===>": an operator ending in "=" gives that
-        # "=" back when it starts the arrow.
-        taken = op[0..-2] if op.end_with?("=") && peek(op.bytesize) == 62 && op.bytesize > 1
-        @pos += taken.bytesize
-        return taken.to_sym
-      end
-      fail_at("a symbol")
-    end
-
-    def read_string(quote)
       @pos += 1
-      out = ""
-      while true
-        byte = peek
-        fail_at("the end of a string") if byte.nil?
-        @pos += 1
-        break if byte == quote
-        if byte != 92 # backslash
-          out << byte.chr
-          next
-        end
-        escaped = peek
-        fail_at("the end of a string") if escaped.nil?
-        @pos += 1
-        char = escaped.chr
-        if quote == 39
-          out << (char == "'" || char == "\\" ? char : "\\#{char}")
-        elsif char == "x"
-          out << read_hex(2).chr
-        elsif char == "u"
-          read_unicode_escape(out)
-        elsif ESCAPES.key?(char)
-          out << ESCAPES[char]
-        else
-          out << char
+      return read_string.to_sym if peek == 34
+      start = @pos
+      candidates = symbol_candidates
+      candidates.each do |length|
+        if follower_ok?(start + length)
+          @pos = start + length
+          return @text.byteslice(start, length).to_sym
         end
       end
-      out
+      fail_at "not a symbol"
     end
 
-    def read_hex(max_digits)
-      value = 0
-      digits = 0
-      while digits < max_digits
-        byte = peek
-        nibble = if digit?(byte) then byte - 48
-                 elsif byte && byte >= 97 && byte <= 102 then byte - 87
-                 elsif byte && byte >= 65 && byte <= 70 then byte - 55
-                 end
-        break unless nibble
-        value = value * 16 + nibble
-        digits += 1
-        @pos += 1
-      end
-      fail_at("a hexadecimal digit") if digits == 0
-      value
-    end
-
-    def read_unicode_escape(out)
-      if peek == 123 # {
-        @pos += 1
-        while true
-          skip_spaces_only
-          break if peek == 125
-          append_utf8(out, read_hex(6))
+    # Lengths the symbol at @pos could have, longest first; the first one
+    # followed by a separator is the one the writer meant (:a==>1 is :a=).
+    def symbol_candidates
+      b = @text.getbyte(@pos)
+      return [] unless b
+      lengths = []
+      if word_byte?(b) && !(b >= 48 && b <= 57)
+        n = name_length(@pos)
+        suffix = @text.byteslice(@pos + n, 1)
+        lengths << n + 1 if suffix == "?" || suffix == "!" || suffix == "="
+        lengths << n
+      elsif b == 64 # @ and @@
+        prefix = @text.byteslice(@pos + 1, 1) == "@" ? 2 : 1
+        n = name_length(@pos + prefix)
+        lengths << prefix + n if n > 0 && !digit_at?(@pos + prefix)
+      elsif b == 36 # $
+        n = name_length(@pos + 1)
+        if n > 0
+          lengths << 1 + n
+        elsif @text.byteslice(@pos + 1, 1) == "-" && word_byte?(@text.getbyte(@pos + 2).to_i)
+          lengths << 3
+        elsif GLOBAL_PUNCTUATION.include?(@text.byteslice(@pos + 1, 1).to_s) && @pos + 1 < @length
+          lengths << 2
         end
-        @pos += 1
       else
-        append_utf8(out, read_hex(4))
+        OPERATORS.each { |op| lengths << op.bytesize if @text.byteslice(@pos, op.bytesize) == op }
       end
+      lengths
     end
 
-    def skip_spaces_only
-      @pos += 1 while peek == 32
+    def name_length(from)
+      index = from
+      index += 1 while index < @length && word_byte?(@text.getbyte(index))
+      index - from
     end
 
-    def append_utf8(out, code)
-      fail_at("a character code") if code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)
-      if code < 0x80
-        out << code.chr
-      elsif code < 0x800
-        out << (0xC0 | (code >> 6)).chr << (0x80 | (code & 0x3F)).chr
-      elsif code < 0x10000
-        out << (0xE0 | (code >> 12)).chr << (0x80 | ((code >> 6) & 0x3F)).chr << (0x80 | (code & 0x3F)).chr
-      else
-        out << (0xF0 | (code >> 18)).chr << (0x80 | ((code >> 12) & 0x3F)).chr <<
-          (0x80 | ((code >> 6) & 0x3F)).chr << (0x80 | (code & 0x3F)).chr
-      end
+    def follower_ok?(index)
+      return true if index >= @length
+      b = @text.getbyte(index)
+      return true if b == 44 || b == 93 || b == 125 || b == 32 || b == 10 || b == 9 || b == 13
+      @text.byteslice(index, 2) == "=>"
     end
   end
 end
