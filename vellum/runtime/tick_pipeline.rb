@@ -144,7 +144,7 @@ module QMX
       stage_replay_values
       clear_draw_passes
       next_keyboard_inputs_before_tick unless slowmo_filler_step?
-      @args.inputs.http_requests = @http_requests.dup if @args
+      game_inputs&.http_requests = @http_requests.dup
       Kernel.global_tick_count += 1 if @load_status == :ready
       tick_console
       tick_notification
@@ -198,7 +198,7 @@ module QMX
       end
       clear_inputs
       start_server!({ port: 9001, enable_in_prod: false }) if respond_to?(:start_server!)
-      @args.inputs.touch.each_value { |finger| finger.first_tick_down = false } if @args
+      game_inputs&.touch&.each_value { |finger| finger.first_tick_down = false }
     end
 
     def tick_api
@@ -224,8 +224,8 @@ module QMX
 
     # Keys released last frame are neither down nor held any more.
     def next_keyboard_inputs_before_tick
-      return unless @args
-      keyboard = @args.inputs.keyboard
+      return unless game_inputs
+      keyboard = game_inputs.keyboard
       keyboard.key_up.truthy_keys.each do |key|
         keyboard.key_down.clear_key(key)
         keyboard.key_held.clear_key(key)
@@ -234,8 +234,8 @@ module QMX
 
     # Keys that went down this frame are held from now on.
     def next_keyboard_inputs_after_tick
-      return unless @args
-      keyboard = @args.inputs.keyboard
+      return unless game_inputs
+      keyboard = game_inputs.keyboard
       down = keyboard.key_down.truthy_keys
       keyboard.key_held.set(down) unless down.empty?
       down.each { |key| keyboard.key_down.clear_key(key) }
@@ -245,8 +245,8 @@ module QMX
     def clear_inputs
       @files_reloaded.clear
       @reloaded_files.clear
-      return if slowmo_filler_step? || !@args
-      inputs = @args.inputs
+      inputs = game_inputs
+      return if slowmo_filler_step? || !inputs
       inputs.controllers.each do |controller|
         controller.key_down.clear
         controller.key_up.clear
@@ -415,6 +415,11 @@ module QMX
 
     def reload_completed?(entry)
       entry[:history].any? { |event| event[:event] == :reload_completed }
+    end
+
+    # The game's inputs; nil in a build without the input model.
+    def game_inputs
+      @args && @args.inputs
     end
 
     # The tick count a report is filed under.
