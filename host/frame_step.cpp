@@ -104,41 +104,6 @@ void open_raw_joystick(game_state *state, int device_index) {
     // The joystick stays open so that its events keep arriving.
 }
 
-SDL_JoystickID controller_instance_id(SDL_GameController *controller) {
-    return controller ? SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(controller)) : -1;
-}
-
-void add_game_controller(int device_index) {
-    SDL_GameController *controller = SDL_GameControllerOpen(device_index);
-    if (!controller) return;
-    // SDL can announce a device twice; opening it again only raised its
-    // reference count, and it must not take the second slot as well.
-    SDL_JoystickID id = controller_instance_id(controller);
-    for (SDL_GameController *&slot : player_controllers) {
-        if (slot && controller_instance_id(slot) == id) {
-            SDL_GameControllerClose(controller);
-            return;
-        }
-    }
-    for (SDL_GameController *&slot : player_controllers) {
-        if (!slot) {
-            slot = controller;
-            return;
-        }
-    }
-    SDL_GameControllerClose(controller);
-}
-
-void remove_game_controller(SDL_JoystickID instance_id) {
-    SDL_GameController *controller = SDL_GameControllerFromInstanceID(instance_id);
-    if (!controller) return;
-    if (player_controllers[0] == controller)
-        player_controllers[0] = nullptr;
-    else if (player_controllers[1] == controller)
-        player_controllers[1] = nullptr;
-    SDL_GameControllerClose(controller);
-}
-
 void dispatch_window_event(game_state *state, render_context *context, const SDL_WindowEvent &event) {
     if (!context || event.windowID != context->window_id) return;
     switch (event.event) {
@@ -273,10 +238,10 @@ void frame_dispatch_event(game_state *state, render_context *context, const SDL_
         notify_runtime_ints(state, "rawjoystick_disconnected", event.jdevice.which);
         break;
     case SDL_CONTROLLERDEVICEADDED:
-        add_game_controller(event.cdevice.which);
+        open_game_controller(event.cdevice.which);
         break;
     case SDL_CONTROLLERDEVICEREMOVED:
-        remove_game_controller(event.cdevice.which);
+        game_controller_removed(event.cdevice.which);
         break;
     default:
         break;
@@ -387,8 +352,8 @@ bool simulation_frame() {
     notify_runtime_ints(state, "current_fps", simulation_fps, rendering_fps);
     frame_report_controller_keys(state);
     frame_dispatch_event_batches(state, context);
-    // The game-controller poll fills the key slots and axes here once the
-    // controller module provides it.
+    poll_game_controller(1);
+    poll_game_controller(2);
     frame_report_analog_sticks(state);
     // Requests of the embedded HTTP server are handed over here once the
     // server provides them.
