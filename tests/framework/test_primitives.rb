@@ -49,12 +49,24 @@ def test_unmarked_arrays_refuse_ambiguous_questions
   assert e.message.include?("self.rect.to_hash\nself.point.to_hash\n")
 end
 
+def search_order(array)
+  kinds = %w(Common Point Rect Color Solid Border Label Line Sprite)
+  array.singleton_class.ancestors.map { |m| m.name.to_s.split("::").last }.select { |n| kinds.include?(n) }
+end
+
 def test_later_marks_are_searched_first
+  assert_equal %w(Rect Point Color Solid Common), search_order([0, 0, 5, 5].solid)
+  assert_equal %w(Rect Point Color Border Common), search_order([0, 0, 5, 5].border)
+  assert_equal %w(Color Line Point Common), search_order([0, 0, 5, 5].line)
+  assert_equal %w(Point Label Common), search_order([0, 0, "t"].label)
+  assert_equal %w(Rect Point Sprite Common), search_order([0, 0, 5, 5, "p"].sprite)
+  assert_equal %w(Rect Point Common), search_order([0, 0, 5, 5].rect)
   a = [0, 0, 5, 5].rect
   a.mark_as_solid!
-  names = a.singleton_class.ancestors.map { |m| m.name.to_s.split("::").last }
-  assert_equal %w(Color Solid Rect Point Common), names.select { |n| %w(Color Solid Rect Point Common).include?(n) }
+  assert_equal %w(Color Solid Rect Point Common), search_order(a)
   assert_equal :solid, a.primitive_marker
+  a.mark_as_solid!
+  assert_equal %w(Color Solid Rect Point Common), search_order(a)
 end
 
 def test_drawable_arrays_answer_with_everything_they_draw
