@@ -66,7 +66,7 @@ module QMX
         push(os)
       elsif !os.is_a?(Array)
         __raise_not_a_primitive__(os)
-      elsif os.all?(&:primitive_marker)
+      elsif __all_marked?(os)
         os.each { |o| mark_and_id!(o) }
         concat(os)
       elsif __one_primitive?(os)
@@ -76,6 +76,17 @@ module QMX
         os.each { |o| add_dwim(o) }
       end
       self
+    end
+
+    # Stops at the first element without a kind, as plain values have none.
+    def __all_marked?(os)
+      i = 0
+      n = os.length
+      while i < n
+        return false unless os.at(i).primitive_marker
+        i += 1
+      end
+      true
     end
 
     def <<(other)
