@@ -201,15 +201,17 @@ int main(int argc, char **argv) {
     engine_startup(argc, argv);
     std::multimap<int, script_action> script = read_script(std::getenv("VELLUM_INPUT_SCRIPT"));
     SDL_AtomicSet(&engine_quit_flag, 0);
+    Uint32 last_frame = 0;
     for (int frame = 0; frame < MAX_FRAMES; ++frame) {
-        Uint32 started = SDL_GetTicks();
         auto [first, last] = script.equal_range(frame);
         for (auto it = first; it != last; ++it) play(it->second);
         draw_iteration(the_render_context);
+        // The runtime skips its pipeline for a call less than 13 ms after the
+        // last one, and input of a skipped frame may never reach the game:
+        // keep the simulation frames themselves apart.
+        while (SDL_GetTicks() - last_frame < 16) SDL_Delay(1);
+        last_frame = SDL_GetTicks();
         if (!simulation_frame()) break;
-        // The runtime runs its pipeline for calls at least 13 ms apart.
-        Uint32 spent = SDL_GetTicks() - started;
-        if (spent < 14) SDL_Delay(14 - spent);
     }
     for (SDL_Joystick *joystick : devices)
         if (joystick) SDL_JoystickClose(joystick);
