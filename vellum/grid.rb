@@ -105,12 +105,12 @@ module QMX
     # Arrays become rectangles and points once the primitive layouts are in;
     # until then they stay plain arrays with the same values.
     def __as_point__(array)
-      array.respond_to?(:point) ? array.point : array
+      QMX::Primitive::ConversionCapabilities.method_defined?(:point) ? array.point : array
     end
 
     def __update_shapes__
       rect = [@left, @bottom, w, h]
-      @rect = rect.respond_to?(:rect) ? rect.rect : rect
+      @rect = QMX::Primitive::ConversionCapabilities.method_defined?(:rect) ? rect.rect : rect
       @center = __as_point__([@center_x, @center_y])
     end
   end

@@ -35,6 +35,17 @@ module Kernel
     found
   end
 
+  # The interpreter hands method_missing stray values instead of the
+  # arguments when `send` names a method the receiver lacks (a dynamic
+  # property set with `entity.send(:hp=, 3)` would store garbage). Such
+  # calls go to method_missing directly, with their own arguments.
+  alias_method :__core_send__, :send unless method_defined?(:__core_send__)
+
+  def send(name, *args, **kw, &block)
+    return __core_send__(name, *args, **kw, &block) if respond_to?(name, true)
+    method_missing(name.to_sym, *args, **kw, &block)
+  end
+
   def puts(*args)
     runtime = $qmx
     if runtime
