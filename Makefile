@@ -25,7 +25,7 @@ test: setup
 	@cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS)
 
 bench: setup
-	@bash bench/run
+	@bash bench/run $(BENCH_ARGS)
 
 clean:
 	rm -rf build

@@ -1,8 +1,30 @@
+// The FFI module: the one door through which Ruby reaches native services.
+// ffi_init builds the module and its classes once at start-up; start-up adds
+// FFI::Draw afterwards. Later method groups register from their own files.
 #pragma once
 
 #include "../host/game_state.h"
 
 struct render_context;
 
-// Defines the FFI module and its classes.
+// Defines module FFI, its classes and their methods, and Array#value.
 void ffi_init(game_state *state, render_context *context);
+
+// Wraps a native record in a new FFI::CPtr. The Ruby object never owns the
+// record: collecting it frees nothing, the native side that made the record
+// releases it. Answers nil when the object cannot be made.
+extern "C" mrb_value ffi_cptr_new(mrb_state *mrb, void *pointer);
+// The record a CPtr wraps; NULL for anything else or an empty CPtr.
+void *ffi_cptr_get(mrb_state *mrb, mrb_value object);
+
+// Stored by ffi_init for the whole process: the file methods read the game
+// and base directories from the game state; text measuring, the window title
+// and the device size read the render context.
+extern game_state *ffi_game_state;
+extern render_context *ffi_render_context;
+
+// Method groups, each in a file of its own (bridge/ffi_<group>.cpp).
+void ffi_file_methods_define(mrb_state *mrb, RClass *file_class);
+void ffi_misc_methods_define(mrb_state *mrb, RClass *misc_class);
+void ffi_mrb_methods_define(mrb_state *mrb, RClass *mrb_class);
+void ffi_compiler_methods_define(mrb_state *mrb, RClass *compiler_class);

@@ -5,6 +5,13 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <mutex>
+
+namespace {
+// The write directory is one process-wide setting that both threads switch:
+// selecting it and writing happen under this one lock.
+std::mutex write_directory_lock;
+} // namespace
 
 char *sprintf_alloc(const char *format, ...) {
     va_list args;
@@ -65,11 +72,13 @@ int write_file_to_vfs(int append, const char *path, const void *data, size_t len
 }
 
 int storefile_write_override(const char *write_dir, const char *path, const void *data, size_t length) {
+    std::lock_guard<std::mutex> held(write_directory_lock);
     if (!PHYSFS_setWriteDir(write_dir)) return 0;
     return write_file_to_vfs(0, path, data, length);
 }
 
 int appendfile_write_override(const char *write_dir, const char *path, const void *data, size_t length) {
+    std::lock_guard<std::mutex> held(write_directory_lock);
     if (!PHYSFS_setWriteDir(write_dir)) return 0;
     return write_file_to_vfs(1, path, data, length);
 }

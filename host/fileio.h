@@ -11,6 +11,8 @@ extern "C" {
 char *sprintf_alloc(const char *format, ...) SDL_PRINTF_VARARG_FUNC(1);
 void *loadfile(const char *path, size_t *out_size);
 int write_file_to_vfs(int append, const char *path, const void *data, size_t length);
+// Select write_dir and write, as one step under a lock that every writer
+// which switches the write directory shares (the screenshot writer included).
 int storefile_write_override(const char *write_dir, const char *path, const void *data, size_t length);
 int appendfile_write_override(const char *write_dir, const char *path, const void *data, size_t length);
 int64_t lastmodtime(const char *path);

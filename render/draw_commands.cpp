@@ -1,9 +1,378 @@
 #include "draw_commands.h"
 
+#include "../host/fileio.h"
+#include "drawing.h"
+#include "frame_stream.h"
+#include "image.h"
+#include "render_cache.h"
 #include "render_context.h"
 
-void draw_commands_execute(render_context *context, threadstream *frame, int /*stale*/, int /*replay*/) {
-    if (!context || !frame || frame->read_pos >= frame->write_pos || frame->error) return;
+#include <cstring>
+
+namespace {
+
+char *screenshot_directory = nullptr;
+
+struct interpreter {
+    render_context *context;
+    threadstream *frame;
+    int stale;
+    int replay;
+    SDL_Texture *target; // NULL: the screen
+};
+
+uint64_t remaining(const threadstream *frame) {
+    return frame->write_pos > frame->read_pos ? frame->write_pos - frame->read_pos : 0;
 }
 
-void draw_init(render_context *, const char *) {}
+bool ended(const threadstream *frame) { return frame->error || frame->read_pos >= frame->write_pos; }
+
+// Switches the renderer to a target. The grid origin y follows: a render
+// target counts its height from its own top edge; the screen (and the
+// screenshot texture that stands in for it) keeps the origin that the last
+// set-grid command gave.
+void switch_target(interpreter *in, SDL_Texture *texture, bool named_target, int32_t pass_height) {
+    render_context *context = in->context;
+    if (texture == in->target) return;
+    SDL_SetRenderTarget(context->renderer, texture);
+    in->target = texture;
+    if (context->grid_y_direction < 0)
+        context->grid_origin_y = named_target ? pass_height : context->grid_screen_origin_y;
+}
+
+void return_to_screen(interpreter *in) { switch_target(in, nullptr, false, 0); }
+
+SDL_Texture *screenshot_texture(render_context *context) {
+    if (!context->screenshot_texture)
+        context->screenshot_texture = SDL_CreateTexture(context->renderer, SDL_PIXELFORMAT_ABGR8888,
+                                                        SDL_TEXTUREACCESS_TARGET, context->logical_width,
+                                                        context->logical_height);
+    return context->screenshot_texture;
+}
+
+// The texture of a named render target of w x h, made or remade as needed.
+SDL_Texture *named_target(render_context *context, const char *name, int32_t w, int32_t h) {
+    render_cache_entry *entry = lookup_texture_entry(context, name);
+    if (!entry) return nullptr;
+    if (entry->payload) {
+        SDL_Texture *texture = (SDL_Texture *)entry->payload;
+        int access = 0, tw = 0, th = 0;
+        if (SDL_QueryTexture(texture, nullptr, &access, &tw, &th) != 0) return nullptr;
+        if (access != SDL_TEXTUREACCESS_TARGET || tw != w || th != h) {
+            SDL_DestroyTexture(texture);
+            entry->payload = nullptr;
+        }
+    }
+    if (!entry->payload) {
+        SDL_Texture *texture =
+            SDL_CreateTexture(context->renderer, SDL_PIXELFORMAT_ABGR8888, SDL_TEXTUREACCESS_TARGET, w, h);
+        if (!texture) return nullptr;
+        SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
+        entry->payload = texture;
+    }
+    return (SDL_Texture *)entry->payload;
+}
+
+void read_solid_or_border(interpreter *in, int opcode, bool skip) {
+    threadstream *f = in->frame;
+    float x = threadstream_unpack_float(f), y = threadstream_unpack_float(f);
+    float w = threadstream_unpack_float(f), h = threadstream_unpack_float(f);
+    int32_t r = threadstream_unpack_int(f), g = threadstream_unpack_int(f), b = threadstream_unpack_int(f),
+            a = threadstream_unpack_int(f);
+    if (skip) return;
+    if (opcode == RENDER_CMD_SOLID)
+        draw_solid_command(in->context, x, y, w, h, r, g, b, a);
+    else
+        draw_border_command(in->context, x, y, w, h, r, g, b, a);
+}
+
+void read_line(interpreter *in, bool skip) {
+    threadstream *f = in->frame;
+    float x = threadstream_unpack_float(f), y = threadstream_unpack_float(f);
+    float x2 = threadstream_unpack_float(f), y2 = threadstream_unpack_float(f);
+    int32_t r = threadstream_unpack_int(f), g = threadstream_unpack_int(f), b = threadstream_unpack_int(f),
+            a = threadstream_unpack_int(f);
+    if (!skip) draw_line_command(in->context, x, y, x2, y2, r, g, b, a);
+}
+
+void read_sprite(interpreter *in, bool skip) {
+    threadstream *f = in->frame;
+    sprite_command s;
+    s.path = threadstream_unpack_string(f, nullptr);
+    s.x = threadstream_unpack_float(f);
+    s.y = threadstream_unpack_float(f);
+    s.w = threadstream_unpack_float(f);
+    s.h = threadstream_unpack_float(f);
+    s.angle = threadstream_unpack_float(f);
+    s.r = threadstream_unpack_int(f);
+    s.g = threadstream_unpack_int(f);
+    s.b = threadstream_unpack_int(f);
+    s.a = threadstream_unpack_int(f);
+    s.tile_x = threadstream_unpack_float(f);
+    s.tile_y = threadstream_unpack_float(f);
+    s.tile_w = threadstream_unpack_float(f);
+    s.tile_h = threadstream_unpack_float(f);
+    s.source_x = threadstream_unpack_float(f);
+    s.source_y = threadstream_unpack_float(f);
+    s.source_w = threadstream_unpack_float(f);
+    s.source_h = threadstream_unpack_float(f);
+    s.flip_horizontally = (uint32_t)threadstream_unpack_int(f);
+    s.flip_vertically = (uint32_t)threadstream_unpack_int(f);
+    s.angle_anchor_x = threadstream_unpack_float(f);
+    s.angle_anchor_y = threadstream_unpack_float(f);
+    if (!skip) draw_sprite_command(in->context, &s);
+}
+
+void read_label(interpreter *in, bool skip) {
+    threadstream *f = in->frame;
+    label_command l;
+    l.x = threadstream_unpack_float(f);
+    l.y = threadstream_unpack_float(f);
+    l.text = threadstream_unpack_string(f, nullptr);
+    l.font = threadstream_unpack_string(f, nullptr);
+    l.size_enum = threadstream_unpack_float(f);
+    l.alignment_enum = threadstream_unpack_int(f);
+    l.r = threadstream_unpack_int(f);
+    l.g = threadstream_unpack_int(f);
+    l.b = threadstream_unpack_int(f);
+    l.a = threadstream_unpack_int(f);
+    if (!skip) draw_label_command(in->context, &l);
+}
+
+// Reads one pass's commands up to its end marker. False when the frame ran
+// out inside the pass.
+bool read_pass_commands(interpreter *in, bool skip) {
+    threadstream *f = in->frame;
+    for (;;) {
+        if (remaining(f) < 4) {
+            f->error = 1;
+            return false;
+        }
+        int32_t opcode = threadstream_unpack_int(f);
+        switch (opcode) {
+        case RENDER_CMD_SOLID:
+        case RENDER_CMD_BORDER: read_solid_or_border(in, opcode, skip); break;
+        case RENDER_CMD_SPRITE: read_sprite(in, skip); break;
+        case RENDER_CMD_LABEL: read_label(in, skip); break;
+        case RENDER_CMD_LINE: read_line(in, skip); break;
+        case RENDER_CMD_END_PASS: return true;
+        default: continue; // a stray word inside a pass is passed over alone
+        }
+        if (f->error) return false;
+    }
+}
+
+// False when the frame ended inside the passes.
+bool run_passes(interpreter *in) {
+    render_context *context = in->context;
+    threadstream *f = in->frame;
+    int32_t count = threadstream_unpack_int(f);
+    bool screenshot_pending = threadstream_unpack_int(f) != 0;
+    for (int32_t i = 0; i < count;) {
+        uint64_t header_at = f->read_pos;
+        int32_t r = threadstream_unpack_int(f), g = threadstream_unpack_int(f), b = threadstream_unpack_int(f),
+                a = threadstream_unpack_int(f);
+        const char *name = threadstream_unpack_string(f, nullptr);
+        int32_t w = threadstream_unpack_int(f), h = threadstream_unpack_int(f);
+        bool transient = threadstream_unpack_int(f) != 0;
+
+        bool screenshot_pass = screenshot_pending && i == count - 1;
+        SDL_Texture *texture = nullptr;
+        bool skip = false;
+        if (screenshot_pass) {
+            texture = screenshot_texture(context);
+            if (!texture) {
+                // No screenshot texture: the pass is drawn as an ordinary one.
+                screenshot_pending = false;
+                f->read_pos = header_at;
+                continue;
+            }
+        } else if (name) {
+            texture = named_target(context, name, w, h);
+            skip = texture == nullptr;
+        }
+        bool to_screen = texture == nullptr && !skip;
+        if (in->stale && (transient || (to_screen && !screenshot_pending))) skip = true;
+        if (texture || to_screen) switch_target(in, texture, name != nullptr, h);
+        if (!skip) {
+            if (to_screen) {
+                context->screen_not_cleared = 0;
+                context->last_screen_background[0] = (uint8_t)r;
+                context->last_screen_background[1] = (uint8_t)g;
+                context->last_screen_background[2] = (uint8_t)b;
+            }
+            SDL_SetRenderDrawColor(context->renderer, (uint8_t)r, (uint8_t)g, (uint8_t)b, (uint8_t)a);
+            SDL_RenderClear(context->renderer);
+        }
+        if (!read_pass_commands(in, skip)) return false;
+        if (screenshot_pass) {
+            // Drawn into the screenshot texture; now once more into its own target.
+            screenshot_pending = false;
+            f->read_pos = header_at;
+        } else {
+            ++i;
+        }
+    }
+    return_to_screen(in);
+    return !f->error;
+}
+
+// Copies the rectangle of the screenshot texture, keys a colour to an alpha,
+// and writes it as a PNG into the screenshot directory.
+void take_screenshot(interpreter *in, const char *path, float x, float y, float w, float h, int32_t tolerance,
+                     int32_t r, int32_t g, int32_t b, int32_t alpha) {
+    render_context *context = in->context;
+    SDL_Texture *texture = context->screenshot_texture;
+    if (!path || !*path || !texture) return;
+    int tw = 0, th = 0;
+    if (SDL_QueryTexture(texture, nullptr, nullptr, &tw, &th) != 0) return;
+    grid_rect mapped = grid_map_rect(context, x, y, w, h);
+    // Whole pixels, clipped to the texture: the buffer, the read and the
+    // encoder then agree on one width and height.
+    SDL_Rect wanted = {render_trunc(mapped.x), render_trunc(mapped.y), render_trunc(mapped.w), render_trunc(mapped.h)};
+    SDL_Rect bounds = {0, 0, tw, th};
+    SDL_Rect rect;
+    if (!SDL_IntersectRect(&wanted, &bounds, &rect) || rect.w < 1 || rect.h < 1) return;
+    size_t size = (size_t)rect.w * (size_t)rect.h * 4;
+    uint8_t *pixels = (uint8_t *)SDL_calloc(1, size);
+    if (!pixels) return;
+    SDL_SetRenderTarget(context->renderer, texture);
+    int read = SDL_RenderReadPixels(context->renderer, &rect, SDL_PIXELFORMAT_ABGR8888, pixels, rect.w * 4);
+    SDL_SetRenderTarget(context->renderer, in->target);
+    if (read != 0) {
+        SDL_free(pixels);
+        return;
+    }
+    if (tolerance >= 0) {
+        const int64_t kr = clamp_channel(r), kg = clamp_channel(g), kb = clamp_channel(b), t = tolerance;
+        const uint8_t key_alpha = clamp_channel(alpha);
+        for (size_t i = 0; i < size; i += 4) {
+            uint8_t *p = pixels + i;
+            if (p[0] >= kr - t && p[0] <= kr + t && p[1] >= kg - t && p[1] <= kg + t && p[2] >= kb - t &&
+                p[2] <= kb + t)
+                p[3] = key_alpha;
+        }
+    }
+    size_t png_size = 0;
+    uint8_t *png = encode_png(pixels, rect.w, rect.h, 0, 0, &png_size);
+    SDL_free(pixels);
+    if (!png) return;
+    // Selecting the directory and writing happen under one lock shared with
+    // every other writer, so the file cannot land in another directory.
+    storefile_write_override(screenshot_directory ? screenshot_directory : ".", path, png, png_size);
+    SDL_free(png);
+}
+
+void read_screenshot(interpreter *in) {
+    threadstream *f = in->frame;
+    const char *path = threadstream_unpack_string(f, nullptr);
+    float x = threadstream_unpack_float(f), y = threadstream_unpack_float(f);
+    float w = threadstream_unpack_float(f), h = threadstream_unpack_float(f);
+    int32_t tolerance = threadstream_unpack_int(f);
+    int32_t r = threadstream_unpack_int(f), g = threadstream_unpack_int(f), b = threadstream_unpack_int(f),
+            a = threadstream_unpack_int(f);
+    if (in->replay) return;
+    take_screenshot(in, path, x, y, w, h, tolerance, r, g, b, a);
+}
+
+void read_set_grid(interpreter *in) {
+    threadstream *f = in->frame;
+    float x = threadstream_unpack_float(f), y = threadstream_unpack_float(f);
+    int32_t direction = threadstream_unpack_int(f);
+    if (in->replay) return;
+    render_context *context = in->context;
+    context->grid_origin_x = render_trunc(x);
+    context->grid_origin_y = render_trunc(y);
+    context->grid_screen_origin_y = context->grid_origin_y;
+    context->grid_y_direction = direction;
+    context->grid_set = 1;
+}
+
+void read_unload_sprite(interpreter *in) {
+    const char *name = threadstream_unpack_string(in->frame, nullptr);
+    if (in->replay || !name || !*name) return;
+    render_cache_entry *entry = lookup_texture_entry(in->context, name);
+    if (entry && entry->payload) {
+        SDL_DestroyTexture((SDL_Texture *)entry->payload);
+        entry->payload = nullptr;
+    }
+}
+
+void read_upload_pixel_array(interpreter *in) {
+    threadstream *f = in->frame;
+    const char *name = threadstream_unpack_string(f, nullptr);
+    int32_t w = threadstream_unpack_int(f), h = threadstream_unpack_int(f);
+    uint64_t length = 0;
+    const char *pixels = threadstream_unpack_buffer(f, &length);
+    if (in->replay || !name || !*name || w < 1 || h < 1 || !pixels) return;
+    // 64-bit: a 32-bit product wraps for large sizes and would let a short
+    // buffer through.
+    if (length != (uint64_t)w * (uint64_t)h * 4) return;
+    render_cache_entry *entry = lookup_texture_entry(in->context, name);
+    if (!entry) return;
+    if (entry->payload) {
+        SDL_Texture *texture = (SDL_Texture *)entry->payload;
+        int tw = 0, th = 0;
+        if (SDL_QueryTexture(texture, nullptr, nullptr, &tw, &th) != 0) return;
+        if (tw != w || th != h) {
+            SDL_DestroyTexture(texture);
+            entry->payload = nullptr;
+        }
+    }
+    if (!entry->payload) {
+        SDL_Texture *texture =
+            SDL_CreateTexture(in->context->renderer, SDL_PIXELFORMAT_ABGR8888, SDL_TEXTUREACCESS_STATIC, w, h);
+        if (!texture) return;
+        SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
+        entry->payload = texture;
+    }
+    SDL_UpdateTexture((SDL_Texture *)entry->payload, nullptr, pixels, w * 4);
+}
+
+} // namespace
+
+void draw_commands_execute(render_context *context, threadstream *frame, int stale, int replay) {
+    if (!context || !frame || frame->read_pos >= frame->write_pos || frame->error) return;
+    interpreter in = {context, frame, stale, replay, nullptr};
+    for (;;) {
+        if (remaining(frame) < 4) {
+            frame->error = 1;
+            break;
+        }
+        int32_t opcode = threadstream_unpack_int(frame);
+        bool carry_on = true;
+        switch (opcode) {
+        case RENDER_CMD_NOP: break;
+        case RENDER_CMD_SCREENSHOT: read_screenshot(&in); break;
+        case RENDER_CMD_SET_GRID: read_set_grid(&in); break;
+        case RENDER_CMD_PASSES: carry_on = run_passes(&in); break;
+        case RENDER_CMD_UNLOAD_SPRITE: read_unload_sprite(&in); break;
+        case RENDER_CMD_TOGGLE_CURSOR: {
+            int32_t show = threadstream_unpack_int(frame);
+            if (!replay) SDL_ShowCursor(show ? SDL_ENABLE : SDL_DISABLE);
+            break;
+        }
+        case RENDER_CMD_TOGGLE_FULLSCREEN: {
+            int32_t on = threadstream_unpack_int(frame);
+            if (!replay && context->window) SDL_SetWindowFullscreen(context->window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+            break;
+        }
+        case RENDER_CMD_UPLOAD_PIXEL_ARRAY: read_upload_pixel_array(&in); break;
+        case RENDER_CMD_OPEN_URL: {
+            const char *url = threadstream_unpack_string(frame, nullptr);
+            if (!replay && url) SDL_OpenURL(url);
+            break;
+        }
+        default: carry_on = false; // drawing commands, a stray end of pass, unknown words
+        }
+        if (!carry_on || ended(frame)) break;
+    }
+    // However the frame ended, the clear and present that follow go to the screen.
+    return_to_screen(&in);
+}
+
+void draw_init(render_context *context, const char *screenshot_dir) {
+    SDL_free(screenshot_directory);
+    screenshot_directory = screenshot_dir ? SDL_strdup(screenshot_dir) : nullptr;
+    if (context) context->grid_set = 0;
+}

@@ -2,6 +2,6 @@
 
 #include "../host/mruby_api.h"
 
-// Gives FFI::Draw its native methods; each appends render commands to the
-// current frame stream.
+// Gives FFI::Draw its fourteen native methods; each appends one render
+// command to the current frame stream and answers nil.
 void draw_methods_define(mrb_state *mrb, RClass *draw_class);

@@ -6,6 +6,10 @@
 namespace {
 
 constexpr uint64_t EVENT_RECORD_SIZE = sizeof(SDL_Event);
+static_assert(sizeof(SDL_Event) == 56, "event batches carry SDL 2's 56-byte events");
+// Frames per second of the simulation thread.
+constexpr uint64_t SIMULATION_RATE = 60;
+constexpr Uint32 UNFOCUSED_DELAY_MS = 50;
 
 void queue_event_batch(render_context *context) {
     threadstream *batch = threadstream_allocate();
@@ -31,6 +35,11 @@ void queue_event_batch(render_context *context) {
         threadstreamqueue_putitem(context->event_queue, batch);
 }
 
+void present(render_context *context) {
+    SDL_RenderPresent(context->renderer);
+    context->last_present = SDL_GetPerformanceCounter();
+}
+
 void draw_frame(render_context *context, threadstream *frame, int replay) {
     context->screen_not_cleared = 1;
     draw_commands_execute(context, frame, 0, replay);
@@ -41,7 +50,21 @@ void draw_frame(render_context *context, threadstream *frame, int replay) {
     }
     frame->read_pos = 0;
     context->kept_frame = frame;
-    SDL_RenderPresent(context->renderer);
+    present(context);
+}
+
+// With nothing new, rather than replay the kept frame as fast as the renderer
+// presents (renderers without a working vertical sync present at once, and
+// some that claim one do too), wait for the simulation thread's next frame
+// until one frame period has passed since the last present. A present that
+// really waits for vertical sync has used up the period already.
+int wait_for_frames(render_context *context) {
+    int waiting = threadstreamqueue_getcount(context->frame_queue);
+    if (waiting > 0) return waiting;
+    const uint64_t deadline = context->last_present + SDL_GetPerformanceFrequency() / SIMULATION_RATE;
+    while ((waiting = threadstreamqueue_getcount(context->frame_queue)) == 0 && SDL_GetPerformanceCounter() < deadline)
+        SDL_Delay(1);
+    return waiting;
 }
 
 } // namespace
@@ -50,7 +73,7 @@ void draw_iteration(render_context *context) {
     if (!context) return;
     queue_event_batch(context);
 
-    int waiting = threadstreamqueue_getcount(context->frame_queue);
+    int waiting = wait_for_frames(context);
     threadstream *frame = nullptr;
     if (waiting >= 1) {
         threadstream_free(context->kept_frame);
@@ -69,7 +92,8 @@ void draw_iteration(render_context *context) {
     if (!frame) {
         SDL_SetRenderDrawColor(context->renderer, 0, 0, 0, 255);
         SDL_RenderClear(context->renderer);
-        SDL_RenderPresent(context->renderer);
+        present(context);
     }
-    if (context->keyboard_focus == 0) SDL_Delay(50);
+    if (context->keyboard_focus == 0) SDL_Delay(UNFOCUSED_DELAY_MS);
+    SDL_AtomicSet(&context->render_fps, (int)fps_iteration(&context->render_fps_meter));
 }

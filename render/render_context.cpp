@@ -1,9 +1,13 @@
 #include "render_context.h"
 
 #include "../host/metadata.h"
+#include "fontatlas.h"
+#include "image.h"
+#include "render_cache.h"
 
 namespace {
 
+// A window that does not fit the display shrinks with its aspect kept.
 void fit_to_display(int *w, int *h) {
     SDL_Rect bounds;
     if (SDL_GetDisplayBounds(0, &bounds) != 0) return;
@@ -20,7 +24,52 @@ void fit_to_display(int *w, int *h) {
     *h = (int)height;
 }
 
+void set_window_icon(SDL_Window *window) {
+    const char *icon = game_metadata()->icon;
+    if (!icon[0]) return;
+    int32_t width = 0, height = 0;
+    uint8_t *pixels = load_image(icon, &width, &height);
+    if (!pixels) return;
+    SDL_Surface *surface =
+        SDL_CreateRGBSurfaceWithFormatFrom(pixels, width, height, 32, width * 4, SDL_PIXELFORMAT_ABGR8888);
+    if (surface) {
+        SDL_SetWindowIcon(window, surface);
+        SDL_FreeSurface(surface);
+    }
+    free_image(pixels);
+}
+
+SDL_Texture *make_fallback_texture(SDL_Renderer *renderer) {
+    const int size = FALLBACK_TEXTURE_SIZE;
+    uint32_t *pixels = (uint32_t *)SDL_malloc((size_t)size * size * 4);
+    if (!pixels) {
+        SDL_OutOfMemory();
+        return nullptr;
+    }
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) pixels[y * size + x] = fallback_texture_pixel(x, y);
+    SDL_Texture *texture =
+        SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ABGR8888, SDL_TEXTUREACCESS_STATIC, size, size);
+    if (texture) {
+        SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
+        if (SDL_UpdateTexture(texture, nullptr, pixels, size * 4) != 0) {
+            SDL_DestroyTexture(texture);
+            texture = nullptr;
+        }
+    }
+    SDL_free(pixels);
+    return texture;
+}
+
+void release_font(void *font) { fontatlas_delete((fontatlas_font *)font); }
+
 } // namespace
+
+uint32_t fallback_texture_pixel(int x, int y) {
+    const int last = FALLBACK_TEXTURE_SIZE - 1;
+    if (x == 0 || y == 0 || x == last || y == last) return 0xFF0000FFu; // red border
+    return ((x / 16 + y / 16) & 1) ? 0xFFFFFFFFu : 0xFF000000u;
+}
 
 render_context *render_context_new(int fullscreen, int hidden, int logical_width, int logical_height,
                                    int window_width, int window_height, int window_x, int window_y,
@@ -32,7 +81,8 @@ render_context *render_context_new(int fullscreen, int hidden, int logical_width
     }
     context->frame_queue = threadstreamqueue_allocate();
     context->event_queue = context->frame_queue ? threadstreamqueue_allocate() : nullptr;
-    if (!context->event_queue) {
+    context->text_lock = context->event_queue ? SDL_CreateMutex() : nullptr;
+    if (!context->text_lock) {
         render_context_delete(context);
         return nullptr;
     }
@@ -51,6 +101,7 @@ render_context *render_context_new(int fullscreen, int hidden, int logical_width
     }
     context->window_id = SDL_GetWindowID(context->window);
     SDL_GetWindowSize(context->window, &context->window_width, &context->window_height);
+    set_window_icon(context->window);
 
     SDL_SetHint("SDL_RENDER_BATCHING", "1");
     context->renderer = SDL_CreateRenderer(context->window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
@@ -65,6 +116,17 @@ render_context *render_context_new(int fullscreen, int hidden, int logical_width
     SDL_RenderPresent(context->renderer);
     SDL_GetRendererOutputSize(context->renderer, &context->output_width, &context->output_height);
 
+    context->fallback_texture = make_fallback_texture(context->renderer);
+    if (!context->fallback_texture) {
+        render_context_delete(context);
+        return nullptr;
+    }
+    context->default_font = fontatlas_new(context->renderer, "font.ttf");
+    if (!context->default_font) {
+        render_context_delete(context);
+        return nullptr;
+    }
+
     SDL_RenderSetLogicalSize(context->renderer, logical_width, logical_height);
     SDL_SetRenderDrawBlendMode(context->renderer, SDL_BLENDMODE_BLEND);
     if (window_x != -1 && window_y != -1) SDL_SetWindowPosition(context->window, window_x, window_y);
@@ -77,10 +139,19 @@ render_context *render_context_new(int fullscreen, int hidden, int logical_width
 
 void render_context_delete(render_context *context) {
     if (!context) return;
+    // Fonts named in the font cache are separate from the default font;
+    // their page textures go before the renderer does.
+    render_cache_free(context->font_cache, release_font);
+    fontatlas_delete(context->default_font);
+    if (context->fallback_texture) SDL_DestroyTexture(context->fallback_texture);
+    if (context->screenshot_texture) SDL_DestroyTexture(context->screenshot_texture);
+    // Cached sprite textures and render targets go with the renderer.
+    render_cache_free(context->texture_cache, nullptr);
     if (context->renderer) SDL_DestroyRenderer(context->renderer);
     if (context->window) SDL_DestroyWindow(context->window);
     threadstream_free(context->kept_frame);
     threadstreamqueue_free(context->frame_queue);
     threadstreamqueue_free(context->event_queue);
+    if (context->text_lock) SDL_DestroyMutex(context->text_lock);
     SDL_free(context);
 }

@@ -1,11 +1,19 @@
 // The record that owns everything on the renderer's side: window, renderer,
-// the two queues between the threads, the kept frame and the caches.
+// the two queues between the threads, the kept frame, the caches, the grid
+// transform and the render frame-rate meter.
 #pragma once
 
+#include "../host/fps_meter.h"
 #include "../host/threadstream.h"
 
 #include <SDL2/SDL.h>
 #include <cstdint>
+
+struct render_cache;
+struct fontatlas_font;
+
+// Side of the checkerboard drawn for sprites whose image is missing.
+constexpr int FALLBACK_TEXTURE_SIZE = 256;
 
 struct render_context {
     threadstreamqueue *frame_queue; // frame streams, simulation -> main
@@ -13,6 +21,11 @@ struct render_context {
     threadstream *kept_frame;       // last frame drawn normally, for replay
     SDL_Window *window;
     SDL_Renderer *renderer;
+    SDL_Texture *fallback_texture;   // checkerboard for missing sprite images
+    SDL_Texture *screenshot_texture; // logical-size target; NULL until first needed
+    render_cache *texture_cache;     // main thread only
+    fontatlas_font *default_font;    // "font.ttf"
+    render_cache *font_cache;        // guarded by text_lock
     uint32_t window_id;
     int32_t output_width, output_height;
     int32_t logical_width, logical_height;
@@ -21,10 +34,27 @@ struct render_context {
     int32_t mouse_focus;
     int32_t screen_not_cleared;
     uint8_t last_screen_background[3];
+    int32_t grid_origin_x, grid_origin_y, grid_y_direction, grid_set;
+    fps_meter render_fps_meter;
     SDL_atomic_t render_fps;
+
+    // The font cache and every font's glyph atlas are used by label drawing
+    // on the main thread and by text measuring on the simulation thread:
+    // both hold this lock for the whole lookup-and-use.
+    SDL_mutex *text_lock;
+    // The origin y that the last set-grid command gave for the screen. Passes
+    // into render targets move the origin to the target's height; going back
+    // to the screen restores this one.
+    int32_t grid_screen_origin_y;
+    // Performance-counter time of the last present: a turn with nothing new
+    // waits for a frame until one frame period has passed since then.
+    uint64_t last_present;
 };
 
 render_context *render_context_new(int fullscreen, int hidden, int logical_width, int logical_height,
                                    int window_width, int window_height, int window_x, int window_y,
                                    float window_scale);
 void render_context_delete(render_context *context);
+
+// The fallback texture's pixel (x, y) as an ABGR8888 value.
+uint32_t fallback_texture_pixel(int x, int y);

@@ -1,0 +1,462 @@
+#!/usr/bin/env python3
+"""Sprite-throughput benchmark ("bunnymark"): this engine against LÖVE and a
+plain SDL2 program, on the same headless renderer, in one run.
+
+Every program does the same work: N sprites of one 32x32 image, moved every
+frame by the program's own script and drawn every frame, at a fixed 60 Hz
+schedule. Each program measures itself over a window of frames after a
+warm-up and writes a small key=value report:
+
+    frames        frames in the window
+    cpu_seconds   user + system time of the whole process over the window
+                  (/proc/self/stat, every thread included)
+    wall_seconds  wall-clock length of the window
+    fps           frames / wall_seconds
+    sim_fps, render_fps   (this engine only) the simulation and render frame
+                  rates the engine itself measured, averaged over the window
+
+A program "holds 60 fps" when its rate stays at or above --hold-fps; for this
+engine both its own simulation and render rates must.
+
+bench/run builds everything and calls this script; `bench/run --help` lists
+the options.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+
+ENGINE_MODES = ["hashes", "attr_sprite", "static_sprites"]
+STARTUP_ALLOWANCE = 20.0  # seconds a program may take before its first frame
+WARMUP_TIME = 3.0  # the warm-up ends after this many seconds even when short of frames
+
+
+class Program:
+    """One benchmarked program; `command` prepares a run folder and answers
+    the command line that runs it there."""
+
+    engine = False
+
+    def __init__(self, name, label):
+        self.name = name
+        self.label = label
+
+    def command(self, run_dir, n, warmup, frames, time_limit, out):
+        raise NotImplementedError
+
+
+class SdlProgram(Program):
+    def __init__(self, build):
+        super().__init__("sdl", "plain SDL2")
+        self.exe = os.path.join(build, "bench", "sdl_bunnymark")
+
+    def command(self, run_dir, n, warmup, frames, time_limit, out):
+        return [self.exe, "--n", str(n), "--warmup", str(warmup), "--warmup-time", str(WARMUP_TIME),
+                "--frames", str(frames),
+                "--time-limit", str(time_limit), "--image", bunny_image(), "--out", out]
+
+
+class LoveProgram(Program):
+    def __init__(self):
+        super().__init__("love", "LÖVE 11.4")
+
+    def command(self, run_dir, n, warmup, frames, time_limit, out):
+        return ["love", os.path.join(HERE, "love"), "--n", str(n), "--warmup", str(warmup),
+                "--warmup-time", str(WARMUP_TIME),
+                "--frames", str(frames), "--time-limit", str(time_limit), "--image", bunny_image(),
+                "--out", out, "--clock-ticks", str(os.sysconf("SC_CLK_TCK"))]
+
+
+class EngineProgram(Program):
+    engine = True
+
+    def __init__(self, build, mode, mark=None):
+        super().__init__("vellum-" + mode, "vellumcore " + mode)
+        self.dist = os.path.join(build, "dist")
+        self.mode = mode
+        self.mark = mark  # a file the game creates when its window opens
+
+    def command(self, run_dir, n, warmup, frames, time_limit, out):
+        # Its own copy of the executable and its distribution files, so the
+        # engine's base directory (where it writes its logs) is the run folder.
+        base = os.path.join(run_dir, "base")
+        shutil.copytree(self.dist, base)
+        game = os.path.join(run_dir, "game")
+        os.makedirs(os.path.join(game, "app"))
+        os.makedirs(os.path.join(game, "sprites"))
+        shutil.copy(bunny_image(), os.path.join(game, "sprites", "bunny.png"))
+        config = ("BENCH = { n: %d, mode: %s, warmup: %d, warmup_time: %s, frames: %d, time_limit: %s, "
+                  "clock_ticks: %d, out: %s, mark: %s }\n" %
+                  (n, json.dumps(self.mode), warmup, WARMUP_TIME, frames, float(time_limit),
+                   os.sysconf("SC_CLK_TCK"), json.dumps(out), json.dumps(self.mark)))
+        with open(os.path.join(HERE, "game", "app", "main.rb")) as f:
+            body = f.read()
+        with open(os.path.join(game, "app", "main.rb"), "w") as f:
+            f.write(config + body)
+        return [os.path.join(base, "vellumcore"), game]
+
+
+def bunny_image():
+    return os.path.join(HERE, "assets", "bunny.png")
+
+
+def parse_report(path):
+    values = {}
+    with open(path) as f:
+        for line in f:
+            if "=" in line:
+                key, value = line.strip().split("=", 1)
+                try:
+                    values[key] = float(value)
+                except ValueError:
+                    values[key] = value
+    return values
+
+
+def base_environment(args):
+    env = dict(os.environ)
+    env.update({
+        "SDL_VIDEODRIVER": "offscreen",
+        "LP_NUM_THREADS": str(args.lp_threads),
+        "ALSOFT_DRIVERS": "null",
+        "SDL_AUDIODRIVER": "dummy",
+    })
+    for key in ("DISPLAY", "WAYLAND_DISPLAY", "SDL_RENDER_DRIVER"):
+        env.pop(key, None)
+    return env
+
+
+def run_once(program, n, args, warmup, frames, time_limit, log):
+    """One run; answers the report as a dict, or None when the program did not
+    finish its window."""
+    run_dir = tempfile.mkdtemp(prefix="bunnymark-", dir=args.work_dir)
+    out = os.path.join(run_dir, "result.txt")
+    env = base_environment(args)
+    home = os.path.join(run_dir, "home")
+    os.makedirs(home)
+    env["HOME"] = home
+    env["XDG_DATA_HOME"] = os.path.join(home, "data")
+    cmd = program.command(run_dir, n, warmup, frames, time_limit, out)
+    deadline = STARTUP_ALLOWANCE + WARMUP_TIME + time_limit + 10
+    with open(os.path.join(run_dir, "output.txt"), "w") as output:
+        proc = subprocess.Popen(cmd, cwd=run_dir, env=env, stdout=output, stderr=subprocess.STDOUT,
+                                stdin=subprocess.DEVNULL, start_new_session=True)
+        try:
+            proc.wait(timeout=deadline)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+    result = parse_report(out) if os.path.exists(out) else None
+    if result is None or not result.get("frames"):
+        args.failed_runs += 1
+        log("    %s n=%d: no report (exit %s); output kept in %s" % (program.name, n, proc.returncode, run_dir))
+        return None
+    result["cpu_ms_per_frame"] = 1000.0 * result["cpu_seconds"] / result["frames"]
+    if not args.keep_runs:
+        shutil.rmtree(run_dir, ignore_errors=True)
+    return result
+
+
+def held_rate(program, result):
+    """The frame rate that decides whether the program held 60 fps: for this
+    engine the lower of its own simulation and render rates."""
+    if program.engine and "sim_fps" in result and "render_fps" in result:
+        return min(result["sim_fps"], result["render_fps"])
+    return result["fps"]
+
+
+def holds(program, result, args):
+    return result is not None and held_rate(program, result) >= args.hold_fps
+
+
+def median_result(results):
+    results = [r for r in results if r]
+    if not results:
+        return None
+    merged = {"runs": len(results)}
+    for key in ("cpu_ms_per_frame", "fps", "sim_fps", "render_fps", "frames"):
+        values = [r[key] for r in results if key in r]
+        if values:
+            merged[key] = statistics.median(values)
+    for key in ("renderer", "output"):
+        if key in results[0]:
+            merged[key] = results[0][key]
+    return merged
+
+
+def measure_fixed(programs, args, log):
+    table = {}
+    for n in args.sizes:
+        for program in programs:
+            runs = []
+            for _ in range(args.runs):
+                runs.append(run_once(program, n, args, args.warmup, args.frames, args.time_limit, log))
+            merged = median_result(runs)
+            table[(program.name, n)] = merged
+            if merged:
+                extra = ""
+                if "sim_fps" in merged:
+                    extra = "  sim %.1f render %.1f" % (merged["sim_fps"], merged["render_fps"])
+                log("  %-26s n=%-6d cpu %8.2f ms/frame  fps %6.1f%s" %
+                    (program.label, n, merged["cpu_ms_per_frame"], merged["fps"], extra))
+            else:
+                log("  %-26s n=%-6d failed" % (program.label, n))
+    return table
+
+
+def probe(program, n, args, log):
+    """Does the program hold 60 fps with n sprites? A miss is tried once more,
+    since other load on the machine only ever makes a run slower."""
+    for attempt in range(2):
+        result = run_once(program, n, args, args.search_warmup, args.search_frames,
+                          args.search_frames / 60.0 * 3, log)
+        ok = holds(program, result, args)
+        rate = held_rate(program, result) if result else 0.0
+        log("    %-26s n=%-6d %5.1f fps %s" % (program.label, n, rate, "holds" if ok else "misses"))
+        if ok:
+            return True
+    return False
+
+
+def round_n(n):
+    """Rounds to two significant figures so probes read well."""
+    if n < 100:
+        return max(1, int(n))
+    digits = len(str(int(n))) - 2
+    return int(round(n / 10 ** digits) * 10 ** digits)
+
+
+def search_max_n(program, fixed, args, log):
+    """The largest N (within --search-precision) at which the program holds
+    60 fps, starting from what the fixed sizes already showed."""
+    lo, hi = None, None
+    for n in sorted(args.sizes):
+        result = fixed.get((program.name, n))
+        if result is None:
+            continue
+        if holds(program, result, args):
+            lo = n if lo is None or n > lo else lo
+        elif hi is None or n < hi:
+            hi = n
+    if lo is not None and hi is not None and lo > hi:
+        lo = None
+    if lo is None:
+        n = args.search_start if hi is None else max(1, hi // 2)
+        while True:
+            if probe(program, n, args, log):
+                lo = n
+                break
+            hi = n
+            if n <= 100:
+                return ("<", n)
+            n = round_n(n / 2)
+    while hi is None:
+        n = lo * 2
+        if n > args.search_cap:
+            return (">", lo)
+        if probe(program, n, args, log):
+            lo = n
+        else:
+            hi = n
+    while hi / lo > 1.0 + args.search_precision:
+        mid = round_n((lo * hi) ** 0.5)
+        if mid <= lo or mid >= hi:
+            break
+        if probe(program, mid, args, log):
+            lo = mid
+        else:
+            hi = mid
+    return ("=", lo)
+
+
+def fmt_ratio(a, b):
+    if a is None or b is None or b == 0:
+        return "n/a"
+    return "%.2f" % (a / b)
+
+
+def report(programs, fixed, maxima, args, notes):
+    lines = []
+    add = lines.append
+    add("# Bunnymark results")
+    add("")
+    add("Renderer: SDL_VIDEODRIVER=offscreen (OpenGL on software GL), LP_NUM_THREADS=%d, audio off." %
+        args.lp_threads)
+    add("CPU is user + system seconds of the whole process per frame, median of %d runs of %d frames "
+        "after %d warm-up frames." % (args.runs, args.frames, args.warmup))
+    add("fps is frames per wall-clock second over the same window; for this engine also its own "
+        "simulation / render rates.")
+    add("")
+    for note in notes:
+        add("> " + note)
+    if notes:
+        add("")
+    add("## CPU per frame and frame rate held")
+    add("")
+    add("| program | " + " | ".join("N=%d" % n for n in args.sizes) + " |")
+    add("|---|" + "---|" * len(args.sizes))
+    for program in programs:
+        cells = []
+        for n in args.sizes:
+            r = fixed.get((program.name, n))
+            if not r:
+                cells.append("failed")
+                continue
+            cell = "%.2f ms @ %.0f fps" % (r["cpu_ms_per_frame"], r["fps"])
+            if "sim_fps" in r:
+                cell += " (sim %.0f / render %.0f)" % (r["sim_fps"], r["render_fps"])
+            cells.append(cell)
+        add("| %s | %s |" % (program.label, " | ".join(cells)))
+    add("")
+    if maxima:
+        add("## Largest N that holds %g fps" % args.hold_fps)
+        add("")
+        add("| program | N |")
+        add("|---|---|")
+        for program in programs:
+            if program.name in maxima:
+                sign, n = maxima[program.name]
+                add("| %s | %s%d |" % (program.label, "" if sign == "=" else sign, n))
+        add("")
+    engines = [p for p in programs if p.engine]
+    if engines and any(p.name in ("love", "sdl") for p in programs):
+        add("## Ratios (engine / reference)")
+        add("")
+        header = ["engine mode"]
+        for n in args.sizes:
+            header += ["CPU/LÖVE N=%d" % n, "CPU/SDL N=%d" % n]
+        if maxima:
+            header += ["max N / LÖVE", "max N / SDL"]
+        add("| " + " | ".join(header) + " |")
+        add("|" + "---|" * len(header))
+        for engine in engines:
+            row = [engine.mode]
+            for n in args.sizes:
+                e = fixed.get((engine.name, n))
+                ecpu = e["cpu_ms_per_frame"] if e else None
+                for ref in ("love", "sdl"):
+                    r = fixed.get((ref, n))
+                    row.append(fmt_ratio(ecpu, r["cpu_ms_per_frame"] if r else None))
+            if maxima:
+                for ref in ("love", "sdl"):
+                    e = maxima.get(engine.name)
+                    r = maxima.get(ref)
+                    row.append(fmt_ratio(e[1] if e else None, r[1] if r else None))
+            add("| " + " | ".join(row) + " |")
+        add("")
+    return "\n".join(lines)
+
+
+def machine_notes(args):
+    notes = []
+    load1, _, _ = os.getloadavg()
+    cores = os.cpu_count() or 1
+    notes.append("Machine: %d cores, load average %.1f at the start." % (cores, load1))
+    if load1 > cores / 4:
+        notes.append("Other work is running on this machine: expect noisy numbers.")
+    return notes
+
+
+def run_micro(args, log):
+    exe = os.path.join(args.build, "bench", "micro_bench")
+    if not os.path.exists(exe):
+        return
+    log("\nMicro-benchmarks (%s):" % exe)
+    subprocess.run([exe, "--benchmark_min_time=0.2"], check=False)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "bench"),
+                        help="the CMake build folder with VELLUM_BENCH on")
+    parser.add_argument("--programs", default="sdl,love," + ",".join("vellum-" + m for m in ENGINE_MODES),
+                        help="comma-separated: sdl, love, vellum-hashes, vellum-attr_sprite, "
+                             "vellum-static_sprites")
+    parser.add_argument("--sizes", default="1000,5000,20000,50000",
+                        help="sprite counts for the fixed-size table")
+    parser.add_argument("--runs", type=int, default=3, help="runs per program and size (median)")
+    parser.add_argument("--warmup", type=int, default=60, help="frames before the window")
+    parser.add_argument("--frames", type=int, default=240, help="frames in the window")
+    parser.add_argument("--time-limit", type=float, default=8.0,
+                        help="a window ends after this many seconds even when short of frames")
+    parser.add_argument("--lp-threads", type=int, default=int(os.environ.get("BENCH_LP_THREADS", "1")),
+                        help="llvmpipe's rasteriser threads (LP_NUM_THREADS), the same for all")
+    parser.add_argument("--hold-fps", type=float, default=58.0,
+                        help="the rate at or above which a program counts as holding 60 fps")
+    parser.add_argument("--no-search", action="store_true", help="skip the search for the largest N")
+    parser.add_argument("--search-start", type=int, default=1000)
+    parser.add_argument("--search-cap", type=int, default=400000)
+    parser.add_argument("--search-precision", type=float, default=0.10,
+                        help="stop when the bounds are within this fraction")
+    parser.add_argument("--search-warmup", type=int, default=60)
+    parser.add_argument("--search-frames", type=int, default=180)
+    parser.add_argument("--no-micro", action="store_true", help="skip the native micro-benchmarks")
+    parser.add_argument("--quick", action="store_true",
+                        help="one run per size, shorter windows, coarser search")
+    parser.add_argument("--keep-runs", action="store_true", help="keep every run's folder")
+    parser.add_argument("--work-dir", default=None, help="where run folders go (default: a temp folder)")
+    parser.add_argument("--out", default=None, help="write the Markdown report here too "
+                        "(default: <build>/bunnymark.md)")
+    args = parser.parse_args()
+    args.build = os.path.abspath(args.build)
+    args.sizes = [int(s) for s in args.sizes.split(",") if s]
+    if args.quick:
+        args.runs = 1
+        args.frames = 120
+        args.search_frames = 120
+        args.search_precision = 0.2
+    args.failed_runs = 0
+    if args.work_dir is None:
+        args.work_dir = tempfile.mkdtemp(prefix="vellum-bench-")
+    os.makedirs(args.work_dir, exist_ok=True)
+
+    available = {"sdl": SdlProgram(args.build), "love": LoveProgram()}
+    for mode in ENGINE_MODES:
+        available["vellum-" + mode] = EngineProgram(args.build, mode)
+    programs = []
+    for name in args.programs.split(","):
+        if name not in available:
+            parser.error("unknown program %s" % name)
+        programs.append(available[name])
+
+    def log(text):
+        print(text, flush=True)
+
+    notes = machine_notes(args)
+    for note in notes:
+        log(note)
+    started = time.time()
+    log("\nFixed sizes (%d run(s) each):" % args.runs)
+    fixed = measure_fixed(programs, args, log)
+    maxima = {}
+    if not args.no_search:
+        log("\nSearching the largest N that holds %g fps:" % args.hold_fps)
+        for program in programs:
+            maxima[program.name] = search_max_n(program, fixed, args, log)
+            sign, n = maxima[program.name]
+            log("  %-26s %s%d" % (program.label, "" if sign == "=" else sign, n))
+    if not args.no_micro:
+        run_micro(args, log)
+    notes.append("The whole run took %.0f s." % (time.time() - started))
+    text = report(programs, fixed, maxima, args, notes)
+    out = args.out or os.path.join(args.build, "bunnymark.md")
+    with open(out, "w") as f:
+        f.write(text + "\n")
+    log("\n" + text)
+    log("\n(report written to %s)" % out)
+    if not args.keep_runs and args.failed_runs == 0:
+        shutil.rmtree(args.work_dir, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

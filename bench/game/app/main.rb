@@ -1,0 +1,159 @@
+# The bunnymark workload as a game for this engine: N sprites of one 32x32
+# image, each moved by its own velocity and bounced off the 1280x720 edges
+# every tick, and drawn every frame. Three ways a game author would write it:
+#
+#   hashes          a Hash per sprite, all pushed into args.outputs.sprites
+#                   every tick
+#   attr_sprite     an object per sprite (a class using attr_sprite), pushed
+#                   the same way
+#   static_sprites  Hashes pushed once into args.outputs.static_sprites and
+#                   then only moved in place
+#
+# bench/driver.py copies this file into a fresh game folder and puts a BENCH
+# Hash in front of it (sprite count, mode, measurement window, result file).
+# Without one, the defaults below run the hashes mode for a look at it.
+BENCH = { n: 2000, mode: "hashes", warmup: 60, warmup_time: 3.0, frames: 600, time_limit: 30.0,
+          clock_ticks: 100, out: nil, mark: nil } unless Object.const_defined?(:BENCH)
+
+WORLD_W = 1280
+WORLD_H = 720
+SPRITE_SIZE = 32
+BUNNY_PATH = "sprites/bunny.png"
+
+class Bunny
+  attr_sprite
+  attr_accessor :dx, :dy
+
+  def initialize(x, y, dx, dy)
+    @x = x
+    @y = y
+    @w = SPRITE_SIZE
+    @h = SPRITE_SIZE
+    @path = BUNNY_PATH
+    @dx = dx
+    @dy = dy
+  end
+end
+
+# Deterministic start positions and speeds, the same formula in all three
+# benchmark programs, so each moves the same sprites along the same paths.
+def bunny_start(i)
+  [(i * 7919) % (WORLD_W - 32),
+   (i * 104729) % (WORLD_H - 32),
+   ((i % 11) - 5) * 0.5 + 0.25,
+   ((i % 13) - 6) * 0.5 + 0.25]
+end
+
+def make_bunnies(mode, n)
+  Array.new(n) do |i|
+    x, y, dx, dy = bunny_start(i)
+    if mode == "attr_sprite"
+      Bunny.new(x, y, dx, dy)
+    else
+      { x: x, y: y, w: SPRITE_SIZE, h: SPRITE_SIZE, path: BUNNY_PATH, dx: dx, dy: dy }
+    end
+  end
+end
+
+def move_hashes(bunnies)
+  max_x = WORLD_W - SPRITE_SIZE
+  max_y = WORLD_H - SPRITE_SIZE
+  bunnies.each do |b|
+    x = b[:x] += b[:dx]
+    y = b[:y] += b[:dy]
+    b[:dx] = -b[:dx] if x < 0 || x > max_x
+    b[:dy] = -b[:dy] if y < 0 || y > max_y
+  end
+end
+
+def move_objects(bunnies)
+  max_x = WORLD_W - SPRITE_SIZE
+  max_y = WORLD_H - SPRITE_SIZE
+  bunnies.each do |b|
+    b.x += b.dx
+    b.y += b.dy
+    b.dx = -b.dx if b.x < 0 || b.x > max_x
+    b.dy = -b.dy if b.y < 0 || b.y > max_y
+  end
+end
+
+def tick(args)
+  mode = BENCH[:mode]
+  if !args.state.bunnies
+    args.state.bunnies = make_bunnies(mode, BENCH[:n])
+    args.outputs.static_sprites << args.state.bunnies if mode == "static_sprites"
+  end
+  bunnies = args.state.bunnies
+  if mode == "attr_sprite"
+    move_objects(bunnies)
+  else
+    move_hashes(bunnies)
+  end
+  args.outputs.sprites << bunnies unless mode == "static_sprites"
+  bench_measure
+end
+
+# --- Measurement: not part of the workload -----------------------------------
+
+# User plus system time of the whole process, every thread included, as the
+# kernel accounts it; the same source the other two programs read.
+def bench_process_cpu_seconds
+  text = File.open("/proc/self/stat", "r") { |f| f.read }
+  fields = text[(text.rindex(")") + 2)..-1].split(" ")
+  # The fields after the command name start at field 3 (state): utime is
+  # field 14, stime field 15.
+  (fields[11].to_i + fields[12].to_i) / BENCH[:clock_ticks].to_f
+end
+
+# The engine's own frame rates, as the host reports them to the runtime.
+def bench_engine_rates
+  sim = $qmx.respond_to?(:current_framerate_calc) ? $qmx.current_framerate_calc : nil
+  render = $qmx.respond_to?(:current_framerate_render) ? $qmx.current_framerate_render : nil
+  [sim, render]
+end
+
+def bench_measure
+  m = ($bench ||= { frame: 0, measured: 0, sim_sum: 0.0, render_sum: 0.0, rate_samples: 0,
+                    first_frame: Time.now.to_f, measuring: false, done: false })
+  return if m[:done]
+  m[:frame] += 1
+  # The window opens after the warm-up frames, or sooner when they take too
+  # long (a game far below 60 fps).
+  unless m[:measuring]
+    if m[:frame] >= BENCH[:warmup] || Time.now.to_f - m[:first_frame] >= BENCH[:warmup_time]
+      m[:measuring] = true
+      # A profiler waits for this file to start counting.
+      File.open(BENCH[:mark], "w") { |f| f.write("#{m[:frame]}\n") } if BENCH[:mark]
+      m[:cpu_start] = bench_process_cpu_seconds
+      m[:wall_start] = Time.now.to_f
+    end
+    return
+  end
+
+  m[:measured] += 1
+  sim, render = bench_engine_rates
+  if sim && render
+    m[:sim_sum] += sim
+    m[:render_sum] += render
+    m[:rate_samples] += 1
+  end
+  wall = Time.now.to_f - m[:wall_start]
+  return if m[:measured] < BENCH[:frames] && wall < BENCH[:time_limit]
+
+  cpu = bench_process_cpu_seconds - m[:cpu_start]
+  samples = m[:rate_samples]
+  lines = ["n=#{BENCH[:n]}", "mode=#{BENCH[:mode]}", "frames=#{m[:measured]}",
+           "cpu_seconds=#{format('%.4f', cpu)}", "wall_seconds=#{format('%.4f', wall)}",
+           "fps=#{format('%.3f', m[:measured] / wall)}"]
+  if samples > 0
+    lines << "sim_fps=#{format('%.2f', m[:sim_sum] / samples)}"
+    lines << "render_fps=#{format('%.2f', m[:render_sum] / samples)}"
+  end
+  if BENCH[:out]
+    File.open(BENCH[:out], "w") { |f| f.write(lines.join("\n") + "\n") }
+  else
+    puts lines.join(" ")
+  end
+  m[:done] = true
+  $qmx.request_quit
+end

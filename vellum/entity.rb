@@ -1,0 +1,410 @@
+# Game state and entities. args.state is an OpenEntity: an open bag of
+# properties that exist once assigned and read nil before. StrictEntity is the
+# closed variant whose properties are fixed when its type is first made.
+# Entities print as Ruby hash literals, which is the saved-state format; the
+# text is read back by QMX::LiteralReader, never evaluated.
+module QMX
+  # Instance variables to a Hash, for framework objects that print as data.
+  module Serialize
+    def serialize
+      result = {}
+      instance_variables.each do |ivar|
+        value = instance_variable_get(ivar)
+        next unless value
+        name = ivar.to_s
+        name = name[1..-1] while name.start_with?("@")
+        name = name.gsub("=", "")
+        result[name.to_sym] = if value.is_a?(ValueType)
+                                value
+                              elsif value.is_a?(Enumerable)
+                                value.to_a
+                              else
+                                value.serialize
+                              end
+      end
+      result
+    end
+
+    def inspect
+      serialize.to_s
+    end
+  end
+
+  # The id counter, the registry of strict entity types and the factories.
+  class Entity
+    def self.id!
+      @id = (@id || 0) + 1
+    end
+
+    def self.__reset_id__!
+      @id = 0
+    end
+
+    # Loaded entities keep their saved ids; new ones must never reuse them.
+    def self.advance_id_past!(id)
+      @id = id if id.is_a?(Integer) && id > (@id || 0)
+      @id
+    end
+
+    def self.strict_entities
+      @strict_entities ||= {}
+    end
+
+    def self.parse_serialization_data(value)
+      if value.is_a?(Hash) && value.key?(:entity_id) && value.key?(:entity_strict)
+        entity = new_entity_strict(value[:entity_name], value)
+        entity.load_entity_data!(value)
+        entity
+      elsif value.is_a?(Hash) && value.key?(:entity_id)
+        entity = OpenEntity.new
+        entity.load_entity_data!(value)
+        entity
+      elsif value.is_a?(Array)
+        value.map { |v| parse_serialization_data(v) }
+      else
+        value
+      end
+    end
+
+    def self.new_entity(entity_type, init_hash = nil, block = nil)
+      entity = OpenEntity.new(entity_type)
+      properties = entity.instance_variable_get(:@hash)
+      properties[:entity_type] = entity_type
+      properties[:created_at] = Kernel.tick_count
+      properties[:global_created_at] = Kernel.global_tick_count
+      init_hash.each { |k, v| properties[k] = v } if init_hash
+      block.call(entity) if block
+      entity
+    end
+
+    def self.new_entity_strict(entity_type, init_hash = nil, block = nil)
+      klass = strict_entities[entity_type]
+      unless klass
+        init_hash ||= {}
+        probe = new_entity(entity_type, init_hash, block)
+        probe_keys = probe.instance_variable_get(:@hash).keys
+        klass = Class.new(StrictEntity)
+        (init_hash.keys + (probe_keys - init_hash.keys)).each { |key| klass.__define_property__(key) }
+        strict_entities[entity_type] = klass
+      end
+      klass.new(entity_type, init_hash, block)
+    end
+  end
+
+  class OpenEntity
+    attr_accessor :__touched__, :__contains_array_indexers__
+
+    RESERVED_KEYS = [:entity_id, :entity_type, :__thrash_count__, :entity_name, :created_at,
+                     :global_created_at].freeze
+
+    def self.parse_serialization_data(data)
+      QMX::Entity.parse_serialization_data(data)
+    end
+
+    def initialize(name = nil)
+      @hash = { entity_id: QMX::Entity.id! }
+      @hash[:entity_name] = name if name
+      @hash[:entity_keys_by_ref] = {}
+    end
+
+    def hash
+      log_once :hash_renamed_to_as_hash, "* WARNING:\nEntity#hash has been renamed to Entity#as_hash so as not to clober Object#hash. If you get a weird exception later on, this may end up being why (since now this function returns a fixnum and not a dictionary).\n"
+      super
+    end
+
+    def as_hash
+      if @__contains_array_indexers__ && !@__array_indexers_noted__
+        @__array_indexers_noted__ = true
+        log_important "* IMPORTANT:\nThis dynamic entity contains array indexers. You may want to use attributes instead of the hash function to exclude reserved keys which are not numeric.\n\n"
+      end
+      @hash
+    end
+
+    def ==(other)
+      return true if equal?(other)
+      return @hash[:entity_id] == other if other.is_a?(Numeric)
+      nil
+    end
+
+    def entity_id
+      @hash[:entity_id]
+    end
+
+    def attributes
+      @hash.reject { |key, _| RESERVED_KEYS.include?(key) }
+    end
+
+    # Values shared by several properties print once per property; the table
+    # remembers which keys held one object so that loading shares it again.
+    def update_entity_keys_by_ref
+      @hash[:entity_keys_by_ref] = QMX::OpenEntity.keys_by_ref(@hash)
+    end
+
+    def self.keys_by_ref(pairs)
+      first_key_by_object = {}
+      refs = {}
+      pairs.each do |key, value|
+        next if key == :entity_keys_by_ref
+        id = value.object_id
+        if first_key_by_object.key?(id)
+          refs[key] = first_key_by_object[id]
+        else
+          first_key_by_object[id] = key
+        end
+      end
+      refs
+    end
+
+    def to_s
+      update_entity_keys_by_ref
+      @hash.to_s
+    end
+
+    def inspect
+      @hash.to_s
+    end
+
+    def with_meta(o, meta)
+      ObjectMetadata.with_meta(o, meta)
+    end
+
+    def meta(o)
+      ObjectMetadata.meta(o)
+    end
+
+    def meta!(o)
+      ObjectMetadata.meta!(o)
+    end
+
+    def __meta__
+      ObjectMetadata.__meta__
+    end
+
+    def __reserved_keys__
+      RESERVED_KEYS
+    end
+
+    def load_entity_data!(serialization_data)
+      @hash[:entity_id] = QMX::Entity.id!
+      serialization_data.each do |key, value|
+        @hash[key] = QMX::Entity.parse_serialization_data(value)
+      end
+      QMX::Entity.advance_id_past!(@hash[:entity_id])
+      refs = serialization_data[:entity_keys_by_ref]
+      refs.each { |other, main| @hash[other] = @hash[main] } if refs
+      self
+    rescue StandardError => e
+      raise QMX::OpenEntity.load_failure_message(serialization_data, e)
+    end
+
+    def self.load_failure_message(serialization_data, e)
+      "* ERROR:\nFailed to load entity data from:\n\n#+begin_src\n#{serialization_data}\n#+end_src\n\nThe save data looks to be corrupt.\n\n** INNER EXCEPTION:\n#{e}\n"
+    end
+
+    def new_entity_strict(entity_type, init_hash = nil, &block)
+      QMX::Entity.new_entity_strict(entity_type, init_hash, block)
+    end
+
+    def new_entity(entity_type, init_hash = nil, &block)
+      QMX::Entity.new_entity(entity_type, init_hash, block)
+    end
+
+    def old?
+      lifetime = @hash[:lifetime]
+      return false unless lifetime.is_a?(Numeric)
+      created_at_elapsed > lifetime
+    end
+
+    # New while no more than `within` ticks have passed since creation: by
+    # default, during the tick the entity was made in.
+    def new?(within = nil)
+      elapsed = created_at_elapsed
+      return false unless elapsed.is_a?(Numeric)
+      elapsed <= (within || 0)
+    end
+
+    def created_at_elapsed
+      created_at = @hash[:created_at]
+      return nil unless created_at.is_a?(Numeric)
+      Kernel.tick_count - created_at
+    end
+
+    def global_created_at_elapsed
+      created_at = @hash[:global_created_at]
+      return nil unless created_at.is_a?(Numeric)
+      Kernel.global_tick_count - created_at
+    end
+
+    def __set_hash_property__(name, args)
+      key = name.to_s.gsub("=", "").to_sym
+      define_singleton_method(name) do |value|
+        @__touched__ = true
+        @hash[key] = value
+      end
+      send(name, args[0])
+    end
+
+    def __get_hash_property__(name)
+      define_singleton_method(name) do
+        @__touched__ = true
+        value = @hash[name]
+        if !value && !$disable_nil_coersion
+          value.assign_method_missing(@hash, name, __thrash_table__)
+        end
+        value
+      end
+      send(name)
+    end
+
+    def __thrash_table__
+      @hash[:__thrash_count__] ||= {}
+    end
+
+    def method_missing(name, *args, &block)
+      return super if block
+      if name == :[]
+        key = args[0]
+        value = @hash[key]
+        value.assign_method_missing(@hash, key, __thrash_table__) if !value && !$disable_nil_coersion
+        value
+      elsif name == :[]=
+        key = args[0]
+        @__contains_array_indexers__ = true if key.is_a?(Integer) && !@hash[key]
+        @hash[key] = args[1]
+      elsif args.empty?
+        __get_hash_property__(name)
+      elsif args.length == 1 && name.to_s.include?("=")
+        __set_hash_property__(name, args)
+      end
+    end
+
+    def set!(key, value)
+      if key.is_a?(Array)
+        key.each { |k| @hash[k.to_sym] = value }
+      else
+        @hash[key.to_sym] = value
+      end
+      value
+    end
+
+    def attributes=(*opts)
+      raise QMX::OpenEntity::ATTRIBUTES_RESERVED_MESSAGE
+    end
+
+    ATTRIBUTES_RESERVED_MESSAGE = "* ERROR: You cannot use the property ~attributes~ for an object under ~args.state~ because it would overwrite ~Object::attributes~. Please pick a different property name.".freeze
+
+    def clear!
+      @hash.clear
+    end
+  end
+
+  class StrictEntity
+    attr_accessor :entity_id, :entity_name, :entity_strict, :created_at, :created_at_elapsed,
+                  :global_created_at_elapsed, :entity_type, :entity_keys_by_ref
+
+    def self.parse_serialization_data(data)
+      QMX::Entity.parse_serialization_data(data)
+    end
+
+    # An accessor pair for one property of this strict type.
+    def self.__define_property__(key)
+      attr_accessor key
+    end
+
+    def initialize(name, init_hash = nil, block = nil)
+      @entity_id = QMX::Entity.id!
+      @entity_name = name
+      @entity_type = name
+      @created_at = Kernel.tick_count
+      @global_created_at_elapsed = Kernel.global_tick_count
+      @entity_strict = true
+      @entity_keys_by_ref = {}
+      init_hash.each { |key, value| instance_variable_set("@#{key}", value) } if init_hash
+      block.call(self) if block
+    end
+
+    def update_entity_keys_by_ref
+      pairs = {}
+      instance_variables.each { |ivar| pairs[ivar.to_s[1..-1].to_sym] = instance_variable_get(ivar) }
+      @entity_keys_by_ref = QMX::OpenEntity.keys_by_ref(pairs)
+    end
+
+    def load_entity_data!(serialization_data)
+      @entity_id = QMX::Entity.id!
+      serialization_data.each do |key, value|
+        self.class.__define_property__(key) unless respond_to?(key)
+        send("#{key}=", QMX::Entity.parse_serialization_data(value))
+      end
+      QMX::Entity.advance_id_past!(@entity_id)
+      refs = serialization_data[:entity_keys_by_ref]
+      refs.each { |other, main| send("#{other}=", send(main)) } if refs
+      self
+    rescue StandardError => e
+      raise QMX::OpenEntity.load_failure_message(serialization_data, e)
+    end
+
+    def to_s
+      to_hash.to_s
+    end
+
+    def inspect
+      to_hash.to_s
+    end
+
+    # A strict entity is of its own registered type only.
+    def is_a?(klass)
+      registered = QMX::Entity.strict_entities[klass]
+      return super(registered) if registered
+      super
+    end
+
+    def method_missing(m, *args)
+      name = @entity_name
+      raise "* ERROR:\nThe *strict* entity with name :#{name} doesn't have the property #{m}. When converting\nan entity to a strict entity (going from \"args.state.new_entity\" to \"args.state.new_entity_strict\"),\nall possible properties must be defined when the entity was originially created. Make sure\n#{m} is defined within args.state.new_entity_strict(:#{name}) do ... end.\n\n"
+    end
+
+    def created_at_elapsed
+      Kernel.tick_count - @created_at
+    end
+
+    def global_created_at_elapsed
+      Kernel.global_tick_count - @global_created_at_elapsed
+    end
+
+    def hash
+      log_once :hash_renamed_to_as_hash, "* WARNING:\nEntity#hash has been renamed to Entity#as_hash so as not to clober Object#hash. If you get a weird exception later on, this may end up being why (since now this function returns a fixnum and not a dictionary).\n"
+      super
+    end
+
+    def as_hash
+      self
+    end
+
+    def attributes=(*opts)
+      raise QMX::OpenEntity::ATTRIBUTES_RESERVED_MESSAGE
+    end
+
+    def to_hash
+      update_entity_keys_by_ref
+      result = {}
+      instance_variables.each { |ivar| result[ivar.to_s[1..-1].to_sym] = instance_variable_get(ivar) }
+      result
+    end
+
+    def set!(key, value)
+      send("#{key}=", value)
+    end
+
+    def []=(key, value)
+      send("#{key}=", value)
+    end
+
+    def clear!
+      instance_variables.each { |ivar| instance_variable_set(ivar, nil) }
+    end
+
+    def [](key)
+      send(key)
+    end
+  end
+end

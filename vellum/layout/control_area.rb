@@ -1,0 +1,25 @@
+module QMX
+  # The area the layout's square cells actually cover.
+  class ControlArea
+    attr :cell_size, :w, :h, :margin
+
+    def initialize
+      @cell_size = nil
+      @w = nil
+      @h = nil
+      @margin = QMX::Margin.new
+    end
+
+    def serialize
+      { cell_size: cell_size, w: w, h: h, margin: margin.serialize }
+    end
+
+    def inspect
+      serialize.to_s
+    end
+
+    def to_s
+      serialize.to_s
+    end
+  end
+end
