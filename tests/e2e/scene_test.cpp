@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -132,6 +133,17 @@ TEST(Scene, APrimitiveThatCannotBeDrawnPausesTheGameAndExportsTheError) {
     EXPECT_EQ(ticks_then, "2");
     EXPECT_EQ(ticks_later, "2");
     EXPECT_TRUE(r.exited) << r.err;
+}
+
+TEST(SavedState, LoadsBackWhatWasSavedAndRefusesCode) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("saved_state");
+    engine_result r = sandbox.run({sandbox.game_dir}, 30);
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_EQ(read_file(sandbox.game_dir + "/result.txt"),
+              "[true, true, 3, \"quote \\\" and \\\#{interpolation}\", true]\nFailed to eval: \n");
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(sandbox.root))
+        EXPECT_EQ(entry.path().filename().string().find("pwned"), std::string::npos) << entry.path();
 }
 
 } // namespace

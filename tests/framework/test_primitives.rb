@@ -162,3 +162,18 @@ def test_attribute_mixins_make_objects_primitives
   box = Box.new
   assert_equal [1, 4, 2, 6], [box.left, box.right, box.bottom, box.top]
 end
+
+def test_geometry_questions_mark_arrays_and_get_answers
+  assert [0, 0, 10, 10].intersect_rect?([5, 5, 10, 10])
+  refute [0, 0, 10, 10].intersect_rect?([50, 50, 10, 10])
+  assert [1, 1, 2, 2].inside_rect?([0, 0, 100, 100])
+  assert_in_delta 45.0, [0, 0].angle_to([10, 10]), 0.01
+  scaled = [0, 0, 10, 10].scale_rect(2)
+  assert_equal [20, 20], [scaled.w, scaled.h]
+  moved = [10, 10, 4, 2].anchor_rect(0.5, 0.5)
+  assert_equal [8, 9], [moved.x, moved.y]
+  assert_equal [45.0, 45.0, 10, 10], [0, 0, 10, 10].center_inside_rect([0, 0, 100, 100])
+  marked = [0, 0, 10, 10]
+  marked.intersect_rect?([0, 0, 1, 1])
+  assert_equal :pending, marked.primitive_marker
+end
