@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sound_files {
@@ -190,6 +191,23 @@ inline void audible_span(const mix &m, int channel, float threshold, size_t *fir
             found = true;
             *last = i + 1;
         }
+}
+
+// Spans [first, last) of frames in which either channel is louder than
+// threshold; silences shorter than min_gap frames (a tone's zero crossings)
+// do not split a span.
+inline std::vector<std::pair<size_t, size_t>> audible_segments(const mix &m, float threshold, size_t min_gap) {
+    std::vector<std::pair<size_t, size_t>> spans;
+    for (size_t i = 0; i < m.frames(); ++i) {
+        bool loud = false;
+        for (int c = 0; c < m.channels; ++c) loud = loud || std::fabs(m.at(i, c)) > threshold;
+        if (!loud) continue;
+        if (!spans.empty() && i - spans.back().second < min_gap)
+            spans.back().second = i + 1;
+        else
+            spans.push_back({i, i + 1});
+    }
+    return spans;
 }
 
 // Frequency by counting upward zero crossings in [first, last).
