@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <string>
 #include <thread>
@@ -82,6 +83,36 @@ TEST(GameTick, AnOverlongArgumentIsDroppedAndTheOnesAfterItArrive) {
     std::string argv = read_file(sandbox.game_dir + "/argv.txt");
     EXPECT_EQ(argv, sandbox.executable() + " " + sandbox.game_dir + " --note --window_width 1000 --window_height 500");
     EXPECT_EQ(read_file(sandbox.game_dir + "/size.txt"), "1000x500 1000x500");
+}
+
+TEST(GameTick, RequiredFilesLoadWithTheGameAndReloadWhenTheyChange) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("reloads");
+    EngineProcess process = sandbox.start({sandbox.game_dir});
+    std::string version = sandbox.game_dir + "/version.txt";
+    ASSERT_TRUE(process.wait_for_file(version, 30));
+    // The game rewrites the file every frame: read until a whole one is seen.
+    auto wait_for_version = [&](const std::string &expected) {
+        for (int i = 0; i < 100; ++i) {
+            if (read_file(version) == expected) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    };
+    ASSERT_TRUE(wait_for_version("v1"));
+
+    std::string helper = sandbox.game_dir + "/app/helper.rb";
+    write_file(helper, "def helper_version\n  \"v2\"\nend\n");
+    // Times have one-second resolution: make the change visible at once.
+    std::filesystem::last_write_time(helper, std::filesystem::last_write_time(helper) + std::chrono::seconds(5));
+    bool reloaded = wait_for_version("v2");
+    process.send_signal(SIGTERM);
+    engine_result result = process.finish(20);
+    EXPECT_TRUE(reloaded) << result.out;
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(result.out.find("* INFO: =app/helper.rb= reloaded."), std::string::npos) << result.out;
+    // The accepted change was backed up.
+    EXPECT_TRUE(file_exists(sandbox.base_dir + "/tmp/src_backup/src_backup_app_helper.rb"));
 }
 
 } // namespace

@@ -4,16 +4,17 @@
 
 module FFI
   class File
-    attr_accessor :files, :writes, :refuse_writes
+    attr_accessor :files, :mtimes, :writes, :refuse_writes
 
     def initialize
       @files = {}
+      @mtimes = {}
       @writes = []
       @refuse_writes = false
     end
 
     def mtime(path)
-      @files.key?(path) ? 1000 : -1
+      @files.key?(path) ? (@mtimes[path] || 1000) : -1
     end
 
     def path_exists(path)
@@ -92,12 +93,14 @@ def new_runtime(argv = "./vellumcore mygame", files = { "app/main.rb" => "def ti
 end
 
 # One host frame: hand over the reload list, tick, report completion.
+# Answers the paths it loaded.
 def host_frame(runtime, milliseconds)
   list = runtime.get_ruby_reload_list
-  count = list.length
-  list.shift until list.empty?
+  loaded = []
+  loaded << list.shift until list.empty?
   runtime.tick(milliseconds)
-  runtime.reload_complete if count > 0
+  runtime.reload_complete if loaded.length > 0
+  loaded
 end
 
 # Frames until the game's first tick has run; answers the next time.
@@ -339,4 +342,19 @@ def test_a_completed_reload_unpauses_and_a_reset_restarts_the_ticks
   assert_equal(-1, Kernel.tick_count)
   host_frame(runtime, at + 300)
   assert_equal 0, game.ticks.last
+end
+
+def test_a_change_saved_right_after_a_load_is_loaded_on_a_later_scan
+  runtime = new_runtime
+  at = start_game(runtime)
+  runtime.ffi_file.mtimes["app/main.rb"] = 2000
+  loaded = []
+  150.times { |i| loaded += host_frame(runtime, at + 16 * i) }
+  assert_equal ["app/main.rb"], loaded
+  assert_equal 1, runtime.logged.count { |l| l.start_with?("** INFO: =app/main.rb= queued") && !l.include?("(-1, -1)") }
+
+  # Unchanged since: nothing more is loaded.
+  loaded = []
+  150.times { |i| loaded += host_frame(runtime, at + 3000 + 16 * i) }
+  assert_equal [], loaded
 end
