@@ -180,19 +180,6 @@ inline bool read_float_wav(const std::string &path, mix *out) {
     return false;
 }
 
-// The span of frames [first, last) in which the channel's level exceeds
-// threshold; first == last when it never does.
-inline void audible_span(const mix &m, int channel, float threshold, size_t *first, size_t *last) {
-    *first = *last = 0;
-    bool found = false;
-    for (size_t i = 0; i < m.frames(); ++i)
-        if (std::fabs(m.at(i, channel)) > threshold) {
-            if (!found) *first = i;
-            found = true;
-            *last = i + 1;
-        }
-}
-
 // Spans [first, last) of frames in which either channel is louder than
 // threshold; silences shorter than min_gap frames (a tone's zero crossings)
 // do not split a span.
