@@ -141,7 +141,7 @@ TEST(SavedState, LoadsBackWhatWasSavedAndRefusesCode) {
     engine_result r = sandbox.run({sandbox.game_dir}, 30);
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
     EXPECT_EQ(read_file(sandbox.game_dir + "/result.txt"),
-              "[true, true, 3, \"quote \\\" and \\\#{interpolation}\", true]\nFailed to eval: \n");
+              "[true, true, 3, \"quote \\\" and \\#{interpolation}\", true]\nFailed to eval: \n");
     for (const auto &entry : std::filesystem::recursive_directory_iterator(sandbox.root))
         EXPECT_EQ(entry.path().filename().string().find("pwned"), std::string::npos) << entry.path();
 }
