@@ -8,6 +8,7 @@
 
 #include <lodepng.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -663,6 +664,36 @@ TEST_F(ScaledOutput, LabelsInsideRenderTargetsLeaveTheTargetUnscaled) {
     SDL_Rect clip;
     SDL_RenderGetClipRect(context->renderer, &clip);
     EXPECT_TRUE(SDL_RectEmpty(&clip));
+}
+
+TEST_F(ScaledOutput, ScreenLabelsAreDrawnAtTheOutputResolutionInPlace) {
+    set_bottom_left_grid();
+    threadstream *f = new_frame();
+    frame_builder(f)
+        .passes(1)
+        .pass(nullptr, 1280, 720)
+        .label(640, 360, "HHHH", 20, 1, rgba(255, 255, 255))
+        .end_pass();
+    run(f);
+    // The output is 0.8 of the logical size: the line's top edge lands on
+    // output row 288, centred on column 512, glyphs 0.8 of 62 pixels tall.
+    int top = -1, bottom = -1, left = 1024, right = -1;
+    for (int y = 270; y < 360; ++y)
+        for (int x = 380; x < 650; x += 1)
+            if ((screen_pixel(x, y) & 0xFF) > 128) {
+                if (top < 0) top = y;
+                bottom = y;
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+    ASSERT_GE(top, 0) << "nothing drawn";
+    EXPECT_GE(top, 288);
+    EXPECT_LE(top, 300);
+    EXPECT_NEAR((left + right) / 2.0, 512, 3);
+    // The glyphs keep their size on screen: a 62-pixel line drawn with
+    // 49-pixel glyphs has capitals about 31 pixels tall (39 when the size
+    // is not scaled, 25 when it is scaled twice).
+    EXPECT_NEAR(bottom - top, 31, 2);
 }
 
 } // namespace
