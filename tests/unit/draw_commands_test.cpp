@@ -8,6 +8,7 @@
 
 #include <lodepng.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -563,6 +564,58 @@ TEST_F(DrawCommands, SpritesWithoutAFiniteAngleDrawUnturned) {
         EXPECT_EQ(screen_pixel(x, 0), rgba(255, 0, 0)) << x;
         EXPECT_EQ(screen_pixel(x + 1, 0), rgba(0, 255, 0)) << x;
     }
+}
+
+std::atomic<long> sdl_allocations{0};
+SDL_malloc_func real_malloc;
+SDL_calloc_func real_calloc;
+SDL_realloc_func real_realloc;
+SDL_free_func real_free;
+void *counting_malloc(size_t size) {
+    ++sdl_allocations;
+    return real_malloc(size);
+}
+void *counting_calloc(size_t n, size_t size) {
+    ++sdl_allocations;
+    return real_calloc(n, size);
+}
+void *counting_realloc(void *p, size_t size) {
+    ++sdl_allocations;
+    return real_realloc(p, size);
+}
+
+// (Lines are left out: SDL plots them through scratch memory of its own.)
+TEST_F(DrawCommands, FramesAllocateNothingOnceTheirTexturesAndGlyphsExist) {
+    set_bottom_left_grid();
+    threadstream *f = new_frame();
+    frame_builder(f)
+        .upload("px", 2, 2, {1, 2, 3, 4})
+        .passes(2)
+        .pass("rt", 32, 32)
+        .solid(0, 0, 8, 8, rgba(1, 2, 3))
+        .end_pass()
+        .pass(nullptr, W, H)
+        .sprite("px", 10, 10, 16, 16)
+        .sprite("rt", 40, 10, 32, 32)
+        .sprite(nullptr, 80, 10, 32, 32)
+        .label(100, 100, "Steady \xC3\xA9", 2, 1, rgba(255, 255, 255))
+        .border(5, 5, 20, 20, rgba(9, 9, 9))
+        .end_pass();
+    for (int i = 0; i < 3; ++i) {
+        run(f);
+        SDL_RenderPresent(context->renderer);
+    }
+    SDL_GetMemoryFunctions(&real_malloc, &real_calloc, &real_realloc, &real_free);
+    SDL_SetMemoryFunctions(counting_malloc, counting_calloc, counting_realloc, real_free);
+    sdl_allocations = 0;
+    for (int i = 0; i < 5; ++i) {
+        run(f);
+        SDL_RenderPresent(context->renderer);
+    }
+    long counted = sdl_allocations.load();
+    SDL_SetMemoryFunctions(real_malloc, real_calloc, real_realloc, real_free);
+    EXPECT_EQ(f->error, 0);
+    EXPECT_EQ(counted, 0);
 }
 
 // A logical size larger than the virtual display: the window is fitted to
