@@ -1,51 +1,336 @@
-// One simulation frame: inputs into the runtime, the game's tick, the frame's
-// render commands out to the main thread, and the decision to stop.
+// One simulation frame: inputs into the runtime, the game's tick, the
+// frame's render commands out to the main thread, and the decision to stop.
+#include "frame_step.h"
+
+#include "controllers.h"
 #include "engine.h"
+#include "fileio.h"
+#include "fps_meter.h"
 #include "host_call.h"
 #include "runtime_glue.h"
+#include "threadstream_ruby.h"
 
 #include "../audio/audio_sync.h"
-
+#include "../bridge/http_client.h"
+#include "../render/frame_stream.h"
 #include "../render/render_context.h"
+
+#include <cstring>
+#include <string>
 
 namespace {
 
 constexpr size_t SDL_EVENT_RECORD_SIZE = sizeof(SDL_Event);
 static_assert(sizeof(SDL_Event) == 56, "event batches carry SDL 2's 56-byte events");
 
-void dispatch_event(game_state *state, const SDL_Event &event) {
-    switch (event.type) {
-    case SDL_QUIT:
-        state->player1_key_states[CONTROLLER_QUIT_SLOT] = 1;
+// Belongs to the simulation thread.
+fps_meter simulation_meter;
+
+// One runtime call whose result is not needed: its garbage goes with it.
+void notify_runtime(game_state *state, const char *method, mrb_int argc, const mrb_value *argv) {
+    mrb_state *mrb = state->mrb;
+    int arena = mrb_gc_arena_save(mrb);
+    host_call(mrb, state->runtime, method, argc, argv);
+    mrb_gc_arena_restore(mrb, arena);
+}
+
+void notify_runtime_ints(game_state *state, const char *method, int64_t a) {
+    mrb_value args[1] = {mrb_int_value(state->mrb, (mrb_int)a)};
+    notify_runtime(state, method, 1, args);
+}
+
+void notify_runtime_ints(game_state *state, const char *method, int64_t a, int64_t b) {
+    mrb_value args[2] = {mrb_int_value(state->mrb, (mrb_int)a), mrb_int_value(state->mrb, (mrb_int)b)};
+    notify_runtime(state, method, 2, args);
+}
+
+void notify_runtime_ints(game_state *state, const char *method, int64_t a, int64_t b, int64_t c) {
+    mrb_state *mrb = state->mrb;
+    mrb_value args[3] = {mrb_int_value(mrb, (mrb_int)a), mrb_int_value(mrb, (mrb_int)b),
+                         mrb_int_value(mrb, (mrb_int)c)};
+    notify_runtime(state, method, 3, args);
+}
+
+void notify_runtime_bool(game_state *state, const char *method, bool value) {
+    mrb_value args[1] = {mrb_bool_value(value)};
+    notify_runtime(state, method, 1, args);
+}
+
+bool has_bytecode_extension(const char *path) {
+    const char *dot = std::strrchr(path, '.');
+    return dot && SDL_strcasecmp(dot, ".rbc") == 0;
+}
+
+void load_ruby_file(mrb_state *mrb, const char *path) {
+    size_t size = 0;
+    char *bytes = (char *)loadfile(path, &size);
+    if (!bytes) return; // unreadable paths are dropped without a word
+    int arena = mrb_gc_arena_save(mrb);
+    if (has_bytecode_extension(path)) {
+        // The bounded loader copies what it keeps, so the buffer can go.
+        mrb_load_irep_buf(mrb, bytes, size);
+    } else {
+        mrbc_context *context = mrbc_context_new(mrb);
+        mrbc_filename(mrb, context, path);
+        mrb_parser_state *parser = mrb_parse_nstring(mrb, bytes, size, context);
+        if (parser) mrb_load_exec(mrb, parser, context);
+        mrbc_context_free(mrb, context);
+    }
+    SDL_free(bytes);
+    // A file that raised must not poison the loads and calls after it.
+    host_log_pending_exception(mrb);
+    mrb_gc_arena_restore(mrb, arena);
+}
+
+void open_raw_joystick(game_state *state, int device_index) {
+    // Game controllers arrive as controller events instead.
+    if (SDL_IsGameController(device_index)) return;
+    SDL_Joystick *joystick = SDL_JoystickOpen(device_index);
+    if (!joystick) return;
+    SDL_JoystickID id = SDL_JoystickInstanceID(joystick);
+    if (id < 0) {
+        SDL_JoystickClose(joystick);
+        return;
+    }
+    char guid[33];
+    SDL_JoystickGetGUIDString(SDL_JoystickGetGUID(joystick), guid, sizeof(guid));
+    const char *name = SDL_JoystickName(joystick);
+    mrb_state *mrb = state->mrb;
+    int arena = mrb_gc_arena_save(mrb);
+    mrb_value args[3] = {mrb_int_value(mrb, id), mrb_str_new_cstr(mrb, name ? name : ""),
+                         mrb_str_new_cstr(mrb, guid)};
+    host_call(mrb, state->runtime, "rawjoystick_connected", 3, args);
+    mrb_gc_arena_restore(mrb, arena);
+    // The joystick stays open so that its events keep arriving.
+}
+
+void dispatch_window_event(game_state *state, render_context *context, const SDL_WindowEvent &event) {
+    if (!context || event.windowID != context->window_id) return;
+    switch (event.event) {
+    case SDL_WINDOWEVENT_ENTER:
+        context->mouse_focus = 1;
+        notify_runtime_bool(state, "window_mouse_focus_changed", true);
+        break;
+    case SDL_WINDOWEVENT_LEAVE:
+        context->mouse_focus = 0;
+        notify_runtime_bool(state, "window_mouse_focus_changed", false);
+        break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+        context->keyboard_focus = 1;
+        notify_runtime_bool(state, "window_keyboard_focus_changed", true);
+        break;
+    case SDL_WINDOWEVENT_FOCUS_LOST:
+        context->keyboard_focus = 0;
+        notify_runtime_bool(state, "window_keyboard_focus_changed", false);
         break;
     default:
         break;
     }
 }
 
-void drain_event_batches(game_state *state) {
-    threadstreamqueue *queue = the_render_context ? the_render_context->event_queue : nullptr;
-    while (threadstream *batch = threadstreamqueue_getitem(queue)) {
+void report_key_slots(game_state *state, int player, controller_key_states &slots) {
+    for (int slot = 0; slot < CONTROLLER_KEY_SLOTS; ++slot) {
+        switch (slots[slot]) {
+        case CONTROLLER_KEY_PRESSED:
+            notify_runtime_ints(state, "controller_key_down", player, slot);
+            slots[slot] = CONTROLLER_KEY_HELD;
+            break;
+        case CONTROLLER_KEY_HELD:
+            notify_runtime_ints(state, "controller_key_held", player, slot);
+            break;
+        case CONTROLLER_KEY_RELEASED:
+            notify_runtime_ints(state, "controller_key_up", player, slot);
+            slots[slot] = CONTROLLER_KEY_UP;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+} // namespace
+
+int frame_load_reload_list(game_state *state) {
+    mrb_state *mrb = state->mrb;
+    mrb_value list = host_call(mrb, state->runtime, "get_ruby_reload_list");
+    // Anything but an Array is an empty list.
+    if (!mrb_array_p(list)) return 0;
+    mrb_int count = RARRAY_LEN(list);
+    // Files loaded here may add to the list; they load in this frame too.
+    while (RARRAY_LEN(list) > 0) {
+        mrb_value element = mrb_ary_shift(mrb, list);
+        if (!mrb_string_p(element)) continue;
+        // Copied at once: the collector does not see this C stack, and a path
+        // with a NUL byte in it names no file.
+        const char *bytes = RSTRING_PTR(element);
+        size_t length = (size_t)RSTRING_LEN(element);
+        if (std::memchr(bytes, 0, length)) continue;
+        std::string path(bytes, length);
+        load_ruby_file(mrb, path.c_str());
+    }
+    return count > INT32_MAX ? INT32_MAX : (int)count;
+}
+
+void frame_report_controller_keys(game_state *state) {
+    report_key_slots(state, 1, state->player1_key_states);
+    report_key_slots(state, 2, state->player2_key_states);
+}
+
+void frame_dispatch_event(game_state *state, render_context *context, const SDL_Event &event) {
+    switch (event.type) {
+    case SDL_QUIT:
+        state->player1_key_states[CONTROLLER_QUIT_SLOT] = 1;
+        break;
+    case SDL_WINDOWEVENT:
+        dispatch_window_event(state, context, event.window);
+        break;
+    case SDL_KEYDOWN:
+        notify_runtime_ints(state, "key_down_raw", (int32_t)event.key.keysym.sym, (uint16_t)event.key.keysym.mod);
+        break;
+    case SDL_KEYUP:
+        notify_runtime_ints(state, "key_up_raw", (int32_t)event.key.keysym.sym, (uint16_t)event.key.keysym.mod);
+        break;
+    case SDL_TEXTINPUT: {
+        mrb_state *mrb = state->mrb;
+        int arena = mrb_gc_arena_save(mrb);
+        const char *text = event.text.text;
+        mrb_value str = mrb_str_new(mrb, text, strnlen(text, sizeof(event.text.text)));
+        host_call(mrb, state->runtime, "textinput", 1, &str);
+        mrb_gc_arena_restore(mrb, arena);
+        break;
+    }
+    case SDL_MOUSEMOTION:
+        if (event.motion.which != SDL_TOUCH_MOUSEID)
+            notify_runtime_ints(state, "mouse_move", event.motion.x, event.motion.y);
+        break;
+    case SDL_MOUSEBUTTONDOWN:
+        if (event.button.which != SDL_TOUCH_MOUSEID)
+            notify_runtime_ints(state, "mouse_button_pressed", event.button.button);
+        break;
+    case SDL_MOUSEBUTTONUP:
+        if (event.button.which != SDL_TOUCH_MOUSEID)
+            notify_runtime_ints(state, "mouse_button_up", event.button.button);
+        break;
+    case SDL_MOUSEWHEEL:
+        if (event.wheel.which != SDL_TOUCH_MOUSEID) {
+            int sign = event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -1 : 1;
+            notify_runtime_ints(state, "mouse_wheel", sign * event.wheel.x, sign * event.wheel.y);
+        }
+        break;
+    case SDL_JOYAXISMOTION:
+        notify_runtime_ints(state, "rawjoystick_axis", event.jaxis.which, event.jaxis.axis, event.jaxis.value);
+        break;
+    case SDL_JOYHATMOTION:
+        notify_runtime_ints(state, "rawjoystick_hat", event.jhat.which, event.jhat.hat, event.jhat.value);
+        break;
+    case SDL_JOYBUTTONDOWN:
+    case SDL_JOYBUTTONUP: {
+        mrb_state *mrb = state->mrb;
+        mrb_value args[3] = {mrb_int_value(mrb, event.jbutton.which), mrb_int_value(mrb, event.jbutton.button),
+                             mrb_bool_value(event.jbutton.state == SDL_PRESSED)};
+        notify_runtime(state, "rawjoystick_button", 3, args);
+        break;
+    }
+    case SDL_JOYDEVICEADDED:
+        open_raw_joystick(state, event.jdevice.which);
+        break;
+    case SDL_JOYDEVICEREMOVED:
+        notify_runtime_ints(state, "rawjoystick_disconnected", event.jdevice.which);
+        break;
+    case SDL_CONTROLLERDEVICEADDED:
+        open_game_controller(event.cdevice.which);
+        break;
+    case SDL_CONTROLLERDEVICEREMOVED:
+        game_controller_removed(event.cdevice.which);
+        break;
+    default:
+        break;
+    }
+}
+
+void frame_dispatch_event_batches(game_state *state, render_context *context) {
+    if (!context) return;
+    while (threadstream *batch = threadstreamqueue_getitem(context->event_queue)) {
         uint64_t count = threadstream_unpack_size_t(batch);
-        uint64_t available = batch->write_pos - batch->read_pos;
+        uint64_t available = batch->write_pos >= batch->read_pos ? batch->write_pos - batch->read_pos : 0;
+        // A count that overruns the batch drops the whole batch.
         if (!batch->error && count <= available / SDL_EVENT_RECORD_SIZE) {
             for (uint64_t i = 0; i < count; ++i) {
                 SDL_Event event;
                 SDL_memcpy(&event, batch->buffer + batch->read_pos, SDL_EVENT_RECORD_SIZE);
                 batch->read_pos += SDL_EVENT_RECORD_SIZE;
-                dispatch_event(state, event);
+                frame_dispatch_event(state, context, event);
             }
         }
         threadstream_free(batch);
     }
 }
 
-} // namespace
+void frame_report_analog_sticks(game_state *state) {
+    static const char *const player1[4] = {"left_analog_x_player_1", "left_analog_y_player_1",
+                                           "right_analog_x_player_1", "right_analog_y_player_1"};
+    static const char *const player2[4] = {"left_analog_x_player_2", "left_analog_y_player_2",
+                                           "right_analog_x_player_2", "right_analog_y_player_2"};
+    for (int i = 0; i < 4; ++i) notify_runtime_ints(state, player1[i], state->player1_axes[i]);
+    for (int i = 0; i < 4; ++i) notify_runtime_ints(state, player2[i], state->player2_axes[i]);
+}
+
+void frame_write_render_passes(game_state *state, threadstream *stream) {
+    mrb_state *mrb = state->mrb;
+    mrb_value runtime = state->runtime;
+    notify_runtime(state, "pixel_arrays", 0, nullptr);
+
+    threadstream_pack_int(stream, RENDER_CMD_PASSES);
+    mrb_value passes = host_call(mrb, runtime, "passes");
+    // Anything but an Array has no passes.
+    mrb_int count = mrb_array_p(passes) ? RARRAY_LEN(passes) : 0;
+    if (count > INT32_MAX) count = INT32_MAX;
+    threadstream_pack_int(stream, (int32_t)count);
+    bool screenshot = mrb_test(host_call(mrb, runtime, "take_screenshot"));
+    threadstream_pack_int(stream, screenshot ? 1 : 0);
+
+    for (mrb_int i = 0; i < count; ++i) {
+        int arena = mrb_gc_arena_save(mrb);
+        // nil when the Array has meanwhile become shorter.
+        mrb_value pass = mrb_ary_entry(passes, i);
+        mrb_gc_protect(mrb, pass);
+        mrb_value target = host_call(mrb, runtime, "target", 1, &pass);
+        mrb_value transient = host_call(mrb, runtime, "render_transient", 1, &pass);
+        mrb_value width = host_call(mrb, runtime, "render_width", 1, &pass);
+        mrb_value height = host_call(mrb, runtime, "render_height", 1, &pass);
+        mrb_value color = host_call(mrb, pass, "background_color");
+
+        for (mrb_int channel = 0; channel < 4; ++channel) {
+            mrb_value value = mrb_array_p(color) ? mrb_ary_entry(color, channel) : mrb_nil_value();
+            threadstream_pack_ruby_int(stream, value);
+        }
+        threadstream_pack_ruby_string(stream, target);
+        threadstream_pack_ruby_int(stream, width);
+        threadstream_pack_ruby_int(stream, height);
+        threadstream_pack_int(stream, mrb_test(transient) ? 1 : 0);
+
+        host_call(mrb, runtime, "primitives", 1, &pass);
+        // Closed whatever primitives did.
+        threadstream_pack_int(stream, RENDER_CMD_END_PASS);
+        mrb_gc_arena_restore(mrb, arena);
+    }
+
+    if (screenshot) notify_runtime(state, "draw_screenshots", 0, nullptr);
+}
+
+bool frame_quit_requested(game_state *state) {
+    // A raising quit_requested? answers nil: it does not stop the game.
+    bool quit = mrb_test(host_call(state->mrb, state->runtime, "quit_requested?"));
+    return quit || state->player1_key_states[CONTROLLER_QUIT_SLOT] ||
+           state->player2_key_states[CONTROLLER_QUIT_SLOT];
+}
 
 void submit_frame_stream() {
     threadstream *stream = current_frame_stream;
     current_frame_stream = nullptr;
     if (!stream) return;
+    // A frame whose stream failed to grow part-way is dropped whole; the main
+    // thread keeps showing the last frame it has.
     if (stream->error || !the_render_context)
         threadstream_free(stream);
     else
@@ -57,16 +342,30 @@ bool simulation_frame() {
     current_frame_stream = threadstream_allocate();
     if (!current_frame_stream) return false;
     mrb_state *mrb = state->mrb;
+    render_context *context = the_render_context;
+
+    uint32_t simulation_fps = fps_iteration(&simulation_meter);
+    int rendering_fps = context ? SDL_AtomicGet(&context->render_fps) : 0;
     int arena = mrb_gc_arena_save(mrb);
 
-    drain_event_batches(state);
+    int reload_count = frame_load_reload_list(state);
+    notify_runtime_ints(state, "current_fps", simulation_fps, rendering_fps);
+    frame_report_controller_keys(state);
+    frame_dispatch_event_batches(state, context);
+    poll_game_controller(1);
+    poll_game_controller(2);
+    frame_report_analog_sticks(state);
+    // Requests of the embedded HTTP server are handed over here once the
+    // server provides them.
+
     game_tick(state);
+    if (reload_count >= 1) notify_runtime(state, "reload_complete", 0, nullptr);
+    frame_write_render_passes(state, current_frame_stream);
     submit_frame_stream();
     audio_sync(state);
+    http_tick();
 
-    bool quit = mrb_test(host_call(mrb, state->runtime, "quit_requested?"));
-    if (state->player1_key_states[CONTROLLER_QUIT_SLOT] || state->player2_key_states[CONTROLLER_QUIT_SLOT])
-        quit = true;
+    bool quit = frame_quit_requested(state);
     mrb_gc_arena_restore(mrb, arena);
     return !quit;
 }

@@ -2,6 +2,9 @@
 
 #include <SDL2/SDL.h>
 
+#include <set>
+#include <string>
+
 char *host_exception_text(mrb_state *mrb, mrb_value exception) {
     mrb->exc = nullptr;
     mrb_value text = mrb_funcall_argv(mrb, exception, mrb_intern_lit(mrb, "inspect"), 0, nullptr);
@@ -30,11 +33,34 @@ bool host_log_pending_exception(mrb_state *mrb) {
     return true;
 }
 
+namespace {
+
+// A method the receiver lacks is reported once per class and name: the frame
+// step would otherwise raise and log the same error every frame (and
+// method_missing does not see the arguments of a call made from here).
+void report_missing_method(mrb_state *mrb, mrb_value receiver, const char *method) {
+    static std::set<std::string> reported;
+    const char *class_name = mrb_obj_classname(mrb, receiver);
+    std::string key = std::string(class_name ? class_name : "?") + "#" + method;
+    if (!reported.insert(key).second) return;
+    SDL_Log("* ERROR: %s has no method %s; the engine's calls to it are skipped.", class_name ? class_name : "?",
+            method);
+}
+
+} // namespace
+
 mrb_value host_call(mrb_state *mrb, mrb_value receiver, const char *method, mrb_int argc,
                     const mrb_value *argv) {
     // A stale exception would make this call answer that object instead.
     host_log_pending_exception(mrb);
-    mrb_value result = mrb_funcall_argv(mrb, receiver, mrb_intern_cstr(mrb, method), argc, argv);
+    mrb_sym name = mrb_intern_cstr(mrb, method);
+    if (!mrb_respond_to(mrb, receiver, name)) {
+        report_missing_method(mrb, receiver, method);
+        return mrb_nil_value();
+    }
+    mrb_value result = mrb_funcall_argv(mrb, receiver, name, argc, argv);
     if (host_log_pending_exception(mrb)) return mrb_nil_value();
+    // The caller may call Ruby again before it is done with the result.
+    mrb_gc_protect(mrb, result);
     return result;
 }

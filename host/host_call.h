@@ -1,7 +1,9 @@
 // The one way the host calls into Ruby. mruby keeps an exception pending on
 // the state after a call raises, and every later call then returns the stale
 // exception object; so each call logs a pending exception's inspect text once
-// with SDL_Log, clears it, and answers nil in its place.
+// with SDL_Log, clears it, and answers nil in its place. A method the
+// receiver does not have is not called: that is reported once per class and
+// method name, and the call answers nil.
 #pragma once
 
 #include "mruby_api.h"

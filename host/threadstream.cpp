@@ -146,8 +146,11 @@ int threadstream_pack_buffer(threadstream *stream, const void *data, uint64_t le
     uint8_t *at = stream->buffer + stream->write_pos;
     std::memcpy(at, &len32, 4);
     if (length) std::memcpy(at + 4, data, (size_t)length);
-    at[4 + length] = 0;
-    stream->write_pos = round_up4(stream->write_pos + 4 + length + 1);
+    uint64_t end = round_up4(stream->write_pos + 4 + length + 1);
+    // The NUL and the padding after it are zero, so equal frames are equal
+    // byte for byte.
+    std::memset(at + 4 + length, 0, (size_t)(end - (stream->write_pos + 4 + length)));
+    stream->write_pos = end;
     return 1;
 }
 

@@ -256,19 +256,6 @@ module QMX
       send(name)
     end
 
-    # The interpreter hands method_missing the wrong arguments when a missing
-    # method is reached through send, and the nil coercion forwards to
-    # entities that way (state.player.x = 10 on a fresh state).
-    def send(name, *args, &block)
-      return method_missing(name.to_sym, *args, &block) unless respond_to?(name, true)
-      super(name, *args, &block)
-    end
-
-    def __send__(name, *args, &block)
-      return method_missing(name.to_sym, *args, &block) unless respond_to?(name, true)
-      super(name, *args, &block)
-    end
-
     def __thrash_table__
       @hash[:__thrash_count__] ||= {}
     end

@@ -1,9 +1,117 @@
-# The one runtime object the host creates at start-up and ticks every frame.
+# The one runtime object: the host creates it at start-up (TopLevelView.new),
+# calls it every frame, and the game reaches it as args.qmx and $qmx. The
+# per-frame pipeline lives in runtime/tick_pipeline.rb, the mixins in
+# runtime/*.rb; this file holds its creation, options, reset and services.
 module QMX
   class Runtime
-    attr_reader :platform, :production, :logical_width, :logical_height, :binary_path, :argv
+    # The framework grows one subsystem at a time. A mixin or a service class
+    # that is not loaded in this build is left out, and the steps that would
+    # drive it are skipped, so the game still ticks.
+    def self.loaded_constant(path)
+      path.split("::").inject(Object) do |scope, name|
+        sym = name.to_sym
+        return nil unless scope.const_defined?(sym, false)
+        scope.const_get(sym)
+      end
+    end
 
-    # The options the runtime reads from the ARGV text: "--name value" pairs.
+    # Later mixins win where two define the same name.
+    ["QMX::Runtime::CBridge", "QMX::Runtime::Deprecated", "QMX::Runtime::Hotload",
+     "QMX::Runtime::FramerateDiagnostics", "QMX::Runtime::Framerate", "QMX::Runtime::Draw",
+     "QMX::Backup", "QMX::Runtime::AsyncRequire", "QMX::Runtime::Autocomplete"].each do |name|
+      mixin = loaded_constant(name)
+      include mixin if mixin
+    end
+    ["Docs", "RuntimeDocs"].each do |name|
+      docs = loaded_constant(name)
+      extend docs if docs
+    end
+
+    attr_accessor :argv, :required_files, :files_reloaded, :paused, :time_per_tick, :reloaded_files,
+                  :scheduled_callbacks, :suppress_hotload, :suppress_mailbox, :reload_list_history
+
+    attr_reader :ffi_file, :ffi_mrb, :ffi_misc, :input_history, :recording, :console, :reserved_primitives,
+                :ffi_draw, :args, :platform, :controller_config, :production, :logical_width, :logical_height,
+                :device_width, :device_height, :binary_path, :current_framerate_render,
+                :current_framerate_calc, :sdl_tick
+
+    def initialize(platform, production, logical_width, logical_height, argv, binary_path)
+      $qmx ||= self
+      $runtime ||= self
+      @binary_path = binary_path.to_s.strip
+      @log_level = :on
+      @platform = platform
+      @production = production
+      @argv = argv.to_s.strip
+
+      @ffi_file = FFI::File.new
+      @ffi_misc = FFI::Misc.new
+      @ffi_mrb = FFI::MRB.new
+      @ffi_draw = FFI::Draw.new
+      @device_width, @device_height = @ffi_misc.device_size if @ffi_misc.respond_to?(:device_size)
+      @logical_width = logical_width
+      @logical_height = logical_height
+
+      @required_files ||= []
+      @files_reloaded ||= []
+      @reserved_primitives ||= []
+      @key_up_queue = []
+      @replay_autoload_check_ran = false
+
+      @recording = new_service("QMX::Recording", self)
+      @console = new_service("QMX::Console")
+      @tests = new_service("QMX::Tests")
+      @args = new_service("QMX::Args", self, @recording)
+      @quit_requested = false
+
+      # Release mode: the framework's own sources are not beside the game.
+      framework_source = native_file(:read, "vellum/top_level.rb")
+      @rcb_release_mode = framework_source.to_s.strip.empty?
+
+      @sound_queue = []
+      @legacy_sound_index = 0
+      @scheduled_callbacks = {}
+      @protect_from_gc = []
+      @http_requests = []
+      @controller_config = new_service("QMX::Controller::Config", self)
+      @slowmo_factor = 1
+      @load_status = :vellumcore_started
+      @cursor_shown = true
+      @current_framerate_calc = 60
+      @current_framerate_render = 60
+      @current_touch_count = 0
+
+      log "WARNING: YOU ARE IN AN UNOPTIMIZED DEV MODE." unless @rcb_release_mode
+
+      @remote_hotload_client = new_service("QMX::RemoteHotloadClientWrapper", self)
+      @remote_hotload_client.start if @remote_hotload_client && @platform == "iOS"
+      @api = new_service("QMX::Api")
+
+      hotload_init
+      c_bridge_init(self) if respond_to?(:c_bridge_init)
+      framerate_init
+      async_require_init
+      __reset__
+
+      $remote_hotload_client = @remote_hotload_client
+      $recording ||= @recording
+      $replay ||= Runtime.loaded_constant("QMX::Replay")
+      $console ||= @console
+      $args ||= @args
+      if @args
+        $state ||= @args.state
+        $wizards ||= @args.wizards
+        $fn ||= @args.fn
+      end
+      $tests ||= @tests
+      $api ||= @api
+    end
+
+    # --- Command-line options ------------------------------------------------
+
+    # The options of the ARGV text: it is split at every " --"; in each piece
+    # the first word is the name and the rest, joined by single spaces, the
+    # value (nil when there is none). Later options win.
     def self.cli_arguments_from(argv)
       table = {}
       argv.to_s.split(" --").each do |piece|
@@ -53,27 +161,434 @@ module QMX
       parse_cli_argument(argv, :window_position_y, "-1").to_i
     end
 
-    def initialize(platform, production, logical_width, logical_height, argv, binary_path)
-      $qmx ||= self
-      $runtime ||= self
-      @platform = platform
-      @production = production
-      @logical_width = logical_width
-      @logical_height = logical_height
-      @argv = argv.to_s.rstrip
-      @binary_path = binary_path.to_s.strip
-      @quit_requested = false
-    end
-
     def cli_arguments
       @cli_arguments ||= Runtime.cli_arguments_from(@argv)
     end
 
-    def tick(sdl_tick)
-      @sdl_tick = sdl_tick
+    # Options that change how the run goes; read on the first tick only.
+    def process_argsv
+      return if @argsv_processed
+      @argsv_processed = true
+      options = cli_arguments
+      speed = (options[:speed] || 1).to_i.abs
+      @simulation_speed = speed == 0 ? 1 : speed
+
+      if options.key?(:record)
+        seed = options[:seed] || 100
+        log "--record switch found. Recording will be started with a seed value of #{seed} (--seed)."
+        start_recording(seed.to_i)
+      elsif options.key?(:replay)
+        file = options[:replay] || "last_replay.txt"
+        log "--replay switch found. Replay will be started using file [#{file}] (--replay FILENAME) with replay speed [#{@simulation_speed}] (--speed SPEED)."
+        start_replay(file)
+      elsif options.key?(:eval)
+        path = options[:eval]
+        log "--eval switch found. Executing code inside of #{path} before first tick executes."
+        @eval_path = path if cli_file_exists?(path)
+        if options.key?(:"no-tick")
+          log "--no-tick switch found. Exiting."
+          @no_tick = true
+        end
+      elsif options.key?(:test)
+        path = options[:test]
+        log "--test switch found. Executing code inside of =#{path}=."
+        @test_path = path if cli_file_exists?(path)
+        @no_tick = true
+      end
     end
 
+    def cli_file_exists?(path)
+      raise "File does not exist: #{path}" unless path && native_file(:path_exists, path)
+      true
+    rescue StandardError => e
+      log e.to_s
+      false
+    end
+
+    # --- Files ----------------------------------------------------------------
+
+    def game_directory(file_name)
+      directory = @production ? "" : (cli_arguments[:vellumcore] || "mygame")
+      path = directory.empty? ? file_name.to_s : "#{directory}/#{file_name}"
+      path = path[1..-1] while path.start_with?("/")
+      path
+    end
+
+    def read_file(file_name)
+      native_file(:read, file_name)
+    rescue Exception => e
+      raise e.class, "* ERROR:\n~$qmx.read_file~ for #{file_name} failed.\n#{e}\n"
+    end
+
+    # The writers answer whether every byte was written.
+    def write_file(file_name, text)
+      written = native_file(:write, file_name, text)
+      hotload_on_write_file(file_name)
+      written
+    rescue Exception => e
+      raise e.class, "* ERROR:\n~$qmx.write_file~ for #{file_name} failed.\n#{e}\n"
+    end
+
+    def append_file(file_name, text)
+      written = native_file(:append, file_name, text)
+      hotload_on_write_file(file_name)
+      written
+    rescue Exception => e
+      raise e.class, "* ERROR:\n~$qmx.append_file~ for #{file_name} failed.\n#{e}\n"
+    end
+
+    def write_file_root(file_name, text)
+      written = native_file(:write_root, file_name, text)
+      hotload_on_write_file(file_name)
+      written
+    end
+
+    def append_file_root(file_name, text)
+      written = native_file(:append_root, file_name, text)
+      hotload_on_write_file(file_name)
+      written
+    end
+
+    def load_image(file_name)
+      native_file(:load_image, file_name)
+    end
+
+    def parse_xml(xmlstr, stripcontent = true)
+      @ffi_misc.parse_xml(xmlstr, stripcontent)
+    end
+
+    def parse_xml_file(fname, stripcontent = true)
+      @ffi_misc.parse_xml_file(fname, stripcontent)
+    end
+
+    def parse_json(jsonstr)
+      @ffi_misc.parse_json(jsonstr)
+    end
+
+    def parse_json_file(fname)
+      @ffi_misc.parse_json_file(fname)
+    end
+
+    def get_base_dir
+      native_file(:get_base_dir) || ""
+    end
+
+    def get_game_dir
+      dir = (native_file(:get_game_dir) || "").strip
+      dir = dir.gsub("//", "/") while dir.include?("//")
+      dir
+    end
+
+    # --- Window and text -------------------------------------------------------
+
+    def set_window_title(newtitle)
+      @ffi_misc.set_window_title(newtitle)
+    end
+
+    # Text is measured at size 40 and scaled to the asked size, with a little
+    # room per character.
+    def calcstringbox(str, size_enum = 0, font = "font.ttf")
+      w, h = @ffi_misc.calcstringbox(str, 40, font)
+      points = 22 + 2 * size_enum
+      baseline = 22 + 2 * 40
+      [(w * points / baseline + 0.2 * str.length).ceil, (h * points / baseline).ceil]
+    end
+
+    def reset_sprite(path)
+      @ffi_draw.unload_sprite(path)
+    end
+
+    def show_cursor
+      return if @cursor_shown
+      @cursor_shown = true
+      @ffi_draw.toggle_cursor(true)
+    end
+
+    def hide_cursor
+      return unless @cursor_shown
+      @cursor_shown = false
+      @ffi_draw.toggle_cursor(false)
+    end
+
+    def cursor_shown?
+      @cursor_shown
+    end
+
+    def set_window_fullscreen(enable = true)
+      return if !!@fullscreen == !!enable
+      @fullscreen = !!enable
+      @ffi_draw.toggle_fullscreen(@fullscreen)
+    end
+
+    def openurl(url)
+      @ffi_draw.openurl(url)
+    end
+
+    # --- What the host asks each frame ------------------------------------------
+
+    # Until the game's args exist (a build without them) there is nothing
+    # to draw.
+    def take_screenshot
+      return false unless @args
+      !@args.outputs.screenshots.empty?
+    end
+
+    def passes
+      return [] unless @args
+      @args.passes
+    rescue Exception => e
+      pretty_print_exception_and_export!(e)
+      pause!
+      []
+    end
+
+    def target(pass)
+      pass ? pass.target : nil
+    end
+
+    def render_width(pass)
+      pass ? pass.width : 0
+    end
+
+    def render_height(pass)
+      pass ? pass.height : 0
+    end
+
+    def render_transient(pass)
+      pass ? pass.transient : false
+    end
+
+    def audio
+      @args ? @args.audio : nil
+    end
+
+    def queue_key_up(key)
+      @key_up_queue << key.to_sym
+    end
+
+    def serialize
+      { argv: @argv, platform: @platform, required_files: @required_files,
+        reload_list_history: @reload_list_history }
+    end
+
+    # --- Saved state --------------------------------------------------------------
+
+    def save_state
+      serialize_state("game_state_#{Time.now.to_i}.txt", args.state)
+      serialize_state("game_state.txt", args.state)
+    end
+
+    def load_state
+      args.state = deserialize_state("game_state.txt")
+    end
+
+    # (file, state) or (state): the state's text, written to file when one is
+    # given.
+    def serialize_state(*opts)
+      file, state = opts.length >= 2 ? opts : [nil, opts[0]]
+      result = state.to_s
+      if file
+        write_file(file, result)
+        log "State with length of #{result.length} saved to file #{file}."
+      end
+      if result.length > 20_000
+        help = Runtime.loaded_constant("QMX::Help")
+        log_important help.serialization_too_large if help
+      end
+      result
+    end
+
+    # Saved state is data, never code: the text is read by a reader that
+    # accepts only the literals the writer produces.
+    def deserialize_state(*args)
+      source = args[0]
+      return nil if source.nil?
+      source = source.to_s
+      text = if source.start_with?("{") || source.start_with?("[")
+               source
+             else
+               read_file(source)
+             end
+      return nil if text.nil? || text.strip.empty?
+      begin
+        $load_data = QMX::LiteralReader.parse(text)
+      rescue Exception => e
+        raise e.class, "Failed to eval: #{text}. #{e}.\nSerialization data may be corrupt."
+      end
+      state = QMX::OpenEntity.parse_serialization_data($load_data)
+      if $load_data.is_a?(Hash) && $load_data[:tick_count]
+        Kernel.tick_count = $load_data[:tick_count]
+      end
+      state
+    end
+
+    # --- Reset ----------------------------------------------------------------------
+
+    def reset(rng_override = nil, seed: false)
+      return if Kernel.tick_count <= 0
+      __reset__(rng_override, seed: seed)
+    end
+
+    def __reset__(rng_override = nil, seed: false)
+      global_tick = Kernel.global_tick_count
+      return if @is_resetting == global_tick
+      @is_resetting = global_tick
+
+      nil.unassign_method_missing if !$disable_nil_coersion && nil.respond_to?(:unassign_method_missing)
+      reset_framerate_calculation
+      entity = Runtime.loaded_constant("QMX::Entity")
+      entity.strict_entities.clear if entity
+      trace = Runtime.loaded_constant("QMX::Trace")
+      trace.untrace_classes! if trace
+      pin_root_values
+
+      if @load_status == :ready && global_tick > 1000
+        mark_ruby_file_for_reload("app/main.rb")
+      end
+
+      if @args
+        reset_state
+        Kernel.tick_count = -1
+        @args.state.tick_count = -1
+        @args.outputs.clear
+        clear_draw_passes
+        $top_level.reset if $top_level.respond_to?(:reset)
+      end
+
+      unpause!
+      if @console
+        @console.hide
+        @console.toast_ids.clear
+      end
+      set_rng(seed || rng_override || Time.now.to_i)
+
+      @is_resetting = nil
+      @pin_to_30_fps = nil
+      @framerate_pin_grace_period = nil
+      @args.grid.origin_bottom_left! if @args
+
+      unless @production
+        write_file_root("logs/log.txt", "Vellumcore QMX Log Messages. Set $qmx.log_level = :off to disable logging to the Console/HUD (log messages will still be written here). Log options are: :on, :off.\n")
+        write_file_root("logs/puts.txt", "")
+      end
+    end
+
+    def pin_root_values
+      @files_reloaded = [] unless @files_reloaded.is_a?(Array)
+      @reloaded_files = [] unless @reloaded_files.is_a?(Array)
+      @paused = false if @paused.nil?
+      @time_per_tick ||= 16
+    end
+
+    def reset_state
+      @args.state.clear!
+      @args.state.set!(:entity_id, QMX::Entity.id!)
+    end
+
+    def set_rng(value)
+      if @recording && (@recording.is_recording? || @recording.is_replaying?)
+        log "* WARNING:\nAttempting to set the RNG was ignored because you are either in record or replay mode.\n\n"
+        return
+      end
+      @seed = value
+      srand(value)
+      log "RNG seed has been set to #{value}."
+    end
+
+    def seed
+      @seed
+    end
+
+    # --- Recording ------------------------------------------------------------------
+
+    def start_recording(seed_value)
+      @console&.hide
+      @recording.start_recording(seed_value)
+    end
+
+    def stop_recording(file_name = nil)
+      @recording.stop_recording(file_name)
+    end
+
+    def start_replay(file_name = nil)
+      file_name ||= "last_replay.txt"
+      @console&.hide if native_file(:path_exists, file_name)
+      @recording.start_replay(file_name)
+    end
+
+    def stop_replay
+      @recording.stop_replay
+    end
+
+    def record_input_history(*args)
+      @recording&.record_input_history(*args)
+    end
+
+    def stage_replay_values
+      @recording&.stage_replay_values
+    end
+
+    # --- Logging and the console -------------------------------------------------------
+
+    # Everything printed reaches standard output and the console; messages of
+    # the log module only while the log level is :on.
+    def log(obj, sender = nil)
+      return nil unless sender.nil? || (sender == Runtime.loaded_constant("QMX::Log") && @log_level == :on)
+      text = obj.to_s
+      Kernel.print(text.end_with?("\n") ? text : "#{text}\n")
+      @console&.add_text(obj)
+      nil
+    end
+
+    def log_level
+      @log_level
+    end
+
+    def log_levels
+      [:on, :off]
+    end
+
+    def log_level=(value)
+      value = :on unless log_levels.include?(value)
+      if value != @log_level
+        log "* IMPORTANT: Log level has been changed to: [#{value}] from [#{@log_level}]."
+      end
+      @log_level = value
+    end
+
+    def disable_console
+      @console&.disable
+    end
+
+    def enable_console
+      @console&.enable
+    end
+
+    def show_console(reason = nil)
+      @console&.show(reason)
+    end
+
+    def toast(id, message)
+      @console&.toast(id, message)
+    end
+
+    # --- Loading code -------------------------------------------------------------------
+
+    def require(file)
+      file = file.to_s
+      if file.end_with?(".rb") && native_file(:path_exists, "#{file}c")
+        file = "#{file}c"
+      end
+      raise "#{file} does not exist." unless native_file(:path_exists, file)
+      mark_ruby_file_for_reload(file)
+      @required_files << file unless @required_files.include?(file)
+      file
+    end
+
+    # --- Quitting ------------------------------------------------------------------------
+
     def request_quit
+      log "* INFO: Quit requested (#{Kernel.global_tick_count})."
       @quit_requested = true
     end
 
@@ -81,7 +596,157 @@ module QMX
       @quit_requested
     end
 
+    # The host's last call before shutdown.
     def quit!
+      if @recording && @recording.is_recording? && cli_arguments.key?(:record)
+        @recording.stop_recording("replay_#{Time.now.to_i}.txt")
+      end
+      @console&.save_history
+      @http_requests.each { |request| request.reject if request.respond_to?(:reject) }
+      @http_requests.clear
+      nil
+    end
+
+    # --- Shell ---------------------------------------------------------------------------
+
+    def exec(cmd)
+      `#{cmd}`
+    end
+
+    def system(cmd)
+      output = exec(cmd)
+      log output
+      nil
+    end
+
+    # --- Small accessors -------------------------------------------------------------------
+
+    def disable_nil_coersion!
+      return if $disable_nil_coersion
+      $disable_nil_coersion = true
+      mod = Runtime.loaded_constant("NilClassFalseClass")
+      return unless mod
+      mod.instance_methods(false).each do |m|
+        [NilClass, FalseClass].each do |klass|
+          klass.send(:remove_method, m) if klass.instance_methods(false).include?(m)
+        end
+      end
+    end
+
+    def version
+      QMX_VERSION
+    end
+
+    def tests
+      @tests
+    end
+
+    def paused?
+      @paused
+    end
+
+    def text_font
+      nil
+    end
+
+    def reset_touch_count
+      @current_touch_count = 0
+    end
+
+    # Answers the count before adding one.
+    def increase_touch_count
+      count = @current_touch_count
+      @current_touch_count += 1
+      count
+    end
+
+    # --- Help for error messages -------------------------------------------------------------
+
+    def grep_source(*strings_with_recommendations)
+      files = ["app/main.rb", "app/tests.rb", "app/test.rb"] + @required_files
+      files.uniq.map { |f| grep_source_file(f, *strings_with_recommendations) }.join
+    end
+
+    def grep_source_file(file, *strings_with_recommendations)
+      text = native_file(:read, file)
+      return "" unless text
+      found = ""
+      strings_with_recommendations.each do |entry|
+        word, recommendation = entry.is_a?(Array) ? entry : [entry, nil]
+        next if ignore_search_term?(word)
+        text.split("\n").each_with_index do |line, index|
+          next unless line.include?(word.to_s)
+          found += "#{file}, line #{index + 1}: #{line.strip}"
+          found += " (#{recommendation})" if recommendation
+          found += "\n"
+        end
+      end
+      found
+    end
+
+    def grep_did_you_mean(instance, method)
+      suggestions = grep_did_you_mean_recommendations(instance, method)
+      return "" if suggestions.empty?
+      "** Did you mean:\n" + suggestions.map { |m| "- #{m}" }.join("\n") + "\n"
+    end
+
+    def grep_did_you_mean_recommendations(instance, method)
+      name = method.to_s
+      return [] if name.length <= 3
+      parts = ([name] + name.split("_")).reject { |p| p.length <= 3 }.uniq
+      instance.methods.map(&:to_s).select { |m| parts.any? { |p| m.start_with?(p) } }.sort.uniq
+    rescue StandardError
+      []
+    end
+
+    def ignore_search_term?(word)
+      plain = word.to_s.gsub(".", "")
+      plain.length < 3 || plain == "state"
+    end
+
+    def autocomplete_methods
+      deprecated = Runtime.loaded_constant("QMX::Runtime::Deprecated")
+      names = methods
+      names -= deprecated.instance_methods if deprecated
+      names
+    end
+
+    def console_button_primitive
+      return nil if @production || !@console || @console.visible?
+      @console_button ||= { x: @logical_width - 55, y: @logical_height - 50 - 50, w: 50, h: 50,
+                            path: "console-logo.png", a: 80 }
+      mouse = @args.inputs.mouse
+      click = mouse.click
+      if click && click.respond_to?(:inside_rect?) && click.inside_rect?(@console_button)
+        mouse.click = nil
+        @console.show
+      end
+      @console_button
+    end
+
+    def print_console_activation_help
+      return if @no_tick
+      log_once :hello_world, "* INFO: Hello World!\nThis is the Vellumcore Console.\nType \"docs\" and press the ENTER key for documentation.\nThis notification will not be displayed when you release your game (it only displays during development).\n"
+    end
+
+    private
+
+    def new_service(path, *args)
+      klass = Runtime.loaded_constant(path)
+      klass ? klass.new(*args) : nil
+    end
+
+    # The file methods of the native side. One that this build does not
+    # provide answers nil, as a missing or unwritable file would, and says
+    # so once.
+    def native_file(name, *args)
+      return @ffi_file.send(name, *args) if @ffi_file.respond_to?(name)
+      @missing_file_methods ||= {}
+      unless @missing_file_methods[name]
+        @missing_file_methods[name] = true
+        Kernel.print("* ERROR: This build has no native file method FFI::File##{name}; files cannot be used through it.\n")
+      end
+      nil
     end
   end
 end

@@ -2,6 +2,7 @@
 // the file methods over a virtual file system with separate game and base
 // directories.
 #include "bridge/ffi.h"
+#include "host/fileio.h"
 #include "host/host_call.h"
 
 #include <SDL2/SDL.h>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -151,6 +153,27 @@ TEST_F(FfiTest, EachWriterSelectsItsOwnDirectory) {
     EXPECT_STREQ(PHYSFS_getWriteDir(), game.c_str());
     EXPECT_EQ(eval_inspect("f = FFI::File.new; [f.get_game_dir, f.get_base_dir]"),
               "[\"" + game + "\", \"" + base + "\"]");
+}
+
+// The screenshot writer selects its own directory from the main thread while
+// Ruby writes from the simulation thread; neither may land in the other's.
+TEST_F(FfiTest, RubyWritesStayInTheirDirectoryWhileAnotherThreadWrites) {
+    std::string shots = root + "/shots";
+    fs::create_directories(shots);
+    std::thread other([&] {
+        for (int i = 0; i < 200; ++i)
+            storefile_write_override(shots.c_str(), ("s" + std::to_string(i) + ".png").c_str(), "p", 1);
+    });
+    EXPECT_EQ(eval_inspect("f = FFI::File.new; (0...200).map { |i| f.write(\"g#{i}.txt\", 'g') }.uniq"), "[true]");
+    other.join();
+    int misplaced = 0;
+    for (int i = 0; i < 200; ++i) {
+        if (!fs::exists(game + "/g" + std::to_string(i) + ".txt")) ++misplaced;
+        if (!fs::exists(shots + "/s" + std::to_string(i) + ".png")) ++misplaced;
+    }
+    EXPECT_EQ(misplaced, 0);
+    EXPECT_FALSE(fs::exists(shots + "/g0.txt"));
+    EXPECT_FALSE(fs::exists(game + "/s0.png"));
 }
 
 TEST_F(FfiTest, UnsafeOrFailedWritesAnswerFalseAndWriteNothing) {

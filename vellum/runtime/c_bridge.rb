@@ -320,7 +320,7 @@ module QMX
       end
 
       def rcb_drop?(sender)
-        sender != :replay && @rcb_sender.recording.is_replaying?
+        sender != :replay && @rcb_sender.recording&.is_replaying?
       end
 
       # Sticks report only a change of at least a thousand (a cut towards

@@ -1,0 +1,30 @@
+// The parts of one simulation frame, in the order simulation_frame runs
+// them. Each takes the game state (and the render context where it needs
+// one), so tests can drive a frame piece by piece against a runtime object
+// of their own.
+#pragma once
+
+#include "game_state.h"
+#include "threadstream.h"
+
+#include <SDL2/SDL.h>
+
+struct render_context;
+
+// Loads every Ruby file the runtime asks for (bytecode for ".rbc", source
+// otherwise). Answers how many paths the list held when it was handed over.
+int frame_load_reload_list(game_state *state);
+// Reports controller key transitions to the runtime and moves each slot to
+// its next state.
+void frame_report_controller_keys(game_state *state);
+// Hands one window-system event to the runtime (or acts on it natively).
+void frame_dispatch_event(game_state *state, render_context *context, const SDL_Event &event);
+// Dispatches every queued event batch, oldest first, and frees the batches.
+void frame_dispatch_event_batches(game_state *state, render_context *context);
+// The eight stick positions of both players, every frame.
+void frame_report_analog_sticks(game_state *state);
+// The frame's pixel arrays, the frame header and every pass with its
+// commands and end marker, then the screenshot commands.
+void frame_write_render_passes(game_state *state, threadstream *stream);
+// True when the runtime or either player's quit slot asks to stop.
+bool frame_quit_requested(game_state *state);

@@ -1,0 +1,121 @@
+# Copies of every source file that hot reload accepts: the latest copy, one
+# timestamped copy per change, and a change list as text and as a web page,
+# all under "tmp/src_backup" in the base directory.
+module QMX
+  module Backup
+    def backup_directory
+      "tmp/src_backup"
+    end
+
+    def backup_load_changes
+      changes = {}
+      text = read_file("#{backup_directory}/src_backup_changes.txt") || ""
+      text.split("\n").each do |line|
+        next if line.strip.empty?
+        latest_file, time, key = line.split(",").map(&:strip)
+        changes[key] = { time: time, latest_file: latest_file, key: key }
+      end
+      changes
+    end
+
+    def backup_file(file)
+      at = Time.now.to_i
+      name = "src_backup_#{file.gsub("/", "_").gsub(".rb", "")}"
+      timestamped_path = "#{backup_directory}/archived/#{name}_#{at}.rb"
+      path = "#{backup_directory}/#{name}.rb"
+      source = read_file(file) || ""
+      write_file_root(timestamped_path, source)
+      write_file_root(path, source)
+      { key: file, at: at, timestamped_path: timestamped_path, path: path }
+    end
+
+    def backup_write_changes(changes)
+      text = changes.map { |k, v| "#{v[:latest_file]}, #{v[:time]}, #{k}" }.join("\n")
+      write_file_root("#{backup_directory}/src_backup_changes.txt", text)
+      contents = changes.map do |k, v|
+        "<li><a href='/#{File.basename(v[:latest_file].to_s)}'>#{k}</a></li>"
+      end.join("\n")
+      write_file_root("#{backup_directory}/src_backup_changes.html",
+                      backup_page_template.gsub("{{content}}", "<ul>#{contents}</ul>"))
+    end
+
+    def backup_create(file)
+      backup_create_index
+      return if @production || file.include?("src_backup")
+      unless @src_backup_initialized
+        write_file_root("#{backup_directory}/src_backup_changes.txt", "")
+        @src_backup_initialized = true
+      end
+      changes = backup_load_changes
+      backup = backup_file(file)
+      changes[file] = { time: backup[:at], latest_file: backup[:path], key: file }
+      backup_write_changes(changes)
+    end
+
+    def backup_create_index
+      write_file_root("#{backup_directory}/src_backup.css", backup_css)
+      write_file_root("#{backup_directory}/src_backup_index.html", backup_html)
+    end
+
+    def backup_css
+      <<~CSS
+        body {
+          padding: 0 25px 50px 25px;
+          max-width: 920px;
+          margin: 0 auto;
+          font: 300 16px/1.5 Helvetica, Arial, sans-serif;
+          background: #ffffff;
+          color: #222222;
+        }
+        a { color: #0077CC; text-decoration: none; }
+        a:visited { color: #4A6B82; }
+        h1, h2, h3 { border-bottom: 1px solid silver; }
+        h1 { font-size: 26px; }
+        h2 { font-size: 22px; }
+        h3 { font-size: 18px; }
+        img { max-width: 640px; max-height: 320px; display: block; margin: 0 auto; border: 1px solid silver; }
+        hr { border: 0; height: 1px; background: #dddddd; }
+        pre { border: 1px solid silver; padding: 8px; }
+        code { background: #f4f4f4; }
+        blockquote { font-style: italic; }
+      CSS
+    end
+
+    def backup_html
+      [
+        "<html>",
+        "  <head>",
+        "    <title>Vellumcore Source Code Backup</title>",
+        "    <link href=\"src_backup.css\" rel=\"stylesheet\" type=\"text/css\" media=\"all\">",
+        "  </head>",
+        "  <body>",
+        "    <h1>Vellumcore Source Code Backup</h1>",
+        "    <div id='content' itemscope=\"itemscope\" itemtype=\"backup-information\">",
+        "      This directory holds every change made to the game's code while the engine ran,",
+        "      and a list of all the changes so far.",
+        "      <br />",
+        "      <a href=\"/src_backup_changes.txt\" itemprop=\"changes\">src_backup_changes.txt</a>",
+        "      <a href=\"/src_backup_changes.html\">src_backup_changes.html</a>",
+        "    </div>",
+        "  </body>",
+        "</html>"
+      ].join("\n") + "\n"
+    end
+
+    private
+
+    def backup_page_template
+      [
+        "<html>",
+        "  <head>",
+        "    <title>Vellumcore Source Code Backup</title>",
+        "    <link href=\"src_backup.css\" rel=\"stylesheet\" type=\"text/css\" media=\"all\">",
+        "  </head>",
+        "  <body>",
+        "    {{content}}",
+        "  </body>",
+        "</html>"
+      ].join("\n") + "\n"
+    end
+  end
+end

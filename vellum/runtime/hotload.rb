@@ -1,0 +1,104 @@
+# Watches the game's Ruby files and reloads the ones that change, without a
+# restart: every 60 frames the modification times are compared, and a
+# changed file is checked and queued for the host to load.
+module QMX
+  class Runtime
+    module Hotload
+      HOTLOAD_SCAN_PERIOD = 60
+
+      # The framework's own sources, watched when they are present beside
+      # the game (a development build of the framework).
+      FRAMEWORK_SOURCE_NAMES = %w[
+        docs help kernel_docs kernel easing top_level log geometry attr_qmx attr_sprite object class
+        string entity strict_entity open_entity serialize primitive nil_class_false_class symbol
+        numeric_deprecated numeric hash outputs_deprecated array_docs array outputs inputs mouse_docs
+        recording grid layout args_deprecated fn args console_prompt console_menu console assert tests
+        controller_config runtime/draw runtime/deprecated runtime/framerate runtime/c_bridge
+        runtime/hotload runtime/backup runtime/async_require runtime/autocomplete api runtime trace
+        readme_docs hotload_client ios_wizard itch_wizard
+      ].freeze
+
+      MAILBOX = "app/mailbox.rb".freeze
+
+      def hotload_init
+        @hotload_if_needed = 0
+        @mailbox_if_needed = 0
+        @file_mtimes = {}
+        @suppress_mailbox = true
+        files_to_reload.each { |file| init_mtimes(file) }
+        init_mtimes(MAILBOX)
+      end
+
+      def hotload_on_write_file(file_name)
+        @mailbox_if_needed = :force if file_name.to_s.include?("mailbox.rb")
+      end
+
+      def files_to_reload
+        files = []
+        files += FRAMEWORK_SOURCE_NAMES.map { |name| "vellum/#{name}.rb" } unless @rcb_release_mode
+        files + core_files_to_reload + @required_files
+      end
+
+      def core_files_to_reload
+        ["repl.rb", "app/main.rb", "app/repl.rb", "app/tests.rb", "app/test.rb", "app/stdin.rb"]
+      end
+
+      def init_mtimes(file)
+        time = mtime(file)
+        @file_mtimes[:"current_#{file}"] ||= time
+        @file_mtimes[:"last_#{file}"] ||= time
+      end
+
+      def hotload_source_files
+        @hotload_if_needed += 1
+        return if @hotload_if_needed < HOTLOAD_SCAN_PERIOD
+        @hotload_if_needed = 0
+        files_to_reload.each { |file| reload_if_needed(file) }
+        @console&.enable
+      end
+
+      def mailbox_timeout
+        @suppress_mailbox ? 60 : 3
+      end
+
+      def check_mailbox
+        if @mailbox_if_needed == :force
+          reload_if_needed(MAILBOX, true)
+          @mailbox_if_needed = 1
+        else
+          @mailbox_if_needed += 1
+          if @mailbox_if_needed % mailbox_timeout == 0
+            @mailbox_if_needed = 1
+            reload_if_needed(MAILBOX)
+          end
+        end
+      end
+
+      def hotload_if_needed
+        hotload_source_files
+        check_mailbox
+      end
+
+      def on_load_succeeded(file)
+        @files_reloaded << file
+        @reloaded_files << file
+        trace = Runtime.loaded_constant("QMX::Trace")
+        trace.untrace_classes! if trace
+      end
+
+      # Answers the file's new time, or nil when it did not change.
+      def reload_if_needed(file, force = false)
+        current = mtime(file)
+        return nil if !force && current == @file_mtimes[:"last_#{file}"]
+        on_load_succeeded(file) if reload_ruby_file(file)
+        @file_mtimes[:"last_#{file}"] = current
+        current
+      end
+
+      # Seconds since the epoch; -1 for a file that is not there.
+      def mtime(file)
+        native_file(:mtime, file) || -1
+      end
+    end
+  end
+end

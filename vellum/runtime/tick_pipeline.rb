@@ -1,0 +1,430 @@
+# The runtime's per-frame pipeline: the host calls tick(sdl_tick) once per
+# simulation frame; it loads the game on the first frame, keeps to the frame
+# rate, runs the framework's work around the game's own tick and turns any
+# exception into a report and a paused game.
+module QMX
+  class Runtime
+    # Calls closer together than this many milliseconds are skipped.
+    MIN_TICK_INTERVAL = 13
+    # Unanswered HTTP requests are rejected after this many game ticks.
+    HTTP_REQUEST_PATIENCE = 60 * 30
+
+    def tick(sdl_tick)
+      @sdl_tick = sdl_tick
+      eval_or_create_main_rb
+      hotload_if_needed
+      process_argsv
+      if @last_sdl_tick
+        elapsed = sdl_tick - @last_sdl_tick
+        # A clock that went backwards counts as elapsed, so the game never
+        # waits behind the gate for it to catch up.
+        return nil if elapsed >= 0 && elapsed < MIN_TICK_INTERVAL
+      end
+      @last_sdl_tick = sdl_tick
+      calc_wrapper
+      (@simulation_speed.to_i - 1).abs.times { calc_wrapper }
+      nil
+    rescue Exception => e
+      begin
+        if __exception_seems_vague__?(e.to_s)
+          log_once :trace_tip, "* INFO: Try using ~trace!~\nIf the exception isn't helpful, try putting ~trace!~ near where you think the error occurred.\nThe console (the backtick key) shows the whole report.\n"
+        end
+        local_file_name = "exceptions/game_state_#{state_tick_count}.txt"
+        log "Game state and exception will be written to #{local_file_name} and exceptions/current.txt."
+        pretty_print_exception_and_export!(e)
+      ensure
+        # Even when the report itself fails, the game must not keep raising
+        # sixty times a second.
+        pause!
+      end
+      nil
+    end
+
+    def __exception_seems_vague__?(message)
+      return false if message.include?(".rb does not exist.")
+      message.gsub("* EXCEPTION:\n", "").lines.length == 1
+    end
+
+    def pretty_print_exception_and_export!(e)
+      text = __pretty_print_exception__(e, nil)
+      export!(text)
+      @exception_occured = true
+      return unless @console
+      @console.show(@is_reloading ? :exception_on_load : :exception)
+      return if @console.command_set_at == Kernel.global_tick_count
+      command = "$qmx.reset seed: #{$qmx.seed}"
+      at = text.to_s.index("** docs: ")
+      if at
+        # The suggested command is the rest of that line.
+        docs = text[(at + "** docs: ".length)..-1].split("\n").first.to_s.strip
+        command = docs unless docs.empty?
+      end
+      @console.set_command_silent(command)
+    end
+
+    # Writes the report and the game state to exceptions/current.txt and to
+    # the file of the current tick; answers that file's name, or nil when
+    # writing failed.
+    def export!(with_comments = nil, file_name_override = nil)
+      text = ""
+      if with_comments
+        text += with_comments.to_s.split("\n").map { |line| "# #{line.strip}" }.join("\n") + "\n\n"
+      end
+      text += "Game State:\n#{@args.serialize}"
+      file_name = file_name_override || "exceptions/game_state_#{@args.state.tick_count}.txt"
+      [file_name, "exceptions/current.txt"].each do |path|
+        raise "#{path} could not be written." unless write_file_root(path, text)
+      end
+      file_name
+    rescue Exception => e
+      log "* ERROR:\nExporting the game state failed:\n\nExport exception: #{e}.\n\nOriginal comments: #{with_comments || "(none)"}.\n\nIf the export exception above looks confusing, you should let Vellumcore know about this error.\n\n"
+      nil
+    end
+
+    # The first load of the game's main file. It is tried once: a file that
+    # fails is reported, and hot reload loads it once it changes.
+    def eval_or_create_main_rb
+      return unless @load_status == :vellumcore_started
+      @load_status = :main_rb_first_time_load
+      if native_file(:path_exists, "app/main.rbc")
+        reload_if_needed("app/main.rbc", true)
+      elsif native_file(:path_exists, "app/main.rb")
+        reload_if_needed("app/main.rb", true)
+      end
+    end
+
+    # One pipeline step. With slow motion of factor n the game's tick runs on
+    # one step in n + 1; the others are filler steps.
+    def calc_wrapper(tick_override_lambda = nil)
+      if @slowmo_factor && @slowmo_factor != 1
+        @slowmo_factor_debounce ||= @slowmo_factor
+        if @slowmo_factor_debounce > 0
+          @slowmo_factor_debounce -= 1
+        else
+          @slowmo_factor_debounce = nil
+        end
+      end
+      tick_cli_eval
+      return if @no_tick
+      tick_qmx_engine_before
+      tick_usr_engine
+      tick_qmx_engine_after
+    end
+
+    def tick_cli_eval
+      if @eval_path
+        entry = @reload_list_history[@eval_path]
+        if !entry
+          mark_ruby_file_for_reload(@eval_path)
+        elsif reload_completed?(entry) && quit_after_startup_eval?
+          @eval_path = nil
+          request_quit
+        end
+      end
+      if @test_path
+        entry = @reload_list_history[@test_path]
+        if !entry
+          mark_ruby_file_for_reload(@test_path)
+        elsif reload_completed?(entry)
+          # The tests run once, also when several steps share a frame.
+          @test_path = nil
+          $tests.start if $tests
+          request_quit
+        end
+      end
+    end
+
+    def quit_after_startup_eval?
+      return false unless @no_tick
+      return true if @scheduled_callbacks.empty?
+      Kernel.tick_count > @scheduled_callbacks.keys.max + 1
+    end
+
+    def tick_qmx_engine_before
+      stage_replay_values
+      clear_draw_passes
+      next_keyboard_inputs_before_tick unless slowmo_filler_step?
+      game_inputs&.http_requests = @http_requests.dup
+      Kernel.global_tick_count += 1 if @load_status == :ready
+      tick_console
+      tick_notification
+      @controller_config.tick(@args) if @controller_config && @platform != "iOS"
+      @recording&.tick
+      render_replay_mouse
+      @args.state.__touched__ = false if @args
+      @remote_hotload_client&.tick
+      return if skip_tick_usr_engine?
+      Kernel.tick_count += 1
+      @args.state.tick_count = Kernel.tick_count if @args
+      callback = @scheduled_callbacks[Kernel.tick_count]
+      callback.call if callback
+    end
+
+    def skip_tick_usr_engine?
+      return true if @paused
+      return true if quit_after_startup_eval?
+      return true if @controller_config && @controller_config.should_tick?
+      return true if slowmo_filler_step?
+      return true if @load_status != :ready
+      return true if @is_reloading
+      false
+    end
+
+    def tick_usr_engine
+      return if skip_tick_usr_engine?
+      @slowmo_was_invoked = false
+      $perf_counter_outputs_push_count = 0
+      $perf_counter_primitive_is_array = 0
+      tick_core
+      @slowmo_factor = 1 unless @slowmo_was_invoked
+    end
+
+    def tick_core
+      $top_level.tick(@args) if Kernel.tick_count >= 0
+    end
+
+    def tick_qmx_engine_after
+      tick_api
+      check_framerate
+      if @args
+        @args.outputs.target = nil
+        @args.passes << @args.outputs
+        @args.passes.each(&:tick)
+        expired = @http_requests.select { |request| request.ignore_tick_count <= Kernel.tick_count }
+        expired.each(&:reject)
+        @args.audio = {} unless @args.audio.is_a?(Hash)
+        migrate_legacy_sounds
+        next_keyboard_inputs_after_tick unless slowmo_filler_step?
+      end
+      clear_inputs
+      start_server!({ port: 9001, enable_in_prod: false }) if respond_to?(:start_server!)
+      game_inputs&.touch&.each_value { |finger| finger.first_tick_down = false }
+    end
+
+    def tick_api
+      @api.tick(@args) if @api
+    end
+
+    def clear_draw_passes
+      return unless @args
+      clear_draw_primitives(@args.outputs)
+      @args.passes.each { |pass| clear_draw_primitives(pass) }
+      @args.passes.clear
+      @args.clear_render_targets
+      @args.clear_pixel_arrays
+    end
+
+    def clear_draw_primitives(pass)
+      pass.target = nil
+      pass.width = nil
+      pass.height = nil
+      pass.clear_non_static unless slowmo_filler_step?
+      pass.clear_non_static_reserved
+    end
+
+    # Keys released last frame are neither down nor held any more.
+    def next_keyboard_inputs_before_tick
+      return unless game_inputs
+      keyboard = game_inputs.keyboard
+      keyboard.key_up.truthy_keys.each do |key|
+        keyboard.key_down.clear_key(key)
+        keyboard.key_held.clear_key(key)
+      end
+    end
+
+    # Keys that went down this frame are held from now on.
+    def next_keyboard_inputs_after_tick
+      return unless game_inputs
+      keyboard = game_inputs.keyboard
+      down = keyboard.key_down.truthy_keys
+      keyboard.key_held.set(down) unless down.empty?
+      down.each { |key| keyboard.key_down.clear_key(key) }
+      keyboard.key_up.clear
+    end
+
+    def clear_inputs
+      @files_reloaded.clear
+      @reloaded_files.clear
+      inputs = game_inputs
+      return if slowmo_filler_step? || !inputs
+      inputs.controllers.each do |controller|
+        controller.key_down.clear
+        controller.key_up.clear
+      end
+      inputs.mouse.clear
+      inputs.text.clear
+      inputs.http_requests.clear
+    end
+
+    def tick_console
+      @console.tick(@args) if @console && !@take_screenshot
+    end
+
+    NOTIFICATION_FADE_TICKS = 15
+
+    def tick_notification
+      @notification_message = nil if @console && @console.visible?
+      return unless @notification_message
+      now = Kernel.global_tick_count
+      age = now - @global_notification_at
+      if age >= @notification_duration
+        @notification_message = nil
+        return
+      end
+      fade_out_at = @global_notification_at + @notification_duration - NOTIFICATION_FADE_TICKS
+      alpha = if now >= fade_out_at
+                QMX::Easing.ease(fade_out_at, now, NOTIFICATION_FADE_TICKS, :flip) * 255
+              else
+                QMX::Easing.ease(@global_notification_at, now, NOTIFICATION_FADE_TICKS, :identity) * 255
+              end
+      return unless @args
+      grid = @args.grid
+      reserved = @args.outputs.reserved
+      unless @notification_message.empty?
+        reserved << { x: grid.left, y: grid.bottom, w: @logical_width, h: 40, r: 0, g: 0, b: 0, a: alpha,
+                      primitive_marker: :solid }
+        reserved << { x: grid.left + 60, y: grid.bottom + 30, text: @notification_message,
+                      r: 255, g: 255, b: 255, a: alpha, primitive_marker: :label }
+      end
+      reserved << { x: grid.left + 10, y: grid.bottom, w: 40, h: 40, path: "console-logo.png", a: alpha,
+                    primitive_marker: :sprite }
+    end
+
+    # Shows where the replayed mouse is, and animates replayed clicks.
+    def render_replay_mouse
+      return unless @recording && @recording.is_replaying? && @args
+      mouse = @args.inputs.mouse
+      debug = @args.outputs.reserved
+      debug << { x: mouse.x - 5, y: mouse.y - 5, w: 10, h: 10, r: 0, g: 0, b: 0, primitive_marker: :border }
+      debug << { x: mouse.x - 6, y: mouse.y - 6, w: 12, h: 12, r: 255, g: 255, b: 255,
+                 primitive_marker: :border }
+      @replay_click = mouse.click if mouse.click
+      return unless @replay_click
+      start = @replay_click.created_at
+      progress = QMX::Easing.ease(start, Kernel.tick_count, 12, :identity)
+      if Kernel.tick_count - start > 12
+        @replay_click = nil
+        return
+      end
+      x = @replay_click.x
+      y = @replay_click.y
+      [[40, 0], [42, 255]].each do |size, shade|
+        w = size * progress
+        debug << { x: x - w / 2, y: y - w / 2, w: w, h: w, r: shade, g: shade, b: shade,
+                   a: 255 * progress, primitive_marker: :border }
+      end
+    end
+
+    # --- The sounds API of earlier versions, carried into the audio hash ------------
+
+    def queue_sound(path)
+      @sound_queue << [path, 0, 0]
+    end
+
+    def queue_music(path, repeat)
+      return if path == @current_music
+      @sound_queue << [path, 1, repeat ? 1 : 0]
+      @current_music = path
+    end
+
+    def stop_music
+      @sound_queue << ["", 2, 0]
+      @current_music = nil
+    end
+
+    def dequeue_sounds(pass)
+      pass.sounds.each do |sound|
+        path = sound.respond_to?(:path) ? sound.path.to_s : sound.to_s
+        if path.end_with?(".wav")
+          queue_sound(path)
+        elsif path.end_with?(".ogg")
+          queue_music(path, true)
+        end
+      end
+      pass.sounds.clear
+    end
+
+    def migrate_legacy_sounds
+      @args.passes.each { |pass| dequeue_sounds(pass) }
+      audio = @args.audio
+      @sound_queue.each do |path, type, repeat|
+        case type
+        when 0
+          @legacy_sound_index += 1
+          audio[:"QMX_LEGACY_AUDIO_API_SOUND_#{@legacy_sound_index}"] = { input: path }
+        when 1
+          audio[:QMX_LEGACY_AUDIO_API_MUSIC] = { input: path, looping: repeat != 0 }
+        when 2
+          audio.delete(:QMX_LEGACY_AUDIO_API_MUSIC)
+        end
+      end
+      @sound_queue.clear
+    end
+
+    # --- Controls a game uses ---------------------------------------------------------
+
+    def slowmo!(factor)
+      @slowmo_was_invoked = true
+      factor = factor.to_i
+      factor = 1 if factor < 1
+      return if factor == @slowmo_factor
+      if factor == 1
+        log "~def tick args~ SlowMo factor has been set to normal speed."
+      else
+        log "~def tick args~ SlowMo factor has been set to a factor of #{factor}."
+      end
+      @slowmo_factor = factor
+      @slowmo_factor_debounce = nil
+    end
+
+    def pause!
+      @paused = true
+    end
+
+    def unpause!
+      clear_draw_passes
+      reset_framerate_calculation
+      @paused = false
+    end
+
+    def notify!(message, duration = 300)
+      return if @production
+      return if message.to_s == @notification_message
+      @notification_message = message.to_s
+      @global_notification_at = Kernel.global_tick_count
+      @notification_duration = duration
+      @console.add_text("* NOTIFY: #{message}") if @console && !@notification_message.strip.empty?
+    end
+
+    def notify_subdued!
+      notify!("", 60)
+    end
+
+    def schedule_callback(tick_count, &callback)
+      if @scheduled_callbacks[tick_count]
+        raise "Callback has already been scheduled for tick #{tick_count}. If you meant to do this, execute $qmx.scheduled_callbacks.clear first."
+      end
+      @scheduled_callbacks[tick_count] = callback
+    end
+
+    private
+
+    def slowmo_filler_step?
+      !@slowmo_factor_debounce.nil?
+    end
+
+    def reload_completed?(entry)
+      entry[:history].any? { |event| event[:event] == :reload_completed }
+    end
+
+    # The game's inputs; nil in a build without the input model.
+    def game_inputs
+      @args && @args.inputs
+    end
+
+    # The tick count a report is filed under.
+    def state_tick_count
+      @args ? @args.state.tick_count : Kernel.tick_count
+    end
+  end
+end
