@@ -98,12 +98,17 @@ class EngineProgram(Program):
         config = ("BENCH = { n: %d, mode: %s, warmup: %d, warmup_time: %s, frames: %d, time_limit: %s, "
                   "clock_ticks: %d, out: %s, mark: %s }\n" %
                   (n, json.dumps(self.mode), warmup, WARMUP_TIME, frames, float(time_limit),
-                   os.sysconf("SC_CLK_TCK"), json.dumps(out), json.dumps(self.mark)))
+                   os.sysconf("SC_CLK_TCK"), ruby_string(out), ruby_string(self.mark)))
         with open(os.path.join(HERE, "game", "app", "main.rb")) as f:
             body = f.read()
         with open(os.path.join(game, "app", "main.rb"), "w") as f:
             f.write(config + body)
         return [os.path.join(base, "vellumcore"), game]
+
+
+def ruby_string(value):
+    """A Ruby literal for a path, or nil."""
+    return "nil" if value is None else json.dumps(value)
 
 
 def bunny_image():

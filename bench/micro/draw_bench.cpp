@@ -117,10 +117,64 @@ def bench_push(sprites)
   true
 end
 
-# The whole walk of one render pass, when the runtime has one.
+# The same push with a leaner add for lists: an explicit block in place of
+# Symbol#to_proc for the marker scan, and a list made only of Hashes appended
+# in one step (what the general algorithm ends with for such a list).
+if Object.const_defined?(:QMX) && QMX.const_defined?(:FlatArray)
+  class QMX::FlatArray
+    def bench_add_lean(os)
+      return add_dwim(os) unless os.is_a?(Array) && !os.empty? && !resolved?(os)
+      ids = outputs_with_ids
+      i = 0
+      n = os.length
+      while i < n
+        break unless os[i].instance_of?(Hash)
+        i += 1
+      end
+      if i == n
+        os.each do |h|
+          id = h.id
+          ids[id] = h if id
+        end
+        return concat(os)
+      end
+      if os.all? { |o| o.primitive_marker }
+        os.each { |o| mark_and_id!(o) }
+        return concat(os)
+      end
+      add_dwim(os)
+    end
+  end
+end
+
+def bench_push_lean(sprites)
+  return false unless Object.const_defined?(:QMX) && QMX.const_defined?(:Outputs)
+  bench_outputs.sprites.clear
+  bench_outputs.sprites.bench_add_lean(sprites)
+  true
+end
+
+# The whole walk of one render pass: the runtime's own dispatch, mixed into
+# a stand-in that holds the drawer (the real runtime object needs a window).
+def bench_walker
+  return nil unless Object.const_defined?(:QMX) && QMX.const_defined?(:Runtime) &&
+                    QMX::Runtime.const_defined?(:Draw)
+  $bench_walker ||= begin
+    walker = Object.new
+    walker.extend(QMX::Runtime::Draw)
+    walker.instance_variable_set(:@ffi_draw, $bench_draw)
+    def walker.production
+      false
+    end
+    $qmx ||= walker
+    walker
+  end
+end
+
 def bench_pass(sprites)
-  return false unless $qmx && $qmx.respond_to?(:primitives) && bench_push(sprites)
-  $qmx.primitives(bench_outputs)
+  walker = bench_walker
+  return false unless walker && bench_push(sprites)
+  walker.primitives(bench_outputs)
   true
 end
 )RUBY";
@@ -275,6 +329,14 @@ BENCHMARK(BM_OutputsPushHashes)->Unit(benchmark::kMillisecond);
 
 void BM_OutputsPushAttrSprites(benchmark::State &state) { run(state, "bench_push", &interpreter::objects); }
 BENCHMARK(BM_OutputsPushAttrSprites)->Unit(benchmark::kMillisecond);
+
+void BM_OutputsPushLeanHashes(benchmark::State &state) { run(state, "bench_push_lean", &interpreter::hashes); }
+BENCHMARK(BM_OutputsPushLeanHashes)->Unit(benchmark::kMillisecond);
+
+void BM_OutputsPushLeanAttrSprites(benchmark::State &state) {
+    run(state, "bench_push_lean", &interpreter::objects);
+}
+BENCHMARK(BM_OutputsPushLeanAttrSprites)->Unit(benchmark::kMillisecond);
 
 void BM_RenderPassHashes(benchmark::State &state) { run(state, "bench_pass", &interpreter::hashes); }
 BENCHMARK(BM_RenderPassHashes)->Unit(benchmark::kMillisecond);
