@@ -171,6 +171,18 @@ def bench_walker
   end
 end
 
+# The walk alone, over a list pushed once.
+def bench_walk(sprites)
+  walker = bench_walker
+  return false unless walker
+  unless $bench_walk_list.equal?(sprites)
+    bench_push(sprites)
+    $bench_walk_list = sprites
+  end
+  walker.primitives(bench_outputs)
+  true
+end
+
 def bench_pass(sprites)
   walker = bench_walker
   return false unless walker && bench_push(sprites)
@@ -337,6 +349,12 @@ void BM_OutputsPushLeanAttrSprites(benchmark::State &state) {
     run(state, "bench_push_lean", &interpreter::objects);
 }
 BENCHMARK(BM_OutputsPushLeanAttrSprites)->Unit(benchmark::kMillisecond);
+
+void BM_RenderWalkHashes(benchmark::State &state) { run(state, "bench_walk", &interpreter::hashes); }
+BENCHMARK(BM_RenderWalkHashes)->Unit(benchmark::kMillisecond);
+
+void BM_RenderWalkAttrSprites(benchmark::State &state) { run(state, "bench_walk", &interpreter::objects); }
+BENCHMARK(BM_RenderWalkAttrSprites)->Unit(benchmark::kMillisecond);
 
 void BM_RenderPassHashes(benchmark::State &state) { run(state, "bench_pass", &interpreter::hashes); }
 BENCHMARK(BM_RenderPassHashes)->Unit(benchmark::kMillisecond);
