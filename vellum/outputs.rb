@@ -66,7 +66,16 @@ module QMX
         push(os)
       elsif !os.is_a?(Array)
         __raise_not_a_primitive__(os)
-      elsif os.all?(&:primitive_marker)
+      elsif __all_hashes?(os)
+        # What the steps below end with for a list of Hashes, without asking
+        # each for its marker: every Hash is appended as it is.
+        ids = outputs_with_ids
+        os.each do |h|
+          id = h.id
+          ids[id] = h if id
+        end
+        concat(os)
+      elsif os.all? { |o| o.primitive_marker }
         os.each { |o| mark_and_id!(o) }
         concat(os)
       elsif __one_primitive?(os)
@@ -81,6 +90,16 @@ module QMX
     def <<(other)
       $perf_counter_outputs_push_count += 1
       add_dwim(other)
+    end
+
+    def __all_hashes?(os)
+      i = 0
+      n = os.length
+      while i < n
+        return false unless os[i].instance_of?(Hash)
+        i += 1
+      end
+      true
     end
 
     # An array holding plain values, or whose second element is a colour, or
