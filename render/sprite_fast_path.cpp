@@ -57,6 +57,7 @@ struct fast_path_state {
     mrb_sym at_sym, length_sym, s_or_default_sym, to_s_sym;
     // The framework's own methods, recorded at start-up.
     mrb_method_t hash_readers[F_COUNT];
+    bool have_hash_readers = false;
     mrb_method_t hash_guards[G_COUNT];
     mrb_method_t object_guards[G_COUNT];
     mrb_method_t attr_sprite_readers[F_COUNT];
@@ -114,7 +115,11 @@ void record(mrb_state *mrb) {
     s.s_or_default_sym = mrb_intern_lit(mrb, "s_or_default");
     s.to_s_sym = mrb_intern_lit(mrb, "to_s");
 
-    for (int i = 0; i < F_COUNT; ++i) s.hash_readers[i] = find_method(mrb, mrb->hash_class, s.field_syms[i]);
+    s.have_hash_readers = true;
+    for (int i = 0; i < F_COUNT; ++i) {
+        s.hash_readers[i] = find_method(mrb, mrb->hash_class, s.field_syms[i]);
+        if (MRB_METHOD_UNDEF_P(s.hash_readers[i])) s.have_hash_readers = false;
+    }
     for (int i = 0; i < G_COUNT; ++i) {
         s.hash_guards[i] = find_method(mrb, mrb->hash_class, s.guard_syms[i]);
         s.object_guards[i] = find_method(mrb, mrb->object_class, s.guard_syms[i]);
@@ -244,7 +249,7 @@ mrb_value fast_path_check(mrb_state *mrb, mrb_value) {
     fast_path_state &s = the_fast_path;
     s.class_count = 0;
     if (!s.recorded) return mrb_false_value();
-    s.hash_fast = readers_match(mrb, mrb->hash_class, s.hash_readers) &&
+    s.hash_fast = s.have_hash_readers && readers_match(mrb, mrb->hash_class, s.hash_readers) &&
                   same_method(find_method(mrb, mrb->hash_class, s.guard_syms[G_INDEX]), s.hash_guards[G_INDEX]) &&
                   guards_match(mrb, mrb->hash_class, s.hash_guards);
     s.strings_plain = same_method(find_method(mrb, mrb->string_class, s.s_or_default_sym), s.string_s_or_default) &&
