@@ -76,7 +76,15 @@ module QMX
         end
         concat(os)
       elsif os.all? { |o| o.primitive_marker }
-        os.each { |o| mark_and_id!(o) }
+        # mark_and_id! for each, with the collection's readers asked once.
+        ids = outputs_with_ids
+        mark = mark_method
+        os.each do |o|
+          $perf_counter_primitive_is_array += 1 if o.is_a?(Array)
+          id = o.id
+          ids[id] = o if id
+          o.send(mark) unless resolved?(o)
+        end
         concat(os)
       elsif __one_primitive?(os)
         mark_and_id!(os)
