@@ -120,6 +120,8 @@ def summarize_callgrind(inclusive_path, self_path, top):
     for count, name in inc[:top]:
         lines.append("%6.2f%%  %s" % (100.0 * count / total, name))
     lines.append("-- self --")
+    # Frames above the collection toggle show the whole total as their own.
+    own = [(count, name) for count, name in own if count < total]
     for count, name in own[:top]:
         lines.append("%6.2f%%  %s" % (100.0 * count / total, name))
     return "\n".join(lines)
