@@ -7,6 +7,8 @@
 #include "render_cache.h"
 #include "render_context.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -20,6 +22,14 @@ struct interpreter {
     int replay;
     SDL_Texture *target; // NULL: the screen
 };
+
+// Truncation toward zero into a range where sums of two values still fit.
+int64_t trunc64(float value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 1e18f) return (int64_t)1e18;
+    if (value <= -1e18f) return -(int64_t)1e18;
+    return (int64_t)value;
+}
 
 uint64_t remaining(const threadstream *frame) {
     return frame->write_pos > frame->read_pos ? frame->write_pos - frame->read_pos : 0;
@@ -229,10 +239,13 @@ void take_screenshot(interpreter *in, const char *path, float x, float y, float 
     grid_rect mapped = grid_map_rect(context, x, y, w, h);
     // Whole pixels, clipped to the texture: the buffer, the read and the
     // encoder then agree on one width and height.
-    SDL_Rect wanted = {render_trunc(mapped.x), render_trunc(mapped.y), render_trunc(mapped.w), render_trunc(mapped.h)};
-    SDL_Rect bounds = {0, 0, tw, th};
-    SDL_Rect rect;
-    if (!SDL_IntersectRect(&wanted, &bounds, &rect) || rect.w < 1 || rect.h < 1) return;
+    // (In 64 bits: the far edge of a huge rectangle does not fit an int.)
+    const int64_t left = trunc64(mapped.x), top = trunc64(mapped.y);
+    const int64_t x0 = std::max<int64_t>(left, 0), y0 = std::max<int64_t>(top, 0);
+    const int64_t x1 = std::min<int64_t>(left + trunc64(mapped.w), tw);
+    const int64_t y1 = std::min<int64_t>(top + trunc64(mapped.h), th);
+    if (x1 - x0 < 1 || y1 - y0 < 1) return;
+    SDL_Rect rect = {(int)x0, (int)y0, (int)(x1 - x0), (int)(y1 - y0)};
     size_t size = (size_t)rect.w * (size_t)rect.h * 4;
     uint8_t *pixels = (uint8_t *)SDL_calloc(1, size);
     if (!pixels) return;

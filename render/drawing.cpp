@@ -11,6 +11,58 @@ namespace {
 
 // Keeps renderer coordinates far from int overflow inside SDL's own sums.
 constexpr float COORDINATE_LIMIT = 1073741824.0f;
+// Beyond this distance from the origin nothing is ever visible (no target is
+// that large). Rectangle edges and line ends further out are brought in to
+// it: SDL draws lines and outlines point by point and would otherwise
+// allocate memory for every pixel of a line billions of pixels long.
+constexpr float VISIBLE_LIMIT = 65536.0f;
+
+float clamp_visible(float value) {
+    if (std::isnan(value)) return 0.0f;
+    return value < -VISIBLE_LIMIT ? -VISIBLE_LIMIT : value > VISIBLE_LIMIT ? VISIBLE_LIMIT : value;
+}
+
+// Clips a segment to the visible square (Liang-Barsky, in double precision
+// so that far-away ends do not overflow). False when nothing is left.
+bool clip_to_visible(float *ax, float *ay, float *bx, float *by) {
+    if (std::isnan(*ax) || std::isnan(*ay) || std::isnan(*bx) || std::isnan(*by)) return false;
+    const double x0 = *ax, y0 = *ay, dx = (double)*bx - x0, dy = (double)*by - y0;
+    double t0 = 0.0, t1 = 1.0;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {x0 + VISIBLE_LIMIT, VISIBLE_LIMIT - x0, y0 + VISIBLE_LIMIT, VISIBLE_LIMIT - y0};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0.0) {
+            if (q[i] < 0.0) return false;
+            continue;
+        }
+        double t = q[i] / p[i];
+        if (p[i] < 0.0) {
+            if (t > t1) return false;
+            if (t > t0) t0 = t;
+        } else {
+            if (t < t0) return false;
+            if (t < t1) t1 = t;
+        }
+    }
+    *ax = (float)(x0 + t0 * dx);
+    *ay = (float)(y0 + t0 * dy);
+    *bx = (float)(x0 + t1 * dx);
+    *by = (float)(y0 + t1 * dy);
+    return true;
+}
+
+// A mapped rectangle with its corners kept inside the visible limit: the
+// part that can be seen is unchanged.
+SDL_Rect visible_rect(const grid_rect &rect) {
+    float x0 = clamp_visible(rect.x), y0 = clamp_visible(rect.y);
+    float x1 = clamp_visible(rect.x + rect.w), y1 = clamp_visible(rect.y + rect.h);
+    int left = render_trunc(x0), top = render_trunc(y0);
+    // Width and height as the renderer would have truncated them, unless a
+    // corner was brought in.
+    int width = x1 == rect.x + rect.w && x0 == rect.x ? render_trunc(rect.w) : render_trunc(x1) - left;
+    int height = y1 == rect.y + rect.h && y0 == rect.y ? render_trunc(rect.h) : render_trunc(y1) - top;
+    return {left, top, width, height};
+}
 
 void set_draw_colour(render_context *context, int32_t r, int32_t g, int32_t b, int32_t a) {
     SDL_SetRenderDrawColor(context->renderer, clamp_channel(r), clamp_channel(g), clamp_channel(b), clamp_channel(a));
@@ -106,14 +158,14 @@ void grid_map_point(const render_context *context, float x, float y, float *out_
 void draw_solid_command(render_context *context, float x, float y, float w, float h, int32_t r, int32_t g, int32_t b,
                         int32_t a) {
     set_draw_colour(context, r, g, b, a);
-    SDL_Rect rect = to_sdl_rect(grid_map_rect(context, x, y, w, h));
+    SDL_Rect rect = visible_rect(grid_map_rect(context, x, y, w, h));
     SDL_RenderFillRect(context->renderer, &rect);
 }
 
 void draw_border_command(render_context *context, float x, float y, float w, float h, int32_t r, int32_t g,
                          int32_t b, int32_t a) {
     set_draw_colour(context, r, g, b, a);
-    SDL_Rect rect = to_sdl_rect(grid_map_rect(context, x, y, w, h));
+    SDL_Rect rect = visible_rect(grid_map_rect(context, x, y, w, h));
     SDL_RenderDrawRect(context->renderer, &rect);
 }
 
@@ -123,6 +175,10 @@ void draw_line_command(render_context *context, float x, float y, float x2, floa
     float ax, ay, bx, by;
     grid_map_point(context, x, y, &ax, &ay);
     grid_map_point(context, x2, y2, &bx, &by);
+    if (clamp_visible(ax) != ax || clamp_visible(ay) != ay || clamp_visible(bx) != bx || clamp_visible(by) != by) {
+        // Cut the line to the visible square rather than let SDL plot it whole.
+        if (!clip_to_visible(&ax, &ay, &bx, &by)) return;
+    }
     SDL_RenderDrawLine(context->renderer, render_trunc(ax), render_trunc(ay), render_trunc(bx), render_trunc(by));
 }
 
@@ -163,8 +219,12 @@ void draw_sprite_command(render_context *context, const sprite_command *sprite) 
     SDL_Point centre = {render_trunc(sprite->angle_anchor_x * dest.w),
                         render_trunc((1.0f - sprite->angle_anchor_y) * dest.h)};
     int flip = (sprite->flip_horizontally ? SDL_FLIP_HORIZONTAL : 0) | (sprite->flip_vertically ? SDL_FLIP_VERTICAL : 0);
-    SDL_RenderCopyEx(context->renderer, texture, &source, &target, 360.0 - (double)sprite->angle, &centre,
-                     (SDL_RendererFlip)flip);
+    // Turning by 360 - angle makes a positive angle counter-clockwise on
+    // screen. A non-finite angle would reach the renderer's rotation maths as
+    // NaN; it draws the sprite unturned.
+    double turn = 360.0 - (double)sprite->angle;
+    turn = std::isfinite(turn) ? std::fmod(turn, 360.0) : 0.0;
+    SDL_RenderCopyEx(context->renderer, texture, &source, &target, turn, &centre, (SDL_RendererFlip)flip);
 }
 
 void draw_label_command(render_context *context, const label_command *label) {

@@ -22,33 +22,24 @@ module QMX
     alias_method :qmx, :runtime
 
     def initialize(runtime, recording)
-      @inputs = Args.__new_service__(:Inputs)
+      @inputs = QMX::Inputs.new
       @outputs = QMX::Outputs.new(args: self)
       @audio = {}
-      @grid = Args.__new_service__(:Grid, runtime)
+      @grid = QMX::Grid.new(runtime)
       @render_targets = {}
       @pixel_arrays = {}
       @recording = recording
-      @geometry = Args.__module__(:Geometry)
-      @fn = Args.__module__(:Fn)
+      @geometry = QMX::Geometry
+      @fn = QMX::Fn
       @state = QMX::OpenEntity.new
       @state.tick_count = -1
       @runtime = runtime
       @passes = []
-      @wizards = Args.__new_service__(:Wizards)
-      @layout = @grid ? Args.__new_service__(:Layout, @grid.w, @grid.h) : nil
-      @easing = Args.__module__(:Easing)
+      # The publishing wizards are not part of every build.
+      @wizards = QMX.const_defined?(:Wizards) ? QMX::Wizards.new : nil
+      @layout = QMX::Layout.new(@grid.w, @grid.h)
+      @easing = QMX::Easing
       @string = String
-    end
-
-    # The framework grows one subsystem at a time: a part that is not loaded
-    # in this build is left nil rather than stopping the game.
-    def self.__new_service__(name, *args)
-      QMX.const_defined?(name) ? QMX.const_get(name).new(*args) : nil
-    end
-
-    def self.__module__(name)
-      QMX.const_defined?(name) ? QMX.const_get(name) : nil
     end
 
     def tick_count

@@ -75,16 +75,8 @@ module QMX
           ids[id] = h if id
         end
         concat(os)
-      elsif os.all? { |o| o.primitive_marker }
-        # mark_and_id! for each, with the collection's readers asked once.
-        ids = outputs_with_ids
-        mark = mark_method
-        os.each do |o|
-          $perf_counter_primitive_is_array += 1 if o.is_a?(Array)
-          id = o.id
-          ids[id] = o if id
-          o.send(mark) unless resolved?(o)
-        end
+      elsif __all_marked?(os)
+        os.each { |o| mark_and_id!(o) }
         concat(os)
       elsif __one_primitive?(os)
         mark_and_id!(os)
@@ -95,11 +87,18 @@ module QMX
       self
     end
 
-    def <<(other)
-      $perf_counter_outputs_push_count += 1
-      add_dwim(other)
+    # Stops at the first element without a kind, as plain values have none.
+    def __all_marked?(os)
+      i = 0
+      n = os.length
+      while i < n
+        return false unless os.at(i).primitive_marker
+        i += 1
+      end
+      true
     end
 
+    # True when every element is a plain Hash.
     def __all_hashes?(os)
       i = 0
       n = os.length
@@ -108,6 +107,11 @@ module QMX
         i += 1
       end
       true
+    end
+
+    def <<(other)
+      $perf_counter_outputs_push_count += 1
+      add_dwim(other)
     end
 
     # An array holding plain values, or whose second element is a colour, or

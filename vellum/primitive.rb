@@ -481,6 +481,55 @@ module QMX
       end
     end
 
+    # Each mark's modules, included in the mark's order, so that one include
+    # gives a fresh array the search order the separate includes would.
+    module PointMarks
+      include Common
+      include Point
+    end
+
+    module RectMarks
+      include Common
+      include Point
+      include Rect
+    end
+
+    module SolidMarks
+      include Common
+      include Solid
+      include Color
+      include Point
+      include Rect
+    end
+
+    module BorderMarks
+      include Common
+      include Border
+      include Color
+      include Point
+      include Rect
+    end
+
+    module LineMarks
+      include Common
+      include Point
+      include Line
+      include Color
+    end
+
+    module LabelMarks
+      include Common
+      include Label
+      include Point
+    end
+
+    module SpriteMarks
+      include Common
+      include Sprite
+      include Point
+      include Rect
+    end
+
     # What every Array can do to become a primitive.
     module ConversionCapabilities
       def raise_ambigous!(m)
@@ -509,18 +558,18 @@ module QMX
       end
 
       def mark_as_point!
-        mark_as_common!
+        return __mark_unmarked__(QMX::Primitive::PointMarks) unless is_a?(Common)
         mark_as_primitive!(Point)
       end
 
       def mark_as_rect!
-        mark_as_common!
+        return __mark_unmarked__(QMX::Primitive::RectMarks) unless is_a?(Common)
         mark_as_primitive!(Point)
         mark_as_primitive!(Rect)
       end
 
       def mark_as_solid!
-        mark_as_common!
+        return __mark_unmarked__(QMX::Primitive::SolidMarks) unless is_a?(Common)
         mark_as_primitive!(Solid)
         mark_as_primitive!(Color)
         mark_as_primitive!(Point)
@@ -528,7 +577,7 @@ module QMX
       end
 
       def mark_as_border!
-        mark_as_common!
+        return __mark_unmarked__(QMX::Primitive::BorderMarks) unless is_a?(Common)
         mark_as_primitive!(Border)
         mark_as_primitive!(Color)
         mark_as_primitive!(Point)
@@ -536,20 +585,20 @@ module QMX
       end
 
       def mark_as_line!
-        mark_as_common!
+        return __mark_unmarked__(QMX::Primitive::LineMarks) unless is_a?(Common)
         mark_as_primitive!(Point)
         mark_as_primitive!(Line)
         mark_as_primitive!(Color)
       end
 
       def mark_as_label!
-        mark_as_common!
+        return __mark_unmarked__(QMX::Primitive::LabelMarks) unless is_a?(Common)
         mark_as_primitive!(Label)
         mark_as_primitive!(Point)
       end
 
       def mark_as_sprite!
-        mark_as_common!
+        return __mark_unmarked__(QMX::Primitive::SpriteMarks) unless is_a?(Common)
         mark_as_primitive!(Sprite)
         mark_as_primitive!(Point)
         mark_as_primitive!(Rect)
@@ -562,8 +611,31 @@ module QMX
 
       def mark_as_common!
         return self if is_a?(Common)
-        flatten!
+        __flatten_once__
         singleton_class.include(Common)
+        self
+      end
+
+      # Arrays pushed every frame are fresh: one include of the kind's modules,
+      # already in their search order, marks them as the single includes
+      # would, at a fraction of the cost.
+      def __mark_unmarked__(marks)
+        __flatten_once__
+        singleton_class.include(marks)
+        self
+      end
+
+      # flatten! walks and rebuilds even a flat array; most are flat.
+      def __flatten_once__
+        i = 0
+        n = length
+        while i < n
+          if at(i).is_a?(Array)
+            flatten!
+            return self
+          end
+          i += 1
+        end
         self
       end
 

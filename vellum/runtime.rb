@@ -209,9 +209,9 @@ module QMX
 
     def game_directory(file_name)
       directory = @production ? "" : (cli_arguments[:vellumcore] || "mygame")
-      path = directory.empty? ? file_name.to_s : "#{directory}/#{file_name}"
-      path = path[1..-1] while path.start_with?("/")
-      path
+      name = file_name.to_s
+      name = name[1..-1] while name.start_with?("/")
+      directory.empty? ? name : "#{directory}/#{name}"
     end
 
     def read_file(file_name)

@@ -155,3 +155,28 @@ def test_squares_centring_and_moving
   assert error.message.start_with?("shift_line for "), error.message
   assert_equal 0.5, QMX::Geometry.cubic_bezier(0.5, 0, 0.25, 0.75, 1.0)
 end
+
+class Crate
+  attr_rect
+  attr_accessor :x, :y, :w, :h
+
+  def initialize(x, y, w, h)
+    @x = x
+    @y = y
+    @w = w
+    @h = h
+  end
+end
+
+def test_the_same_questions_over_arrays_and_attr_rect_objects
+  crate = Crate.new(0, 0, 10, 10)
+  assert crate.intersect_rect?([5, 5, 10, 10])
+  refute crate.intersect_rect?({ x: 10, y: 0, w: 10, h: 10 })
+  assert [2, 2, 4, 4].inside_rect?(crate)
+  assert QMX::Geometry.intersect_rect?([0, 0, 10, 10], Crate.new(9, 9, 5, 5))
+  assert_equal 360.0, [0, 0].angle_to([10, 0])
+  assert_equal 5.0, QMX::Geometry.distance(Crate.new(0, 0, 1, 1), [3, 4])
+  scaled = crate.scale_rect(0.5, 0.5)
+  assert scaled.equal?(crate)
+  assert_equal [2.5, 2.5, 5.0, 5.0], [crate.x, crate.y, crate.w, crate.h]
+end

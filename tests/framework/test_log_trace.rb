@@ -101,6 +101,11 @@ def test_once_only_messages
     log_once_info :d, "info once"
     log_once_info :d, "info once"
     assert_equal 1, logged_texts(runtime).count("* INFO: info once")
+    # Asking Kernel for a top-level constant hints at Module once.
+    2.times { refute Kernel.const_defined?(:String) }
+    hints = logged_texts(runtime).select { |t| t.to_s.start_with?("* INFO: Did you mean to call ~Module::const_defined?~") }
+    assert_equal 1, hints.length
+    assert hints[0].include?(":String"), hints[0]
   end
 end
 

@@ -49,12 +49,24 @@ def test_unmarked_arrays_refuse_ambiguous_questions
   assert e.message.include?("self.rect.to_hash\nself.point.to_hash\n")
 end
 
+def search_order(array)
+  kinds = %w(Common Point Rect Color Solid Border Label Line Sprite)
+  array.singleton_class.ancestors.map { |m| m.name.to_s.split("::").last }.select { |n| kinds.include?(n) }
+end
+
 def test_later_marks_are_searched_first
+  assert_equal %w(Rect Point Color Solid Common), search_order([0, 0, 5, 5].solid)
+  assert_equal %w(Rect Point Color Border Common), search_order([0, 0, 5, 5].border)
+  assert_equal %w(Color Line Point Common), search_order([0, 0, 5, 5].line)
+  assert_equal %w(Point Label Common), search_order([0, 0, "t"].label)
+  assert_equal %w(Rect Point Sprite Common), search_order([0, 0, 5, 5, "p"].sprite)
+  assert_equal %w(Rect Point Common), search_order([0, 0, 5, 5].rect)
   a = [0, 0, 5, 5].rect
   a.mark_as_solid!
-  names = a.singleton_class.ancestors.map { |m| m.name.to_s.split("::").last }
-  assert_equal %w(Color Solid Rect Point Common), names.select { |n| %w(Color Solid Rect Point Common).include?(n) }
+  assert_equal %w(Color Solid Rect Point Common), search_order(a)
   assert_equal :solid, a.primitive_marker
+  a.mark_as_solid!
+  assert_equal %w(Color Solid Rect Point Common), search_order(a)
 end
 
 def test_drawable_arrays_answer_with_everything_they_draw
@@ -149,4 +161,19 @@ def test_attribute_mixins_make_objects_primitives
   assert_equal 5, hero.x
   box = Box.new
   assert_equal [1, 4, 2, 6], [box.left, box.right, box.bottom, box.top]
+end
+
+def test_geometry_questions_mark_arrays_and_get_answers
+  assert [0, 0, 10, 10].intersect_rect?([5, 5, 10, 10])
+  refute [0, 0, 10, 10].intersect_rect?([50, 50, 10, 10])
+  assert [1, 1, 2, 2].inside_rect?([0, 0, 100, 100])
+  assert_in_delta 45.0, [0, 0].angle_to([10, 10]), 0.01
+  scaled = [0, 0, 10, 10].scale_rect(2)
+  assert_equal [20, 20], [scaled.w, scaled.h]
+  moved = [10, 10, 4, 2].anchor_rect(0.5, 0.5)
+  assert_equal [8, 9], [moved.x, moved.y]
+  assert_equal [45.0, 45.0, 10, 10], [0, 0, 10, 10].center_inside_rect([0, 0, 100, 100])
+  marked = [0, 0, 10, 10]
+  marked.intersect_rect?([0, 0, 1, 1])
+  assert_equal :pending, marked.primitive_marker
 end

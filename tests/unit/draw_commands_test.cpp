@@ -8,6 +8,7 @@
 
 #include <lodepng.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -411,7 +412,8 @@ TEST_F(DrawCommands, ScreenshotRectanglesUseWholePixelsClippedToTheTexture) {
         .screenshot("clip/fraction.png", 0, 0, 10.5f, 6.7f)
         .screenshot("clip/partial.png", W - 4, -3, 10, 6)
         .screenshot("clip/outside.png", W + 10, 0, 10, 10)
-        .screenshot("clip/empty.png", 0, 0, 0.5f, 10);
+        .screenshot("clip/empty.png", 0, 0, 0.5f, 10)
+        .screenshot("clip/huge.png", -1e9f, -1e9f, 3e9f, 3e9f);
     run(f);
     decoded_png png;
     ASSERT_TRUE(decode_png_file(vfs_dir() + "/clip/fraction.png", &png));
@@ -426,6 +428,10 @@ TEST_F(DrawCommands, ScreenshotRectanglesUseWholePixelsClippedToTheTexture) {
     EXPECT_EQ(png.width, 4u);
     EXPECT_EQ(png.height, 3u);
     EXPECT_EQ(png.at(3, 2), rgba(0, 0, 255));
+    // Far edges beyond the int range are clipped, not wrapped.
+    ASSERT_TRUE(decode_png_file(vfs_dir() + "/clip/huge.png", &png));
+    EXPECT_EQ(png.width, (unsigned)W);
+    EXPECT_EQ(png.height, (unsigned)H);
     EXPECT_FALSE(PHYSFS_exists("clip/outside.png"));
     EXPECT_FALSE(PHYSFS_exists("clip/empty.png"));
 }
@@ -519,6 +525,97 @@ TEST_F(DrawCommands, LinesAndBordersUseTheGridAndClampTheirColours) {
     EXPECT_EQ(screen_pixel(20, H - 1), rgba(255, 0, 0));
     EXPECT_EQ(screen_pixel(29, H - 10), rgba(255, 0, 0));
     EXPECT_EQ(screen_pixel(25, H - 5), rgba(0, 0, 0));
+
+    // Lines and outlines reaching billions of pixels away show the same part
+    // of themselves as short ones would (and are not plotted point by point).
+    f = new_frame();
+    frame_builder(f)
+        .passes(1)
+        .pass(nullptr, W, H)
+        .line(-1e12f, H - 10, 1e12f, H - 10, rgba(0, 255, 0))
+        .line(5, 1e15f, 5, -1e15f, rgba(0, 0, 255))
+        .border(-1e12f, 20, 3e12f, 30, rgba(255, 0, 0))
+        .solid(-1e30f, 60, 2e30f, 2, rgba(255, 255, 255))
+        .end_pass();
+    run(f);
+    for (int x : {0, W / 2, W - 1}) {
+        EXPECT_EQ(screen_pixel(x, 10), x == 5 ? rgba(0, 0, 255) : rgba(0, 255, 0)) << x;
+        EXPECT_EQ(screen_pixel(x, H - 50), rgba(255, 0, 0)) << x;
+        EXPECT_EQ(screen_pixel(x, H - 21), rgba(255, 0, 0)) << x;
+        EXPECT_EQ(screen_pixel(x, H - 61), rgba(255, 255, 255)) << x;
+    }
+    EXPECT_EQ(screen_pixel(5, 100), rgba(0, 0, 255));
+    EXPECT_EQ(screen_pixel(W / 2, H - 30), rgba(0, 0, 0));
+}
+
+TEST_F(DrawCommands, SpritesWithoutAFiniteAngleDrawUnturned) {
+    set_bottom_left_grid();
+    threadstream *f = new_frame();
+    frame_builder(f)
+        .upload("px", 2, 1, {rgba(255, 0, 0), rgba(0, 255, 0)})
+        .passes(1)
+        .pass(nullptr, W, H)
+        .sprite("px", 0, H - 1, 2, 1, nullptr, nullptr, 0, NAN)
+        .sprite("px", 10, H - 1, 2, 1, nullptr, nullptr, 0, INFINITY)
+        .sprite("px", 20, H - 1, 2, 1, nullptr, nullptr, 0, 720.0f)
+        .end_pass();
+    run(f);
+    for (int x : {0, 10, 20}) {
+        EXPECT_EQ(screen_pixel(x, 0), rgba(255, 0, 0)) << x;
+        EXPECT_EQ(screen_pixel(x + 1, 0), rgba(0, 255, 0)) << x;
+    }
+}
+
+std::atomic<long> sdl_allocations{0};
+SDL_malloc_func real_malloc;
+SDL_calloc_func real_calloc;
+SDL_realloc_func real_realloc;
+SDL_free_func real_free;
+void *counting_malloc(size_t size) {
+    ++sdl_allocations;
+    return real_malloc(size);
+}
+void *counting_calloc(size_t n, size_t size) {
+    ++sdl_allocations;
+    return real_calloc(n, size);
+}
+void *counting_realloc(void *p, size_t size) {
+    ++sdl_allocations;
+    return real_realloc(p, size);
+}
+
+// (Lines are left out: SDL plots them through scratch memory of its own.)
+TEST_F(DrawCommands, FramesAllocateNothingOnceTheirTexturesAndGlyphsExist) {
+    set_bottom_left_grid();
+    threadstream *f = new_frame();
+    frame_builder(f)
+        .upload("px", 2, 2, {1, 2, 3, 4})
+        .passes(2)
+        .pass("rt", 32, 32)
+        .solid(0, 0, 8, 8, rgba(1, 2, 3))
+        .end_pass()
+        .pass(nullptr, W, H)
+        .sprite("px", 10, 10, 16, 16)
+        .sprite("rt", 40, 10, 32, 32)
+        .sprite(nullptr, 80, 10, 32, 32)
+        .label(100, 100, "Steady \xC3\xA9", 2, 1, rgba(255, 255, 255))
+        .border(5, 5, 20, 20, rgba(9, 9, 9))
+        .end_pass();
+    for (int i = 0; i < 3; ++i) {
+        run(f);
+        SDL_RenderPresent(context->renderer);
+    }
+    SDL_GetMemoryFunctions(&real_malloc, &real_calloc, &real_realloc, &real_free);
+    SDL_SetMemoryFunctions(counting_malloc, counting_calloc, counting_realloc, real_free);
+    sdl_allocations = 0;
+    for (int i = 0; i < 5; ++i) {
+        run(f);
+        SDL_RenderPresent(context->renderer);
+    }
+    long counted = sdl_allocations.load();
+    SDL_SetMemoryFunctions(real_malloc, real_calloc, real_realloc, real_free);
+    EXPECT_EQ(f->error, 0);
+    EXPECT_EQ(counted, 0);
 }
 
 // A logical size larger than the virtual display: the window is fitted to

@@ -446,6 +446,29 @@ TEST_F(FrameStep, AReloadListThatIsNotAnArrayLoadsNothing) {
     EXPECT_EQ(mrb->exc, nullptr);
 }
 
+// --- The one way into Ruby -----------------------------------------------------
+
+TEST_F(FrameStep, HostCallsLeaveNoExceptionBehindAndSkipMissingMethods) {
+    mrb_value runtime = the_game_state.runtime;
+    eval("def $rt.fails; raise 'inside'; end; def $rt.answer(a, b); a + b; end");
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(mrb_nil_p(host_call(mrb, runtime, "fails")));
+    EXPECT_EQ(mrb->exc, nullptr);
+    mrb_value args[2] = {mrb_int_value(mrb, 2), mrb_int_value(mrb, 3)};
+    // A call after one that raised gets its own answer, not a stale error.
+    mrb_value answer = host_call(mrb, runtime, "answer", 2, args);
+    ASSERT_TRUE(mrb_integer_p(answer));
+    EXPECT_EQ(mrb_integer(answer), 5);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(mrb_nil_p(host_call(mrb, runtime, "no_such_entry_point")));
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("inside (RuntimeError)"), std::string::npos) << log;
+    const std::string missing = "FakeRuntime has no method no_such_entry_point";
+    size_t first = log.find(missing);
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find(missing, first + 1), std::string::npos) << "reported once: " << log;
+    EXPECT_EQ(ruby("$rt.calls.inspect"), "[]");
+}
+
 // --- Input side: devices plugged in and out ---------------------------------------
 
 class FrameStepDevices : public FrameStep {

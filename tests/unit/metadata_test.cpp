@@ -1,6 +1,7 @@
 #include "host/metadata.h"
 #include "vfs_fixture.h"
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -81,33 +82,35 @@ TEST(Metadata, ValuesTooLongForTheirFieldAreDropped) {
     EXPECT_STREQ(later.record.devid, "");
 }
 
+// The record is loaded once per process, so each case runs in a child.
 using MetadataFile = VfsTest;
 
 TEST_F(MetadataFile, AnIncompleteFileGetsTheDefaultsButKeepsItsIcon) {
     put("metadata/game_metadata.txt", "devid=mine\nicon=sprites/me.png\ncompile_ruby=yes\n");
-    testing::internal::CaptureStderr();
-    const game_metadata_record *record = game_metadata_mutable();
-    std::string messages = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(messages, "Metadata file does not have all required fields!\n");
-    EXPECT_STREQ(record->devid, "vellumcore");
-    EXPECT_STREQ(record->devtitle, "Vellumcore");
-    EXPECT_STREQ(record->gameid, "hello-SDL");
-    EXPECT_STREQ(record->gametitle, "Hello SDL");
-    EXPECT_STREQ(record->version, "0.0.0.0.1");
-    EXPECT_STREQ(record->icon, "sprites/me.png");
-    EXPECT_EQ(record->compile_ruby, 1u);
-    // Read once: a changed file changes nothing.
-    put("metadata/game_metadata.txt", required);
-    EXPECT_STREQ(game_metadata()->devid, "vellumcore");
+    EXPECT_EXIT(
+        {
+            const game_metadata_record *record = game_metadata_mutable();
+            bool defaults = !strcmp(record->devid, "vellumcore") && !strcmp(record->devtitle, "Vellumcore") &&
+                            !strcmp(record->gameid, "hello-SDL") && !strcmp(record->gametitle, "Hello SDL") &&
+                            !strcmp(record->version, "0.0.0.0.1");
+            bool kept = !strcmp(record->icon, "sprites/me.png") && record->compile_ruby == 1;
+            // Read once: a changed file changes nothing.
+            put("metadata/game_metadata.txt", required);
+            bool once = !strcmp(game_metadata()->devid, "vellumcore");
+            exit(defaults && kept && once ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "^Metadata file does not have all required fields!\n$");
 }
 
 TEST_F(MetadataFile, NoFileGivesTheDefaultsQuietlyWithNoIcon) {
-    testing::internal::CaptureStderr();
-    const game_metadata_record *record = game_metadata();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_STREQ(record->gametitle, "Hello SDL");
-    EXPECT_STREQ(record->icon, "");
-    EXPECT_EQ(record->compile_ruby, 0u);
+    EXPECT_EXIT(
+        {
+            const game_metadata_record *record = game_metadata();
+            exit(!strcmp(record->gametitle, "Hello SDL") && !strcmp(record->icon, "") && record->compile_ruby == 0
+                     ? 0
+                     : 1);
+        },
+        ::testing::ExitedWithCode(0), "^$");
 }
 
 } // namespace

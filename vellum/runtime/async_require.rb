@@ -89,7 +89,8 @@ module QMX
       end
 
       # Only Ruby source and bytecode load. A source file whose syntax check
-      # fails is reported and never reaches the interpreter.
+      # fails is reported and never reaches the interpreter. Answers true when
+      # the file was taken, false when it was refused, nil when it must wait.
       def reload_ruby_file(file)
         return false unless file.end_with?(".rb") || file.end_with?(".rbc")
         return true if @suppress_hotload
@@ -112,7 +113,9 @@ module QMX
             return true
           end
         end
-        mark_ruby_file_for_reload(file)
+        # A file loaded moments ago is not queued again yet; answering nil
+        # keeps the change pending for the next scan instead of losing it.
+        return nil unless mark_ruby_file_for_reload(file)
         log_info "Marked #{file} for reload. (#{Kernel.global_tick_count})"
         notify_subdued!
         true

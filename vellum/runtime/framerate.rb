@@ -7,7 +7,7 @@ module QMX
       FRAMERATE_CHECKS_BEFORE_WARNING = 60 * 2
 
       def framerate_init
-        @tick_time = Time.now.to_i
+        @tick_time = framerate_clock
       end
 
       def delta_framerate
@@ -32,7 +32,7 @@ module QMX
           return
         end
 
-        now = Time.now.to_i
+        now = framerate_clock
         if @tick_time
           @tick_speed_count += 1
           @tick_speed_sum += now - @tick_time
@@ -77,6 +77,11 @@ module QMX
         rate
       rescue StandardError
         60
+      end
+
+      # Whole seconds of the wall clock.
+      def framerate_clock
+        Time.now.to_i
       end
     end
   end

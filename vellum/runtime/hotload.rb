@@ -90,8 +90,10 @@ module QMX
       def reload_if_needed(file, force = false)
         current = mtime(file)
         return nil if !force && current == @file_mtimes[:"last_#{file}"]
-        on_load_succeeded(file) if reload_ruby_file(file)
-        @file_mtimes[:"last_#{file}"] = current
+        taken = reload_ruby_file(file)
+        on_load_succeeded(file) if taken
+        # A change that had to wait is looked at again on the next scan.
+        @file_mtimes[:"last_#{file}"] = current unless taken.nil?
         current
       end
 

@@ -1,0 +1,149 @@
+// A game's outputs reach the screen: a scene written as hashes, arrays,
+// attr_sprite objects, mixed and static collections and a render target is
+// screenshotted and probed pixel by pixel.
+#include "engine_run.h"
+
+#include <gtest/gtest.h>
+#include <lodepng.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct rgb {
+    int r, g, b;
+};
+
+std::string png_of_colour(unsigned width, unsigned height, rgb c) {
+    std::vector<unsigned char> pixels;
+    for (unsigned i = 0; i < width * height; ++i) {
+        pixels.push_back((unsigned char)c.r);
+        pixels.push_back((unsigned char)c.g);
+        pixels.push_back((unsigned char)c.b);
+        pixels.push_back(255);
+    }
+    std::vector<unsigned char> png;
+    lodepng::encode(png, pixels, width, height);
+    return std::string(png.begin(), png.end());
+}
+
+// A screenshot of the logical screen; coordinates as the game sees them,
+// origin at the bottom left.
+class Shot {
+public:
+    bool load(const std::string &path) {
+        return lodepng::decode(pixels_, width_, height_, path) == 0 && width_ == 1280 && height_ == 720;
+    }
+    rgb at(int x, int y) const {
+        size_t i = ((size_t)(height_ - 1 - y) * width_ + x) * 4;
+        return {pixels_[i], pixels_[i + 1], pixels_[i + 2]};
+    }
+    // Pixels in the rectangle within `tolerance` of the colour.
+    int count(int x, int y, int w, int h, rgb c, int tolerance = 8) const {
+        int n = 0;
+        for (int yy = y; yy < y + h; ++yy)
+            for (int xx = x; xx < x + w; ++xx)
+                if (near(at(xx, yy), c, tolerance)) ++n;
+        return n;
+    }
+    static bool near(rgb a, rgb b, int tolerance) {
+        return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
+    }
+
+private:
+    std::vector<unsigned char> pixels_;
+    unsigned width_ = 0, height_ = 0;
+};
+
+::testing::AssertionResult looks(const Shot &shot, int x, int y, rgb want, int tolerance = 4) {
+    rgb got = shot.at(x, y);
+    if (Shot::near(got, want, tolerance)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "at (" << x << ", " << y << ") got " << got.r << "," << got.g << ","
+                                         << got.b << " want " << want.r << "," << want.g << "," << want.b;
+}
+
+const rgb background{40, 40, 40};
+
+TEST(Scene, EveryWayOfWritingPrimitivesLandsAtItsPixelsInOrder) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("scene");
+    sandbox.write_game_file("sprites/cyan.png", png_of_colour(4, 4, {30, 220, 220}));
+    engine_result r = sandbox.run({sandbox.game_dir}, 30, {{"SDL_RENDER_DRIVER", "software"}});
+    ASSERT_TRUE(r.exited) << r.err;
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    Shot shot;
+    ASSERT_TRUE(shot.load(sandbox.game_dir + "/shot.png")) << r.out << r.err;
+
+    EXPECT_TRUE(looks(shot, 640, 20, background));
+    // Solids: a hash, an array inside an array beside a nil, a static one
+    // pushed on the first tick only.
+    EXPECT_TRUE(looks(shot, 150, 150, {200, 30, 30}));
+    EXPECT_TRUE(looks(shot, 300, 150, {30, 200, 30}));
+    EXPECT_TRUE(looks(shot, 450, 150, {30, 30, 200}));
+    // Sprites draw over solids, lines over sprites.
+    EXPECT_TRUE(looks(shot, 575, 150, {220, 220, 30}));
+    EXPECT_TRUE(looks(shot, 650, 150, {30, 220, 220}));
+    EXPECT_GE(shot.count(600, 128, 90, 5, {0, 0, 255}, 2), 80);
+    // An attr_sprite object and a sprite array, both tinted.
+    EXPECT_TRUE(looks(shot, 140, 340, {30, 110, 220}, 6));
+    EXPECT_TRUE(looks(shot, 290, 340, {30, 220, 110}, 6));
+    // Mixed primitives: a marked hash, a marked array, a hash naming its kind.
+    EXPECT_TRUE(looks(shot, 440, 340, {200, 100, 0}));
+    EXPECT_TRUE(looks(shot, 590, 340, {100, 0, 200}));
+    EXPECT_GE(shot.count(698, 300, 4, 80, {250, 250, 250}), 70);
+    EXPECT_TRUE(looks(shot, 740, 340, background));
+    // Lines as a hash and as an array; a border array leaves its inside alone.
+    EXPECT_GE(shot.count(110, 498, 180, 5, {250, 120, 200}, 2), 170);
+    EXPECT_GE(shot.count(110, 538, 180, 5, {120, 250, 200}, 2), 170);
+    EXPECT_GE(shot.count(398, 450, 4, 100, {250, 250, 60}), 90);
+    EXPECT_TRUE(looks(shot, 450, 500, background));
+    // Labels as a hash and as an array with enums: white text in its box.
+    EXPECT_GE(shot.count(590, 480, 250, 100, {255, 255, 255}, 40), 150);
+    EXPECT_GE(shot.count(890, 480, 250, 100, {255, 255, 255}, 40), 150);
+    EXPECT_EQ(shot.count(590, 380, 250, 90, {255, 255, 255}, 40), 0);
+    // The render target filled this frame shows through its sprite: its
+    // left half magenta, its right half transparent.
+    EXPECT_TRUE(looks(shot, 925, 150, {250, 0, 250}));
+    EXPECT_TRUE(looks(shot, 975, 150, background));
+}
+
+TEST(Scene, APrimitiveThatCannotBeDrawnPausesTheGameAndExportsTheError) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("bad_primitive");
+    EngineProcess process = sandbox.start({sandbox.game_dir});
+    std::string current = sandbox.base_dir + "/exceptions/current.txt";
+    ASSERT_TRUE(process.wait_for_file(current, 30));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    std::string ticks_then = read_file(sandbox.game_dir + "/ticks.txt");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::string ticks_later = read_file(sandbox.game_dir + "/ticks.txt");
+    process.send_signal(SIGTERM);
+    engine_result r = process.finish(20);
+
+    std::string text = read_file(current);
+    EXPECT_NE(text.find("I don't know how to use the above Hash with SDL's FFI."), std::string::npos) << text;
+    EXPECT_NE(text.find("Game State:"), std::string::npos) << text;
+    // Paused: the game's tick no longer runs.
+    EXPECT_EQ(ticks_then, "2");
+    EXPECT_EQ(ticks_later, "2");
+    EXPECT_TRUE(r.exited) << r.err;
+}
+
+TEST(SavedState, LoadsBackWhatWasSavedAndRefusesCode) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("saved_state");
+    engine_result r = sandbox.run({sandbox.game_dir}, 30);
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_EQ(read_file(sandbox.game_dir + "/result.txt"),
+              "[true, true, 3, \"quote \\\" and \\#{interpolation}\", true]\nFailed to eval: \n");
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(sandbox.root))
+        EXPECT_EQ(entry.path().filename().string().find("pwned"), std::string::npos) << entry.path();
+}
+
+} // namespace
