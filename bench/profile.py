@@ -89,7 +89,7 @@ def run_callgrind(args, work, out_dir):
                            stderr=subprocess.DEVNULL, check=False)
         self_file = path + ".self.txt"
         with open(self_file, "w") as f:
-            subprocess.run(["callgrind_annotate", "--inclusive=no", "--threshold=99", path], stdout=f,
+            subprocess.run(["callgrind_annotate", "--inclusive=no", "--threshold=100", path], stdout=f,
                            stderr=subprocess.DEVNULL, check=False)
         summary = summarize_callgrind(annotated, self_file, args.top)
         if summary:
@@ -121,7 +121,7 @@ def summarize_callgrind(inclusive_path, self_path, top):
         lines.append("%6.2f%%  %s" % (100.0 * count / total, name))
     lines.append("-- self --")
     # Frames above the collection toggle show the whole total as their own.
-    own = [(count, name) for count, name in own if count < total]
+    own = [(count, name) for count, name in own if count < total * 0.995]
     for count, name in own[:top]:
         lines.append("%6.2f%%  %s" % (100.0 * count / total, name))
     return "\n".join(lines)
