@@ -3,6 +3,8 @@
 #include <SDL2/SDL.h>
 
 #include <climits>
+#include <cstring>
+#include <vector>
 
 #define STB_VORBIS_HEADER_ONLY
 #define STB_VORBIS_NO_STDIO
@@ -12,6 +14,60 @@ namespace {
 
 // OpenAL takes buffer sizes as a signed int.
 constexpr size_t MAX_BUFFER_BYTES = INT_MAX;
+
+uint32_t read_u32le(const uint8_t *bytes) {
+    return (uint32_t)bytes[0] | (uint32_t)bytes[1] << 8 | (uint32_t)bytes[2] << 16 | (uint32_t)bytes[3] << 24;
+}
+
+// Reassembles the Ogg stream's second packet (the Vorbis comment header),
+// at most limit bytes of it. False when the file ends before the packet does.
+bool second_ogg_packet(const uint8_t *bytes, size_t size, std::vector<uint8_t> *packet) {
+    constexpr size_t PAGE_HEADER = 27;
+    size_t at = 0;
+    int packet_index = 0;
+    while (at + PAGE_HEADER <= size) {
+        if (std::memcmp(bytes + at, "OggS", 4) != 0) return false;
+        size_t segments = bytes[at + 26];
+        if (at + PAGE_HEADER + segments > size) return false;
+        const uint8_t *lacing = bytes + at + PAGE_HEADER;
+        size_t data = at + PAGE_HEADER + segments;
+        for (size_t i = 0; i < segments; ++i) {
+            size_t length = lacing[i];
+            if (data + length > size) return false;
+            if (packet_index == 1) packet->insert(packet->end(), bytes + data, bytes + data + length);
+            data += length;
+            if (length < 255 && ++packet_index == 2) return true;
+        }
+        at = data;
+    }
+    return false;
+}
+
+// The decoder trusts the comment header's counts and lengths, and a damaged
+// one makes it write past its tables. Checks that every count and length
+// fits in the packet that holds it.
+bool vorbis_comments_fit(const uint8_t *bytes, size_t size) {
+    std::vector<uint8_t> packet;
+    if (!second_ogg_packet(bytes, size, &packet)) return false;
+    if (packet.size() < 7 + 4 || packet[0] != 3 || std::memcmp(&packet[1], "vorbis", 6) != 0) return false;
+    size_t at = 7;
+    size_t vendor = read_u32le(&packet[at]);
+    at += 4;
+    if (vendor > packet.size() - at) return false;
+    at += vendor;
+    if (packet.size() - at < 4) return false;
+    size_t count = read_u32le(&packet[at]);
+    at += 4;
+    if (count > (packet.size() - at) / 4 || count > (size_t)INT_MAX / sizeof(char *)) return false;
+    for (size_t i = 0; i < count; ++i) {
+        if (packet.size() - at < 4) return false;
+        size_t length = read_u32le(&packet[at]);
+        at += 4;
+        if (length > packet.size() - at) return false;
+        at += length;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -62,6 +118,7 @@ bool audio_decode_wav(const void *bytes, size_t size, bool accept_float32, audio
 bool audio_decode_ogg(const void *bytes, size_t size, audio_decoded_sound *out) {
     *out = {};
     if (!bytes || size > (size_t)INT_MAX) return false;
+    if (!vorbis_comments_fit((const uint8_t *)bytes, size)) return false;
     int channels = 0;
     int sample_rate = 0;
     short *samples = nullptr;

@@ -1,5 +1,6 @@
 #include "audio_sync.h"
 
+#include "../bridge/ffi.h"
 #include "../host/host_call.h"
 
 #include <SDL2/SDL.h>
@@ -101,34 +102,12 @@ void drop_entry(mrb_state *mrb, mrb_value audio, mrb_value key, mrb_value entry)
     host_call(mrb, audio, "delete", 1, &key);
 }
 
-RClass *cptr_class(mrb_state *mrb) {
-    mrb_value object_class = mrb_obj_value(mrb->object_class);
-    mrb_sym ffi_name = mrb_intern_lit(mrb, "FFI");
-    if (!mrb_const_defined(mrb, object_class, ffi_name)) return nullptr;
-    mrb_value ffi = mrb_const_get(mrb, object_class, ffi_name);
-    if (!mrb_class_p(ffi) && !mrb_module_p(ffi)) return nullptr;
-    mrb_sym cptr_name = mrb_intern_lit(mrb, "CPtr");
-    if (!mrb_const_defined_at(mrb, ffi, cptr_name)) return nullptr;
-    mrb_value cptr = mrb_const_get(mrb, ffi, cptr_name);
-    return mrb_class_p(cptr) ? mrb_class_ptr(cptr) : nullptr;
-}
-
-// A new FFI::CPtr wrapping the record (it does not own it), or nil.
-mrb_value wrap_record(mrb_state *mrb, audio_source *record) {
-    RClass *klass = cptr_class(mrb);
-    if (!klass) return mrb_nil_value();
-    mrb_value cptr = host_call(mrb, mrb_obj_value(klass), "new");
-    if (!mrb_data_p(cptr)) return mrb_nil_value();
-    DATA_PTR(cptr) = record;
-    return cptr;
-}
-
 // The live record a cptr names: only one that is still unclaimed this frame
 // and was wrapped by this very object. Anything else (a cptr kept after its
 // sound ended, copied into a second entry, or made by the game) names
 // nothing, and its entry starts a new sound.
-audio_source *resolve_cptr(mrb_value cptr) {
-    audio_source *record = audio_pass_find_unvisited(DATA_PTR(cptr));
+audio_source *resolve_cptr(mrb_state *mrb, mrb_value cptr) {
+    audio_source *record = audio_pass_find_unvisited(ffi_cptr_get(mrb, cptr));
     if (!record || record->owner != mrb_basic_ptr(cptr)) return nullptr;
     return record;
 }
@@ -247,7 +226,7 @@ void start_entry(mrb_state *mrb, mrb_value audio, mrb_value key, mrb_value entry
 
     // A generator runs game code during the play call: the entry may have
     // been frozen meanwhile.
-    mrb_value cptr = frozen(entry) ? mrb_nil_value() : wrap_record(mrb, record);
+    mrb_value cptr = frozen(entry) ? mrb_nil_value() : ffi_cptr_new(mrb, record);
     if (mrb_nil_p(cptr)) {
         log_entry(mrb, key, "couldn't play", "the sound cannot be tracked (no FFI::CPtr, or a frozen entry)");
         audio_stop_source(record);
@@ -275,7 +254,7 @@ void sync_entry(mrb_state *mrb, mrb_value audio, mrb_value key) {
             drop_entry(mrb, audio, key, entry);
             return;
         }
-        if (audio_source *record = resolve_cptr(cptr)) {
+        if (audio_source *record = resolve_cptr(mrb, cptr)) {
             update_live_entry(mrb, audio, key, entry, record);
             return;
         }

@@ -9,9 +9,26 @@
 #include <stdlib.h>
 #include <string.h>
 
+namespace {
+
+// A damaged file's header fields can ask for absurd sizes (a negative int
+// turned into a size_t, or gigabytes for a comment). The decoder checks for
+// allocation failure, so such requests are refused like one.
+constexpr size_t VORBIS_ALLOCATION_LIMIT = size_t(1) << 30;
+
+// Zeroed, because the decoder's clean-up after a failed header frees every
+// slot of a pointer table, also the ones it never filled.
+void *vorbis_malloc(size_t size) { return size <= VORBIS_ALLOCATION_LIMIT ? SDL_calloc(1, size) : nullptr; }
+
+void *vorbis_realloc(void *pointer, size_t size) {
+    return size <= VORBIS_ALLOCATION_LIMIT ? SDL_realloc(pointer, size) : nullptr;
+}
+
+} // namespace
+
 // The C library headers are in already, so these only reach the decoder.
-#define malloc(size) SDL_malloc(size)
-#define realloc(pointer, size) SDL_realloc(pointer, size)
+#define malloc(size) vorbis_malloc(size)
+#define realloc(pointer, size) vorbis_realloc(pointer, size)
 #define free(pointer) SDL_free(pointer)
 
 #define STB_VORBIS_NO_STDIO

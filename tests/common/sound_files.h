@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sound_files {
@@ -179,17 +180,21 @@ inline bool read_float_wav(const std::string &path, mix *out) {
     return false;
 }
 
-// The span of frames [first, last) in which the channel's level exceeds
-// threshold; first == last when it never does.
-inline void audible_span(const mix &m, int channel, float threshold, size_t *first, size_t *last) {
-    *first = *last = 0;
-    bool found = false;
-    for (size_t i = 0; i < m.frames(); ++i)
-        if (std::fabs(m.at(i, channel)) > threshold) {
-            if (!found) *first = i;
-            found = true;
-            *last = i + 1;
-        }
+// Spans [first, last) of frames in which either channel is louder than
+// threshold; silences shorter than min_gap frames (a tone's zero crossings)
+// do not split a span.
+inline std::vector<std::pair<size_t, size_t>> audible_segments(const mix &m, float threshold, size_t min_gap) {
+    std::vector<std::pair<size_t, size_t>> spans;
+    for (size_t i = 0; i < m.frames(); ++i) {
+        bool loud = false;
+        for (int c = 0; c < m.channels; ++c) loud = loud || std::fabs(m.at(i, c)) > threshold;
+        if (!loud) continue;
+        if (!spans.empty() && i - spans.back().second < min_gap)
+            spans.back().second = i + 1;
+        else
+            spans.push_back({i, i + 1});
+    }
+    return spans;
 }
 
 // Frequency by counting upward zero crossings in [first, last).

@@ -1,9 +1,11 @@
 // The native source engine on OpenAL's null device: decoding and caching,
 // the three input kinds, settings, the play list and failure reporting.
+#include "audio/audio_decode.h"
 #include "audio_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -203,6 +205,44 @@ TEST_F(AudioSources, RefusesFilesItCannotPlayAndCachesNoneOfThem) {
     unknown.input_type = 7;
     EXPECT_EQ(audio_play_source(&unknown), nullptr);
     EXPECT_EQ(playlist_length(), 0);
+}
+
+// Damaged comment headers made the Ogg decoder write past its tables or free
+// pointers it never set; every such file must fail cleanly.
+TEST(AudioDecoding, DamagedOggCommentHeadersFailCleanly) {
+    std::string path = fixture_dir() + "/comments.ogg";
+    ASSERT_TRUE(sound_files::write_ogg(path, sound_files::tone(440, 0.2, 22050, 1), 1, 22050));
+    std::vector<uint8_t> good = sound_files::read_bytes(path);
+    audio_decoded_sound sound;
+    ASSERT_TRUE(audio_decode_ogg(good.data(), good.size(), &sound));
+    audio_decoded_free(&sound);
+
+    const uint8_t signature[] = {3, 'v', 'o', 'r', 'b', 'i', 's'};
+    auto header = std::search(good.begin(), good.end(), std::begin(signature), std::end(signature));
+    ASSERT_NE(header, good.end());
+    size_t vendor_at = (size_t)(header - good.begin()) + 7;
+    uint32_t vendor_length = (uint32_t)good[vendor_at] | (uint32_t)good[vendor_at + 1] << 8;
+    size_t count_at = vendor_at + 4 + vendor_length;
+
+    auto patched = [&](size_t at, uint32_t value) {
+        std::vector<uint8_t> bytes = good;
+        for (int i = 0; i < 4; ++i) bytes[at + (size_t)i] = (uint8_t)(value >> (8 * i));
+        return bytes;
+    };
+    std::vector<std::vector<uint8_t>> damaged = {
+        patched(vendor_at, 0xFFFFFFF0u), // negative as an int
+        patched(vendor_at, 0x7FFFFFF0u), // gigabytes
+        patched(count_at, 0x20000001u),  // a count whose table size overflows
+        patched(count_at, 0xFFFFFFFFu),
+        patched(count_at, 1000),         // more comments than the packet holds
+        std::vector<uint8_t>(good.begin(), header + 12),
+    };
+    if (count_at + 8 <= good.size()) damaged.push_back(patched(count_at + 4, 0xFFFFFFFEu));
+    for (size_t i = 0; i < damaged.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_FALSE(audio_decode_ogg(damaged[i].data(), damaged[i].size(), &sound));
+        EXPECT_EQ(sound.data, nullptr);
+    }
 }
 
 TEST_F(AudioSources, FileSoundsPlayOutLoopAndPauseAsTheRecordSays) {

@@ -1,7 +1,8 @@
 // The per-frame walk of a game's audio Hash, driven from a bare interpreter
-// that has just what the walk needs: FFI::CPtr and a runtime answering
+// that has just what the walk needs: the FFI module and a runtime answering
 // `audio`.
 #include "audio/audio_sync.h"
+#include "bridge/ffi.h"
 #include "audio_test_support.h"
 #include "host/host_call.h"
 
@@ -15,14 +16,6 @@ using sound_files::WAV_S16;
 using sound_files::WAV_U8;
 
 namespace {
-
-const mrb_data_type test_cptr_type = {"CPtr", nullptr};
-
-mrb_value test_cptr_initialize(mrb_state *, mrb_value self) {
-    DATA_TYPE(self) = &test_cptr_type;
-    DATA_PTR(self) = nullptr;
-    return self;
-}
 
 std::vector<std::string> &logged() {
     static std::vector<std::string> lines;
@@ -43,12 +36,9 @@ protected:
         ASSERT_TRUE(audio_init());
         mrb = mrb_open();
         ASSERT_NE(mrb, nullptr);
-        RClass *ffi = mrb_define_module(mrb, "FFI");
-        RClass *cptr = mrb_define_class_under(mrb, ffi, "CPtr", mrb->object_class);
-        MRB_SET_INSTANCE_TT(cptr, MRB_TT_DATA);
-        mrb_define_method(mrb, cptr, "initialize", test_cptr_initialize, MRB_ARGS_NONE());
-        ruby("class TestRuntime; def audio; $audio; end; end; $audio = {}");
         state.mrb = mrb;
+        ffi_init(&state, nullptr);
+        ruby("class TestRuntime; def audio; $audio; end; end; $audio = {}");
         state.runtime = ruby("TestRuntime.new");
         mrb_gc_register(mrb, state.runtime);
         logged().clear();
