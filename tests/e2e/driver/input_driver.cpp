@@ -1,6 +1,6 @@
 // The engine with a scripted player: the same start-up, frame step, runtime
 // and game as the real executable, run on one thread (a main-thread turn,
-// then a simulation frame, 60 times a second) so that input lands in a known
+// then a simulation frame, about 55 times a second) so that input lands in a known
 // frame. Before each turn it plays the script's actions for that frame:
 // SDL events pushed into SDL's queue, and virtual game pads or joysticks
 // attached, moved and detached.
@@ -209,7 +209,7 @@ int main(int argc, char **argv) {
         // The runtime skips its pipeline for a call less than 13 ms after the
         // last one, and input of a skipped frame may never reach the game:
         // keep the simulation frames themselves apart.
-        while (SDL_GetTicks() - last_frame < 16) SDL_Delay(1);
+        while (SDL_GetTicks() - last_frame < 18) SDL_Delay(1);
         last_frame = SDL_GetTicks();
         if (!simulation_frame()) break;
     }
