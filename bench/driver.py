@@ -98,12 +98,17 @@ class EngineProgram(Program):
         config = ("BENCH = { n: %d, mode: %s, warmup: %d, warmup_time: %s, frames: %d, time_limit: %s, "
                   "clock_ticks: %d, out: %s, mark: %s }\n" %
                   (n, json.dumps(self.mode), warmup, WARMUP_TIME, frames, float(time_limit),
-                   os.sysconf("SC_CLK_TCK"), json.dumps(out), json.dumps(self.mark)))
+                   os.sysconf("SC_CLK_TCK"), ruby_string(out), ruby_string(self.mark)))
         with open(os.path.join(HERE, "game", "app", "main.rb")) as f:
             body = f.read()
         with open(os.path.join(game, "app", "main.rb"), "w") as f:
             f.write(config + body)
         return [os.path.join(base, "vellumcore"), game]
+
+
+def ruby_string(value):
+    """A Ruby literal for a path, or nil."""
+    return "nil" if value is None else json.dumps(value)
 
 
 def bunny_image():
@@ -386,8 +391,8 @@ def main():
                         help="sprite counts for the fixed-size table")
     parser.add_argument("--runs", type=int, default=3, help="runs per program and size (median)")
     parser.add_argument("--warmup", type=int, default=60, help="frames before the window")
-    parser.add_argument("--frames", type=int, default=240, help="frames in the window")
-    parser.add_argument("--time-limit", type=float, default=8.0,
+    parser.add_argument("--frames", type=int, default=180, help="frames in the window")
+    parser.add_argument("--time-limit", type=float, default=6.0,
                         help="a window ends after this many seconds even when short of frames")
     parser.add_argument("--lp-threads", type=int, default=int(os.environ.get("BENCH_LP_THREADS", "1")),
                         help="llvmpipe's rasteriser threads (LP_NUM_THREADS), the same for all")
@@ -399,7 +404,7 @@ def main():
     parser.add_argument("--search-precision", type=float, default=0.10,
                         help="stop when the bounds are within this fraction")
     parser.add_argument("--search-warmup", type=int, default=60)
-    parser.add_argument("--search-frames", type=int, default=180)
+    parser.add_argument("--search-frames", type=int, default=150)
     parser.add_argument("--no-micro", action="store_true", help="skip the native micro-benchmarks")
     parser.add_argument("--quick", action="store_true",
                         help="one run per size, shorter windows, coarser search")

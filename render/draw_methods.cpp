@@ -6,6 +6,7 @@
 #include "../host/engine.h"
 #include "../host/threadstream_ruby.h"
 #include "frame_stream.h"
+#include "sprite_fast_path.h"
 
 namespace {
 
@@ -254,5 +255,6 @@ void draw_methods_define(mrb_state *mrb, RClass *draw_class) {
     };
     int arena = mrb_gc_arena_save(mrb);
     for (const method &m : methods) mrb_define_method(mrb, draw_class, m.name, m.function, MRB_ARGS_REQ(m.arguments));
+    sprite_fast_path_define(mrb, draw_class);
     mrb_gc_arena_restore(mrb, arena);
 }

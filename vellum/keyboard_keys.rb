@@ -231,7 +231,7 @@ module QMX
           value
         end
       rescue NameError => e
-        log_important e.to_s if respond_to?(:log_important, true)
+        log_important e.to_s
         listing = KeyboardKeys.char_to_method_hash.map { |k, names| "[#{k}] => #{names.join(',')}" }.join("  ")
         raise "* ERROR:\nThere is no member on the keyboard called #{m}. Here is a to_s representation of what's available:\n#{listing}\n\n"
       end

@@ -66,6 +66,15 @@ module QMX
         push(os)
       elsif !os.is_a?(Array)
         __raise_not_a_primitive__(os)
+      elsif __all_hashes?(os)
+        # What the steps below end with for a list of Hashes, without asking
+        # each for its marker: every Hash is appended as it is.
+        ids = outputs_with_ids
+        os.each do |h|
+          id = h.id
+          ids[id] = h if id
+        end
+        concat(os)
       elsif __all_marked?(os)
         os.each { |o| mark_and_id!(o) }
         concat(os)
@@ -84,6 +93,17 @@ module QMX
       n = os.length
       while i < n
         return false unless os.at(i).primitive_marker
+        i += 1
+      end
+      true
+    end
+
+    # True when every element is a plain Hash.
+    def __all_hashes?(os)
+      i = 0
+      n = os.length
+      while i < n
+        return false unless os[i].instance_of?(Hash)
         i += 1
       end
       true

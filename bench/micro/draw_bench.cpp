@@ -5,7 +5,12 @@
 // iteration handles SPRITES sprites and rewinds the frame stream.
 #include "host/engine.h"
 #include "host/host_call.h"
+#include "host/threadstream_ruby.h"
 #include "render/draw_methods.h"
+#include "render/frame_stream.h"
+
+#include <mruby/hash.h>
+#include <mruby/variable.h>
 
 #include <benchmark/benchmark.h>
 
@@ -72,15 +77,175 @@ def bench_accessor_reads(sprites)
   end
 end
 
-# The whole walk of one render pass, when the runtime has one.
+# The same values read straight from a Hash's keys (no accessor calls), still
+# through the 22-argument call.
+def bench_key_reads(sprites)
+  d = $bench_draw
+  i = 0
+  n = sprites.length
+  while i < n
+    s = sprites[i]
+    d.draw_sprite_3(s[:x], s[:y], s[:w], s[:h], s[:path].s_or_default, s[:angle], s[:a], s[:r], s[:g], s[:b],
+                    s[:tile_x], s[:tile_y], s[:tile_w], s[:tile_h], !!s[:flip_horizontally],
+                    !!s[:flip_vertically], s[:angle_anchor_x], s[:angle_anchor_y], s[:source_x], s[:source_y],
+                    s[:source_w], s[:source_h])
+    i += 1
+  end
+end
+
+# One native call per sprite that reads the sprite itself (see
+# bench_native_sprite below): what a native fast path could reach.
+def bench_native_reads(sprites)
+  d = $bench_draw
+  i = 0
+  n = sprites.length
+  while i < n
+    d.bench_native_sprite(sprites[i])
+    i += 1
+  end
+end
+
+def bench_outputs
+  $bench_outputs ||= QMX::Outputs.new(width: 1280, height: 720)
+end
+
+# What `args.outputs.sprites << sprites` costs for the whole list.
+def bench_push(sprites)
+  return false unless Object.const_defined?(:QMX) && QMX.const_defined?(:Outputs)
+  bench_outputs.sprites.clear
+  bench_outputs.sprites << sprites
+  true
+end
+
+# The same push with a leaner add for lists: an explicit block in place of
+# Symbol#to_proc for the marker scan, and a list made only of Hashes appended
+# in one step (what the general algorithm ends with for such a list).
+if Object.const_defined?(:QMX) && QMX.const_defined?(:FlatArray)
+  class QMX::FlatArray
+    def bench_add_lean(os)
+      return add_dwim(os) unless os.is_a?(Array) && !os.empty? && !resolved?(os)
+      ids = outputs_with_ids
+      i = 0
+      n = os.length
+      while i < n
+        break unless os[i].instance_of?(Hash)
+        i += 1
+      end
+      if i == n
+        os.each do |h|
+          id = h.id
+          ids[id] = h if id
+        end
+        return concat(os)
+      end
+      if os.all? { |o| o.primitive_marker }
+        os.each { |o| mark_and_id!(o) }
+        return concat(os)
+      end
+      add_dwim(os)
+    end
+  end
+end
+
+def bench_push_lean(sprites)
+  return false unless Object.const_defined?(:QMX) && QMX.const_defined?(:Outputs)
+  bench_outputs.sprites.clear
+  bench_outputs.sprites.bench_add_lean(sprites)
+  true
+end
+
+# The whole walk of one render pass: the runtime's own dispatch, mixed into
+# a stand-in that holds the drawer (the real runtime object needs a window).
+def bench_walker
+  return nil unless Object.const_defined?(:QMX) && QMX.const_defined?(:Runtime) &&
+                    QMX::Runtime.const_defined?(:Draw)
+  $bench_walker ||= begin
+    walker = Object.new
+    walker.extend(QMX::Runtime::Draw)
+    walker.instance_variable_set(:@ffi_draw, $bench_draw)
+    def walker.production
+      false
+    end
+    $qmx ||= walker
+    walker
+  end
+end
+
+# The walk alone, over a list pushed once.
+def bench_walk(sprites)
+  walker = bench_walker
+  return false unless walker
+  unless $bench_walk_list.equal?(sprites)
+    bench_push(sprites)
+    $bench_walk_list = sprites
+  end
+  walker.primitives(bench_outputs)
+  true
+end
+
 def bench_pass(sprites)
-  return false unless $qmx && $qmx.respond_to?(:primitives) && $bench_outputs
-  $bench_outputs.sprites.clear
-  $bench_outputs.sprites << sprites
-  $qmx.primitives($bench_outputs)
+  walker = bench_walker
+  return false unless walker && bench_push(sprites)
+  walker.primitives(bench_outputs)
   true
 end
 )RUBY";
+
+// A sketch of a native fast path: one call per sprite that reads a plain
+// Hash in one pass over its entries (or an object's instance variables) and
+// packs the sprite command. It handles only the plain shapes and does not
+// check that the accessors are the framework's own, so it measures the floor
+// such a path could reach rather than being one.
+enum sprite_field {
+    F_X, F_Y, F_W, F_H, F_PATH, F_ANGLE, F_A, F_R, F_G, F_B, F_TILE_X, F_TILE_Y, F_TILE_W, F_TILE_H,
+    F_FLIP_H, F_FLIP_V, F_ANCHOR_X, F_ANCHOR_Y, F_SOURCE_X, F_SOURCE_Y, F_SOURCE_W, F_SOURCE_H, F_COUNT
+};
+const char *const FIELD_NAMES[F_COUNT] = {
+    "x", "y", "w", "h", "path", "angle", "a", "r", "g", "b", "tile_x", "tile_y", "tile_w", "tile_h",
+    "flip_horizontally", "flip_vertically", "angle_anchor_x", "angle_anchor_y", "source_x", "source_y",
+    "source_w", "source_h"};
+mrb_sym field_syms[F_COUNT];
+mrb_sym ivar_syms[F_COUNT];
+
+int collect_field(mrb_state *, mrb_value key, mrb_value value, void *data) {
+    mrb_value *fields = (mrb_value *)data;
+    if (!mrb_symbol_p(key)) return 0;
+    mrb_sym sym = mrb_symbol(key);
+    for (int i = 0; i < F_COUNT; ++i)
+        if (field_syms[i] == sym) {
+            fields[i] = value;
+            break;
+        }
+    return 0;
+}
+
+mrb_value bench_native_sprite(mrb_state *mrb, mrb_value) {
+    mrb_value s = mrb_get_argv(mrb)[0];
+    mrb_value f[F_COUNT];
+    for (mrb_value &v : f) v = mrb_nil_value();
+    if (mrb_hash_p(s))
+        mrb_hash_foreach(mrb, mrb_hash_ptr(s), collect_field, f);
+    else
+        for (int i = 0; i < F_COUNT; ++i) f[i] = mrb_iv_get(mrb, s, ivar_syms[i]);
+    threadstream *t = current_frame_stream;
+    threadstream_pack_int(t, RENDER_CMD_SPRITE);
+    threadstream_pack_ruby_string(t, f[F_PATH]);
+    for (int i : {F_X, F_Y, F_W, F_H, F_ANGLE}) threadstream_pack_ruby_float_or_default(t, f[i], 0.0f);
+    for (int i : {F_R, F_G, F_B, F_A}) threadstream_pack_ruby_int_or_default(t, f[i], 255);
+    threadstream_pack_ruby_float_or_default(t, f[F_TILE_X], 0.0f);
+    threadstream_pack_ruby_float_or_default(t, f[F_TILE_Y], 0.0f);
+    threadstream_pack_ruby_float_or_default(t, f[F_TILE_W], -1.0f);
+    threadstream_pack_ruby_float_or_default(t, f[F_TILE_H], -1.0f);
+    threadstream_pack_ruby_float_or_default(t, f[F_SOURCE_X], 0.0f);
+    threadstream_pack_ruby_float_or_default(t, f[F_SOURCE_Y], 0.0f);
+    threadstream_pack_ruby_float_or_default(t, f[F_SOURCE_W], -1.0f);
+    threadstream_pack_ruby_float_or_default(t, f[F_SOURCE_H], -1.0f);
+    threadstream_pack_int(t, mrb_test(f[F_FLIP_H]) ? 1 : 0);
+    threadstream_pack_int(t, mrb_test(f[F_FLIP_V]) ? 1 : 0);
+    threadstream_pack_ruby_float_or_default(t, f[F_ANCHOR_X], 0.5f);
+    threadstream_pack_ruby_float_or_default(t, f[F_ANCHOR_Y], 0.5f);
+    return mrb_nil_value();
+}
 
 struct interpreter {
     mrb_state *mrb = nullptr;
@@ -100,6 +265,13 @@ struct interpreter {
         RClass *ffi = mrb_module_get(mrb, "FFI");
         RClass *draw = mrb_class_get_under(mrb, ffi, "Draw");
         draw_methods_define(mrb, draw);
+        for (int i = 0; i < F_COUNT; ++i) {
+            field_syms[i] = mrb_intern_cstr(mrb, FIELD_NAMES[i]);
+            char ivar[32] = "@";
+            SDL_strlcat(ivar, FIELD_NAMES[i], sizeof(ivar));
+            ivar_syms[i] = mrb_intern_cstr(mrb, ivar);
+        }
+        mrb_define_method(mrb, draw, "bench_native_sprite", bench_native_sprite, MRB_ARGS_REQ(1));
         mrb_load_nstring(mrb, BENCH_RUBY, sizeof(BENCH_RUBY) - 1);
         if (mrb->exc) {
             host_log_pending_exception(mrb);
@@ -135,7 +307,7 @@ void run(benchmark::State &state, const char *method, mrb_value interpreter::*sp
         mrb_value done = host_call(it.mrb, top, method, 1, &list);
         mrb_gc_arena_restore(it.mrb, arena);
         if (mrb_false_p(done)) {
-            state.SkipWithError("the runtime has no render-pass walk yet");
+            state.SkipWithError("not available in this framework yet");
             return;
         }
     }
@@ -154,6 +326,35 @@ void BM_AttrSpriteAccessorsAndDraw(benchmark::State &state) {
     run(state, "bench_accessor_reads", &interpreter::objects);
 }
 BENCHMARK(BM_AttrSpriteAccessorsAndDraw)->Unit(benchmark::kMillisecond);
+
+void BM_HashSpriteKeyReadsAndDraw(benchmark::State &state) { run(state, "bench_key_reads", &interpreter::hashes); }
+BENCHMARK(BM_HashSpriteKeyReadsAndDraw)->Unit(benchmark::kMillisecond);
+
+void BM_HashSpriteNativeRead(benchmark::State &state) { run(state, "bench_native_reads", &interpreter::hashes); }
+BENCHMARK(BM_HashSpriteNativeRead)->Unit(benchmark::kMillisecond);
+
+void BM_AttrSpriteNativeRead(benchmark::State &state) { run(state, "bench_native_reads", &interpreter::objects); }
+BENCHMARK(BM_AttrSpriteNativeRead)->Unit(benchmark::kMillisecond);
+
+void BM_OutputsPushHashes(benchmark::State &state) { run(state, "bench_push", &interpreter::hashes); }
+BENCHMARK(BM_OutputsPushHashes)->Unit(benchmark::kMillisecond);
+
+void BM_OutputsPushAttrSprites(benchmark::State &state) { run(state, "bench_push", &interpreter::objects); }
+BENCHMARK(BM_OutputsPushAttrSprites)->Unit(benchmark::kMillisecond);
+
+void BM_OutputsPushLeanHashes(benchmark::State &state) { run(state, "bench_push_lean", &interpreter::hashes); }
+BENCHMARK(BM_OutputsPushLeanHashes)->Unit(benchmark::kMillisecond);
+
+void BM_OutputsPushLeanAttrSprites(benchmark::State &state) {
+    run(state, "bench_push_lean", &interpreter::objects);
+}
+BENCHMARK(BM_OutputsPushLeanAttrSprites)->Unit(benchmark::kMillisecond);
+
+void BM_RenderWalkHashes(benchmark::State &state) { run(state, "bench_walk", &interpreter::hashes); }
+BENCHMARK(BM_RenderWalkHashes)->Unit(benchmark::kMillisecond);
+
+void BM_RenderWalkAttrSprites(benchmark::State &state) { run(state, "bench_walk", &interpreter::objects); }
+BENCHMARK(BM_RenderWalkAttrSprites)->Unit(benchmark::kMillisecond);
 
 void BM_RenderPassHashes(benchmark::State &state) { run(state, "bench_pass", &interpreter::hashes); }
 BENCHMARK(BM_RenderPassHashes)->Unit(benchmark::kMillisecond);

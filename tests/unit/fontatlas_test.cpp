@@ -109,6 +109,38 @@ TEST_F(FontAtlas, DamagedFontFilesAreRefusedWithAMessage) {
     fontatlas_delete(nullptr);
 }
 
+// Fails the n-th zero-filled allocation made through SDL's allocator.
+int callocs_until_failure = -1;
+SDL_calloc_func real_calloc;
+void *failing_calloc(size_t n, size_t size) {
+    if (callocs_until_failure > 0 && --callocs_until_failure == 0) return nullptr;
+    return real_calloc(n, size);
+}
+
+TEST_F(FontAtlas, AFontWhoseAtlasCannotBeMadeIsAFailedLoad) {
+    SDL_malloc_func real_malloc;
+    SDL_realloc_func real_realloc;
+    SDL_free_func real_free;
+    SDL_GetMemoryFunctions(&real_malloc, &real_calloc, &real_realloc, &real_free);
+    SDL_SetMemoryFunctions(real_malloc, failing_calloc, real_realloc, real_free);
+    callocs_until_failure = 2; // the font record, then its atlas
+    fontatlas_font *font = fontatlas_new(context->renderer, "font.ttf");
+    callocs_until_failure = -1;
+    SDL_SetMemoryFunctions(real_malloc, real_calloc, real_realloc, real_free);
+    EXPECT_EQ(font, nullptr);
+    fontatlas_delete(font);
+}
+
+TEST_F(FontAtlas, ARenderContextNeedsTheDefaultFont) {
+    ASSERT_NE(PHYSFS_unmount(vfs_dir().c_str()), 0);
+    render_context *without = render_context_new(0, 1, 64, 64, -1, -1, -1, -1, 1.0f);
+    std::string error = SDL_GetError();
+    PHYSFS_mount(vfs_dir().c_str(), nullptr, 1);
+    EXPECT_EQ(without, nullptr);
+    render_context_delete(without);
+    EXPECT_NE(error.find("Couldn't load 'font.ttf'"), std::string::npos) << error;
+}
+
 TEST_F(FontAtlas, GlyphsAreRasterisedOncePerCodepointAndSize) {
     EXPECT_EQ(pages(), 0);
     fontatlas_glyph *a = fontatlas_getglyph(font(), 'A', 22);

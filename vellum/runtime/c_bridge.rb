@@ -17,7 +17,8 @@ module QMX
       def key_down_raw(raw_key, modifier, sender = false)
         if rcb_drop?(sender)
           names = QMX::KeyboardKeys.sdl_to_key(raw_key, modifier)
-          return nil unless names && @rcb_sender.console.console_toggle_keys.include?(:"#{names.first}!")
+          toggle_keys = @rcb_sender.console&.console_toggle_keys || []
+          return nil unless names && toggle_keys.include?(:"#{names.first}!")
           @rcb_sender.recording.stop_replay
         end
         @rcb_sender.record_input_history(:key_down_raw, raw_key, modifier, 2, true)

@@ -9,10 +9,12 @@ module QMX
       # (reserved) lie over everything.
       def primitives(pass)
         return $top_level.tick_render(@args, pass) if $top_level.respond_to?(:primitives_override)
+        @sprite_fast_path = @ffi_draw.respond_to?(:__sprite_fast_path_check__) &&
+                            @ffi_draw.__sprite_fast_path_check__
         draw_collection(pass.solids, :draw_solid)
         draw_collection(pass.static_solids, :draw_solid)
-        draw_collection(pass.sprites, :draw_sprite)
-        draw_collection(pass.static_sprites, :draw_sprite)
+        draw_sprite_collection(pass.sprites)
+        draw_sprite_collection(pass.static_sprites)
         draw_collection(pass.primitives, :draw_primitive)
         draw_collection(pass.static_primitives, :draw_primitive)
         draw_collection(pass.labels, :draw_label)
@@ -113,6 +115,21 @@ module QMX
       end
 
       private
+
+      # Plain Hash sprites and AttrSprite objects are drawn natively, straight
+      # from their entries or instance variables, when nothing the general
+      # path relies on has been redefined; the drawer hands back each sprite
+      # it leaves to draw_sprite, and the walk goes on after it.
+      def draw_sprite_collection(collection)
+        return draw_collection(collection, :draw_sprite) unless @sprite_fast_path
+        i = 0
+        while i < collection.length
+          i = @ffi_draw.__draw_sprites__(collection, i)
+          break unless i < collection.length
+          draw_sprite(collection.at(i))
+          i += 1
+        end
+      end
 
       # By index, without a block per element: this runs for every primitive
       # of every frame.

@@ -1,0 +1,293 @@
+// The sprite walk's fast path. Drawing a sprite through its attribute readers
+// costs 22 Ruby calls and a 22-argument call into FFI::Draw; for the two
+// shapes games use most (a plain Hash, and an object whose class takes its
+// readers from AttrSprite) the same values can be read natively, straight
+// from the Hash's entries or the object's instance variables, and packed
+// exactly as draw_sprite_3 packs them.
+//
+// It only stands in where it cannot differ from the general path: the
+// readers, respond_to? and the collection's at/length must still be the
+// framework's own (recorded at start-up, checked once per pass, and per class
+// for objects), the object must not answer draw_override, and the values must
+// be of the kinds the general path passes through unchanged (numbers or
+// anything for the numeric fields, a String or nothing for the path, true,
+// false or nil for the flips). Everything else is left to the Ruby walk.
+#include "sprite_fast_path.h"
+
+#include "../host/engine.h"
+#include "../host/threadstream_ruby.h"
+#include "frame_stream.h"
+
+#include <cstring>
+
+namespace {
+
+enum sprite_field {
+    F_X, F_Y, F_W, F_H, F_PATH, F_ANGLE, F_A, F_R, F_G, F_B, F_TILE_X, F_TILE_Y, F_TILE_W, F_TILE_H,
+    F_FLIP_H, F_FLIP_V, F_ANCHOR_X, F_ANCHOR_Y, F_SOURCE_X, F_SOURCE_Y, F_SOURCE_W, F_SOURCE_H, F_COUNT
+};
+
+const char *const FIELD_NAMES[F_COUNT] = {
+    "x", "y", "w", "h", "path", "angle", "a", "r", "g", "b", "tile_x", "tile_y", "tile_w", "tile_h",
+    "flip_horizontally", "flip_vertically", "angle_anchor_x", "angle_anchor_y", "source_x", "source_y",
+    "source_w", "source_h"};
+
+// Hash keys whose presence sends a reader to a fallback (x from :rect or
+// :point, r from :rgb or :rgba, ...).
+const char *const FALLBACK_KEYS[] = {"rect", "point", "rgb", "rgba"};
+constexpr int FALLBACK_COUNT = 4;
+
+// Methods whose redefinition would change what the general path does.
+enum guard_method { G_RESPOND_TO, G_RESPOND_TO_MISSING, G_DRAW_OVERRIDE, G_INDEX, G_COUNT };
+const char *const GUARD_NAMES[G_COUNT] = {"respond_to?", "respond_to_missing?", "draw_override", "[]"};
+
+constexpr int CLASS_CACHE_SIZE = 16;
+
+struct class_verdict {
+    RClass *klass;
+    bool fast;
+};
+
+struct fast_path_state {
+    bool recorded = false;
+    mrb_sym field_syms[F_COUNT];
+    mrb_sym ivar_syms[F_COUNT];
+    mrb_sym fallback_syms[FALLBACK_COUNT];
+    mrb_sym guard_syms[G_COUNT];
+    mrb_sym at_sym, length_sym, s_or_default_sym, to_s_sym;
+    // The framework's own methods, recorded at start-up.
+    mrb_method_t hash_readers[F_COUNT];
+    bool have_hash_readers = false;
+    mrb_method_t hash_guards[G_COUNT];
+    mrb_method_t object_guards[G_COUNT];
+    mrb_method_t attr_sprite_readers[F_COUNT];
+    bool have_attr_sprite = false;
+    mrb_method_t array_at, array_length;
+    mrb_method_t string_s_or_default, string_to_s, nil_s_or_default, false_s_or_default;
+    // Decided once per pass.
+    bool hash_fast = false;
+    bool strings_plain = false;
+    class_verdict classes[CLASS_CACHE_SIZE];
+    int class_count = 0;
+};
+
+fast_path_state the_fast_path;
+
+bool same_method(mrb_method_t a, mrb_method_t b) {
+    if (MRB_METHOD_UNDEF_P(a) || MRB_METHOD_UNDEF_P(b)) return MRB_METHOD_UNDEF_P(a) && MRB_METHOD_UNDEF_P(b);
+    if (MRB_METHOD_FUNC_P(a) != MRB_METHOD_FUNC_P(b)) return false;
+    if (MRB_METHOD_FUNC_P(a)) return MRB_METHOD_FUNC(a) == MRB_METHOD_FUNC(b);
+    return MRB_METHOD_PROC(a) == MRB_METHOD_PROC(b);
+}
+
+mrb_method_t find_method(mrb_state *mrb, RClass *klass, mrb_sym name) {
+    RClass *c = klass;
+    return mrb_method_search_vm(mrb, &c, name);
+}
+
+bool readers_match(mrb_state *mrb, RClass *klass, const mrb_method_t *expected) {
+    fast_path_state &s = the_fast_path;
+    for (int i = 0; i < F_COUNT; ++i)
+        if (!same_method(find_method(mrb, klass, s.field_syms[i]), expected[i])) return false;
+    return true;
+}
+
+bool guards_match(mrb_state *mrb, RClass *klass, const mrb_method_t *expected) {
+    fast_path_state &s = the_fast_path;
+    // Hash#[] only matters for Hashes; objects read instance variables.
+    for (int i = 0; i < G_COUNT; ++i)
+        if (i != G_INDEX && !same_method(find_method(mrb, klass, s.guard_syms[i]), expected[i])) return false;
+    return true;
+}
+
+void record(mrb_state *mrb) {
+    fast_path_state &s = the_fast_path;
+    for (int i = 0; i < F_COUNT; ++i) {
+        s.field_syms[i] = mrb_intern_cstr(mrb, FIELD_NAMES[i]);
+        char ivar[32] = "@";
+        std::strncat(ivar, FIELD_NAMES[i], sizeof(ivar) - 2);
+        s.ivar_syms[i] = mrb_intern_cstr(mrb, ivar);
+    }
+    for (int i = 0; i < FALLBACK_COUNT; ++i) s.fallback_syms[i] = mrb_intern_cstr(mrb, FALLBACK_KEYS[i]);
+    for (int i = 0; i < G_COUNT; ++i) s.guard_syms[i] = mrb_intern_cstr(mrb, GUARD_NAMES[i]);
+    s.at_sym = mrb_intern_lit(mrb, "at");
+    s.length_sym = mrb_intern_lit(mrb, "length");
+    s.s_or_default_sym = mrb_intern_lit(mrb, "s_or_default");
+    s.to_s_sym = mrb_intern_lit(mrb, "to_s");
+
+    s.have_hash_readers = true;
+    for (int i = 0; i < F_COUNT; ++i) {
+        s.hash_readers[i] = find_method(mrb, mrb->hash_class, s.field_syms[i]);
+        if (MRB_METHOD_UNDEF_P(s.hash_readers[i])) s.have_hash_readers = false;
+    }
+    for (int i = 0; i < G_COUNT; ++i) {
+        s.hash_guards[i] = find_method(mrb, mrb->hash_class, s.guard_syms[i]);
+        s.object_guards[i] = find_method(mrb, mrb->object_class, s.guard_syms[i]);
+    }
+    mrb_sym attr_sprite = mrb_intern_lit(mrb, "AttrSprite");
+    if (mrb_const_defined(mrb, mrb_obj_value(mrb->object_class), attr_sprite)) {
+        mrb_value module = mrb_const_get(mrb, mrb_obj_value(mrb->object_class), attr_sprite);
+        if (mrb_type(module) == MRB_TT_MODULE) {
+            RClass *m = mrb_class_ptr(module);
+            s.have_attr_sprite = true;
+            for (int i = 0; i < F_COUNT; ++i) {
+                s.attr_sprite_readers[i] = find_method(mrb, m, s.field_syms[i]);
+                if (MRB_METHOD_UNDEF_P(s.attr_sprite_readers[i])) s.have_attr_sprite = false;
+            }
+        }
+    }
+    s.array_at = find_method(mrb, mrb->array_class, s.at_sym);
+    s.array_length = find_method(mrb, mrb->array_class, s.length_sym);
+    s.string_s_or_default = find_method(mrb, mrb->string_class, s.s_or_default_sym);
+    s.string_to_s = find_method(mrb, mrb->string_class, s.to_s_sym);
+    s.nil_s_or_default = find_method(mrb, mrb->nil_class, s.s_or_default_sym);
+    s.false_s_or_default = find_method(mrb, mrb->false_class, s.s_or_default_sym);
+    s.recorded = true;
+}
+
+// Whether objects of this exact class (a singleton class included) may take
+// the fast path: every reader AttrSprite's, nothing else overridden.
+bool class_is_fast(mrb_state *mrb, RClass *klass) {
+    fast_path_state &s = the_fast_path;
+    for (int i = 0; i < s.class_count; ++i)
+        if (s.classes[i].klass == klass) return s.classes[i].fast;
+    bool fast = s.have_attr_sprite && readers_match(mrb, klass, s.attr_sprite_readers) &&
+                guards_match(mrb, klass, s.object_guards);
+    if (s.class_count < CLASS_CACHE_SIZE) s.classes[s.class_count++] = {klass, fast};
+    return fast;
+}
+
+struct hash_fields {
+    mrb_value values[F_COUNT];
+    bool fallback;
+};
+
+int collect_entry(mrb_state *, mrb_value key, mrb_value value, void *data) {
+    hash_fields *fields = (hash_fields *)data;
+    if (!mrb_symbol_p(key)) return 0;
+    mrb_sym sym = mrb_symbol(key);
+    const fast_path_state &s = the_fast_path;
+    for (int i = 0; i < F_COUNT; ++i)
+        if (s.field_syms[i] == sym) {
+            fields->values[i] = value;
+            return 0;
+        }
+    for (int i = 0; i < FALLBACK_COUNT; ++i)
+        if (s.fallback_syms[i] == sym && mrb_test(value)) {
+            fields->fallback = true;
+            return 1; // stop: the Ruby readers decide
+        }
+    return 0;
+}
+
+bool plain_flag(mrb_value v) { return mrb_nil_p(v) || mrb_true_p(v) || mrb_false_p(v); }
+
+// Reads the sprite's 22 values; false when the general path must draw it.
+bool read_sprite(mrb_state *mrb, mrb_value sprite, mrb_value *v) {
+    fast_path_state &s = the_fast_path;
+    if (mrb_hash_p(sprite)) {
+        if (!s.hash_fast || mrb_class(mrb, sprite) != mrb->hash_class) return false;
+        // A default value or block answers for missing keys.
+        if (MRB_RHASH_DEFAULT_P(sprite) || MRB_RHASH_PROCDEFAULT_P(sprite)) return false;
+        hash_fields fields;
+        for (mrb_value &value : fields.values) value = mrb_nil_value();
+        fields.fallback = false;
+        mrb_hash_foreach(mrb, mrb_hash_ptr(sprite), collect_entry, &fields);
+        if (fields.fallback) return false;
+        std::memcpy(v, fields.values, sizeof(fields.values));
+    } else if (mrb_type(sprite) == MRB_TT_OBJECT) {
+        if (!class_is_fast(mrb, mrb_class(mrb, sprite))) return false;
+        for (int i = 0; i < F_COUNT; ++i) v[i] = mrb_iv_get(mrb, sprite, s.ivar_syms[i]);
+    } else {
+        return false;
+    }
+    // The path reaches the drawer as path.s_or_default; only Strings and
+    // nothing are handled here.
+    mrb_value path = v[F_PATH];
+    if (mrb_string_p(path)) {
+        if (!s.strings_plain || mrb_class(mrb, path) != mrb->string_class) return false;
+    } else if (!mrb_nil_p(path) && !mrb_false_p(path)) {
+        return false;
+    }
+    return plain_flag(v[F_FLIP_H]) && plain_flag(v[F_FLIP_V]);
+}
+
+// The fields of RENDER_CMD_SPRITE in stream order, as draw_sprite_3 packs them.
+void pack_sprite(mrb_value *v) {
+    threadstream *t = current_frame_stream;
+    threadstream_pack_int(t, RENDER_CMD_SPRITE);
+    if (mrb_string_p(v[F_PATH]))
+        threadstream_pack_ruby_string(t, v[F_PATH]);
+    else
+        threadstream_pack_buffer(t, "", 0);
+    threadstream_pack_ruby_float_or_default(t, v[F_X], 0.0f);
+    threadstream_pack_ruby_float_or_default(t, v[F_Y], 0.0f);
+    threadstream_pack_ruby_float_or_default(t, v[F_W], 0.0f);
+    threadstream_pack_ruby_float_or_default(t, v[F_H], 0.0f);
+    threadstream_pack_ruby_float_or_default(t, v[F_ANGLE], 0.0f);
+    threadstream_pack_ruby_int_or_default(t, v[F_R], 255);
+    threadstream_pack_ruby_int_or_default(t, v[F_G], 255);
+    threadstream_pack_ruby_int_or_default(t, v[F_B], 255);
+    threadstream_pack_ruby_int_or_default(t, v[F_A], 255);
+    threadstream_pack_ruby_float_or_default(t, v[F_TILE_X], 0.0f);
+    threadstream_pack_ruby_float_or_default(t, v[F_TILE_Y], 0.0f);
+    threadstream_pack_ruby_float_or_default(t, v[F_TILE_W], -1.0f);
+    threadstream_pack_ruby_float_or_default(t, v[F_TILE_H], -1.0f);
+    threadstream_pack_ruby_float_or_default(t, v[F_SOURCE_X], 0.0f);
+    threadstream_pack_ruby_float_or_default(t, v[F_SOURCE_Y], 0.0f);
+    threadstream_pack_ruby_float_or_default(t, v[F_SOURCE_W], -1.0f);
+    threadstream_pack_ruby_float_or_default(t, v[F_SOURCE_H], -1.0f);
+    threadstream_pack_int(t, mrb_test(v[F_FLIP_H]) ? 1 : 0);
+    threadstream_pack_int(t, mrb_test(v[F_FLIP_V]) ? 1 : 0);
+    threadstream_pack_ruby_float_or_default(t, v[F_ANCHOR_X], 0.5f);
+    threadstream_pack_ruby_float_or_default(t, v[F_ANCHOR_Y], 0.5f);
+}
+
+// Once per pass: decides whether the fast path may run at all, and forgets
+// the per-class verdicts of the previous pass (classes may have changed).
+mrb_value fast_path_check(mrb_state *mrb, mrb_value) {
+    fast_path_state &s = the_fast_path;
+    s.class_count = 0;
+    if (!s.recorded) return mrb_false_value();
+    s.hash_fast = s.have_hash_readers && readers_match(mrb, mrb->hash_class, s.hash_readers) &&
+                  same_method(find_method(mrb, mrb->hash_class, s.guard_syms[G_INDEX]), s.hash_guards[G_INDEX]) &&
+                  guards_match(mrb, mrb->hash_class, s.hash_guards);
+    s.strings_plain = same_method(find_method(mrb, mrb->string_class, s.s_or_default_sym), s.string_s_or_default) &&
+                      same_method(find_method(mrb, mrb->string_class, s.to_s_sym), s.string_to_s) &&
+                      same_method(find_method(mrb, mrb->nil_class, s.s_or_default_sym), s.nil_s_or_default) &&
+                      same_method(find_method(mrb, mrb->false_class, s.s_or_default_sym), s.false_s_or_default);
+    return mrb_bool_value(s.hash_fast || s.have_attr_sprite);
+}
+
+// __draw_sprites__(collection, index): draws the collection's sprites from
+// index on, skipping nil and false as the walk does, and answers the index
+// of the first one it leaves to the general path (the length when none).
+mrb_value draw_sprites(mrb_state *mrb, mrb_value) {
+    mrb_value collection;
+    mrb_int index;
+    mrb_get_args(mrb, "oi", &collection, &index);
+    fast_path_state &s = the_fast_path;
+    if (!mrb_array_p(collection) || index < 0) return mrb_int_value(mrb, index);
+    RClass *klass = mrb_class(mrb, collection);
+    if (!same_method(find_method(mrb, klass, s.at_sym), s.array_at) ||
+        !same_method(find_method(mrb, klass, s.length_sym), s.array_length))
+        return mrb_int_value(mrb, index);
+    mrb_value v[F_COUNT];
+    while (index < RARRAY_LEN(collection)) {
+        mrb_value sprite = RARRAY_PTR(collection)[index];
+        if (mrb_test(sprite)) {
+            if (!read_sprite(mrb, sprite, v)) break;
+            pack_sprite(v);
+        }
+        ++index;
+    }
+    return mrb_int_value(mrb, index);
+}
+
+} // namespace
+
+void sprite_fast_path_define(mrb_state *mrb, RClass *draw_class) {
+    record(mrb);
+    mrb_define_method(mrb, draw_class, "__sprite_fast_path_check__", fast_path_check, MRB_ARGS_NONE());
+    mrb_define_method(mrb, draw_class, "__draw_sprites__", draw_sprites, MRB_ARGS_REQ(2));
+}

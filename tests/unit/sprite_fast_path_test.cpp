@@ -1,0 +1,158 @@
+// The sprite walk's native fast path must write exactly what the general
+// Ruby path writes, and must step aside whenever the general path could do
+// something else (fallback keys, defaults, redefined readers, draw_override).
+#include "host/engine.h"
+#include "host/host_call.h"
+#include "render/draw_methods.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char WALKER[] = R"RUBY(
+class FastPathBunny
+  attr_sprite
+  def initialize(x, y, path = "sprites/b.png")
+    @x = x
+    @y = y
+    @w = 32
+    @h = 32
+    @path = path
+  end
+end
+
+$walker = Object.new
+$walker.extend(QMX::Runtime::Draw)
+$walker.instance_variable_set(:@ffi_draw, FFI::Draw.new)
+
+# The general path, sprite by sprite, through the attribute readers.
+def draw_general(list)
+  $walker.send(:draw_collection, list, :draw_sprite)
+end
+
+# The walk the runtime does, fast path included.
+def draw_walk(list)
+  $walker.instance_variable_set(:@sprite_fast_path, $walker.instance_variable_get(:@ffi_draw).__sprite_fast_path_check__)
+  $walker.send(:draw_sprite_collection, list)
+end
+
+def fast_index(list, from = 0)
+  d = $walker.instance_variable_get(:@ffi_draw)
+  d.__sprite_fast_path_check__
+  d.__draw_sprites__(list, from)
+end
+)RUBY";
+
+class SpriteFastPath : public ::testing::Test {
+protected:
+    mrb_state *mrb = nullptr;
+
+    void SetUp() override {
+        ASSERT_TRUE(threadstream_init());
+        mrb = mrb_open();
+        ASSERT_NE(mrb, nullptr);
+        the_game_state.mrb = mrb;
+        mrb_load_irep_buf(mrb, main_ruby, main_ruby_size);
+        ASSERT_EQ(mrb->exc, nullptr);
+        RClass *draw = mrb_class_get_under(mrb, mrb_module_get(mrb, "FFI"), "Draw");
+        draw_methods_define(mrb, draw);
+        current_frame_stream = threadstream_allocate();
+        ASSERT_EQ(run(WALKER), "");
+    }
+    void TearDown() override {
+        threadstream_free(current_frame_stream);
+        current_frame_stream = nullptr;
+        mrb_close(mrb);
+        the_game_state.mrb = nullptr;
+        threadstream_quit();
+    }
+
+    // Runs Ruby; answers the inspect text of what it raised, or "".
+    std::string run(const char *code) {
+        mrb_value result = mrb_load_string(mrb, code);
+        last = mrb_nil_p(result) || mrb->exc ? -1 : mrb_integer_p(result) ? (long)mrb_integer(result) : -2;
+        if (!mrb->exc) return "";
+        mrb_value text = mrb_inspect(mrb, mrb_obj_value(mrb->exc));
+        mrb->exc = nullptr;
+        return std::string(RSTRING_PTR(text), RSTRING_LEN(text));
+    }
+    // The bytes a piece of Ruby appends to the frame stream.
+    std::string bytes_of(const std::string &code) {
+        threadstream *s = current_frame_stream;
+        s->write_pos = 0;
+        std::memset(s->buffer, 0, s->capacity);
+        std::string error = run(code.c_str());
+        EXPECT_EQ(error, "") << code;
+        return std::string((const char *)s->buffer, s->write_pos);
+    }
+    // The same list drawn by the walk and by the general path.
+    void expect_same_bytes(const std::string &list, bool draws = true) {
+        std::string walk = bytes_of("draw_walk(" + list + ")");
+        std::string general = bytes_of("draw_general(" + list + ")");
+        EXPECT_EQ(!general.empty(), draws) << list;
+        EXPECT_EQ(walk, general) << list;
+    }
+    long last = 0;
+};
+
+TEST_F(SpriteFastPath, WritesWhatTheGeneralPathWritesForPlainShapes) {
+    expect_same_bytes("[{ x: 1, y: 2.5, w: 32, h: 32, path: 'sprites/b.png' }]");
+    expect_same_bytes("[{ x: 1, y: 2, w: 3, h: 4, path: 'p.png', angle: 45.5, a: 128, r: 10, g: 20, b: 30,"
+                      "  tile_x: 1, tile_y: 2, tile_w: 3, tile_h: 4, flip_horizontally: true,"
+                      "  flip_vertically: false, angle_anchor_x: 0.25, angle_anchor_y: 1,"
+                      "  source_x: 5, source_y: 6, source_w: 7, source_h: 8, dx: 3, id: :me }]");
+    // Values of other kinds take the drawer's defaults either way.
+    expect_same_bytes("[{ x: 'a', y: nil, w: :w, h: 1e20, path: nil, r: -0.5, a: 127.9 }]");
+    expect_same_bytes("[FastPathBunny.new(1, 2), nil, FastPathBunny.new(3.5, -4, nil), false]");
+    expect_same_bytes("begin; b = FastPathBunny.new(1, 2); b.r = 5; b.flip_vertically = true; "
+                      "b.source_w = 9; [b]; end");
+}
+
+TEST_F(SpriteFastPath, StepsAsideForShapesOnlyTheReadersUnderstand) {
+    struct fallback {
+        const char *list;
+        long index;
+        bool draws = true;
+    } cases[] = {
+        {"[{ x: 1, path: 'p' }, { rect: [1, 2, 3, 4], path: 'p' }]", 1},
+        {"[{ x: 1, path: 'p', rgb: [1, 2, 3] }]", 0},
+        {"h = Hash.new(7); h[:path] = 'p'; [h]", 0},
+        {"[{ x: 1, path: :sym }]", 0},
+        {"[{ x: 1, path: 'p', flip_horizontally: 1 }]", 0},
+        {"class MyHash < Hash; end; h = MyHash.new; h[:path] = 'p'; [{ path: 'p' }, h]", 1},
+        {"h = { path: 'p' }; def h.x; 99; end; [h]", 0},
+        {"class LoudBunny < FastPathBunny; def x; 7; end; end; [FastPathBunny.new(1, 2), LoudBunny.new(1, 2)]",
+         1},
+        {"b = FastPathBunny.new(1, 2); def b.draw_override(d); end; [b]", 0, false},
+        {"[{ path: 'p' }, [1, 2, 3, 4, 'p'].sprite]", 1},
+    };
+    for (const fallback &c : cases) {
+        ASSERT_EQ(run((std::string("fast_index(begin; ") + c.list + "; end)").c_str()), "") << c.list;
+        EXPECT_EQ(last, c.index) << c.list;
+        expect_same_bytes(std::string("begin; ") + c.list + "; end", c.draws);
+    }
+}
+
+TEST_F(SpriteFastPath, RedefinedReadersTurnItOffForEveryone) {
+    ASSERT_EQ(run("fast_index([{ path: 'p' }])"), "");
+    EXPECT_EQ(last, 1);
+    ASSERT_EQ(run("class Hash; def w; 64; end; end; fast_index([{ path: 'p' }])"), "");
+    EXPECT_EQ(last, 0);
+    expect_same_bytes("[{ x: 1, y: 2, w: 3, h: 4, path: 'p' }]");
+
+    ASSERT_EQ(run("fast_index([FastPathBunny.new(1, 2)])"), "");
+    EXPECT_EQ(last, 1);
+    ASSERT_EQ(run("module AttrSprite; def path; 'other.png'; end; end; fast_index([FastPathBunny.new(1, 2)])"), "");
+    EXPECT_EQ(last, 0);
+    expect_same_bytes("[FastPathBunny.new(1, 2)]");
+}
+
+TEST_F(SpriteFastPath, DrawOverrideAndOrderSurviveAMixedList) {
+    ASSERT_EQ(run("class Custom; def draw_override(d); d.draw_solid(1, 2, 3, 4, 5, 6, 7, 8); end; end"), "");
+    expect_same_bytes("[{ x: 1, path: 'a' }, Custom.new, { x: 2, path: 'b' }, nil, FastPathBunny.new(3, 4)]");
+}
+
+} // namespace
