@@ -1,0 +1,441 @@
+// The audio engine on OpenAL's null device: decoding and caching, refusals,
+// the play list and running out of OpenAL sources; then the per-frame walk of
+// a game's audio Hash, driven from a bare interpreter that has just what the
+// walk needs (the FFI module and a runtime answering `audio`). How sounds
+// sound is measured end to end (tests/e2e/audio_test.cpp).
+#include "audio/audio.h"
+#include "audio/audio_decode.h"
+#include "audio/audio_sync.h"
+#include "bridge/ffi.h"
+#include "host/host_call.h"
+#include "tests/common/sound_files.h"
+
+#include <AL/al.h>
+#include <SDL2/SDL.h>
+#include <gtest/gtest.h>
+#include <physfs.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace sound_files;
+
+namespace {
+
+// The folder sound files go in, mounted at the root of the virtual file
+// system; OpenAL's null backend mixes in real time without a device.
+const std::string &fixture_dir() {
+    static std::string dir = [] {
+        char pattern[] = "/tmp/vellum-audio-XXXXXX";
+        std::string path = mkdtemp(pattern) ? pattern : "/tmp";
+        setenv("ALSOFT_DRIVERS", "null", 0);
+        if (!PHYSFS_isInit()) PHYSFS_init(nullptr);
+        PHYSFS_mount(path.c_str(), nullptr, 1);
+        return path;
+    }();
+    return dir;
+}
+
+// Writes a file into the fixture folder and returns its virtual path.
+std::string raw_file(const std::string &name, const std::vector<uint8_t> &bytes) {
+    write_bytes(fixture_dir() + "/" + name, bytes);
+    return name;
+}
+
+std::string tone_wav(const std::string &name, double seconds, uint32_t rate, int channels, wav_encoding encoding) {
+    return raw_file(name, wav_bytes(tone(440, seconds, rate, channels), channels, rate, encoding));
+}
+
+// Polls until the condition holds; false after timeout_ms.
+bool eventually(const std::function<bool()> &condition, int timeout_ms = 3000, int step_ms = 5) {
+    for (int waited = 0; waited <= timeout_ms; waited += step_ms, SDL_Delay((Uint32)step_ms))
+        if (condition()) return true;
+    return condition();
+}
+
+ALint source_state(const audio_source *source) {
+    ALint state = 0;
+    alGetSourcei(source->al_source, AL_SOURCE_STATE, &state);
+    return state;
+}
+
+int playlist_length() {
+    int length = 0;
+    for (audio_source *source = audio_playlist_head(); source; source = source->next) ++length;
+    return length;
+}
+
+std::vector<std::string> logged;
+
+void capture_log(void *, int, SDL_LogPriority, const char *message) { logged.push_back(message); }
+
+// A bare interpreter with just what the walk of the audio Hash needs: the FFI
+// module and a runtime whose `audio` answers $audio.
+class AudioSync : public ::testing::Test {
+protected:
+    mrb_state *mrb = nullptr;
+    game_state state{};
+
+    void SetUp() override {
+        fixture_dir();
+        tone_wav("short.wav", 0.05, 22050, 1, WAV_S16);
+        tone_wav("long.wav", 1.0, 8000, 1, WAV_U8);
+        ASSERT_TRUE(audio_init());
+        mrb = mrb_open();
+        state.mrb = mrb;
+        ffi_init(&state, nullptr);
+        ruby("class TestRuntime; def audio; $audio; end; end; $audio = {}");
+        state.runtime = ruby("TestRuntime.new");
+        mrb_gc_register(mrb, state.runtime);
+        logged.clear();
+        SDL_LogSetOutputFunction(capture_log, nullptr);
+    }
+
+    void TearDown() override {
+        SDL_LogSetOutputFunction(nullptr, nullptr);
+        audio_quit();
+        mrb_close(mrb);
+    }
+
+    mrb_value ruby(const std::string &code) {
+        mrb_value result = mrb_load_string(mrb, code.c_str());
+        if (!mrb->exc) return result;
+        ADD_FAILURE() << "Ruby raised in: " << code;
+        host_log_pending_exception(mrb);
+        return mrb_nil_value();
+    }
+
+    bool truthy(const std::string &code) { return mrb_test(ruby(code)); }
+
+    void sync(int frames = 1) {
+        for (int i = 0; i < frames; ++i) audio_sync(&state);
+    }
+
+    // Frames of the walk until the condition holds.
+    bool sync_until(const char *condition) {
+        return eventually([&] {
+            sync();
+            return truthy(condition);
+        }, 3000, 16);
+    }
+
+    audio_source *record_of(const std::string &entry) {
+        mrb_value cptr = ruby(entry);
+        return mrb_data_p(cptr) ? (audio_source *)DATA_PTR(cptr) : nullptr;
+    }
+
+    int log_count(const std::string &needle) {
+        int count = 0;
+        for (const std::string &line : logged) count += line.find(needle) != std::string::npos;
+        return count;
+    }
+};
+
+TEST_F(AudioSync, AFileIsDecodedOnceIntoABufferSharedUntilShutdown) {
+    ruby("$audio[:a] = {input: 'long.wav'}; $audio[:b] = {input: 'long.wav'}");
+    sync();
+    const audio_cached_buffer *entry = audio_cache_lookup("long.wav");
+    audio_source *a = record_of("$audio[:a][:cptr]"), *b = record_of("$audio[:b][:cptr]");
+    ASSERT_TRUE(entry && a && b);
+    EXPECT_EQ(entry->refcount, 2u);
+    EXPECT_TRUE(a->input_extra.cached == entry && b->input_extra.cached == entry);
+    // The live record points at the cache's copy, not at the path it was given.
+    EXPECT_EQ(a->input.path, entry->path);
+    ALint size = 0;
+    alGetBufferi(entry->buffer, AL_SIZE, &size);
+    EXPECT_EQ(size, 8000) << "a second of 8-bit mono at 8000 Hz";
+    ruby("$audio.clear");
+    sync();
+    ASSERT_EQ(audio_cache_lookup("long.wav"), entry);
+    EXPECT_EQ(entry->refcount, 0u);
+}
+
+TEST_F(AudioSync, PositionUsesTheEngineYAxisAsDepthAndRejectedValuesLeaveNoError) {
+    ruby("$audio[:placed] = {input: 'long.wav', x: 10, y: 20, z: 30}");
+    sync();
+    audio_source *placed = record_of("$audio[:placed][:cptr]");
+    ASSERT_NE(placed, nullptr);
+    ALfloat x, y, z;
+    alGetSource3f(placed->al_source, AL_POSITION, &x, &y, &z);
+    EXPECT_EQ(std::vector<float>({x, y, z}), std::vector<float>({10, 0, 20}));
+    // A gain OpenAL rejects leaves no error that the next creation would
+    // take for its own.
+    ruby("$audio[:placed][:gain] = -1");
+    sync();
+    ruby("$audio[:next] = {input: 'long.wav'}");
+    sync();
+    EXPECT_EQ(playlist_length(), 2);
+    EXPECT_TRUE(logged.empty());
+}
+
+// A generator whose chunks run dry between frames is restarted, not ended.
+TEST_F(AudioSync, AStarvedGeneratorIsRestartedNotFinished) {
+    ruby("$calls = 0; $audio[:g] = {input: [1, 44100, lambda { $calls += 1; [0.25, -0.25] * 32 }]}");
+    for (int frame = 0; frame < 5; ++frame) {
+        SDL_Delay(60);
+        sync();
+        EXPECT_EQ(source_state(record_of("$audio[:g][:cptr]")), AL_PLAYING) << "frame " << frame;
+    }
+    EXPECT_TRUE(truthy("$calls > 5"));
+}
+
+// A record without an OpenAL source must not pass for a playing sound.
+TEST_F(AudioSync, RunningOutOfOpenALSourcesDropsTheEntriesThatGotNone) {
+    ruby("400.times { |i| $audio[i] = {input: 'long.wav'} }");
+    sync();
+    int live = playlist_length();
+    EXPECT_LT(live, 400);
+    EXPECT_TRUE(truthy("$audio.size == " + std::to_string(live)));
+    EXPECT_EQ(log_count("no free OpenAL source"), 400 - live);
+    EXPECT_EQ(audio_cache_lookup("long.wav")->refcount, (uint32_t)live);
+    // The other input kinds fail the same way, without calling the generator.
+    ruby("$calls = 0; $audio[:array] = {input: [1, 8000, [0.1, 0.2]]}");
+    ruby("$audio[:gen] = {input: [1, 8000, lambda { $calls += 1; [0.1] * 80 }]}");
+    sync();
+    EXPECT_TRUE(truthy("!$audio.key?(:array) && !$audio.key?(:gen) && $calls == 0"));
+    ruby("$audio.delete(0)");
+    sync();
+    ruby("$audio[:again] = {input: 'long.wav'}");
+    sync();
+    EXPECT_TRUE(truthy("$audio.key?(:again)")) << "a freed source is usable again";
+    ruby("$audio.clear");
+    sync();
+    EXPECT_EQ(audio_cache_lookup("long.wav")->refcount, 0u);
+}
+
+TEST_F(AudioSync, AReaddedHashStartsANewSound) {
+    ruby("JUMP = {input: 'short.wav'}; $audio[:jump] = JUMP; KEPT = {input: 'long.wav'}; $audio[:kept] = KEPT");
+    sync();
+    ASSERT_EQ(playlist_length(), 2);
+    ruby("$audio.delete(:kept)");
+    ASSERT_TRUE(sync_until("!$audio.key?(:jump)"));
+    EXPECT_EQ(playlist_length(), 0);
+    EXPECT_TRUE(truthy("!JUMP.key?(:cptr) && KEPT[:cptr].is_a?(FFI::CPtr)"));
+    ruby("$audio[:jump] = JUMP; $audio[:kept] = KEPT");
+    sync();
+    EXPECT_EQ(playlist_length(), 2);
+    EXPECT_TRUE(record_of("JUMP[:cptr]") && record_of("KEPT[:cptr]"));
+    EXPECT_TRUE(logged.empty());
+}
+
+TEST_F(AudioSync, SettingsChangedByTheGameApplyOnTheNextFrame) {
+    ruby("$audio[:music] = {input: 'long.wav', looping: true, gain: 2, x: 1, pitch: nil}");
+    sync();
+    audio_source *music = record_of("$audio[:music][:cptr]");
+    ASSERT_NE(music, nullptr);
+    // Integers are numbers and nil takes the default.
+    EXPECT_EQ(std::vector<float>({music->gain, music->x, music->pitch}), std::vector<float>({2, 1, 1}));
+    EXPECT_TRUE(music->looping);
+
+    ruby("m = $audio[:music]; m[:gain] = 0.5; m[:pitch] = 2; m[:paused] = true");
+    sync();
+    ALfloat gain = 0, pitch = 0;
+    alGetSourcef(music->al_source, AL_GAIN, &gain);
+    alGetSourcef(music->al_source, AL_PITCH, &pitch);
+    EXPECT_FLOAT_EQ(gain, 0.5f);
+    EXPECT_FLOAT_EQ(pitch, 2.0f);
+    EXPECT_EQ(source_state(music), AL_PAUSED);
+    ruby("$audio[:music][:paused] = false");
+    sync();
+    EXPECT_EQ(source_state(music), AL_PLAYING);
+
+    // A fresh Hash under the key is a new sound; the old one stops.
+    ruby("$audio[:music] = {input: 'long.wav', paused: true}");
+    sync();
+    EXPECT_EQ(playlist_length(), 1);
+    EXPECT_EQ(record_of("$audio[:music][:cptr]"), audio_playlist_head());
+    EXPECT_EQ(source_state(audio_playlist_head()), AL_INITIAL);
+}
+
+TEST_F(AudioSync, HandlesThatNameNoUnclaimedSoundStartNewOnes) {
+    ruby("$audio[:a] = {input: 'long.wav'}");
+    sync();
+    // One Hash under two keys: each frame both keys have a sound of their
+    // own and the play list stays whole.
+    ruby("TWICE = {input: 'long.wav'}; $audio[:b] = TWICE; $audio[:c] = TWICE");
+    for (int frame = 0; frame < 4; ++frame) {
+        sync();
+        EXPECT_EQ(playlist_length(), 3) << "frame " << frame;
+    }
+
+    // Handles the game made or copied itself, and one that is no native
+    // object at all (that entry is dropped).
+    ruby("$audio[:d] = {input: 'long.wav', cptr: FFI::CPtr.new}");
+    ruby("$audio[:e] = {input: 'long.wav', cptr: $audio[:a][:cptr]}");
+    ruby("$audio[:f] = {input: 'long.wav', cptr: 5}");
+    sync();
+    EXPECT_EQ(playlist_length(), 5);
+    EXPECT_NE(record_of("$audio[:d][:cptr]"), nullptr);
+    EXPECT_NE(record_of("$audio[:e][:cptr]"), record_of("$audio[:a][:cptr]"));
+    EXPECT_FALSE(truthy("$audio.key?(:f)"));
+    ruby("$audio.clear");
+    sync();
+    EXPECT_EQ(playlist_length(), 0);
+}
+
+TEST_F(AudioSync, EntriesThatCannotPlayLeaveOnceWithTheirReasonAndTheOthersPlayOn) {
+    ASSERT_TRUE(write_ogg(fixture_dir() + "/whole.ogg", tone(440, 0.5, 44100, 1), 1, 44100));
+    std::vector<uint8_t> whole = read_bytes(fixture_dir() + "/whole.ogg"), garbage(4096);
+    for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = (uint8_t)(i * 7919 % 251);
+    tone_wav("deep.wav", 0.05, 8000, 1, WAV_S24);
+    raw_file("six.wav", wav_bytes(tone(440, 0.05, 8000, 6), 6, 8000, WAV_S16));
+    raw_file("truncated.ogg", std::vector<uint8_t>(whole.begin(), whole.begin() + (long)whole.size() / 3));
+    raw_file("garbage.wav", garbage);
+    raw_file("empty.ogg", {});
+    ruby("$audio[:music] = {input: 'long.wav', looping: true}");
+    sync();
+    audio_source *music = record_of("$audio[:music][:cptr]");
+    ASSERT_NE(music, nullptr);
+    // Mistakes a game author has to hear about are logged once with their
+    // reason; entries that are simply not sounds (an empty array has
+    // finished) go quietly.
+    const std::pair<const char *, const char *> cases[] = {
+        {"5", nullptr},
+        {"{gain: 1.0}", nullptr},
+        {"{input: [1, 44100]}", nullptr},
+        {"{input: [1, 44100, []]}", nullptr},
+        {"{input: [1, 44100, 5]}", "the third element"},
+        {"{input: [3, 44100, [0.1]]}", "samples need 1 or 2 channels"},
+        {"{input: [0, 44100, [0.1]]}", "samples need 1 or 2 channels"},
+        {"{input: [1, 0, [0.1]]}", "samples need 1 or 2 channels"},
+        {"{input: [1, 2**40, [0.1]]}", "samples need 1 or 2 channels"},
+        {"{input: [2, 44100, [0.1]]}", "no samples"},
+        {"{input: \"long.wav\\0.ogg\"}", "the input path contains a NUL byte"},
+        {"{input: 'deep.wav'}", "deep.wav: unsupported"},
+        {"{input: 'six.wav'}", "six.wav: unsupported"},
+        {"{input: 'truncated.ogg'}", "truncated.ogg: unsupported"},
+        {"{input: 'garbage.wav'}", "garbage.wav: unsupported"},
+        {"{input: 'empty.ogg'}", "empty.ogg: unsupported"},
+        {"{input: 'missing.wav'}", "missing.wav: file not found"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) ruby("$audio[" + std::to_string(i) + "] = " + cases[i].first);
+    sync(3);
+    EXPECT_TRUE(truthy("$audio.keys == [:music]"));
+    EXPECT_EQ(playlist_length(), 1);
+    EXPECT_EQ(source_state(music), AL_PLAYING);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        std::string key = " " + std::to_string(i) + ": ";
+        EXPECT_EQ(log_count(key), cases[i].second ? 1 : 0) << cases[i].first;
+        EXPECT_EQ(log_count(key + (cases[i].second ? cases[i].second : "")), cases[i].second ? 1 : 0) << cases[i].first;
+    }
+    for (const char *file : {"deep.wav", "six.wav", "truncated.ogg", "garbage.wav", "empty.ogg", "missing.wav"})
+        EXPECT_EQ(audio_cache_lookup(file), nullptr) << file;
+
+    // A header that claims far more data than the file has is cut to the
+    // data present or refused; it never reads past the file.
+    std::vector<uint8_t> lying = wav_bytes(tone(440, 0.01, 8000, 1), 1, 8000, WAV_S16);
+    lying[40] = lying[41] = lying[42] = 0xFF;
+    lying[43] = 0x7F;
+    raw_file("lying.wav", lying);
+    ruby("$audio[:lying] = {input: 'lying.wav'}");
+    sync();
+}
+
+TEST_F(AudioSync, SampleArraysAndGeneratorsPlayAndLeave) {
+    ruby(R"(
+      $calls = 0
+      $audio[:beep] = {input: [1, 8000, [0.5, -0.5, 1, -1] * 200]}
+      $audio[:gen] = {input: [2, 44100, lambda { $calls += 1; $calls <= 3 ? [0.25, -0.25] * 441 : nil }]}
+      $audio[:none] = {input: [1, 44100, lambda { nil }]}
+      $audio[:nothing] = {input: [1, 44100, lambda { [] }]}
+      $audio[:odd] = {input: [2, 8000, [0.5, -0.5, 0.5]]}
+    )");
+    sync();
+    // Generators with nothing to give leave at once; a half frame is dropped.
+    EXPECT_TRUE(truthy("$audio.keys == [:beep, :gen, :odd]"));
+    EXPECT_EQ(playlist_length(), 3);
+    ASSERT_TRUE(sync_until("$audio.empty?"));
+    EXPECT_EQ(playlist_length(), 0);
+    // Three chunks and the nil that ended the stream; never asked again.
+    EXPECT_TRUE(truthy("$calls == 4"));
+    EXPECT_TRUE(logged.empty());
+}
+
+TEST_F(AudioSync, AGeneratorSwappedInTheHashIsCalledFromThenOn) {
+    ruby("$which = []; $audio[:gen] = {input: [1, 44100, lambda { $which << :first; [0.1] * 441 }]}");
+    sync();
+    ruby("$audio[:gen][:input][2] = lambda { $which << :second; [0.1] * 441 }");
+    ASSERT_TRUE(sync_until("$which.include?(:second)"));
+    EXPECT_TRUE(truthy("$which.count(:first) == 2")) << "only the two buffers of the start";
+}
+
+TEST_F(AudioSync, WhatTheGameHandsOverCannotBreakTheWalk) {
+    ruby("$audio[:music] = {input: 'long.wav', looping: true}");
+    sync();
+    // Not a Hash, or a runtime that raises: the frame is skipped and the
+    // sounds carry on.
+    ruby("$saved = $audio; $audio = [1, 2]");
+    sync();
+    ruby("$audio = nil");
+    sync();
+    ruby("class TestRuntime; def audio; raise 'audio broke'; end; end");
+    sync();
+    EXPECT_EQ(log_count("audio broke"), 1);
+    EXPECT_EQ(playlist_length(), 1);
+    ruby("class TestRuntime; def audio; $audio; end; end; $audio = $saved");
+
+    // Frozen Hashes cannot be written: no raise escapes, and a frozen entry
+    // is dropped with a word rather than restarted every frame.
+    ruby("$audio[:frozen] = {input: 'long.wav'}.freeze");
+    sync(2);
+    EXPECT_FALSE(truthy("$audio.key?(:frozen)"));
+    EXPECT_EQ(log_count(":frozen"), 1);
+    ruby("$audio.freeze");
+    sync();
+    EXPECT_EQ(playlist_length(), 1);
+    ruby("$audio = $audio.dup; $audio.delete(:music)");
+    sync();
+    EXPECT_EQ(playlist_length(), 0);
+
+    // A generator that edits the audio Hash while it is walked.
+    ruby(R"(
+      $audio[:first] = {input: 'long.wav'}
+      $audio[:meddler] = {input: [1, 8000, lambda { $audio.delete(:first); $audio[:late] = 7; GC.start; [0.1] * 80 }]}
+      $audio[:last] = {input: 'long.wav'}
+    )");
+    sync(2);
+    EXPECT_TRUE(truthy("$audio.key?(:meddler) && $audio.key?(:last) && !$audio.key?(:first)"));
+    EXPECT_EQ(playlist_length(), 2);
+}
+
+// Damaged comment headers made the Ogg decoder write past its tables or free
+// pointers it never set; every such file must fail cleanly.
+TEST(AudioDecoding, DamagedOggCommentHeadersFailCleanly) {
+    std::string path = fixture_dir() + "/comments.ogg";
+    ASSERT_TRUE(write_ogg(path, tone(440, 0.2, 22050, 1), 1, 22050));
+    std::vector<uint8_t> good = read_bytes(path);
+    audio_decoded_sound sound;
+    ASSERT_TRUE(audio_decode_ogg(good.data(), good.size(), &sound));
+    audio_decoded_free(&sound);
+
+    const uint8_t signature[] = {3, 'v', 'o', 'r', 'b', 'i', 's'};
+    auto header = std::search(good.begin(), good.end(), std::begin(signature), std::end(signature));
+    ASSERT_NE(header, good.end());
+    size_t vendor_at = (size_t)(header - good.begin()) + 7;
+    size_t count_at = vendor_at + 4 + ((uint32_t)good[vendor_at] | (uint32_t)good[vendor_at + 1] << 8);
+    auto patched = [&](size_t at, uint32_t value) {
+        std::vector<uint8_t> bytes = good;
+        for (int i = 0; i < 4; ++i) bytes[at + (size_t)i] = (uint8_t)(value >> (8 * i));
+        return bytes;
+    };
+    std::vector<std::vector<uint8_t>> damaged = {
+        patched(vendor_at, 0xFFFFFFF0u), // negative as an int
+        patched(vendor_at, 0x7FFFFFF0u), // gigabytes
+        patched(count_at, 0x20000001u),  // a count whose table size overflows
+        patched(count_at, 0xFFFFFFFFu),
+        patched(count_at, 1000),         // more comments than the packet holds
+        std::vector<uint8_t>(good.begin(), header + 12),
+    };
+    if (count_at + 8 <= good.size()) damaged.push_back(patched(count_at + 4, 0xFFFFFFFEu));
+    for (size_t i = 0; i < damaged.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_FALSE(audio_decode_ogg(damaged[i].data(), damaged[i].size(), &sound));
+        EXPECT_EQ(sound.data, nullptr);
+    }
+}
+
+} // namespace
