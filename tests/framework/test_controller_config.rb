@@ -1,31 +1,24 @@
 # The configuration screen for joysticks without a mapping, driven the way the
 # host drives it: raw joystick events, keyboard keys and one tick per frame.
+# A whole configuration, saved and used after a restart, is tested end to end
+# (tests/e2e/input_test.cpp).
 
 class ConfigRuntime
-  class FakeMisc
-    attr_reader :calls
-
-    def initialize
-      @calls = []
-    end
-
-    [:close_raw_joystick, :add_controller_config, :convert_rawjoystick_to_controller].each do |name|
-      define_method(name) { |arg| @calls << [name, arg]; nil }
-    end
-  end
-  Outputs = Struct.new(:primitives)
-  Args = Struct.new(:inputs, :outputs)
-
-  attr_reader :ffi_misc, :platform, :logical_width, :logical_height, :args, :config
+  attr_reader :ffi_misc, :platform, :logical_width, :logical_height, :args, :config, :calls
 
   def initialize
-    @ffi_misc = FakeMisc.new
+    @calls = []
+    @ffi_misc = self
     @platform = "Linux"
     @logical_width = 1280
     @logical_height = 720
-    @args = Args.new(QMX::Inputs.new, Outputs.new([]))
+    @args = Struct.new(:inputs, :outputs).new(QMX::Inputs.new, Struct.new(:primitives).new([]))
     @config = QMX::Controller::Config.new(self)
     Kernel.global_tick_count = 100
+  end
+
+  [:close_raw_joystick, :add_controller_config, :convert_rawjoystick_to_controller].each do |name|
+    define_method(name) { |arg| @calls << [name, arg]; nil }
   end
 
   # One frame: the keys pressed this frame, the screen's tick, then the
@@ -47,10 +40,6 @@ class ConfigRuntime
     @args.outputs.primitives.select { |p| p[:primitive_marker] == :label }.map { |p| p[:text] }
   end
 
-  def highlights
-    @args.outputs.primitives.select { |p| p[:primitive_marker] == :border && p[:w] == 41 }.map { |p| [p[:x], p[:y]] }
-  end
-
   def prompt
     texts.find { |t| t.start_with?("Please press the ") }
   end
@@ -64,33 +53,21 @@ def press(runtime, button)
   runtime.config.rawjoystick_button(PAD, button, false)
 end
 
-def push(runtime, axis, far)
-  runtime.config.rawjoystick_axis(PAD, axis, 0)
-  runtime.config.rawjoystick_axis(PAD, axis, far / 2)
-  runtime.config.rawjoystick_axis(PAD, axis, far)
-  runtime.config.rawjoystick_axis(PAD, axis, 0)
-end
-
-def hat(runtime, value)
-  runtime.config.rawjoystick_hat(PAD, 0, value)
-  runtime.config.rawjoystick_hat(PAD, 0, 0)
-end
-
-def configuring(name = "Pad, Deluxe")
+def configuring(*more)
   runtime = ConfigRuntime.new
-  runtime.config.rawjoystick_connected(PAD, name, GUID)
+  runtime.config.rawjoystick_connected(PAD, "Pad, Deluxe", GUID)
+  more.each { |id, name, guid| runtime.config.rawjoystick_connected(id, name, guid) }
+  runtime.until_steady
   runtime
 end
 
 def test_one_control_cannot_serve_two_parts_and_backspace_frees_it
   runtime = configuring
-  runtime.until_steady
   press(runtime, 0)
   press(runtime, 0)
   runtime.frame
   assert_equal "Please press the B button.", runtime.prompt
   refute runtime.config.set_binding("b0")
-
   runtime.frame(:backspace)
   assert_equal "Please press the A button.", runtime.prompt
   press(runtime, 5)
@@ -99,57 +76,26 @@ def test_one_control_cannot_serve_two_parts_and_backspace_frees_it
   assert_equal "Please press the X button.", runtime.prompt
   assert runtime.config.build_binding_string.end_with?(",a:b5,b:b0")
   # Backspace on the first part stays there.
-  runtime.frame(:backspace)
-  runtime.frame(:backspace)
-  runtime.frame(:backspace)
+  3.times { runtime.frame(:backspace) }
   assert_equal "Please press the A button.", runtime.prompt
-end
-
-def test_the_try_out_shows_controls_and_learns_nothing_new
-  runtime = configuring("Plain Pad")
-  runtime.until_steady
-  press(runtime, 1)
-  24.times { runtime.frame(:space) }
-  runtime.config.rawjoystick_button(PAD, 1, true)
-  runtime.config.rawjoystick_button(PAD, 7, true)
-  runtime.frame
-  assert runtime.texts.include?("[ESCAPE]: Reconfigure, [SPACE]: Save this configuration")
-  assert_equal [[919, 282]], runtime.highlights
-  runtime.frame(:space)
-  assert_equal [:add_controller_config, "#{GUID},Plain Pad,platform:Linux,a:b1"], runtime.ffi_misc.calls.first
 end
 
 def test_a_stick_half_learned_alone_stays_a_half
   runtime = configuring
-  runtime.until_steady
   4.times { runtime.frame(:space) }
-  push(runtime, 2, -32000)
+  [0, -16000, -32000, 0].each { |value| runtime.config.rawjoystick_axis(PAD, 2, value) }
   runtime.frame(:space)
   runtime.frame
   assert_equal "Please press the left stick up.", runtime.prompt
   assert runtime.config.build_binding_string.end_with?(",platform:Linux,-leftx:-a2")
   # A small wobble is no push.
-  push(runtime, 3, 15000)
+  [0, 7500, 15000, 0].each { |value| runtime.config.rawjoystick_axis(PAD, 3, value) }
   runtime.frame
   assert_equal "Please press the left stick up.", runtime.prompt
 end
 
-def test_escape_ignores_the_joystick_and_the_next_one_follows
-  runtime = configuring
-  runtime.config.rawjoystick_connected(8, "Second", "05000000aaaa")
-  runtime.until_steady
-  press(runtime, 0)
-  runtime.frame(:escape)
-  runtime.until_steady
-  assert_equal [:close_raw_joystick, PAD], runtime.ffi_misc.calls.first
-  runtime.until_steady
-  assert runtime.texts.include?("Second")
-  assert_equal "Please press the A button.", runtime.prompt
-end
-
-def test_escape_during_the_try_out_starts_over
-  runtime = configuring
-  runtime.until_steady
+def test_escape_starts_the_try_out_over_and_then_ignores_the_joystick
+  runtime = configuring([8, "Second", "05000000aaaa"])
   press(runtime, 0)
   24.times { runtime.frame(:space) }
   assert runtime.frame
@@ -158,38 +104,32 @@ def test_escape_during_the_try_out_starts_over
   runtime.frame
   assert_equal "Please press the A button.", runtime.prompt
   assert runtime.config.build_binding_string.end_with?("platform:Linux,")
-  press(runtime, 0)
-  runtime.frame
-  assert_equal "Please press the B button.", runtime.prompt
+
+  # Escape while learning: the joystick is closed and the next one follows.
+  runtime.frame(:escape)
+  runtime.until_steady
+  assert_equal [[:close_raw_joystick, PAD]], runtime.calls
+  runtime.until_steady
+  assert runtime.texts.include?("Second")
+  assert_equal "Please press the A button.", runtime.prompt
 end
 
 def test_identical_pads_are_converted_together
-  runtime = configuring
-  runtime.config.rawjoystick_connected(9, "Pad, Deluxe", GUID)
-  runtime.config.rawjoystick_connected(-1, "Broken", GUID)
-  runtime.until_steady
+  runtime = configuring([9, "Pad, Deluxe", GUID], [-1, "Broken", GUID])
   26.times { runtime.frame(:space) }
-  calls = runtime.ffi_misc.calls
-  assert_equal [:convert_rawjoystick_to_controller, PAD], calls[1]
-  assert_equal [:convert_rawjoystick_to_controller, 9], calls[2]
-  assert_equal 3, calls.size
+  assert_equal [:convert_rawjoystick_to_controller, PAD], runtime.calls[1]
+  assert_equal [:convert_rawjoystick_to_controller, 9], runtime.calls[2]
+  assert_equal 3, runtime.calls.size
   runtime.until_steady
   refute runtime.frame, "the twin never gets a screen of its own"
 end
 
 def test_disconnects_close_waiting_joysticks_only
-  runtime = configuring
-  runtime.config.rawjoystick_connected(12, "Other", GUID)
-  runtime.config.rawjoystick_disconnected(12)
-  runtime.config.rawjoystick_disconnected(77)
-  runtime.config.rawjoystick_disconnected(-1)
-  assert_equal [[:close_raw_joystick, 12]], runtime.ffi_misc.calls
-  runtime.frame
-  runtime.config.rawjoystick_disconnected(PAD)
-  assert_equal 1, runtime.ffi_misc.calls.size
+  runtime = configuring([12, "Other", GUID])
+  [12, 77, -1, PAD].each { |id| runtime.config.rawjoystick_disconnected(id) }
+  assert_equal [[:close_raw_joystick, 12]], runtime.calls
   assert runtime.config.should_tick?
   # Events of other joysticks are ignored.
-  runtime.until_steady
   runtime.config.rawjoystick_button(12, 0, true)
   runtime.frame
   assert_equal "Please press the A button.", runtime.prompt

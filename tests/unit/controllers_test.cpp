@@ -1,14 +1,119 @@
-// The controller poll, driven by SDL's virtual pads. Hot-plugging and the
-// frame-by-frame reports are tested end to end (tests/e2e/input_test.cpp).
-#include "virtual_pads.h"
+// Game controllers on SDL's virtual joysticks (no display or device needed):
+// the per-frame poll into the player slots, and the native side of the
+// configuration screen (saving a learned mapping, turning raw joysticks into
+// game controllers). Hot-plugging, the frame-by-frame reports and the screen
+// itself are tested end to end (tests/e2e/input_test.cpp).
+#include "bridge/controller_config_methods.h"
+#include "host/controllers.h"
+#include "host/game_state.h"
+
+#include <SDL2/SDL.h>
+#include <gtest/gtest.h>
+#include <physfs.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 namespace {
 
-using ControllerPoll = VirtualPadTest;
+// One attached virtual device, kept open by the test so it can be driven:
+// a game controller (SDL's own layout) or a joystick SDL has no mapping for.
+struct VirtualPad {
+    SDL_Joystick *handle = nullptr;
+    SDL_JoystickID id = -1;
+
+    static VirtualPad attach(bool game_controller, const char *name = nullptr) {
+        SDL_VirtualJoystickDesc desc;
+        SDL_zero(desc);
+        desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+        desc.type = game_controller ? SDL_JOYSTICK_TYPE_GAMECONTROLLER : SDL_JOYSTICK_TYPE_UNKNOWN;
+        desc.naxes = game_controller ? SDL_CONTROLLER_AXIS_MAX : 2;
+        desc.nbuttons = game_controller ? SDL_CONTROLLER_BUTTON_MAX : 6;
+        desc.nhats = game_controller ? 0 : 1;
+        desc.name = name;
+        VirtualPad pad;
+        pad.handle = SDL_JoystickOpen(SDL_JoystickAttachVirtualEx(&desc));
+        pad.id = pad.handle ? SDL_JoystickInstanceID(pad.handle) : -1;
+        return pad;
+    }
+
+    int device_index() const {
+        for (int i = 0; i < SDL_NumJoysticks(); ++i)
+            if (SDL_JoystickGetDeviceInstanceID(i) == id) return i;
+        return -1;
+    }
+
+    void axis(int which, Sint16 value) const {
+        SDL_JoystickSetVirtualAxis(handle, which, value);
+        SDL_JoystickUpdate();
+    }
+
+    void button(int which, bool down) const {
+        SDL_JoystickSetVirtualButton(handle, which, down ? SDL_PRESSED : SDL_RELEASED);
+        SDL_JoystickUpdate();
+    }
+
+    bool drives(int player) const {
+        SDL_GameController *controller = player_controllers[player - 1];
+        return controller && SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(controller)) == id;
+    }
+};
+
+// SDL's controller subsystem, empty player slots and a base directory for
+// saved mappings around every test.
+class Controllers : public ::testing::Test {
+protected:
+    std::string base_dir;
+
+    void SetUp() override {
+        ASSERT_EQ(SDL_Init(SDL_INIT_GAMECONTROLLER), 0) << SDL_GetError();
+        forget_presses();
+        SDL_memset(the_game_state.player1_axes, 0, sizeof the_game_state.player1_axes);
+        char pattern[] = "/tmp/vellum-pads-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        base_dir = pattern;
+        ASSERT_TRUE(PHYSFS_init(nullptr));
+        the_game_state.base_dir = SDL_strdup(base_dir.c_str());
+    }
+
+    void TearDown() override {
+        SDL_free(the_game_state.base_dir);
+        the_game_state.base_dir = nullptr;
+        PHYSFS_deinit();
+        std::filesystem::remove_all(base_dir);
+        game_controllers_close();
+        SDL_Quit();
+    }
+
+    // The slots a poll marked as pressed (state 1), as text: "1 27".
+    static std::string pressed_slots() {
+        std::string out;
+        for (int slot = 0; slot < CONTROLLER_KEY_SLOTS; ++slot)
+            if (the_game_state.player1_key_states[slot] == CONTROLLER_KEY_PRESSED)
+                out += (out.empty() ? "" : " ") + std::to_string(slot);
+        return out;
+    }
+
+    static void forget_presses() {
+        SDL_memset(the_game_state.player1_key_states, 0, sizeof the_game_state.player1_key_states);
+    }
+
+    // Calls an FFI::Misc method with a joystick id the way Ruby does.
+    static void misc(const char *method, mrb_int id) {
+        mrb_state *mrb = mrb_open();
+        RClass *misc_class = mrb_define_class(mrb, "Misc", mrb->object_class);
+        controller_config_methods_init(mrb, misc_class);
+        mrb_value argument = mrb_int_value(mrb, id);
+        mrb_funcall_argv(mrb, mrb_obj_new(mrb, misc_class, 0, nullptr), mrb_intern_cstr(mrb, method), 1, &argument);
+        EXPECT_EQ(mrb->exc, nullptr);
+        mrb_close(mrb);
+    }
+};
 
 uint32_t *player1 = the_game_state.player1_key_states;
 
-TEST_F(ControllerPoll, EveryControlFillsItsSlotsAndTheThresholdsAreStrict) {
+TEST_F(Controllers, EveryControlFillsItsSlotsAndTheThresholdsAreStrict) {
     VirtualPad pad = VirtualPad::attach(true);
     open_game_controller(pad.device_index());
     ASSERT_TRUE(pad.drives(1));
@@ -20,61 +125,42 @@ TEST_F(ControllerPoll, EveryControlFillsItsSlotsAndTheThresholdsAreStrict) {
     pad.axis(SDL_CONTROLLER_AXIS_RIGHTY, -20000);
     poll_game_controller(1);
     EXPECT_EQ(pressed_slots(), "2 4");
-    EXPECT_EQ(the_game_state.player1_axes[0], -20000);
-    EXPECT_EQ(the_game_state.player1_axes[2], 32767);
     for (int axis = 0; axis < 4; ++axis) pad.axis(axis, 0);
 
-    // The d-pad drives a direction and its own slot; three buttons share 13.
-    forget_presses();
-    pad.button(SDL_CONTROLLER_BUTTON_DPAD_RIGHT, true);
-    pad.button(SDL_CONTROLLER_BUTTON_START, true);
-    pad.button(SDL_CONTROLLER_BUTTON_BACK, true);
-    poll_game_controller(1);
-    EXPECT_EQ(pressed_slots(), "4 13 27");
-    for (int button : {SDL_CONTROLLER_BUTTON_DPAD_RIGHT, SDL_CONTROLLER_BUTTON_START, SDL_CONTROLLER_BUTTON_BACK})
-        pad.button(button, false);
-
-    forget_presses();
-    const std::pair<SDL_GameControllerButton, int> buttons[] = {
-        {SDL_CONTROLLER_BUTTON_GUIDE, 13},         {SDL_CONTROLLER_BUTTON_B, 14},
-        {SDL_CONTROLLER_BUTTON_A, 15},             {SDL_CONTROLLER_BUTTON_X, 16},
-        {SDL_CONTROLLER_BUTTON_Y, 17},             {SDL_CONTROLLER_BUTTON_LEFTSHOULDER, 18},
-        {SDL_CONTROLLER_BUTTON_RIGHTSHOULDER, 19}, {SDL_CONTROLLER_BUTTON_LEFTSTICK, 20},
-        {SDL_CONTROLLER_BUTTON_RIGHTSTICK, 21},    {SDL_CONTROLLER_BUTTON_DPAD_UP, 24},
-        {SDL_CONTROLLER_BUTTON_DPAD_DOWN, 25},     {SDL_CONTROLLER_BUTTON_DPAD_LEFT, 26},
+    // One button at a time: the d-pad drives a direction and its own slot;
+    // three buttons share 13.
+    const std::pair<int, const char *> buttons[] = {
+        {SDL_CONTROLLER_BUTTON_GUIDE, "13"},         {SDL_CONTROLLER_BUTTON_START, "13"},
+        {SDL_CONTROLLER_BUTTON_BACK, "13"},          {SDL_CONTROLLER_BUTTON_B, "14"},
+        {SDL_CONTROLLER_BUTTON_A, "15"},             {SDL_CONTROLLER_BUTTON_X, "16"},
+        {SDL_CONTROLLER_BUTTON_Y, "17"},             {SDL_CONTROLLER_BUTTON_LEFTSHOULDER, "18"},
+        {SDL_CONTROLLER_BUTTON_RIGHTSHOULDER, "19"}, {SDL_CONTROLLER_BUTTON_LEFTSTICK, "20"},
+        {SDL_CONTROLLER_BUTTON_RIGHTSTICK, "21"},    {SDL_CONTROLLER_BUTTON_DPAD_UP, "1 24"},
+        {SDL_CONTROLLER_BUTTON_DPAD_DOWN, "2 25"},   {SDL_CONTROLLER_BUTTON_DPAD_LEFT, "3 26"},
+        {SDL_CONTROLLER_BUTTON_DPAD_RIGHT, "4 27"},
     };
-    for (auto [button, slot] : buttons) {
+    for (auto [button, slots] : buttons) {
+        forget_presses();
         pad.button(button, true);
         poll_game_controller(1);
-        EXPECT_EQ(player1[slot], CONTROLLER_KEY_PRESSED) << "button " << button;
+        EXPECT_EQ(pressed_slots(), slots) << "button " << button;
         pad.button(button, false);
     }
-    EXPECT_EQ(pressed_slots(), "1 2 3 13 14 15 16 17 18 19 20 21 24 25 26");
-
-    // SDL rescales a full-range axis into a trigger's 0..32767: find the raw
-    // values that read exactly 20000 and 20001.
-    SDL_GameController *controller = player_controllers[0];
-    auto reading = [&](SDL_GameControllerAxis trigger, Sint16 raw) {
-        pad.axis(trigger, raw);
-        return SDL_GameControllerGetAxis(controller, trigger);
-    };
-    Sint16 at = 0, past = 0;
-    for (int raw = 7000; raw < 7500; ++raw) {
-        Sint16 value = reading(SDL_CONTROLLER_AXIS_TRIGGERLEFT, (Sint16)raw);
-        if (value == 20000) at = (Sint16)raw;
-        if (value == 20001 && !past) past = (Sint16)raw;
-    }
-    ASSERT_TRUE(at && past);
+    // A trigger half way in (raw 0 reads 16384) is not pressed.
     forget_presses();
-    reading(SDL_CONTROLLER_AXIS_TRIGGERLEFT, at);
-    reading(SDL_CONTROLLER_AXIS_TRIGGERRIGHT, past);
+    pad.axis(SDL_CONTROLLER_AXIS_TRIGGERLEFT, 32767);
+    pad.axis(SDL_CONTROLLER_AXIS_TRIGGERRIGHT, 0);
     poll_game_controller(1);
-    EXPECT_EQ(pressed_slots(), "23");
+    EXPECT_EQ(pressed_slots(), "22");
+    pad.axis(SDL_CONTROLLER_AXIS_TRIGGERLEFT, 0);
+    pad.axis(SDL_CONTROLLER_AXIS_TRIGGERRIGHT, 32767);
+    poll_game_controller(1);
+    EXPECT_EQ(pressed_slots(), "22 23") << "a press not yet reported stays";
     // Slot 5, the quit request, is never touched by a poll.
     EXPECT_EQ(player1[CONTROLLER_QUIT_SLOT], 0u);
 }
 
-TEST_F(ControllerPoll, PressesAndReleasesSurviveUntilTheyAreReported) {
+TEST_F(Controllers, PressesAndReleasesSurviveUntilTheyAreReported) {
     VirtualPad pad = VirtualPad::attach(true);
     open_game_controller(pad.device_index());
     const int a = 15;
@@ -104,6 +190,44 @@ TEST_F(ControllerPoll, PressesAndReleasesSurviveUntilTheyAreReported) {
     poll_game_controller(1);
     EXPECT_EQ(player1[a], CONTROLLER_KEY_RELEASED);
     EXPECT_EQ(the_game_state.player1_axes[3], 0);
+}
+
+// SDL ignores the name's CRC in digits 5 to 8 of a mapping's GUID but the
+// GUID text carries it: saved with it, the line would never match.
+TEST_F(Controllers, ASavedMappingMatchesTheJoystickItWasLearnedFrom) {
+    VirtualPad pad = VirtualPad::attach(false, "Test, Pad");
+    char guid[33];
+    SDL_JoystickGetGUIDString(SDL_JoystickGetGUID(pad.handle), guid, sizeof guid);
+    ASSERT_STRNE(std::string(guid).substr(4, 4).c_str(), "0000");
+    std::string line = std::string(guid) + ",Test  Pad,platform:Linux,a:b0,";
+    add_controller_config(line.data(), line.size());
+    add_controller_config("not a mapping", 13);
+    std::ifstream saved(base_dir + "/user_controller_mappings.txt", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}),
+              line.replace(4, 4, "0000") + "\nnot a mapping\n");
+    EXPECT_TRUE(SDL_IsGameController(pad.device_index()));
+}
+
+TEST_F(Controllers, ConvertingAndClosingLeaveControllersAlone) {
+    // Without a mapping the raw joystick is closed and goes nowhere.
+    VirtualPad raw = VirtualPad::attach(false);
+    convert_rawjoystick_to_controller(raw.id);
+    EXPECT_EQ(SDL_JoystickFromInstanceID(raw.id), nullptr);
+    EXPECT_EQ(player_controllers[0], nullptr);
+
+    // Once a pad is a game controller, closing or converting it again as a
+    // raw joystick must not pull its joystick from under the player slot.
+    VirtualPad pad = VirtualPad::attach(true);
+    open_game_controller(pad.device_index());
+    SDL_JoystickClose(pad.handle);
+    misc("close_raw_joystick", pad.id);
+    misc("convert_rawjoystick_to_controller", pad.id);
+    misc("close_raw_joystick", -5);
+    ASSERT_TRUE(pad.drives(1));
+    SDL_JoystickSetVirtualButton(SDL_GameControllerGetJoystick(player_controllers[0]), SDL_CONTROLLER_BUTTON_A, 1);
+    SDL_JoystickUpdate();
+    poll_game_controller(1);
+    EXPECT_EQ(pressed_slots(), "15");
 }
 
 } // namespace

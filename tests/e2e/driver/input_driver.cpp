@@ -35,22 +35,20 @@ namespace {
 constexpr int MAX_FRAMES = 1200;
 
 struct script_action {
-    std::string verb;
+    std::string verb, rest; // rest: everything after the verb, for names and text
     std::vector<std::string> words;
-    std::string rest; // everything after the verb, for names and text
+    int word(size_t index) const { return index < words.size() ? std::atoi(words[index].c_str()) : 0; }
 };
 
 std::multimap<int, script_action> read_script(const char *path) {
     std::multimap<int, script_action> script;
     std::ifstream in(path ? path : "");
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line);) {
         std::istringstream words(line);
         int frame;
         script_action action;
         if (!(words >> frame >> action.verb)) continue;
-        std::getline(words, action.rest);
-        if (!action.rest.empty() && action.rest[0] == ' ') action.rest.erase(0, 1);
+        std::getline(words >> std::ws, action.rest);
         std::istringstream rest(action.rest);
         for (std::string word; rest >> word;) action.words.push_back(word);
         script.emplace(frame, action);
@@ -60,45 +58,13 @@ std::multimap<int, script_action> read_script(const char *path) {
 
 std::vector<SDL_Joystick *> devices;
 
-int word_int(const script_action &action, size_t index) {
-    return index < action.words.size() ? std::atoi(action.words[index].c_str()) : 0;
-}
-
-Uint32 window_id() { return the_render_context ? the_render_context->window_id : 0; }
-
 // A window coordinate: pixels, or a percentage of the window's size ("50%").
 int window_coordinate(const script_action &action, size_t index, bool vertical) {
-    if (index >= action.words.size()) return 0;
-    const std::string &word = action.words[index];
-    if (word.empty() || word.back() != '%') return std::atoi(word.c_str());
-    int w = 0, h = 0;
-    if (the_render_context) SDL_GetWindowSize(the_render_context->window, &w, &h);
-    return (int)(std::atof(word.c_str()) * (vertical ? h : w) / 100.0);
-}
-
-void push_key(Uint32 type, int keycode, int modifier) {
-    SDL_Event event;
-    SDL_zero(event);
-    event.type = type;
-    event.key.windowID = window_id();
-    event.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
-    event.key.keysym.sym = keycode;
-    event.key.keysym.scancode = SDL_GetScancodeFromKey(keycode);
-    event.key.keysym.mod = (Uint16)modifier;
-    SDL_PushEvent(&event);
-}
-
-void push_mouse_button(Uint32 type, int button) {
-    int x = 0, y = 0;
-    SDL_GetMouseState(&x, &y);
-    SDL_Event event;
-    SDL_zero(event);
-    event.type = type;
-    event.button.windowID = window_id();
-    event.button.button = (Uint8)button;
-    event.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
-    event.button.clicks = 1;
-    SDL_PushEvent(&event);
+    std::string word = index < action.words.size() ? action.words[index] : "0";
+    if (word.back() != '%') return std::atoi(word.c_str());
+    int size[2] = {0, 0};
+    if (the_render_context) SDL_GetWindowSize(the_render_context->window, &size[0], &size[1]);
+    return (int)(std::atof(word.c_str()) * size[vertical] / 100.0);
 }
 
 void attach(SDL_JoystickType type, int axes, int buttons, int hats, const std::string &name) {
@@ -115,83 +81,72 @@ void attach(SDL_JoystickType type, int axes, int buttons, int hats, const std::s
     if (index < 0) std::fprintf(stderr, "driver: cannot attach %s: %s\n", name.c_str(), SDL_GetError());
 }
 
-SDL_Joystick *device(const script_action &action) {
-    size_t index = (size_t)word_int(action, 0);
-    return index < devices.size() ? devices[index] : nullptr;
+int device_index(SDL_Joystick *joystick) {
+    SDL_JoystickID id = joystick ? SDL_JoystickInstanceID(joystick) : -1;
+    for (int i = 0; i < SDL_NumJoysticks(); ++i)
+        if (SDL_JoystickGetDeviceInstanceID(i) == id) return i;
+    return -1;
 }
 
 void play(const script_action &action) {
     const std::string &verb = action.verb;
+    bool down = verb == "key_down" || verb == "mouse_down";
+    size_t device = (size_t)action.word(0);
+    SDL_Joystick *joystick = device < devices.size() ? devices[device] : nullptr;
+    SDL_Event event;
+    SDL_zero(event);
+    // Every window event here keeps its window's id at the same place.
+    event.window.windowID = the_render_context ? the_render_context->window_id : 0;
     if (verb == "key_down" || verb == "key_up") {
-        push_key(verb == "key_down" ? SDL_KEYDOWN : SDL_KEYUP, word_int(action, 0), word_int(action, 1));
+        event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+        event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+        event.key.keysym.sym = action.word(0);
+        event.key.keysym.scancode = SDL_GetScancodeFromKey(action.word(0));
+        event.key.keysym.mod = (Uint16)action.word(1);
     } else if (verb == "text") {
-        SDL_Event event;
-        SDL_zero(event);
         event.type = SDL_TEXTINPUT;
-        event.text.windowID = window_id();
         SDL_strlcpy(event.text.text, action.rest.c_str(), sizeof event.text.text);
-        SDL_PushEvent(&event);
     } else if (verb == "mouse_move" || verb == "touch_mouse_move") {
-        SDL_Event event;
-        SDL_zero(event);
         event.type = SDL_MOUSEMOTION;
-        event.motion.windowID = window_id();
         event.motion.which = verb == "mouse_move" ? 0 : SDL_TOUCH_MOUSEID;
         event.motion.x = window_coordinate(action, 0, false);
         event.motion.y = window_coordinate(action, 1, true);
-        SDL_PushEvent(&event);
     } else if (verb == "mouse_down" || verb == "mouse_up") {
-        push_mouse_button(verb == "mouse_down" ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP, word_int(action, 0));
+        event.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+        event.button.button = (Uint8)action.word(0);
+        event.button.state = down ? SDL_PRESSED : SDL_RELEASED;
+        event.button.clicks = 1;
     } else if (verb == "wheel") {
-        SDL_Event event;
-        SDL_zero(event);
         event.type = SDL_MOUSEWHEEL;
-        event.wheel.windowID = window_id();
-        event.wheel.x = word_int(action, 0);
-        event.wheel.y = word_int(action, 1);
+        event.wheel.x = action.word(0);
+        event.wheel.y = action.word(1);
         event.wheel.direction = action.words.size() > 2 ? SDL_MOUSEWHEEL_FLIPPED : SDL_MOUSEWHEEL_NORMAL;
-        SDL_PushEvent(&event);
     } else if (verb == "pad_attach") {
         attach(SDL_JOYSTICK_TYPE_GAMECONTROLLER, SDL_CONTROLLER_AXIS_MAX, SDL_CONTROLLER_BUTTON_MAX, 0, action.rest);
     } else if (verb == "joystick_attach") {
         size_t name_at = action.rest.find(' ', action.rest.find(' ', action.rest.find(' ') + 1) + 1);
-        attach(SDL_JOYSTICK_TYPE_UNKNOWN, word_int(action, 0), word_int(action, 1), word_int(action, 2),
+        attach(SDL_JOYSTICK_TYPE_UNKNOWN, action.word(0), action.word(1), action.word(2),
                name_at == std::string::npos ? "" : action.rest.substr(name_at + 1));
     } else if (verb == "axis") {
-        SDL_JoystickSetVirtualAxis(device(action), word_int(action, 1), (Sint16)word_int(action, 2));
+        SDL_JoystickSetVirtualAxis(joystick, action.word(1), (Sint16)action.word(2));
     } else if (verb == "button") {
-        SDL_JoystickSetVirtualButton(device(action), word_int(action, 1), (Uint8)word_int(action, 2));
+        SDL_JoystickSetVirtualButton(joystick, action.word(1), (Uint8)action.word(2));
     } else if (verb == "hat") {
-        SDL_JoystickSetVirtualHat(device(action), word_int(action, 1), (Uint8)word_int(action, 2));
-    } else if (verb == "detach") {
-        SDL_Joystick *joystick = device(action);
-        if (!joystick) return;
-        SDL_JoystickID id = SDL_JoystickInstanceID(joystick);
-        for (int i = 0; i < SDL_NumJoysticks(); ++i) {
-            if (SDL_JoystickGetDeviceInstanceID(i) != id) continue;
-            SDL_JoystickDetachVirtual(i);
-            break;
-        }
+        SDL_JoystickSetVirtualHat(joystick, action.word(1), (Uint8)action.word(2));
+    } else if (verb == "detach" && joystick) {
+        SDL_JoystickDetachVirtual(device_index(joystick));
         SDL_JoystickClose(joystick);
-        devices[(size_t)word_int(action, 0)] = nullptr;
+        devices[device] = nullptr;
     } else if (verb == "controller_added") {
         // SDL announces some devices more than once.
-        SDL_Event event;
-        SDL_zero(event);
         event.type = SDL_CONTROLLERDEVICEADDED;
-        SDL_Joystick *joystick = device(action);
-        SDL_JoystickID id = joystick ? SDL_JoystickInstanceID(joystick) : -1;
-        for (int i = 0; i < SDL_NumJoysticks(); ++i)
-            if (SDL_JoystickGetDeviceInstanceID(i) == id) event.cdevice.which = i;
-        SDL_PushEvent(&event);
+        event.cdevice.which = device_index(joystick);
     } else if (verb == "quit") {
-        SDL_Event event;
-        SDL_zero(event);
         event.type = SDL_QUIT;
-        SDL_PushEvent(&event);
-    } else {
+    } else if (verb != "detach") {
         std::fprintf(stderr, "driver: unknown action %s\n", verb.c_str());
     }
+    if (event.type) SDL_PushEvent(&event);
 }
 
 } // namespace

@@ -1,0 +1,259 @@
+# Keyboard, mouse, touch and controller events through the runtime's entry
+# points into args.inputs. What a game sees frame by frame from real SDL
+# events and pads is tested end to end (tests/e2e/input_test.cpp).
+
+# A runtime with just what the entry points use: args.inputs, a grid with its
+# origin at the bottom left of a 720-pixel-high screen, a recording that may
+# be replaying, the console's toggle key and the touch count.
+class InputRuntime
+  include QMX::Runtime::CBridge
+  attr_reader :args, :recorded
+  attr_accessor :replaying
+
+  def initialize
+    @args = Struct.new(:inputs, :grid).new(QMX::Inputs.new, self)
+    @recorded = []
+    @touches = 0
+    c_bridge_init(self)
+  end
+
+  def recording; self; end
+  def console; self; end
+  def console_toggle_keys; [:backtick!]; end
+  def is_replaying?; @replaying; end
+  def stop_replay; @replaying = false; end
+  def record_input_history(*event); @recorded << event; end
+  def untransform_x(x); x.to_f; end
+  def untransform_y(y); 720.0 - y; end
+  def reset_touch_count; @touches = 0; end
+  def increase_touch_count; (@touches += 1) - 1; end
+  def inputs; @args.inputs; end
+end
+
+SHIFT = 1
+CTRL = 64
+NUM_LOCK = 0x1000
+CAPS_LOCK = 0x2000
+SCROLL_LOCK = 0x8000
+SDLK_LSHIFT = 0x400000E1
+SDLK_F1 = 0x4000003A
+
+def test_characters_and_names_follow_shift_but_not_the_lock_keys
+  # Caps Lock with Shift types the small letter; another modifier besides
+  # shift turns shifting off; Num Lock alone is no modifier.
+  { [49, SHIFT | NUM_LOCK] => "!", [49, SHIFT | SCROLL_LOCK] => "!", [97, 2 | NUM_LOCK] => "A",
+    [97, SHIFT | CAPS_LOCK] => "a", [49, NUM_LOCK] => "1", [256, SHIFT] => nil }.each do |(code, mod), char|
+    assert_equal char, QMX::KeyboardKeys.char_with_shift(code, mod), "char of #{code}, #{mod}"
+  end
+  { [49, SHIFT | NUM_LOCK] => [:exclamation_point, :shift], [97, SHIFT | CAPS_LOCK] => [:a, :shift],
+    [49, SHIFT | CTRL] => [:one, :control, :shift], [0x40000050, 0xFC3] => [:left, :alt, :meta, :control, :shift],
+    [SDLK_LSHIFT, 0] => [:shift_left, :shift], [13, 0] => [:enter], [127, 0] => [:delete],
+    [178, 0] => [:superscript_two], [SDLK_F1, 0] => nil }.each do |(code, mod), names|
+    assert_equal names, QMX::KeyboardKeys.sdl_to_key(code, mod), "names of #{code}, #{mod}"
+  end
+
+  # Pressing shift (SDL reports its own modifier too) names shift once; a
+  # key without names still tells its code.
+  runtime = InputRuntime.new
+  runtime.key_down_raw(SDLK_LSHIFT, SHIFT)
+  assert_equal [:shift, :shift_left], runtime.inputs.keyboard.key_down.truthy_keys - [:raw_key]
+  runtime.key_down_raw(SDLK_F1, 0)
+  assert_equal SDLK_F1, runtime.inputs.keyboard.key_down.raw_key
+  assert_equal [:key_down_raw, SDLK_F1, 0, 2, true], runtime.recorded.last
+end
+
+def test_a_held_key_is_not_pressed_again
+  runtime = InputRuntime.new
+  keyboard = runtime.inputs.keyboard
+  Kernel.tick_count = 3
+  keyboard.key_held.set([:a])
+  Kernel.tick_count = 4
+  runtime.key_down_raw(97, SHIFT)
+  refute keyboard.key_down.a
+  assert_equal [4, 3], [keyboard.key_down.shift, keyboard.key_held.a]
+end
+
+def test_bang_reads_consume_keys_only_when_they_answer_true
+  Kernel.tick_count = 12
+  runtime = InputRuntime.new
+  down = runtime.inputs.keyboard.key_down
+  [32, 97, 98, 99].each { |key| runtime.key_down_raw(key, 0) }
+  assert_equal [12, false], [down.space!, down.space]
+  refute down.all?([:a, :z!])
+  assert down.all?([:a, :b!])
+  assert_equal [true, false], [!!down.a, !!down.b]
+  assert down.any?([:z, :a!])
+  refute down.a
+  assert_equal [[:c, 12], [:d, nil]], down.get([:c!, :d])
+  refute down.c
+end
+
+def test_unknown_names_read_nil_once_then_false_and_bad_names_raise
+  keys = QMX::KeyboardKeys.new
+  assert_equal [nil, false], [keys.percent_sign, keys.percent_sign]
+  error = assert_raises(RuntimeError) { keys.send(:"what?") }
+  assert error.message.start_with?("* ERROR:\nThere is no member on the keyboard called what?")
+  assert_raises(RuntimeError) { keys.set([:"bad name"]) }
+  # Every write shows in the listings, in a stable order.
+  Kernel.tick_count = 2
+  keys.set([:b, :a])
+  keys.c = 5
+  assert_equal({ a: 2, b: 2, c: 5, truthy_keys: [:a, :b, :c] }, keys.serialize)
+end
+
+# A diagonal gives a two-element vector; arrows count from the frame after
+# their press and on the frame of their release, letters at once.
+def test_directions_of_keyboard_and_controller
+  Kernel.tick_count = 1
+  inputs = QMX::Inputs.new
+  keyboard = inputs.keyboard
+  pad = inputs.controller_one
+  keyboard.key_down.set([:left])
+  pad.activate_down(:up)
+  refute keyboard.left || pad.up
+  assert_equal nil, inputs.directional_vector
+  keyboard.key_held.set([:left, :up])
+  pad.activate_held(:up)
+  pad.activate_held(:left)
+  [keyboard.directional_vector, pad.directional_vector].each do |vector|
+    assert_equal 2, vector.size
+    assert_in_delta(-0.7071, vector[0], 0.0001)
+    assert_in_delta 0.7071, vector[1], 0.0001
+  end
+  pad.activate_up(:up)
+  assert pad.up
+
+  inputs = QMX::Inputs.new
+  inputs.controller_one.activate_held(:left)
+  inputs.keyboard.key_up.set([:right])
+  assert_equal [1, 0], inputs.directional_vector, "the keyboard first"
+  keyboard = inputs.keyboard
+  keyboard.key_down.set([:w])
+  assert keyboard.up
+  keyboard.key_up.set([:s])
+  refute keyboard.ctrl_s
+  keyboard.key_up.set([:control])
+  assert keyboard.ctrl_s
+end
+
+def test_replay_drops_live_input_except_the_console_toggle
+  runtime = InputRuntime.new
+  inputs = runtime.inputs
+  runtime.replaying = true
+  assert_equal nil, runtime.key_down_raw(97, 0)
+  runtime.mouse_move(1, 1)
+  runtime.mouse_button_pressed(1)
+  runtime.mouse_wheel(0, 1)
+  runtime.finger_down(1, 1, 1)
+  runtime.controller_key_up(1, 15)
+  runtime.left_analog_x_player_1(5000)
+  refute inputs.keyboard.key_down.a
+  assert_equal [[0, 0], nil, nil, nil], [inputs.mouse.point, inputs.mouse.click, inputs.mouse.wheel, inputs.finger_one]
+  assert_equal [nil, 0], [inputs.controller_one.key_up.a, inputs.controller_one.left_analog_x_raw]
+  assert_equal [], runtime.recorded
+
+  # Replayed events arrive with Float values and the :replay sender.
+  runtime.key_down_raw(49.0, 1.0, :replay)
+  runtime.mouse_move(1.0, 2.0, :replay)
+  runtime.mouse_button_pressed(1.0, :replay)
+  runtime.key_up_player_one(15.0, :replay)
+  assert inputs.keyboard.key_down.exclamation_point
+  assert_equal [1.0, 718.0, true], [inputs.mouse.x, inputs.mouse.y, inputs.mouse.button_left]
+  assert inputs.controller_one.key_up.a
+  # The backtick opens the console: it ends the replay and counts.
+  runtime.key_down_raw(96, 0)
+  refute runtime.replaying
+  assert inputs.keyboard.key_down.backtick
+end
+
+def test_mouse_buttons_and_the_click_kept_for_one_more_frame
+  Kernel.tick_count = 4
+  Kernel.global_tick_count = 40
+  runtime = InputRuntime.new
+  mouse = runtime.inputs.mouse
+  runtime.mouse_move(10, 700)
+  runtime.mouse_button_pressed(1)
+  runtime.mouse_button_pressed(3)
+  runtime.mouse_button_up(1)
+  assert_equal [false, false, true], [mouse.button_left, mouse.button_middle, mouse.button_right]
+  runtime.update_mouse_buttons(0b11010)
+  assert_equal [false, true, false, true, true],
+               [mouse.button_left, mouse.button_middle, mouse.button_right, mouse.button_x1, mouse.button_x2]
+
+  Kernel.tick_count = 5
+  runtime.inputs.http_requests << :request
+  runtime.inputs.clear
+  assert_equal [nil, nil, []], [mouse.click, runtime.inputs.click, runtime.inputs.http_requests]
+  assert_equal({ x: 10.0, y: 20.0, created_at: 4, global_created_at: 40 }, mouse.previous_click.to_hash)
+  assert_equal 1, mouse.previous_click.created_at_elapsed
+  assert mouse.inside_circle?({ x: 10, y: 25 }, 5.01)
+  refute mouse.inside_circle?({ x: 10, y: 25 }, 5), "a point on the circle is outside"
+end
+
+def test_two_fingers_and_their_order
+  Kernel.tick_count = 1
+  runtime = InputRuntime.new
+  inputs = runtime.inputs
+  runtime.finger_down(11, 100, 100)
+  runtime.finger_down(22, 200, 600)
+  assert_equal [[100.0, 620.0], [200.0, 120.0]], [inputs.finger_one.point, inputs.finger_two.point]
+  assert inputs.finger_two.inside_rect?({ x: 190, y: 110, w: 20, h: 20 })
+  Kernel.tick_count = 2
+  runtime.finger_move(22, 210, 610)
+  runtime.finger_move(99, 0, 0)
+  assert_equal [210.0, 110.0, 2, 1], inputs.finger_two.point + [inputs.finger_two.moved_at, inputs.finger_two.down_at]
+  assert_equal [11, 22], inputs.touch.keys
+  runtime.finger_up(11)
+  assert_equal [nil, true], [inputs.finger_one, !!inputs.finger_two]
+  runtime.finger_up(22)
+  assert_equal nil, inputs.finger_two
+  # With every finger lifted the order starts again.
+  runtime.finger_down(33, 5, 5)
+  assert_equal 0, inputs.finger_one.touch_order
+  inputs.clear
+  assert inputs.touch.empty? && inputs.finger_one.nil?
+end
+
+def test_controller_keys_are_recorded_for_the_right_player
+  Kernel.tick_count = 10
+  runtime = InputRuntime.new
+  runtime.controller_key_down(1, 15)
+  runtime.controller_key_held(2, 1)
+  assert_equal [[:key_down_player_one, 15, 0, 1], [:key_held_player_two, 1, 0, 1]], runtime.recorded
+  Kernel.tick_count = 11
+  runtime.controller_key_held(2, 1)
+  assert_equal 11, runtime.inputs.controller_two.key_held.up, "held keeps the tick of its first frame"
+  assert_raises(KeyError) { runtime.controller_key_down(1, 5) }
+  error = assert_raises(RuntimeError) { runtime.controller_key_event(2, 15, :key_sideways) }
+  assert_equal "  * ERROR:\n  Layout#set_key failed for player_num: 2, raw_key: 15, event: key_sideways.\n\n", error.message
+end
+
+def test_stick_values_are_cut_to_thousands_and_y_points_up
+  runtime = InputRuntime.new
+  one = runtime.inputs.controller_one
+  two = runtime.inputs.controller_two
+  runtime.left_analog_x_player_1(32767)
+  runtime.right_analog_x_player_2(-32768)
+  runtime.right_analog_y_player_2(7999)
+  assert_equal [32000, 1.0], [one.left_analog_x_raw, one.left_analog_x_perc]
+  assert_equal [-32000, -1.0], [two.right_analog_x_raw, two.right_analog_x_perc]
+  assert_equal [-7000, 0.0], [two.right_analog_y_raw, two.right_analog_y_perc]
+  # Changes within the same thousand are not reported, nor recorded.
+  runtime.recorded.clear
+  [[1, 1500], [1, 1999], [2, 500], [2, -500]].each { |player, value| runtime.send(:"left_analog_x_player_#{player}", value) }
+  assert_equal [[:left_analog_x_player_1, 1000, 0, 1], [:left_analog_x_player_2, 0, 0, 1]], runtime.recorded
+  assert_equal [1000, 0.0], [one.left_analog_x_raw, one.left_analog_x_perc]
+end
+
+def test_inputs_serialize_for_the_exception_export
+  Kernel.tick_count = 5
+  inputs = QMX::Inputs.new
+  inputs.controller_one.activate_up(:b)
+  [:a, :b].each { |key| inputs.controller_one.activate_down(key) }
+  inputs.keyboard.key_down.set([:q])
+  inputs.text << "q"
+  data = inputs.serialize
+  assert_equal [:controller_one, :controller_two, :keyboard, :mouse, :text], data.keys
+  assert_equal({ key_down: { a: 6, b: 6 }, key_held: {}, key_up: {} }, data[:controller_one])
+  assert_equal [{ q: 5, truthy_keys: [:q] }, ["q"]], [data[:keyboard][:key_down], data[:text]]
+end
