@@ -409,7 +409,7 @@ def main():
     parser.add_argument("--quick", action="store_true",
                         help="one run per size, shorter windows, coarser search")
     parser.add_argument("--keep-runs", action="store_true", help="keep every run's folder")
-    parser.add_argument("--work-dir", default=None, help="where run folders go (default: a temp folder)")
+    parser.add_argument("--work-dir", default=None, help="where run folders go (default: <build>/runs)")
     parser.add_argument("--out", default=None, help="write the Markdown report here too "
                         "(default: <build>/bunnymark.md)")
     args = parser.parse_args()
@@ -422,7 +422,10 @@ def main():
         args.search_precision = 0.2
     args.failed_runs = 0
     if args.work_dir is None:
-        args.work_dir = tempfile.mkdtemp(prefix="vellum-bench-")
+        # Inside the build folder: a shared /tmp may be swept while a long
+        # run is still using it.
+        args.work_dir = os.path.join(args.build, "runs")
+        shutil.rmtree(args.work_dir, ignore_errors=True)
     os.makedirs(args.work_dir, exist_ok=True)
 
     available = {"sdl": SdlProgram(args.build), "love": LoveProgram()}
