@@ -38,7 +38,7 @@ ROOT = os.path.dirname(HERE)
 
 ENGINE_MODES = ["hashes", "attr_sprite", "static_sprites"]
 STARTUP_ALLOWANCE = 20.0  # seconds a program may take before its first frame
-WARMUP_TIME = 3.0  # the warm-up ends after this many seconds even when short of frames
+WARMUP_TIME = 2.0  # the warm-up ends after this many seconds even when short of frames
 
 
 class Program:
@@ -391,8 +391,8 @@ def main():
                         help="sprite counts for the fixed-size table")
     parser.add_argument("--runs", type=int, default=3, help="runs per program and size (median)")
     parser.add_argument("--warmup", type=int, default=60, help="frames before the window")
-    parser.add_argument("--frames", type=int, default=180, help="frames in the window")
-    parser.add_argument("--time-limit", type=float, default=6.0,
+    parser.add_argument("--frames", type=int, default=150, help="frames in the window")
+    parser.add_argument("--time-limit", type=float, default=4.0,
                         help="a window ends after this many seconds even when short of frames")
     parser.add_argument("--lp-threads", type=int, default=int(os.environ.get("BENCH_LP_THREADS", "1")),
                         help="llvmpipe's rasteriser threads (LP_NUM_THREADS), the same for all")
@@ -404,7 +404,7 @@ def main():
     parser.add_argument("--search-precision", type=float, default=0.10,
                         help="stop when the bounds are within this fraction")
     parser.add_argument("--search-warmup", type=int, default=60)
-    parser.add_argument("--search-frames", type=int, default=150)
+    parser.add_argument("--search-frames", type=int, default=120)
     parser.add_argument("--no-micro", action="store_true", help="skip the native micro-benchmarks")
     parser.add_argument("--quick", action="store_true",
                         help="one run per size, shorter windows, coarser search")
