@@ -76,6 +76,7 @@ void load_ruby_file(mrb_state *mrb, const char *path) {
         if (parser) mrb_load_exec(mrb, parser, context);
         mrbc_context_free(mrb, context);
     }
+    host_finish_top_level(mrb);
     SDL_free(bytes);
     // A file that raised must not poison the loads and calls after it.
     host_log_pending_exception(mrb);

@@ -33,6 +33,17 @@ bool host_log_pending_exception(mrb_state *mrb) {
     return true;
 }
 
+void host_finish_top_level(mrb_state *mrb) {
+    mrb_context *context = mrb ? mrb->c : nullptr;
+    // Only a run at the outermost frame leaves its environment there.
+    if (!context || !context->cibase || context->ci != context->cibase) return;
+    REnv *env = mrb_vm_ci_env(context->cibase);
+    if (!env) return;
+    // Unhooked first: the copy is refused while the frame still owns it.
+    mrb_vm_ci_env_set(context->cibase, nullptr);
+    mrb_env_unshare(mrb, env);
+}
+
 namespace {
 
 // A method the receiver lacks is reported once per class and name: the frame

@@ -16,6 +16,15 @@ inline mrb_value host_call(mrb_state *mrb, mrb_value receiver, const char *metho
     return host_call(mrb, receiver, method, 0, nullptr);
 }
 
+// Call after the host has run a file's top level (framework, game file, test
+// file). A block made at a top level shares the interpreter's outermost
+// frame as its environment, and the interpreter's next top-level run drops
+// that link without copying the frame out: the block would then see the next
+// file's locals and, once the stack grows and moves, freed memory, which
+// crashes the collector when it marks the block. This gives such blocks their
+// own copy of the frame and unhooks it from the outermost frame.
+void host_finish_top_level(mrb_state *mrb);
+
 // Logs and clears a pending exception; true when there was one.
 bool host_log_pending_exception(mrb_state *mrb);
 

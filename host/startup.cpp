@@ -57,6 +57,7 @@ void add_controller_mappings(const char *path) {
 
 void load_framework(mrb_state *mrb) {
     mrb_load_irep_buf(mrb, main_ruby, main_ruby_size);
+    host_finish_top_level(mrb);
     // An error in the framework itself must stay visible without stopping
     // start-up, and must not poison the calls that follow.
     host_log_pending_exception(mrb);
@@ -162,6 +163,7 @@ void engine_startup(int argc, char **argv) {
     game_init(state);
     static const char empty_tick[] = "def tick args; end;";
     mrb_load_nstring(state->mrb, empty_tick, sizeof(empty_tick) - 1);
+    host_finish_top_level(state->mrb);
     host_log_pending_exception(state->mrb);
     submit_frame_stream();
 

@@ -3,6 +3,7 @@ module QMX
   # right into numbers and vectors, and lets a game ask for any key by name on
   # the device itself (keyboard.a: pressed this frame or held).
   module DirectionalInputHelperMethods
+    include DirectionalAxes
     REQUIRED_METHODS = [:up, :down, :left, :right, :key_held, :key_down].freeze
 
     def self.included(klass)
@@ -10,18 +11,6 @@ module QMX
       return if found.all? { |_, present| present }
       raise "* ERROR\nThe QMX::DirectionalKeys module should only be included in objects that respond to the following api heirarchy:\n" +
             found.map { |m, present| "- #{m}: #{present}" }.join("\n") + "\n"
-    end
-
-    def left_right
-      return -1 if left
-      return 1 if right
-      0
-    end
-
-    def up_down
-      return 1 if up
-      return -1 if down
-      0
     end
 
     def directional_vector

@@ -2,6 +2,7 @@ module QMX
   # One finger on a touch screen, from the frame it touches down until it is
   # lifted.
   class FingerTouch
+    include SerializedText
     attr_accessor :moved, :moved_at, :global_moved_at, :down_at, :global_down_at, :touch_order,
                   :first_tick_down, :x, :y
 
@@ -34,10 +35,5 @@ module QMX
       { x: @x, y: @y, touch_order: @touch_order, moved: @moved, moved_at: @moved_at,
         global_moved_at: @global_moved_at, down_at: @down_at, global_down_at: @global_down_at }
     end
-
-    def to_s
-      serialize.to_s
-    end
-    alias_method :inspect, :to_s
   end
 end

@@ -1,6 +1,7 @@
 module QMX
   # args.inputs: everything the player did this frame.
   class Inputs
+    include DirectionalAxes
     attr_reader :controllers, :keyboard, :mouse, :touch
     attr_accessor :finger_one, :finger_two, :text, :history, :http_requests
 
@@ -33,18 +34,6 @@ module QMX
 
     def directional_vector
       @keyboard.directional_vector || controller_one.directional_vector
-    end
-
-    def left_right
-      return -1 if left
-      return 1 if right
-      0
-    end
-
-    def up_down
-      return 1 if up
-      return -1 if down
-      0
     end
 
     def click

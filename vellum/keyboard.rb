@@ -1,6 +1,7 @@
 module QMX
   # The keyboard as the game sees it in one frame.
   class Keyboard
+    include SerializedText
     attr_accessor :key_down, :key_held, :key_up, :has_focus
 
     def initialize
@@ -42,11 +43,6 @@ module QMX
     def serialize
       { key_up: @key_up.serialize, key_held: @key_held.serialize, key_down: @key_down.serialize, has_focus: @has_focus }
     end
-
-    def to_s
-      serialize.to_s
-    end
-    alias_method :inspect, :to_s
 
     def key
       down = @key_down.truthy_keys

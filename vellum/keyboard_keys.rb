@@ -4,6 +4,8 @@ module QMX
   # it was set otherwise; a trailing "!" on a name reads the key and consumes
   # it for the rest of the frame.
   class KeyboardKeys
+    include DirectionalAxes
+    include SerializedText
     include QMX::Serialize
 
     KEY_NAMES = [
@@ -150,18 +152,6 @@ module QMX
       @scrubbed_ivars = nil
     end
 
-    def left_right
-      return -1 if left
-      return 1 if right
-      0
-    end
-
-    def up_down
-      return 1 if up
-      return -1 if down
-      0
-    end
-
     def truthy_keys
       all.select { |key| read_key(key) }
     end
@@ -250,14 +240,6 @@ module QMX
       end
       result[:truthy_keys] = truthy_keys
       result
-    end
-
-    def inspect
-      serialize.to_s
-    end
-
-    def to_s
-      serialize.to_s
     end
 
     private

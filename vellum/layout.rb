@@ -4,6 +4,7 @@ module QMX
   # gutters between them. `rect` turns a row, a column and a span into a
   # rectangle in game coordinates.
   class Layout
+    include SerializedText
     attr :w, :h, :rect_cache
 
     def initialize(w, h)
@@ -244,14 +245,6 @@ module QMX
 
     def serialize
       { device: device.serialize }
-    end
-
-    def inspect
-      serialize.to_s
-    end
-
-    def to_s
-      serialize.to_s
     end
 
     # The runtime's grid, when there is a runtime with one.

@@ -2,6 +2,7 @@ module QMX
   # The mouse in logical coordinates: position, this frame's click, release,
   # movement and wheel, and which buttons are down.
   class Mouse
+    include SerializedText
     attr_accessor :x, :y, :moved, :moved_at, :global_moved_at, :click, :previous_click, :up,
                   :has_focus, :button_bits, :button_left, :button_middle, :button_right,
                   :button_x1, :button_x2, :wheel
@@ -68,11 +69,6 @@ module QMX
       result[:has_focus] = @has_focus
       result
     end
-
-    def to_s
-      serialize.to_s
-    end
-    alias_method :inspect, :to_s
 
     private
 

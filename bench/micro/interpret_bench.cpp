@@ -58,8 +58,12 @@ render_context *bench_context() {
         setenv("SDL_VIDEODRIVER", "dummy", 1);
         SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
         if (SDL_Init(SDL_INIT_VIDEO) != 0 || !threadstream_init() || !PHYSFS_init(nullptr)) std::abort();
-        char templ[] = "/tmp/vellum-bench-XXXXXX";
+        static char templ[] = "/tmp/vellum-bench-XXXXXX";
         if (!mkdtemp(templ)) std::abort();
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(templ, ignored);
+        });
         std::filesystem::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", std::string(templ) + "/font.ttf");
         PHYSFS_mount(templ, nullptr, 1);
         render_context *made = render_context_new(0, 1, 1280, 720, -1, -1, -1, -1, 1.0f);

@@ -7,6 +7,7 @@
 
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
+#include <lodepng.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -38,9 +39,12 @@ public:
         fs::remove(sandbox.game_dir + "/observed.txt");
         observed_run run;
         // Joystick input reaches a window without keyboard focus only with
-        // this hint; the headless window never gets focus.
+        // this hint; the headless window never gets focus. SDL's software
+        // renderer keeps these long runs light on a shared machine.
         run.result = sandbox.run({sandbox.game_dir}, 60,
-                                 {{"VELLUM_INPUT_SCRIPT", script_path}, {"SDL_JOYSTICK_ALLOW_BACKGROUND_EVENTS", "1"}});
+                                 {{"VELLUM_INPUT_SCRIPT", script_path},
+                                  {"SDL_JOYSTICK_ALLOW_BACKGROUND_EVENTS", "1"},
+                                  {"SDL_VIDEODRIVER", "dummy"}});
         std::istringstream observed(read_file(sandbox.game_dir + "/observed.txt"));
         for (std::string line; std::getline(observed, line);) {
             size_t space = line.find(' ');
@@ -188,7 +192,7 @@ std::string scripted_joystick_guid() {
 // the joystick in turn, Space for the ones it lacks, Space again to save.
 std::string configuration_script() {
     std::ostringstream script;
-    int frame = 120; // the screen has faded in by then
+    int frame = 125; // the screen has faded in and its highlight shows by then
     auto button = [&](int which) {
         script << frame << " button 0 " << which << " 1\n" << frame + 1 << " button 0 " << which << " 0\n";
         frame += 2;
@@ -218,7 +222,7 @@ std::string configuration_script() {
     button(1); // trying it out changes nothing
     key(SPACE);
     // The screen fades out for 90 frames before the game ticks again.
-    script << frame + 120 << " button 0 5 1\n" << frame + 123 << " button 0 5 0\n" << frame + 130 << " quit\n";
+    script << frame + 105 << " button 0 5 1\n" << frame + 108 << " button 0 5 0\n" << frame + 115 << " quit\n";
     return script.str();
 }
 
@@ -230,6 +234,22 @@ TEST(PlayerInput, AnUnknownJoystickIsTaughtOnceAndKnownAfterARestart) {
                           "dpup:h0.1,dpright:h0.2,dpdown:h0.4,dpleft:h0.8,start:b5\n";
     std::string saved = read_file(player.sandbox.base_dir + "/user_controller_mappings.txt");
     EXPECT_EQ(saved, scripted_joystick_guid() + mapping);
+    // The screen shows the engine's controller picture with the first
+    // control highlighted (pixels addressed from the bottom left).
+    std::vector<unsigned char> shot;
+    unsigned width = 0, height = 0;
+    ASSERT_EQ(lodepng::decode(shot, width, height, player.sandbox.game_dir + "/configuration.png"), 0u);
+    ASSERT_EQ(width * height, 1280u * 720u);
+    auto pixel = [&](unsigned x, unsigned y) {
+        const unsigned char *p = &shot[((height - 1 - y) * width + x) * 4];
+        return std::vector<int>{p[0], p[1], p[2]};
+    };
+    EXPECT_EQ(pixel(5, 5), (std::vector<int>{255, 255, 255}));
+    EXPECT_EQ(pixel(640, 360), (std::vector<int>{232, 234, 240})) << "the pad's body";
+    EXPECT_EQ(pixel(640, 492), (std::vector<int>{40, 42, 52})) << "the pad's outline";
+    std::vector<int> highlight = pixel(919, 300);
+    EXPECT_TRUE(highlight[0] > 120 && highlight[1] < 60 && highlight[2] < 60) << "the A button's red highlight";
+
     // The game did not tick while the screen showed; afterwards the joystick
     // is player one's controller.
     ASSERT_GE(run.lines.size(), 2u);

@@ -29,6 +29,7 @@ bool load_source(mrb_state *mrb, const char *path) {
     mrbc_context *context = mrbc_context_new(mrb);
     mrbc_filename(mrb, context, path);
     mrb_load_nstring_cxt(mrb, source.data(), source.size(), context);
+    host_finish_top_level(mrb);
     mrbc_context_free(mrb, context);
     if (mrb->exc) {
         std::fprintf(stderr, "loading %s raised:\n", path);
@@ -49,6 +50,7 @@ int main(int argc, char **argv) {
     if (!mrb) return 2;
     the_game_state.mrb = mrb;
     mrb_load_irep_buf(mrb, main_ruby, main_ruby_size);
+    host_finish_top_level(mrb);
     if (mrb->exc) {
         std::fprintf(stderr, "the framework raised while loading:\n");
         host_log_pending_exception(mrb);

@@ -75,10 +75,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
     if (SDL_Init(SDL_INIT_VIDEO) != 0 || !threadstream_init() || !PHYSFS_init(nullptr)) std::abort();
-    char templ[] = "/tmp/vellum-fuzz-XXXXXX";
-    if (!mkdtemp(templ)) std::abort();
-    work_dir = templ;
-    std::atexit(remove_work_dir);
+    // One working directory in the current one, emptied at every start
+    // (libFuzzer does not always leave through exit handlers).
+    work_dir = (std::filesystem::current_path() / "draw_commands_fuzz_files").string();
+    remove_work_dir();
+    std::filesystem::create_directories(work_dir);
     std::filesystem::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", work_dir + "/font.ttf");
     // One real image, so sprites that name it load a texture.
     const uint8_t pixels[16] = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 128};

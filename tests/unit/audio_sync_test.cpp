@@ -319,20 +319,4 @@ TEST_F(AudioSync, WhatTheGameHandsOverCannotBreakTheWalk) {
     EXPECT_EQ(playlist_length(), 2);
 }
 
-TEST_F(AudioSync, MoreSoundsThanOpenALHasSourcesAllLeaveTheHash) {
-    ruby("300.times { |i| $audio[i] = {input: 'short.wav'} }");
-    sync();
-    int live = playlist_length();
-    EXPECT_GT(live, 100);
-    EXPECT_LT(live, 300);
-    EXPECT_EQ(integer("$audio.size"), live);
-    EXPECT_EQ(log_count("couldn't play"), 300 - live);
-    ASSERT_TRUE(sync_until("$audio.empty?"));
-    EXPECT_EQ(playlist_length(), 0);
-    // Sources came back: a new sound plays.
-    ruby("$audio[:after] = {input: 'short.wav'}");
-    sync();
-    EXPECT_EQ(playlist_length(), 1);
-}
-
 } // namespace

@@ -3,11 +3,13 @@
 #include "render_support.h"
 
 #include "render/drawing.h"
+#include "render/image.h"
 #include "render/render_cache.h"
 #include "render/text_measure.h"
 
 #include <lodepng.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -326,38 +328,35 @@ TEST_F(DrawCommands, SpriteSourceAndTileRectanglesPickThePixels) {
     EXPECT_EQ(screen_pixel(150, 0), image[63]);
 }
 
-TEST_F(DrawCommands, MissingImagesDrawTheCheckerboardWithItsRedBorder) {
+// (The checkerboard's pattern is probed end to end; here: when it is used.)
+TEST_F(DrawCommands, MissingImagesDrawTheFallbackAndAreTriedAgain) {
     set_bottom_left_grid();
+    write_file(vfs_dir() + "/late.png", "");
     threadstream *f = new_frame();
     frame_builder(f)
         .passes(1)
         .pass("board", 256, 256)
         .sprite(nullptr, 0, 0, 256, 256)
+        .sprite("late.png", 0, 0, 16, 16)
         .end_pass();
     run(f);
     SDL_Texture *board = (SDL_Texture *)lookup_texture_entry(context, "board")->payload;
-    const uint32_t red = rgba(255, 0, 0), white = rgba(255, 255, 255), black = rgba(0, 0, 0);
-    EXPECT_EQ(pixel_of(board, 1, 1), black);
-    EXPECT_EQ(pixel_of(board, 15, 15), black);
-    EXPECT_EQ(pixel_of(board, 16, 1), white);
-    EXPECT_EQ(pixel_of(board, 1, 16), white);
-    EXPECT_EQ(pixel_of(board, 16, 16), black);
-    for (int i : {0, 100, 255}) {
-        EXPECT_EQ(pixel_of(board, 0, i), red);
-        EXPECT_EQ(pixel_of(board, 255, i), red);
-        EXPECT_EQ(pixel_of(board, i, 0), red);
-        EXPECT_EQ(pixel_of(board, i, 255), red);
-    }
     for (int y = 0; y < 256; y += 37)
         for (int x = 0; x < 256; x += 29) ASSERT_EQ(fallback_texture_pixel(x, y), pixel_of(board, x, y)) << x << "," << y;
-
-    // A path that names no file draws the same, and is tried again later.
-    write_file(vfs_dir() + "/late.png", "");
-    f = new_frame();
-    frame_builder(f).passes(1).pass("board", 256, 256).sprite("late.png", 0, 0, 256, 256).end_pass();
-    run(f);
-    EXPECT_EQ(pixel_of(board, 16, 1), white);
+    EXPECT_EQ(pixel_of(board, 100, 255), rgba(255, 0, 0));
     EXPECT_EQ(lookup_texture_entry(context, "late.png")->payload, nullptr);
+
+    // Once the file is a real image, the next command with its path loads it.
+    const uint8_t pixel[4] = {0, 0, 255, 255};
+    size_t size = 0;
+    uint8_t *png = encode_png(pixel, 1, 1, 0, 0, &size);
+    write_file(vfs_dir() + "/late.png", std::string((const char *)png, size));
+    SDL_free(png);
+    f = new_frame();
+    frame_builder(f).passes(1).pass("board", 256, 256).sprite("late.png", 0, 0, 16, 16).end_pass();
+    run(f);
+    EXPECT_NE(lookup_texture_entry(context, "late.png")->payload, nullptr);
+    EXPECT_EQ(pixel_of(board, 8, 247), rgba(0, 0, 255));
 }
 
 TEST_F(DrawCommands, ScreenshotPassDrawsTheLastPassTwiceAndScreenshotsReadIt) {
@@ -663,6 +662,36 @@ TEST_F(ScaledOutput, LabelsInsideRenderTargetsLeaveTheTargetUnscaled) {
     SDL_Rect clip;
     SDL_RenderGetClipRect(context->renderer, &clip);
     EXPECT_TRUE(SDL_RectEmpty(&clip));
+}
+
+TEST_F(ScaledOutput, ScreenLabelsAreDrawnAtTheOutputResolutionInPlace) {
+    set_bottom_left_grid();
+    threadstream *f = new_frame();
+    frame_builder(f)
+        .passes(1)
+        .pass(nullptr, 1280, 720)
+        .label(640, 360, "HHHH", 20, 1, rgba(255, 255, 255))
+        .end_pass();
+    run(f);
+    // The output is 0.8 of the logical size: the line's top edge lands on
+    // output row 288, centred on column 512, glyphs 0.8 of 62 pixels tall.
+    int top = -1, bottom = -1, left = 1024, right = -1;
+    for (int y = 270; y < 360; ++y)
+        for (int x = 380; x < 650; x += 1)
+            if ((screen_pixel(x, y) & 0xFF) > 128) {
+                if (top < 0) top = y;
+                bottom = y;
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+    ASSERT_GE(top, 0) << "nothing drawn";
+    EXPECT_GE(top, 288);
+    EXPECT_LE(top, 300);
+    EXPECT_NEAR((left + right) / 2.0, 512, 3);
+    // The glyphs keep their size on screen: a 62-pixel line drawn with
+    // 49-pixel glyphs has capitals about 31 pixels tall (39 when the size
+    // is not scaled, 25 when it is scaled twice).
+    EXPECT_NEAR(bottom - top, 31, 2);
 }
 
 } // namespace

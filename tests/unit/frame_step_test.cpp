@@ -436,6 +436,21 @@ TEST_F(FrameStep, FilesQueuedWhileLoadingLoadInTheSameFrame) {
     EXPECT_EQ(ruby("$order.inspect"), "[:main, :other]");
 }
 
+TEST_F(FrameStep, BlocksMadeAtAFilesTopLevelKeepItsLocalsAfterLaterLoads) {
+    put("app/first.rb", "name = :first\n$first = proc { [self, name] }\n");
+    put("app/second.rb", "other = :second\n$second = -> { other }\n");
+    put("app/third.rb", "Third = Struct.new(:a) do\n  def doubled = a * 2\nend\n");
+    eval("$rt.reload_list = ['app/first.rb', 'app/second.rb', 'app/third.rb']");
+    EXPECT_EQ(frame_load_reload_list(&the_game_state), 3);
+    EXPECT_EQ(ruby("$first.call.inspect"), "[main, :first]");
+    // A deep call grows (and moves) the interpreter's stack; the collector
+    // then walks the blocks' environments.
+    eval("def deep(n) = n.zero? ? 0 : 1 + deep(n - 1)\ndeep(400)\nGC.start");
+    EXPECT_EQ(ruby("$first.call.inspect"), "[main, :first]");
+    EXPECT_EQ(ruby("$second.call.inspect"), ":second");
+    EXPECT_EQ(ruby("Third.new(21).doubled.inspect"), "42");
+}
+
 TEST_F(FrameStep, AReloadListThatIsNotAnArrayLoadsNothing) {
     for (const char *value : {"nil", "'app/main.rb'", "5"}) {
         eval(std::string("$rt.reload_list = ") + value);

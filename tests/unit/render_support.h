@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -41,12 +42,25 @@ inline void write_file(const std::string &path, const std::string &bytes) {
     out << bytes;
 }
 
-// The one directory of the test's virtual file system (process-wide).
+// A plain buffer: it must outlive every static object, for the exit handler.
+inline char vfs_dir_buffer[64];
+
+inline void remove_vfs_dir() {
+    std::error_code ignored;
+    if (vfs_dir_buffer[0]) std::filesystem::remove_all(vfs_dir_buffer, ignored);
+}
+
+// The one directory of the test's virtual file system (process-wide),
+// removed when the test process ends.
 inline const std::string &vfs_dir() {
     static std::string dir = [] {
         char templ[] = "/tmp/vellum-render-XXXXXX";
         const char *made = mkdtemp(templ);
         std::string path = made ? made : "/tmp";
+        if (made) {
+            SDL_strlcpy(vfs_dir_buffer, made, sizeof(vfs_dir_buffer));
+            std::atexit(remove_vfs_dir);
+        }
         copy_file(SYSTEM_FONT, path + "/font.ttf");
         SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
         if (SDL_Init(SDL_INIT_VIDEO) != 0) std::fprintf(stderr, "SDL_Init: %s\n", SDL_GetError());

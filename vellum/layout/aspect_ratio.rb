@@ -1,6 +1,7 @@
 module QMX
   # A 16:9 size: u is the unit, w = 16u and h = 9u.
   class AspectRatio
+    include SerializedText
     attr :w, :h, :u
 
     def initialize
@@ -11,14 +12,6 @@ module QMX
 
     def serialize
       { w: w, h: h, u: u }
-    end
-
-    def inspect
-      serialize.to_s
-    end
-
-    def to_s
-      serialize.to_s
     end
   end
 end

@@ -1,6 +1,7 @@
 module QMX
   # The area the layout's square cells actually cover.
   class ControlArea
+    include SerializedText
     attr :cell_size, :w, :h, :margin
 
     def initialize
@@ -12,14 +13,6 @@ module QMX
 
     def serialize
       { cell_size: cell_size, w: w, h: h, margin: margin.serialize }
-    end
-
-    def inspect
-      serialize.to_s
-    end
-
-    def to_s
-      serialize.to_s
     end
   end
 end

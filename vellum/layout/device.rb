@@ -1,6 +1,7 @@
 module QMX
   # The measurements the layout grid is computed from.
   class Device
+    include SerializedText
     attr :name, :w, :h, :safe_area, :grid_area, :control_area, :aspect
 
     def initialize
@@ -28,14 +29,6 @@ module QMX
     def serialize
       { name: name, w: w, h: h, aspect: aspect.serialize, safe_area: safe_area.serialize,
         grid_area: grid_area.serialize, control_area: control_area.serialize }
-    end
-
-    def inspect
-      serialize.to_s
-    end
-
-    def to_s
-      serialize.to_s
     end
   end
 end

@@ -1,6 +1,7 @@
 module QMX
   # The safe area less its outer gutter, divided into rows and columns.
   class GridArea
+    include SerializedText
     attr :w, :h, :gutter, :outer_gutter, :col_count, :row_count, :margin, :cell_w, :cell_h
 
     def initialize
@@ -18,14 +19,6 @@ module QMX
     def serialize
       { w: w, h: h, gutter: gutter, outer_gutter: outer_gutter,
         col_count: col_count, row_count: row_count, margin: margin.serialize }
-    end
-
-    def inspect
-      serialize.to_s
-    end
-
-    def to_s
-      serialize.to_s
     end
   end
 end

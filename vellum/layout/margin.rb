@@ -1,6 +1,7 @@
 module QMX
   # The four margins of an area, in pixels.
   class Margin
+    include SerializedText
     attr :left, :right, :top, :bottom
 
     def initialize
@@ -12,14 +13,6 @@ module QMX
 
     def serialize
       { left: left, right: right, top: top, bottom: bottom }
-    end
-
-    def inspect
-      serialize.to_s
-    end
-
-    def to_s
-      serialize.to_s
     end
   end
 end

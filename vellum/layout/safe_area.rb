@@ -1,6 +1,7 @@
 module QMX
   # The largest 16:9 area of the screen.
   class SafeArea
+    include SerializedText
     attr :w, :h, :margin
 
     def initialize
@@ -11,14 +12,6 @@ module QMX
 
     def serialize
       { w: w, h: h, margin: margin.serialize }
-    end
-
-    def inspect
-      serialize.to_s
-    end
-
-    def to_s
-      serialize.to_s
     end
   end
 end

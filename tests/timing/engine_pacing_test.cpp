@@ -1,5 +1,5 @@
 // The simulation keeps its 60 frames a second while the main thread draws.
-#include "engine_run.h"
+#include "../e2e/engine_run.h"
 
 #include <gtest/gtest.h>
 
