@@ -159,8 +159,12 @@ def run_once(program, n, args, warmup, frames, time_limit, log):
         try:
             proc.wait(timeout=deadline)
         except subprocess.TimeoutExpired:
-            os.killpg(proc.pid, signal.SIGKILL)
-            proc.wait()
+            pass
+        finally:
+            # Also when the driver itself is stopped: no program outlives it.
+            if proc.poll() is None:
+                os.killpg(proc.pid, signal.SIGKILL)
+                proc.wait()
     result = parse_report(out) if os.path.exists(out) else None
     if result is None or not result.get("frames"):
         args.failed_runs += 1
@@ -439,6 +443,10 @@ def main():
 
     def log(text):
         print(text, flush=True)
+
+    # A TERM (from timeout, or a closed terminal) unwinds like Ctrl-C, so the
+    # program being measured is stopped with the driver.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
 
     notes = machine_notes(args)
     for note in notes:
