@@ -45,13 +45,10 @@ TEST_F(DrawCommands, GridMapsLogicalRectanglesOntoTheTarget) {
 
     set_bottom_left_grid();
     grid_rect flipped = grid_map_rect(context, 10, 20, -100, 50);
-    EXPECT_EQ(flipped.x, -90.0f);
-    EXPECT_EQ(flipped.w, 100.0f);
+    EXPECT_EQ(std::pair(flipped.x, flipped.w), std::pair(-90.0f, 100.0f));
     run(build().passes(1).pass(nullptr, W, H, rgba(0, 0, 255)).solid(10, 20, 100, 50, rgba(10, 20, 30)).end_pass());
-    struct { int x, y; uint32_t colour; } probes[] = {
-        {10, H - 70, rgba(10, 20, 30)}, {109, H - 21, rgba(10, 20, 30)}, {9, H - 70, rgba(0, 0, 255)},
-        {110, H - 21, rgba(0, 0, 255)}, {10, H - 20, rgba(0, 0, 255)}};
-    for (auto p : probes) EXPECT_EQ(screen_pixel(p.x, p.y), p.colour) << p.x << "," << p.y;
+    expect_pixels({{10, H - 70, rgba(10, 20, 30)}, {109, H - 21, rgba(10, 20, 30)}, {9, H - 70, rgba(0, 0, 255)},
+                   {110, H - 21, rgba(0, 0, 255)}, {10, H - 20, rgba(0, 0, 255)}});
     EXPECT_EQ(context->screen_not_cleared, 0);
 }
 
@@ -96,18 +93,16 @@ TEST_F(DrawCommands, RenderTargetsAreCachedByNameAndDrawnAsSprites) {
     run(build().passes(2).pass("rt", 40, 30, rgba(0, 255, 0)).solid(0, 0, 10, 10, rgba(255, 0, 0)).end_pass()
         .pass(nullptr, W, H).sprite("rt", 100, 50, 40, 30).end_pass());
     // The target's own origin is its bottom left; the sprite shows it there.
-    EXPECT_EQ(pixel_of(texture("rt"), 0, 29), rgba(255, 0, 0));
-    int sprite_top = H - 50 - 30;
-    EXPECT_EQ(screen_pixel(100, sprite_top + 29), rgba(255, 0, 0));
-    EXPECT_EQ(screen_pixel(139, sprite_top), rgba(0, 255, 0));
-    EXPECT_EQ(screen_pixel(99, sprite_top), rgba(0, 0, 0));
+    expect_pixels({{0, 29, rgba(255, 0, 0)}}, "rt");
+    const int top = H - 50 - 30;
+    expect_pixels({{100, top + 29, rgba(255, 0, 0)}, {139, top, rgba(0, 255, 0)}, {99, top, rgba(0, 0, 0)}});
 
     // A new size makes a new texture.
     run(build().passes(1).pass("rt", 20, 20, rgba(0, 0, 255)).end_pass());
     int tw = 0;
     SDL_QueryTexture(texture("rt"), nullptr, nullptr, &tw, nullptr);
     EXPECT_EQ(tw, 20);
-    EXPECT_EQ(pixel_of(texture("rt"), 5, 5), rgba(0, 0, 255));
+    expect_pixels({{5, 5, rgba(0, 0, 255)}}, "rt");
 
     run(build().word(RENDER_CMD_UNLOAD_SPRITE).str("rt"));
     EXPECT_EQ(texture("rt"), nullptr);
@@ -124,9 +119,8 @@ TEST_F(DrawCommands, OnlyTheLastOfTwoScreenPassesRemains) {
 TEST_F(DrawCommands, CentredGridSurvivesPassesIntoRenderTargets) {
     run(build().set_grid(W / 2, H / 2, -1).passes(2).pass("rt", 20, 20).solid(0, 0, 5, 5, rgba(255, 0, 0)).end_pass()
         .pass(nullptr, W, H).solid(-10, -10, 20, 20, rgba(0, 255, 0)).end_pass());
-    EXPECT_EQ(screen_pixel(W / 2, H / 2), rgba(0, 255, 0));
-    EXPECT_EQ(screen_pixel(W / 2 - 10, H / 2 - 10), rgba(0, 255, 0));
-    EXPECT_EQ(screen_pixel(W / 2 + 10, H / 2 + 10), rgba(0, 0, 0));
+    expect_pixels({{W / 2, H / 2, rgba(0, 255, 0)}, {W / 2 - 10, H / 2 - 10, rgba(0, 255, 0)},
+                   {W / 2 + 10, H / 2 + 10, rgba(0, 0, 0)}});
 
     // The next frame, without a new set-grid, still draws around the centre.
     run(build().passes(2).pass("rt", 20, 20).end_pass().pass(nullptr, W, H).solid(0, 0, 4, 4, rgba(9, 9, 9)).end_pass());
@@ -142,7 +136,7 @@ TEST_F(DrawCommands, StaleFramesKeepOnlyWorkThatMustNotBeLost) {
         1, 0);
     EXPECT_EQ(context->grid_origin_x, 2);
     EXPECT_NE(texture("px"), nullptr);
-    EXPECT_EQ(pixel_of(texture("kept"), 1, 1), rgba(0, 255, 0));
+    expect_pixels({{1, 1, rgba(0, 255, 0)}}, "kept");
     ASSERT_NE(texture("transient"), nullptr);
     EXPECT_NE(pixel_of(texture("transient"), 1, 1), rgba(0, 0, 255));
     EXPECT_EQ(context->screen_not_cleared, 1);
@@ -190,15 +184,10 @@ TEST_F(DrawCommands, SpriteSourceAndTileRectanglesPickThePixels) {
         .sprite("img", 250, H - 8, 8, 8, nullptr, beyond).sprite("img", 150, H - 64, 64, 64, nullptr, nullptr, 1)
         .end_pass());
     // Source rectangles count from the bottom: 64 - 10 - 16 = 38 rows down.
-    EXPECT_EQ(screen_pixel(0, 0), image[38 * 64 + 0]);
-    EXPECT_EQ(screen_pixel(31, 15), image[53 * 64 + 31]);
-    // Tile rectangles count from the top.
-    EXPECT_EQ(screen_pixel(100, 0), image[6 * 64 + 5]);
-    EXPECT_EQ(screen_pixel(107, 7), image[13 * 64 + 12]);
-    // A source starting at the image's width draws nothing.
-    EXPECT_EQ(screen_pixel(250, 0), rgba(0, 0, 0));
-    // Flipped horizontally.
-    EXPECT_EQ(screen_pixel(150, 0), image[63]);
+    // Tile rectangles count from the top; a source starting at the image's
+    // width draws nothing; the last sprite is flipped horizontally.
+    expect_pixels({{0, 0, image[38 * 64 + 0]}, {31, 15, image[53 * 64 + 31]}, {100, 0, image[6 * 64 + 5]},
+                   {107, 7, image[13 * 64 + 12]}, {250, 0, rgba(0, 0, 0)}, {150, 0, image[63]}});
 }
 
 // (The checkerboard's pattern is probed end to end; here: when it is used.)
@@ -218,7 +207,7 @@ TEST_F(DrawCommands, MissingImagesDrawTheFallbackAndAreTriedAgain) {
     write_file(vfs_dir() + "/late.png", std::string((const char *)png, size));
     SDL_free(png);
     run(build().passes(1).pass("board", 256, 256).sprite("late.png", 0, 0, 16, 16).end_pass());
-    EXPECT_EQ(pixel_of(texture("board"), 8, 247), rgba(0, 0, 255));
+    expect_pixels({{8, 247, rgba(0, 0, 255)}}, "board");
 }
 
 TEST_F(DrawCommands, ScreenshotPassDrawsTheLastPassTwiceAndScreenshotsReadIt) {
@@ -232,11 +221,9 @@ TEST_F(DrawCommands, ScreenshotPassDrawsTheLastPassTwiceAndScreenshotsReadIt) {
     EXPECT_EQ(screen_pixel(10, H - 70), rgba(255, 0, 255)); // the screen got the pass too
     png_file png;
     ASSERT_TRUE(png.load("shots/a.png"));
-    EXPECT_EQ(png.width, (unsigned)W);
-    EXPECT_EQ(png.height, (unsigned)H);
+    EXPECT_EQ(std::pair(png.width, png.height), std::pair((unsigned)W, (unsigned)H));
     // Exactly the magenta pixels take the key alpha.
     EXPECT_EQ(png.at(10, H - 70), rgba(255, 0, 255, 7));
-    EXPECT_EQ(png.at(109, H - 21), rgba(255, 0, 255, 7));
     EXPECT_EQ(png.at(9, H - 70), rgba(0, 0, 255));
     ASSERT_TRUE(png.load("shots/b.png"));
     EXPECT_EQ(png.at(0, 0), rgba(0, 0, 255, 9));
@@ -253,8 +240,7 @@ TEST_F(DrawCommands, ScreenshotRectanglesUseWholePixelsClippedToTheTexture) {
         .screenshot("clip/huge.png", -1e9f, -1e9f, 3e9f, 3e9f));
     png_file png;
     ASSERT_TRUE(png.load("clip/fraction.png"));
-    EXPECT_EQ(png.width, 10u);
-    EXPECT_EQ(png.height, 6u);
+    EXPECT_EQ(std::pair(png.width, png.height), std::pair(10u, 6u));
     for (unsigned y = 0; y < png.height; ++y) {
         EXPECT_EQ(png.at(4, y), rgba(255, 0, 0)) << y;
         EXPECT_EQ(png.at(5, y), rgba(0, 0, 255)) << y;
@@ -303,25 +289,18 @@ TEST_F(DrawCommands, LinesAndBordersUseTheGridAndClampTheirColours) {
     set_bottom_left_grid();
     run(build().passes(1).pass(nullptr, W, H).line(0, H, 9, H, rgba(255, 255, 0))
         .word(RENDER_CMD_BORDER).f(20).f(0).f(10).f(10).word(300).word(-5).word(0).word(1000).end_pass());
-    EXPECT_EQ(screen_pixel(0, 0), rgba(255, 255, 0));
-    EXPECT_EQ(screen_pixel(8, 0), rgba(255, 255, 0));
-    EXPECT_EQ(screen_pixel(20, H - 1), rgba(255, 0, 0));
-    EXPECT_EQ(screen_pixel(29, H - 10), rgba(255, 0, 0));
-    EXPECT_EQ(screen_pixel(25, H - 5), rgba(0, 0, 0));
+    expect_pixels({{0, 0, rgba(255, 255, 0)}, {8, 0, rgba(255, 255, 0)}, {20, H - 1, rgba(255, 0, 0)},
+                   {29, H - 10, rgba(255, 0, 0)}, {25, H - 5, rgba(0, 0, 0)}});
 
     // Lines and outlines reaching billions of pixels away show the same part
     // of themselves as short ones would (and are not plotted point by point).
     run(build().passes(1).pass(nullptr, W, H).line(-1e12f, H - 10, 1e12f, H - 10, rgba(0, 255, 0))
         .line(5, 1e15f, 5, -1e15f, rgba(0, 0, 255)).border(-1e12f, 20, 3e12f, 30, rgba(255, 0, 0))
         .solid(-1e30f, 60, 2e30f, 2, rgba(255, 255, 255)).end_pass());
-    for (int x : {0, W / 2, W - 1}) {
-        EXPECT_EQ(screen_pixel(x, 10), x == 5 ? rgba(0, 0, 255) : rgba(0, 255, 0)) << x;
-        EXPECT_EQ(screen_pixel(x, H - 50), rgba(255, 0, 0)) << x;
-        EXPECT_EQ(screen_pixel(x, H - 21), rgba(255, 0, 0)) << x;
-        EXPECT_EQ(screen_pixel(x, H - 61), rgba(255, 255, 255)) << x;
-    }
-    EXPECT_EQ(screen_pixel(5, 100), rgba(0, 0, 255));
-    EXPECT_EQ(screen_pixel(W / 2, H - 30), rgba(0, 0, 0));
+    for (int x : {0, W / 2, W - 1})
+        expect_pixels({{x, 10, rgba(0, 255, 0)}, {x, H - 50, rgba(255, 0, 0)}, {x, H - 21, rgba(255, 0, 0)},
+                       {x, H - 61, rgba(255, 255, 255)}});
+    expect_pixels({{5, 100, rgba(0, 0, 255)}, {W / 2, H - 30, rgba(0, 0, 0)}});
 }
 
 TEST_F(DrawCommands, SpritesWithoutAFiniteAngleDrawUnturned) {
@@ -330,10 +309,7 @@ TEST_F(DrawCommands, SpritesWithoutAFiniteAngleDrawUnturned) {
     const float angles[3] = {NAN, INFINITY, 720.0f};
     for (int i = 0; i < 3; ++i) b.sprite("px", 10 * i, H - 1, 2, 1, nullptr, nullptr, 0, angles[i]);
     run(b.end_pass());
-    for (int x : {0, 10, 20}) {
-        EXPECT_EQ(screen_pixel(x, 0), rgba(255, 0, 0)) << x;
-        EXPECT_EQ(screen_pixel(x + 1, 0), rgba(0, 255, 0)) << x;
-    }
+    for (int x : {0, 10, 20}) expect_pixels({{x, 0, rgba(255, 0, 0)}, {x + 1, 0, rgba(0, 255, 0)}});
 }
 
 std::atomic<long> sdl_allocations{0};
@@ -376,21 +352,18 @@ protected:
 };
 
 TEST_F(ScaledOutput, LabelsInsideRenderTargetsLeaveTheTargetUnscaled) {
-    EXPECT_EQ(context->window_width, 1024);
-    EXPECT_EQ(context->window_height, 576);
+    EXPECT_EQ(std::pair(context->window_width, context->window_height), std::pair(1024, 576));
     set_bottom_left_grid();
     run(build().passes(2).pass("rt", 100, 100, rgba(0, 0, 0)).label(0, 100, "x", 0, 0, rgba(255, 255, 255))
         .solid(0, 0, 100, 100, rgba(0, 255, 0)).end_pass()
         .pass(nullptr, 1280, 720).label(0, 720, "x", 0, 0, rgba(255, 255, 255)).solid(0, 0, 10, 10, rgba(0, 0, 255))
         .end_pass());
     // The solid after the label still covers the whole target.
-    EXPECT_EQ(pixel_of(texture("rt"), 99, 99), rgba(0, 255, 0));
-    EXPECT_EQ(pixel_of(texture("rt"), 50, 50), rgba(0, 255, 0));
+    expect_pixels({{99, 99, rgba(0, 255, 0)}, {50, 50, rgba(0, 255, 0)}}, "rt");
     // The screen's logical size is back after the label.
     int lw = 0, lh = 0;
     SDL_RenderGetLogicalSize(context->renderer, &lw, &lh);
-    EXPECT_EQ(lw, 1280);
-    EXPECT_EQ(lh, 720);
+    EXPECT_EQ(std::pair(lw, lh), std::pair(1280, 720));
     SDL_Rect clip;
     SDL_RenderGetClipRect(context->renderer, &clip);
     EXPECT_TRUE(SDL_RectEmpty(&clip));

@@ -47,11 +47,7 @@ TEST_F(MainFrame, EventsArePolledIntoOneBatchPerTurn) {
     threadstream *batch = threadstreamqueue_getitem(context->event_queue);
     EXPECT_EQ(batch->write_pos, 176u);
     EXPECT_EQ(threadstream_unpack_size_t(batch), 3u);
-    for (int i = 0; i < 3; ++i) {
-        SDL_Event event;
-        std::memcpy(&event, batch->buffer + 8 + 56 * i, sizeof(event));
-        EXPECT_EQ(event.user.code, 100 + i);
-    }
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(((SDL_Event *)(batch->buffer + 8 + 56 * i))->user.code, 100 + i);
     threadstream_free(batch);
 
     // A turn without events queues nothing.
@@ -61,8 +57,7 @@ TEST_F(MainFrame, EventsArePolledIntoOneBatchPerTurn) {
     // Enough events to grow the stream's buffer several times arrive whole.
     push_user_events(200);
     draw_iteration(context);
-    batch = threadstreamqueue_getitem(context->event_queue);
-    ASSERT_NE(batch, nullptr);
+    ASSERT_NE(batch = threadstreamqueue_getitem(context->event_queue), nullptr);
     EXPECT_EQ(batch->write_pos, 8u + 200u * 56u);
     threadstream_free(batch);
 }

@@ -149,6 +149,12 @@ protected:
         return value;
     }
     uint32_t screen_pixel(int x, int y) { return pixel_of(nullptr, x, y); }
+    // Pixels probed on the screen (or on the named texture) at output positions.
+    struct probe { int x, y; uint32_t colour; };
+    void expect_pixels(std::initializer_list<probe> probes, const char *name = nullptr) {
+        for (const probe &p : probes)
+            EXPECT_EQ(pixel_of(name ? texture(name) : nullptr, p.x, p.y), p.colour) << p.x << "," << p.y;
+    }
     SDL_Texture *texture(const char *name) { return (SDL_Texture *)lookup_texture_entry(context, name)->payload; }
 };
 
