@@ -5,6 +5,7 @@
 // check holds; ThreadSanitizer makes the run fail on any race it sees.
 #include "host/fileio.h"
 #include "host/threadstream.h"
+#include "tests/unit/frame_builder.h"
 #include "render/draw_commands.h"
 #include "render/frame_stream.h"
 #include "render/render_context.h"
@@ -22,37 +23,24 @@
 
 namespace {
 
-void ints(threadstream *s, std::initializer_list<int32_t> values) {
-    for (int32_t v : values) threadstream_pack_int(s, v);
-}
-void floats(threadstream *s, std::initializer_list<float> values) {
-    for (float v : values) threadstream_pack_float(s, v);
-}
+using render_support::frame_builder;
 
 // A screenshot frame of labels whose text moves through the alphabet and
 // beyond, so the atlases keep growing (new glyphs, new pages) while the
 // other thread reads.
 threadstream *label_frame(int round) {
-    threadstream *s = threadstream_allocate();
-    ints(s, {RENDER_CMD_SET_GRID}), floats(s, {0, 180}), ints(s, {-1});
-    ints(s, {RENDER_CMD_PASSES, 1, 1, 0, 0, 0, 255});
-    threadstream_pack_string(s, nullptr);
-    ints(s, {320, 180, 0});
+    frame_builder b(threadstream_allocate());
+    b.set_grid(0, 180, -1).passes(1, true).pass(nullptr, 320, 180);
     for (int i = 0; i < 6; ++i) {
         std::string text;
         for (int k = 0; k < 8; ++k) {
             unsigned c = 0x21 + (unsigned)((round * 13 + i * 7 + k) % 0x17F);
             text += c < 0x80 ? std::string(1, (char)c) : std::string{(char)(0xC0 | c >> 6), (char)(0x80 | (c & 0x3F))};
         }
-        ints(s, {RENDER_CMD_LABEL}), floats(s, {0, 170.0f - (float)i * 25.0f});
-        threadstream_pack_string(s, text.c_str());
-        threadstream_pack_string(s, i % 2 ? "other.ttf" : nullptr);
-        floats(s, {(float)((round + i) % 30)}), ints(s, {1, 255, 255, 255, 255});
+        b.label(0, 170.0f - (float)i * 25.0f, text.c_str(), (float)((round + i) % 30), 1,
+                render_support::rgba(255, 255, 255), i % 2 ? "other.ttf" : nullptr);
     }
-    ints(s, {RENDER_CMD_END_PASS, RENDER_CMD_SCREENSHOT});
-    threadstream_pack_string(s, "shots/frame.png");
-    floats(s, {0, 0, 32, 32}), ints(s, {0, 0, 0, 0, 0});
-    return s;
+    return b.end_pass().screenshot("shots/frame.png", 0, 0, 32, 32).s;
 }
 
 } // namespace

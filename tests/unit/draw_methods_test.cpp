@@ -157,7 +157,6 @@ TEST_F(CalcStringBox, AnswersTwoFloatsFromTheNamedOrDefaultFont) {
     mrb_state *mrb = mrb_open();
     RClass *misc = mrb_define_class_under(mrb, mrb_define_module(mrb, "FFI"), "Misc", mrb->object_class);
     mrb_define_method(mrb, misc, "calcstringbox", ffi_misc_calcstringbox, MRB_ARGS_REQ(3));
-    render_context *saved = the_render_context;
     the_render_context = context;
     mrb_value box = mrb_load_string(mrb, "FFI::Misc.new.calcstringbox('Hello', 40, 'missing.ttf')");
     float w = 0, h = 0;
@@ -167,7 +166,7 @@ TEST_F(CalcStringBox, AnswersTwoFloatsFromTheNamedOrDefaultFont) {
     EXPECT_EQ(mrb_float(mrb_ary_ref(mrb, box, 1)), (double)h);
     mrb_load_string(mrb, "FFI::Misc.new.calcstringbox('x', 'big', 'font.ttf')");
     EXPECT_TRUE(mrb->exc);
-    the_render_context = saved;
+    the_render_context = nullptr;
     mrb_close(mrb);
 }
 

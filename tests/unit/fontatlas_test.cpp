@@ -84,25 +84,6 @@ TEST_F(FontAtlas, AFontWhoseAtlasCannotBeMadeIsAFailedLoad) {
     fontatlas_delete(font);
 }
 
-TEST_F(FontAtlas, ARenderContextNeedsTheDefaultFont) {
-    ASSERT_NE(PHYSFS_unmount(vfs_dir().c_str()), 0);
-    render_context *without = render_context_new(0, 1, 64, 64, -1, -1, -1, -1, 1.0f);
-    std::string error = SDL_GetError();
-    PHYSFS_mount(vfs_dir().c_str(), nullptr, 1);
-    EXPECT_EQ(without, nullptr);
-    EXPECT_NE(error.find("Couldn't load 'font.ttf'"), std::string::npos) << error;
-}
-
-TEST_F(FontAtlas, GlyphsAreRasterisedOncePerCodepointAndSize) {
-    fontatlas_glyph *a = fontatlas_getglyph(font(), 'A', 22);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(fontatlas_getglyph(font(), 'A', 22), a);
-    EXPECT_GT(fontatlas_getglyph(font(), 'A', 40)->h, a->h);
-    // A codepoint the font lacks is never cached.
-    EXPECT_EQ(fontatlas_getglyph(font(), 0x10FFFD, 22), nullptr);
-    EXPECT_EQ(fontatlas_getglyph(font(), UTF8_INVALID, 22), nullptr);
-}
-
 TEST_F(FontAtlas, PackerOpensPagesAtTheHeadAndRefusesGlyphsLargerThanAPage) {
     fontatlas_atlas *atlas = font()->atlas;
     // Fill a page with 100 x 100 cells; each page takes 5 x 5 of them.
@@ -147,11 +128,18 @@ TEST_F(FontAtlas, MeasuringAddsTruncatedAdvancesAndUnroundedKerning) {
     EXPECT_NE(kerning, std::trunc(kerning));
     EXPECT_FLOAT_EQ(width_of("AV", px), advance('A', px) + advance('V', px) + kerning);
     // The same once the glyphs are cached by drawing.
-    fontatlas_getglyph(font(), 'A', px);
     fontatlas_getglyph(font(), 'V', px);
+    fontatlas_getglyph(font(), 'A', px);
     EXPECT_FLOAT_EQ(width_of("AV", px), advance('A', px) + advance('V', px) + kerning);
-    // Invalid UTF-8 and characters without glyphs add nothing.
-    EXPECT_EQ(width_of("A\xFF", px), advance('A', px));
+    // Invalid UTF-8 and characters without glyphs add nothing, and no glyph
+    // is cached for them.
+    EXPECT_EQ(width_of("A\xFF\xF4\x8F\xBF\xBD", px), advance('A', px));
+    EXPECT_EQ(fontatlas_getglyph(font(), 0x10FFFD, px), nullptr);
+    EXPECT_EQ(fontatlas_getglyph(font(), UTF8_INVALID, px), nullptr);
+    // Drawing caches each glyph once per size.
+    fontatlas_glyph *a = fontatlas_getglyph(font(), 'A', px);
+    EXPECT_EQ(fontatlas_getglyph(font(), 'A', px), a);
+    EXPECT_GT(a->h, fontatlas_getglyph(font(), 'A', 22)->h);
 }
 
 TEST_F(FontAtlas, SizesBeyondTheKeyRangeNeverReadAnotherSizesGlyph) {

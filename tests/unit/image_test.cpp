@@ -31,26 +31,19 @@ protected:
     }
 };
 
-TEST_F(Images, DecodesEveryLayoutToTopDownRgba8) {
-    write_png("deep.png", {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0}, 1, 1, LCT_RGBA, 16);
+// (Channel conversion is the decoder library's; ours is the file system
+// and the size.)
+TEST_F(Images, DecodesThroughTheFileSystemToTopDownRgba8) {
     write_png("grey.png", {10, 200}, 1, 2, LCT_GREY);
-    write_png("rgb.png", {1, 2, 3, 4, 5, 6}, 2, 1, LCT_RGB);
-    const struct { const char *name; int32_t w, h; std::vector<uint8_t> rgba; } cases[] = {
-        {"deep.png", 1, 1, {0x12, 0x56, 0x9A, 0xDE}}, // the high byte of each sample
-        {"grey.png", 1, 2, {10, 10, 10, 255, 200, 200, 200, 255}}, // opaque, first row on top
-        {"rgb.png", 2, 1, {1, 2, 3, 255, 4, 5, 6, 255}},
-    };
-    for (const auto &c : cases) {
-        int32_t w = 0, h = 0;
-        uint8_t *pixels = load_image(c.name, &w, &h);
-        ASSERT_NE(pixels, nullptr) << c.name;
-        EXPECT_EQ(std::vector<uint8_t>(pixels, pixels + w * h * 4), c.rgba) << c.name;
-        EXPECT_EQ(std::pair(w, h), std::pair(c.w, c.h)) << c.name;
-        free_image(pixels);
-    }
+    int32_t w = 0, h = 0;
+    uint8_t *pixels = load_image("grey.png", &w, &h);
+    ASSERT_NE(pixels, nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(pixels, pixels + 8), (std::vector<uint8_t>{10, 10, 10, 255, 200, 200, 200, 255}));
+    EXPECT_EQ(std::pair(w, h), std::pair(1, 2));
+    free_image(pixels);
 
     // Failed loads leave the size alone.
-    int32_t w = 77, h = 88;
+    w = 77, h = 88;
     write_file(vfs_dir() + "/junk.png", "\x89PNG\r\n\x1a\n but then nothing sensible");
     for (const char *name : {"nowhere.png", "junk.png", (const char *)nullptr}) EXPECT_EQ(load_image(name, &w, &h), nullptr);
     EXPECT_EQ(std::pair(w, h), std::pair(77, 88));

@@ -62,19 +62,6 @@ TEST_F(MainFrame, EventsArePolledIntoOneBatchPerTurn) {
     threadstream_free(batch);
 }
 
-TEST_F(MainFrame, SizeChangesOfThisWindowOnlyRefreshTheOutputSize) {
-    for (Uint32 id : {context->window_id + 1, context->window_id}) {
-        context->output_width = 1;
-        SDL_Event event = {};
-        event.type = SDL_WINDOWEVENT;
-        event.window.event = SDL_WINDOWEVENT_SIZE_CHANGED;
-        event.window.windowID = id;
-        SDL_PushEvent(&event);
-        draw_iteration(context);
-        EXPECT_EQ(context->output_width, id == context->window_id ? W : 1);
-    }
-}
-
 TEST_F(MainFrame, OlderQueuedFramesAreStaleAndTheNewestIsKept) {
     set_bottom_left_grid();
     opened_urls.clear();
