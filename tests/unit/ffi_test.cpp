@@ -4,6 +4,7 @@
 #include "bridge/ffi.h"
 #include "host/fileio.h"
 #include "host/host_call.h"
+#include "vfs_fixture.h"
 
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
@@ -20,21 +21,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FfiTest : public ::testing::Test {
+class FfiTest : public VfsTest {
 protected:
-    std::string root, game, base;
+    std::string game, base;
     game_state state{};
     mrb_state *mrb = nullptr;
 
+    // The game directory is searched before the base directory.
     void SetUp() override {
-        char pattern[] = "/tmp/vellum-ffi-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern, game = root + "/game", base = root + "/base";
+        VfsTest::SetUp();
+        game = dir + "/game", base = dir + "/base";
         fs::create_directories(game);
         fs::create_directories(base);
-        ASSERT_TRUE(PHYSFS_init(nullptr));
         ASSERT_TRUE(PHYSFS_mount(base.c_str(), nullptr, 0) && PHYSFS_mount(game.c_str(), nullptr, 0));
-        ASSERT_TRUE(PHYSFS_setWriteDir(base.c_str()));
         state.mrb = mrb = mrb_open();
         state.game_dir = SDL_strdup(game.c_str());
         state.base_dir = SDL_strdup(base.c_str());
@@ -44,8 +43,7 @@ protected:
         mrb_close(mrb);
         SDL_free(state.game_dir);
         SDL_free(state.base_dir);
-        PHYSFS_deinit();
-        fs::remove_all(root);
+        VfsTest::TearDown();
     }
 
     // Runs Ruby source and answers the inspect of its value, or the class of
@@ -59,10 +57,6 @@ protected:
         }
         mrb_value text = mrb_inspect(mrb, value);
         return std::string(RSTRING_PTR(text), RSTRING_LEN(text));
-    }
-    static std::string bytes_of(const std::string &path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 };
 
@@ -93,22 +87,22 @@ TEST_F(FfiTest, ACPtrNeverFreesWhatItWraps) {
 
 TEST_F(FfiTest, WritesLandInTheGameDirectoryByteForByte) {
     EXPECT_EQ(ruby("FFI::File.new.write('d1/d2/f.bin', \"a\\0b\")"), "true");
-    EXPECT_EQ(bytes_of(game + "/d1/d2/f.bin"), std::string("a\0b", 3));
+    EXPECT_EQ(get("game/d1/d2/f.bin"), std::string("a\0b", 3));
     EXPECT_FALSE(fs::exists(base + "/d1"));
     EXPECT_EQ(ruby("FFI::File.new.read('d1/d2/f.bin').bytes"), "[97, 0, 98]");
     EXPECT_EQ(ruby("f = FFI::File.new; [f.append('log.txt', 'a'), f.append('log.txt', 'b'), f.write('empty', '')]"),
               "[true, true, true]");
-    EXPECT_EQ(bytes_of(game + "/log.txt"), "ab");
+    EXPECT_EQ(get("game/log.txt"), "ab");
     EXPECT_EQ(ruby("FFI::File.new.read('empty')"), "\"\"");
 }
 
 TEST_F(FfiTest, EachWriterSelectsItsOwnDirectory) {
     EXPECT_EQ(ruby("f = FFI::File.new; [f.write_root('logs/r.txt', 'root'), f.append_root('logs/r.txt', '!')]"),
               "[true, true]");
-    EXPECT_EQ(bytes_of(base + "/logs/r.txt"), "root!");
+    EXPECT_EQ(get("base/logs/r.txt"), "root!");
     // The base directory stays selected, yet the next game write goes home.
     EXPECT_EQ(ruby("FFI::File.new.write('g.txt', 'game')"), "true");
-    EXPECT_EQ(bytes_of(game + "/g.txt"), "game");
+    EXPECT_EQ(get("game/g.txt"), "game");
     EXPECT_FALSE(fs::exists(base + "/g.txt"));
     EXPECT_EQ(ruby("f = FFI::File.new; [f.get_game_dir, f.get_base_dir]"), "[\"" + game + "\", \"" + base + "\"]");
 }
@@ -116,7 +110,7 @@ TEST_F(FfiTest, EachWriterSelectsItsOwnDirectory) {
 // The screenshot writer selects its own directory from the main thread while
 // Ruby writes from the simulation thread; neither may land in the other's.
 TEST_F(FfiTest, RubyWritesStayInTheirDirectoryWhileAnotherThreadWrites) {
-    std::string shots = root + "/shots";
+    std::string shots = dir + "/shots";
     fs::create_directories(shots);
     std::thread other([&] {
         for (int i = 0; i < 200; ++i) {
@@ -142,7 +136,7 @@ TEST_F(FfiTest, UnsafeOrFailedWritesAnswerFalseAndWriteNothing) {
         {"FFI::File.new.write(\"n\\0ul.txt\", 'x')", "raised ArgumentError"},
     };
     for (auto c : cases) EXPECT_EQ(ruby(c.call), c.answer) << c.call;
-    for (const char *p : {"/x", "/game/t.txt", "/game/sym", "/game/n"}) EXPECT_FALSE(fs::exists(root + p)) << p;
+    for (const char *p : {"/x", "/game/t.txt", "/game/sym", "/game/n"}) EXPECT_FALSE(fs::exists(dir + p)) << p;
 }
 
 TEST_F(FfiTest, QueriesSearchEveryMountAndImagesLoadAsLittleEndianNumbers) {
