@@ -31,16 +31,6 @@ protected:
     }
 };
 
-TEST_F(FontAtlas, TextureEntriesAreMadeOnceEvenWhenNamesShareABucket) {
-    EXPECT_EQ(lookup_texture_entry(context, nullptr), nullptr);
-    std::string other = "n0";
-    for (int i = 1; render_cache_bucket(other.c_str()) != render_cache_bucket("a.png"); ++i) other = "n" + std::to_string(i);
-    render_cache_entry *first = lookup_texture_entry(context, "a.png"), *second = lookup_texture_entry(context, other.c_str());
-    ASSERT_NE(first, second);
-    EXPECT_EQ(lookup_texture_entry(context, "a.png"), first);
-    EXPECT_EQ(lookup_texture_entry(context, other.c_str()), second);
-}
-
 TEST_F(FontAtlas, FontsThatFailToLoadStayFailedAndGiveTheDefault) {
     write_file(vfs_dir() + "/not_a_font.ttf", "definitely not a font file, but long enough to look at");
     EXPECT_EQ(lookup_font(context, nullptr), font());
