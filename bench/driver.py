@@ -38,7 +38,7 @@ ROOT = os.path.dirname(HERE)
 
 ENGINE_MODES = ["hashes", "attr_sprite", "static_sprites"]
 STARTUP_ALLOWANCE = 20.0  # seconds a program may take before its first frame
-WARMUP_TIME = 3.0  # the warm-up ends after this many seconds even when short of frames
+WARMUP_TIME = 2.0  # the warm-up ends after this many seconds even when short of frames
 
 
 class Program:
@@ -159,8 +159,12 @@ def run_once(program, n, args, warmup, frames, time_limit, log):
         try:
             proc.wait(timeout=deadline)
         except subprocess.TimeoutExpired:
-            os.killpg(proc.pid, signal.SIGKILL)
-            proc.wait()
+            pass
+        finally:
+            # Also when the driver itself is stopped: no program outlives it.
+            if proc.poll() is None:
+                os.killpg(proc.pid, signal.SIGKILL)
+                proc.wait()
     result = parse_report(out) if os.path.exists(out) else None
     if result is None or not result.get("frames"):
         args.failed_runs += 1
@@ -391,8 +395,8 @@ def main():
                         help="sprite counts for the fixed-size table")
     parser.add_argument("--runs", type=int, default=3, help="runs per program and size (median)")
     parser.add_argument("--warmup", type=int, default=60, help="frames before the window")
-    parser.add_argument("--frames", type=int, default=180, help="frames in the window")
-    parser.add_argument("--time-limit", type=float, default=6.0,
+    parser.add_argument("--frames", type=int, default=150, help="frames in the window")
+    parser.add_argument("--time-limit", type=float, default=4.0,
                         help="a window ends after this many seconds even when short of frames")
     parser.add_argument("--lp-threads", type=int, default=int(os.environ.get("BENCH_LP_THREADS", "1")),
                         help="llvmpipe's rasteriser threads (LP_NUM_THREADS), the same for all")
@@ -404,12 +408,12 @@ def main():
     parser.add_argument("--search-precision", type=float, default=0.10,
                         help="stop when the bounds are within this fraction")
     parser.add_argument("--search-warmup", type=int, default=60)
-    parser.add_argument("--search-frames", type=int, default=150)
+    parser.add_argument("--search-frames", type=int, default=120)
     parser.add_argument("--no-micro", action="store_true", help="skip the native micro-benchmarks")
     parser.add_argument("--quick", action="store_true",
                         help="one run per size, shorter windows, coarser search")
     parser.add_argument("--keep-runs", action="store_true", help="keep every run's folder")
-    parser.add_argument("--work-dir", default=None, help="where run folders go (default: a temp folder)")
+    parser.add_argument("--work-dir", default=None, help="where run folders go (default: <build>/runs)")
     parser.add_argument("--out", default=None, help="write the Markdown report here too "
                         "(default: <build>/bunnymark.md)")
     args = parser.parse_args()
@@ -422,7 +426,10 @@ def main():
         args.search_precision = 0.2
     args.failed_runs = 0
     if args.work_dir is None:
-        args.work_dir = tempfile.mkdtemp(prefix="vellum-bench-")
+        # Inside the build folder: a shared /tmp may be swept while a long
+        # run is still using it.
+        args.work_dir = os.path.join(args.build, "runs")
+        shutil.rmtree(args.work_dir, ignore_errors=True)
     os.makedirs(args.work_dir, exist_ok=True)
 
     available = {"sdl": SdlProgram(args.build), "love": LoveProgram()}
@@ -436,6 +443,10 @@ def main():
 
     def log(text):
         print(text, flush=True)
+
+    # A TERM (from timeout, or a closed terminal) unwinds like Ctrl-C, so the
+    # program being measured is stopped with the driver.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
 
     notes = machine_notes(args)
     for note in notes:

@@ -15,6 +15,7 @@ Everything it writes goes to build/bench/profile/.
 import argparse
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -65,15 +66,17 @@ def run_callgrind(args, work, out_dir):
                                 stdin=subprocess.DEVNULL)
         deadline = time.time() + args.timeout
         zeroed = False
-        while proc.poll() is None and time.time() < deadline:
-            if not zeroed and os.path.exists(mark):
-                subprocess.run(["callgrind_control", "-z", str(proc.pid)], stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, check=False)
-                zeroed = True
-            time.sleep(0.2)
-        if proc.poll() is None:
-            proc.kill()
-        proc.wait()
+        try:
+            while proc.poll() is None and time.time() < deadline:
+                if not zeroed and os.path.exists(mark):
+                    subprocess.run(["callgrind_control", "-z", str(proc.pid)], stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, check=False)
+                    zeroed = True
+                time.sleep(0.2)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
     if not zeroed:
         print("note: the game never opened its window; the counts include start-up")
     outputs = sorted(os.path.join(out_dir, f) for f in os.listdir(out_dir) if f.startswith("callgrind.out"))
@@ -162,6 +165,7 @@ def main():
     parser.add_argument("--timeout", type=float, default=1200)
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     if args.warmup is None:
         args.warmup = 3 if args.tool == "callgrind" else 60
     if args.frames is None:

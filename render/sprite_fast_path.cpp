@@ -18,6 +18,7 @@
 #include "../host/threadstream_ruby.h"
 #include "frame_stream.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -73,6 +74,35 @@ struct fast_path_state {
 
 fast_path_state the_fast_path;
 
+// Symbol to sprite field, for the keys a Hash sprite may hold: a small
+// open-addressed table filled at start-up.
+constexpr int KEY_TABLE_SIZE = 64;
+constexpr int KEY_NONE = -1;
+constexpr int KEY_FALLBACK = -2;
+
+struct key_entry {
+    mrb_sym sym;
+    int slot; // a sprite_field, or KEY_FALLBACK
+};
+key_entry key_table[KEY_TABLE_SIZE];
+
+uint32_t key_hash(mrb_sym sym) { return ((uint32_t)sym * 2654435761u) >> 26; }
+
+void key_table_add(mrb_sym sym, int slot) {
+    for (uint32_t i = key_hash(sym);; i = (i + 1) & (KEY_TABLE_SIZE - 1))
+        if (key_table[i].sym == 0 || key_table[i].sym == sym) {
+            key_table[i] = {sym, slot};
+            return;
+        }
+}
+
+int key_slot(mrb_sym sym) {
+    for (uint32_t i = key_hash(sym);; i = (i + 1) & (KEY_TABLE_SIZE - 1)) {
+        if (key_table[i].sym == sym) return key_table[i].slot;
+        if (key_table[i].sym == 0) return KEY_NONE;
+    }
+}
+
 bool same_method(mrb_method_t a, mrb_method_t b) {
     if (MRB_METHOD_UNDEF_P(a) || MRB_METHOD_UNDEF_P(b)) return MRB_METHOD_UNDEF_P(a) && MRB_METHOD_UNDEF_P(b);
     if (MRB_METHOD_FUNC_P(a) != MRB_METHOD_FUNC_P(b)) return false;
@@ -109,6 +139,9 @@ void record(mrb_state *mrb) {
         s.ivar_syms[i] = mrb_intern_cstr(mrb, ivar);
     }
     for (int i = 0; i < FALLBACK_COUNT; ++i) s.fallback_syms[i] = mrb_intern_cstr(mrb, FALLBACK_KEYS[i]);
+    std::memset(key_table, 0, sizeof(key_table));
+    for (int i = 0; i < F_COUNT; ++i) key_table_add(s.field_syms[i], i);
+    for (int i = 0; i < FALLBACK_COUNT; ++i) key_table_add(s.fallback_syms[i], KEY_FALLBACK);
     for (int i = 0; i < G_COUNT; ++i) s.guard_syms[i] = mrb_intern_cstr(mrb, GUARD_NAMES[i]);
     s.at_sym = mrb_intern_lit(mrb, "at");
     s.length_sym = mrb_intern_lit(mrb, "length");
@@ -165,18 +198,13 @@ struct hash_fields {
 int collect_entry(mrb_state *, mrb_value key, mrb_value value, void *data) {
     hash_fields *fields = (hash_fields *)data;
     if (!mrb_symbol_p(key)) return 0;
-    mrb_sym sym = mrb_symbol(key);
-    const fast_path_state &s = the_fast_path;
-    for (int i = 0; i < F_COUNT; ++i)
-        if (s.field_syms[i] == sym) {
-            fields->values[i] = value;
-            return 0;
-        }
-    for (int i = 0; i < FALLBACK_COUNT; ++i)
-        if (s.fallback_syms[i] == sym && mrb_test(value)) {
-            fields->fallback = true;
-            return 1; // stop: the Ruby readers decide
-        }
+    int slot = key_slot(mrb_symbol(key));
+    if (slot >= 0) {
+        fields->values[slot] = value;
+    } else if (slot == KEY_FALLBACK && mrb_test(value)) {
+        fields->fallback = true;
+        return 1; // stop: the Ruby readers decide
+    }
     return 0;
 }
 
@@ -212,7 +240,27 @@ bool read_sprite(mrb_state *mrb, mrb_value sprite, mrb_value *v) {
     return plain_flag(v[F_FLIP_H]) && plain_flag(v[F_FLIP_V]);
 }
 
-// The fields of RENDER_CMD_SPRITE in stream order, as draw_sprite_3 packs them.
+// A number field by its type tag, as the Ruby-value packers convert it.
+float field_float(mrb_value v, float fallback) {
+    if (mrb_float_p(v)) return (float)mrb_float(v);
+    if (mrb_integer_p(v)) return (float)mrb_integer(v);
+    return fallback;
+}
+
+int32_t field_int(mrb_value v, int32_t fallback) {
+    if (mrb_integer_p(v)) return (int32_t)(uint32_t)mrb_integer(v);
+    if (!mrb_float_p(v)) return fallback;
+    double d = mrb_float(v);
+    if (std::isnan(d)) return 0;
+    if (d >= 2147483647.0) return INT32_MAX;
+    if (d <= -2147483648.0) return INT32_MIN;
+    return (int32_t)d;
+}
+
+// The fields of RENDER_CMD_SPRITE in stream order, as draw_sprite_3 packs
+// them; the 21 fixed-size fields after the path are claimed and written
+// at once (a failed claim sets the stream's error flag, which drops the
+// frame, as a failed field would).
 void pack_sprite(mrb_value *v) {
     threadstream *t = current_frame_stream;
     threadstream_pack_int(t, RENDER_CMD_SPRITE);
@@ -220,27 +268,35 @@ void pack_sprite(mrb_value *v) {
         threadstream_pack_ruby_string(t, v[F_PATH]);
     else
         threadstream_pack_buffer(t, "", 0);
-    threadstream_pack_ruby_float_or_default(t, v[F_X], 0.0f);
-    threadstream_pack_ruby_float_or_default(t, v[F_Y], 0.0f);
-    threadstream_pack_ruby_float_or_default(t, v[F_W], 0.0f);
-    threadstream_pack_ruby_float_or_default(t, v[F_H], 0.0f);
-    threadstream_pack_ruby_float_or_default(t, v[F_ANGLE], 0.0f);
-    threadstream_pack_ruby_int_or_default(t, v[F_R], 255);
-    threadstream_pack_ruby_int_or_default(t, v[F_G], 255);
-    threadstream_pack_ruby_int_or_default(t, v[F_B], 255);
-    threadstream_pack_ruby_int_or_default(t, v[F_A], 255);
-    threadstream_pack_ruby_float_or_default(t, v[F_TILE_X], 0.0f);
-    threadstream_pack_ruby_float_or_default(t, v[F_TILE_Y], 0.0f);
-    threadstream_pack_ruby_float_or_default(t, v[F_TILE_W], -1.0f);
-    threadstream_pack_ruby_float_or_default(t, v[F_TILE_H], -1.0f);
-    threadstream_pack_ruby_float_or_default(t, v[F_SOURCE_X], 0.0f);
-    threadstream_pack_ruby_float_or_default(t, v[F_SOURCE_Y], 0.0f);
-    threadstream_pack_ruby_float_or_default(t, v[F_SOURCE_W], -1.0f);
-    threadstream_pack_ruby_float_or_default(t, v[F_SOURCE_H], -1.0f);
-    threadstream_pack_int(t, mrb_test(v[F_FLIP_H]) ? 1 : 0);
-    threadstream_pack_int(t, mrb_test(v[F_FLIP_V]) ? 1 : 0);
-    threadstream_pack_ruby_float_or_default(t, v[F_ANCHOR_X], 0.5f);
-    threadstream_pack_ruby_float_or_default(t, v[F_ANCHOR_Y], 0.5f);
+    union word {
+        float f;
+        int32_t i;
+    } w[21];
+    w[0].f = field_float(v[F_X], 0.0f);
+    w[1].f = field_float(v[F_Y], 0.0f);
+    w[2].f = field_float(v[F_W], 0.0f);
+    w[3].f = field_float(v[F_H], 0.0f);
+    w[4].f = field_float(v[F_ANGLE], 0.0f);
+    w[5].i = field_int(v[F_R], 255);
+    w[6].i = field_int(v[F_G], 255);
+    w[7].i = field_int(v[F_B], 255);
+    w[8].i = field_int(v[F_A], 255);
+    w[9].f = field_float(v[F_TILE_X], 0.0f);
+    w[10].f = field_float(v[F_TILE_Y], 0.0f);
+    w[11].f = field_float(v[F_TILE_W], -1.0f);
+    w[12].f = field_float(v[F_TILE_H], -1.0f);
+    w[13].f = field_float(v[F_SOURCE_X], 0.0f);
+    w[14].f = field_float(v[F_SOURCE_Y], 0.0f);
+    w[15].f = field_float(v[F_SOURCE_W], -1.0f);
+    w[16].f = field_float(v[F_SOURCE_H], -1.0f);
+    w[17].i = mrb_test(v[F_FLIP_H]) ? 1 : 0;
+    w[18].i = mrb_test(v[F_FLIP_V]) ? 1 : 0;
+    w[19].f = field_float(v[F_ANCHOR_X], 0.5f);
+    w[20].f = field_float(v[F_ANCHOR_Y], 0.5f);
+    static_assert(sizeof(w) == 84, "21 four-byte fields");
+    if (!threadstream_claim_space(t, sizeof(w))) return;
+    std::memcpy(t->buffer + t->write_pos, w, sizeof(w));
+    t->write_pos += sizeof(w);
 }
 
 // Once per pass: decides whether the fast path may run at all, and forgets

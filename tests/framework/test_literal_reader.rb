@@ -1,72 +1,48 @@
 # Saved state is read as data: every literal the writer produces comes back
 # equal, and anything that would be code in Ruby source is refused.
 
-def reads(value)
-  text = value.inspect
-  back = QMX::LiteralReader.parse(text)
-  assert_equal text, back.inspect
-  back
-end
-
 def refuses(text)
   e = assert_raises(QMX::LiteralReader::FormatError) { QMX::LiteralReader.parse(text) }
-  assert e.message.start_with?("* ERROR:\nSaved state may only hold literal"), e.message
+  assert e.message.start_with?("* ERROR:\nSaved state may only hold literal"), "#{text}: #{e.message}"
   e
 end
 
 def test_every_literal_the_writer_produces_comes_back
   all_bytes = ""
   256.times { |i| all_bytes << i.chr }
+  big = 9_223_372_036_854_775_807
   value = {
-    :a => 1, "b" => -2.5, :"c d" => nil, :e? => true, :f! => false, :g= => 9_223_372_036_854_775_807, :h => -9_223_372_036_854_775_807,
+    :a => 1, "b" => -2.5, :"c d" => nil, :e? => true, :f! => false, :g= => big, :h => -big,
     :[] => [], :[]= => {}, :+ => :-, :<=> => :==, :=== => :!, :A => :@iv, :@@cv => :$g, :$1 => :"",
     3 => all_bytes, :text => "\#{not code} \#$x \#@y #", :floats => [1.0e+20, 1.0e-07, -0.0, 123.456],
     :nested => [[[{ deep: [:sym] }]]], :"é" => "é"
   }
-  back = reads(value)
+  back = QMX::LiteralReader.parse(value.inspect)
+  assert_equal value.inspect, back.inspect
   # Integers beyond 62 bits compare by identity in this interpreter.
-  assert back[:g=].eql?(9_223_372_036_854_775_807)
-  value.delete(:g=)
-  value.delete(:h)
-  back.delete(:g=)
-  back.delete(:h)
+  assert back[:g=].eql?(big)
+  [value, back].each { |h| h.delete(:g=); h.delete(:h) }
   assert_equal value, back
   inf = QMX::LiteralReader.parse("[Infinity, -Infinity, NaN]")
   assert_equal [Float::INFINITY, -Float::INFINITY], inf[0, 2]
   assert inf[2].nan?
   assert_equal({ a: 1, b: [2, 3] }, QMX::LiteralReader.parse(" {\n :a => 1 ,\t:b=>[ 2,3 ] }\n"))
-end
-
-def test_symbols_next_to_arrows_read_as_the_writer_meant
+  # Symbols next to arrows read as the writer meant.
   assert_equal({ :a= => 1, :a => 2, :<= => 3, :== => 4 }, QMX::LiteralReader.parse("{:a==>1, :a=>2, :<==>3, :===>4}"))
 end
 
 def test_code_is_refused_and_never_run
   $literal_reader_probe = :untouched
-  refuses('"#{$literal_reader_probe = :ran}"')
-  refuses('[$literal_reader_probe = :ran]')
-  refuses('{:a => `touch /tmp/x`}')
-  refuses('{:a => 1}.tap { |h| h }')
-  refuses('{:a => Object.new}')
-  refuses('#<QMX::Sound:0x5612>')
-  refuses('[1..3]')
-  refuses("['single']")
-  refuses('{a: 1}')
-  refuses('[__FILE__]')
+  ['"#{$literal_reader_probe = :ran}"', '[$literal_reader_probe = :ran]', '{:a => `touch /tmp/x`}',
+   '{:a => 1}.tap { |h| h }', '{:a => Object.new}', '#<QMX::Sound:0x5612>', '[1..3]', "['single']", '{a: 1}',
+   '[__FILE__]'].each { |text| refuses(text) }
   assert_equal :untouched, $literal_reader_probe
 end
 
 def test_broken_text_is_refused_with_where_it_broke
   e = refuses('{:a => [1, 2}')
   assert e.message.include?("expected , or ] at byte 12"), e.message
-  refuses('[1, 2')
-  refuses('"unterminated')
-  refuses('[1,]')
-  refuses('{:a}')
-  refuses('[1] [2]')
-  refuses('"\q"')
-  refuses('99999999999999999999')
-  refuses('')
+  ['[1, 2', '"unterminated', '[1,]', '{:a}', '[1] [2]', '"\q"', '99999999999999999999', ''].each { |text| refuses(text) }
   e = assert_raises(QMX::LiteralReader::FormatError) { QMX::LiteralReader.parse(nil) }
   assert e.message.include?("must be text")
 end
@@ -74,9 +50,6 @@ end
 def test_deep_nesting_does_not_exhaust_the_stack
   value = QMX::LiteralReader.parse("[" * 5000 + "7" + "]" * 5000)
   depth = 0
-  while value.is_a?(Array)
-    value = value[0]
-    depth += 1
-  end
+  value, depth = value[0], depth + 1 while value.is_a?(Array)
   assert_equal [5000, 7], [depth, value]
 end

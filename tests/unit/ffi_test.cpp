@@ -4,6 +4,7 @@
 #include "bridge/ffi.h"
 #include "host/fileio.h"
 #include "host/host_call.h"
+#include "vfs_fixture.h"
 
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
@@ -20,198 +21,138 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FfiTest : public ::testing::Test {
+class FfiTest : public VfsTest {
 protected:
-    std::string root, game, base;
+    std::string game, base;
     game_state state{};
     mrb_state *mrb = nullptr;
 
+    // The game directory is searched before the base directory.
     void SetUp() override {
-        char pattern[] = "/tmp/vellum-ffi-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
-        game = root + "/game";
-        base = root + "/base";
+        VfsTest::SetUp();
+        game = dir + "/game", base = dir + "/base";
         fs::create_directories(game);
         fs::create_directories(base);
-        ASSERT_TRUE(PHYSFS_init(nullptr));
-        ASSERT_TRUE(PHYSFS_mount(base.c_str(), nullptr, 0));
-        ASSERT_TRUE(PHYSFS_mount(game.c_str(), nullptr, 0));
-        ASSERT_TRUE(PHYSFS_setWriteDir(base.c_str()));
-        mrb = mrb_open();
-        ASSERT_NE(mrb, nullptr);
-        state.mrb = mrb;
+        ASSERT_TRUE(PHYSFS_mount(base.c_str(), nullptr, 0) && PHYSFS_mount(game.c_str(), nullptr, 0));
+        state.mrb = mrb = mrb_open();
         state.game_dir = SDL_strdup(game.c_str());
         state.base_dir = SDL_strdup(base.c_str());
         ffi_init(&state, nullptr);
     }
-
     void TearDown() override {
         mrb_close(mrb);
         SDL_free(state.game_dir);
         SDL_free(state.base_dir);
-        PHYSFS_deinit();
-        fs::remove_all(root);
+        VfsTest::TearDown();
     }
 
-    // Runs Ruby source; a raised exception fails the test and answers nil.
-    mrb_value eval(const std::string &source) {
-        mrb_value result = mrb_load_nstring(mrb, source.data(), source.size());
+    // Runs Ruby source and answers the inspect of its value, or the class of
+    // what it raised as "raised <class>".
+    std::string ruby(const std::string &source) {
+        mrb_value value = mrb_load_nstring(mrb, source.data(), source.size());
         if (mrb->exc) {
-            char *text = host_exception_text(mrb, mrb_obj_value(mrb->exc));
-            ADD_FAILURE() << source << "\nraised " << (text ? text : "?");
-            SDL_free(text);
+            std::string name = mrb_obj_classname(mrb, mrb_obj_value(mrb->exc));
             mrb->exc = nullptr;
-            return mrb_nil_value();
+            return "raised " + name;
         }
-        return result;
-    }
-
-    std::string eval_inspect(const std::string &source) {
-        mrb_value value = eval(source);
         mrb_value text = mrb_inspect(mrb, value);
         return std::string(RSTRING_PTR(text), RSTRING_LEN(text));
-    }
-
-    // The class name of the exception the source raises, or "" when none.
-    std::string raised_by(const std::string &source) {
-        mrb_load_nstring(mrb, source.data(), source.size());
-        if (!mrb->exc) return "";
-        std::string name = mrb_obj_classname(mrb, mrb_obj_value(mrb->exc));
-        mrb->exc = nullptr;
-        return name;
-    }
-
-    static std::string bytes_of(const std::string &path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 };
 
 TEST_F(FfiTest, TheModuleHoldsPlainClassesWithTheFileMethods) {
-    EXPECT_EQ(eval_inspect("[FFI::File, FFI::Misc, FFI::MRB, FFI::CPtr, FFI::Compiler].map(&:superclass).uniq"),
-              "[Object]");
-    EXPECT_EQ(eval_inspect("FFI::File.instance_methods(false).sort"),
+    EXPECT_EQ(ruby("[FFI::File, FFI::Misc, FFI::MRB, FFI::CPtr, FFI::Compiler].map(&:superclass).uniq"), "[Object]");
+    EXPECT_EQ(ruby("FFI::File.instance_methods(false).sort"),
               "[:append, :append_root, :get_base_dir, :get_game_dir, :load_image, :mtime, :path_exists, :read, "
               ":write, :write_root]");
-    EXPECT_EQ(mrb_class_ptr(eval("FFI::File")), state.ffi_file_class);
-    EXPECT_EQ(mrb_class_ptr(eval("FFI")), state.ffi_module);
 }
 
 TEST_F(FfiTest, ArrayValueCountsFromTheEndAndAnswersNilOutside) {
-    EXPECT_EQ(eval_inspect("a = [1, 2, 3]; [a.value(0), a.value(-1), a.value(3), a.value(-4), [].value(0), a]"),
-              "[1, 3, nil, nil, nil, [1, 2, 3]]");
-    EXPECT_EQ(eval_inspect("[1, 2, 3].value(1.9)"), "2");
-    EXPECT_EQ(raised_by("[1].value('0')"), "TypeError");
+    EXPECT_EQ(ruby("a = [1, 2, 3]; [a.value(0), a.value(-1), a.value(3), a.value(-4), [].value(0), a.value(1.9)]"),
+              "[1, 3, nil, nil, nil, 2]");
+    EXPECT_EQ(ruby("[1].value('0')"), "raised TypeError");
 }
 
-struct canary {
-    char bytes[16] = "still here";
-};
-
 TEST_F(FfiTest, ACPtrNeverFreesWhatItWraps) {
-    EXPECT_EQ(eval_inspect("c = FFI::CPtr.new; [c.class, c.equal?(c.send(:initialize))]"), "[FFI::CPtr, true]");
-    EXPECT_EQ(ffi_cptr_get(mrb, eval("FFI::CPtr.new")), nullptr);
-
+    EXPECT_EQ(ffi_cptr_get(mrb, mrb_load_string(mrb, "FFI::CPtr.new")), nullptr);
     // A record on the stack: freeing it would be caught by the sanitizer.
-    canary record;
+    char record[16] = "still here";
     int arena = mrb_gc_arena_save(mrb);
-    for (int i = 0; i < 50; ++i) {
-        mrb_value wrapped = ffi_cptr_new(mrb, &record);
-        ASSERT_EQ(ffi_cptr_get(mrb, wrapped), &record);
-    }
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(ffi_cptr_get(mrb, ffi_cptr_new(mrb, record)), record);
     mrb_gc_arena_restore(mrb, arena);
-    eval("GC.start");
-    EXPECT_STREQ(record.bytes, "still here");
-    EXPECT_EQ(ffi_cptr_get(mrb, eval("'not a pointer'")), nullptr);
+    ruby("GC.start");
+    EXPECT_STREQ(record, "still here");
+    EXPECT_EQ(ffi_cptr_get(mrb, mrb_load_string(mrb, "'not a pointer'")), nullptr);
 }
 
 TEST_F(FfiTest, WritesLandInTheGameDirectoryByteForByte) {
-    EXPECT_EQ(eval_inspect("FFI::File.new.write('d1/d2/f.bin', \"a\\0b\")"), "true");
-    EXPECT_EQ(bytes_of(game + "/d1/d2/f.bin"), std::string("a\0b", 3));
+    EXPECT_EQ(ruby("FFI::File.new.write('d1/d2/f.bin', \"a\\0b\")"), "true");
+    EXPECT_EQ(get("game/d1/d2/f.bin"), std::string("a\0b", 3));
     EXPECT_FALSE(fs::exists(base + "/d1"));
-    EXPECT_EQ(eval_inspect("s = FFI::File.new.read('d1/d2/f.bin'); [s.bytesize, s.bytes]"), "[3, [97, 0, 98]]");
-
-    EXPECT_EQ(eval_inspect("f = FFI::File.new; [f.append('log.txt', 'a'), f.append('log.txt', 'b')]"),
-              "[true, true]");
-    EXPECT_EQ(bytes_of(game + "/log.txt"), "ab");
-    EXPECT_EQ(eval_inspect("FFI::File.new.write('empty.txt', '')"), "true");
-    EXPECT_TRUE(fs::is_regular_file(game + "/empty.txt"));
-    EXPECT_EQ(fs::file_size(game + "/empty.txt"), 0u);
-    EXPECT_EQ(eval_inspect("FFI::File.new.read('empty.txt')"), "\"\"");
+    EXPECT_EQ(ruby("FFI::File.new.read('d1/d2/f.bin').bytes"), "[97, 0, 98]");
+    EXPECT_EQ(ruby("f = FFI::File.new; [f.append('log.txt', 'a'), f.append('log.txt', 'b'), f.write('empty', '')]"),
+              "[true, true, true]");
+    EXPECT_EQ(get("game/log.txt"), "ab");
+    EXPECT_EQ(ruby("FFI::File.new.read('empty')"), "\"\"");
 }
 
 TEST_F(FfiTest, EachWriterSelectsItsOwnDirectory) {
-    EXPECT_EQ(eval_inspect("f = FFI::File.new; [f.write_root('logs/r.txt', 'root'), f.append_root('logs/r.txt', '!')]"),
+    EXPECT_EQ(ruby("f = FFI::File.new; [f.write_root('logs/r.txt', 'root'), f.append_root('logs/r.txt', '!')]"),
               "[true, true]");
-    EXPECT_EQ(bytes_of(base + "/logs/r.txt"), "root!");
-    EXPECT_STREQ(PHYSFS_getWriteDir(), base.c_str());
+    EXPECT_EQ(get("base/logs/r.txt"), "root!");
     // The base directory stays selected, yet the next game write goes home.
-    EXPECT_EQ(eval_inspect("FFI::File.new.write('g.txt', 'game')"), "true");
-    EXPECT_EQ(bytes_of(game + "/g.txt"), "game");
+    EXPECT_EQ(ruby("FFI::File.new.write('g.txt', 'game')"), "true");
+    EXPECT_EQ(get("game/g.txt"), "game");
     EXPECT_FALSE(fs::exists(base + "/g.txt"));
-    EXPECT_STREQ(PHYSFS_getWriteDir(), game.c_str());
-    EXPECT_EQ(eval_inspect("f = FFI::File.new; [f.get_game_dir, f.get_base_dir]"),
-              "[\"" + game + "\", \"" + base + "\"]");
+    EXPECT_EQ(ruby("f = FFI::File.new; [f.get_game_dir, f.get_base_dir]"), "[\"" + game + "\", \"" + base + "\"]");
 }
 
 // The screenshot writer selects its own directory from the main thread while
 // Ruby writes from the simulation thread; neither may land in the other's.
 TEST_F(FfiTest, RubyWritesStayInTheirDirectoryWhileAnotherThreadWrites) {
-    std::string shots = root + "/shots";
+    std::string shots = dir + "/shots";
     fs::create_directories(shots);
     std::thread other([&] {
-        for (int i = 0; i < 200; ++i)
-            storefile_write_override(shots.c_str(), ("s" + std::to_string(i) + ".png").c_str(), "p", 1);
+        for (int i = 0; i < 200; ++i) {
+            std::string name = "s" + std::to_string(i) + ".png";
+            (i & 1 ? appendfile_write_override : storefile_write_override)(shots.c_str(), name.c_str(), "p", 1);
+        }
     });
-    EXPECT_EQ(eval_inspect("f = FFI::File.new; (0...200).map { |i| f.write(\"g#{i}.txt\", 'g') }.uniq"), "[true]");
+    EXPECT_EQ(ruby("f = FFI::File.new; (0...200).map { |i| f.write(\"g#{i}.txt\", 'g') }.uniq"), "[true]");
     other.join();
     int misplaced = 0;
     for (int i = 0; i < 200; ++i) {
-        if (!fs::exists(game + "/g" + std::to_string(i) + ".txt")) ++misplaced;
-        if (!fs::exists(shots + "/s" + std::to_string(i) + ".png")) ++misplaced;
+        std::string g = "/g" + std::to_string(i) + ".txt", s = "/s" + std::to_string(i) + ".png";
+        misplaced += !fs::exists(game + g) + fs::exists(shots + g) + !fs::exists(shots + s) + fs::exists(game + s);
     }
     EXPECT_EQ(misplaced, 0);
-    EXPECT_FALSE(fs::exists(shots + "/g0.txt"));
-    EXPECT_FALSE(fs::exists(game + "/s0.png"));
 }
 
 TEST_F(FfiTest, UnsafeOrFailedWritesAnswerFalseAndWriteNothing) {
-    EXPECT_EQ(eval_inspect("FFI::File.new.write('../x', 'y')"), "false");
-    EXPECT_EQ(eval_inspect("FFI::File.new.write_root('a/../../x', 'y')"), "false");
-    EXPECT_FALSE(fs::exists(root + "/x"));
-    // A file where a folder is needed.
-    eval("FFI::File.new.write('plain', 'x')");
-    EXPECT_EQ(eval_inspect("FFI::File.new.write('plain/inner.txt', 'x')"), "false");
-
-    EXPECT_EQ(raised_by("FFI::File.new.write(:sym, 'x')"), "TypeError");
-    EXPECT_EQ(raised_by("FFI::File.new.write('t.txt', 5)"), "TypeError");
-    EXPECT_EQ(raised_by("FFI::File.new.append_root(nil, 'x')"), "TypeError");
-    EXPECT_EQ(raised_by("FFI::File.new.write(\"n\\0ul.txt\", 'x')"), "ArgumentError");
-    EXPECT_FALSE(fs::exists(game + "/t.txt"));
-    EXPECT_FALSE(fs::exists(game + "/sym"));
+    const struct { const char *call, *answer; } cases[] = {
+        {"FFI::File.new.write('../x', 'y')", "false"}, {"FFI::File.new.write_root('a/../../x', 'y')", "false"},
+        {"FFI::File.new.write(:sym, 'x')", "raised TypeError"}, {"FFI::File.new.write('t.txt', 5)", "raised TypeError"},
+        {"FFI::File.new.append_root(nil, 'x')", "raised TypeError"},
+        {"FFI::File.new.write(\"n\\0ul.txt\", 'x')", "raised ArgumentError"},
+    };
+    for (auto c : cases) EXPECT_EQ(ruby(c.call), c.answer) << c.call;
+    for (const char *p : {"/x", "/game/t.txt", "/game/sym", "/game/n"}) EXPECT_FALSE(fs::exists(dir + p)) << p;
 }
 
-TEST_F(FfiTest, QueriesSearchEveryMount) {
+TEST_F(FfiTest, QueriesSearchEveryMountAndImagesLoadAsLittleEndianNumbers) {
     std::ofstream(base + "/in_base.txt") << "b";
     fs::create_directories(game + "/folder");
-    EXPECT_EQ(eval_inspect("f = FFI::File.new; [f.mtime('nope'), f.path_exists('nope'), f.read('nope')]"),
-              "[-1, false, nil]");
-    EXPECT_EQ(eval_inspect("f = FFI::File.new; [f.path_exists('in_base.txt'), f.path_exists('folder')]"),
-              "[true, true]");
-    mrb_value mtime = eval("FFI::File.new.mtime('in_base.txt')");
+    EXPECT_EQ(ruby("f = FFI::File.new; [f.mtime('nope'), f.path_exists('nope'), f.read('nope')]"), "[-1, false, nil]");
+    EXPECT_EQ(ruby("f = FFI::File.new; [f.path_exists('in_base.txt'), f.path_exists('folder')]"), "[true, true]");
+    mrb_value mtime = mrb_load_string(mrb, "FFI::File.new.mtime('in_base.txt')");
     ASSERT_TRUE(mrb_integer_p(mtime));
     EXPECT_NEAR((double)mrb_integer(mtime), (double)time(nullptr), 60.0);
-}
 
-TEST_F(FfiTest, LoadImageAnswersPixelsAsLittleEndianNumbers) {
     // Opaque red then opaque blue, one row.
-    std::vector<unsigned char> rgba = {255, 0, 0, 255, 0, 0, 255, 255};
-    ASSERT_EQ(lodepng::encode(game + "/two.png", rgba, 2, 1), 0u);
-    EXPECT_EQ(eval_inspect("FFI::File.new.load_image('two.png')"), "[[4278190335, 4294901760], 2, 1]");
+    ASSERT_EQ(lodepng::encode(game + "/two.png", {255, 0, 0, 255, 0, 0, 255, 255}, 2, 1), 0u);
+    EXPECT_EQ(ruby("FFI::File.new.load_image('two.png')"), "[[4278190335, 4294901760], 2, 1]");
     std::ofstream(game + "/broken.png") << "not an image";
-    EXPECT_EQ(eval_inspect("f = FFI::File.new; [f.load_image('broken.png'), f.load_image('missing.png')]"),
-              "[nil, nil]");
+    EXPECT_EQ(ruby("f = FFI::File.new; [f.load_image('broken.png'), f.load_image('missing.png')]"), "[nil, nil]");
 }
 
 } // namespace

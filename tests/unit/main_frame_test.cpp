@@ -2,9 +2,7 @@
 #include "render_support.h"
 
 #include "render/main_frame.h"
-#include "render/render_cache.h"
 
-#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -18,39 +16,38 @@ class MainFrame : public RenderTest {
 protected:
     void SetUp() override {
         RenderTest::SetUp();
-        SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
         // Drop what window creation queued so each test sees only its own events.
         SDL_PumpEvents();
         SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
     }
-    // Frames handed to the queue belong to the context from then on.
-    threadstream *queued_frame() {
-        threadstream *f = threadstream_allocate();
-        return f;
-    }
-    void drain_events() {
+    void TearDown() override {
         while (threadstream *batch = threadstreamqueue_getitem(context->event_queue)) threadstream_free(batch);
+        RenderTest::TearDown();
+    }
+    // Hands a frame to the queue, which owns it from then on.
+    threadstream *queue(frame_builder b) {
+        frames.pop_back();
+        threadstreamqueue_putitem(context->frame_queue, b.s);
+        return b.s;
+    }
+    void push_user_events(int count) {
+        for (int i = 0; i < count; ++i) {
+            SDL_Event event = {};
+            event.type = SDL_USEREVENT;
+            event.user.code = 100 + i;
+            ASSERT_EQ(SDL_PushEvent(&event), 1);
+        }
     }
 };
 
 TEST_F(MainFrame, EventsArePolledIntoOneBatchPerTurn) {
-    for (int i = 0; i < 3; ++i) {
-        SDL_Event event = {};
-        event.type = SDL_USEREVENT;
-        event.user.code = 100 + i;
-        ASSERT_EQ(SDL_PushEvent(&event), 1);
-    }
+    push_user_events(3);
     draw_iteration(context);
     ASSERT_EQ(threadstreamqueue_getcount(context->event_queue), 1);
     threadstream *batch = threadstreamqueue_getitem(context->event_queue);
     EXPECT_EQ(batch->write_pos, 176u);
     EXPECT_EQ(threadstream_unpack_size_t(batch), 3u);
-    for (int i = 0; i < 3; ++i) {
-        SDL_Event event;
-        std::memcpy(&event, batch->buffer + 8 + 56 * i, sizeof(event));
-        EXPECT_EQ(event.type, (uint32_t)SDL_USEREVENT);
-        EXPECT_EQ(event.user.code, 100 + i);
-    }
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(((SDL_Event *)(batch->buffer + 8 + 56 * i))->user.code, 100 + i);
     threadstream_free(batch);
 
     // A turn without events queues nothing.
@@ -58,99 +55,50 @@ TEST_F(MainFrame, EventsArePolledIntoOneBatchPerTurn) {
     EXPECT_EQ(threadstreamqueue_getcount(context->event_queue), 0);
 
     // Enough events to grow the stream's buffer several times arrive whole.
-    for (int i = 0; i < 200; ++i) {
-        SDL_Event event = {};
-        event.type = SDL_USEREVENT;
-        event.user.code = i;
-        SDL_PushEvent(&event);
-    }
+    push_user_events(200);
     draw_iteration(context);
-    batch = threadstreamqueue_getitem(context->event_queue);
-    ASSERT_NE(batch, nullptr);
-    EXPECT_EQ(threadstream_unpack_size_t(batch), 200u);
+    ASSERT_NE(batch = threadstreamqueue_getitem(context->event_queue), nullptr);
     EXPECT_EQ(batch->write_pos, 8u + 200u * 56u);
     threadstream_free(batch);
-}
-
-TEST_F(MainFrame, SizeChangesOfThisWindowOnlyRefreshTheOutputSize) {
-    context->output_width = 1;
-    SDL_Event other = {};
-    other.type = SDL_WINDOWEVENT;
-    other.window.event = SDL_WINDOWEVENT_SIZE_CHANGED;
-    other.window.windowID = context->window_id + 1;
-    SDL_PushEvent(&other);
-    draw_iteration(context);
-    EXPECT_EQ(context->output_width, 1);
-
-    SDL_Event mine = other;
-    mine.window.windowID = context->window_id;
-    SDL_PushEvent(&mine);
-    draw_iteration(context);
-    EXPECT_EQ(context->output_width, W);
-    drain_events();
 }
 
 TEST_F(MainFrame, OlderQueuedFramesAreStaleAndTheNewestIsKept) {
     set_bottom_left_grid();
     opened_urls.clear();
-    threadstream *older[2];
-    for (int i = 0; i < 2; ++i) {
-        older[i] = queued_frame();
-        frame_builder(older[i])
-            .word(RENDER_CMD_OPEN_URL).str(i == 0 ? "one" : "two")
-            .passes(1).pass(nullptr, W, H, rgba(255, 0, 0)).end_pass();
-        threadstreamqueue_putitem(context->frame_queue, older[i]);
-    }
-    threadstream *newest = queued_frame();
-    frame_builder(newest).word(RENDER_CMD_OPEN_URL).str("three").passes(1).pass(nullptr, W, H, rgba(0, 0, 255)).end_pass();
-    threadstreamqueue_putitem(context->frame_queue, newest);
+    for (const char *url : {"one", "two"})
+        queue(build().word(RENDER_CMD_OPEN_URL).str(url).passes(1)
+            .pass(nullptr, W, H, rgba(255, 0, 0)).end_pass());
+    threadstream *newest = queue(build().word(RENDER_CMD_OPEN_URL).str("three").passes(1)
+        .pass(nullptr, W, H, rgba(0, 0, 255)).end_pass());
 
     draw_iteration(context);
     EXPECT_EQ(context->kept_frame, newest);
     EXPECT_EQ(newest->read_pos, 0u);
     EXPECT_EQ(threadstreamqueue_getcount(context->frame_queue), 0);
     // One-shot commands of stale frames are not lost.
-    ASSERT_EQ(opened_urls.size(), 3u);
-    EXPECT_EQ(opened_urls[0], "one");
-    EXPECT_EQ(opened_urls[2], "three");
-    // The two older streams went back to the pool: the pool hands them out again.
-    threadstream *a = threadstream_allocate(), *b = threadstream_allocate();
-    EXPECT_TRUE((a == older[0] && b == older[1]) || (a == older[1] && b == older[0]));
-    threadstream_free(a);
-    threadstream_free(b);
+    EXPECT_EQ(opened_urls, (std::vector<std::string>{"one", "two", "three"}));
 
     // No new frame: the kept one is replayed without its one-shot commands.
     draw_iteration(context);
     EXPECT_EQ(context->kept_frame, newest);
     EXPECT_EQ(opened_urls.size(), 3u);
     EXPECT_EQ(screen_pixel(1, 1), rgba(0, 0, 255));
-    drain_events();
 }
 
 TEST_F(MainFrame, WindowIsClearedWhenNoPassDrawsToTheScreen) {
-    // Before any frame: opaque black.
-    draw_iteration(context);
+    draw_iteration(context); // before any frame: opaque black
     EXPECT_EQ(screen_pixel(5, 5), rgba(0, 0, 0));
-
     set_bottom_left_grid();
-    threadstream *screen = queued_frame();
-    frame_builder(screen).passes(1).pass(nullptr, W, H, rgba(0, 200, 0, 10)).end_pass();
-    threadstreamqueue_putitem(context->frame_queue, screen);
+    queue(build().passes(1).pass(nullptr, W, H, rgba(0, 200, 0, 10)).end_pass());
     draw_iteration(context);
-
     // A frame without a screen pass shows the last screen background, opaque.
-    threadstream *offscreen = queued_frame();
-    frame_builder(offscreen).passes(1).pass("rt", 4, 4, rgba(255, 0, 0)).end_pass();
-    threadstreamqueue_putitem(context->frame_queue, offscreen);
+    queue(build().passes(1).pass("rt", 4, 4, rgba(255, 0, 0)).end_pass());
     draw_iteration(context);
     EXPECT_EQ(screen_pixel(5, 5), rgba(0, 200, 0));
-    drain_events();
 }
 
 TEST_F(MainFrame, ATurnWithNothingNewWaitsForTheNextFrameInsteadOfSpinning) {
-    threadstream *first = queued_frame();
-    frame_builder(first).word(RENDER_CMD_NOP);
-    threadstreamqueue_putitem(context->frame_queue, first);
+    threadstream *first = queue(build().word(RENDER_CMD_NOP));
     draw_iteration(context);
 
     // Nothing new: each turn gives the simulation a frame period to deliver.
@@ -162,20 +110,19 @@ TEST_F(MainFrame, ATurnWithNothingNewWaitsForTheNextFrameInsteadOfSpinning) {
     // A frame that arrives during the wait ends it and is drawn in that same
     // turn. (The last present is moved two seconds ahead so that a loaded
     // machine cannot make the wait run out first.)
-    threadstream *late = queued_frame();
-    frame_builder(late).word(RENDER_CMD_NOP);
+    frame_builder late = build().word(RENDER_CMD_NOP);
+    frames.pop_back();
     context->last_present = SDL_GetPerformanceCounter() + 2 * SDL_GetPerformanceFrequency();
     std::thread producer([&] {
         SDL_Delay(5);
-        threadstreamqueue_putitem(context->frame_queue, late);
+        threadstreamqueue_putitem(context->frame_queue, late.s);
     });
     start = SDL_GetTicks64();
     draw_iteration(context);
     producer.join();
-    EXPECT_EQ(context->kept_frame, late);
+    EXPECT_EQ(context->kept_frame, late.s);
     EXPECT_LT(SDL_GetTicks64() - start, 1900u);
     EXPECT_GT(SDL_AtomicGet(&context->render_fps), 0);
-    drain_events();
 }
 
 } // namespace

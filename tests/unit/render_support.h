@@ -1,19 +1,17 @@
 // Shared set-up for the renderer's tests: SDL video with the software
-// renderer (pixels read back are exact), a virtual file system whose one
-// directory holds "font.ttf" and is also the write directory, and helpers
-// that build frame streams by hand.
+// renderer (pixels read back are exact), and a virtual file system whose one
+// directory holds "font.ttf" and is also the write directory.
 #pragma once
 
+#include "frame_builder.h"
 #include "host/fps_meter.h"
-#include "host/threadstream.h"
 #include "render/draw_commands.h"
-#include "render/frame_stream.h"
+#include "render/render_cache.h"
 #include "render/render_context.h"
 
 #include <gtest/gtest.h>
 #include <physfs.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,46 +22,26 @@ namespace render_support {
 
 constexpr const char *SYSTEM_FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
-inline bool copy_file(const std::string &from, const std::string &to) {
-    std::ifstream in(from, std::ios::binary);
-    std::ofstream out(to, std::ios::binary);
-    if (!in || !out) return false;
-    out << in.rdbuf();
-    return (bool)out;
-}
-
 inline std::string read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
-inline void write_file(const std::string &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
+inline void write_file(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 // A plain buffer: it must outlive every static object, for the exit handler.
 inline char vfs_dir_buffer[64];
-
-inline void remove_vfs_dir() {
-    std::error_code ignored;
-    if (vfs_dir_buffer[0]) std::filesystem::remove_all(vfs_dir_buffer, ignored);
-}
 
 // The one directory of the test's virtual file system (process-wide),
 // removed when the test process ends.
 inline const std::string &vfs_dir() {
     static std::string dir = [] {
         char templ[] = "/tmp/vellum-render-XXXXXX";
-        const char *made = mkdtemp(templ);
-        std::string path = made ? made : "/tmp";
-        if (made) {
-            SDL_strlcpy(vfs_dir_buffer, made, sizeof(vfs_dir_buffer));
-            std::atexit(remove_vfs_dir);
-        }
-        copy_file(SYSTEM_FONT, path + "/font.ttf");
+        std::string path = mkdtemp(templ) ? templ : "/tmp";
+        SDL_strlcpy(vfs_dir_buffer, templ, sizeof(vfs_dir_buffer));
+        std::atexit([] { std::error_code ignored; std::filesystem::remove_all(vfs_dir_buffer, ignored); });
+        write_file(path + "/font.ttf", read_file(SYSTEM_FONT));
         SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
-        if (SDL_Init(SDL_INIT_VIDEO) != 0) std::fprintf(stderr, "SDL_Init: %s\n", SDL_GetError());
+        SDL_Init(SDL_INIT_VIDEO);
         if (!PHYSFS_isInit()) PHYSFS_init(nullptr);
         PHYSFS_mount(path.c_str(), nullptr, 1);
         PHYSFS_setWriteDir(path.c_str());
@@ -72,77 +50,19 @@ inline const std::string &vfs_dir() {
     return dir;
 }
 
-// Little-endian ABGR8888 as SDL reads it back: 0xAABBGGRR.
-constexpr uint32_t rgba(uint32_t r, uint32_t g, uint32_t b, uint32_t a = 255) {
-    return r | g << 8 | b << 16 | a << 24;
-}
-
-// Hand-built frame streams, in the field layouts the interpreter reads.
-struct frame_builder {
-    threadstream *s;
-    explicit frame_builder(threadstream *stream) : s(stream) {}
-    frame_builder &word(int32_t v) { threadstream_pack_int(s, v); return *this; }
-    frame_builder &f(float v) { threadstream_pack_float(s, v); return *this; }
-    frame_builder &str(const char *v) { threadstream_pack_string(s, v); return *this; }
-    frame_builder &set_grid(float x, float y, int32_t d) { return word(RENDER_CMD_SET_GRID).f(x).f(y).word(d); }
-    frame_builder &passes(int32_t count, bool screenshot = false) {
-        return word(RENDER_CMD_PASSES).word(count).word(screenshot ? 1 : 0);
-    }
-    frame_builder &pass(const char *target, int32_t w, int32_t h, uint32_t bg = rgba(0, 0, 0), bool transient = false) {
-        return word(bg & 255).word(bg >> 8 & 255).word(bg >> 16 & 255).word(bg >> 24).str(target).word(w).word(h).word(
-            transient ? 1 : 0);
-    }
-    frame_builder &end_pass() { return word(RENDER_CMD_END_PASS); }
-    frame_builder &rect(int32_t opcode, float x, float y, float w, float h, uint32_t c) {
-        return word(opcode).f(x).f(y).f(w).f(h).word(c & 255).word(c >> 8 & 255).word(c >> 16 & 255).word(c >> 24);
-    }
-    frame_builder &solid(float x, float y, float w, float h, uint32_t c) { return rect(RENDER_CMD_SOLID, x, y, w, h, c); }
-    frame_builder &border(float x, float y, float w, float h, uint32_t c) { return rect(RENDER_CMD_BORDER, x, y, w, h, c); }
-    frame_builder &line(float x, float y, float x2, float y2, uint32_t c) { return rect(RENDER_CMD_LINE, x, y, x2, y2, c); }
-    // A sprite with every field; tile and source default to "whole image".
-    frame_builder &sprite(const char *path, float x, float y, float w, float h, float tile[4] = nullptr,
-                          float source[4] = nullptr, int flip_h = 0, float angle = 0, uint32_t tint = rgba(255, 255, 255)) {
-        static float none[4] = {0, 0, -1, -1};
-        float *t = tile ? tile : none, *src = source ? source : none;
-        word(RENDER_CMD_SPRITE).str(path).f(x).f(y).f(w).f(h).f(angle);
-        word(tint & 255).word(tint >> 8 & 255).word(tint >> 16 & 255).word(tint >> 24);
-        for (int i = 0; i < 4; ++i) f(t[i]);
-        for (int i = 0; i < 4; ++i) f(src[i]);
-        return word(flip_h).word(0).f(0.5f).f(0.5f);
-    }
-    frame_builder &label(float x, float y, const char *text, float size_enum, int32_t align, uint32_t c,
-                         const char *font = nullptr) {
-        word(RENDER_CMD_LABEL).f(x).f(y).str(text).str(font).f(size_enum).word(align);
-        return word(c & 255).word(c >> 8 & 255).word(c >> 16 & 255).word(c >> 24);
-    }
-    frame_builder &screenshot(const char *path, float x, float y, float w, float h, int32_t tolerance = 0,
-                              uint32_t key = 0, int32_t key_alpha = 0) {
-        word(RENDER_CMD_SCREENSHOT).str(path).f(x).f(y).f(w).f(h).word(tolerance);
-        return word(key & 255).word(key >> 8 & 255).word(key >> 16 & 255).word(key_alpha);
-    }
-    frame_builder &upload(const char *name, int32_t w, int32_t h, const std::vector<uint32_t> &pixels) {
-        word(RENDER_CMD_UPLOAD_PIXEL_ARRAY).str(name).word(w).word(h);
-        static const uint32_t none = 0; // present, even when empty
-        threadstream_pack_buffer(s, pixels.empty() ? &none : pixels.data(), pixels.size() * 4);
-        return *this;
-    }
-};
-
-// A render context on a hidden window whose output size equals the logical
-// size (small enough to fit the virtual display), plus the stream pool.
+// A render context on a hidden window (W x H fits the virtual display, so the
+// output size equals the logical size), plus the stream pool.
 class RenderTest : public ::testing::Test {
 protected:
     static constexpr int W = 320, H = 180;
+    int logical_w = W, logical_h = H;
     render_context *context = nullptr;
     std::vector<threadstream *> frames;
-
-    virtual int logical_width() const { return W; }
-    virtual int logical_height() const { return H; }
 
     void SetUp() override {
         vfs_dir();
         ASSERT_TRUE(threadstream_init());
-        context = render_context_new(0, 1, logical_width(), logical_height(), -1, -1, -1, -1, 1.0f);
+        context = render_context_new(0, 1, logical_w, logical_h, -1, -1, -1, -1, 1.0f);
         ASSERT_NE(context, nullptr) << SDL_GetError();
         draw_init(context, vfs_dir().c_str());
     }
@@ -152,23 +72,20 @@ protected:
         threadstream_quit();
     }
 
-    threadstream *new_frame() {
-        threadstream *f = threadstream_allocate();
-        frames.push_back(f);
-        return f;
+    // A stream freed with the test; build() starts one.
+    frame_builder build() {
+        frames.push_back(threadstream_allocate());
+        return frame_builder(frames.back());
     }
     // Interprets a frame as the main thread draws its newest frame.
-    void run(threadstream *f, int stale = 0, int replay = 0) {
-        f->read_pos = 0;
+    threadstream *run(frame_builder b, int stale = 0, int replay = 0) {
+        b.s->read_pos = 0;
         context->screen_not_cleared = 1;
-        draw_commands_execute(context, f, stale, replay);
+        draw_commands_execute(context, b.s, stale, replay);
+        return b.s;
     }
     // The default grid: origin at the bottom left, y upwards.
-    void set_bottom_left_grid() {
-        threadstream *f = new_frame();
-        frame_builder(f).set_grid(0, (float)logical_height(), -1);
-        run(f);
-    }
+    void set_bottom_left_grid() { run(build().set_grid(0, (float)logical_h, -1)); }
 
     uint32_t pixel_of(SDL_Texture *texture, int x, int y) {
         uint32_t value = 0;
@@ -180,6 +97,13 @@ protected:
         return value;
     }
     uint32_t screen_pixel(int x, int y) { return pixel_of(nullptr, x, y); }
+    // Pixels probed on the screen (or on the named texture) at output positions.
+    struct probe { int x, y; uint32_t colour; };
+    void expect_pixels(std::initializer_list<probe> probes, const char *name = nullptr) {
+        for (const probe &p : probes)
+            EXPECT_EQ(pixel_of(name ? texture(name) : nullptr, p.x, p.y), p.colour) << p.x << "," << p.y;
+    }
+    SDL_Texture *texture(const char *name) { return (SDL_Texture *)lookup_texture_entry(context, name)->payload; }
 };
 
 } // namespace render_support
