@@ -82,14 +82,4 @@ TEST(Utf8, DecodesValidSequencesAndRejectsEverythingElse) {
     }
 }
 
-TEST(Utf8, WalksAStringToItsTerminator) {
-    const char *text = "h\xC3\xA9\xC3";
-    uint32_t codes[4];
-    for (uint32_t &code : codes) code = utf8codepoint(&text);
-    EXPECT_EQ(codes[0], (uint32_t)'h');
-    EXPECT_EQ(codes[1], 0xE9u);
-    EXPECT_EQ(codes[2], UTF8_INVALID);
-    EXPECT_EQ(codes[3], 0u);
-}
-
 } // namespace
