@@ -26,7 +26,10 @@ module QMX
   class Log
     @once = {}
 
-    def self.write_to_log_and_puts(*args)
+    # Appends the lines to "logs/log.txt" and answers the runtime that should
+    # show them; nil before there is a runtime (they are printed instead) and
+    # in production (nothing is written).
+    def self.__log_file_lines__(args)
       runtime = $qmx
       unless runtime
         args.each { |obj| original_puts(obj) }
@@ -34,6 +37,12 @@ module QMX
       end
       return nil if runtime.production
       runtime.append_file_root("logs/log.txt", args.join("\n") + "\n")
+      runtime
+    end
+
+    def self.write_to_log_and_puts(*args)
+      runtime = __log_file_lines__(args)
+      return nil unless runtime
       args.each { |obj| runtime.log(obj, QMX::Log) }
       nil
     end
@@ -52,13 +61,8 @@ module QMX
     end
 
     def self.puts_important(*args)
-      runtime = $qmx
-      unless runtime
-        args.each { |obj| original_puts(obj) }
-        return nil
-      end
-      return nil if runtime.production
-      runtime.append_file_root("logs/log.txt", args.join("\n") + "\n")
+      runtime = __log_file_lines__(args)
+      return nil unless runtime
       runtime.notify!("Important notification occurred.")
       args.each { |obj| runtime.log(obj) }
       nil
