@@ -75,8 +75,18 @@ module QMX
           ids[id] = h if id
         end
         concat(os)
-      elsif __all_marked?(os)
-        os.each { |o| mark_and_id!(o) }
+      elsif (marked = __marked_list__(os))
+        if marked == :settled
+          # Objects whose kind is already settled (attr_sprite objects, marked
+          # Hashes) need no marking: only their ids are noted.
+          ids = outputs_with_ids
+          os.each do |o|
+            id = o.id
+            ids[id] = o if id
+          end
+        else
+          os.each { |o| mark_and_id!(o) }
+        end
         concat(os)
       elsif __one_primitive?(os)
         mark_and_id!(os)
@@ -87,15 +97,21 @@ module QMX
       self
     end
 
-    # Stops at the first element without a kind, as plain values have none.
-    def __all_marked?(os)
+    # False at the first element without a kind (plain values have none);
+    # :settled when no element is an Array or still :pending, so that none
+    # needs marking by this collection; otherwise true.
+    def __marked_list__(os)
+      settled = true
       i = 0
       n = os.length
       while i < n
-        return false unless os.at(i).primitive_marker
+        o = os.at(i)
+        marker = o.primitive_marker
+        return false unless marker
+        settled = false if marker == :pending || o.is_a?(Array)
         i += 1
       end
-      true
+      settled ? :settled : true
     end
 
     # True when every element is a plain Hash.
