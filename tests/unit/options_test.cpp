@@ -68,20 +68,4 @@ TEST(RuntimeGlue, LogicalSizeKeepsPhoneWindowsOnTheWideScreenGrid) {
     }
 }
 
-TEST(RuntimeGlue, OverlongArgumentsAreSkippedWithoutLosingTheRest) {
-    std::string program = "./vellumcore", game = "mygame", huge(300, 'x'), flag = "--speed", value = "2";
-    char *argv[] = {program.data(), game.data(), huge.data(), flag.data(), value.data()};
-    char text[255];
-    join_argv_text(5, argv, text, sizeof(text));
-    EXPECT_STREQ(text, "./vellumcore mygame --speed 2 ");
-
-    // The text never passes 254 characters, whatever the arguments.
-    std::vector<std::string> many(40, std::string(9, 'a'));
-    std::vector<char *> pointers;
-    for (std::string &s : many) pointers.push_back(s.data());
-    join_argv_text((int)pointers.size(), pointers.data(), text, sizeof(text));
-    EXPECT_LE(std::string(text).size(), 254u);
-    EXPECT_EQ(std::string(text).back(), ' ');
-}
-
 } // namespace

@@ -151,32 +151,6 @@ TEST_F(ThreadStream, QueueIsFirstInFirstOutWithACountReadableWithoutTheLock) {
     threadstream_free(s2);
 }
 
-TEST_F(ThreadStream, QueueCarriesStreamsBetweenThreadsInOrder) {
-    threadstreamqueue *q = threadstreamqueue_allocate();
-    constexpr int N = 2000;
-    SDL_Thread *producer = SDL_CreateThread(
-        [](void *data) -> int {
-            auto *queue = (threadstreamqueue *)data;
-            for (int i = 0; i < N; ++i) {
-                threadstream *s = threadstream_allocate();
-                threadstream_pack_int(s, i);
-                threadstreamqueue_putitem(queue, s);
-            }
-            return 0;
-        },
-        "producer", q);
-    int expected = 0;
-    while (expected < N) {
-        threadstream *s = threadstreamqueue_getitem(q);
-        if (!s) continue;
-        ASSERT_EQ(threadstream_unpack_int(s), expected);
-        ++expected;
-        threadstream_free(s);
-    }
-    SDL_WaitThread(producer, nullptr);
-    threadstreamqueue_free(q);
-}
-
 TEST_F(ThreadStream, RubyValuesPackByTheirTypeTag) {
     mrb_state *mrb = mrb_open();
     threadstream *s = threadstream_allocate();
