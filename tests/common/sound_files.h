@@ -49,12 +49,9 @@ inline std::vector<uint8_t> wav_bytes(const std::vector<float> &samples, int cha
     std::vector<uint8_t> out = {'R', 'I', 'F', 'F'};
     put(out, (uint32_t)(36 + data.size()), 4);
     out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0});
-    put(out, bits == WAV_F32 ? 3 : 1, 2);
-    put(out, (uint32_t)channels, 2);
-    put(out, rate, 4);
-    put(out, rate * block, 4);
-    put(out, block, 2);
-    put(out, bits, 2);
+    const std::pair<uint32_t, int> format[] = {
+        {bits == WAV_F32 ? 3u : 1u, 2}, {(uint32_t)channels, 2}, {rate, 4}, {rate * block, 4}, {block, 2}, {(uint32_t)bits, 2}};
+    for (auto [value, size] : format) put(out, value, size);
     out.insert(out.end(), {'d', 'a', 't', 'a'});
     put(out, (uint32_t)data.size(), 4);
     out.insert(out.end(), data.begin(), data.end());
@@ -84,13 +81,11 @@ inline bool write_ogg(const std::string &path, const std::vector<float> &samples
     auto open = (void *(*)(const char *, int, sf_info *))dlsym(library, "sf_open");
     auto writef = (int64_t(*)(void *, const float *, int64_t))dlsym(library, "sf_writef_float");
     auto close = (int (*)(void *))dlsym(library, "sf_close");
-    bool ok = false;
     sf_info info{0, (int)rate, channels, 0x200000 | 0x0060 /* Ogg, Vorbis */, 0, 0};
-    if (void *file = open && writef && close ? open(path.c_str(), 0x20 /* write */, &info) : nullptr) {
-        int64_t frames = (int64_t)(samples.size() / (size_t)channels);
-        ok = writef(file, samples.data(), frames) == frames;
-        ok = close(file) == 0 && ok;
-    }
+    void *file = open && writef && close ? open(path.c_str(), 0x20 /* write */, &info) : nullptr;
+    int64_t frames = (int64_t)(samples.size() / (size_t)channels);
+    bool ok = file && writef(file, samples.data(), frames) == frames;
+    ok = file && close(file) == 0 && ok;
     dlclose(library);
     return ok;
 }
@@ -132,10 +127,8 @@ inline std::vector<std::pair<size_t, size_t>> audible_segments(const mix &m, flo
         bool loud = false;
         for (int c = 0; c < m.channels; ++c) loud = loud || std::fabs(m.at(i, c)) > threshold;
         if (!loud) continue;
-        if (!spans.empty() && i - spans.back().second < min_gap)
-            spans.back().second = i + 1;
-        else
-            spans.push_back({i, i + 1});
+        if (!spans.empty() && i - spans.back().second < min_gap) spans.back().second = i + 1;
+        else spans.push_back({i, i + 1});
     }
     return spans;
 }

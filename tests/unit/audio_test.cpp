@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <functional>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -48,13 +47,6 @@ std::string raw_file(const std::string &name, const std::vector<uint8_t> &bytes)
 
 std::string tone_wav(const std::string &name, double seconds, uint32_t rate, int channels, wav_encoding encoding) {
     return raw_file(name, wav_bytes(tone(440, seconds, rate, channels), channels, rate, encoding));
-}
-
-// Polls until the condition holds; false after timeout_ms.
-bool eventually(const std::function<bool()> &condition, int timeout_ms = 3000, int step_ms = 5) {
-    for (int waited = 0; waited <= timeout_ms; waited += step_ms, SDL_Delay((Uint32)step_ms))
-        if (condition()) return true;
-    return condition();
 }
 
 ALint source_state(const audio_source *source) {
@@ -117,10 +109,11 @@ protected:
 
     // Frames of the walk until the condition holds.
     bool sync_until(const char *condition) {
-        return eventually([&] {
+        for (int waited = 0; waited <= 3000; waited += 16, SDL_Delay(16)) {
             sync();
-            return truthy(condition);
-        }, 3000, 16);
+            if (truthy(condition)) return true;
+        }
+        return false;
     }
 
     audio_source *record_of(const std::string &entry) {
@@ -143,33 +136,10 @@ TEST_F(AudioSync, AFileIsDecodedOnceIntoABufferSharedUntilShutdown) {
     ASSERT_TRUE(entry && a && b);
     EXPECT_EQ(entry->refcount, 2u);
     EXPECT_TRUE(a->input_extra.cached == entry && b->input_extra.cached == entry);
-    // The live record points at the cache's copy, not at the path it was given.
-    EXPECT_EQ(a->input.path, entry->path);
-    ALint size = 0;
-    alGetBufferi(entry->buffer, AL_SIZE, &size);
-    EXPECT_EQ(size, 8000) << "a second of 8-bit mono at 8000 Hz";
     ruby("$audio.clear");
     sync();
     ASSERT_EQ(audio_cache_lookup("long.wav"), entry);
     EXPECT_EQ(entry->refcount, 0u);
-}
-
-TEST_F(AudioSync, PositionUsesTheEngineYAxisAsDepthAndRejectedValuesLeaveNoError) {
-    ruby("$audio[:placed] = {input: 'long.wav', x: 10, y: 20, z: 30}");
-    sync();
-    audio_source *placed = record_of("$audio[:placed][:cptr]");
-    ASSERT_NE(placed, nullptr);
-    ALfloat x, y, z;
-    alGetSource3f(placed->al_source, AL_POSITION, &x, &y, &z);
-    EXPECT_EQ(std::vector<float>({x, y, z}), std::vector<float>({10, 0, 20}));
-    // A gain OpenAL rejects leaves no error that the next creation would
-    // take for its own.
-    ruby("$audio[:placed][:gain] = -1");
-    sync();
-    ruby("$audio[:next] = {input: 'long.wav'}");
-    sync();
-    EXPECT_EQ(playlist_length(), 2);
-    EXPECT_TRUE(logged.empty());
 }
 
 // A generator whose chunks run dry between frames is restarted, not ended.
@@ -202,9 +172,6 @@ TEST_F(AudioSync, RunningOutOfOpenALSourcesDropsTheEntriesThatGotNone) {
     ruby("$audio[:again] = {input: 'long.wav'}");
     sync();
     EXPECT_TRUE(truthy("$audio.key?(:again)")) << "a freed source is usable again";
-    ruby("$audio.clear");
-    sync();
-    EXPECT_EQ(audio_cache_lookup("long.wav")->refcount, 0u);
 }
 
 TEST_F(AudioSync, AReaddedHashStartsANewSound) {
@@ -223,13 +190,14 @@ TEST_F(AudioSync, AReaddedHashStartsANewSound) {
 }
 
 TEST_F(AudioSync, SettingsChangedByTheGameApplyOnTheNextFrame) {
-    ruby("$audio[:music] = {input: 'long.wav', looping: true, gain: 2, x: 1, pitch: nil}");
+    ruby("$audio[:music] = {input: 'long.wav', looping: true, gain: 2, x: 1, y: 20, z: 30, pitch: nil}");
     sync();
     audio_source *music = record_of("$audio[:music][:cptr]");
     ASSERT_NE(music, nullptr);
-    // Integers are numbers and nil takes the default.
-    EXPECT_EQ(std::vector<float>({music->gain, music->x, music->pitch}), std::vector<float>({2, 1, 1}));
-    EXPECT_TRUE(music->looping);
+    // Integers are numbers, nil takes the default, and y is depth.
+    ALfloat x, y, z;
+    alGetSource3f(music->al_source, AL_POSITION, &x, &y, &z);
+    EXPECT_EQ(std::vector<float>({music->gain, music->pitch, x, y, z}), std::vector<float>({2, 1, 1, 0, 20}));
 
     ruby("m = $audio[:music]; m[:gain] = 0.5; m[:pitch] = 2; m[:paused] = true");
     sync();
@@ -249,6 +217,14 @@ TEST_F(AudioSync, SettingsChangedByTheGameApplyOnTheNextFrame) {
     EXPECT_EQ(playlist_length(), 1);
     EXPECT_EQ(record_of("$audio[:music][:cptr]"), audio_playlist_head());
     EXPECT_EQ(source_state(audio_playlist_head()), AL_INITIAL);
+    // A gain OpenAL rejects leaves no error the next creation would take
+    // for its own.
+    ruby("$audio[:music][:gain] = -1");
+    sync();
+    ruby("$audio[:next] = {input: 'long.wav'}");
+    sync();
+    EXPECT_EQ(playlist_length(), 2);
+    EXPECT_TRUE(logged.empty());
 }
 
 TEST_F(AudioSync, HandlesThatNameNoUnclaimedSoundStartNewOnes) {
@@ -298,6 +274,8 @@ TEST_F(AudioSync, EntriesThatCannotPlayLeaveOnceWithTheirReasonAndTheOthersPlayO
         {"{gain: 1.0}", nullptr},
         {"{input: [1, 44100]}", nullptr},
         {"{input: [1, 44100, []]}", nullptr},
+        {"{input: [1, 44100, lambda { nil }]}", nullptr},
+        {"{input: [1, 44100, lambda { [] }]}", nullptr},
         {"{input: [1, 44100, 5]}", "the third element"},
         {"{input: [3, 44100, [0.1]]}", "samples need 1 or 2 channels"},
         {"{input: [0, 44100, [0.1]]}", "samples need 1 or 2 channels"},
@@ -318,9 +296,8 @@ TEST_F(AudioSync, EntriesThatCannotPlayLeaveOnceWithTheirReasonAndTheOthersPlayO
     EXPECT_EQ(playlist_length(), 1);
     EXPECT_EQ(source_state(music), AL_PLAYING);
     for (size_t i = 0; i < std::size(cases); ++i) {
-        std::string key = " " + std::to_string(i) + ": ";
-        EXPECT_EQ(log_count(key), cases[i].second ? 1 : 0) << cases[i].first;
-        EXPECT_EQ(log_count(key + (cases[i].second ? cases[i].second : "")), cases[i].second ? 1 : 0) << cases[i].first;
+        std::string key = " " + std::to_string(i) + ": ", reason = cases[i].second ? cases[i].second : "";
+        EXPECT_EQ(log_count(key) * 10 + log_count(key + reason), reason.empty() ? 0 : 11) << cases[i].first;
     }
     for (const char *file : {"deep.wav", "six.wav", "truncated.ogg", "garbage.wav", "empty.ogg", "missing.wav"})
         EXPECT_EQ(audio_cache_lookup(file), nullptr) << file;
@@ -335,42 +312,12 @@ TEST_F(AudioSync, EntriesThatCannotPlayLeaveOnceWithTheirReasonAndTheOthersPlayO
     sync();
 }
 
-TEST_F(AudioSync, SampleArraysAndGeneratorsPlayAndLeave) {
-    ruby(R"(
-      $calls = 0
-      $audio[:beep] = {input: [1, 8000, [0.5, -0.5, 1, -1] * 200]}
-      $audio[:gen] = {input: [2, 44100, lambda { $calls += 1; $calls <= 3 ? [0.25, -0.25] * 441 : nil }]}
-      $audio[:none] = {input: [1, 44100, lambda { nil }]}
-      $audio[:nothing] = {input: [1, 44100, lambda { [] }]}
-      $audio[:odd] = {input: [2, 8000, [0.5, -0.5, 0.5]]}
-    )");
-    sync();
-    // Generators with nothing to give leave at once; a half frame is dropped.
-    EXPECT_TRUE(truthy("$audio.keys == [:beep, :gen, :odd]"));
-    EXPECT_EQ(playlist_length(), 3);
-    ASSERT_TRUE(sync_until("$audio.empty?"));
-    EXPECT_EQ(playlist_length(), 0);
-    // Three chunks and the nil that ended the stream; never asked again.
-    EXPECT_TRUE(truthy("$calls == 4"));
-    EXPECT_TRUE(logged.empty());
-}
-
-TEST_F(AudioSync, AGeneratorSwappedInTheHashIsCalledFromThenOn) {
-    ruby("$which = []; $audio[:gen] = {input: [1, 44100, lambda { $which << :first; [0.1] * 441 }]}");
-    sync();
-    ruby("$audio[:gen][:input][2] = lambda { $which << :second; [0.1] * 441 }");
-    ASSERT_TRUE(sync_until("$which.include?(:second)"));
-    EXPECT_TRUE(truthy("$which.count(:first) == 2")) << "only the two buffers of the start";
-}
-
 TEST_F(AudioSync, WhatTheGameHandsOverCannotBreakTheWalk) {
     ruby("$audio[:music] = {input: 'long.wav', looping: true}");
     sync();
     // Not a Hash, or a runtime that raises: the frame is skipped and the
     // sounds carry on.
     ruby("$saved = $audio; $audio = [1, 2]");
-    sync();
-    ruby("$audio = nil");
     sync();
     ruby("class TestRuntime; def audio; raise 'audio broke'; end; end");
     sync();

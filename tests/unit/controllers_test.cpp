@@ -17,6 +17,8 @@
 
 namespace {
 
+uint32_t *player1 = the_game_state.player1_key_states;
+
 // One attached virtual device, kept open by the test so it can be driven:
 // a game controller (SDL's own layout) or a joystick SDL has no mapping for.
 struct VirtualPad {
@@ -39,16 +41,15 @@ struct VirtualPad {
     }
 
     int device_index() const {
-        for (int i = 0; i < SDL_NumJoysticks(); ++i)
-            if (SDL_JoystickGetDeviceInstanceID(i) == id) return i;
-        return -1;
+        int i = SDL_NumJoysticks() - 1;
+        while (i >= 0 && SDL_JoystickGetDeviceInstanceID(i) != id) --i;
+        return i;
     }
 
     void axis(int which, Sint16 value) const {
         SDL_JoystickSetVirtualAxis(handle, which, value);
         SDL_JoystickUpdate();
     }
-
     void button(int which, bool down) const {
         SDL_JoystickSetVirtualButton(handle, which, down ? SDL_PRESSED : SDL_RELEASED);
         SDL_JoystickUpdate();
@@ -90,14 +91,17 @@ protected:
     static std::string pressed_slots() {
         std::string out;
         for (int slot = 0; slot < CONTROLLER_KEY_SLOTS; ++slot)
-            if (the_game_state.player1_key_states[slot] == CONTROLLER_KEY_PRESSED)
-                out += (out.empty() ? "" : " ") + std::to_string(slot);
+            if (player1[slot] == CONTROLLER_KEY_PRESSED) out += (out.empty() ? "" : " ") + std::to_string(slot);
         return out;
     }
 
-    static void forget_presses() {
-        SDL_memset(the_game_state.player1_key_states, 0, sizeof the_game_state.player1_key_states);
+    static VirtualPad player_one() {
+        VirtualPad pad = VirtualPad::attach(true);
+        open_game_controller(pad.device_index());
+        return pad;
     }
+
+    static void forget_presses() { SDL_memset(player1, 0, sizeof the_game_state.player1_key_states); }
 
     // Calls an FFI::Misc method with a joystick id the way Ruby does.
     static void misc(const char *method, mrb_int id) {
@@ -111,11 +115,8 @@ protected:
     }
 };
 
-uint32_t *player1 = the_game_state.player1_key_states;
-
 TEST_F(Controllers, EveryControlFillsItsSlotsAndTheThresholdsAreStrict) {
-    VirtualPad pad = VirtualPad::attach(true);
-    open_game_controller(pad.device_index());
+    VirtualPad pad = player_one();
     ASSERT_TRUE(pad.drives(1));
 
     // Both sticks steer; exactly 20000 is not past the threshold.
@@ -161,8 +162,7 @@ TEST_F(Controllers, EveryControlFillsItsSlotsAndTheThresholdsAreStrict) {
 }
 
 TEST_F(Controllers, PressesAndReleasesSurviveUntilTheyAreReported) {
-    VirtualPad pad = VirtualPad::attach(true);
-    open_game_controller(pad.device_index());
+    VirtualPad pad = player_one();
     const int a = 15;
 
     // Pressed and released between two reports: the press still counts, and
@@ -217,8 +217,7 @@ TEST_F(Controllers, ConvertingAndClosingLeaveControllersAlone) {
 
     // Once a pad is a game controller, closing or converting it again as a
     // raw joystick must not pull its joystick from under the player slot.
-    VirtualPad pad = VirtualPad::attach(true);
-    open_game_controller(pad.device_index());
+    VirtualPad pad = player_one();
     SDL_JoystickClose(pad.handle);
     misc("close_raw_joystick", pad.id);
     misc("convert_rawjoystick_to_controller", pad.id);
