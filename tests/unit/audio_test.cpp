@@ -107,6 +107,12 @@ protected:
         for (int i = 0; i < frames; ++i) audio_sync(&state);
     }
 
+    // Runs the game's code, then one frame of the walk.
+    void frame(const std::string &code) {
+        ruby(code);
+        sync();
+    }
+
     // Frames of the walk until the condition holds.
     bool sync_until(const char *condition) {
         for (int waited = 0; waited <= 3000; waited += 16, SDL_Delay(16)) {
@@ -129,15 +135,13 @@ protected:
 };
 
 TEST_F(AudioSync, AFileIsDecodedOnceIntoABufferSharedUntilShutdown) {
-    ruby("$audio[:a] = {input: 'long.wav'}; $audio[:b] = {input: 'long.wav'}");
-    sync();
+    frame("$audio[:a] = {input: 'long.wav'}; $audio[:b] = {input: 'long.wav'}");
     const audio_cached_buffer *entry = audio_cache_lookup("long.wav");
     audio_source *a = record_of("$audio[:a][:cptr]"), *b = record_of("$audio[:b][:cptr]");
     ASSERT_TRUE(entry && a && b);
     EXPECT_EQ(entry->refcount, 2u);
     EXPECT_TRUE(a->input_extra.cached == entry && b->input_extra.cached == entry);
-    ruby("$audio.clear");
-    sync();
+    frame("$audio.clear");
     ASSERT_EQ(audio_cache_lookup("long.wav"), entry);
     EXPECT_EQ(entry->refcount, 0u);
 }
@@ -155,8 +159,7 @@ TEST_F(AudioSync, AStarvedGeneratorIsRestartedNotFinished) {
 
 // A record without an OpenAL source must not pass for a playing sound.
 TEST_F(AudioSync, RunningOutOfOpenALSourcesDropsTheEntriesThatGotNone) {
-    ruby("400.times { |i| $audio[i] = {input: 'long.wav'} }");
-    sync();
+    frame("400.times { |i| $audio[i] = {input: 'long.wav'} }");
     int live = playlist_length();
     EXPECT_LT(live, 400);
     EXPECT_TRUE(truthy("$audio.size == " + std::to_string(live)));
@@ -164,34 +167,28 @@ TEST_F(AudioSync, RunningOutOfOpenALSourcesDropsTheEntriesThatGotNone) {
     EXPECT_EQ(audio_cache_lookup("long.wav")->refcount, (uint32_t)live);
     // The other input kinds fail the same way, without calling the generator.
     ruby("$calls = 0; $audio[:array] = {input: [1, 8000, [0.1, 0.2]]}");
-    ruby("$audio[:gen] = {input: [1, 8000, lambda { $calls += 1; [0.1] * 80 }]}");
-    sync();
+    frame("$audio[:gen] = {input: [1, 8000, lambda { $calls += 1; [0.1] * 80 }]}");
     EXPECT_TRUE(truthy("!$audio.key?(:array) && !$audio.key?(:gen) && $calls == 0"));
-    ruby("$audio.delete(0)");
-    sync();
-    ruby("$audio[:again] = {input: 'long.wav'}");
-    sync();
+    frame("$audio.delete(0)");
+    frame("$audio[:again] = {input: 'long.wav'}");
     EXPECT_TRUE(truthy("$audio.key?(:again)")) << "a freed source is usable again";
 }
 
 TEST_F(AudioSync, AReaddedHashStartsANewSound) {
-    ruby("JUMP = {input: 'short.wav'}; $audio[:jump] = JUMP; KEPT = {input: 'long.wav'}; $audio[:kept] = KEPT");
-    sync();
+    frame("JUMP = {input: 'short.wav'}; $audio[:jump] = JUMP; KEPT = {input: 'long.wav'}; $audio[:kept] = KEPT");
     ASSERT_EQ(playlist_length(), 2);
     ruby("$audio.delete(:kept)");
     ASSERT_TRUE(sync_until("!$audio.key?(:jump)"));
     EXPECT_EQ(playlist_length(), 0);
     EXPECT_TRUE(truthy("!JUMP.key?(:cptr) && KEPT[:cptr].is_a?(FFI::CPtr)"));
-    ruby("$audio[:jump] = JUMP; $audio[:kept] = KEPT");
-    sync();
+    frame("$audio[:jump] = JUMP; $audio[:kept] = KEPT");
     EXPECT_EQ(playlist_length(), 2);
     EXPECT_TRUE(record_of("JUMP[:cptr]") && record_of("KEPT[:cptr]"));
     EXPECT_TRUE(logged.empty());
 }
 
 TEST_F(AudioSync, SettingsChangedByTheGameApplyOnTheNextFrame) {
-    ruby("$audio[:music] = {input: 'long.wav', looping: true, gain: 2, x: 1, y: 20, z: 30, pitch: nil}");
-    sync();
+    frame("$audio[:music] = {input: 'long.wav', looping: true, gain: 2, x: 1, y: 20, z: 30, pitch: nil}");
     audio_source *music = record_of("$audio[:music][:cptr]");
     ASSERT_NE(music, nullptr);
     // Integers are numbers, nil takes the default, and y is depth.
@@ -199,37 +196,31 @@ TEST_F(AudioSync, SettingsChangedByTheGameApplyOnTheNextFrame) {
     alGetSource3f(music->al_source, AL_POSITION, &x, &y, &z);
     EXPECT_EQ(std::vector<float>({music->gain, music->pitch, x, y, z}), std::vector<float>({2, 1, 1, 0, 20}));
 
-    ruby("m = $audio[:music]; m[:gain] = 0.5; m[:pitch] = 2; m[:paused] = true");
-    sync();
+    frame("m = $audio[:music]; m[:gain] = 0.5; m[:pitch] = 2; m[:paused] = true");
     ALfloat gain = 0, pitch = 0;
     alGetSourcef(music->al_source, AL_GAIN, &gain);
     alGetSourcef(music->al_source, AL_PITCH, &pitch);
     EXPECT_FLOAT_EQ(gain, 0.5f);
     EXPECT_FLOAT_EQ(pitch, 2.0f);
     EXPECT_EQ(source_state(music), AL_PAUSED);
-    ruby("$audio[:music][:paused] = false");
-    sync();
+    frame("$audio[:music][:paused] = false");
     EXPECT_EQ(source_state(music), AL_PLAYING);
 
     // A fresh Hash under the key is a new sound; the old one stops.
-    ruby("$audio[:music] = {input: 'long.wav', paused: true}");
-    sync();
+    frame("$audio[:music] = {input: 'long.wav', paused: true}");
     EXPECT_EQ(playlist_length(), 1);
     EXPECT_EQ(record_of("$audio[:music][:cptr]"), audio_playlist_head());
     EXPECT_EQ(source_state(audio_playlist_head()), AL_INITIAL);
     // A gain OpenAL rejects leaves no error the next creation would take
     // for its own.
-    ruby("$audio[:music][:gain] = -1");
-    sync();
-    ruby("$audio[:next] = {input: 'long.wav'}");
-    sync();
+    frame("$audio[:music][:gain] = -1");
+    frame("$audio[:next] = {input: 'long.wav'}");
     EXPECT_EQ(playlist_length(), 2);
     EXPECT_TRUE(logged.empty());
 }
 
 TEST_F(AudioSync, HandlesThatNameNoUnclaimedSoundStartNewOnes) {
-    ruby("$audio[:a] = {input: 'long.wav'}");
-    sync();
+    frame("$audio[:a] = {input: 'long.wav'}");
     // One Hash under two keys: each frame both keys have a sound of their
     // own and the play list stays whole.
     ruby("TWICE = {input: 'long.wav'}; $audio[:b] = TWICE; $audio[:c] = TWICE");
@@ -242,14 +233,12 @@ TEST_F(AudioSync, HandlesThatNameNoUnclaimedSoundStartNewOnes) {
     // object at all (that entry is dropped).
     ruby("$audio[:d] = {input: 'long.wav', cptr: FFI::CPtr.new}");
     ruby("$audio[:e] = {input: 'long.wav', cptr: $audio[:a][:cptr]}");
-    ruby("$audio[:f] = {input: 'long.wav', cptr: 5}");
-    sync();
+    frame("$audio[:f] = {input: 'long.wav', cptr: 5}");
     EXPECT_EQ(playlist_length(), 5);
     EXPECT_NE(record_of("$audio[:d][:cptr]"), nullptr);
     EXPECT_NE(record_of("$audio[:e][:cptr]"), record_of("$audio[:a][:cptr]"));
     EXPECT_FALSE(truthy("$audio.key?(:f)"));
-    ruby("$audio.clear");
-    sync();
+    frame("$audio.clear");
     EXPECT_EQ(playlist_length(), 0);
 }
 
@@ -262,8 +251,7 @@ TEST_F(AudioSync, EntriesThatCannotPlayLeaveOnceWithTheirReasonAndTheOthersPlayO
     raw_file("truncated.ogg", std::vector<uint8_t>(whole.begin(), whole.begin() + (long)whole.size() / 3));
     raw_file("garbage.wav", garbage);
     raw_file("empty.ogg", {});
-    ruby("$audio[:music] = {input: 'long.wav', looping: true}");
-    sync();
+    frame("$audio[:music] = {input: 'long.wav', looping: true}");
     audio_source *music = record_of("$audio[:music][:cptr]");
     ASSERT_NE(music, nullptr);
     // Mistakes a game author has to hear about are logged once with their
@@ -308,19 +296,15 @@ TEST_F(AudioSync, EntriesThatCannotPlayLeaveOnceWithTheirReasonAndTheOthersPlayO
     lying[40] = lying[41] = lying[42] = 0xFF;
     lying[43] = 0x7F;
     raw_file("lying.wav", lying);
-    ruby("$audio[:lying] = {input: 'lying.wav'}");
-    sync();
+    frame("$audio[:lying] = {input: 'lying.wav'}");
 }
 
 TEST_F(AudioSync, WhatTheGameHandsOverCannotBreakTheWalk) {
-    ruby("$audio[:music] = {input: 'long.wav', looping: true}");
-    sync();
+    frame("$audio[:music] = {input: 'long.wav', looping: true}");
     // Not a Hash, or a runtime that raises: the frame is skipped and the
     // sounds carry on.
-    ruby("$saved = $audio; $audio = [1, 2]");
-    sync();
-    ruby("class TestRuntime; def audio; raise 'audio broke'; end; end");
-    sync();
+    frame("$saved = $audio; $audio = [1, 2]");
+    frame("class TestRuntime; def audio; raise 'audio broke'; end; end");
     EXPECT_EQ(log_count("audio broke"), 1);
     EXPECT_EQ(playlist_length(), 1);
     ruby("class TestRuntime; def audio; $audio; end; end; $audio = $saved");
@@ -331,11 +315,9 @@ TEST_F(AudioSync, WhatTheGameHandsOverCannotBreakTheWalk) {
     sync(2);
     EXPECT_FALSE(truthy("$audio.key?(:frozen)"));
     EXPECT_EQ(log_count(":frozen"), 1);
-    ruby("$audio.freeze");
-    sync();
+    frame("$audio.freeze");
     EXPECT_EQ(playlist_length(), 1);
-    ruby("$audio = $audio.dup; $audio.delete(:music)");
-    sync();
+    frame("$audio = $audio.dup; $audio.delete(:music)");
     EXPECT_EQ(playlist_length(), 0);
 
     // A generator that edits the audio Hash while it is walked.
