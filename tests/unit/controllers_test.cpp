@@ -120,10 +120,8 @@ TEST_F(Controllers, EveryControlFillsItsSlotsAndTheThresholdsAreStrict) {
     ASSERT_TRUE(pad.drives(1));
 
     // Both sticks steer; exactly 20000 is not past the threshold.
-    pad.axis(SDL_CONTROLLER_AXIS_LEFTX, -20000);
-    pad.axis(SDL_CONTROLLER_AXIS_LEFTY, 20001);
-    pad.axis(SDL_CONTROLLER_AXIS_RIGHTX, 32767);
-    pad.axis(SDL_CONTROLLER_AXIS_RIGHTY, -20000);
+    const Sint16 sticks[] = {-20000, 20001, 32767, -20000}; // left x and y, right x and y
+    for (int axis = 0; axis < 4; ++axis) pad.axis(axis, sticks[axis]);
     poll_game_controller(1);
     EXPECT_EQ(pressed_slots(), "2 4");
     for (int axis = 0; axis < 4; ++axis) pad.axis(axis, 0);
