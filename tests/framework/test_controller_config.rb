@@ -62,9 +62,6 @@ def test_one_control_cannot_serve_two_parts_and_backspace_frees_it
   runtime.frame
   assert_equal "Please press the X button.", runtime.prompt
   assert runtime.config.build_binding_string.end_with?(",a:b5,b:b0")
-  # Backspace on the first part stays there.
-  3.times { runtime.frame(:backspace) }
-  assert_equal "Please press the A button.", runtime.prompt
 end
 
 def test_a_stick_half_learned_alone_stays_a_half

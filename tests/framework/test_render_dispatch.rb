@@ -6,10 +6,7 @@ class RecordingDrawer
   def calls = (@calls ||= [])
   def kinds = calls.map(&:first)
 
-  def method_missing(name, *args)
-    calls << [name, *args]
-    nil
-  end
+  def method_missing(name, *args) = (calls << [name, *args]) && nil
 end
 
 DispatchArgs = Struct.new(:outputs, :pixel_arrays)

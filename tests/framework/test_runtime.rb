@@ -18,15 +18,12 @@ module FFI
     def get_game_dir = " /home/me//games///space "
 
     [:write, :append, :write_root, :append_root].each do |name|
-      define_method(name) do |path, data|
-        @writes << [name, path, data]
-        !@refuse_writes
-      end
+      define_method(name) { |path, data| (@writes << [name, path, data]) && !@refuse_writes }
     end
   end
 
   class Misc
-      # Every character measures 30 x 60 at size 40.
+    # Every character measures 30 x 60 at size 40.
     def calcstringbox(text, size, font) = [text.length * 30.0, 60.0]
   end
 
@@ -37,10 +34,7 @@ module FFI
   class Draw
     def calls = (@calls ||= [])
 
-    def method_missing(name, *args)
-      calls << [name, *args]
-      nil
-    end
+    def method_missing(name, *args) = (calls << [name, *args]) && nil
   end
 end
 
