@@ -46,20 +46,23 @@ module QMX
       sub(*nums)
     end
 
-    def self.div(*nums)
+    # Divides the first value by each of the others in turn (a single value
+    # divides 1); nil on a division by zero.
+    def self.__divide_all__(nums, operator)
       values = __numeric_values__(nums)
       return nil unless values
       return 1 if values.empty?
-      if values.length == 1
-        return nil if values[0] == 0
-        return 1.fdiv(values[0])
-      end
+      values = [1] + values if values.length == 1
       result = values[0]
       values[1..-1].each do |v|
         return nil if v == 0
-        result = result.fdiv(v)
+        result = result.send(operator, v)
       end
       result
+    end
+
+    def self.div(*nums)
+      __divide_all__(nums, :fdiv)
     end
 
     def self./(*nums)
@@ -67,19 +70,7 @@ module QMX
     end
 
     def self.idiv(*nums)
-      values = __numeric_values__(nums)
-      return nil unless values
-      return 1 if values.empty?
-      if values.length == 1
-        return nil if values[0] == 0
-        return 1.idiv(values[0])
-      end
-      result = values[0]
-      values[1..-1].each do |v|
-        return nil if v == 0
-        result = result.idiv(v)
-      end
-      result
+      __divide_all__(nums, :idiv)
     end
 
     def self.mul(*nums)

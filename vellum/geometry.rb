@@ -51,15 +51,19 @@ module QMX
       Geometry.point_inside_circle?(self, circle_center_point, radius)
     end
 
-    def self.center_inside_rect(rect, other_rect)
-      offset_x = (other_rect.w - rect.w).half
-      offset_y = (other_rect.h - rect.h).half
+    # A copy of rect centred inside other_rect along the axes asked for; on
+    # the other axis it takes other_rect's own position.
+    def self.__center_inside__(name, rect, other_rect, along_x, along_y)
       copy = rect.shift_rect(0, 0)
-      copy.x = other_rect.x + offset_x
-      copy.y = other_rect.y + offset_y
+      copy.x = along_x ? other_rect.x + (other_rect.w - rect.w).half : other_rect.x
+      copy.y = along_y ? other_rect.y + (other_rect.h - rect.h).half : other_rect.y
       copy
     rescue Exception => e
-      raise e, "* ERROR:\ncenter_inside_rect for self #{self} and other_rect #{other_rect}. Failed with exception #{e}.\n"
+      raise e, "* ERROR:\n#{name} for self #{self} and other_rect #{other_rect}. Failed with exception #{e}.\n"
+    end
+
+    def self.center_inside_rect(rect, other_rect)
+      __center_inside__(:center_inside_rect, rect, other_rect, true, true)
     end
 
     def center_inside_rect(other_rect)
@@ -67,13 +71,7 @@ module QMX
     end
 
     def self.center_inside_rect_x(rect, other_rect)
-      offset_x = (other_rect.w - rect.w).half
-      copy = rect.shift_rect(0, 0)
-      copy.x = other_rect.x + offset_x
-      copy.y = other_rect.y
-      copy
-    rescue Exception => e
-      raise e, "* ERROR:\ncenter_inside_rect_x for self #{self} and other_rect #{other_rect}. Failed with exception #{e}.\n"
+      __center_inside__(:center_inside_rect_x, rect, other_rect, true, false)
     end
 
     def center_inside_rect_x(other_rect)
@@ -81,13 +79,7 @@ module QMX
     end
 
     def self.center_inside_rect_y(rect, other_rect)
-      offset_y = (other_rect.h - rect.h).half
-      copy = rect.shift_rect(0, 0)
-      copy.x = other_rect.x
-      copy.y = other_rect.y + offset_y
-      copy
-    rescue Exception => e
-      raise e, "* ERROR:\ncenter_inside_rect_y for self #{self} and other_rect #{other_rect}. Failed with exception #{e}.\n"
+      __center_inside__(:center_inside_rect_y, rect, other_rect, false, true)
     end
 
     def center_inside_rect_y(other_rect)

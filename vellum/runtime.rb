@@ -222,29 +222,29 @@ module QMX
 
     # The writers answer whether every byte was written.
     def write_file(file_name, text)
-      written = native_file(:write, file_name, text)
-      hotload_on_write_file(file_name)
-      written
+      write_through(:write, file_name, text)
     rescue Exception => e
       raise e.class, "* ERROR:\n~$qmx.write_file~ for #{file_name} failed.\n#{e}\n"
     end
 
     def append_file(file_name, text)
-      written = native_file(:append, file_name, text)
-      hotload_on_write_file(file_name)
-      written
+      write_through(:append, file_name, text)
     rescue Exception => e
       raise e.class, "* ERROR:\n~$qmx.append_file~ for #{file_name} failed.\n#{e}\n"
     end
 
     def write_file_root(file_name, text)
-      written = native_file(:write_root, file_name, text)
-      hotload_on_write_file(file_name)
-      written
+      write_through(:write_root, file_name, text)
     end
 
     def append_file_root(file_name, text)
-      written = native_file(:append_root, file_name, text)
+      write_through(:append_root, file_name, text)
+    end
+
+    # A write through the native file methods; a changed source file is
+    # noted for hot reload.
+    def write_through(native_method, file_name, text)
+      written = native_file(native_method, file_name, text)
       hotload_on_write_file(file_name)
       written
     end
