@@ -40,8 +40,25 @@ mrb_value mrb_parse_source(mrb_state *mrb, mrb_value) {
     return mrb_str_new(mrb, report.data(), report.size());
 }
 
+// Runs the source at the top level of the running interpreter (self is the
+// top-level object, so `def` and instance variables land where the game's own
+// files put theirs). The value is discarded; an exception, or the SyntaxError
+// a parse failure makes, is raised in the caller.
+mrb_value mrb_eval_source(mrb_state *mrb, mrb_value) {
+    mrb_value source;
+    mrb_get_args(mrb, "S", &source);
+    mrb_load_nstring_cxt(mrb, RSTRING_PTR(source), RSTRING_LEN(source), nullptr);
+    if (mrb->exc) {
+        mrb_value exception = mrb_obj_value(mrb->exc);
+        mrb->exc = nullptr;
+        mrb_exc_raise(mrb, exception);
+    }
+    return mrb_nil_value();
+}
+
 } // namespace
 
 void ffi_mrb_methods_define(mrb_state *mrb, RClass *mrb_class) {
+    mrb_define_method(mrb, mrb_class, "eval", mrb_eval_source, MRB_ARGS_REQ(1));
     mrb_define_method(mrb, mrb_class, "parse", mrb_parse_source, MRB_ARGS_REQ(1));
 }

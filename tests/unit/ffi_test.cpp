@@ -150,3 +150,12 @@ TEST_F(FfiTest, QueriesSearchEveryMountAndImagesLoadAsLittleEndianNumbers) {
 }
 
 } // namespace
+
+TEST_F(FfiTest, EvalRunsAtTheTopLevelAndRaisesInTheCaller) {
+    EXPECT_EQ("5", ruby("FFI::MRB.new.eval('@x = 5'); @x"));
+    EXPECT_EQ("7", ruby("FFI::MRB.new.eval('def evald; 7; end'); evald"));
+    EXPECT_EQ("\"boom\"", ruby("begin; FFI::MRB.new.eval(\"raise 'boom'\"); rescue => e; e.message; end"));
+    EXPECT_EQ("raised SyntaxError", ruby("FFI::MRB.new.eval('1 +')"));
+    // A block made by evaluated code outlives the call that made it.
+    EXPECT_EQ("2", ruby("FFI::MRB.new.eval('@b = [1, 2].map { |v| v }.last'); GC.start; @b"));
+}
