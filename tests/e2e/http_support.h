@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+// A port nobody listens on just now, as the kernel picks one.
 inline uint16_t free_port() {
     int probe = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -75,7 +76,7 @@ inline std::string replace_all(std::string text, const std::string &from, const 
 }
 
 inline const char REJECTED[] = "HTTP/1.0 400 :(\r\nContent-Length: 34\r\nConnection: close\r\n"
-                        "Content-Type: text/plain; charset=utf-8\r\n\r\nThis request was rejected, sorry.\n";
+                               "Content-Type: text/plain; charset=utf-8\r\n\r\nThis request was rejected, sorry.\n";
 
 // A game that answers some requests, loses one on the way and lets one wait.
 inline std::string server_game(uint16_t port) {
@@ -93,6 +94,9 @@ def tick args
   args.inputs.http_requests.each do |req|
     if req.uri == "/ok"
       req.respond(200, "ok")
+    elsif req.uri == "/twice" # straight to the native answer, twice, then with something else
+      cptr = req.instance_variable_get(:@reqcptr)
+      [[cptr, 200, "first"], [cptr, 500, "second"], [Random.new, 500, "third"]].each { |a| $qmx.ffi_misc.http_respond(*a, nil) }
     elsif req.uri == "/bad"
       req.respond(200, 42) rescue nil
     elsif req.uri == "/wait" && !$waited

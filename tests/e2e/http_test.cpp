@@ -89,8 +89,17 @@ TEST(HttpServer, AGameAnswersItsRequestsAndWhatNobodyAnswersIsRejected) {
     EXPECT_EQ(round_trip(port, "HEAD /ok HTTP/1.0\r\n\r\n"),
               "HTTP/1.0 200 :)\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: 0\r\n"
               "Connection: close\r\n\r\n");
+    EXPECT_EQ(body_of(round_trip(port, "GET /twice HTTP/1.0\r\n\r\n")), "first");
     for (const char *uri : {"/bad", "/lost", "/wait"})
         EXPECT_EQ(round_trip(port, std::string("GET ") + uri + " HTTP/1.0\r\n\r\n"), REJECTED) << uri;
+
+    // Broken requests, and a client that leaves half-way, close only their
+    // own connection.
+    for (const char *bad : {"POST / HTTP/1.0\r\nContent-Length: -1\r\n\r\n",
+                            "POST / HTTP/1.0\r\nContent-Length: 18446744073709551615\r\n\r\n", "NOBLANK\r\n\r\n"})
+        EXPECT_EQ(round_trip(port, bad), "") << bad;
+    close(send_request(port, "GET / HT"));
+    EXPECT_EQ(round_trip(port, "GET /ok HTTP/1.0\r\n\r\n").substr(0, 16), "HTTP/1.0 200 :)\r");
 
     // Pending at shutdown: each gets the rejection.
     int first = send_request(port, "GET /pending HTTP/1.0\r\n\r\n");
