@@ -231,3 +231,13 @@ def test_system_commands_and_a_failing_console_tick
   frame(keys: [:backtick])
   assert_equal [false, log_length], [$console.visible?, $console.log.length]
 end
+
+def test_log_lines_are_coloured_by_what_they_say
+  new_console
+  c = $console
+  { "undefined method x" => c.error_color, "a symbol :failed" => c.text_color, "OutputsDeprecated" => c.text_color,
+    "* app/main.rb reloaded" => c.text_color.mult_alpha(0.5), "* app/main.rb" => c.text_color,
+    "** Heading" => c.header_color, "| row failed |" => c.text_color }.each do |line, color|
+    assert_equal color.to_a, c.send(:color_for_log_entry, line).to_a, line
+  end
+end
