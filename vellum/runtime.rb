@@ -596,7 +596,7 @@ module QMX
       @quit_requested
     end
 
-    # The host's last call before shutdown.
+    # The host's last call before shutdown; answers the process's exit status.
     def quit!
       if @recording && @recording.is_recording? && cli_arguments.key?(:record)
         @recording.stop_recording("replay_#{Time.now.to_i}.txt")
@@ -604,7 +604,7 @@ module QMX
       @console&.save_history
       @http_requests.each { |request| request.reject if request.respond_to?(:reject) }
       @http_requests.clear
-      nil
+      @exit_status || 0
     end
 
     # --- Shell ---------------------------------------------------------------------------
