@@ -233,7 +233,7 @@ module QMX
       [:seed, :stopped_at].each do |key|
         raise ReplayFormatError, "Its #{key} line is missing: the file may have been cut off." unless data[key]
       end
-      data[:input_history].each_value { |events| events.sort_by! { |event| event[:id] } }
+      data[:input_history].each_value { |events| events.sort! { |a, b| a[:id] <=> b[:id] } }
       data
     end
 
