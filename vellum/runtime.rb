@@ -582,6 +582,8 @@ module QMX
       raise "#{file} does not exist." unless native_file(:path_exists, file)
       mark_ruby_file_for_reload(file)
       @required_files << file unless @required_files.include?(file)
+      # Watched from now on; loading it here is not a change to load again.
+      init_mtimes(file)
       file
     end
 

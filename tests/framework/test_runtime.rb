@@ -274,6 +274,25 @@ def test_a_file_that_fails_to_load_pauses_the_game_until_a_fixed_save_loads
   assert_equal [false, ticked + 5], [runtime.paused?, $top_level.ticks.length]
 end
 
+def test_each_change_and_each_require_loads_once
+  runtime, = started_runtime
+  files = runtime.ffi_file.files
+  files["app/lib.rb"] = "x = 1\n"
+  3.times { runtime.require("app/lib.rb") }
+  loaded = frames(runtime, 3...33)
+  runtime.require("app/lib.rb")
+  # A watched file that did not exist is loaded once it does.
+  files["app/tests.rb"] = "y = 2\n"
+  loaded += frames(runtime, 33...200)
+  assert_equal ["app/lib.rb", "app/tests.rb"], loaded
+  # Held back: a change is taken, but neither backed up nor loaded.
+  written = runtime.ffi_file.writes.length
+  runtime.suppress_hotload = true
+  runtime.ffi_file.mtimes["app/tests.rb"] = 5000
+  assert_equal [], frames(runtime, 200...330)
+  refute runtime.ffi_file.writes[written..-1].any? { |w| w[1].include?("src_backup") }
+end
+
 def test_the_mailbox_runs_once_and_is_emptied_into_a_file_of_its_own
   runtime, = started_runtime
   files = keep_writes(runtime)
