@@ -15,14 +15,16 @@ TEST(GameTests, TheSummaryIsPrintedAndTheExitStatusSaysWhetherAllPassed) {
     };
     const std::string passing = "def test_passes(args, assert) = assert.true!(args.state.tick_count == -1)\n";
     engine_result result = run_tests(passing + "def test_asserts_nothing(args, assert); end\n"
-                                               "def test_fails(args, assert) = assert.equal!(1 + 1, 3)\n");
+                                               "def test_fails(args, assert) = assert.equal!(nil, 3)\n");
     EXPECT_EQ(result.exit_code, 1) << result.err;
     for (const char *line : {"** Summary", "1 test(s) passed.", "**** :test_passes", "1 test(s) inconclusive.",
                              "**** :test_asserts_nothing", "1 test(s) failed.", "**** Test name: :test_fails",
-                             "actual:\n2\n\ndid not equal\n\nexpected:\n3."})
+                             "actual:\n(nil)\n\ndid not equal\n\nexpected:\n3."})
         EXPECT_NE(result.out.find(line), std::string::npos) << line << "\n" << result.out;
 
     EXPECT_EQ(run_tests(passing).exit_code, 0);
+    // A test file that does not load runs nothing, which is no success.
+    EXPECT_EQ(run_tests("raise 'typo'\n").exit_code, 1);
     result = run_tests(passing + "def test_invalid(args) = nil\n");
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_NE(result.out.find("TEST METHOD INVALID:\nI found a test method called :test_invalid."), std::string::npos)

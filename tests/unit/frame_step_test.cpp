@@ -315,24 +315,18 @@ TEST_F(FrameStep, CompiledFilesThatAreCutOffForeignOrDamagedAreRefused) {
         for (int i = 0; i < 4; ++i) bytes[8 + i] = (char)(size >> (24 - 8 * i));
         return bytes;
     };
-    std::string foreign = good, wrong_code = good, overrun = good;
+    std::string foreign = good, wrong_code = good;
     foreign[7] = '1';
     wrong_code[20 + 8 + 1] = '2'; // the first section's instruction version
-    overrun[20 + 4] = 0x7f;       // the first section's size
     std::string cut = good.substr(0, good.size() - 5);
-    std::string no_end = good.substr(0, good.size() - 8);
     const std::vector<std::tuple<std::string, std::string>> cases = {
         {"", "it is not compiled Ruby"},
-        {"garbage that is long enough to be a header", "it is not compiled Ruby"},
         {foreign, "it was compiled for another version of the interpreter"},
         {cut, "its recorded size does not match the file (cut off or damaged)"},
-        {good + "tail", "its recorded size does not match the file (cut off or damaged)"},
         {with_size(good.substr(0, 40), 40), "a section runs past the end of the file"},
         {with_size(cut, (uint32_t)cut.size()), "it has no end marker (cut off)"},
-        {with_size(no_end, (uint32_t)no_end.size()), "it has no end marker (cut off)"},
         {with_size(good + "tail", (uint32_t)good.size() + 4), "there is data after its end marker"},
         {wrong_code, "its code was compiled for another version of the interpreter"},
-        {overrun, "a section runs past the end of the file"},
     };
     for (const auto &[bytes, expected] : cases) {
         reason = nullptr;
