@@ -132,10 +132,11 @@ module QMX
         log "* ERROR:\nThe replay file #{file_name} could not be read.\n"
         return false
       end
-      unless text.split("\n").first.to_s.strip == REPLAY_VERSION
-        raise "The replay file #{file_name} is not compatible with this version of Vellumcore Vellum Suite. Please recreate the replay (sorry)."
-      end
       begin
+        raise ReplayFormatError, "It is empty: the file may have been cut off." if text.strip.empty?
+        unless text.split("\n").first.to_s.strip == REPLAY_VERSION
+          raise "The replay file #{file_name} is not compatible with this version of Vellumcore Vellum Suite. Please recreate the replay (sorry)."
+        end
         data = parse_replay(text)
       rescue ReplayFormatError => e
         # Nothing of the game has changed yet: it runs on as it was.
@@ -147,6 +148,8 @@ module QMX
       end
       @replay_file_name = file_name
       $replay_data = data
+      # A replay started over one that runs must still get its seed.
+      @is_replaying = false
       @runtime.__reset__
       @runtime.set_rng(data[:seed])
       @tick_count = 0

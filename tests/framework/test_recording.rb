@@ -61,7 +61,7 @@ end
 # no method outside the input entry points can be reached through one.
 def test_a_damaged_replay_file_is_refused_and_the_game_runs_on
   header = "replay_version 2.0\nstopped_at 9\nseed 1\nrecorded_at now\n"
-  ["replay_version 2.0\nstopped_at 9\n", header + "[:mouse_move, 640, 36", header + "[:mouse_move, $x = 1, 2, 2, 1, 3]\n",
+  ["", "replay_version 2.0\nstopped_at 9\n", header + "[:mouse_move, 640, 36", header + "[:mouse_move, $x = 1, 2, 2, 1, 3]\n",
    header + "garbage\n", header + "[:request_quit, 0, 0, 0, 1, 3]\n", header + "[:mouse_move, 640, 360, 0, 1, 3]\n",
    "replay_version 2.0\nstopped_at nine\nseed 1\n"].each do |text|
     recorder = new_recorder
