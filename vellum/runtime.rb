@@ -582,6 +582,8 @@ module QMX
       raise "#{file} does not exist." unless native_file(:path_exists, file)
       mark_ruby_file_for_reload(file)
       @required_files << file unless @required_files.include?(file)
+      # Watched from now on; loading it here is not a change to load again.
+      init_mtimes(file)
       file
     end
 
@@ -596,7 +598,7 @@ module QMX
       @quit_requested
     end
 
-    # The host's last call before shutdown.
+    # The host's last call before shutdown; answers the process's exit status.
     def quit!
       if @recording && @recording.is_recording? && cli_arguments.key?(:record)
         @recording.stop_recording("replay_#{Time.now.to_i}.txt")
@@ -604,7 +606,7 @@ module QMX
       @console&.save_history
       @http_requests.each { |request| request.reject if request.respond_to?(:reject) }
       @http_requests.clear
-      nil
+      @exit_status || 0
     end
 
     # --- Shell ---------------------------------------------------------------------------

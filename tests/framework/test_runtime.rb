@@ -74,12 +74,16 @@ end
 
 # --- The tick pipeline ---------------------------------------------------------
 
-# One host frame: hand over the reload list, tick, report completion.
+# One host frame: hand over the reload list, load (a file whose text starts
+# with "raise" fails, as the host reports it), tick, report completion.
 # Answers the paths it loaded.
 def host_frame(runtime, milliseconds)
   list = runtime.get_ruby_reload_list
   loaded = []
-  loaded << list.shift until list.empty?
+  until list.empty?
+    loaded << (path = list.shift)
+    runtime.reload_failed(path, RuntimeError.new("failed: #{path}")) if runtime.ffi_file.files[path].to_s.start_with?("raise")
+  end
   runtime.tick(milliseconds)
   runtime.reload_complete if loaded.length > 0
   loaded
@@ -230,6 +234,57 @@ def test_a_change_saved_right_after_a_load_is_loaded_on_a_later_scan
   assert_equal ["app/main.rb"], loaded
   # Unchanged since: nothing more is loaded.
   assert_equal [], (0...150).flat_map { |i| host_frame(runtime, at + 3000 + 16 * i) }
+end
+
+def frames(runtime, range) = range.flat_map { |i| host_frame(runtime, 16 * i) }
+
+# Before the game has loaded its frame counter stands still; a fixed save
+# is taken on the next scan all the same.
+def test_a_main_file_that_fails_to_load_waits_for_a_fixed_save
+  runtime = new_runtime("./vellumcore mygame", { "app/main.rb" => "raise 'not yet'\n" })
+  frames(runtime, 0...5)
+  assert_equal [true, :main_rb_first_time_load], [runtime.paused?, runtime.load_status]
+  assert runtime.ffi_file.writes.any? { |w| w[1] == "exceptions/current.txt" && w[2].include?("failed: app/main.rb") }
+  runtime.ffi_file.files["app/main.rb"] = "def tick(args); end\n"
+  runtime.ffi_file.mtimes["app/main.rb"] = 2000
+  assert_equal ["app/main.rb"], frames(runtime, 5...70)
+  assert_equal [:ready, false], [runtime.load_status, runtime.paused?]
+end
+
+def test_each_change_and_each_require_loads_once
+  runtime, = started_runtime
+  files = runtime.ffi_file.files
+  files["app/lib.rb"] = "x = 1\n"
+  3.times { runtime.require("app/lib.rb") }
+  loaded = frames(runtime, 3...33)
+  runtime.require("app/lib.rb")
+  # A watched file that did not exist is loaded once it does.
+  files["app/tests.rb"] = "y = 2\n"
+  loaded += frames(runtime, 33...200)
+  assert_equal ["app/lib.rb", "app/tests.rb"], loaded
+  # Held back: a change is taken, but neither backed up nor loaded.
+  written = runtime.ffi_file.writes.length
+  runtime.suppress_hotload = true
+  runtime.ffi_file.mtimes["app/tests.rb"] = 5000
+  assert_equal [], frames(runtime, 200...330)
+  refute runtime.ffi_file.writes[written..-1].any? { |w| w[1].include?("src_backup") }
+end
+
+def test_backups_keep_a_latest_copy_per_file_and_one_change_line_each
+  runtime = new_runtime
+  files = (ffi_file = runtime.ffi_file).files
+  # Kept, so that the change list is read back as it was written.
+  def ffi_file.write_root(path, data) = (@files[path] = data)
+  ["app/main.rb", "app/a/b.rb", "app/a_b.rb", "app/main.rb"].each do |file|
+    files[file] = "# #{file}\n"
+    runtime.backup_create(file)
+  end
+  dir = "tmp/src_backup"
+  assert_equal ["# app/main.rb\n", "# app/a/b.rb\n", "# app/a_b.rb\n"],
+               ["app_main.rb", "app_a_b.rb", "app_sa_ub.rb.rb"].map { |name| files["#{dir}/src_backup_#{name}"] }
+  lines = files["#{dir}/src_backup_changes.txt"].split("\n")
+  assert_equal ["app/main.rb", "app/a/b.rb", "app/a_b.rb"], lines.map { |line| line.split(", ")[2] }
+  assert lines[0].start_with?("#{dir}/src_backup_app_main.rb, #{Time.now.to_i / 10}"), lines[0]
 end
 
 # --- Frame-rate accounting ----------------------------------------------------

@@ -170,6 +170,5 @@ int main(int argc, char **argv) {
     }
     for (SDL_Joystick *joystick : devices)
         if (joystick) SDL_JoystickClose(joystick);
-    engine_shutdown();
-    return 0;
+    return engine_shutdown();
 }
