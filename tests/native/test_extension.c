@@ -10,8 +10,6 @@ typedef mrb_int argument_count;
 
 static argument_count (*get_args)(mrb_state *, const char *, ...);
 static mrb_value (*str_new_cstr)(mrb_state *, const char *);
-static void (*raise_error)(mrb_state *, struct RClass *, const char *);
-static struct RClass *(*exc_get)(mrb_state *, const char *);
 
 static mrb_value greet(mrb_state *mrb, mrb_value self) {
     const char *name = NULL;
@@ -20,11 +18,6 @@ static mrb_value greet(mrb_state *mrb, mrb_value self) {
     get_args(mrb, "z", &name);
     snprintf(text, sizeof text, "hello %s", name);
     return str_new_cstr(mrb, text);
-}
-
-static mrb_value fail(mrb_state *mrb, mrb_value self) {
-    raise_error(mrb, exc_get(mrb, "ArgumentError"), "from the extension");
-    return self;
 }
 
 #ifdef WITHOUT_ENTRY_POINT
@@ -36,11 +29,8 @@ void vlx_register_c_extensions(lookup_function lookup, mrb_state *mrb, struct RC
         lookup("mrb_define_class_under");
     void (*define_method)(mrb_state *, struct RClass *, const char *, mrb_func_t, mrb_aspec) =
         lookup("mrb_define_method");
-    struct RClass *extension = define_class_under(mrb, ffi, "TestExtension", mrb->object_class);
     get_args = lookup("mrb_get_args");
     str_new_cstr = lookup("mrb_str_new_cstr");
-    raise_error = lookup("mrb_raise");
-    exc_get = lookup("mrb_exc_get");
-    define_method(mrb, extension, "greet", greet, MRB_ARGS_REQ(1));
-    define_method(mrb, extension, "fail", fail, MRB_ARGS_NONE());
+    define_method(mrb, define_class_under(mrb, ffi, "TestExtension", mrb->object_class), "greet", greet,
+                  MRB_ARGS_REQ(1));
 }

@@ -174,83 +174,58 @@ namespace {
 const char *BRIEF = "def brief(n) = n[:type] == :content ? n[:data] : n[:type] == :pi ? \"?#{n[:name]} #{n[:data]}\" : "
                     "[n[:name], n[:attributes], *n[:children].map { |c| brief(c) }].compact; ";
 
-std::string nested(const char *open, const char *close, int depth) {
+std::string nested(const std::string &open, const std::string &close, int depth) {
     std::string text;
     for (int i = 0; i < depth; ++i) text += open;
     for (int i = 0; i < depth; ++i) text += close;
     return text;
 }
 
-// The document as $doc, without quoting it into Ruby source.
-void set_doc(mrb_state *mrb, const std::string &doc) {
-    mrb_gv_set(mrb, mrb_intern_lit(mrb, "$doc"), mrb_str_new(mrb, doc.data(), (mrb_int)doc.size()));
-}
-
 } // namespace
 
-TEST_F(FfiTest, XmlBecomesATreeOfHashesWithTextJoinedBetweenTags) {
+// Each document reaches Ruby as $doc, unquoted.
+TEST_F(FfiTest, XmlBecomesATreeOfHashesAndAnyFaultAnswersNil) {
     EXPECT_EQ(ruby("FFI::Misc.new.parse_xml(\"<a x='1'>hi</a>\", true)"),
               "{:type=>:element, :name=>nil, :children=>[{:type=>:element, :name=>\"a\", :children=>[{:type=>:content, "
               ":data=>\"hi\"}], :attributes=>{\"x\"=>\"1\"}}]}");
-    const struct { const char *xml; bool strip; const char *brief; } cases[] = {
+    std::string laughs = "<!DOCTYPE l [<!ENTITY l0 'ha'>";
+    for (int i = 1; i < 10; ++i) laughs += "<!ENTITY l" + std::to_string(i) + " '" + nested("", "&l" + std::to_string(i - 1) + ";", 10) + "'>";
+    const char *spaced = "<a x='' y=\"2\">\n  <b/>\n</a><?empty?>";
+    const struct { std::string xml; bool strip; const char *brief; } cases[] = {
         {"<?xml version='1.0'?><!DOCTYPE a [<!ENTITY e 'mid'>]><?go now?><a>x<b/>y &amp; &e;<!-- c --><![CDATA[<z>]]></a>",
          true, "[\"?go now\", [\"a\", \"x\", [\"b\"], \"y & mid<z>\"]]"},
-        {"<a x='' y=\"2\">\n  <b/>\n</a><?empty?>", false, "[[\"a\", {\"y\"=>\"2\"}, \"\\n  \", [\"b\"], \"\\n\"]]"},
-        {"<a x='' y=\"2\">\n  <b/>\n</a><?empty?>", true, "[[\"a\", {\"y\"=>\"2\"}, [\"b\"]]]"},
+        {spaced, false, "[[\"a\", {\"y\"=>\"2\"}, \"\\n  \", [\"b\"], \"\\n\"]]"},
+        {spaced, true, "[[\"a\", {\"y\"=>\"2\"}, [\"b\"]]]"},
         // Nothing outside the document is read.
         {"<!DOCTYPE a [<!ENTITY e SYSTEM 'file:///etc/passwd'>]><a>&e;</a>", true, "[[\"a\"]]"},
+        {nested("<a>", "</a>", 3), true, "[[\"a\", [\"a\", [\"a\"]]]]"},
+        {"", true, "nil"}, {"<a>", true, "nil"}, {"<a></a>junk", true, "nil"}, {"<a></b>", true, "nil"},
+        {"<a>&nope;</a>", true, "nil"}, {std::string("<a>\0</a>", 8), true, "nil"},
+        {"<" + std::string(9000, 'n') + "/>", true, "nil"}, {nested("<a>", "</a>", 100000), true, "nil"},
+        {laughs + "]><l>&l9;</l>", true, "nil"},
     };
-    for (auto c : cases) {
-        set_doc(mrb, c.xml);
-        EXPECT_EQ(ruby(std::string(BRIEF) + "brief(FFI::Misc.new.parse_xml($doc, " + (c.strip ? "true" : "false") + "))"),
-                  c.brief) << c.xml;
+    for (const auto &c : cases) {
+        mrb_gv_set(mrb, mrb_intern_lit(mrb, "$doc"), mrb_str_new(mrb, c.xml.data(), (mrb_int)c.xml.size()));
+        EXPECT_EQ(ruby(std::string(BRIEF) + "(t = FFI::Misc.new.parse_xml($doc, " + (c.strip ? "true" : "false") +
+                       ")) && brief(t)"), c.brief) << c.xml.substr(0, 60);
     }
-    set_doc(mrb, nested("<a>", "</a>", 4000));
-    EXPECT_EQ(ruby("FFI::Misc.new.parse_xml($doc, true).nil?"), "false");
-}
-
-TEST_F(FfiTest, MalformedOrHostileXmlAnswersNil) {
-    std::string laughs = "<!DOCTYPE l [<!ENTITY l0 'ha'>";
-    for (int i = 1; i < 10; ++i) {
-        laughs += "<!ENTITY l" + std::to_string(i) + " '";
-        for (int j = 0; j < 10; ++j) laughs += "&l" + std::to_string(i - 1) + ";";
-        laughs += "'>";
-    }
-    std::string cases[] = {"", "<a>", "<a></a>junk", "<a></b>", "<a>&nope;</a>", std::string("<a>\0</a>", 8),
-                           "<" + std::string(9000, 'n') + "/>", nested("<a>", "</a>", 100000),
-                           laughs + "]><l>&l9;</l>", "<a x='1' x='2'/>"};
-    for (const std::string &xml : cases) {
-        set_doc(mrb, xml);
-        EXPECT_EQ(ruby("FFI::Misc.new.parse_xml($doc, true)"), "nil") << xml.substr(0, 40);
-    }
+    // Deep but within the parser's bounds: the builder does not recurse.
+    mrb_gv_set(mrb, mrb_intern_lit(mrb, "$doc"), mrb_str_new_cstr(mrb, nested("<a>", "</a>", 4000).c_str()));
+    EXPECT_EQ(ruby("FFI::Misc.new.parse_xml($doc, true).class"), "Hash");
 }
 
 TEST_F(FfiTest, JsonBecomesRubyValuesAndIntegersOutOfRangeStayFloats) {
-    const struct { const char *json, *value; } cases[] = {
+    const struct { std::string json; const char *value; } cases[] = {
         {"[1, 2.5, \"x\", null, true, false, 1e3, -0, {\"k\":1,\"k\":2}] tail", "[1, 2.5, \"x\", nil, true, false, 1000, 0, {\"k\"=>2}]"},
         {"{\"a\": {\"b\": [1]}, \"s\": \"\\u0041\\n\"}", "{\"a\"=>{\"b\"=>[1]}, \"s\"=>\"A\\n\"}"},
         {"[-9223372036854775808, 9223372036854775807, 1e300, -1e19, 0.1]",
          "[-9223372036854775808, 9.22337203685478e+18, 1.0e+300, -1.0e+19, 0.1]"},
-        {"", "nil"}, {"[1,", "nil"}, {"{\"a\"}", "nil"}, {"nul", "nil"},
+        {"", "nil"}, {"[1,", "nil"}, {"{\"a\"}", "nil"}, {"nul", "nil"}, {nested("[", "]", 100000), "nil"},
     };
-    for (auto c : cases) {
-        set_doc(mrb, c.json);
-        EXPECT_EQ(ruby("FFI::Misc.new.parse_json($doc)"), c.value) << c.json;
+    for (const auto &c : cases) {
+        mrb_gv_set(mrb, mrb_intern_lit(mrb, "$doc"), mrb_str_new_cstr(mrb, c.json.c_str()));
+        EXPECT_EQ(ruby("FFI::Misc.new.parse_json($doc)"), c.value) << c.json.substr(0, 60);
     }
-    set_doc(mrb, nested("[", "]", 100000));
-    EXPECT_EQ(ruby("FFI::Misc.new.parse_json($doc)"), "nil");
-}
-
-TEST_F(FfiTest, DocumentFilesAreReadThroughEveryMountIncludingArchives) {
-    put("packed/data/doc.xml", "<doc>zip</doc>");
-    put("packed/data/doc.json", "{\"from\": \"zip\"}");
-    ASSERT_EQ(std::system(("cd " + dir + "/packed && zip -qr ../packed.zip data").c_str()), 0);
-    ASSERT_TRUE(PHYSFS_mount((dir + "/packed.zip").c_str(), nullptr, 0));
-    std::ofstream(game + "/g.json") << "[\"game\"]";
-    EXPECT_EQ(ruby(std::string(BRIEF) + "m = FFI::Misc.new; [brief(m.parse_xml_file('data/doc.xml', true)), "
-                   "m.parse_json_file('data/doc.json'), m.parse_json_file('g.json'), m.parse_xml_file('no.xml', true), "
-                   "m.parse_json_file('no.json')]"),
-              "[[[\"doc\", \"zip\"]], {\"from\"=>\"zip\"}, [\"game\"], nil, nil]");
 }
 
 // An interpreter that refuses large allocations makes building a value raise.
@@ -308,8 +283,7 @@ TEST_F(FfiTest, ClipboardWindowTitleDeviceSizeAndLocalAddress) {
 }
 
 TEST(LocalAddress, TheFirstIpv4AddressWinsAndIpv6IsTheFallback) {
-    struct entry { const char *name, *address; };
-    const struct { std::vector<entry> entries; size_t size; const char *chosen; } cases[] = {
+    const struct { std::vector<std::pair<const char *, const char *>> entries; size_t size; const char *chosen; } cases[] = {
         {{{"lo", "127.0.0.1"}, {"lo", "::1"}, {"lo0", "127.0.0.1"}, {"lo0", "::1"}}, 64, ""},
         {{{"lo", "::1"}, {"wlan0", "fe80::1"}, {"wlan0", "2001:db8::5"}}, 64, "fe80::1"},
         {{{"wlan0", "fe80::1"}, {nullptr, "10.0.0.1"}, {"eth0", nullptr}, {"wlan0", "192.168.1.20"}, {"eth1", "10.0.0.2"}},
@@ -320,15 +294,13 @@ TEST(LocalAddress, TheFirstIpv4AddressWinsAndIpv6IsTheFallback) {
         std::vector<ifaddrs> list(c.entries.size());
         std::vector<sockaddr_in6> addresses(c.entries.size());
         for (size_t i = 0; i < list.size(); ++i) {
+            auto [name, text] = c.entries[i];
             list[i] = {};
-            list[i].ifa_next = i + 1 < list.size() ? &list[i + 1] : nullptr;
-            list[i].ifa_name = (char *)c.entries[i].name;
-            const char *text = c.entries[i].address;
-            if (!text) continue;
+            list[i].ifa_next = i + 1 < list.size() ? &list[i + 1] : nullptr, list[i].ifa_name = (char *)name;
             sockaddr_in6 &address = addresses[i] = {};
-            list[i].ifa_addr = (sockaddr *)&address;
-            if (std::strchr(text, ':')) address.sin6_family = AF_INET6, inet_pton(AF_INET6, text, &address.sin6_addr);
-            else ((sockaddr_in &)address).sin_family = AF_INET, inet_pton(AF_INET, text, &((sockaddr_in &)address).sin_addr);
+            if (text) list[i].ifa_addr = (sockaddr *)&address;
+            if (text && std::strchr(text, ':')) address.sin6_family = AF_INET6, inet_pton(AF_INET6, text, &address.sin6_addr);
+            else if (text) ((sockaddr_in &)address).sin_family = AF_INET, inet_pton(AF_INET, text, &((sockaddr_in &)address).sin_addr);
         }
         char buffer[64] = "stale";
         EXPECT_EQ(network_choose_local_address(list.data(), buffer, c.size), *c.chosen ? 1 : 0) << c.chosen;
@@ -336,18 +308,13 @@ TEST(LocalAddress, TheFirstIpv4AddressWinsAndIpv6IsTheFallback) {
     }
 }
 
-// A library the test built, dropped into the game's native folder or packed
-// into an archive mounted over it.
-TEST_F(FfiTest, ExtensionsLoadFromFoldersAndArchivesLeavingNoCopyBehind) {
-    fs::create_directories(game + "/native/linux");
-    fs::copy_file(VELLUM_TEST_EXTENSION_NO_ENTRY, game + "/native/linux/no_entry.so");
+// A library packed into a mounted archive is copied out, loaded and deleted
+// while another thread keeps switching the write directory (as screenshots do).
+TEST_F(FfiTest, ExtensionsLoadFromArchivesLeavingNoCopyWhileTheWriteDirectoryMoves) {
     fs::create_directories(dir + "/packed/native/linux");
     fs::copy_file(VELLUM_TEST_EXTENSION, dir + "/packed/native/linux/packed.so");
     ASSERT_EQ(std::system(("cd " + dir + "/packed && zip -qr ../ext.zip native").c_str()), 0);
     ASSERT_TRUE(PHYSFS_mount((dir + "/ext.zip").c_str(), nullptr, 0));
-    EXPECT_EQ(ruby("m = FFI::Misc.new; [m.qmx_dlopen('missing'), m.qmx_dlopen('no_entry'), FFI.const_defined?(:TestExtension)]"),
-              "[nil, nil, false]");
-    // The write directory keeps changing under the loads (as screenshots do).
     std::string shots = dir + "/shots";
     fs::create_directories(shots);
     std::atomic<bool> loading{true};
@@ -357,21 +324,15 @@ TEST_F(FfiTest, ExtensionsLoadFromFoldersAndArchivesLeavingNoCopyBehind) {
     EXPECT_EQ(ruby("m = FFI::Misc.new; (1..80).map { m.qmx_dlopen('packed') }.uniq"), "[nil]");
     loading = false;
     screenshots.join();
-    EXPECT_EQ(ruby("e = FFI::TestExtension.new; [e.greet('zip'), begin; e.fail; rescue => x; [x.class, x.message]; end]"),
-              "[\"hello zip\", [ArgumentError, \"from the extension\"]]");
+    EXPECT_EQ(ruby("FFI::TestExtension.new.greet('zip')"), "\"hello zip\"");
     for (const auto &file : fs::recursive_directory_iterator(dir))
         EXPECT_EQ(file.path().string().find("sharedobjs"), std::string::npos) << file.path();
-    EXPECT_TRUE(fs::exists(game + "/native/linux/no_entry.so"));
 }
 
-TEST(ExtensionApi, NamesResolveExactlyAndForeignObjectsFreeOnlyWhatTheyOwn) {
-    const char *names[] = {"mrb_raise", "mrb_module_get", "mrb_class_get_under", "mrb_get_args", "vlx_free_foreign_object",
-                           "mrb_define_module_under", "mrb_str_new_cstr", "mrb_define_class_under",
-                           "mrb_define_module_function", "mrb_data_object_alloc", "mrb_module_get_under",
-                           "mrb_define_method", "mrb_define_class_method", "mrb_exc_get", "vlx_upload_pixel_array",
-                           "vlx_load_image", "vlx_free_image"};
-    for (const char *name : names) EXPECT_NE(c_extension_api_lookup(name), nullptr) << name;
+TEST_F(FfiTest, ExtensionApiNamesResolveExactlyAndForeignObjectsFreeOnlyWhatTheyOwn) {
     EXPECT_EQ(c_extension_api_lookup("mrb_raise"), (void *)mrb_raise);
+    auto exc_get = (RClass * (*)(mrb_state *, const char *)) c_extension_api_lookup("mrb_exc_get");
+    EXPECT_EQ(exc_get(mrb, "ArgumentError"), E_ARGUMENT_ERROR);
     for (const char *name : {"mrb_funcall", "MRB_RAISE", "mrb_raise ", ""}) EXPECT_EQ(c_extension_api_lookup(name), nullptr);
     // Data the record does not own lives on the stack: freeing it would be caught.
     char unowned[4];
@@ -380,7 +341,4 @@ TEST(ExtensionApi, NamesResolveExactlyAndForeignObjectsFreeOnlyWhatTheyOwn) {
         *record = {kind, unowned, kind == 2};
         vlx_free_foreign_object(nullptr, record);
     }
-    auto *owner = (foreign_object *)malloc(sizeof(foreign_object));
-    *owner = {1, malloc(8), 1};
-    vlx_free_foreign_object(nullptr, owner);
 }
