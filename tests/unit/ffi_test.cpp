@@ -189,10 +189,12 @@ TEST_F(FfiTest, XmlBecomesATreeOfHashesAndAnyFaultAnswersNil) {
               "{:type=>:element, :name=>nil, :children=>[{:type=>:element, :name=>\"a\", :children=>[{:type=>:content, "
               ":data=>\"hi\"}], :attributes=>{\"x\"=>\"1\"}}]}");
     std::string laughs = "<!DOCTYPE l [<!ENTITY l0 'ha'>";
-    for (int i = 1; i < 10; ++i) laughs += "<!ENTITY l" + std::to_string(i) + " '" + nested("", "&l" + std::to_string(i - 1) + ";", 10) + "'>";
+    for (int i = 1; i < 10; ++i)
+        laughs += "<!ENTITY l" + std::to_string(i) + " '" + nested("", "&l" + std::to_string(i - 1) + ";", 10) + "'>";
     const char *spaced = "<a x='' y=\"2\">\n  <b/>\n</a><?empty?>";
     const struct { std::string xml; bool strip; const char *brief; } cases[] = {
-        {"<?xml version='1.0'?><!DOCTYPE a [<!ENTITY e 'mid'>]><?go now?><a>x<b/>y &amp; &e;<!-- c --><![CDATA[<z>]]></a>",
+        {"<?xml version='1.0'?><!DOCTYPE a [<!ENTITY e 'mid'>]><?go now?>"
+         "<a>x<b/>y &amp; &e;<!-- c --><![CDATA[<z>]]></a>",
          true, "[\"?go now\", [\"a\", \"x\", [\"b\"], \"y & mid<z>\"]]"},
         {spaced, false, "[[\"a\", {\"y\"=>\"2\"}, \"\\n  \", [\"b\"], \"\\n\"]]"},
         {spaced, true, "[[\"a\", {\"y\"=>\"2\"}, [\"b\"]]]"},
@@ -216,7 +218,8 @@ TEST_F(FfiTest, XmlBecomesATreeOfHashesAndAnyFaultAnswersNil) {
 
 TEST_F(FfiTest, JsonBecomesRubyValuesAndIntegersOutOfRangeStayFloats) {
     const struct { std::string json; const char *value; } cases[] = {
-        {"[1, 2.5, \"x\", null, true, false, 1e3, -0, {\"k\":1,\"k\":2}] tail", "[1, 2.5, \"x\", nil, true, false, 1000, 0, {\"k\"=>2}]"},
+        {"[1, 2.5, \"x\", null, true, false, 1e3, -0, {\"k\":1,\"k\":2}] tail",
+         "[1, 2.5, \"x\", nil, true, false, 1000, 0, {\"k\"=>2}]"},
         {"{\"a\": {\"b\": [1]}, \"s\": \"\\u0041\\n\"}", "{\"a\"=>{\"b\"=>[1]}, \"s\"=>\"A\\n\"}"},
         {"[-9223372036854775808, 9223372036854775807, 1e300, -1e19, 0.1]",
          "[-9223372036854775808, 9.22337203685478e+18, 1.0e+300, -1.0e+19, 0.1]"},
@@ -270,7 +273,8 @@ TEST_F(FfiTest, ClipboardWindowTitleDeviceSizeAndLocalAddress) {
     context.window_width = 320, context.window_height = 200;
     ffi_render_context = &context;
     SDL_SetClipboardText("");
-    EXPECT_EQ(ruby("m = FFI::Misc.new; m.set_window_title('Mine'); [m.getclipboard, m.device_size]"), "[\"\", [320.0, 200.0]]");
+    EXPECT_EQ(ruby("m = FFI::Misc.new; m.set_window_title('Mine'); [m.getclipboard, m.device_size]"),
+              "[\"\", [320.0, 200.0]]");
     SDL_SetClipboardText("pasted");
     EXPECT_EQ(ruby("FFI::Misc.new.getclipboard"), "\"pasted\"");
     EXPECT_STREQ(SDL_GetWindowTitle(context.window), "Mine");
@@ -283,11 +287,15 @@ TEST_F(FfiTest, ClipboardWindowTitleDeviceSizeAndLocalAddress) {
 }
 
 TEST(LocalAddress, TheFirstIpv4AddressWinsAndIpv6IsTheFallback) {
-    const struct { std::vector<std::pair<const char *, const char *>> entries; size_t size; const char *chosen; } cases[] = {
+    const struct {
+        std::vector<std::pair<const char *, const char *>> entries;
+        size_t size;
+        const char *chosen;
+    } cases[] = {
         {{{"lo", "127.0.0.1"}, {"lo", "::1"}, {"lo0", "127.0.0.1"}, {"lo0", "::1"}}, 64, ""},
         {{{"lo", "::1"}, {"wlan0", "fe80::1"}, {"wlan0", "2001:db8::5"}}, 64, "fe80::1"},
-        {{{"wlan0", "fe80::1"}, {nullptr, "10.0.0.1"}, {"eth0", nullptr}, {"wlan0", "192.168.1.20"}, {"eth1", "10.0.0.2"}},
-         64, "192.168.1.20"},
+        {{{"wlan0", "fe80::1"}, {nullptr, "10.0.0.1"}, {"eth0", nullptr}, {"wlan0", "192.168.1.20"},
+          {"eth1", "10.0.0.2"}}, 64, "192.168.1.20"},
         {{{"wlan0", "192.168.1.20"}}, 12, ""},
     };
     for (const auto &c : cases) {
@@ -299,8 +307,10 @@ TEST(LocalAddress, TheFirstIpv4AddressWinsAndIpv6IsTheFallback) {
             list[i].ifa_next = i + 1 < list.size() ? &list[i + 1] : nullptr, list[i].ifa_name = (char *)name;
             sockaddr_in6 &address = addresses[i] = {};
             if (text) list[i].ifa_addr = (sockaddr *)&address;
-            if (text && std::strchr(text, ':')) address.sin6_family = AF_INET6, inet_pton(AF_INET6, text, &address.sin6_addr);
-            else if (text) ((sockaddr_in &)address).sin_family = AF_INET, inet_pton(AF_INET, text, &((sockaddr_in &)address).sin_addr);
+            sockaddr_in &ipv4 = (sockaddr_in &)address;
+            bool ipv6 = text && std::strchr(text, ':');
+            if (ipv6) address.sin6_family = AF_INET6, inet_pton(AF_INET6, text, &address.sin6_addr);
+            if (text && !ipv6) ipv4.sin_family = AF_INET, inet_pton(AF_INET, text, &ipv4.sin_addr);
         }
         char buffer[64] = "stale";
         EXPECT_EQ(network_choose_local_address(list.data(), buffer, c.size), *c.chosen ? 1 : 0) << c.chosen;
@@ -333,7 +343,8 @@ TEST_F(FfiTest, ExtensionApiNamesResolveExactlyAndForeignObjectsFreeOnlyWhatThey
     EXPECT_EQ(c_extension_api_lookup("mrb_raise"), (void *)mrb_raise);
     auto exc_get = (RClass * (*)(mrb_state *, const char *)) c_extension_api_lookup("mrb_exc_get");
     EXPECT_EQ(exc_get(mrb, "ArgumentError"), E_ARGUMENT_ERROR);
-    for (const char *name : {"mrb_funcall", "MRB_RAISE", "mrb_raise ", ""}) EXPECT_EQ(c_extension_api_lookup(name), nullptr);
+    for (const char *name : {"mrb_funcall", "MRB_RAISE", "mrb_raise ", ""})
+        EXPECT_EQ(c_extension_api_lookup(name), nullptr) << name;
     // Data the record does not own lives on the stack: freeing it would be caught.
     char unowned[4];
     for (uint32_t kind : {1u, 2u}) {
