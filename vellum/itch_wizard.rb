@@ -166,10 +166,12 @@ class ItchWizard
     log "================"
     log "* INFO: Starting Itch Wizard."
     @start_at = Kernel.global_tick_count
+    # A run that stopped part-way goes on without repeating the steps that
+    # succeeded; after a complete one, a new start publishes again.
+    init_wizard_status if @wizard_status.values.all? { |status| status[:result] == :success }
     steps.each do |step|
       log_info "Running Itch Wizard Step: ~$wizards.itch.#{step}~"
       begin
-        # A step that succeeded in an earlier run is not repeated.
         status = @wizard_status[step]
         status[:result] = send(step) || :success unless status[:result] == :success
         unless status[:result] == :success
