@@ -573,6 +573,14 @@ class IOSWizard
   </dict>
   XML
 
+  LAUNCH_IMAGES_XML = [["Default-568h@2x", "{320, 568}"], ["Default-667h@2x", "{375, 667}"],
+                       ["Default-736h@3x", "{414, 736}"]].map do |name, size|
+    "    <dict>\n      <key>UILaunchImageMinimumOSVersion</key>\n      <string>7.0</string>\n" \
+    "      <key>UILaunchImageName</key>\n      <string>#{name}</string>\n" \
+    "      <key>UILaunchImageOrientation</key>\n      <string>Portrait</string>\n" \
+    "      <key>UILaunchImageSize</key>\n      <string>#{size}</string>\n    </dict>\n"
+  end.join.freeze
+
   INFO_PLIST_BODY = <<-XML.freeze
   <key>BuildMachineOSBuild</key>
   <string>20D91</string>
@@ -659,37 +667,7 @@ class IOSWizard
   </array>
   <key>UILaunchImages</key>
   <array>
-    <dict>
-      <key>UILaunchImageMinimumOSVersion</key>
-      <string>7.0</string>
-      <key>UILaunchImageName</key>
-      <string>Default-568h@2x</string>
-      <key>UILaunchImageOrientation</key>
-      <string>Portrait</string>
-      <key>UILaunchImageSize</key>
-      <string>{320, 568}</string>
-    </dict>
-    <dict>
-      <key>UILaunchImageMinimumOSVersion</key>
-      <string>7.0</string>
-      <key>UILaunchImageName</key>
-      <string>Default-667h@2x</string>
-      <key>UILaunchImageOrientation</key>
-      <string>Portrait</string>
-      <key>UILaunchImageSize</key>
-      <string>{375, 667}</string>
-    </dict>
-    <dict>
-      <key>UILaunchImageMinimumOSVersion</key>
-      <string>7.0</string>
-      <key>UILaunchImageName</key>
-      <string>Default-736h@3x</string>
-      <key>UILaunchImageOrientation</key>
-      <string>Portrait</string>
-      <key>UILaunchImageSize</key>
-      <string>{414, 736}</string>
-    </dict>
-  </array>
+#{LAUNCH_IMAGES_XML}  </array>
   <key>UILaunchStoryboardName</key>
   <string>SimpleSplash</string>
   <key>UIRequiredDeviceCapabilities</key>
