@@ -5,11 +5,10 @@
 
 class WizardRuntime
   attr_reader :files, :root_files, :logged, :commands, :parsed_xml
-  attr_accessor :answers, :xml_tree, :local_ip
+  attr_accessor :answers, :xml_tree
 
   def initialize
     @files, @root_files, @logged, @commands, @answers = {}, {}, [], [], []
-    @local_ip = "192.0.2.7"
     @rcb_release_mode = true
   end
 
@@ -24,7 +23,7 @@ class WizardRuntime
   def ffi_misc = self
   def ffi_file = self
   def path_exists(path) = true
-  def get_local_ip_address = @local_ip
+  def get_local_ip_address = "192.0.2.7"
   def parse_xml(text) = (@parsed_xml = text) && @xml_tree
   def system(cmd) = log(exec_with_status(cmd)[0])
 
@@ -210,8 +209,6 @@ def test_ios_production_build_carries_no_developer_address
     assert_equal nil, runtime.files["app/server_ip_address.txt"]
     app = "'/opt/my engine/tmp/ios/Space Game.app"
     ["rm -rf '/opt/my engine/tmp/ios'",
-     "cp -R '/opt/my engine/vellumcore-ios.app' #{app}'",
-     "cp '/opt/my engine/profiles/distribution.mobileprovision' #{app}/embedded.mobileprovision'",
      "cp -r '/home/me/my game/sprites/' #{app}/sprites/'",
      "rm -f #{app}/app/server_ip_address.txt'",
      "CODESIGN_ALLOCATE=/Applications/Xcode.app/Contents/Developer/Toolchains/XcodeDefault.xctoolchain/usr/bin/" \
