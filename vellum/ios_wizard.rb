@@ -145,7 +145,8 @@ class IOSWizard
     file_name = environment == :prod ? "distribution.mobileprovision" : "development.mobileprovision"
     profiles = "#{relative_path}/profiles"
     $qmx.system("mkdir -p #{shell_quote(profiles)}")
-    $qmx.system("open #{shell_quote(profiles)}")
+    # Shows the folder in the Finder; other systems have no such command.
+    $qmx.system("open #{shell_quote(profiles)}") if $qmx.platform == "Mac OS X"
     $qmx.system("echo #{shell_quote("Download the mobile provisioning profile and place it here with the name #{file_name}")} > #{shell_quote("#{profiles}/README.txt")}")
     raise WizardException.new(
       "* I didn't find a mobile provision.",
