@@ -612,7 +612,20 @@ module QMX
     # --- Shell ---------------------------------------------------------------------------
 
     def exec(cmd)
-      `#{cmd}`
+      exec_with_status(cmd)[0]
+    end
+
+    EXIT_STATUS_MARKER = "\n-- vellumcore exit status: ".freeze
+
+    # [standard output, exit status] of a shell command. The shell itself
+    # prints the status after the output: the interpreter's own record of it
+    # is left stale when a command is killed. A command that took its shell
+    # down (so no status was printed) answers nil, which is no success.
+    def exec_with_status(cmd)
+      text = `(\n#{cmd}\n)\nprintf '\\n-- vellumcore exit status: %d' "$?"`.to_s
+      at = text.rindex(EXIT_STATUS_MARKER)
+      return [text, nil] unless at
+      [text[0, at], text[(at + EXIT_STATUS_MARKER.length)..-1].to_i]
     end
 
     def system(cmd)
