@@ -31,18 +31,31 @@ def test_new_says_which_constructor_failed_and_forwards_arguments
   assert_equal "ab", String.new("ab")
 end
 
-def test_missing_methods_are_explained
-  error = assert_raises(RuntimeError) { Object.new.foo }
-  assert error.message.start_with?("* ERROR:\nUndefined method foo for #<Object:0x") && error.message.end_with?(".\n\n"),
-         error.message
-  [[-> { Object.new.args }, "Did you forget to pass in args as a parameter?"],
-   [-> { Recorded.new.zap(1) }, "* ERROR:\nUnhandled method_missing with name :zap, args [1] was invoked on [Recorded"],
-   [-> { 5.frobnicate }, "name :frobnicate"],
-   [-> { Recorded.new.send(:*, [1, 2]) }, "* ERROR:\nYou attempted to do multiplication on "],
-   [-> { 5.let }, "~let~ requires a block"],
-   [-> { Object.qmx_args }, "attr_qmx"]].each do |call, text|
-    error = assert_raises(RuntimeError) { call.call }
+class GuardedProperties
+  def method_missing(name, *args) = name == :known ? :handled : super
+  def go = super
+end
+
+class MissingInConstructor
+  def initialize = nothing_here(7)
+end
+
+def test_missing_methods_are_explained_as_no_method_errors
+  [[-> { Object.new.foo }, :foo, [], "* ERROR:\nUndefined method foo for #<Object:0x"],
+   [-> { Object.new.args }, :args, [], "Did you forget to pass in args as a parameter?"],
+   [-> { Recorded.new.zap(1) }, :zap, [1], "* ERROR:\nUnhandled method_missing with name :zap, args [1] was invoked on [Recorded"],
+   [-> { 5.frobnicate }, :frobnicate, [], "name :frobnicate"],
+   [-> { Recorded.new.send(:*, [1, 2]) }, :*, [[1, 2]], "* ERROR:\nYou attempted to do multiplication on "],
+   [-> { GuardedProperties.new.unknown(2) }, :unknown, [2], "name :unknown, args [2]"],
+   [-> { GuardedProperties.new.go }, :go, [], "no superclass method 'go'"],
+   [-> { MissingInConstructor.new }, :nothing_here, [7], "Invocation of MissingInConstructor.new failed."]].each do |call, name, args, text|
+    error = assert_raises(NoMethodError) { call.call }
+    assert_equal [name, args], [error.name, error.args], text
     assert error.message.include?(text), error.message
+  end
+  assert_equal :handled, GuardedProperties.new.known
+  [[-> { 5.let }, "~let~ requires a block"], [-> { Object.qmx_args }, "attr_qmx"]].each do |call, text|
+    assert assert_raises(RuntimeError) { call.call }.message.include?(text)
   end
   error = assert_raises(TypeError) { 5.raise_immediately(TypeError.new("inner"), :scale, 2, 3) }
   assert_equal "** value: 5\n** type: Integer\n** method: :scale\n** args: [2, 3]\n** docs: $qmx.docs.scale", error.message
