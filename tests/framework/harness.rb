@@ -26,7 +26,10 @@ module Harness
     failed = 0
     names.each do |name|
       begin
+        before = @checks
         top.send(name)
+        # A test that checks nothing proves nothing, however it ended.
+        raise AssertionFailed, "no assertion was made" if @checks == before
         passed += 1
       rescue Exception => e
         failed += 1
