@@ -49,6 +49,7 @@ def test_values_held_twice_and_strict_entities_come_back_from_the_saved_text
   state.boss = state.new_entity_strict(:boss, { hp: 10, pos: [1, 2] })
   state.boss.hp = 7
   state.helper = state.new_entity(:helper, { tag: :blue })
+  state.helper.mine = state.helper.also_mine = [3]
   text = state.to_s
   # Printing keeps a value held twice; only a container holding itself is cut.
   assert text.include?(":inner=>{:list=>[1], :again=>[1]}"), text
@@ -56,6 +57,11 @@ def test_values_held_twice_and_strict_entities_come_back_from_the_saved_text
   assert_equal [{ list: [1], again: [1] }, true], [loaded.inner, loaded.boss.is_a?(QMX::StrictEntity)]
   assert_equal [7, [1, 2], state.boss.entity_id], [loaded.boss.hp, loaded.boss.pos, loaded.boss.entity_id]
   assert_equal [:blue, :helper], [loaded.helper.tag, loaded.helper.entity_type]
+  assert loaded.helper.mine.equal?(loaded.helper.also_mine), "shared inside a nested entity too"
+  # Entities that hold themselves print like a Hash that does.
+  state.helper.owner = state
+  state.boss.pos = state.boss
+  assert_equal [true, true], [":owner=>{...}", ":pos=>{...}"].map { |part| state.to_s.include?(part) }
 end
 
 def test_new_entities_after_loading_never_reuse_a_loaded_id
