@@ -1,8 +1,8 @@
-# Logging with levels, once-only messages and files, and method tracing.
+# Logging with levels, once-only messages and files, `puts` routing, method
+# tracing, and the String and Symbol helpers.
 
 # Stands in for the runtime: keeps the files written and what was logged.
-LogRuntime = Struct.new(:files, :logged, :notifications, :cli_arguments) do
-  def production = false
+LogRuntime = Struct.new(:files, :logged, :notifications, :cli_arguments, :production) do
   def append_file_root(file, text) = (files[file] ||= "") << text
   def write_file_root(file, text) = files[file] = text.dup
   def log(obj, sender = nil) = logged << [obj, sender]
@@ -13,12 +13,14 @@ end
 
 def assert_contains_all(text, parts) = parts.each { |part| assert text.include?(part), text.inspect }
 
-def with_log_runtime
+def with_log_runtime(production = false)
   saved = $qmx
-  $qmx = LogRuntime.new({}, [], [], {})
+  $qmx = LogRuntime.new({}, [], [], {}, production)
   yield $qmx
 ensure
   $qmx = saved
+  Kernel.tick_count = -1
+  $trace_enabled, $trace_call_depth = false, 0
 end
 
 def test_levels_write_the_log_file_byte_for_byte
@@ -125,4 +127,41 @@ ensure
   $trace_enabled = false
   $last_method_traced = nil
   $trace_history = []
+end
+
+def test_puts_goes_to_the_log_file_and_the_runtime
+  # Before the first tick the counters read -1.
+  assert_equal [-1, -1], [Kernel.tick_count, Kernel.global_tick_count]
+  with_log_runtime do |runtime|
+    assert_equal nil, puts("a", 2)
+    assert_equal ["a\n2\n", ["a", 2]], [runtime.files["logs/puts.txt"], runtime.texts]
+    # Inside a traced call the lines go to the trace too, indented.
+    $trace_enabled, $trace_call_depth, $trace_puts = true, 1, []
+    puts "x", "y"
+    assert_equal ["\n        x\n        y"], $trace_puts
+    $trace_enabled = false
+    runtime.logged.clear
+    (0..13).each { |tick| puts6(Kernel.tick_count = tick) }
+    Kernel.tick_count = 120
+    puts60 :sixty
+    puts600 :six_hundred
+    assert_equal [0, 6, 12, :sixty], runtime.texts
+  end
+  with_log_runtime(true) do |runtime|
+    puts "secret"
+    assert_equal [{}, ["secret"]], [runtime.files, runtime.texts]
+  end
+end
+
+def test_text_helpers
+  assert_equal "a b\nc d", "a b c d".wrap(3)
+  assert_equal [["abcdefghij\n"], ["short\n", "a longer\n", "line\n"]],
+               ["abcdefghij".wrapped_lines(4), "short  \na longer line".wrapped_lines(8)]
+  # A very long text wraps without running out of stack.
+  lines = (["word"] * 20_000).join(" ").wrapped_lines(20)
+  assert_equal [5000, "word word word word\n"], [lines.length, lines.last]
+  assert_equal ["x\n  y", "a\n--b\n--c\n"], ["x\ny".indent_lines(2), "a\nb\nc\n".indent_lines(2, "-")]
+  assert_equal ["go", "stop", :fire, true], ["go!".without_ending_bang, "stop".without_ending_bang,
+                                             :fire!.without_ending_bang, :fire!.end_with_bang?]
+  assert_equal [true, "dogs_x"], [:docs_search.start_with?("docs"), :docs_x.gsub("docs", "dogs")]
 end
