@@ -52,10 +52,7 @@ EngineProcess::EngineProcess(const std::string &executable, const std::string &w
     if (pid_ == 0) {
         dup2(out_pipe[1], 1);
         dup2(err_pipe[1], 2);
-        close(out_pipe[0]);
-        close(err_pipe[0]);
-        close(out_pipe[1]);
-        close(err_pipe[1]);
+        for (int fd : {out_pipe[0], err_pipe[0], out_pipe[1], err_pipe[1]}) close(fd);
         if (chdir(working_dir.c_str()) != 0) _exit(126);
         for (const auto &[key, value] : env) setenv(key.c_str(), value.c_str(), 1);
         std::vector<char *> argv;
@@ -150,12 +147,9 @@ engine_result EngineProcess::finish(double seconds) {
     }
     reaped_ = true;
     while (out_fd_ >= 0 || err_fd_ >= 0) pump(100);
-    if (WIFEXITED(status)) {
-        result_.exited = true;
-        result_.exit_code = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result_.term_signal = WTERMSIG(status);
-    }
+    result_.exited = WIFEXITED(status);
+    if (result_.exited) result_.exit_code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result_.term_signal = WTERMSIG(status);
     return result_;
 }
 
@@ -167,10 +161,7 @@ EngineSandbox::EngineSandbox() {
     base_dir = root + "/base";
     game_dir = root + "/game";
     home_dir = root + "/home";
-    fs::create_directories(base_dir);
-    fs::create_directories(game_dir);
-    fs::create_directories(home_dir);
-    fs::create_directories(root + "/runtime");
+    for (const std::string &dir : {base_dir, game_dir, home_dir, root + "/runtime"}) fs::create_directories(dir);
     fs::permissions(root + "/runtime", fs::perms::owner_all);
     // A copy, not a link: the engine's base directory is where its
     // executable really is.
@@ -178,10 +169,8 @@ EngineSandbox::EngineSandbox() {
 }
 
 EngineSandbox::~EngineSandbox() {
-    if (!std::getenv("VELLUM_KEEP_SANDBOX")) {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
+    std::error_code ignored;
+    if (!std::getenv("VELLUM_KEEP_SANDBOX")) fs::remove_all(root, ignored);
 }
 
 void EngineSandbox::write_game_file(const std::string &relative, const std::string &content) {
@@ -215,6 +204,5 @@ EngineProcess EngineSandbox::start(const std::vector<std::string> &args,
 
 engine_result EngineSandbox::run(const std::vector<std::string> &args, double timeout_seconds,
                                  const std::map<std::string, std::string> &extra_env) const {
-    EngineProcess process = start(args, extra_env);
-    return process.finish(timeout_seconds);
+    return start(args, extra_env).finish(timeout_seconds);
 }

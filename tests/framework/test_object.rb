@@ -18,17 +18,13 @@ class TakesOptions
   end
 end
 
-def test_attributes_are_recorded_once_in_order
+def test_attributes_are_recorded_and_new_says_which_constructor_failed
   assert_equal [[:a, :b, :c], []], [Recorded.attributes, FailsToBuild.attributes]
-end
-
-def test_new_says_which_constructor_failed_and_forwards_arguments
   error = assert_raises(ArgumentError) { FailsToBuild.new(4) }
   assert error.message.start_with?("value 4 refused\n* ERROR: Invocation of FailsToBuild.new failed.\n** BACKTRACE:\n"),
          error.message
   built = TakesOptions.new({ x: 1 }, 2, y: 3)
-  assert_equal [[{ x: 1 }, 2], { y: 3 }], [built.given, built.keywords]
-  assert_equal "ab", String.new("ab")
+  assert_equal [[{ x: 1 }, 2], { y: 3 }, "ab"], [built.given, built.keywords, String.new("ab")]
 end
 
 class GuardedProperties
@@ -82,31 +78,19 @@ def test_send_hands_missing_methods_their_arguments
   assert_equal :ok, send(:private_helper_for_send, :ok)
 end
 
-def test_small_helpers
-  assert_equal [5, 4, false, 10], [nil.or(5), 3.and(4), false.and(4), 5.let { |n| n * 2 }]
-  assert_equal [7, 7.0, 2, "", 2.5], ["12".numeric_or_default(7), "x".f_or_default(7.0), 2.5.i_or_default,
-                                      nil.s_or_default, 2.5.numeric_or_default]
-  assert_equal "foo docs", Class.new { def docs_foo = "foo docs" }.new.doc_foo
-end
-
 class WithIvars
-  def initialize
-    @a, @b, @me = 1, "x", self
-  end
+  def initialize = (@a, @b, @me = 1, "x", self)
 end
 
-def test_inspect_keeps_listing_instance_variables
+def test_inspect_lists_instance_variables_and_classes_describe_themselves
   text = WithIvars.new.inspect
   assert text.start_with?("#<WithIvars:0x"), text
   ["@a=1", "@b=\"x\"", "@me=#<WithIvars:0x", " ...>"].each { |part| assert text.include?(part), text }
   assert Object.new.to_s.start_with?("#<Object:0x")
-end
-
-def test_class_descriptions
-  assert_equal "(class Integer)", Integer.to_s
-  assert_equal "(class String\n  (included_modules ValueType, Comparable) )", String.to_s
+  assert_equal ["(class Integer)", "(class String\n  (included_modules ValueType, Comparable) )"], [Integer.to_s, String.to_s]
   # Interpolation and inspect keep the plain name.
   assert_equal ["Recorded", "Recorded", "Recorded"], ["#{Recorded}", Recorded.inspect, Recorded.serialize]
+  assert_equal "foo docs", Class.new { def docs_foo = "foo docs" }.new.doc_foo
 end
 
 def test_purge_class_and_metadata
@@ -122,8 +106,3 @@ def test_purge_class_and_metadata
   assert error.message.start_with?("* ERROR:\nNo metadata found for "), error.message
 end
 
-def test_contracts_list_what_is_implemented
-  result = { x: 1 }.__help_contract_implementation([:x, :left, :nope])
-  assert_equal [[:x, :left], [:nope], false],
-               [result[:implemented_methods], result[:not_implemented_methods], result[:all_methods_implemented]]
-end
