@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <lodepng.h>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
@@ -205,4 +206,8 @@ EngineProcess EngineSandbox::start(const std::vector<std::string> &args,
 engine_result EngineSandbox::run(const std::vector<std::string> &args, double timeout_seconds,
                                  const std::map<std::string, std::string> &extra_env) const {
     return start(args, extra_env).finish(timeout_seconds);
+}
+
+Screenshot::Screenshot(const std::string &path) {
+    if (lodepng::decode(rgba, width, height, path) != 0) width = height = 0;
 }

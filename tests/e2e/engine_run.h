@@ -68,3 +68,13 @@ public:
 bool file_exists(const std::string &path);
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
+
+// A PNG the game wrote (a screenshot), decoded; empty when it is missing or
+// broken. Pixels are addressed as the game sees them, origin at the bottom
+// left.
+struct Screenshot {
+    std::vector<unsigned char> rgba;
+    unsigned width = 0, height = 0;
+    explicit Screenshot(const std::string &path);
+    const unsigned char *at(int x, int y) const { return &rgba[((size_t)(height - 1 - y) * width + x) * 4]; }
+};

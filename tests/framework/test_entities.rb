@@ -5,7 +5,7 @@ def load_state_text(text)
   QMX::OpenEntity.parse_serialization_data(QMX::LiteralReader.parse(text))
 end
 
-def test_properties_exist_once_assigned_and_nested_ones_come_into_being_through_nil
+def test_properties_come_into_being_through_nil_and_entities_know_their_id_and_age
   state = QMX::OpenEntity.new
   assert_equal nil, state.foo
   state[:a] = 5
@@ -14,9 +14,6 @@ def test_properties_exist_once_assigned_and_nested_ones_come_into_being_through_
   state.items << :sword
   assert_equal [QMX::OpenEntity, 10, [:sword]], [state.player.class, state.player.x, state.items]
   assert_raises(RuntimeError) { state.attributes = 1 }
-end
-
-def test_an_entity_equals_its_own_id_and_knows_its_age
   Kernel.tick_count = 7
   enemy = QMX::Entity.new_entity(:enemy, { hp: 3 }, ->(e) { e.speed = 2 })
   assert_equal [:enemy, 3, 2, 7], [enemy.entity_type, enemy.hp, enemy.speed, enemy.created_at]
@@ -64,15 +61,12 @@ def test_values_held_twice_and_strict_entities_come_back_from_the_saved_text
   assert_equal [true, true], [":owner=>{...}", ":pos=>{...}"].map { |part| state.to_s.include?(part) }
 end
 
-def test_new_entities_after_loading_never_reuse_a_loaded_id
+def test_loaded_ids_are_never_reused_and_corrupt_data_names_what_failed
   QMX::Entity.__reset_id__!
   loaded = load_state_text("{:entity_id=>500, :entity_keys_by_ref=>{}, :hero=>{:entity_id=>900, " \
                            ":entity_keys_by_ref=>{}, :hp=>3}, :crowd=>[{:entity_id=>700, :entity_keys_by_ref=>{}}]}")
   assert_equal [500, 900, 700], [loaded.entity_id, loaded.hero.entity_id, loaded.crowd[0].entity_id]
   assert loaded.new_entity(:coin).entity_id > 900
-end
-
-def test_corrupt_save_data_names_what_failed
   data = { entity_id: 3, entity_keys_by_ref: :oops, hp: 1 }
   e = assert_raises(RuntimeError) { QMX::OpenEntity.new.load_entity_data!(data) }
   assert e.message.include?("The save data looks to be corrupt.\n\n** INNER EXCEPTION:\n")

@@ -124,43 +124,40 @@ def test_a_main_file_with_a_syntax_error_is_not_loaded_but_reported
   assert report.include?("syntax error, unexpected '('"), report
 end
 
-def test_calls_closer_than_13_ms_are_skipped_and_a_clock_that_goes_back_is_not
+# Calls closer than 13 ms are skipped, a clock that goes back is not; the
+# speed option runs that many steps per call; slow motion runs the game on
+# one step in factor + 1.
+def test_the_pace_of_ticks_follows_the_clock_the_speed_option_and_slow_motion
   runtime, at = started_runtime
-  assert_equal [1, 0, 1, 0, 1, 0], ticks_per_frame(runtime, at, 6, 10)
-  assert_equal [1, 1, 1, 1], ticks_per_frame(runtime, at + 60, 4, 13)
-  assert_equal [1], ticks_per_frame(runtime, 5, 1)
-end
-
-def test_the_speed_option_runs_that_many_steps_per_call
+  assert_equal [[1, 0, 1, 0, 1, 0], [1, 1, 1, 1], [1]],
+               [ticks_per_frame(runtime, at, 6, 10), ticks_per_frame(runtime, at + 60, 4, 13), ticks_per_frame(runtime, 5, 1)]
+  slow = true
+  $top_level.on_tick = lambda { |args| args.qmx.slowmo!(2) if slow }
+  assert_equal [1, 0, 0, 1, 0, 0, 1, 0, 0], ticks_per_frame(runtime, at + 100, 9)
+  slow = false
+  assert_equal [1, 1, 1, 1, 1], ticks_per_frame(runtime, at + 300, 5)
   [["--speed 3", 3], ["--speed 0", 1], ["--speed -2", 2], ["", 1]].each do |option, steps|
     runtime, = started_runtime("./vellumcore mygame #{option}")
     assert_equal [steps], ticks_per_frame(runtime, 100, 1), option
   end
 end
 
-def test_slow_motion_runs_the_game_on_one_step_in_factor_plus_one
+def test_exports_callbacks_and_window_commands
   runtime, at = started_runtime
-  slow = true
-  $top_level.on_tick = lambda { |args| args.qmx.slowmo!(2) if slow }
-  assert_equal [1, 0, 0, 1, 0, 0, 1, 0, 0], ticks_per_frame(runtime, at, 9)
-  slow = false
-  assert_equal [1, 1, 1, 1, 1], ticks_per_frame(runtime, at + 16 * 9, 5)
-end
-
-def test_a_failed_export_is_logged_and_not_answered_as_success
-  runtime, = started_runtime
   runtime.ffi_file.refuse_writes = true
-  assert_equal nil, runtime.export!("a comment")
+  assert_equal nil, runtime.export!("a comment"), "a failed export is not answered as success"
   assert runtime.logged.any? { |line| line.start_with?("* ERROR:\nExporting the game state failed:") }
-end
-
-def test_a_scheduled_callback_runs_at_its_tick_and_once_per_tick
-  runtime, at = started_runtime
+  # A scheduled callback runs at its tick, and one tick takes one callback.
   seen = []
   runtime.schedule_callback(3) { seen << Kernel.tick_count }
   assert_raises(RuntimeError) { runtime.schedule_callback(3) { } }
   ticks_per_frame(runtime, at, 6)
   assert_equal [3], seen
+  # Cursor and fullscreen commands go out only on a change.
+  runtime.ffi_draw.calls.clear
+  [:show_cursor, :hide_cursor, :hide_cursor].each { |m| runtime.send(m) }
+  [false, true, true].each { |on| runtime.set_window_fullscreen(on) }
+  assert_equal [[:toggle_cursor, false], [:toggle_fullscreen, true]], runtime.ffi_draw.calls
 end
 
 def test_a_notification_fades_in_and_out_over_the_reserved_outputs
@@ -296,10 +293,3 @@ def test_reset_waits_for_the_first_tick_and_happens_once_per_frame
   assert_equal [42, -1, nil], [runtime.seed, Kernel.tick_count, runtime.args.state.score]
 end
 
-def test_cursor_and_fullscreen_commands_go_out_only_on_a_change
-  runtime = new_runtime
-  runtime.ffi_draw.calls.clear
-  [:show_cursor, :hide_cursor, :hide_cursor].each { |m| runtime.send(m) }
-  [false, true, true].each { |on| runtime.set_window_fullscreen(on) }
-  assert_equal [[:toggle_cursor, false], [:toggle_fullscreen, true]], runtime.ffi_draw.calls
-end
