@@ -53,10 +53,3 @@ def test_fn_helpers_skip_nil_and_refuse_nan
   assert_equal [3, 2, 1], f.areduce([1, 2, 3], [], ->(element, aggregate) { [element] + aggregate })
 end
 
-def test_fn_outline
-  assert_equal "* Hash (self)\n  :PROPERTIES:\n  :path: self\n  :length: 1\n  :END:\n" \
-               "** list\n   :PROPERTIES:\n   :path: self[:list]\n   :key: list\n   :value: array\n   :END:\n" \
-               "** Array (self[:list])\n   :PROPERTIES:\n   :path: self[:list]\n   :length: 1\n   :END:\n" \
-               "*** [0]\n    :PROPERTIES:\n    :path: self[:list][0]\n    :value: x\n    :END:\n",
-               QMX::Fn.pretty_format({ list: [:x] })
-end

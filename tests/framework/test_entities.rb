@@ -72,14 +72,3 @@ def test_loaded_ids_are_never_reused_and_corrupt_data_names_what_failed
   assert e.message.include?("The save data looks to be corrupt.\n\n** INNER EXCEPTION:\n")
 end
 
-class SerializeProbe
-  include QMX::Serialize
-
-  def initialize
-    @name, @count, @missing, @off, @items, @sound = "n", 2, nil, false, { a: 1 }, QMX::Sound.new(path: "s.wav")
-  end
-end
-
-def test_serialize_keeps_values_and_leaves_out_nil_and_false
-  assert_equal({ name: "n", count: 2, items: [[:a, 1]], sound: { path: "s.wav" } }, SerializeProbe.new.serialize)
-end

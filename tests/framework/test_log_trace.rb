@@ -144,14 +144,9 @@ def test_puts_goes_to_the_log_file_and_the_runtime
 end
 
 def test_text_helpers
-  assert_equal "a b\nc d", "a b c d".wrap(3)
-  assert_equal [["abcdefghij\n"], ["short\n", "a longer\n", "line\n"]],
-               ["abcdefghij".wrapped_lines(4), "short  \na longer line".wrapped_lines(8)]
+  assert_equal ["a b\nc d", ["short\n", "a longer\n", "line\n"], "a\n--b\n"],
+               ["a b c d".wrap(3), "short  \na longer line".wrapped_lines(8), "a\nb\n".indent_lines(2, "-")]
   # A very long text wraps without running out of stack.
   lines = (["word"] * 20_000).join(" ").wrapped_lines(20)
   assert_equal [5000, "word word word word\n"], [lines.length, lines.last]
-  assert_equal ["x\n  y", "a\n--b\n--c\n"], ["x\ny".indent_lines(2), "a\nb\nc\n".indent_lines(2, "-")]
-  assert_equal ["go", "stop", :fire, true], ["go!".without_ending_bang, "stop".without_ending_bang,
-                                             :fire!.without_ending_bang, :fire!.end_with_bang?]
-  assert_equal [true, "dogs_x"], [:docs_search.start_with?("docs"), :docs_x.gsub("docs", "dogs")]
 end

@@ -93,16 +93,10 @@ def test_inspect_lists_instance_variables_and_classes_describe_themselves
   assert_equal "foo docs", Class.new { def docs_foo = "foo docs" }.new.doc_foo
 end
 
-def test_purge_class_and_metadata
-  Object.const_set(:PurgeMe, Class.new)
-  assert purge_class("PurgeMe").is_a?(Class)
-  assert_equal [false, nil], [Object.const_defined?(:PurgeMe), purge_class(:PurgeMe)]
-  assert_equal "* ERROR:\nPurge class requires a symbol.\n\n", assert_raises(RuntimeError) { purge_class(5) }.message
-
+def test_metadata
   thing = Object.new
   assert ObjectMetadata.with_meta(thing, { kind: :box }).equal?(thing)
   assert_equal({ kind: :box }, ObjectMetadata.meta!(thing))
   error = assert_raises(RuntimeError) { ObjectMetadata.meta!(Object.new) }
   assert error.message.start_with?("* ERROR:\nNo metadata found for "), error.message
 end
-

