@@ -1,12 +1,15 @@
 # The one runtime object: the host creates it at start-up (TopLevelView.new),
-# calls it every frame, and the game reaches it as args.qmx and $qmx. The
-# per-frame pipeline lives in runtime/tick_pipeline.rb, the mixins in
-# runtime/*.rb; this file holds its creation, options, reset and services.
+# calls it every frame, and the game reaches it as args.qmx and $qmx. This
+# file holds its creation, command-line options, files, window and cursor,
+# what the host asks of it each frame, saved state, reset, logging, loading
+# code and quitting. The tick pipeline, drawing, frame-rate accounting, hot
+# reload, source backups, asynchronous require and the entry points for
+# native input are mixins in runtime/*.rb.
 module QMX
   class Runtime
-    # The framework grows one subsystem at a time. A mixin or a service class
-    # that is not loaded in this build is left out, and the steps that would
-    # drive it are skipped, so the game still ticks.
+    # Mixins, service classes and documentation modules are looked up by
+    # name: one that is not part of this build is left out, and the steps
+    # that would drive it are skipped, so the game still ticks.
     def self.loaded_constant(path)
       path.split("::").inject(Object) do |scope, name|
         sym = name.to_sym

@@ -7,7 +7,6 @@
 
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
-#include <lodepng.h>
 
 #include <filesystem>
 #include <sstream>
@@ -162,14 +161,9 @@ TEST(PlayerInput, AnUnknownJoystickIsTaughtOnceAndKnownAfterARestart) {
                      "lefty:a1~,dpup:h0.1,dpright:h0.2,dpdown:h0.4,dpleft:h0.8,start:b5\n");
     // The screen shows the engine's controller picture with the first
     // control highlighted (pixels addressed from the bottom left).
-    std::vector<unsigned char> shot;
-    unsigned width = 0, height = 0;
-    ASSERT_EQ(lodepng::decode(shot, width, height, player.sandbox.game_dir + "/configuration.png"), 0u);
-    ASSERT_EQ(width * height, 1280u * 720u);
-    auto pixel = [&](unsigned x, unsigned y) {
-        const unsigned char *p = &shot[((height - 1 - y) * width + x) * 4];
-        return std::vector<int>{p[0], p[1], p[2]};
-    };
+    Screenshot shot(player.sandbox.game_dir + "/configuration.png");
+    ASSERT_EQ(shot.width * shot.height, 1280u * 720u);
+    auto pixel = [&](int x, int y) { return std::vector<int>{shot.at(x, y)[0], shot.at(x, y)[1], shot.at(x, y)[2]}; };
     EXPECT_EQ(pixel(5, 5), (std::vector<int>{255, 255, 255}));
     EXPECT_EQ(pixel(640, 360), (std::vector<int>{232, 234, 240})) << "the pad's body";
     EXPECT_EQ(pixel(640, 492), (std::vector<int>{40, 42, 52})) << "the pad's outline";
