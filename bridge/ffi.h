@@ -6,6 +6,7 @@
 #include "../host/game_state.h"
 
 struct render_context;
+struct cJSON;
 
 // Defines module FFI, its classes and their methods, and Array#value.
 void ffi_init(game_state *state, render_context *context);
@@ -28,3 +29,19 @@ void ffi_file_methods_define(mrb_state *mrb, RClass *file_class);
 void ffi_misc_methods_define(mrb_state *mrb, RClass *misc_class);
 void ffi_mrb_methods_define(mrb_state *mrb, RClass *mrb_class);
 void ffi_compiler_methods_define(mrb_state *mrb, RClass *compiler_class);
+
+// FFI::Misc's parsers, each group registered from bridge/ffi.cpp.
+void xml_methods_define(mrb_state *mrb, RClass *misc_class);
+void json_methods_define(mrb_state *mrb, RClass *misc_class);
+// The converters behind them: nil for anything that does not parse. A Ruby
+// exception raised while building is logged and cleared, and answers nil.
+mrb_value xml_text_to_ruby(mrb_state *mrb, const char *text, size_t length, bool strip);
+// json_methods_define routes the JSON parser to the engine's allocator first.
+mrb_value json_text_to_ruby(mrb_state *mrb, const char *text);
+// One parsed item as a Ruby value. With parent undefined the value is the
+// answer; otherwise it is stored into parent (a Hash for an object member,
+// an Array for an element) and parent is the answer.
+mrb_value json_to_ruby(mrb_state *mrb, mrb_value parent, const cJSON *item);
+
+// FFI::Misc#qmx_dlopen: native extensions from the game's "native/" folder.
+void native_ext_methods_define(mrb_state *mrb, RClass *misc_class);

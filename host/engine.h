@@ -24,7 +24,9 @@ int simulation_thread_main(void *unused);
 // The simulation thread's 60 Hz loop around `frame`; sets the quit flag when
 // it ends and answers how many frames ran.
 int simulation_run_paced(bool (*frame)(void *), void *data);
-void engine_shutdown();
+// Answers the exit status the runtime asks for (0 unless, for instance, a
+// test run had failures).
+int engine_shutdown();
 [[noreturn]] void crash_signal_handler(int signal_number);
 // Prepares the crash handler (loads what backtrace needs) and installs it.
 void crash_handler_install();

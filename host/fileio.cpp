@@ -83,6 +83,9 @@ int appendfile_write_override(const char *write_dir, const char *path, const voi
     return write_file_to_vfs(1, path, data, length);
 }
 
+void write_directory_acquire() { write_directory_lock.lock(); }
+void write_directory_release() { write_directory_lock.unlock(); }
+
 int64_t lastmodtime(const char *path) {
     PHYSFS_Stat stat;
     if (!path || !PHYSFS_stat(path, &stat)) return -1;

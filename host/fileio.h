@@ -15,6 +15,11 @@ int write_file_to_vfs(int append, const char *path, const void *data, size_t len
 // which switches the write directory shares (the screenshot writer included).
 int storefile_write_override(const char *write_dir, const char *path, const void *data, size_t length);
 int appendfile_write_override(const char *write_dir, const char *path, const void *data, size_t length);
+// That same lock, for a caller whose work spans several steps on whichever
+// write directory is selected (a copy that is loaded and then deleted): no
+// other writer may switch the directory in between.
+void write_directory_acquire();
+void write_directory_release();
 int64_t lastmodtime(const char *path);
 int path_exists(const char *path);
 }

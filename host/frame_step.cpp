@@ -2,6 +2,7 @@
 // frame's render commands out to the main thread, and the decision to stop.
 #include "frame_step.h"
 
+#include "bytecode_check.h"
 #include "controllers.h"
 #include "engine.h"
 #include "fileio.h"
@@ -62,12 +63,23 @@ bool has_bytecode_extension(const char *path) {
     return dot && SDL_strcasecmp(dot, ".rbc") == 0;
 }
 
-void load_ruby_file(mrb_state *mrb, const char *path) {
+// Runs one file in the interpreter. Answers the exception it raised (nil
+// when none, or when the file cannot be read): taken off the interpreter, so
+// that the loads and calls after it get their own answers, and kept alive in
+// the caller's GC arena.
+mrb_value load_ruby_file(mrb_state *mrb, const char *path) {
     size_t size = 0;
     char *bytes = (char *)loadfile(path, &size);
-    if (!bytes) return; // unreadable paths are dropped without a word
-    int arena = mrb_gc_arena_save(mrb);
+    if (!bytes) return mrb_nil_value(); // unreadable paths are dropped without a word
     if (has_bytecode_extension(path)) {
+        const char *reason = nullptr;
+        if (!bytecode_check((const uint8_t *)bytes, size, &reason)) {
+            SDL_free(bytes);
+            std::string text = std::string(path) + " cannot be loaded: " + reason + ".";
+            mrb_value exception = mrb_exc_new(mrb, E_SCRIPT_ERROR, text.data(), text.size());
+            mrb_gc_protect(mrb, exception);
+            return exception;
+        }
         // The bounded loader copies what it keeps, so the buffer can go.
         mrb_load_irep_buf(mrb, bytes, size);
     } else {
@@ -79,9 +91,22 @@ void load_ruby_file(mrb_state *mrb, const char *path) {
     }
     host_finish_top_level(mrb);
     SDL_free(bytes);
-    // A file that raised must not poison the loads and calls after it.
-    host_log_pending_exception(mrb);
-    mrb_gc_arena_restore(mrb, arena);
+    if (!mrb->exc) return mrb_nil_value();
+    mrb_value exception = mrb_obj_value(mrb->exc);
+    mrb->exc = nullptr;
+    mrb_gc_protect(mrb, exception);
+    return exception;
+}
+
+// A file that failed to load is logged like any exception, and the runtime
+// is told, so that it reports it and does not count the file as loaded.
+void report_failed_load(game_state *state, const std::string &path, mrb_value exception) {
+    mrb_state *mrb = state->mrb;
+    char *text = host_exception_text(mrb, exception);
+    SDL_Log("%s", text ? text : "exception");
+    SDL_free(text);
+    mrb_value args[2] = {mrb_str_new(mrb, path.data(), path.size()), exception};
+    host_call(mrb, state->runtime, "reload_failed", 2, args);
 }
 
 void open_raw_joystick(game_state *state, int device_index) {
@@ -168,7 +193,10 @@ int frame_load_reload_list(game_state *state) {
         size_t length = (size_t)RSTRING_LEN(element);
         if (std::memchr(bytes, 0, length)) continue;
         std::string path(bytes, length);
-        load_ruby_file(mrb, path.c_str());
+        int arena = mrb_gc_arena_save(mrb);
+        mrb_value exception = load_ruby_file(mrb, path.c_str());
+        if (!mrb_nil_p(exception)) report_failed_load(state, path, exception);
+        mrb_gc_arena_restore(mrb, arena);
     }
     return count > INT32_MAX ? INT32_MAX : (int)count;
 }

@@ -12,7 +12,9 @@
 struct render_context;
 
 // Loads every Ruby file the runtime asks for (bytecode for ".rbc", source
-// otherwise). Answers how many paths the list held when it was handed over.
+// otherwise); a file that raises, fails to parse or is not usable bytecode is
+// reported to the runtime's reload_failed(path, exception). Answers how many
+// paths the list held when it was handed over.
 int frame_load_reload_list(game_state *state);
 // Reports controller key transitions to the runtime and moves each slot to
 // its next state.

@@ -23,14 +23,32 @@ char *host_exception_text(mrb_state *mrb, mrb_value exception) {
     return copy;
 }
 
-bool host_log_pending_exception(mrb_state *mrb) {
-    if (!mrb || !mrb->exc) return false;
-    mrb_value exception = mrb_obj_value(mrb->exc);
+namespace {
+
+void log_exception(mrb_state *mrb, mrb_value exception) {
     char *text = host_exception_text(mrb, exception);
     SDL_Log("%s", text ? text : "exception");
     SDL_free(text);
     mrb->exc = nullptr;
+}
+
+} // namespace
+
+bool host_log_pending_exception(mrb_state *mrb) {
+    if (!mrb || !mrb->exc) return false;
+    log_exception(mrb, mrb_obj_value(mrb->exc));
     return true;
+}
+
+bool host_protect(mrb_state *mrb, mrb_protect_error_func *body, void *userdata, mrb_value *result) {
+    mrb_bool raised = FALSE;
+    mrb_value value = mrb_protect_error(mrb, body, userdata, &raised);
+    if (raised) {
+        log_exception(mrb, value);
+        value = mrb_nil_value();
+    }
+    if (result) *result = value;
+    return !raised;
 }
 
 void host_finish_top_level(mrb_state *mrb) {

@@ -8,6 +8,8 @@
 
 #include "mruby_api.h"
 
+#include <mruby/error.h>
+
 mrb_value host_call(mrb_state *mrb, mrb_value receiver, const char *method, mrb_int argc,
                     const mrb_value *argv);
 
@@ -36,3 +38,10 @@ bool host_log_pending_exception(mrb_state *mrb);
 // The inspect text of an exception, or a fallback when inspect itself raises.
 // The caller frees the result with SDL_free.
 char *host_exception_text(mrb_state *mrb, mrb_value exception);
+
+// Runs body with a rescue around it, for native code that makes Ruby values
+// while foreign code is on the stack (a parser's callbacks): a raise must not
+// unwind through frames that know nothing of it. An exception body raises is
+// logged like host_call's and cleared; the answer is then false and *result
+// nil. Objects body made are released from the GC arena except its result.
+bool host_protect(mrb_state *mrb, mrb_protect_error_func *body, void *userdata, mrb_value *result);

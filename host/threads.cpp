@@ -44,8 +44,7 @@ void main_thread_loop() {
     if (!simulation) startup_failure("Couldn't create simulation thread: %s", SDL_GetError());
     while (SDL_AtomicGet(&engine_quit_flag) == 0) draw_iteration(the_render_context);
     SDL_WaitThread(simulation, nullptr);
-    engine_shutdown();
-    std::exit(0);
+    std::exit(engine_shutdown());
 }
 
 int simulation_run_paced(bool (*frame)(void *), void *data) {
@@ -78,10 +77,16 @@ int simulation_thread_main(void *) {
     return 0;
 }
 
-void engine_shutdown() {
+int engine_shutdown() {
     http_quit();
     game_state *state = &the_game_state;
-    if (state->mrb) host_call(state->mrb, state->runtime, "quit!");
+    int status = 0;
+    if (state->mrb) {
+        mrb_value answer = host_call(state->mrb, state->runtime, "quit!");
+        // A small positive Integer is a failure status; anything else is success.
+        mrb_int value = mrb_integer_p(answer) ? mrb_integer(answer) : 0;
+        if (value > 0 && value < 126) status = (int)value;
+    }
     audio_quit();
     render_context_delete(the_render_context);
     the_render_context = nullptr;
@@ -90,6 +95,7 @@ void engine_shutdown() {
     threadstream_quit();
     SDL_Quit();
     PHYSFS_deinit();
+    return status;
 }
 
 // Only async-signal-safe calls from here on: write(2), backtrace (loaded

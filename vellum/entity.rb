@@ -164,6 +164,16 @@ module QMX
       @hash.to_s
     end
 
+    # Printed inside other values, an entity shares their list of containers
+    # being printed: one reached again through its own properties prints as
+    # {...} instead of recursing without end, and each entity on the way
+    # notes its shared values so that loading shares them again.
+    def _inspect(recur_list)
+      return "{...}" if recur_list[@hash.object_id]
+      update_entity_keys_by_ref
+      @hash._inspect(recur_list)
+    end
+
     def with_meta(o, meta)
       ObjectMetadata.with_meta(o, meta)
     end
@@ -344,11 +354,23 @@ module QMX
     end
 
     def to_s
-      to_hash.to_s
+      _inspect({})
     end
 
     def inspect
-      to_hash.to_s
+      _inspect({})
+    end
+
+    # Its Hash is made afresh for each printing, so the entity itself marks
+    # the visit.
+    def _inspect(recur_list)
+      return "{...}" if recur_list[object_id]
+      recur_list[object_id] = true
+      begin
+        to_hash._inspect(recur_list)
+      ensure
+        recur_list.delete(object_id)
+      end
     end
 
     # A strict entity is of its own registered type only.

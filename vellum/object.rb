@@ -39,6 +39,9 @@ class Object
     rescue Exception
       nil
     end
+    # What the exception carries besides its text (a missing method's name
+    # and arguments, a game's own fields) survives the richer text.
+    e.instance_variables.each { |iv| wrapped.instance_variable_set(iv, e.instance_variable_get(iv)) } if wrapped
     raise(wrapped || e)
   end
 
@@ -195,7 +198,7 @@ class Object
     rescue Exception => e
       raise_error_with_kind_of_okay_message(e, name, *args)
     end
-    raise text
+    raise NoMethodError.new(text, name, args)
   end
 
   def __normalized_docs_method__(name, *args)
@@ -220,12 +223,28 @@ class Object
           "or the class #{self.class.name}.\n\n"
   end
 
+  # A name the receiver does define reaches method_missing only through a
+  # `super` that found nothing above it; saying the method does not exist
+  # would send the author looking in the wrong class.
+  def __missing_superclass_method__?(name)
+    klass = begin
+      singleton_class
+    rescue Exception
+      self.class
+    end
+    klass.method_defined?(name)
+  end
+
   def method_missing_core(name, *args, &block)
+    if __missing_superclass_method__?(name)
+      raise NoMethodError.new("no superclass method '#{name}'", name, args)
+    end
     return __try_invoke_docs_method__(name, *args) if __looks_like_docs__?(name)
     if name == :* && args[0].is_a?(Enumerable)
-      raise "* ERROR:\nYou attempted to do multiplication on #{self} with #{args[0]}.\n" \
-            "If you meant to pass a list as arguments (a splat), you are probably missing a comma " \
-            "before the * (for example: some_method arg, *list instead of some_method arg *list).\n\n"
+      raise NoMethodError.new(
+        "* ERROR:\nYou attempted to do multiplication on #{self} with #{args[0]}.\n" \
+        "If you meant to pass a list as arguments (a splat), you are probably missing a comma " \
+        "before the * (for example: some_method arg, *list instead of some_method arg *list).\n\n", name, args)
     end
     if self.class == Object
       begin
@@ -233,10 +252,12 @@ class Object
       rescue Exception
         # Pre-filling the console is a courtesy; the error below is the point.
       end
-      if name == :args
-        raise "* ERROR:\nUndefined method args for #{self}. Did you forget to pass in args as a parameter?\n\n"
-      end
-      raise "* ERROR:\nUndefined method #{name} for #{self}.\n\n"
+      text = if name == :args
+               "* ERROR:\nUndefined method args for #{self}. Did you forget to pass in args as a parameter?\n\n"
+             else
+               "* ERROR:\nUndefined method #{name} for #{self}.\n\n"
+             end
+      raise NoMethodError.new(text, name, args)
     end
     raise_method_missing_better_error(name, *args, &block)
   end

@@ -1,12 +1,15 @@
 # The one runtime object: the host creates it at start-up (TopLevelView.new),
-# calls it every frame, and the game reaches it as args.qmx and $qmx. The
-# per-frame pipeline lives in runtime/tick_pipeline.rb, the mixins in
-# runtime/*.rb; this file holds its creation, options, reset and services.
+# calls it every frame, and the game reaches it as args.qmx and $qmx. This
+# file holds its creation, command-line options, files, window and cursor,
+# what the host asks of it each frame, saved state, reset, logging, loading
+# code and quitting. The tick pipeline, drawing, frame-rate accounting, hot
+# reload, source backups, asynchronous require and the entry points for
+# native input are mixins in runtime/*.rb.
 module QMX
   class Runtime
-    # The framework grows one subsystem at a time. A mixin or a service class
-    # that is not loaded in this build is left out, and the steps that would
-    # drive it are skipped, so the game still ticks.
+    # Mixins, service classes and documentation modules are looked up by
+    # name: one that is not part of this build is left out, and the steps
+    # that would drive it are skipped, so the game still ticks.
     def self.loaded_constant(path)
       path.split("::").inject(Object) do |scope, name|
         sym = name.to_sym
@@ -582,6 +585,8 @@ module QMX
       raise "#{file} does not exist." unless native_file(:path_exists, file)
       mark_ruby_file_for_reload(file)
       @required_files << file unless @required_files.include?(file)
+      # Watched from now on; loading it here is not a change to load again.
+      init_mtimes(file)
       file
     end
 
@@ -596,7 +601,7 @@ module QMX
       @quit_requested
     end
 
-    # The host's last call before shutdown.
+    # The host's last call before shutdown; answers the process's exit status.
     def quit!
       if @recording && @recording.is_recording? && cli_arguments.key?(:record)
         @recording.stop_recording("replay_#{Time.now.to_i}.txt")
@@ -605,13 +610,26 @@ module QMX
       # Each answer takes its request off the list: go over a copy.
       @http_requests.dup.each { |request| request.reject if request.respond_to?(:reject) }
       @http_requests.clear
-      nil
+      @exit_status || 0
     end
 
     # --- Shell ---------------------------------------------------------------------------
 
     def exec(cmd)
-      `#{cmd}`
+      exec_with_status(cmd)[0]
+    end
+
+    EXIT_STATUS_MARKER = "\n-- vellumcore exit status: ".freeze
+
+    # [standard output, exit status] of a shell command. The shell itself
+    # prints the status after the output: the interpreter's own record of it
+    # is left stale when a command is killed. A command that took its shell
+    # down (so no status was printed) answers nil, which is no success.
+    def exec_with_status(cmd)
+      text = `(\n#{cmd}\n)\nprintf '\\n-- vellumcore exit status: %d' "$?"`.to_s
+      at = text.rindex(EXIT_STATUS_MARKER)
+      return [text, nil] unless at
+      [text[0, at], text[(at + EXIT_STATUS_MARKER.length)..-1].to_i]
     end
 
     def system(cmd)

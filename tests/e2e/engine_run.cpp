@@ -1,14 +1,12 @@
 #include "engine_run.h"
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
+#include <lodepng.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -24,6 +22,8 @@ using clock_type = std::chrono::steady_clock;
 double seconds_since(clock_type::time_point start) {
     return std::chrono::duration<double>(clock_type::now() - start).count();
 }
+
+void pause_briefly() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
 
 } // namespace
 
@@ -45,18 +45,18 @@ void write_file(const std::string &path, const std::string &content) {
 EngineProcess::EngineProcess(const std::string &executable, const std::string &working_dir,
                              const std::vector<std::string> &args,
                              const std::map<std::string, std::string> &env) {
-    int out_pipe[2], err_pipe[2];
-    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+    static int runs = 0;
+    // Beside the working directory, so that tests looking through the
+    // sandbox see only what the engine wrote.
+    std::string stem = working_dir + "-run" + std::to_string(++runs);
+    out_path_ = stem + ".out";
+    err_path_ = stem + ".err";
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
-        dup2(out_pipe[1], 1);
-        dup2(err_pipe[1], 2);
-        close(out_pipe[0]);
-        close(err_pipe[0]);
-        close(out_pipe[1]);
-        close(err_pipe[1]);
-        if (chdir(working_dir.c_str()) != 0) _exit(126);
+        int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(working_dir.c_str()) != 0) _exit(126);
         for (const auto &[key, value] : env) setenv(key.c_str(), value.c_str(), 1);
         std::vector<char *> argv;
         argv.push_back(const_cast<char *>(executable.c_str()));
@@ -65,10 +65,6 @@ EngineProcess::EngineProcess(const std::string &executable, const std::string &w
         execv(executable.c_str(), argv.data());
         _exit(127);
     }
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    out_fd_ = out_pipe[0];
-    err_fd_ = err_pipe[0];
 }
 
 EngineProcess::~EngineProcess() {
@@ -76,32 +72,8 @@ EngineProcess::~EngineProcess() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    if (out_fd_ >= 0) close(out_fd_);
-    if (err_fd_ >= 0) close(err_fd_);
-}
-
-void EngineProcess::pump(int timeout_ms) {
-    struct pollfd fds[2];
-    int count = 0;
-    if (out_fd_ >= 0) fds[count++] = {out_fd_, POLLIN, 0};
-    if (err_fd_ >= 0) fds[count++] = {err_fd_, POLLIN, 0};
-    if (count == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
-        return;
-    }
-    if (poll(fds, (nfds_t)count, timeout_ms) <= 0) return;
-    for (int i = 0; i < count; ++i) {
-        if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        char buffer[4096];
-        ssize_t got = read(fds[i].fd, buffer, sizeof(buffer));
-        bool is_out = fds[i].fd == out_fd_;
-        if (got > 0) {
-            (is_out ? result_.out : result_.err).append(buffer, (size_t)got);
-        } else {
-            close(fds[i].fd);
-            (is_out ? out_fd_ : err_fd_) = -1;
-        }
-    }
+    std::error_code ignored;
+    for (const std::string &path : {out_path_, err_path_}) fs::remove(path, ignored);
 }
 
 void EngineProcess::send_signal(int signal_number) {
@@ -113,21 +85,16 @@ bool EngineProcess::wait_for_thread(const std::string &name, double seconds) {
     std::string task_dir = "/proc/" + std::to_string(pid_) + "/task";
     while (seconds_since(start) < seconds) {
         std::error_code ignored;
-        for (const auto &entry : fs::directory_iterator(task_dir, ignored)) {
-            std::string comm = read_file(entry.path().string() + "/comm");
-            if (comm == name + "\n") return true;
-        }
-        pump(20);
+        for (const auto &entry : fs::directory_iterator(task_dir, ignored))
+            if (read_file(entry.path().string() + "/comm") == name + "\n") return true;
+        pause_briefly();
     }
     return false;
 }
 
 bool EngineProcess::wait_for_file(const std::string &path, double seconds) {
     auto start = clock_type::now();
-    while (seconds_since(start) < seconds) {
-        if (fs::exists(path)) return true;
-        pump(20);
-    }
+    while (!fs::exists(path) && seconds_since(start) < seconds) pause_briefly();
     return fs::exists(path);
 }
 
@@ -135,9 +102,7 @@ engine_result EngineProcess::finish(double seconds) {
     auto start = clock_type::now();
     int status = 0;
     bool terminated = false;
-    for (;;) {
-        pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) break;
+    while (waitpid(pid_, &status, WNOHANG) != pid_) {
         double waited = seconds_since(start);
         if (!terminated && waited > seconds) {
             result_.timed_out = true;
@@ -146,16 +111,14 @@ engine_result EngineProcess::finish(double seconds) {
         } else if (terminated && waited > seconds + 5) {
             kill(pid_, SIGKILL);
         }
-        pump(20);
+        pause_briefly();
     }
     reaped_ = true;
-    while (out_fd_ >= 0 || err_fd_ >= 0) pump(100);
-    if (WIFEXITED(status)) {
-        result_.exited = true;
-        result_.exit_code = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result_.term_signal = WTERMSIG(status);
-    }
+    result_.out = read_file(out_path_);
+    result_.err = read_file(err_path_);
+    result_.exited = WIFEXITED(status);
+    if (result_.exited) result_.exit_code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result_.term_signal = WTERMSIG(status);
     return result_;
 }
 
@@ -167,10 +130,7 @@ EngineSandbox::EngineSandbox() {
     base_dir = root + "/base";
     game_dir = root + "/game";
     home_dir = root + "/home";
-    fs::create_directories(base_dir);
-    fs::create_directories(game_dir);
-    fs::create_directories(home_dir);
-    fs::create_directories(root + "/runtime");
+    for (const std::string &dir : {base_dir, game_dir, home_dir, root + "/runtime"}) fs::create_directories(dir);
     fs::permissions(root + "/runtime", fs::perms::owner_all);
     // A copy, not a link: the engine's base directory is where its
     // executable really is.
@@ -178,10 +138,8 @@ EngineSandbox::EngineSandbox() {
 }
 
 EngineSandbox::~EngineSandbox() {
-    if (!std::getenv("VELLUM_KEEP_SANDBOX")) {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
+    std::error_code ignored;
+    if (!std::getenv("VELLUM_KEEP_SANDBOX")) fs::remove_all(root, ignored);
 }
 
 void EngineSandbox::write_game_file(const std::string &relative, const std::string &content) {
@@ -215,6 +173,9 @@ EngineProcess EngineSandbox::start(const std::vector<std::string> &args,
 
 engine_result EngineSandbox::run(const std::vector<std::string> &args, double timeout_seconds,
                                  const std::map<std::string, std::string> &extra_env) const {
-    EngineProcess process = start(args, extra_env);
-    return process.finish(timeout_seconds);
+    return start(args, extra_env).finish(timeout_seconds);
+}
+
+Screenshot::Screenshot(const std::string &path) {
+    if (lodepng::decode(rgba, width, height, path) != 0) width = height = 0;
 }

@@ -31,15 +31,16 @@ public:
     // True once a thread of the process carries this name (the simulation
     // thread means start-up has finished).
     bool wait_for_thread(const std::string &name, double seconds);
-    // Polls until `path` exists, reading output meanwhile.
+    // Polls until `path` exists.
     bool wait_for_file(const std::string &path, double seconds);
     // Waits for the end; past the timeout the process is terminated, then killed.
     engine_result finish(double seconds);
 
 private:
-    void pump(int timeout_ms);
+    // The process writes its output to files beside its working directory,
+    // read once it has ended.
+    std::string out_path_, err_path_;
     pid_t pid_ = -1;
-    int out_fd_ = -1, err_fd_ = -1;
     engine_result result_;
     bool reaped_ = false;
 };
@@ -68,3 +69,13 @@ public:
 bool file_exists(const std::string &path);
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
+
+// A PNG the game wrote (a screenshot), decoded; empty when it is missing or
+// broken. Pixels are addressed as the game sees them, origin at the bottom
+// left.
+struct Screenshot {
+    std::vector<unsigned char> rgba;
+    unsigned width = 0, height = 0;
+    explicit Screenshot(const std::string &path);
+    const unsigned char *at(int x, int y) const { return &rgba[((size_t)(height - 1 - y) * width + x) * 4]; }
+};

@@ -7,7 +7,6 @@
 
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
-#include <lodepng.h>
 
 #include <filesystem>
 #include <sstream>
@@ -20,8 +19,8 @@ public:
     engine_result result;
     std::vector<std::string> lines; // what the game saw, tick numbers dropped
 
-    ScriptedPlayer() {
-        sandbox.use_fixture("input_observer");
+    explicit ScriptedPlayer(const std::string &fixture = "input_observer") {
+        sandbox.use_fixture(fixture);
         std::filesystem::copy_file(VELLUM_INPUT_DRIVER, sandbox.executable(),
                                    std::filesystem::copy_options::overwrite_existing);
     }
@@ -29,10 +28,11 @@ public:
     // Joystick input reaches a window without keyboard focus only with the
     // hint; the headless window never gets focus. SDL's software renderer
     // keeps these long runs light on a shared machine.
-    void play(const std::string &script) {
+    void play(const std::string &script, std::vector<std::string> options = {}) {
         write_file(sandbox.root + "/script.txt", script);
         std::filesystem::remove(sandbox.game_dir + "/observed.txt");
-        result = sandbox.run({sandbox.game_dir}, 60,
+        options.insert(options.begin(), sandbox.game_dir);
+        result = sandbox.run(options, 60,
                              {{"VELLUM_INPUT_SCRIPT", sandbox.root + "/script.txt"},
                               {"SDL_JOYSTICK_ALLOW_BACKGROUND_EVENTS", "1"},
                               {"SDL_VIDEODRIVER", "dummy"}});
@@ -161,14 +161,9 @@ TEST(PlayerInput, AnUnknownJoystickIsTaughtOnceAndKnownAfterARestart) {
                      "lefty:a1~,dpup:h0.1,dpright:h0.2,dpdown:h0.4,dpleft:h0.8,start:b5\n");
     // The screen shows the engine's controller picture with the first
     // control highlighted (pixels addressed from the bottom left).
-    std::vector<unsigned char> shot;
-    unsigned width = 0, height = 0;
-    ASSERT_EQ(lodepng::decode(shot, width, height, player.sandbox.game_dir + "/configuration.png"), 0u);
-    ASSERT_EQ(width * height, 1280u * 720u);
-    auto pixel = [&](unsigned x, unsigned y) {
-        const unsigned char *p = &shot[((height - 1 - y) * width + x) * 4];
-        return std::vector<int>{p[0], p[1], p[2]};
-    };
+    Screenshot shot(player.sandbox.game_dir + "/configuration.png");
+    ASSERT_EQ(shot.width * shot.height, 1280u * 720u);
+    auto pixel = [&](int x, int y) { return std::vector<int>{shot.at(x, y)[0], shot.at(x, y)[1], shot.at(x, y)[2]}; };
     EXPECT_EQ(pixel(5, 5), (std::vector<int>{255, 255, 255}));
     EXPECT_EQ(pixel(640, 360), (std::vector<int>{232, 234, 240})) << "the pad's body";
     EXPECT_EQ(pixel(640, 492), (std::vector<int>{40, 42, 52})) << "the pad's outline";
@@ -185,6 +180,31 @@ TEST(PlayerInput, AnUnknownJoystickIsTaughtOnceAndKnownAfterARestart) {
     EXPECT_EQ(player.from("one.down=up", 1), "one.down=up one.ly=30000,0.75\n");
     EXPECT_EQ(player.saw("one.down=a"), 1);
     EXPECT_EQ(read_file(player.sandbox.base_dir + "/user_controller_mappings.txt"), saved);
+}
+
+// A recorded session replayed in a fresh run gives the game the same input
+// in the same ticks: its state matches tick for tick, and the replay ends
+// where the recording did.
+TEST(PlayerInput, ARecordedSessionReplaysTickForTick) {
+    ScriptedPlayer player("replay_digest");
+    player.play("5 pad_attach replay pad\n20 key_down 32 0\n23 key_up 32 0\n30 mouse_move 50% 50%\n"
+                "32 mouse_down 1\n33 mouse_up 1\n40 button 0 0 1\n44 button 0 0 0\n50 axis 0 1 -25000\n"
+                "56 axis 0 1 0\n60 key_down 32 0\n61 key_up 32 0\n70 mouse_move 25% 75%\n90 quit\n",
+                {"--record", "--seed", "100"});
+    std::string replay_name;
+    for (const auto &entry : std::filesystem::directory_iterator(player.sandbox.game_dir))
+        if (entry.path().filename().string().rfind("replay_", 0) == 0) replay_name = entry.path().filename().string();
+    ASSERT_FALSE(replay_name.empty()) << player.result.out;
+    // Key codes and stick values are written, and read back, as Integers.
+    std::string replay = read_file(player.sandbox.game_dir + "/" + replay_name);
+    EXPECT_NE(replay.find("\n[:left_analog_y_player_1, -25000, 0, 1, "), std::string::npos) << replay;
+    std::string recorded = read_file(player.sandbox.game_dir + "/digest.txt");
+    EXPECT_GT(std::count(recorded.begin(), recorded.end(), '\n'), 80) << recorded;
+
+    std::filesystem::remove(player.sandbox.game_dir + "/digest.txt");
+    player.play("200 quit\n", {"--replay", replay_name});
+    EXPECT_EQ(read_file(player.sandbox.game_dir + "/digest.txt"), recorded);
+    EXPECT_NE(player.result.out.find("Replay completed [" + replay_name + "]"), std::string::npos) << player.result.out;
 }
 
 } // namespace

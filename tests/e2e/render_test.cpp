@@ -5,7 +5,6 @@
 #include "engine_run.h"
 
 #include <gtest/gtest.h>
-#include <lodepng.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -26,15 +25,9 @@ TEST(RenderProbes, EveryKindOfDrawingLandsOnItsPixels) {
     sandbox.use_fixture("render_probes");
     engine_result result = sandbox.run({sandbox.game_dir}, 40, {{"SDL_RENDER_DRIVER", "software"}});
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    std::vector<unsigned char> pixels;
-    unsigned width = 0, height = 0;
-    ASSERT_EQ(lodepng::decode(pixels, width, height, sandbox.game_dir + "/probe.png"), 0u) << result.out << result.err;
-    ASSERT_EQ(std::pair(width, height), std::pair(1280u, 720u));
-    // Addressed as the game sees it: origin at the bottom left.
-    auto at = [&](int x, int y) {
-        const unsigned char *p = &pixels[((size_t)(height - 1 - y) * width + x) * 4];
-        return rgba(p[0], p[1], p[2], p[3]);
-    };
+    Screenshot shot(sandbox.game_dir + "/probe.png");
+    ASSERT_EQ(std::pair(shot.width, shot.height), std::pair(1280u, 720u)) << result.out << result.err;
+    auto at = [&](int x, int y) { return rgba(shot.at(x, y)[0], shot.at(x, y)[1], shot.at(x, y)[2], shot.at(x, y)[3]); };
 
     // A solid has its colour exactly inside its rectangle; the background
     // around it took the key colour's alpha.

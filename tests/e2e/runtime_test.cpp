@@ -47,27 +47,22 @@ TEST(GameTick, AQuitRequestEndsTheRunCleanlyAtItsTick) {
     EXPECT_LT(last - first, 4.0);
 }
 
-TEST(GameTick, APhoneSizedWindowKeepsTheWideLogicalSize) {
-    EngineSandbox sandbox;
-    sandbox.use_fixture("report_size");
-    engine_result result = sandbox.run({sandbox.game_dir, "--window_width", "667", "--window_height", "375"}, 30);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(read_file(sandbox.game_dir + "/size.txt"), "1280x720 1280x720");
-}
-
-// The size after the dropped argument is also one that is its own logical size.
-TEST(GameTick, AnOverlongArgumentIsDroppedAndTheOnesAfterItArrive) {
+// A phone-sized window keeps the wide logical size; the size after a dropped
+// argument is one that is its own logical size.
+TEST(GameTick, WindowSizesGiveTheLogicalSizeAndAnOverlongArgumentIsDropped) {
     EngineSandbox sandbox;
     sandbox.use_fixture("report_size");
     std::string huge(300, 'q');
-    engine_result result =
-        sandbox.run({sandbox.game_dir, "--note", huge, "--window_width", "1000", "--window_height", "500"}, 30);
+    engine_result result = sandbox.run({sandbox.game_dir, "--window_width", "667", "--window_height", "375"}, 30);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(read_file(sandbox.game_dir + "/size.txt"), "1280x720 1280x720");
+    result = sandbox.run({sandbox.game_dir, "--note", huge, "--window_width", "1000", "--window_height", "500"}, 30);
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_NE(result.err.find("WARNING: ARGV is too long. The following argument will not be sent over: " + huge + "."),
               std::string::npos)
         << result.err;
-    std::string argv = read_file(sandbox.game_dir + "/argv.txt");
-    EXPECT_EQ(argv, sandbox.executable() + " " + sandbox.game_dir + " --note --window_width 1000 --window_height 500");
+    EXPECT_EQ(read_file(sandbox.game_dir + "/argv.txt"),
+              sandbox.executable() + " " + sandbox.game_dir + " --note --window_width 1000 --window_height 500");
     EXPECT_EQ(read_file(sandbox.game_dir + "/size.txt"), "1000x500 1000x500");
 }
 

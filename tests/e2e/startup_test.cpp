@@ -15,11 +15,9 @@ namespace fs = std::filesystem;
 
 const std::string not_found = PHYSFS_getErrorByCode(PHYSFS_ERR_NOT_FOUND);
 
-std::string failure_text(const std::string &message) { return "\n\nStartup failure!:\n" + message + "\n\n"; }
-
 // The engine has finished start-up once its simulation thread exists.
 engine_result run_until_started_then_signal(const EngineSandbox &sandbox, const std::vector<std::string> &args,
-                                            int signal_number) {
+                                            int signal_number = SIGTERM) {
     EngineProcess process = sandbox.start(args);
     bool started = process.wait_for_thread("simulation", 30);
     if (started) process.send_signal(signal_number);
@@ -28,45 +26,33 @@ engine_result run_until_started_then_signal(const EngineSandbox &sandbox, const 
     return result;
 }
 
-TEST(Startup, AMissingGameDirectoryEndsStartUpWithItsReport) {
+TEST(Startup, AMissingGameDirectoryEndsStartUpWithItsReportCutTo255Characters) {
     EngineSandbox sandbox;
-    engine_result r = sandbox.run({"/nonexistent"});
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err, failure_text("Couldn't mount '/nonexistent' directory: " + not_found));
-
     // Only the first plain argument names the game directory, and "-psn"
     // arguments are ignored without taking it.
-    r = sandbox.run({"-psn_0_4242", "/nonexistent/one", "/nonexistent/two"});
-    EXPECT_EQ(r.err, failure_text("Couldn't mount '/nonexistent/one' directory: " + not_found));
+    std::string long_path = "/nonexistent/" + std::string(300, 'd');
+    const std::pair<std::vector<std::string>, std::string> runs[] = {
+        {{"/nonexistent"}, "/nonexistent"},
+        {{"-psn_0_4242", "/nonexistent/one", "/nonexistent/two"}, "/nonexistent/one"},
+        {{long_path}, long_path}};
+    for (const auto &[args, path] : runs) {
+        engine_result r = sandbox.run(args);
+        EXPECT_TRUE(r.exited && r.exit_code == 1) << r.err;
+        std::string message = ("Couldn't mount '" + path + "' directory: " + not_found).substr(0, 255);
+        EXPECT_EQ(r.err, "\n\nStartup failure!:\n" + message + "\n\n");
+    }
 }
 
-TEST(Startup, LongFailureMessagesAreCutTo255Characters) {
-    EngineSandbox sandbox;
-    std::string path = "/nonexistent/" + std::string(300, 'd');
-    engine_result r = sandbox.run({path});
-    std::string message = ("Couldn't mount '" + path + "' directory: " + not_found).substr(0, 255);
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err, failure_text(message));
-}
-
-TEST(Startup, ARuntimeOptionValueIsNotTakenForTheGameDirectory) {
-    EngineSandbox sandbox;
-    sandbox.write_game_file("app/main.rb", "def tick args; end\n");
-    engine_result r = run_until_started_then_signal(sandbox, {sandbox.game_dir, "--window_width", "800"}, SIGTERM);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    r = run_until_started_then_signal(sandbox, {"--window_width", "800", sandbox.game_dir}, SIGTERM);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.err.find("Startup failure"), std::string::npos) << r.err;
-}
-
-TEST(Startup, QuitSignalsShutDownInOrderWithStatusZero) {
+TEST(Startup, QuitSignalsEndWithStatusZeroAndOptionValuesAreNotTheGameDirectory) {
     EngineSandbox sandbox;
     sandbox.write_game_file("app/main.rb", "def tick args; end\n");
-    for (int signal_number : {SIGTERM, SIGINT}) {
-        engine_result r = run_until_started_then_signal(sandbox, {sandbox.game_dir}, signal_number);
-        EXPECT_TRUE(r.exited) << "signal " << signal_number;
-        EXPECT_EQ(r.exit_code, 0) << r.err;
+    const std::pair<std::vector<std::string>, int> runs[] = {{{sandbox.game_dir}, SIGINT},
+                                                             {{sandbox.game_dir, "--window_width", "800"}, SIGTERM},
+                                                             {{"--window_width", "800", sandbox.game_dir}, SIGTERM}};
+    for (const auto &[args, signal_number] : runs) {
+        engine_result r = run_until_started_then_signal(sandbox, args, signal_number);
+        EXPECT_TRUE(r.exited && r.exit_code == 0) << r.err;
+        EXPECT_EQ(r.err.find("Startup failure"), std::string::npos) << r.err;
     }
 }
 
@@ -74,50 +60,29 @@ TEST(Startup, ACrashPrintsTheSignalAndABacktrace) {
     EngineSandbox sandbox;
     sandbox.write_game_file("app/main.rb", "def tick args; end\n");
     engine_result r = run_until_started_then_signal(sandbox, {sandbox.game_dir}, SIGSEGV);
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_TRUE(r.exited && r.exit_code == 1);
     size_t at = r.err.find("Error: signal 11:\n");
     ASSERT_NE(at, std::string::npos) << r.err;
-    std::string trace = r.err.substr(at + 18);
-    size_t lines = (size_t)std::count(trace.begin(), trace.end(), '\n');
-    EXPECT_GE(lines, 1u);
-    EXPECT_LE(lines, 10u);
+    size_t lines = (size_t)std::count(r.err.begin() + (long)at + 18, r.err.end(), '\n');
+    EXPECT_TRUE(lines >= 1 && lines <= 10) << r.err;
 }
 
 // Production mode moves the write directory to the user's preference folder,
 // named after the game's metadata; the folder only appears in production.
-class ProductionMode : public ::testing::Test {
-protected:
+TEST(ProductionMode, TheOptionWithAnyNumberOfDashesOrTheMarkerFileTurnsItOn) {
     EngineSandbox sandbox;
-    std::string pref_dir() const { return sandbox.home_dir + "/.local/share/Space Game"; }
-
-    void SetUp() override {
-        sandbox.write_game_file("app/main.rb", "def tick args; end\n");
-        sandbox.write_game_file("metadata/game_metadata.txt",
-                                "devid=studio\ndevtitle=Studio\ngameid=space\ngametitle=Space Game\nversion=1\n");
-    }
-};
-
-TEST_F(ProductionMode, IsOffByDefaultAndTheBaseDirectoryIsWrittenTo) {
-    engine_result r = run_until_started_then_signal(sandbox, {sandbox.game_dir}, SIGTERM);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_FALSE(fs::exists(pref_dir()));
-}
-
-TEST_F(ProductionMode, TheOptionTurnsItOnWithAnyNumberOfDashes) {
-    for (const char *option : {"--production", "-production", "---production"}) {
+    sandbox.write_game_file("app/main.rb", "def tick args; end\n");
+    sandbox.write_game_file("metadata/game_metadata.txt",
+                            "devid=studio\ndevtitle=Studio\ngameid=space\ngametitle=Space Game\nversion=1\n");
+    const std::string pref_dir = sandbox.home_dir + "/.local/share/Space Game", marker = "metadata/VELLUMCORE_PRODUCTION_BUILD";
+    for (const char *option : {"", "--production", "-production", "---production", "marker"}) {
         fs::remove_all(sandbox.home_dir + "/.local");
-        engine_result r = run_until_started_then_signal(sandbox, {sandbox.game_dir, option}, SIGTERM);
-        EXPECT_EQ(r.exit_code, 0) << r.err;
-        EXPECT_TRUE(fs::is_directory(pref_dir())) << option;
+        if (option == std::string("marker")) sandbox.write_game_file(marker, "");
+        std::vector<std::string> args = {sandbox.game_dir};
+        if (option[0] == '-') args.push_back(option);
+        EXPECT_EQ(run_until_started_then_signal(sandbox, args).exit_code, 0) << option;
+        EXPECT_EQ(fs::is_directory(pref_dir), *option != 0) << option;
     }
-}
-
-TEST_F(ProductionMode, TheMarkerFileTurnsItOn) {
-    sandbox.write_game_file("metadata/VELLUMCORE_PRODUCTION_BUILD", "");
-    engine_result r = run_until_started_then_signal(sandbox, {sandbox.game_dir}, SIGTERM);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_TRUE(fs::is_directory(pref_dir()));
 }
 
 TEST(GameDirectory, MygameBesideTheExecutableIsMountedWhenNoneIsNamed) {
@@ -127,16 +92,14 @@ TEST(GameDirectory, MygameBesideTheExecutableIsMountedWhenNoneIsNamed) {
     write_file(sandbox.base_dir + "/mygame/app/main.rb", "def tick args; end\n");
     write_file(sandbox.base_dir + "/mygame/metadata/game_metadata.txt",
                "devid=d\ndevtitle=D\ngameid=g\ngametitle=Default Game\nversion=1\n");
-    engine_result r = run_until_started_then_signal(sandbox, {"--production"}, SIGTERM);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(run_until_started_then_signal(sandbox, {"--production"}).exit_code, 0);
     EXPECT_TRUE(fs::is_directory(sandbox.home_dir + "/.local/share/Default Game"));
 
     // With "app" already in the search path nothing more is mounted, so the
     // metadata of mygame is not seen and the defaults apply.
     fs::remove_all(sandbox.home_dir + "/.local");
     write_file(sandbox.base_dir + "/app/main.rb", "def tick args; end\n");
-    r = run_until_started_then_signal(sandbox, {"--production"}, SIGTERM);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(run_until_started_then_signal(sandbox, {"--production"}).exit_code, 0);
     EXPECT_FALSE(fs::exists(sandbox.home_dir + "/.local/share/Default Game"));
     EXPECT_TRUE(fs::is_directory(sandbox.home_dir + "/.local/share/Hello SDL"));
 }

@@ -1,17 +1,16 @@
 # A small test harness for the framework tests. Each test file defines
 # top-level methods named test_*; they run in name order in a fresh
-# interpreter that has loaded the engine's framework bytecode.
+# interpreter that has loaded the engine's framework bytecode. Every test must
+# make at least one check: one that checks nothing proves nothing.
 class AssertionFailed < StandardError; end
 
 module Harness
   @checks = 0
 
-  def self.checks
-    @checks
-  end
-
-  def self.count_check
+  def self.check(passed, message)
     @checks += 1
+    raise AssertionFailed, (message.is_a?(Proc) ? message.call : message) unless passed
+    true
   end
 
   def self.describe(value)
@@ -22,53 +21,38 @@ module Harness
 
   def self.run(top)
     names = top.private_methods.select { |m| m.to_s.start_with?("test_") }.map(&:to_s).sort
-    passed = 0
-    failed = 0
-    names.each do |name|
-      begin
-        top.send(name)
-        passed += 1
-      rescue Exception => e
-        failed += 1
-        where = (e.backtrace || []).first(4).join("\n    ")
-        puts "FAIL #{name}: #{e.class}: #{e.message}\n    #{where}"
-      end
+    failed = names.count do |name|
+      before = @checks
+      top.send(name)
+      raise AssertionFailed, "no assertion was made" if @checks == before
+      false
+    rescue Exception => e
+      puts "FAIL #{name}: #{e.class}: #{e.message}\n    #{(e.backtrace || []).first(4).join("\n    ")}"
+      true
     end
-    puts "#{passed} passed, #{failed} failed"
+    puts "#{names.size - failed} passed, #{failed} failed"
     failed == 0 && names.size > 0
   end
 end
 
-def assert(condition, message = "expected a truthy value")
-  Harness.count_check
-  raise AssertionFailed, message unless condition
-  true
-end
-
-def refute(condition, message = "expected a falsy value")
-  assert(!condition, message)
-end
+def assert(condition, message = "expected a truthy value") = Harness.check(condition, message)
+def refute(condition, message = "expected a falsy value") = Harness.check(!condition, message)
 
 def assert_equal(expected, actual, message = nil)
-  Harness.count_check
-  return true if expected == actual
-  raise AssertionFailed, "#{message && message + ': '}expected #{Harness.describe(expected)}, got #{Harness.describe(actual)}"
+  Harness.check(expected == actual, -> { "#{message && message + ': '}expected #{Harness.describe(expected)}, got #{Harness.describe(actual)}" })
 end
 
 def assert_in_delta(expected, actual, delta = 0.001, message = nil)
-  Harness.count_check
-  return true if (expected - actual).abs <= delta
-  raise AssertionFailed, "#{message && message + ': '}expected #{expected} within #{delta}, got #{actual}"
+  Harness.check((expected - actual).abs <= delta, -> { "#{message && message + ': '}expected #{expected} within #{delta}, got #{actual}" })
 end
 
 def assert_raises(*classes)
-  Harness.count_check
   classes = [StandardError] if classes.empty?
   begin
     yield
   rescue Exception => e
-    return e if classes.any? { |c| e.is_a?(c) }
-    raise AssertionFailed, "expected #{classes.inspect}, got #{e.class}: #{e.message}"
+    Harness.check(classes.any? { |c| e.is_a?(c) }, -> { "expected #{classes.inspect}, got #{e.class}: #{e.message}" })
+    return e
   end
-  raise AssertionFailed, "expected #{classes.inspect}, nothing was raised"
+  Harness.check(false, "expected #{classes.inspect}, nothing was raised")
 end

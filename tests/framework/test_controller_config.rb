@@ -50,32 +50,27 @@ def configuring(*more)
   runtime
 end
 
-def test_one_control_cannot_serve_two_parts_and_backspace_frees_it
+def test_learning_parts_refuses_reused_controls_and_wobbles
   runtime = configuring
   2.times { press(runtime, 0) }
   runtime.frame
   assert_equal "Please press the B button.", runtime.prompt
-  refute runtime.config.set_binding("b0")
+  refute runtime.config.set_binding("b0"), "one control cannot serve two parts"
   runtime.frame(:backspace)
   assert_equal "Please press the A button.", runtime.prompt
   [5, 0].each { |button| press(runtime, button) }
   runtime.frame
   assert_equal "Please press the X button.", runtime.prompt
   assert runtime.config.build_binding_string.end_with?(",a:b5,b:b0")
-end
-
-def test_a_stick_half_learned_alone_stays_a_half
+  # A stick half learned alone stays a half; a small wobble is no push.
   runtime = configuring
   4.times { runtime.frame(:space) }
   [0, -16000, -32000, 0].each { |value| runtime.config.rawjoystick_axis(PAD, 2, value) }
   runtime.frame(:space)
-  runtime.frame
-  assert_equal "Please press the left stick up.", runtime.prompt
-  assert runtime.config.build_binding_string.end_with?(",platform:Linux,-leftx:-a2")
-  # A small wobble is no push.
   [0, 7500, 15000, 0].each { |value| runtime.config.rawjoystick_axis(PAD, 3, value) }
   runtime.frame
   assert_equal "Please press the left stick up.", runtime.prompt
+  assert runtime.config.build_binding_string.end_with?(",platform:Linux,-leftx:-a2")
 end
 
 def test_escape_starts_the_try_out_over_and_then_ignores_the_joystick
@@ -87,7 +82,6 @@ def test_escape_starts_the_try_out_over_and_then_ignores_the_joystick
   runtime.frame
   assert_equal "Please press the A button.", runtime.prompt
   assert runtime.config.build_binding_string.end_with?("platform:Linux,")
-
   # Escape while learning: the joystick is closed and the next one follows.
   runtime.frame(:escape)
   runtime.until_steady
@@ -96,15 +90,12 @@ def test_escape_starts_the_try_out_over_and_then_ignores_the_joystick
   assert_equal [true, "Please press the A button."], [runtime.texts.include?("Second"), runtime.prompt]
 end
 
-def test_identical_pads_are_converted_together
+def test_twins_are_converted_together_and_disconnects_close_waiting_joysticks_only
   runtime = configuring([9, "Pad, Deluxe", GUID], [-1, "Broken", GUID])
   26.times { runtime.frame(:space) }
   assert_equal [[:convert_rawjoystick_to_controller, PAD], [:convert_rawjoystick_to_controller, 9]], runtime.calls[1..]
   runtime.until_steady
   refute runtime.frame, "the twin never gets a screen of its own"
-end
-
-def test_disconnects_close_waiting_joysticks_only
   runtime = configuring([12, "Other", GUID])
   [12, 77, -1, PAD].each { |id| runtime.config.rawjoystick_disconnected(id) }
   assert_equal [[:close_raw_joystick, 12]], runtime.calls
@@ -113,7 +104,6 @@ def test_disconnects_close_waiting_joysticks_only
   runtime.config.rawjoystick_button(12, 0, true)
   runtime.frame
   assert_equal "Please press the A button.", runtime.prompt
-
   # Joysticks without an id or a GUID are never configured.
   runtime = ConfigRuntime.new
   runtime.config.rawjoystick_connected(-1, "Gone", GUID)

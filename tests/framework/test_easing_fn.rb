@@ -6,6 +6,8 @@ def test_easing_chains
   e = QMX::Easing
   assert_equal [0.5, 0, 1, 0.9375, 0.25], [e.ease(10, 40, 60), e.ease(10, 5, 60), e.ease(10, 70, 60),
                                            e.ease(0, 15, 60, :quad, :flip), e.ease(0, 30, 60, [:flip, [:quad]])]
+  # An animation without duration is complete.
+  assert_equal [1, 0, 1], [e.ease(10, 10, 0), e.ease(10, 10, 0, :flip), e.ease(10, 12, -5)]
   # quart is x^5 and quint x^6, as games have always had them.
   [[:quart, 0.03125], [:quint, 0.015625]].each { |name, y| assert_in_delta y, e.ease(0, 30, 60, name), 0.0000001 }
   seen = []
@@ -13,11 +15,6 @@ def test_easing_chains
   assert_equal [[0.5, 0, 60], 0], [seen.last, e.ease(0, 30, 60, ->(x, *) { -1 })]
   error = assert_raises(RuntimeError) { e.ease(0, 1, 2, 5) }
   assert_equal "* ERROR:\nI don't know how to execute easing function with definition 5.\n\n", error.message
-end
-
-def test_an_animation_without_duration_is_complete
-  e = QMX::Easing
-  assert_equal [1, 0, 1], [e.ease(10, 10, 0), e.ease(10, 10, 0, :flip), e.ease(10, 12, -5)]
 end
 
 def test_splines_stay_within_their_curves
@@ -35,28 +32,19 @@ ensure
   Kernel.tick_count = saved
 end
 
-def test_fn_arithmetic_skips_nil_and_refuses_nan
+def test_fn_helpers_skip_nil_and_refuse_nan
   f = QMX::Fn
   assert_equal [6, 0, nil, nil], [f.add(1, nil, [2, [3]]), f.add, f.add(1, Float::NAN), f.add(Float::INFINITY)]
   assert_equal [-5, 5, nil], [f.sub(5), f.sub(10, 3, 2), f.sub]
   assert_equal [2.5, nil, nil, nil, 1, 0.25, 2.5], [f.div(10, 4), f.div(1, 0), f.div(0), f.div(5, nil, 0), f.div, f.div(4),
                                                     f./(5, 2)]
-  assert_equal [2, -3, nil], [f.idiv(10, 4), f.idiv(-7, 2), f.idiv(3, 0)]
-  assert_equal [24, 0, 0, 1, 7], [f.mul(2, 3, 4), f.mul(2, 0), f.mul(0), f.mul, f.mul(7)]
-end
-
-def test_fn_comparisons_treat_nil_as_a_value
-  f = QMX::Fn
+  assert_equal [2, -3, nil, 24, 0, 1], [f.idiv(10, 4), f.idiv(-7, 2), f.idiv(3, 0), f.mul(2, 3, 4), f.mul(2, 0), f.mul]
   assert_equal [3, nil, 2, 1, 3, nil, 2, nil], [f.lt(1, 2, 3), f.lt(1, 1), f.lte(1, 1, 2), f.gt(3, 2, 1), f.gte(3, 3), f.lt,
                                                f.lt(1, nil, 2), f.gt(1, [2, 3])]
   assert_equal [true, false, false, false, true, true], [f.eq?(1, 1, 1), f.eq?(1, 2), f.eq?(1, nil), f.eq?(nil, 1),
                                                           f.eq?(nil, nil), f.eq?]
   # The class keeps Module's own comparisons.
   assert_equal [false, true, true], [f == nil, f == QMX::Fn, f < Object]
-end
-
-def test_fn_array_and_logic_helpers_accept_nil
-  f = QMX::Fn
   source = [1, 2]
   f.acopy(source) << 3
   assert_equal [[1, 2], [], nil, nil, [2, 4]],
@@ -65,13 +53,3 @@ def test_fn_array_and_logic_helpers_accept_nil
   assert_equal [3, 2, 1], f.areduce([1, 2, 3], [], ->(element, aggregate) { [element] + aggregate })
 end
 
-def test_fn_outline
-  expected = "* Hash (self)\n  :PROPERTIES:\n  :path: self\n  :length: 1\n  :END:\n" \
-             "** a\n   :PROPERTIES:\n   :path: self[:a]\n   :key: a\n   :value: 1\n   :END:\n"
-  assert_equal expected, QMX::Fn.pretty_format({ a: 1 })
-  assert_equal "* Hash (self)\n  :PROPERTIES:\n  :path: self\n  :length: 1\n  :END:\n" \
-               "** list\n   :PROPERTIES:\n   :path: self[:list]\n   :key: list\n   :value: array\n   :END:\n" \
-               "** Array (self[:list])\n   :PROPERTIES:\n   :path: self[:list]\n   :length: 1\n   :END:\n" \
-               "*** [0]\n    :PROPERTIES:\n    :path: self[:list][0]\n    :value: x\n    :END:\n",
-               QMX::Fn.pretty_format({ list: [:x] })
-end

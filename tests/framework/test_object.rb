@@ -18,31 +18,40 @@ class TakesOptions
   end
 end
 
-def test_attributes_are_recorded_once_in_order
+def test_attributes_are_recorded_and_new_says_which_constructor_failed
   assert_equal [[:a, :b, :c], []], [Recorded.attributes, FailsToBuild.attributes]
-end
-
-def test_new_says_which_constructor_failed_and_forwards_arguments
   error = assert_raises(ArgumentError) { FailsToBuild.new(4) }
   assert error.message.start_with?("value 4 refused\n* ERROR: Invocation of FailsToBuild.new failed.\n** BACKTRACE:\n"),
          error.message
   built = TakesOptions.new({ x: 1 }, 2, y: 3)
-  assert_equal [[{ x: 1 }, 2], { y: 3 }], [built.given, built.keywords]
-  assert_equal "ab", String.new("ab")
+  assert_equal [[{ x: 1 }, 2], { y: 3 }, "ab"], [built.given, built.keywords, String.new("ab")]
 end
 
-def test_missing_methods_are_explained
-  error = assert_raises(RuntimeError) { Object.new.foo }
-  assert error.message.start_with?("* ERROR:\nUndefined method foo for #<Object:0x") && error.message.end_with?(".\n\n"),
-         error.message
-  [[-> { Object.new.args }, "Did you forget to pass in args as a parameter?"],
-   [-> { Recorded.new.zap(1) }, "* ERROR:\nUnhandled method_missing with name :zap, args [1] was invoked on [Recorded"],
-   [-> { 5.frobnicate }, "name :frobnicate"],
-   [-> { Recorded.new.send(:*, [1, 2]) }, "* ERROR:\nYou attempted to do multiplication on "],
-   [-> { 5.let }, "~let~ requires a block"],
-   [-> { Object.qmx_args }, "attr_qmx"]].each do |call, text|
-    error = assert_raises(RuntimeError) { call.call }
+class GuardedProperties
+  def method_missing(name, *args) = name == :known ? :handled : super
+  def go = super
+end
+
+class MissingInConstructor
+  def initialize = nothing_here(7)
+end
+
+def test_missing_methods_are_explained_as_no_method_errors
+  [[-> { Object.new.foo }, :foo, [], "* ERROR:\nUndefined method foo for #<Object:0x"],
+   [-> { Object.new.args }, :args, [], "Did you forget to pass in args as a parameter?"],
+   [-> { Recorded.new.zap(1) }, :zap, [1], "* ERROR:\nUnhandled method_missing with name :zap, args [1] was invoked on [Recorded"],
+   [-> { 5.frobnicate }, :frobnicate, [], "name :frobnicate"],
+   [-> { Recorded.new.send(:*, [1, 2]) }, :*, [[1, 2]], "* ERROR:\nYou attempted to do multiplication on "],
+   [-> { GuardedProperties.new.unknown(2) }, :unknown, [2], "name :unknown, args [2]"],
+   [-> { GuardedProperties.new.go }, :go, [], "no superclass method 'go'"],
+   [-> { MissingInConstructor.new }, :nothing_here, [7], "Invocation of MissingInConstructor.new failed."]].each do |call, name, args, text|
+    error = assert_raises(NoMethodError) { call.call }
+    assert_equal [name, args], [error.name, error.args], text
     assert error.message.include?(text), error.message
+  end
+  assert_equal :handled, GuardedProperties.new.known
+  [[-> { 5.let }, "~let~ requires a block"], [-> { Object.qmx_args }, "attr_qmx"]].each do |call, text|
+    assert assert_raises(RuntimeError) { call.call }.message.include?(text)
   end
   error = assert_raises(TypeError) { 5.raise_immediately(TypeError.new("inner"), :scale, 2, 3) }
   assert_equal "** value: 5\n** type: Integer\n** method: :scale\n** args: [2, 3]\n** docs: $qmx.docs.scale", error.message
@@ -69,48 +78,25 @@ def test_send_hands_missing_methods_their_arguments
   assert_equal :ok, send(:private_helper_for_send, :ok)
 end
 
-def test_small_helpers
-  assert_equal [5, 4, false, 10], [nil.or(5), 3.and(4), false.and(4), 5.let { |n| n * 2 }]
-  assert_equal [7, 7.0, 2, "", 2.5], ["12".numeric_or_default(7), "x".f_or_default(7.0), 2.5.i_or_default,
-                                      nil.s_or_default, 2.5.numeric_or_default]
-  assert_equal "foo docs", Class.new { def docs_foo = "foo docs" }.new.doc_foo
-end
-
 class WithIvars
-  def initialize
-    @a, @b, @me = 1, "x", self
-  end
+  def initialize = (@a, @b, @me = 1, "x", self)
 end
 
-def test_inspect_keeps_listing_instance_variables
+def test_inspect_lists_instance_variables_and_classes_describe_themselves
   text = WithIvars.new.inspect
   assert text.start_with?("#<WithIvars:0x"), text
   ["@a=1", "@b=\"x\"", "@me=#<WithIvars:0x", " ...>"].each { |part| assert text.include?(part), text }
   assert Object.new.to_s.start_with?("#<Object:0x")
-end
-
-def test_class_descriptions
-  assert_equal "(class Integer)", Integer.to_s
-  assert_equal "(class String\n  (included_modules ValueType, Comparable) )", String.to_s
+  assert_equal ["(class Integer)", "(class String\n  (included_modules ValueType, Comparable) )"], [Integer.to_s, String.to_s]
   # Interpolation and inspect keep the plain name.
   assert_equal ["Recorded", "Recorded", "Recorded"], ["#{Recorded}", Recorded.inspect, Recorded.serialize]
+  assert_equal "foo docs", Class.new { def docs_foo = "foo docs" }.new.doc_foo
 end
 
-def test_purge_class_and_metadata
-  Object.const_set(:PurgeMe, Class.new)
-  assert purge_class("PurgeMe").is_a?(Class)
-  assert_equal [false, nil], [Object.const_defined?(:PurgeMe), purge_class(:PurgeMe)]
-  assert_equal "* ERROR:\nPurge class requires a symbol.\n\n", assert_raises(RuntimeError) { purge_class(5) }.message
-
+def test_metadata
   thing = Object.new
   assert ObjectMetadata.with_meta(thing, { kind: :box }).equal?(thing)
   assert_equal({ kind: :box }, ObjectMetadata.meta!(thing))
   error = assert_raises(RuntimeError) { ObjectMetadata.meta!(Object.new) }
   assert error.message.start_with?("* ERROR:\nNo metadata found for "), error.message
-end
-
-def test_contracts_list_what_is_implemented
-  result = { x: 1 }.__help_contract_implementation([:x, :left, :nope])
-  assert_equal [[:x, :left], [:nope], false],
-               [result[:implemented_methods], result[:not_implemented_methods], result[:all_methods_implemented]]
 end

@@ -1,9 +1,12 @@
-# Output collections: what a push adds, how arrays get marked, ids, the
-# background colour, sounds and the per-frame clearing.
+# Output collections (what a push adds, how arrays get marked, ids, the
+# background colour, the per-frame clearing) and the registries of args.
 
 class OutputsTestRuntime < Struct.new(:logical_width, :logical_height, :load_status)
   def production = true
   def log(obj, sender = nil) = original_puts(obj)
+  # The grid announces its origin through the drawer; nothing looks at it here.
+  def ffi_draw = self
+  def set_grid(*) = nil
 end
 
 def outputs
@@ -46,6 +49,20 @@ def test_mixed_collections_refuse_unmarked_arrays_and_non_primitives_are_named
   assert_equal 2, out.primitives.length
   e = assert_raises(RuntimeError) { out.sprites << Object.new }
   assert e.message.include?("cannot be added to args.outputs.sprites"), e.message
+  [-> { out.solids = [] }, -> { out.sprites + [1] }].each { |reassign| assert_raises(RuntimeError) { reassign.call } }
+end
+
+# A list of Hashes takes a shorter road into a collection, which must end
+# exactly where the general one does.
+def test_whole_lists_keep_their_order_ids_and_hashes
+  out = outputs
+  a, b, c = { x: 1, path: "a.png", id: :a }, { x: 2 }, { x: 3, path: "c.png", id: :c }
+  out.sprites << [a, b, c]
+  assert_equal [a, b, c, a, c].map(&:object_id), [*out.sprites, out.sprites[:a], out.sprites[:c]].map(&:object_id)
+  out.static_sprites << out.sprites
+  assert_equal out.sprites.map(&:object_id), out.static_sprites.map(&:object_id)
+  out.solids << [{ x: 1 }, [0, 0, 10, 10], nil, { x: 2 }]
+  assert_equal [3, :solid], [out.solids.length, out.solids[1].primitive_marker]
 end
 
 def test_background_colour_is_checked_and_completed
@@ -61,15 +78,6 @@ def test_background_colour_is_checked_and_completed
   # Until the game has loaded the screen is black.
   $qmx.load_status = :vellumcore_started
   assert_equal [0, 0, 0], out.background_color
-end
-
-def test_sounds_become_sound_records_after_the_tick
-  out = outputs
-  out.sounds << "sounds/jump.wav" << nil
-  out.tick
-  assert_equal ["sounds/jump.wav", nil], [out.sounds[0].path, out.sounds[1]]
-  e = assert_raises(RuntimeError) { QMX::Sound.parse(5) }
-  assert_equal "* ERROR: I don't know how to parse 5 into a QMX::Sound.", e.message
 end
 
 def test_statics_outlive_the_frame_and_screenshots_the_first_tick
@@ -91,8 +99,20 @@ ensure
   Kernel.tick_count = -1
 end
 
-def test_reassigning_a_collection_is_refused
-  out = outputs
-  assert_raises(RuntimeError) { out.solids = [] }
-  assert_raises(RuntimeError) { out.sprites + [1] }
+def test_render_targets_and_pixel_arrays_are_made_once_per_name_and_frame
+  outputs
+  args = QMX::Args.new($qmx, :recording)
+  assert_equal [-1, 5], [args.tick_count, (args.tick_count = 5) && args.state.tick_count]
+  a = args.render_target(:a)
+  assert a.equal?(args.render_target("a")) && a.equal?(args.outputs[:a]) && args.solids.equal?(args.outputs.solids)
+  assert_equal [1, "a", [255, 255, 255, 0]], [args.passes.length, a.target, a.background_color]
+  args.clear_render_targets
+  refute a.equal?(args.render_target(:a))
+  p = args.pixel_array(:p)
+  assert p.equal?(args.pixel_array("p"))
+  assert_equal [0, 0, []], [p.width, p.height, p.pixels]
+  args.clear_pixel_arrays
+  assert_equal({}, args.pixel_arrays)
+  e = assert_raises(RuntimeError) { args.vellum }
+  assert e.message.start_with?("* ERROR:\nArgs#vellum has been deprecated use Args#qmx instead"), e.message
 end

@@ -3,23 +3,20 @@
 # themselves are in test_geometry.rb.
 
 def test_a_marked_array_reads_its_fields_by_position
+  [[[10, 20, 30, 40].solid, [:primitive_marker, :x, :y, :w, :h, :r, :right, :top], [:solid, 10, 20, 30, 40, nil, 40, 60]],
+   # Element 4 holding a path: the array looks like a sprite.
+   [[0, 0, 1, 1, "p.png", 5, 6, 7].solid, [:r, :g, :b, :a], [0, 0, 0, 255]],
+   [[1, 2, "t"].label, [:size_enum, :alignment_enum, :font], [0, 0, nil]],
+   [[1, 2, "t", 2, 1].label, [:size_enum, :alignment_enum], [2, 1]],
+   [[1, 2, "t", 1, 2, 3, 4, 5, 6, "f.ttf"].label, [:text, :r, :g, :b, :a, :font], ["t", 3, 4, 5, 6, "f.ttf"]],
+   [[0, 0, 3, 4].rect, [:width, :height], [3, 4]]].each do |array, readers, values|
+    assert_equal values, readers.map { |reader| array.send(reader) }, array.inspect
+  end
   s = [10, 20, 30, 40].solid
-  assert_equal :solid, s.primitive_marker
-  assert_equal [10, 20, 30, 40, nil], [s.x, s.y, s.w, s.h, s.r]
   s.r = 200
   assert_equal [10, 20, 30, 40, 200], s
-  assert_equal [40, 60], [s.right, s.top]
-  # Element 4 holding a path: the array looks like a sprite.
-  looks = [0, 0, 1, 1, "p.png", 5, 6, 7].solid
-  assert_equal [0, 0, 0, 255], [looks.r, looks.g, looks.b, looks.a]
-  plain = [1, 2, "t"].label
-  assert_equal [0, 0, nil], [plain.size_enum, plain.alignment_enum, plain.font]
-  e = assert_raises(RuntimeError) { plain.size_enum = 3 }
+  e = assert_raises(RuntimeError) { [1, 2, "t"].label.size_enum = 3 }
   assert_equal "* ERROR:\nIt doesn't look like this label is structured in such a way that allows for text_size.\n\n", e.message
-  assert_equal [2, 1], [[1, 2, "t", 2, 1].label.size_enum, [1, 2, "t", 2, 1].label.alignment_enum]
-  assert_equal [255, 0, 0, nil], [1, 2, "t", 255, 0, 0].label.values_at(3..6)
-  full = [1, 2, "t", 1, 2, 3, 4, 5, 6, "f.ttf"].label
-  assert_equal ["t", 3, 4, 5, 6, "f.ttf"], [full.text, full.r, full.g, full.b, full.a, full.font]
 end
 
 def test_an_accessor_marks_an_unmarked_array_and_ambiguous_questions_are_refused
@@ -27,24 +24,23 @@ def test_an_accessor_marks_an_unmarked_array_and_ambiguous_questions_are_refused
   assert_equal [1, :pending], [pt.x, pt.primitive_marker]
   assert_equal({ x: 1, y: 2, primitive_marker: :point }, pt.to_hash)
   assert_equal [0, 0, 10, 10], [[0, 0], 10, 10].rect
-  assert_equal [3, 4], [[0, 0, 3, 4].width, [0, 0, 3, 4].height]
   assert_equal :sprite, [0, 0, 1, 1, "a.png"].tap(&:path).primitive_marker
   [:a, :to_hash, :associate].each do |m|
     e = assert_raises(RuntimeError) { [1, 2, 3].send(m) }
     assert e.message.start_with?("* ERROR:\nThe invocation of :#{m} is ambiguous on [1, 2, 3]"), e.message
   end
+  # Moving a rectangle answers a new array.
+  r = [10, 10, 20, 20, 255].solid
+  assert_equal [[15, 10, 20, 20, [255]], [15, 7, 20, 20, 255], [10, 10, 20, 20, 255]],
+               [r.rect_shift_right(5), r.rect_shift(5, -3).solid, r]
+  assert_equal :pending, [0, 0, 3, 3, 1].rect.rect.primitive_marker
 end
 
-def test_a_later_mark_wins
+# Marks are mixed in once per array: a later one must still win.
+def test_drawable_arrays_answer_with_everything_they_draw_and_a_later_mark_wins
   a = [0, 0, 5, 5].rect
-  a.mark_as_solid!
-  a.mark_as_solid!
+  2.times { a.mark_as_solid! }
   assert_equal :solid, a.primitive_marker
-  assert_equal({ x: 0, y: 0, x2: 5, y2: 5, r: 7, g: nil, b: nil, a: nil, primitive_marker: :line },
-               [0, 0, 5, 5, 7].solid.line.to_hash)
-end
-
-def test_drawable_arrays_answer_with_everything_they_draw
   solid = [1, 2, 3, 4, 5, 6, 7, 8].solid
   assert_equal({ x: 1, y: 2, w: 3, h: 4, r: 5, g: 6, b: 7, a: 8, primitive_marker: :solid }, solid.to_hash)
   assert_equal :border, [1, 2, 3, 4, 5].border.to_hash[:primitive_marker]
@@ -53,23 +49,13 @@ def test_drawable_arrays_answer_with_everything_they_draw
   sprite = [0, 0, 8, 8, "s.png", 0, 255, 1, 2, 3, 0, 0, 4, 4, false, true].sprite
   hash = sprite.to_hash
   assert_equal ["s.png", true, 1, :sprite], [hash[:path], hash[:flip_vertically], hash[:r], hash[:primitive_marker]]
-  line = [0, 0, 9, 9, 1].line
-  assert_equal({ x: 0, y: 0, x2: 9, y2: 9, r: 1, g: nil, b: nil, a: nil, primitive_marker: :line }, line.to_hash)
-
-  merged = sprite.merge(x: 5)
-  assert_equal [5, "s.png", :sprite], [merged[:x], merged[:path], merged.primitive_marker]
-  merged = label.merge(x: 5)
-  assert_equal [5, "hi", :label], [merged[:x], merged[:text], merged.primitive_marker]
+  assert_equal({ x: 0, y: 0, x2: 5, y2: 5, r: 7, g: nil, b: nil, a: nil, primitive_marker: :line },
+               [0, 0, 5, 5, 7].solid.line.to_hash)
+  merged = [sprite.merge(x: 5), label.merge(x: 5)]
+  assert_equal [[5, "s.png", :sprite], [5, "hi", :label]],
+               merged.map { |m| [m[:x], m[:path] || m[:text], m.primitive_marker] }
   # A rect has no drawable kind (it is still pending): merging gives its plain hash.
   assert_equal({ x: 9, y: 0, w: 2, h: 2, primitive_marker: :rect }, [0, 0, 2, 2].rect.merge(x: 9))
-end
-
-def test_rect_helpers_return_new_arrays
-  r = [10, 10, 20, 20, 255].solid
-  assert_equal [15, 10, 20, 20, [255]], r.rect_shift_right(5)
-  assert_equal [10, 10, 20, 20, 255], r
-  assert_equal [15, 7, 20, 20, 255], r.rect_shift(5, -3).solid
-  assert_equal :pending, [0, 0, 3, 3, 1].rect.rect.primitive_marker
 end
 
 class PendingThing
@@ -91,9 +77,7 @@ end
 class Hero
   attr_sprite
 
-  def initialize
-    @x, @y, @w, @h, @path = 10, 20, 30, 40, "hero.png"
-  end
+  def initialize = (@x, @y, @w, @h, @path = 10, 20, 30, 40, "hero.png")
 end
 
 def test_attribute_mixins_make_objects_primitives

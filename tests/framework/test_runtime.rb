@@ -74,12 +74,16 @@ end
 
 # --- The tick pipeline ---------------------------------------------------------
 
-# One host frame: hand over the reload list, tick, report completion.
+# One host frame: hand over the reload list, load (a file whose text starts
+# with "raise" fails, as the host reports it), tick, report completion.
 # Answers the paths it loaded.
 def host_frame(runtime, milliseconds)
   list = runtime.get_ruby_reload_list
   loaded = []
-  loaded << list.shift until list.empty?
+  until list.empty?
+    loaded << (path = list.shift)
+    runtime.reload_failed(path, RuntimeError.new("failed: #{path}")) if runtime.ffi_file.files[path].to_s.start_with?("raise")
+  end
   runtime.tick(milliseconds)
   runtime.reload_complete if loaded.length > 0
   loaded
@@ -107,16 +111,12 @@ end
 
 def test_the_game_ticks_from_the_frame_after_its_main_file_loaded
   runtime = new_runtime
-  game = $top_level
   [0, 16].each { |ms| host_frame(runtime, ms) }
-  assert_equal [:ready, 1, []], [runtime.load_status, game.boots, game.ticks]
+  assert_equal [:ready, 1, []], [runtime.load_status, $top_level.boots, $top_level.ticks]
   [32, 48].each { |ms| host_frame(runtime, ms) }
-  assert_equal [0, 1], game.ticks
-  assert_equal [1, 1], [Kernel.global_tick_count, runtime.args.state.tick_count]
-
+  assert_equal [[0, 1], 1, 1], [$top_level.ticks, Kernel.global_tick_count, runtime.args.state.tick_count]
   # A game shipped as bytecode only starts too.
-  new_runtime("./vellumcore mygame", { "app/main.rbc" => "RITE0300..." })
-  start_game($qmx)
+  start_game(new_runtime("./vellumcore mygame", { "app/main.rbc" => "RITE0300..." }))
   assert_equal [:ready, [0]], [$qmx.load_status, $top_level.ticks]
 end
 
@@ -128,82 +128,68 @@ def test_a_main_file_with_a_syntax_error_is_not_loaded_but_reported
   assert report.include?("syntax error, unexpected '('"), report
 end
 
-def test_calls_closer_than_13_ms_are_skipped_and_a_clock_that_goes_back_is_not
+# Calls closer than 13 ms are skipped, a clock that goes back is not; the
+# speed option runs that many steps per call; slow motion runs the game on
+# one step in factor + 1.
+def test_the_pace_of_ticks_follows_the_clock_the_speed_option_and_slow_motion
   runtime, at = started_runtime
-  assert_equal [1, 0, 1, 0, 1, 0], ticks_per_frame(runtime, at, 6, 10)
-  assert_equal [1, 1, 1, 1], ticks_per_frame(runtime, at + 60, 4, 13)
-  assert_equal [1], ticks_per_frame(runtime, 5, 1)
-end
-
-def test_the_speed_option_runs_that_many_steps_per_call
+  assert_equal [[1, 0, 1, 0, 1, 0], [1, 1, 1, 1], [1]],
+               [ticks_per_frame(runtime, at, 6, 10), ticks_per_frame(runtime, at + 60, 4, 13), ticks_per_frame(runtime, 5, 1)]
+  slow = true
+  $top_level.on_tick = lambda { |args| args.qmx.slowmo!(2) if slow }
+  assert_equal [1, 0, 0, 1, 0, 0, 1, 0, 0], ticks_per_frame(runtime, at + 100, 9)
+  slow = false
+  assert_equal [1, 1, 1, 1, 1], ticks_per_frame(runtime, at + 300, 5)
   [["--speed 3", 3], ["--speed 0", 1], ["--speed -2", 2], ["", 1]].each do |option, steps|
     runtime, = started_runtime("./vellumcore mygame #{option}")
     assert_equal [steps], ticks_per_frame(runtime, 100, 1), option
   end
 end
 
-def test_slow_motion_runs_the_game_on_one_step_in_factor_plus_one
+def test_exports_callbacks_and_window_commands
   runtime, at = started_runtime
-  slow = true
-  $top_level.on_tick = lambda { |args| args.qmx.slowmo!(2) if slow }
-  assert_equal [1, 0, 0, 1, 0, 0, 1, 0, 0], ticks_per_frame(runtime, at, 9)
-  slow = false
-  assert_equal [1, 1, 1, 1, 1], ticks_per_frame(runtime, at + 16 * 9, 5)
-end
-
-def test_a_failed_export_is_logged_and_not_answered_as_success
-  runtime, = started_runtime
   runtime.ffi_file.refuse_writes = true
-  assert_equal nil, runtime.export!("a comment")
+  assert_equal nil, runtime.export!("a comment"), "a failed export is not answered as success"
   assert runtime.logged.any? { |line| line.start_with?("* ERROR:\nExporting the game state failed:") }
-end
-
-def test_a_scheduled_callback_runs_at_its_tick_and_once_per_tick
-  runtime, at = started_runtime
+  # A scheduled callback runs at its tick, and one tick takes one callback.
   seen = []
   runtime.schedule_callback(3) { seen << Kernel.tick_count }
   assert_raises(RuntimeError) { runtime.schedule_callback(3) { } }
   ticks_per_frame(runtime, at, 6)
   assert_equal [3], seen
+  # Cursor and fullscreen commands go out only on a change.
+  runtime.ffi_draw.calls.clear
+  [:show_cursor, :hide_cursor, :hide_cursor].each { |m| runtime.send(m) }
+  [false, true, true].each { |on| runtime.set_window_fullscreen(on) }
+  assert_equal [[:toggle_cursor, false], [:toggle_fullscreen, true]], runtime.ffi_draw.calls
 end
 
 def test_a_notification_fades_in_and_out_over_the_reserved_outputs
   runtime, at = started_runtime
   runtime.notify!("Saved.")
-  alphas = Array.new(310) do |i|
+  frames = Array.new(310) do |i|
     host_frame(runtime, at + 16 * i)
-    reserved = runtime.args.outputs.reserved
-    label = reserved.find { |p| p[:text] }
-    assert_equal [3, "Saved.", 60, 30], [reserved.length, label[:text], label[:x], label[:y]] if i == 20
-    label && label[:a]
+    [runtime.args.outputs.reserved.find { |p| p[:text] }, runtime.args.outputs.reserved.length]
   end
-  assert alphas[1] < alphas[5] && alphas[100].to_i == 255 && alphas[295] > alphas[298], alphas.inspect
-  assert_equal nil, alphas[305]
+  label, count = frames[20]
+  assert_equal ["Saved.", 60, 30, 3], [label[:text], label[:x], label[:y], count]
+  alphas = frames.map { |label, _| label && label[:a] }
+  assert alphas[1] < alphas[5] && alphas[100].to_i == 255 && alphas[295] > alphas[298] && alphas[305].nil?, alphas.inspect
 end
 
-def test_sounds_of_the_outputs_become_entries_of_the_audio_hash
+def test_outputs_clear_each_frame_and_their_sounds_become_audio_entries
   runtime, at = started_runtime
   $top_level.on_tick = lambda do |args|
+    args.outputs.solids << [0, 0, 1, 1] << [0, 0, 1, 1] if Kernel.tick_count == 1
     args.outputs.sounds << "sounds/jump.wav" << "music/theme.ogg" if Kernel.tick_count == 1
     args.outputs.sounds << "music/other.ogg" if Kernel.tick_count == 2
   end
   host_frame(runtime, at)
-  assert_equal({ input: "sounds/jump.wav" }, runtime.audio[:QMX_LEGACY_AUDIO_API_SOUND_1])
-  assert_equal({ input: "music/theme.ogg", looping: true }, runtime.audio[:QMX_LEGACY_AUDIO_API_MUSIC])
+  assert_equal [{ input: "sounds/jump.wav" }, { input: "music/theme.ogg", looping: true }],
+               runtime.audio.values_at(:QMX_LEGACY_AUDIO_API_SOUND_1, :QMX_LEGACY_AUDIO_API_MUSIC)
   host_frame(runtime, at + 16)
-  assert_equal({ input: "music/other.ogg", looping: true }, runtime.audio[:QMX_LEGACY_AUDIO_API_MUSIC])
-end
-
-def test_the_screen_pass_is_last_and_outputs_clear_each_frame
-  runtime, at = started_runtime
-  $top_level.on_tick = lambda do |args|
-    args.render_target(:minimap).solids << { x: 0, y: 0, w: 4, h: 4 }
-    args.outputs.solids << { x: 1, y: 1, w: 2, h: 2 } if Kernel.tick_count == 1
-  end
-  host_frame(runtime, at)
-  assert_equal [["minimap", nil], 1], [runtime.passes.map { |p| runtime.target(p) }, runtime.args.outputs.solids.length]
-  host_frame(runtime, at + 16)
-  assert_equal 0, runtime.args.outputs.solids.length
+  assert_equal [{ input: "music/other.ogg", looping: true }, 0],
+               [runtime.audio[:QMX_LEGACY_AUDIO_API_MUSIC], runtime.args.outputs.solids.length]
 end
 
 def test_a_completed_reload_unpauses_and_a_reset_restarts_the_ticks
@@ -230,6 +216,57 @@ def test_a_change_saved_right_after_a_load_is_loaded_on_a_later_scan
   assert_equal ["app/main.rb"], loaded
   # Unchanged since: nothing more is loaded.
   assert_equal [], (0...150).flat_map { |i| host_frame(runtime, at + 3000 + 16 * i) }
+end
+
+def frames(runtime, range) = range.flat_map { |i| host_frame(runtime, 16 * i) }
+
+# Before the game has loaded its frame counter stands still; a fixed save
+# is taken on the next scan all the same.
+def test_a_main_file_that_fails_to_load_waits_for_a_fixed_save
+  runtime = new_runtime("./vellumcore mygame", { "app/main.rb" => "raise 'not yet'\n" })
+  frames(runtime, 0...5)
+  assert_equal [true, :main_rb_first_time_load], [runtime.paused?, runtime.load_status]
+  assert runtime.ffi_file.writes.any? { |w| w[1] == "exceptions/current.txt" && w[2].include?("failed: app/main.rb") }
+  runtime.ffi_file.files["app/main.rb"] = "def tick(args); end\n"
+  runtime.ffi_file.mtimes["app/main.rb"] = 2000
+  assert_equal ["app/main.rb"], frames(runtime, 5...70)
+  assert_equal [:ready, false], [runtime.load_status, runtime.paused?]
+end
+
+def test_each_change_and_each_require_loads_once
+  runtime, = started_runtime
+  files = runtime.ffi_file.files
+  files["app/lib.rb"] = "x = 1\n"
+  3.times { runtime.require("app/lib.rb") }
+  loaded = frames(runtime, 3...33)
+  runtime.require("app/lib.rb")
+  # A watched file that did not exist is loaded once it does.
+  files["app/tests.rb"] = "y = 2\n"
+  loaded += frames(runtime, 33...200)
+  assert_equal ["app/lib.rb", "app/tests.rb"], loaded
+  # Held back: a change is taken, but neither backed up nor loaded.
+  written = runtime.ffi_file.writes.length
+  runtime.suppress_hotload = true
+  runtime.ffi_file.mtimes["app/tests.rb"] = 5000
+  assert_equal [], frames(runtime, 200...330)
+  refute runtime.ffi_file.writes[written..-1].any? { |w| w[1].include?("src_backup") }
+end
+
+def test_backups_keep_a_latest_copy_per_file_and_one_change_line_each
+  runtime = new_runtime
+  files = (ffi_file = runtime.ffi_file).files
+  # Kept, so that the change list is read back as it was written.
+  def ffi_file.write_root(path, data) = (@files[path] = data)
+  ["app/main.rb", "app/a/b.rb", "app/a_b.rb", "app/main.rb"].each do |file|
+    files[file] = "# #{file}\n"
+    runtime.backup_create(file)
+  end
+  dir = "tmp/src_backup"
+  assert_equal ["# app/main.rb\n", "# app/a/b.rb\n", "# app/a_b.rb\n"],
+               ["app_main.rb", "app_a_b.rb", "app_sa_ub.rb.rb"].map { |name| files["#{dir}/src_backup_#{name}"] }
+  lines = files["#{dir}/src_backup_changes.txt"].split("\n")
+  assert_equal ["app/main.rb", "app/a/b.rb", "app/a_b.rb"], lines.map { |line| line.split(", ")[2] }
+  assert lines[0].start_with?("#{dir}/src_backup_app_main.rb, #{Time.now.to_i / 10}"), lines[0]
 end
 
 # --- Frame-rate accounting ----------------------------------------------------
@@ -286,23 +323,17 @@ end
 
 # --- Saved state, reset and small services --------------------------------------
 
-def test_saved_state_loads_back_without_running_anything
+# Saving and loading through files and refusing code in them is tested end
+# to end; state given as text is read the same way.
+def test_saved_state_given_as_text_is_read_and_never_run
   runtime = new_runtime
-  state = runtime.args.state
-  state.names = ["a", "b"]
-  state.player.x = 3
-  runtime.ffi_file.files["game_state.txt"] = runtime.serialize_state("game_state.txt", state)
-  loaded = runtime.deserialize_state("game_state.txt")
-  assert_equal [["a", "b"], 3], [loaded.names, loaded.player.x]
   runtime.deserialize_state("{:entity_id=>1, :tick_count=>321}")
   assert_equal 321, Kernel.tick_count
-
   $pwned = nil
   error = assert_raises(Exception) { runtime.deserialize_state('{:a=>($pwned = 1)}') }
   assert error.message.start_with?("Failed to eval: {:a=>($pwned = 1)}."), error.message
   # A name that is not a file is neither read as state nor run.
-  assert_equal nil, runtime.deserialize_state("$pwned = 2")
-  assert_equal nil, $pwned
+  assert_equal [nil, nil], [runtime.deserialize_state("$pwned = 2"), $pwned]
 end
 
 def test_reset_waits_for_the_first_tick_and_happens_once_per_frame
@@ -317,10 +348,3 @@ def test_reset_waits_for_the_first_tick_and_happens_once_per_frame
   assert_equal [42, -1, nil], [runtime.seed, Kernel.tick_count, runtime.args.state.score]
 end
 
-def test_cursor_and_fullscreen_commands_go_out_only_on_a_change
-  runtime = new_runtime
-  runtime.ffi_draw.calls.clear
-  [:show_cursor, :hide_cursor, :hide_cursor].each { |m| runtime.send(m) }
-  [false, true, true].each { |on| runtime.set_window_fullscreen(on) }
-  assert_equal [[:toggle_cursor, false], [:toggle_fullscreen, true]], runtime.ffi_draw.calls
-end

@@ -1,26 +1,12 @@
+# Window options read from the command-line text, and the game directory
+# named through the executable's own token.
 def test_window_options_come_from_the_argv_text
-  argv = "./vellumcore mygame --window_width 800 --window_height 600 "
-  assert_equal 800, TopLevelView.argv_window_width(argv)
-  assert_equal 600, TopLevelView.argv_window_height(argv)
-end
-
-def test_window_options_default_without_options
-  argv = "./vellumcore "
-  assert_equal 1280, TopLevelView.argv_window_width(argv)
-  assert_equal 720, TopLevelView.argv_window_height(argv)
-  assert_equal 1.0, TopLevelView.argv_window_scale(argv)
-  assert_equal(-1, TopLevelView.argv_window_position_x(argv))
-  assert_equal(-1, TopLevelView.argv_window_position_y(argv))
-end
-
-def test_an_option_given_twice_keeps_its_last_value
-  argv = "./vellumcore --window_width 800 --window_width 1000"
-  assert_equal 1000, TopLevelView.argv_window_width(argv)
-end
-
-def test_the_executable_token_names_the_game_directory
+  options = [:width, :height, :scale, :position_x, :position_y]
+  [["./vellumcore mygame --window_width 800 --window_height 600 ", [800, 600, 1.0, -1, -1]],
+   ["./vellumcore ", [1280, 720, 1.0, -1, -1]],
+   ["./vellumcore --window_width 800 --window_width 1000", [1000, 720, 1.0, -1, -1]]].each do |argv, expected|
+    assert_equal expected, options.map { |option| TopLevelView.send(:"argv_window_#{option}", argv) }, argv
+  end
   table = QMX::Runtime.cli_arguments_from("/opt/vellumcore ./ --speed 2")
-  assert_equal "", table[:vellumcore]
-  assert_equal "2", table[:speed]
-  assert_equal "mygame", QMX::Runtime.cli_arguments_from("./vellumcore")[:vellumcore]
+  assert_equal ["", "2", "mygame"], [table[:vellumcore], table[:speed], QMX::Runtime.cli_arguments_from("./vellumcore")[:vellumcore]]
 end

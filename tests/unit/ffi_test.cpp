@@ -2,11 +2,16 @@
 // the file methods over a virtual file system with separate game and base
 // directories.
 #include "bridge/ffi.h"
+#include "bridge/local_address.h"
+#include "bridge/native_ext.h"
+#include "render/render_context.h"
 #include "host/fileio.h"
 #include "host/host_call.h"
 #include "vfs_fixture.h"
 
 #include <SDL2/SDL.h>
+#include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <gtest/gtest.h>
 #include <lodepng.h>
 #include <physfs.h>
@@ -14,6 +19,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <atomic>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -158,4 +165,191 @@ TEST_F(FfiTest, EvalRunsAtTheTopLevelAndRaisesInTheCaller) {
     EXPECT_EQ("raised SyntaxError", ruby("FFI::MRB.new.eval('1 +')"));
     // A block made by evaluated code outlives the call that made it.
     EXPECT_EQ("2", ruby("FFI::MRB.new.eval('@b = [1, 2].map { |v| v }.last'); GC.start; @b"));
+}
+
+namespace {
+
+// Trees in brief: an element as [name, attributes (when any), children...],
+// text as its String, an instruction as "?target data".
+const char *BRIEF = "def brief(n) = n[:type] == :content ? n[:data] : n[:type] == :pi ? \"?#{n[:name]} #{n[:data]}\" : "
+                    "[n[:name], n[:attributes], *n[:children].map { |c| brief(c) }].compact; ";
+
+std::string nested(const std::string &open, const std::string &close, int depth) {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += open;
+    for (int i = 0; i < depth; ++i) text += close;
+    return text;
+}
+
+} // namespace
+
+// Each document reaches Ruby as $doc, unquoted.
+TEST_F(FfiTest, XmlBecomesATreeOfHashesAndAnyFaultAnswersNil) {
+    EXPECT_EQ(ruby("FFI::Misc.new.parse_xml(\"<a x='1'>hi</a>\", true)"),
+              "{:type=>:element, :name=>nil, :children=>[{:type=>:element, :name=>\"a\", :children=>[{:type=>:content, "
+              ":data=>\"hi\"}], :attributes=>{\"x\"=>\"1\"}}]}");
+    std::string laughs = "<!DOCTYPE l [<!ENTITY l0 'ha'>";
+    for (int i = 1; i < 10; ++i)
+        laughs += "<!ENTITY l" + std::to_string(i) + " '" + nested("", "&l" + std::to_string(i - 1) + ";", 10) + "'>";
+    const char *spaced = "<a x='' y=\"2\">\n  <b/>\n</a><?empty?>";
+    const struct { std::string xml; bool strip; const char *brief; } cases[] = {
+        {"<?xml version='1.0'?><!DOCTYPE a [<!ENTITY e 'mid'>]><?go now?>"
+         "<a>x<b/>y &amp; &e;<!-- c --><![CDATA[<z>]]></a>",
+         true, "[\"?go now\", [\"a\", \"x\", [\"b\"], \"y & mid<z>\"]]"},
+        {spaced, false, "[[\"a\", {\"y\"=>\"2\"}, \"\\n  \", [\"b\"], \"\\n\"]]"},
+        {spaced, true, "[[\"a\", {\"y\"=>\"2\"}, [\"b\"]]]"},
+        // Nothing outside the document is read.
+        {"<!DOCTYPE a [<!ENTITY e SYSTEM 'file:///etc/passwd'>]><a>&e;</a>", true, "[[\"a\"]]"},
+        {nested("<a>", "</a>", 3), true, "[[\"a\", [\"a\", [\"a\"]]]]"},
+        {"", true, "nil"}, {"<a>", true, "nil"}, {"<a></a>junk", true, "nil"}, {"<a></b>", true, "nil"},
+        {"<a>&nope;</a>", true, "nil"}, {std::string("<a>\0</a>", 8), true, "nil"},
+        {"<" + std::string(9000, 'n') + "/>", true, "nil"}, {nested("<a>", "</a>", 100000), true, "nil"},
+        {laughs + "]><l>&l9;</l>", true, "nil"},
+    };
+    for (const auto &c : cases) {
+        mrb_gv_set(mrb, mrb_intern_lit(mrb, "$doc"), mrb_str_new(mrb, c.xml.data(), (mrb_int)c.xml.size()));
+        EXPECT_EQ(ruby(std::string(BRIEF) + "(t = FFI::Misc.new.parse_xml($doc, " + (c.strip ? "true" : "false") +
+                       ")) && brief(t)"), c.brief) << c.xml.substr(0, 60);
+    }
+    // Deep but within the parser's bounds: the builder does not recurse.
+    mrb_gv_set(mrb, mrb_intern_lit(mrb, "$doc"), mrb_str_new_cstr(mrb, nested("<a>", "</a>", 4000).c_str()));
+    EXPECT_EQ(ruby("FFI::Misc.new.parse_xml($doc, true).class"), "Hash");
+}
+
+TEST_F(FfiTest, JsonBecomesRubyValuesAndIntegersOutOfRangeStayFloats) {
+    const struct { std::string json; const char *value; } cases[] = {
+        {"[1, 2.5, \"x\", null, true, false, 1e3, -0, {\"k\":1,\"k\":2}] tail",
+         "[1, 2.5, \"x\", nil, true, false, 1000, 0, {\"k\"=>2}]"},
+        {"{\"a\": {\"b\": [1]}, \"s\": \"\\u0041\\n\"}", "{\"a\"=>{\"b\"=>[1]}, \"s\"=>\"A\\n\"}"},
+        {"[-9223372036854775808, 9223372036854775807, 1e300, -1e19, 0.1]",
+         "[-9223372036854775808, 9.22337203685478e+18, 1.0e+300, -1.0e+19, 0.1]"},
+        {"", "nil"}, {"[1,", "nil"}, {"{\"a\"}", "nil"}, {"nul", "nil"}, {nested("[", "]", 100000), "nil"},
+    };
+    for (const auto &c : cases) {
+        mrb_gv_set(mrb, mrb_intern_lit(mrb, "$doc"), mrb_str_new_cstr(mrb, c.json.c_str()));
+        EXPECT_EQ(ruby("FFI::Misc.new.parse_json($doc)"), c.value) << c.json.substr(0, 60);
+    }
+}
+
+// An interpreter that refuses large allocations makes building a value raise.
+TEST(Converters, AnExceptionWhileBuildingIsLoggedAndClearedAndAnswersNil) {
+    static bool refuse = false;
+    mrb_state *mrb = mrb_open_allocf(
+        [](mrb_state *, void *p, size_t size, void *) -> void * {
+            if (size == 0) return free(p), nullptr;
+            return refuse && size > 100000 ? nullptr : realloc(p, size);
+        },
+        nullptr);
+    json_methods_define(mrb, mrb->object_class);
+    static std::string logged;
+    SDL_LogSetOutputFunction([](void *, int, SDL_LogPriority, const char *text) { logged += text; }, nullptr);
+    std::string big(200000, 'x');
+    refuse = true;
+    EXPECT_TRUE(mrb_nil_p(xml_text_to_ruby(mrb, ("<a>" + big + "</a>").c_str(), big.size() + 7, true)));
+    EXPECT_TRUE(mrb_nil_p(json_text_to_ruby(mrb, ("[\"" + big + "\"]").c_str())));
+    refuse = false;
+    SDL_LogSetOutputFunction(nullptr, nullptr);
+    EXPECT_EQ(mrb->exc, nullptr);
+    EXPECT_NE(logged.find("NoMemoryError"), std::string::npos) << logged;
+    EXPECT_TRUE(mrb_hash_p(xml_text_to_ruby(mrb, "<a>x</a>", 8, true)));
+    mrb_close(mrb);
+}
+
+TEST_F(FfiTest, SyntaxChecksAnswerTextAndListingsSurviveASyntaxError) {
+    EXPECT_EQ(ruby("m = FFI::MRB.new; [m.parse('1 +'), m.parse('1 + 1'), m.parse('')]"),
+              "[\"line 1:3: syntax error, unexpected $end\\n\", \"Syntax OK\", \"Syntax OK\"]");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ruby("c = FFI::Compiler.new; c.dump_codegen('1 +'); c.dump_codegen('def f; 4; end')"), "nil");
+    std::string listing = testing::internal::GetCapturedStdout();
+    // The empty program first, then the method's tree and code.
+    size_t empty = listing.find("LOADNIL"), method = listing.find("DEF"), body = listing.find("LOADI_4");
+    EXPECT_TRUE(empty < method && method < body && body != std::string::npos) << listing;
+}
+
+TEST_F(FfiTest, ClipboardWindowTitleDeviceSizeAndLocalAddress) {
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0);
+    render_context context{};
+    context.window = SDL_CreateWindow("start", 0, 0, 320, 200, SDL_WINDOW_HIDDEN);
+    context.window_width = 320, context.window_height = 200;
+    ffi_render_context = &context;
+    SDL_SetClipboardText("");
+    EXPECT_EQ(ruby("m = FFI::Misc.new; m.set_window_title('Mine'); [m.getclipboard, m.device_size]"),
+              "[\"\", [320.0, 200.0]]");
+    SDL_SetClipboardText("pasted");
+    EXPECT_EQ(ruby("FFI::Misc.new.getclipboard"), "\"pasted\"");
+    EXPECT_STREQ(SDL_GetWindowTitle(context.window), "Mine");
+    ffi_render_context = nullptr;
+    SDL_DestroyWindow(context.window);
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    // This machine has a network address besides loopback.
+    std::string address = ruby("FFI::Misc.new.get_local_ip_address");
+    EXPECT_TRUE(address.find('.') != std::string::npos && address != "\"127.0.0.1\"") << address;
+}
+
+TEST(LocalAddress, TheFirstIpv4AddressWinsAndIpv6IsTheFallback) {
+    const struct {
+        std::vector<std::pair<const char *, const char *>> entries;
+        size_t size;
+        const char *chosen;
+    } cases[] = {
+        {{{"lo", "127.0.0.1"}, {"lo", "::1"}, {"lo0", "127.0.0.1"}, {"lo0", "::1"}}, 64, ""},
+        {{{"lo", "::1"}, {"wlan0", "fe80::1"}, {"wlan0", "2001:db8::5"}}, 64, "fe80::1"},
+        {{{"wlan0", "fe80::1"}, {nullptr, "10.0.0.1"}, {"eth0", nullptr}, {"wlan0", "192.168.1.20"},
+          {"eth1", "10.0.0.2"}}, 64, "192.168.1.20"},
+        {{{"wlan0", "192.168.1.20"}}, 12, ""},
+    };
+    for (const auto &c : cases) {
+        std::vector<ifaddrs> list(c.entries.size());
+        std::vector<sockaddr_in6> addresses(c.entries.size());
+        for (size_t i = 0; i < list.size(); ++i) {
+            auto [name, text] = c.entries[i];
+            list[i] = {};
+            list[i].ifa_next = i + 1 < list.size() ? &list[i + 1] : nullptr, list[i].ifa_name = (char *)name;
+            sockaddr_in6 &address = addresses[i] = {};
+            if (text) list[i].ifa_addr = (sockaddr *)&address;
+            sockaddr_in &ipv4 = (sockaddr_in &)address;
+            bool ipv6 = text && std::strchr(text, ':');
+            if (ipv6) address.sin6_family = AF_INET6, inet_pton(AF_INET6, text, &address.sin6_addr);
+            if (text && !ipv6) ipv4.sin_family = AF_INET, inet_pton(AF_INET, text, &ipv4.sin_addr);
+        }
+        char buffer[64] = "stale";
+        EXPECT_EQ(network_choose_local_address(list.data(), buffer, c.size), *c.chosen ? 1 : 0) << c.chosen;
+        EXPECT_STREQ(buffer, c.chosen);
+    }
+}
+
+// A library packed into a mounted archive is copied out, loaded and deleted
+// while another thread keeps switching the write directory (as screenshots do).
+TEST_F(FfiTest, ExtensionsLoadFromArchivesLeavingNoCopyWhileTheWriteDirectoryMoves) {
+    fs::create_directories(dir + "/packed/native/linux");
+    fs::copy_file(VELLUM_TEST_EXTENSION, dir + "/packed/native/linux/packed.so");
+    ASSERT_EQ(std::system(("cd " + dir + "/packed && zip -qr ../ext.zip native").c_str()), 0);
+    ASSERT_TRUE(PHYSFS_mount((dir + "/ext.zip").c_str(), nullptr, 0));
+    std::string shots = dir + "/shots";
+    fs::create_directories(shots);
+    std::atomic<bool> loading{true};
+    std::thread screenshots([&] {
+        for (int i = 0; loading; ++i) storefile_write_override((i & 1 ? shots : game).c_str(), "shot.png", "p", 1);
+    });
+    EXPECT_EQ(ruby("m = FFI::Misc.new; (1..80).map { m.qmx_dlopen('packed') }.uniq"), "[nil]");
+    loading = false;
+    screenshots.join();
+    EXPECT_EQ(ruby("FFI::TestExtension.new.greet('zip')"), "\"hello zip\"");
+    for (const auto &file : fs::recursive_directory_iterator(dir))
+        EXPECT_EQ(file.path().string().find("sharedobjs"), std::string::npos) << file.path();
+}
+
+TEST_F(FfiTest, ExtensionApiNamesResolveExactlyAndForeignObjectsFreeOnlyWhatTheyOwn) {
+    EXPECT_EQ(c_extension_api_lookup("mrb_raise"), (void *)mrb_raise);
+    auto exc_get = (RClass * (*)(mrb_state *, const char *)) c_extension_api_lookup("mrb_exc_get");
+    EXPECT_EQ(exc_get(mrb, "ArgumentError"), E_ARGUMENT_ERROR);
+    for (const char *name : {"mrb_funcall", "MRB_RAISE", "mrb_raise ", ""})
+        EXPECT_EQ(c_extension_api_lookup(name), nullptr) << name;
+    // Data the record does not own lives on the stack: freeing it would be caught.
+    char unowned[4];
+    for (uint32_t kind : {1u, 2u}) {
+        auto *record = (foreign_object *)malloc(sizeof(foreign_object));
+        *record = {kind, unowned, kind == 2};
+        vlx_free_foreign_object(nullptr, record);
+    }
 }

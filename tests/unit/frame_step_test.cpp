@@ -1,6 +1,7 @@
 // The simulation frame against a runtime object written for the test: the
 // exact bytes of the frame stream, what reaches Ruby from the inputs, and a
 // runtime that raises or answers the wrong kinds of values.
+#include "host/bytecode_check.h"
 #include "host/controllers.h"
 #include "host/engine.h"
 #include "host/frame_step.h"
@@ -40,6 +41,7 @@ class FakeRuntime
   def quit_requested? = @quit_value
 
   def get_ruby_reload_list = @reload_list
+  def reload_failed(path, e) = @calls << [:reload_failed, path, e.class, e.message]
   def pixel_arrays = Probe.pack(13)
   def target(pass) = pass&.target
   def render_transient(pass) = pass ? pass.transient : false
@@ -288,6 +290,11 @@ TEST_F(FrameStep, ReloadPathsLoadByTheirExtensionAndBadEntriesOrListsAreSkipped)
     EXPECT_EQ(ruby("$loaded.inspect"), "[:bytecode, :source, :no_extension]");
     EXPECT_EQ(ruby("$file"), "app/main.rb");
     EXPECT_EQ(ruby("$rt.reload_list.inspect"), "[]");
+    // The two that failed are reported to the runtime, and nothing is left pending.
+    EXPECT_EQ(calls(), "[[:reload_failed, \"app/broken.rb\", RuntimeError, \"broken on load\"], "
+                       "[:reload_failed, \"app/bad.rbc\", ScriptError, \"app/bad.rbc cannot be loaded: "
+                       "its recorded size does not match the file (cut off or damaged).\"]]");
+    EXPECT_EQ(mrb->exc, nullptr);
     // A list that is not an Array, or a call that raises, loads nothing.
     for (const char *value : {"nil", "'app/main.rb'", "5"}) {
         eval(std::string("$rt.reload_list = ") + value);
@@ -296,6 +303,36 @@ TEST_F(FrameStep, ReloadPathsLoadByTheirExtensionAndBadEntriesOrListsAreSkipped)
     eval("def $rt.get_ruby_reload_list; raise 'no list'; end");
     EXPECT_EQ(frame_load_reload_list(&the_game_state), 0);
     EXPECT_EQ(mrb->exc, nullptr);
+}
+
+// Each damaged form of a compiled file is refused before the interpreter
+// reads it; the file compiled here passes.
+TEST_F(FrameStep, CompiledFilesThatAreCutOffForeignOrDamagedAreRefused) {
+    const std::string good = bytecode_of("$loaded = :good");
+    const char *reason = nullptr;
+    ASSERT_EQ(bytecode_check((const uint8_t *)good.data(), good.size(), &reason), 1) << reason;
+    auto with_size = [](std::string bytes, uint32_t size) {
+        for (int i = 0; i < 4; ++i) bytes[8 + i] = (char)(size >> (24 - 8 * i));
+        return bytes;
+    };
+    std::string foreign = good, wrong_code = good;
+    foreign[7] = '1';
+    wrong_code[20 + 8 + 1] = '2'; // the first section's instruction version
+    std::string cut = good.substr(0, good.size() - 5);
+    const std::vector<std::tuple<std::string, std::string>> cases = {
+        {"", "it is not compiled Ruby"},
+        {foreign, "it was compiled for another version of the interpreter"},
+        {cut, "its recorded size does not match the file (cut off or damaged)"},
+        {with_size(good.substr(0, 40), 40), "a section runs past the end of the file"},
+        {with_size(cut, (uint32_t)cut.size()), "it has no end marker (cut off)"},
+        {with_size(good + "tail", (uint32_t)good.size() + 4), "there is data after its end marker"},
+        {wrong_code, "its code was compiled for another version of the interpreter"},
+    };
+    for (const auto &[bytes, expected] : cases) {
+        reason = nullptr;
+        EXPECT_EQ(bytecode_check((const uint8_t *)bytes.data(), bytes.size(), &reason), 0) << expected;
+        EXPECT_EQ(std::string(reason ? reason : ""), expected);
+    }
 }
 
 TEST_F(FrameStep, FilesQueuedWhileLoadingLoadInTheSameFrame) {

@@ -23,9 +23,13 @@ module QMX
         entry = (@reload_list_history[path] ||= { current: {}, history: [] })
         now = Kernel.global_tick_count
         recent = most_recent_reload_history(path)
-        return nil if recent && recent[:global_at] + REQUEUE_AFTER_EVENT_TICKS > now
-        queued_at = entry[:current][:global_at]
-        return nil if queued_at && queued_at + REQUEUE_AFTER_QUEUED_TICKS > now
+        # A file that failed to load is taken again as soon as it is fixed:
+        # the frame counter may not even run while the game has not loaded.
+        unless recent && recent[:event] == :reload_failed
+          return nil if recent && recent[:global_at] + REQUEUE_AFTER_EVENT_TICKS > now
+          queued_at = entry[:current][:global_at]
+          return nil if queued_at && queued_at + REQUEUE_AFTER_QUEUED_TICKS > now
+        end
         record_reload_event(path, :reload_queued)
         log "** INFO: =#{path}= queued to load via ~require~. (#{Kernel.global_tick_count}, #{Kernel.tick_count})"
         @reload_list << path
@@ -59,6 +63,16 @@ module QMX
           record_reload_event(path, :reload_completed)
         end
         main_rb_loaded!
+      end
+
+      # The host could not load a queued file: it raised, did not parse, or
+      # is not usable bytecode. It is reported and the game paused as for an
+      # exception in tick, and the file does not count as loaded.
+      def reload_failed(path, exception)
+        record_reload_event(path, :reload_failed)
+        pretty_print_exception_and_export!(exception)
+        pause!
+        nil
       end
 
       # The game is ready once its main file has loaded; a game shipped as

@@ -20,7 +20,7 @@ module QMX
 
     def backup_file(file)
       at = Time.now.to_i
-      name = "src_backup_#{file.gsub("/", "_").gsub(".rb", "")}"
+      name = backup_name(file)
       timestamped_path = "#{backup_directory}/archived/#{name}_#{at}.rb"
       path = "#{backup_directory}/#{name}.rb"
       source = read_file(file) || ""
@@ -103,6 +103,19 @@ module QMX
     end
 
     private
+
+    # One name per source path. The short form (every "/" made "_", ".rb"
+    # dropped) is kept where no other path can share it: no "_" in the path
+    # and ".rb" only at its end. Other paths spell out "_" and "/" as "_u"
+    # and "_s" and keep their extension, which a short form never contains,
+    # so "app/a_b.rb" and "app/a/b.rb" keep separate backups.
+    def backup_name(file)
+      if !file.include?("_") && !file.chomp(".rb").include?(".rb")
+        "src_backup_#{file.gsub("/", "_").gsub(".rb", "")}"
+      else
+        "src_backup_#{file.gsub("_", "_u").gsub("/", "_s")}"
+      end
+    end
 
     def backup_page_template
       [

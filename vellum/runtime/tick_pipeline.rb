@@ -116,7 +116,7 @@ module QMX
         entry = @reload_list_history[@eval_path]
         if !entry
           mark_ruby_file_for_reload(@eval_path)
-        elsif reload_completed?(entry) && quit_after_startup_eval?
+        elsif (reload_completed?(entry) || load_failed?(entry)) && quit_after_startup_eval?
           @eval_path = nil
           request_quit
         end
@@ -129,6 +129,12 @@ module QMX
           # The tests run once, also when several steps share a frame.
           @test_path = nil
           $tests.start if $tests
+          @exit_status = $tests ? $tests.exit_status : 0
+          request_quit
+        elsif load_failed?(entry)
+          log "* TEST: =#{@test_path}= could not be loaded, so no test ran."
+          @test_path = nil
+          @exit_status = 1
           request_quit
         end
       end
@@ -415,6 +421,10 @@ module QMX
 
     def reload_completed?(entry)
       entry[:history].any? { |event| event[:event] == :reload_completed }
+    end
+
+    def load_failed?(entry)
+      entry[:current][:event] == :reload_failed
     end
 
     # The game's inputs; nil in a build without the input model.

@@ -72,9 +72,7 @@ void attach(SDL_JoystickType type, int axes, int buttons, int hats, const std::s
     SDL_zero(desc);
     desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
     desc.type = (Uint16)type;
-    desc.naxes = (Uint16)axes;
-    desc.nbuttons = (Uint16)buttons;
-    desc.nhats = (Uint16)hats;
+    desc.naxes = (Uint16)axes, desc.nbuttons = (Uint16)buttons, desc.nhats = (Uint16)hats;
     desc.name = name.empty() ? nullptr : name.c_str();
     int index = SDL_JoystickAttachVirtualEx(&desc);
     devices.push_back(index >= 0 ? SDL_JoystickOpen(index) : nullptr);
@@ -100,9 +98,7 @@ void play(const script_action &action) {
     if (verb == "key_down" || verb == "key_up") {
         event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
         event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-        event.key.keysym.sym = action.word(0);
-        event.key.keysym.scancode = SDL_GetScancodeFromKey(action.word(0));
-        event.key.keysym.mod = (Uint16)action.word(1);
+        event.key.keysym = {SDL_GetScancodeFromKey(action.word(0)), action.word(0), (Uint16)action.word(1), 0};
     } else if (verb == "text") {
         event.type = SDL_TEXTINPUT;
         SDL_strlcpy(event.text.text, action.rest.c_str(), sizeof event.text.text);
@@ -170,6 +166,5 @@ int main(int argc, char **argv) {
     }
     for (SDL_Joystick *joystick : devices)
         if (joystick) SDL_JoystickClose(joystick);
-    engine_shutdown();
-    return 0;
+    return engine_shutdown();
 }

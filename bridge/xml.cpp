@@ -1,0 +1,238 @@
+#include "xml.h"
+
+#include "../host/fileio.h"
+
+#include <SDL2/SDL.h>
+#include <expat.h>
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+const char MESSAGE_CANCELLED[] = "Cancelled";
+const char MESSAGE_OUT_OF_MEMORY[] = "Out of memory";
+const char MESSAGE_INCOMPLETE[] = "XML document is incomplete or malformed";
+const char MESSAGE_BAD_REFERENCE[] = "Invalid character or entity reference (&whatever;)";
+const char MESSAGE_TAG_MISMATCH[] = "Close tag does not match open tag (<Tag> .. </OtherTag>)";
+const char MESSAGE_STACK_OVERFLOW[] = "Stack overflow (too deeply nested tags or too long element/attribute name)";
+const char MESSAGE_SYNTAX[] = "Syntax error (unexpected byte)";
+const char MESSAGE_NO_FILE[] = "Couldn't load file";
+
+// Expat hands over whole names and runs of text; the events the builder
+// expects put all text between two tags into one piece, so text collects in
+// a buffer until the next tag flushes it to the callback that is pending.
+struct xml_parser {
+    xml_parse_context *context;
+    XML_Parser expat;
+    char *buffer;
+    size_t capacity, length;
+    xml_parse_callback pending;
+    size_t names_held; // see XML_NAME_STACK_SIZE
+    const char *failure; // why a handler stopped expat
+};
+
+const XML_Memory_Handling_Suite sdl_memory = {SDL_malloc, SDL_realloc, SDL_free};
+
+const char *message_for(XML_Error error) {
+    switch (error) {
+    case XML_ERROR_NO_MEMORY: return MESSAGE_OUT_OF_MEMORY;
+    case XML_ERROR_TAG_MISMATCH: return MESSAGE_TAG_MISMATCH;
+    case XML_ERROR_NO_ELEMENTS:
+    case XML_ERROR_UNCLOSED_TOKEN:
+    case XML_ERROR_PARTIAL_CHAR:
+    case XML_ERROR_UNCLOSED_CDATA_SECTION: return MESSAGE_INCOMPLETE;
+    case XML_ERROR_UNDEFINED_ENTITY:
+    case XML_ERROR_BAD_CHAR_REF:
+    case XML_ERROR_RECURSIVE_ENTITY_REF:
+    case XML_ERROR_BINARY_ENTITY_REF:
+    case XML_ERROR_ATTRIBUTE_EXTERNAL_ENTITY_REF:
+    case XML_ERROR_ASYNC_ENTITY:
+    case XML_ERROR_AMPLIFICATION_LIMIT_BREACH: return MESSAGE_BAD_REFERENCE;
+    default: return MESSAGE_SYNTAX;
+    }
+}
+
+// Expat may deliver a handler or two after being stopped: every handler
+// first checks that no failure was recorded.
+void fail(xml_parser *parser, const char *message) {
+    if (!parser->failure) parser->failure = message;
+    XML_StopParser(parser->expat, XML_FALSE);
+}
+
+void mark_position(xml_parser *parser) {
+    xml_parse_context *context = parser->context;
+    context->line = (uint32_t)XML_GetCurrentLineNumber(parser->expat);
+    context->column = (uint32_t)XML_GetCurrentColumnNumber(parser->expat);
+    context->total = (uint32_t)XML_GetCurrentByteIndex(parser->expat);
+}
+
+bool call(xml_parser *parser, xml_parse_callback callback) {
+    if (!callback || callback(parser->context)) return true;
+    fail(parser, MESSAGE_CANCELLED);
+    return false;
+}
+
+bool append(xml_parser *parser, const char *bytes, size_t length) {
+    size_t needed = parser->length + length;
+    // The context hands lengths over as 32-bit numbers.
+    if (needed < length || needed > UINT32_MAX - 8) {
+        fail(parser, MESSAGE_OUT_OF_MEMORY);
+        return false;
+    }
+    if (needed + 8 > parser->capacity) {
+        size_t capacity = parser->capacity ? parser->capacity : 256;
+        while (capacity < needed + 8) capacity *= 2;
+        char *grown = (char *)SDL_realloc(parser->buffer, capacity);
+        if (!grown) {
+            fail(parser, MESSAGE_OUT_OF_MEMORY);
+            return false;
+        }
+        parser->buffer = grown, parser->capacity = capacity;
+    }
+    std::memcpy(parser->buffer + parser->length, bytes, length);
+    parser->length = needed;
+    return true;
+}
+
+// Hands the collected text to the pending callback, with the text current
+// before it (a name or target) as the previous text.
+bool flush(xml_parser *parser) {
+    xml_parse_callback pending = parser->pending;
+    parser->pending = nullptr;
+    if (!pending) {
+        parser->length = 0;
+        return true;
+    }
+    xml_parse_context *context = parser->context;
+    context->previous_text = context->text, context->previous_length = context->text_length;
+    context->text = parser->buffer, context->text_length = (uint32_t)parser->length;
+    bool go_on = call(parser, pending);
+    context->previous_text = nullptr, context->previous_length = 0;
+    parser->length = 0;
+    return go_on;
+}
+
+// A name, or a name followed by its value as pending text (nothing pending
+// for an empty value).
+bool deliver_named(xml_parser *parser, const char *name, const char *value, xml_parse_callback callback) {
+    size_t name_length = std::strlen(name);
+    if (parser->names_held + name_length + 1 > XML_NAME_STACK_SIZE) {
+        fail(parser, MESSAGE_STACK_OVERFLOW);
+        return false;
+    }
+    parser->context->text = name, parser->context->text_length = (uint32_t)name_length;
+    if (*value) {
+        parser->pending = callback;
+        if (!append(parser, value, std::strlen(value))) return false;
+    }
+    return flush(parser);
+}
+
+void XMLCALL on_expat_start(void *data, const XML_Char *name, const XML_Char **attributes) {
+    xml_parser *parser = (xml_parser *)data;
+    if (parser->failure) return;
+    mark_position(parser);
+    if (!flush(parser)) return;
+    size_t name_length = std::strlen(name);
+    if (parser->names_held + name_length + 1 > XML_NAME_STACK_SIZE) return fail(parser, MESSAGE_STACK_OVERFLOW);
+    parser->names_held += name_length + 1;
+    parser->context->text = name, parser->context->text_length = (uint32_t)name_length;
+    if (!call(parser, parser->context->on_element_start)) return;
+    // Only the attributes written in the document: the builder knows
+    // nothing of defaults that a DTD would add.
+    int specified = XML_GetSpecifiedAttributeCount(parser->expat);
+    for (int i = 0; i + 1 < specified; i += 2) {
+        if (!deliver_named(parser, attributes[i], attributes[i + 1], parser->context->on_attribute)) return;
+    }
+}
+
+void XMLCALL on_expat_end(void *data, const XML_Char *name) {
+    xml_parser *parser = (xml_parser *)data;
+    if (parser->failure) return;
+    mark_position(parser);
+    if (!flush(parser)) return;
+    parser->names_held -= std::strlen(name) + 1;
+    call(parser, parser->context->on_element_end);
+}
+
+// Character data, CDATA sections and expanded entities alike; comments in
+// between deliver nothing, so the run of text goes on across them.
+void XMLCALL on_expat_text(void *data, const XML_Char *text, int length) {
+    xml_parser *parser = (xml_parser *)data;
+    if (parser->failure) return;
+    mark_position(parser);
+    parser->pending = parser->context->on_content;
+    append(parser, text, (size_t)length);
+}
+
+void XMLCALL on_expat_pi(void *data, const XML_Char *target, const XML_Char *content) {
+    xml_parser *parser = (xml_parser *)data;
+    if (parser->failure) return;
+    mark_position(parser);
+    if (flush(parser)) deliver_named(parser, target, content, parser->context->on_pi);
+}
+
+int finish(xml_parse_context *context, const char *failure) {
+    context->status = failure ? -1 : 1;
+    context->message = failure;
+    if (context->on_finish) context->on_finish(context);
+    return failure ? 0 : 1;
+}
+
+const char *run_expat(xml_parser *parser, const char *buffer, size_t length) {
+    // A document without a byte is no document.
+    if (length == 0) return MESSAGE_INCOMPLETE;
+    // No external entity handler is installed, so nothing outside the
+    // document is ever read; expat's own limit on entity amplification stays.
+    parser->expat = XML_ParserCreate_MM(nullptr, &sdl_memory, nullptr);
+    if (!parser->expat) return MESSAGE_OUT_OF_MEMORY;
+    XML_SetUserData(parser->expat, parser);
+    XML_SetElementHandler(parser->expat, on_expat_start, on_expat_end);
+    XML_SetCharacterDataHandler(parser->expat, on_expat_text);
+    XML_SetProcessingInstructionHandler(parser->expat, on_expat_pi);
+    // The last piece is parsed as final, so a document cut off early or
+    // followed by anything but white space, comments and instructions fails.
+    XML_Status status = XML_STATUS_OK;
+    for (size_t offset = 0; status == XML_STATUS_OK && offset < length;) {
+        size_t piece = length - offset < (size_t)INT_MAX ? length - offset : (size_t)INT_MAX;
+        status = XML_Parse(parser->expat, buffer + offset, (int)piece, offset + piece == length);
+        offset += piece;
+    }
+    if (parser->failure) return parser->failure;
+    return status == XML_STATUS_OK ? nullptr : message_for(XML_GetErrorCode(parser->expat));
+}
+
+} // namespace
+
+int parse_xml(const char *buffer, size_t length, xml_parse_context *context) {
+    if (!context) return 0;
+    context->status = 0;
+    context->message = nullptr;
+    context->line = context->column = context->total = 0;
+    context->text = context->previous_text = nullptr;
+    context->text_length = context->previous_length = 0;
+    if (context->on_start && !context->on_start(context)) return finish(context, MESSAGE_CANCELLED);
+    xml_parser *parser = (xml_parser *)SDL_calloc(1, sizeof(xml_parser));
+    if (!parser) return finish(context, MESSAGE_OUT_OF_MEMORY);
+    parser->context = context;
+    const char *failure = run_expat(parser, buffer, length);
+    if (parser->expat) XML_ParserFree(parser->expat);
+    SDL_free(parser->buffer);
+    SDL_free(parser);
+    return finish(context, failure);
+}
+
+int parse_xml_file(const char *path, xml_parse_context *context) {
+    if (!context) return 0;
+    size_t size = 0;
+    char *bytes = (char *)loadfile(path, &size);
+    if (!bytes) {
+        context->status = -1;
+        context->message = MESSAGE_NO_FILE;
+        return 0;
+    }
+    int parsed = parse_xml(bytes, size, context);
+    SDL_free(bytes);
+    return parsed;
+}

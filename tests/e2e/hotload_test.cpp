@@ -1,0 +1,93 @@
+// Saving the game's code while it runs, as an author does: the engine loads
+// each save into the running game, runs the mailbox once, and pauses on a
+// save that does not load until a fixed one arrives.
+#include "engine_run.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+// Writes what the game runs every tick: its code's version, the tick and
+// how often the mailbox ran.
+std::string game_source(const std::string &version, const std::string &extra = "") {
+    return "def tick(args)\n  $qmx.suppress_mailbox = false\n"
+           "  $qmx.write_file('seen.txt', \"" + version + " #{Kernel.tick_count} #{$mail.to_i}\")\nend\n" + extra;
+}
+
+bool wait_until(const std::function<bool()> &done, double seconds = 8) {
+    for (int i = 0; i < seconds * 20 && !done(); ++i) std::this_thread::sleep_for(milliseconds(50));
+    return done();
+}
+
+TEST(HotReload, SavesLoadIntoTheRunningGameAndABrokenOnePausesIt) {
+    EngineSandbox sandbox;
+    const std::string dir = sandbox.game_dir + "/";
+    sandbox.write_game_file("app/main.rb", game_source("v1"));
+    const fs::file_time_type first = fs::last_write_time(dir + "app/main.rb");
+    int later = 0;
+    // Times have one-second resolution: each save is stamped seconds later.
+    auto save = [&](const std::string &relative, const std::string &text) {
+        write_file(dir + relative, text);
+        fs::last_write_time(dir + relative, first + std::chrono::seconds(later += 5));
+    };
+    auto seen = [&] { return read_file(dir + "seen.txt"); };
+    auto runs = [&](const std::string &version) { return wait_until([&] { return seen().rfind(version + " ", 0) == 0; }); };
+    auto reported = [&](const std::string &text) {
+        return wait_until([&] { return read_file(sandbox.base_dir + "/exceptions/current.txt").find(text) != std::string::npos; });
+    };
+    // Paused: the tick count stands still.
+    auto paused = [&] {
+        std::string before = seen();
+        std::this_thread::sleep_for(milliseconds(400));
+        return seen() == before;
+    };
+
+    EngineProcess process = sandbox.start({sandbox.game_dir});
+    ASSERT_TRUE(wait_until([&] { return seen().rfind("v1 ", 0) == 0; }, 30));
+    save("app/main.rb", game_source("v2"));
+    EXPECT_TRUE(runs("v2"));
+    std::this_thread::sleep_for(milliseconds(1200));
+    save("app/main.rb", game_source("v3"));
+    EXPECT_TRUE(runs("v3"));
+
+    const std::string mail = "$mail = $mail.to_i + 1";
+    save("app/mailbox.rb", mail);
+    EXPECT_TRUE(wait_until([&] { return seen().back() == '1'; })) << seen();
+    EXPECT_FALSE(paused());
+    EXPECT_EQ(seen().back(), '1');
+    EXPECT_EQ(read_file(dir + "app/mailbox.rb"), "");
+    std::vector<std::string> processed;
+    for (const auto &entry : fs::directory_iterator(dir + "app/mailbox-processed"))
+        processed.push_back(read_file(entry.path().string()));
+    EXPECT_EQ(processed, std::vector<std::string>{mail});
+
+    save("app/main.rb", game_source("v4", "raise 'broken on purpose'\n"));
+    EXPECT_TRUE(reported("broken on purpose"));
+    EXPECT_TRUE(paused());
+    save("app/main.rb", "def tick(args)\n");
+    EXPECT_TRUE(reported("syntax error"));
+    EXPECT_TRUE(paused());
+    save("app/main.rb", game_source("v5"));
+    EXPECT_TRUE(runs("v5"));
+    EXPECT_FALSE(paused());
+
+    process.send_signal(SIGTERM);
+    engine_result result = process.finish(20);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    // v2, v3 and v5 were reloaded; the save that raised was not.
+    const std::string reloaded = "* INFO: =app/main.rb= reloaded. (";
+    size_t failure = result.out.find("broken on purpose");
+    EXPECT_EQ(result.out.find(reloaded, failure), result.out.rfind(reloaded)) << result.out;
+    EXPECT_NE(result.out.find(reloaded, result.out.find(reloaded) + 1), result.out.rfind(reloaded));
+}
+
+} // namespace

@@ -1,0 +1,76 @@
+# Input recording and replay over a runtime of the test's own that keeps
+# files in memory, counts resets and notes every input entry point a replay
+# calls.
+
+class RecorderTestRuntime
+  attr_reader :files, :resets, :seeds, :inputs, :logged
+
+  def initialize
+    @files, @seeds, @inputs, @logged, @resets = {}, [], [], [], 0
+  end
+
+  def production = false
+  def cli_arguments = {}
+  def console = nil
+  def append_file_root(*) = true
+  def notify!(*) = nil
+  # Printed too: the harness reports through $qmx.
+  def log(obj, sender = nil) = (@logged << obj.to_s) && original_puts(obj.to_s)
+  def __reset__ = @resets += 1
+  def set_rng(seed) = @seeds << seed
+  def read_file(name) = @files[name]
+  def write_file(name, text) = @files[name] = text
+
+  QMX::Recording::REPLAYABLE_INPUTS.each_key do |name|
+    define_method(name) { |*values| @inputs << [name, *values] }
+  end
+end
+
+def new_recorder
+  $qmx = RecorderTestRuntime.new
+  $recording = QMX::Recording.new($qmx)
+end
+
+def test_a_recording_saves_its_events_and_replays_them_in_their_frames
+  recorder = new_recorder
+  recorder.start(100)
+  3.times { recorder.tick }
+  recorder.record_input_history(:mouse_move, 640, 360, 2)
+  recorder.record_input_history(:key_down_player_one, 15, 0, 1)
+  2.times { recorder.tick }
+  recorder.stop("r.txt")
+  lines = $qmx.files["r.txt"].split("\n")
+  assert_equal ["replay_version 2.0", "stopped_at 5", "seed 100"], lines[0, 3]
+  assert lines[3].start_with?("recorded_at #{Time.now.year}"), lines[3]
+  assert_equal ["[:mouse_move, 640, 360, 2, 1, 3]", "[:key_down_player_one, 15, 0, 1, 2, 3]"], lines[4..-1]
+  assert_equal [$qmx.files["r.txt"], 2], [$qmx.files["last_replay.txt"], $qmx.resets]
+
+  QMX::Replay.start("r.txt")
+  staged = Array.new(7) do
+    recorder.stage_replay_values
+    recorder.tick
+    $qmx.inputs.slice!(0..-1)
+  end
+  # Integers stay Integers (a controller key is looked up by one).
+  assert_equal "[[], [], [], [[:mouse_move, 640, 360, :replay], [:key_down_player_one, 15, :replay]], [], [], []]",
+               staged.inspect
+  assert_equal [[100, 100], 4, false], [$qmx.seeds, $qmx.resets, recorder.is_replaying?]
+end
+
+# A damaged file is said to be damaged; nothing about the game changes and
+# no method outside the input entry points can be reached through one.
+def test_a_damaged_replay_file_is_refused_and_the_game_runs_on
+  header = "replay_version 2.0\nstopped_at 9\nseed 1\nrecorded_at now\n"
+  ["", "replay_version 2.0\nstopped_at 9\n", header + "[:mouse_move, 640, 36", header + "[:mouse_move, $x = 1, 2, 2, 1, 3]\n",
+   header + "garbage\n", header + "[:request_quit, 0, 0, 0, 1, 3]\n", header + "[:mouse_move, 640, 360, 0, 1, 3]\n",
+   "replay_version 2.0\nstopped_at nine\nseed 1\n"].each do |text|
+    recorder = new_recorder
+    $qmx.files["bad.txt"] = text
+    assert_equal nil, recorder.start_replay("bad.txt"), text
+    assert_equal [false, nil, 0], [recorder.is_replaying?, $replay_data, $qmx.resets], text
+    assert $qmx.logged.last.start_with?("* ERROR:\nThe replay file bad.txt cannot be replayed.\n"), $qmx.logged.last
+  end
+  $qmx.files["old.txt"] = "replay_version 1.0\n"
+  error = assert_raises(RuntimeError) { $recording.start_replay("old.txt") }
+  assert_equal "The replay file old.txt is not compatible with this version of Vellumcore Vellum Suite. Please recreate the replay (sorry).", error.message
+end

@@ -1,0 +1,67 @@
+# Documentation of Kernel, and the export of all documentation, which runs
+# from Kernel because every documented class is reached from there.
+module KernelDocs
+  def docs_method_sort_order
+    [:docs_class, :docs_tick_count, :docs_global_tick_count]
+  end
+
+  def docs_class
+    <<~TEXT
+      * DOCS: ~Kernel~
+
+      Functions available everywhere in a game: the tick counters, ~puts~ (which also writes
+      ~logs/puts.txt~) and the documentation commands ~docs_search~ and ~docs_classes~.
+    TEXT
+  end
+
+  def docs_tick_count
+    <<~TEXT
+      * DOCS: ~Kernel::tick_count~
+
+      The number of the current tick of the game: 0 on the first, -1 before it and after ~$qmx.reset~.
+      It only advances on ticks on which the game's ~tick~ runs (not while paused).
+      #+begin_src ruby
+        args.outputs.labels << { x: 10, y: 710, text: "tick \#{Kernel.tick_count}" }
+      #+end_src
+    TEXT
+  end
+
+  def docs_global_tick_count
+    <<~TEXT
+      * DOCS: ~Kernel::global_tick_count~
+
+      Counts every frame since the game loaded, also while paused; a reset does not change it.
+    TEXT
+  end
+
+  def docs_export_docs!
+    <<~TEXT
+      * DOCS: ~Kernel::export_docs!~
+
+      Writes all documentation, followed by ~docs/source.txt~ when it exists, to ~docs/docs.txt~ and as
+      one page with a table of contents to ~docs/docs.html~ beside the engine.
+    TEXT
+  end
+
+  def export_docs!(opts = {})
+    DocsOrganizer.sort_docs_classes!
+    text = ""
+    $docs_classes.each do |klass|
+      log "* INFO: Retrieving docs for #{klass.name}."
+      text += klass.docs_all
+    end
+    text += "\n" + ($qmx.read_file("docs/source.txt") || "")
+    result = __docs_to_html__(text)
+    $qmx.write_file_root("docs/docs.txt", text)
+    $qmx.write_file_root("docs/docs.html", result[:html])
+    $qmx.write_file_root("docs/parse_log.txt", result[:parse_log].join("\n"))
+    log "* INFO: All docs have been exported to docs/docs.txt."
+    log "* INFO: All docs have been exported to docs/docs.html."
+    nil
+  end
+end
+
+module Kernel
+  extend Docs
+  extend KernelDocs
+end

@@ -1,0 +1,283 @@
+# Input recording and replay. A recording resets the game, seeds the random
+# generator and notes every input event the runtime's entry points report,
+# frame by frame; saved as text, it is replayed by resetting and seeding the
+# game the same way and calling the same entry points with the same values
+# in the same frames, so a deterministic game plays out exactly again.
+module QMX
+  class Recording
+    REPLAY_VERSION = "replay_version 2.0".freeze
+
+    # The entry points a replay may call, with how many values each takes.
+    # A replay file is data: a name outside this table is refused, so a file
+    # can never reach any other method of the runtime.
+    REPLAYABLE_INPUTS = {
+      key_down_raw: 2, key_up_raw: 2,
+      mouse_move: 2, mouse_button_pressed: 1, mouse_button_up: 1, mouse_wheel: 2,
+      key_down_player_one: 1, key_down_player_two: 1, key_held_player_one: 1, key_held_player_two: 1,
+      key_up_player_one: 1, key_up_player_two: 1,
+      left_analog_x_player_1: 1, left_analog_y_player_1: 1, right_analog_x_player_1: 1, right_analog_y_player_1: 1,
+      left_analog_x_player_2: 1, left_analog_y_player_2: 1, right_analog_x_player_2: 1, right_analog_y_player_2: 1
+    }.freeze
+
+    # A replay file that cannot be read as one.
+    class ReplayFormatError < StandardError; end
+
+    def initialize(runtime)
+      @runtime = runtime
+      @tick_count = 0
+      @global_input_order = 1
+      @is_recording = false
+      @is_replaying = false
+      @input_history = []
+    end
+
+    def tick
+      @tick_count += 1
+    end
+
+    def start_recording(seed_number = nil)
+      unless seed_number.is_a?(Integer)
+        log "* ERROR:\nTo start recording, you must provide an integer value to\nseed random number generation.\n"
+        console_command "$recording.start SEED_NUMBER"
+        return nil
+      end
+      if @is_recording
+        log "* ERROR:\nYou are already recording, first cancel (or stop) the current recording.\n"
+        console_command "$recording.cancel"
+        return nil
+      end
+      if @is_replaying
+        log "* ERROR:\nYou are currently replaying a recording, first stop the replay.\n"
+        return nil
+      end
+      log_info "Recording has begun with RNG seed value set to #{seed_number}.\nTo stop recording use stop_recording(filename).\nThe recording will stop without saving a file if a filename is nil.\n"
+      console_command "$recording.stop 'replay.txt'"
+      @runtime.__reset__
+      @seed_number = seed_number
+      @runtime.set_rng(seed_number)
+      @tick_count = 0
+      @global_input_order = 1
+      @is_recording = true
+      @input_history = []
+      @runtime.notify!("Recording started. When completed, open the console to save it using $recording.stop FILE_NAME (or cancel).", 300)
+      nil
+    end
+
+    def start(seed_number = nil)
+      start_recording(seed_number)
+    end
+
+    def is_replaying?
+      @is_replaying
+    end
+
+    def is_recording?
+      @is_recording
+    end
+
+    def stop(file_name = nil)
+      stop_recording(file_name)
+    end
+
+    def cancel
+      stop_recording_core
+      @runtime.notify!("Recording cancelled.")
+      nil
+    end
+
+    def stop_recording(file_name = nil)
+      unless file_name
+        log "* ERROR:\nTo please specify a file name when calling:\n$recording.stop FILE_NAME\n\nIf you do NOT want to save the recording, call:\n$recording.cancel\n"
+        console_command "$recording.stop 'replay.txt'"
+        return nil
+      end
+      unless @is_recording
+        log_info "You are not currently recording. Use start_recording(seed_number) to start recording."
+        console_command "$recording.start"
+        return nil
+      end
+      text = replay_text
+      @runtime.write_file(file_name, text)
+      @runtime.write_file("last_replay.txt", text)
+      log_info "The recording has been saved successfully at #{file_name}. You can use start_replay(\"#{file_name}\") to replay the recording."
+      console_command "$replay.start '#{file_name}'"
+      stop_recording_core
+      @runtime.notify!("Recording saved to #{file_name}. To replay it: $replay.start \"#{file_name}\".")
+      log_info "You can run the replay later on startup using: ./vellumcore mygame --replay #{file_name}"
+      nil
+    end
+
+    def stop_recording_core
+      @is_recording = false
+      @input_history = []
+      @runtime.__reset__
+    end
+
+    # Answers nil when the replay cannot start (no name, a recording under
+    # way, a damaged file: each said in the log), false for a file that
+    # cannot be read. A file of another format version raises.
+    def start_replay(file_name = nil)
+      unless file_name
+        log "* ERROR:\nPlease provide a file name to $recording.start.\n"
+        console_command "$replay.start 'replay.txt'"
+        return nil
+      end
+      if @is_recording
+        log "* ERROR:\nYou are currently recording, first stop (or cancel) the recording.\n"
+        console_command "$recording.cancel"
+        return nil
+      end
+      text = @runtime.read_file(file_name)
+      unless text
+        log "* ERROR:\nThe replay file #{file_name} could not be read.\n"
+        return false
+      end
+      begin
+        raise ReplayFormatError, "It is empty: the file may have been cut off." if text.strip.empty?
+        unless text.split("\n").first.to_s.strip == REPLAY_VERSION
+          raise "The replay file #{file_name} is not compatible with this version of Vellumcore Vellum Suite. Please recreate the replay (sorry)."
+        end
+        data = parse_replay(text)
+      rescue ReplayFormatError => e
+        # Nothing of the game has changed yet: it runs on as it was.
+        @is_replaying = false
+        $replay_data = nil
+        log "* ERROR:\nThe replay file #{file_name} cannot be replayed.\n#{e.message}\n"
+        @runtime.notify!("The replay file #{file_name} is damaged; see the console.")
+        return nil
+      end
+      @replay_file_name = file_name
+      $replay_data = data
+      # A replay started over one that runs must still get its seed.
+      @is_replaying = false
+      @runtime.__reset__
+      @runtime.set_rng(data[:seed])
+      @tick_count = 0
+      @is_replaying = true
+      log_info "Replay has been started."
+      @runtime.notify!("Replay started [#{@replay_file_name}].")
+      nil
+    end
+
+    def stop_replay(notification_message = "Replay has been stopped.")
+      unless @is_replaying
+        log "* ERROR:\nNo replay is currently running. Call $replay.start FILE_NAME to start a replay.\n"
+        console_command "$replay.start 'replay.txt'"
+        return nil
+      end
+      log_info notification_message
+      @is_replaying = false
+      $replay_data = nil
+      @tick_count = 0
+      @global_input_order = 1
+      @runtime.console&.set_command_silent("$replay.start '#{@replay_file_name}'")
+      @runtime.__reset__
+      @runtime.notify!(notification_message)
+      nil
+    end
+
+    # clear_cache is part of the entry points' call and changes nothing here.
+    def record_input_history(name, value_1, value_2, value_count, clear_cache = false)
+      return nil unless @is_recording && !@is_replaying
+      @input_history << [name, value_1, value_2, value_count, @global_input_order, @tick_count]
+      @global_input_order += 1
+      nil
+    end
+
+    # The events recorded at this recorder tick, fed to the entry points
+    # before the game's tick, as they were while recording.
+    def stage_replay_values
+      return nil unless @is_replaying && $replay_data
+      if $replay_data[:stopped_at] <= @tick_count
+        stop_replay("Replay completed [#{@replay_file_name}]. To rerun, bring up the Console and press enter.")
+        return nil
+      end
+      if @tick_count % 60 == 0
+        log_info "Replay ends in #{($replay_data[:stopped_at] - @tick_count).idiv(60)} second(s)."
+      end
+      ($replay_data[:input_history][@tick_count] || []).each do |event|
+        values = []
+        values << event[:value_1] if event[:value_count] >= 1
+        values << event[:value_2] if event[:value_count] >= 2
+        @runtime.send(event[:name], *values, :replay)
+      end
+      nil
+    end
+
+    private
+
+    def replay_text
+      lines = [REPLAY_VERSION, "stopped_at #{@tick_count}", "seed #{@seed_number}", "recorded_at #{Time.now}"]
+      lines.concat(@input_history.map(&:inspect))
+      lines.map { |line| "#{line}\n" }.join
+    end
+
+    # The whole file is read before anything changes. Numbers keep their
+    # kind (an Integer key code stays an Integer), and every event line is
+    # read as a literal, never run.
+    def parse_replay(text)
+      data = { input_history: {}, seed: nil, stopped_at: nil, recorded_at: nil }
+      text.split("\n").each do |line|
+        l = line.strip
+        next if l.empty? || l.start_with?("replay_version")
+        if l.start_with?("seed")
+          data[:seed] = replay_integer(l.split(" ").last, l)
+        elsif l.start_with?("stopped_at")
+          data[:stopped_at] = replay_integer(l.split(" ").last, l)
+        elsif l.start_with?("recorded_at")
+          data[:recorded_at] = l.split(" ")[1..-1].join(" ")
+        elsif l.start_with?("[")
+          tick, event = replay_event(l)
+          (data[:input_history][tick] ||= []) << event
+        else
+          raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{l}."
+        end
+      end
+      [:seed, :stopped_at].each do |key|
+        raise ReplayFormatError, "Its #{key} line is missing: the file may have been cut off." unless data[key]
+      end
+      data[:input_history].each_value { |events| events.sort! { |a, b| a[:id] <=> b[:id] } }
+      data
+    end
+
+    def replay_integer(word, line)
+      value = QMX::LiteralReader.parse(word.to_s)
+      raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{line}." unless value.is_a?(Integer)
+      value
+    rescue QMX::LiteralReader::FormatError
+      raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{line}."
+    end
+
+    def replay_event(line)
+      fields = begin
+        QMX::LiteralReader.parse(line)
+      rescue QMX::LiteralReader::FormatError
+        nil
+      end
+      name, value_1, value_2, value_count, id, tick = fields
+      unless fields.is_a?(Array) && fields.length == 6 && [value_1, value_2].all? { |v| v.is_a?(Numeric) } &&
+             [value_count, id, tick].all? { |v| v.is_a?(Integer) }
+        raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{line}."
+      end
+      unless REPLAYABLE_INPUTS[name] == value_count
+        raise ReplayFormatError, "Replay data names an input event it cannot replay: #{line}."
+      end
+      [tick, { id: id, name: name, value_1: value_1, value_2: value_2, value_count: value_count }]
+    end
+
+    def console_command(command)
+      @runtime.console&.set_command(command)
+    end
+  end
+
+  # Shortcuts for the console: $replay.start "replay.txt", $replay.stop.
+  class Replay
+    def self.start(file_name = nil)
+      $recording.start_replay(file_name)
+    end
+
+    def self.stop
+      $recording.stop_replay
+    end
+  end
+end

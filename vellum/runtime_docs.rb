@@ -1,0 +1,60 @@
+# Documentation of the runtime object ($qmx, args.qmx). Loaded before the
+# runtime class, which extends itself with it.
+module RuntimeDocs
+  def docs_method_sort_order
+    [:docs_class, :docs_api_summary, :docs_reset, :docs_calcstringbox, :docs_write_file]
+  end
+
+  def docs_class
+    <<~TEXT
+      * DOCS: ~QMX::Runtime~
+
+      The engine's runtime, reachable as ~$qmx~ and ~args.qmx~: files, text measuring, saved state,
+      reset, recording and the window.
+    TEXT
+  end
+
+  def docs_api_summary
+    <<~TEXT
+      * DOCS: ~QMX::Runtime#api_summary~
+
+      - ~read_file(path)~, ~write_file(path, text)~, ~append_file(path, text)~: files of the game.
+      - ~calcstringbox(text, size_enum, font)~: the width and height of a text.
+      - ~save_state~, ~load_state~, ~serialize_state~, ~deserialize_state~: saved games.
+      - ~reset~, ~request_quit~, ~set_window_title(title)~, ~openurl(url)~.
+      - ~start_recording(seed)~, ~stop_recording(file)~, ~start_replay(file)~: recorded input.
+    TEXT
+  end
+
+  def docs_reset
+    <<~TEXT
+      * DOCS: ~QMX::Runtime#reset~
+
+      Starts the game over: empties ~args.state~ and the outputs and sets ~Kernel.tick_count~ back to -1.
+      ~$qmx.reset seed: 42~ also seeds the random numbers.
+    TEXT
+  end
+
+  def docs_calcstringbox
+    <<~TEXT
+      * DOCS: ~QMX::Runtime#calcstringbox~
+
+      The width and height in logical pixels of a text at a size and in a font:
+      #+begin_src ruby
+        w, h = $qmx.calcstringbox("Game Over", 4, "font.ttf")
+      #+end_src
+    TEXT
+  end
+
+  def docs_write_file
+    <<~TEXT
+      * DOCS: ~QMX::Runtime#write_file~
+
+      Writes a text to a file of the game directory, creating its folders; answers whether every byte
+      was written. ~$qmx.read_file~ answers the text or nil.
+      #+begin_src ruby
+        $qmx.write_file("data/high_score.txt", args.state.high_score.to_s)
+      #+end_src
+    TEXT
+  end
+end
