@@ -45,7 +45,7 @@ module QMX
     def tick
       return unless server_available? && server_needed?
       if !local_state.notified && should_tick?
-        log "* REMOTE CLIENT INFO: Hotload server found at #{get_server_ip_address}:#{server_port}."
+        remote_log "* REMOTE CLIENT INFO: Hotload server found at #{get_server_ip_address}:#{server_port}."
         local_state.notified = true
       end
       tick_process_file_retrieval
