@@ -5,6 +5,7 @@
 
 #include "../render/render_context.h"
 #include "../render/text_methods.h"
+#include "http_methods.h"
 #include "local_address.h"
 
 #include <SDL2/SDL.h>
@@ -49,4 +50,6 @@ void ffi_misc_methods_define(mrb_state *mrb, RClass *misc_class) {
     mrb_define_method(mrb, misc_class, "set_window_title", misc_set_window_title, MRB_ARGS_REQ(1));
     mrb_define_method(mrb, misc_class, "get_local_ip_address", misc_get_local_ip_address, MRB_ARGS_NONE());
     mrb_define_method(mrb, misc_class, "device_size", misc_device_size, MRB_ARGS_NONE());
+    http_client_methods_define(mrb, misc_class);
+    http_server_methods_define(mrb, misc_class);
 }

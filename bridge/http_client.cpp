@@ -1,5 +1,411 @@
 #include "http_client.h"
 
-void http_tick() {}
+#include "../host/fileio.h"
+#include "../host/metadata.h"
 
-void http_quit() {}
+// Only the constants and types of libcurl's headers are used: the library
+// itself is opened at run time, so a machine without it still runs games.
+#define CURL_DISABLE_TYPECHECK
+#define CURL_DISABLE_DEPRECATION
+#include <curl/curl.h>
+
+#include <SDL2/SDL.h>
+#include <cstring>
+#include <physfs.h>
+
+namespace {
+
+#if defined(__APPLE__)
+const char *const CURL_LIBRARY_NAME = "libcurl.4.dylib";
+#elif defined(_WIN32)
+const char *const CURL_LIBRARY_NAME = "libcurl.dll";
+#else
+const char *const CURL_LIBRARY_NAME = "libcurl.so.4";
+#endif
+
+// The 21 functions of libcurl the client uses, bound by name.
+struct curl_api {
+    CURL *(*easy_init)();
+    void (*easy_cleanup)(CURL *);
+    CURLcode (*easy_setopt)(CURL *, CURLoption, ...);
+    CURLcode (*global_init)(long);
+    void (*global_cleanup)();
+    CURLM *(*multi_init)();
+    CURLMcode (*multi_cleanup)(CURLM *);
+    CURLMcode (*multi_perform)(CURLM *, int *);
+    CURLMsg *(*multi_info_read)(CURLM *, int *);
+    CURLMcode (*multi_add_handle)(CURLM *, CURL *);
+    CURLMcode (*multi_remove_handle)(CURLM *, CURL *);
+    CURLSH *(*share_init)();
+    CURLSHcode (*share_setopt)(CURLSH *, CURLSHoption, ...);
+    CURLSHcode (*share_cleanup)(CURLSH *);
+    curl_version_info_data *(*version_info)(CURLversion);
+    const char *(*easy_strerror)(CURLcode);
+    CURLcode (*easy_getinfo)(CURL *, CURLINFO, ...);
+    void (*slist_free_all)(curl_slist *);
+    curl_slist *(*slist_append)(curl_slist *, const char *);
+    CURLFORMcode (*formadd)(curl_httppost **, curl_httppost **, ...);
+    void (*formfree)(curl_httppost *);
+};
+
+struct http_client_state {
+    bool bound;
+    void *library;
+    curl_api curl;
+    char *user_agent;
+    bool global_initialised;
+    CURLM *multi;
+    CURLSH *share;
+};
+
+http_client_state client;
+
+struct curl_symbol {
+    const char *name;
+    void **slot;
+};
+
+// The order of the lookups is the order of the names here.
+const curl_symbol curl_symbols[] = {
+    {"curl_easy_init", (void **)&client.curl.easy_init},
+    {"curl_easy_cleanup", (void **)&client.curl.easy_cleanup},
+    {"curl_easy_setopt", (void **)&client.curl.easy_setopt},
+    {"curl_global_init", (void **)&client.curl.global_init},
+    {"curl_global_cleanup", (void **)&client.curl.global_cleanup},
+    {"curl_multi_init", (void **)&client.curl.multi_init},
+    {"curl_multi_cleanup", (void **)&client.curl.multi_cleanup},
+    {"curl_multi_perform", (void **)&client.curl.multi_perform},
+    {"curl_multi_info_read", (void **)&client.curl.multi_info_read},
+    {"curl_multi_add_handle", (void **)&client.curl.multi_add_handle},
+    {"curl_multi_remove_handle", (void **)&client.curl.multi_remove_handle},
+    {"curl_share_init", (void **)&client.curl.share_init},
+    {"curl_share_setopt", (void **)&client.curl.share_setopt},
+    {"curl_share_cleanup", (void **)&client.curl.share_cleanup},
+    {"curl_version_info", (void **)&client.curl.version_info},
+    {"curl_easy_strerror", (void **)&client.curl.easy_strerror},
+    {"curl_easy_getinfo", (void **)&client.curl.easy_getinfo},
+    {"curl_slist_free_all", (void **)&client.curl.slist_free_all},
+    {"curl_slist_append", (void **)&client.curl.slist_append},
+    {"curl_formadd", (void **)&client.curl.formadd},
+    {"curl_formfree", (void **)&client.curl.formfree},
+};
+
+// Requests answer nil on a machine without libcurl; the reason is said once
+// per run, not on every attempt.
+void report_unavailable(const char *why) {
+    static bool reported = false;
+    if (reported) return;
+    reported = true;
+    SDL_Log("* WARNING: HTTP requests are unavailable: %s could not be used (%s).", CURL_LIBRARY_NAME, why);
+}
+
+bool bind_library() {
+    if (client.bound) return true;
+    client.library = SDL_LoadObject(CURL_LIBRARY_NAME);
+    if (!client.library) {
+        report_unavailable(SDL_GetError());
+        return false;
+    }
+    for (const curl_symbol &symbol : curl_symbols) {
+        *symbol.slot = SDL_LoadFunction(client.library, symbol.name);
+        if (!*symbol.slot) {
+            report_unavailable(symbol.name);
+            http_quit();
+            return false;
+        }
+    }
+    const game_metadata_record *metadata = game_metadata_mutable();
+    client.user_agent = sprintf_alloc("Vellumcore-%s-%s/%s (%s)", metadata->devid, metadata->gameid,
+                                      metadata->version, SDL_GetPlatform());
+    if (!client.user_agent) {
+        http_quit();
+        return false;
+    }
+    client.global_initialised = client.curl.global_init(CURL_GLOBAL_ALL) == CURLE_OK;
+    if (!client.global_initialised) {
+        http_quit();
+        return false;
+    }
+    client.multi = client.curl.multi_init();
+    client.share = client.multi ? client.curl.share_init() : nullptr;
+    if (!client.share) {
+        http_quit();
+        return false;
+    }
+    client.curl.share_setopt(client.share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    client.curl.share_setopt(client.share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    client.curl.share_setopt(client.share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    client.bound = true;
+    return true;
+}
+
+void release_transfer(http_request *request) {
+    if (request->easy) {
+        if (client.multi) client.curl.multi_remove_handle(client.multi, (CURL *)request->easy);
+        client.curl.easy_cleanup((CURL *)request->easy);
+    }
+    if (request->header_list) client.curl.slist_free_all((curl_slist *)request->header_list);
+    if (request->form) client.curl.formfree((curl_httppost *)request->form);
+    if (request->upload_file) PHYSFS_close((PHYSFS_File *)request->upload_file);
+    request->easy = nullptr;
+    request->header_list = nullptr;
+    request->form = nullptr;
+    request->upload_file = nullptr;
+}
+
+int fail_start(http_request *request) {
+    release_transfer(request);
+    request->complete = 1;
+    request->response_code = -1;
+    return 0;
+}
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+size_t header_callback(char *buffer, size_t size, size_t count, void *user) {
+    http_request *request = (http_request *)user;
+    if (request->response_code == 0) {
+        long code = 0;
+        client.curl.easy_getinfo((CURL *)request->easy, CURLINFO_RESPONSE_CODE, &code);
+        request->response_code = (int32_t)code;
+    }
+    size_t n = size * count;
+    if (n == 0) return 0;
+    char *line = (char *)SDL_malloc(n + 1);
+    if (!line) return 0;
+    SDL_memcpy(line, buffer, n);
+    line[n] = 0;
+    char *start = line;
+    char *end = line + n;
+    while (end > start && is_blank(end[-1])) *--end = 0;
+    while (start < end && is_blank(*start)) ++start;
+    char *key = start;
+    char *value = end;
+    char *colon = start < end ? (char *)memchr(start + 1, ':', (size_t)(end - start - 1)) : nullptr;
+    if (colon) {
+        value = colon + 1;
+        while (value < end && is_blank(*value)) ++value;
+        char *key_end = colon;
+        while (key_end > key && is_blank(key_end[-1])) --key_end;
+        *key_end = 0;
+    }
+    size_t result = n;
+    size_t key_length = SDL_strlen(key);
+    size_t value_length = (size_t)(end - value);
+    if (request->on_header && (key_length > 0 || value_length > 0)) {
+        request->key = key;
+        request->key_length = (uint32_t)key_length;
+        request->value = (const uint8_t *)value;
+        request->value_length = (uint32_t)value_length;
+        if (!request->on_header(request)) result = 0;
+        request->key = nullptr;
+        request->key_length = 0;
+        request->value = nullptr;
+        request->value_length = 0;
+    }
+    SDL_free(line);
+    return result;
+}
+
+size_t write_callback(char *data, size_t size, size_t count, void *user) {
+    http_request *request = (http_request *)user;
+    size_t n = size * count;
+    if (!request->on_data) return n;
+    request->key = nullptr;
+    request->key_length = 0;
+    request->value = (const uint8_t *)data;
+    request->value_length = (uint32_t)n;
+    int go_on = request->on_data(request);
+    request->value = nullptr;
+    request->value_length = 0;
+    return go_on ? n : 0;
+}
+
+int progress_callback(void *user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
+    http_request *request = (http_request *)user;
+    request->request_written = (uint32_t)ulnow;
+    request->request_total = (uint32_t)ultotal;
+    request->response_read = (uint32_t)dlnow;
+    request->response_total = (uint32_t)dltotal;
+    return 0;
+}
+
+size_t read_callback(char *buffer, size_t size, size_t count, void *user) {
+    http_request *request = (http_request *)user;
+    PHYSFS_sint64 got = PHYSFS_readBytes((PHYSFS_File *)request->upload_file, buffer, size * count);
+    if (got < 0) {
+        PHYSFS_getLastErrorCode(); // reading the code clears it
+        return CURL_READFUNC_ABORT;
+    }
+    return (size_t)got;
+}
+
+bool starts_with_nocase(const char *line, const char *prefix) {
+    return SDL_strncasecmp(line, prefix, SDL_strlen(prefix)) == 0;
+}
+
+bool append_header(http_request *request, const char *line) {
+    curl_slist *list = client.curl.slist_append((curl_slist *)request->header_list, line);
+    if (!list) return false;
+    request->header_list = list;
+    return true;
+}
+
+bool build_form(http_request *request, const char *const *fields) {
+    curl_httppost *first = nullptr;
+    curl_httppost *last = nullptr;
+    for (size_t i = 0; fields && fields[i]; i += 2) {
+        const char *value = fields[i + 1] ? fields[i + 1] : "";
+        CURLFORMcode added = client.curl.formadd(&first, &last, CURLFORM_COPYNAME, fields[i], CURLFORM_COPYCONTENTS,
+                                                 value, CURLFORM_END);
+        // Kept even on failure so that the release frees what was added.
+        request->form = first;
+        if (added != CURL_FORMADD_OK) return false;
+        if (!fields[i + 1]) break;
+    }
+    client.curl.easy_setopt((CURL *)request->easy, CURLOPT_HTTPPOST, first);
+    return true;
+}
+
+bool open_upload(http_request *request, const char *path) {
+    PHYSFS_File *file = path ? PHYSFS_openRead(path) : nullptr;
+    if (!file) return false;
+    request->upload_file = file;
+    PHYSFS_sint64 length = PHYSFS_fileLength(file);
+    CURL *easy = (CURL *)request->easy;
+    client.curl.easy_setopt(easy, CURLOPT_UPLOAD, 1L);
+    client.curl.easy_setopt(easy, CURLOPT_READFUNCTION, read_callback);
+    client.curl.easy_setopt(easy, CURLOPT_READDATA, request);
+    client.curl.easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, (curl_off_t)(length < 0 ? -1 : length));
+    return true;
+}
+
+} // namespace
+
+int http_start_request(uint32_t kind, const char *url, const char *const *headers, const void *extra,
+                       http_request *request) {
+    if (!url || !request) return 0;
+    if (!bind_library()) return 0;
+    SDL_memset(&request->complete, 0, sizeof(http_request) - offsetof(http_request, complete));
+    request->kind = kind;
+
+    // A form goes out as multipart/form-data with the boundary libcurl
+    // chooses; a default type in its place would make it unreadable.
+    const char *default_type = kind == HTTP_KIND_POST_FORM ? nullptr : "application/octet-stream";
+    for (size_t i = 0; headers && headers[i]; ++i) {
+        if (starts_with_nocase(headers[i], "Content-Type:")) {
+            default_type = nullptr;
+            break;
+        }
+    }
+
+    CURL *easy = client.curl.easy_init();
+    if (!easy) return fail_start(request);
+    request->easy = easy;
+    client.curl.easy_setopt(easy, CURLOPT_SHARE, client.share);
+    client.curl.easy_setopt(easy, CURLOPT_URL, url);
+
+    for (size_t i = 0; headers && headers[i]; ++i)
+        if (!append_header(request, headers[i])) return fail_start(request);
+    if (default_type) {
+        char *line = sprintf_alloc("Content-Type: %s", default_type);
+        bool appended = line && append_header(request, line);
+        SDL_free(line);
+        if (!appended) return fail_start(request);
+    }
+
+    switch (kind) {
+    case HTTP_KIND_GET:
+        client.curl.easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+        break;
+    case HTTP_KIND_POST_FORM:
+        if (!append_header(request, "Expect:")) return fail_start(request);
+        if (!build_form(request, (const char *const *)extra)) return fail_start(request);
+        break;
+    case HTTP_KIND_PUT_FILE:
+        if (!open_upload(request, (const char *)extra)) return fail_start(request);
+        break;
+    case HTTP_KIND_HEAD:
+        client.curl.easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        break;
+    default:
+        break;
+    }
+
+    client.curl.easy_setopt(easy, CURLOPT_HTTPHEADER, request->header_list);
+    client.curl.easy_setopt(easy, CURLOPT_WRITEFUNCTION, write_callback);
+    client.curl.easy_setopt(easy, CURLOPT_WRITEDATA, request);
+    client.curl.easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progress_callback);
+    client.curl.easy_setopt(easy, CURLOPT_XFERINFODATA, request);
+    client.curl.easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    client.curl.easy_setopt(easy, CURLOPT_HEADERFUNCTION, header_callback);
+    client.curl.easy_setopt(easy, CURLOPT_HEADERDATA, request);
+    client.curl.easy_setopt(easy, CURLOPT_USERAGENT, client.user_agent);
+    client.curl.easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    client.curl.easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    client.curl.easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    client.curl.easy_setopt(easy, CURLOPT_PRIVATE, request);
+
+    // A transfer the multi handle refused would never finish: it is
+    // reported as not started instead.
+    CURLMcode added = client.curl.multi_add_handle(client.multi, easy);
+    if (added != CURLM_OK) {
+        SDL_Log("* ERROR: An HTTP request could not be started (multi handle error %d).", (int)added);
+        return fail_start(request);
+    }
+    return 1;
+}
+
+int http_get(const char *url, const char *const *headers, http_request *request) {
+    return http_start_request(HTTP_KIND_GET, url, headers, nullptr, request);
+}
+
+int http_head(const char *url, const char *const *headers, http_request *request) {
+    return http_start_request(HTTP_KIND_HEAD, url, headers, nullptr, request);
+}
+
+int http_post(const char *url, const char *const *headers, const char *const *form_fields, http_request *request) {
+    return http_start_request(HTTP_KIND_POST_FORM, url, headers, form_fields, request);
+}
+
+void http_tick() {
+    if (!client.bound) return;
+    int running = 0;
+    client.curl.multi_perform(client.multi, &running);
+    int left = 0;
+    while (CURLMsg *message = client.curl.multi_info_read(client.multi, &left)) {
+        if (message->msg != CURLMSG_DONE) continue;
+        CURL *easy = message->easy_handle;
+        CURLcode result = message->data.result;
+        char *user = nullptr;
+        client.curl.easy_getinfo(easy, CURLINFO_PRIVATE, &user);
+        http_request *request = (http_request *)user;
+        if (!request) continue;
+        request->complete = 1;
+        request->key = nullptr;
+        request->key_length = 0;
+        request->value = nullptr;
+        request->value_length = 0;
+        if (result != CURLE_OK) {
+            request->response_code = -1;
+        } else {
+            long code = 0;
+            client.curl.easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+            request->response_code = (int32_t)code;
+        }
+        release_transfer(request);
+        // The record is the caller's again from here on (it may be freed).
+        if (request->on_done) request->on_done(request);
+    }
+}
+
+void http_quit() {
+    if (client.share) client.curl.share_cleanup(client.share);
+    if (client.multi) client.curl.multi_cleanup(client.multi);
+    if (client.global_initialised) client.curl.global_cleanup();
+    if (client.library) SDL_UnloadObject(client.library);
+    SDL_free(client.user_agent);
+    client = http_client_state{};
+}

@@ -1,6 +1,60 @@
+// Outgoing HTTP and HTTPS transfers over libcurl, which is opened at run time
+// (never linked) on the first request. A transfer is started by one call,
+// advanced by http_tick once per simulation frame, and reports through the
+// three callbacks of its record. Everything runs on the simulation thread.
 #pragma once
 
-// Advances every HTTP client transfer (once per frame).
+#include <cstdint>
+
+struct http_request;
+typedef int (*http_request_callback)(http_request *request);
+typedef void (*http_request_done)(http_request *request);
+
+enum http_request_kind : uint32_t {
+    HTTP_KIND_GET = 0,
+    HTTP_KIND_POST_FORM = 1,
+    HTTP_KIND_PUT_FILE = 2,
+    HTTP_KIND_HEAD = 3,
+};
+
+// One transfer. The caller owns the record and fills the first four fields;
+// the client clears and uses the rest. The record belongs to the client from
+// a successful start until on_done has been called.
+struct http_request {
+    void *user;
+    http_request_callback on_header; // nonzero goes on, zero aborts; may be NULL
+    http_request_callback on_data;   // nonzero goes on, zero aborts; may be NULL
+    http_request_done on_done;       // called once when finished; may be NULL
+    uint32_t complete;
+    int32_t response_code; // -1 once the transfer (or its setup) failed
+    uint32_t request_written;
+    uint32_t request_total;
+    uint32_t response_read;
+    uint32_t response_total;
+    const uint8_t *value; // header value or body chunk, only during a callback
+    uint32_t value_length;
+    const char *key; // header name during a header callback, else NULL
+    uint32_t key_length;
+    uint32_t kind;
+    void *upload_file; // PHYSFS_File of a file upload
+    void *easy;
+    void *header_list;
+    void *form;
+};
+
+// Each answers 1 when the transfer was started, 0 when not. headers is NULL
+// or a NULL-terminated list of complete header lines; extra is, for a form
+// POST, a NULL-terminated list name, value, name, value ... and, for a file
+// upload, the virtual-file-system path of the file. The lists may be freed
+// once the call returns.
+int http_start_request(uint32_t kind, const char *url, const char *const *headers, const void *extra,
+                       http_request *request);
+int http_get(const char *url, const char *const *headers, http_request *request);
+int http_head(const char *url, const char *const *headers, http_request *request);
+int http_post(const char *url, const char *const *headers, const char *const *form_fields, http_request *request);
+
+// Advances every transfer without blocking and finishes the completed ones.
 void http_tick();
-// Releases the HTTP client at shutdown.
+// Releases libcurl; the next start opens it again. Transfers in flight are
+// left alone: their callbacks never run.
 void http_quit();

@@ -13,6 +13,7 @@
 
 #include "../audio/audio_sync.h"
 #include "../bridge/http_client.h"
+#include "../bridge/http_methods.h"
 #include "../render/frame_stream.h"
 #include "../render/render_context.h"
 
@@ -384,8 +385,7 @@ bool simulation_frame() {
     poll_game_controller(1);
     poll_game_controller(2);
     frame_report_analog_sticks(state);
-    // Requests of the embedded HTTP server are handed over here once the
-    // server provides them.
+    httpserver_hand_off(state);
 
     game_tick(state);
     if (reload_count >= 1) notify_runtime(state, "reload_complete", 0, nullptr);

@@ -80,6 +80,13 @@ void report_missing_method(mrb_state *mrb, mrb_value receiver, const char *metho
 
 mrb_value host_call(mrb_state *mrb, mrb_value receiver, const char *method, mrb_int argc,
                     const mrb_value *argv) {
+    bool failed = false;
+    return host_call(mrb, receiver, method, argc, argv, &failed);
+}
+
+mrb_value host_call(mrb_state *mrb, mrb_value receiver, const char *method, mrb_int argc, const mrb_value *argv,
+                    bool *failed) {
+    *failed = true;
     // A stale exception would make this call answer that object instead.
     host_log_pending_exception(mrb);
     mrb_sym name = mrb_intern_cstr(mrb, method);
@@ -89,6 +96,7 @@ mrb_value host_call(mrb_state *mrb, mrb_value receiver, const char *method, mrb_
     }
     mrb_value result = mrb_funcall_argv(mrb, receiver, name, argc, argv);
     if (host_log_pending_exception(mrb)) return mrb_nil_value();
+    *failed = false;
     // The caller may call Ruby again before it is done with the result.
     mrb_gc_protect(mrb, result);
     return result;

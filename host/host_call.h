@@ -13,6 +13,11 @@
 mrb_value host_call(mrb_state *mrb, mrb_value receiver, const char *method, mrb_int argc,
                     const mrb_value *argv);
 
+// The same, and tells whether the call failed (it raised, or the receiver
+// lacks the method), for callers that must tell a failure from a nil answer.
+mrb_value host_call(mrb_state *mrb, mrb_value receiver, const char *method, mrb_int argc, const mrb_value *argv,
+                    bool *failed);
+
 // Calls with no arguments.
 inline mrb_value host_call(mrb_state *mrb, mrb_value receiver, const char *method) {
     return host_call(mrb, receiver, method, 0, nullptr);

@@ -607,7 +607,8 @@ module QMX
         @recording.stop_recording("replay_#{Time.now.to_i}.txt")
       end
       @console&.save_history
-      @http_requests.each { |request| request.reject if request.respond_to?(:reject) }
+      # Each answer takes its request off the list: go over a copy.
+      @http_requests.dup.each { |request| request.reject if request.respond_to?(:reject) }
       @http_requests.clear
       @exit_status || 0
     end

@@ -1,0 +1,110 @@
+// Helpers of the HTTP end-to-end tests: free loopback ports, raw
+// requests, curl, and a fixture game that runs the engine's server.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+// A port nobody listens on just now, as the kernel picks one.
+inline uint16_t free_port() {
+    int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    socklen_t length = sizeof(address);
+    bind(probe, (sockaddr *)&address, length);
+    getsockname(probe, (sockaddr *)&address, &length);
+    close(probe);
+    return ntohs(address.sin_port);
+}
+
+// A connection that has sent the bytes; -1 when it could not.
+inline int send_request(uint16_t port, const std::string &bytes) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    timeval wait{15, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+    if (connect(fd, (sockaddr *)&address, sizeof(address)) == 0 && send(fd, bytes.data(), bytes.size(), 0) > 0)
+        return fd;
+    close(fd);
+    return -1;
+}
+
+// Everything until the server closes.
+inline std::string read_answer(int fd) {
+    std::string text;
+    char chunk[4096];
+    for (ssize_t got; fd >= 0 && (got = recv(fd, chunk, sizeof(chunk), 0)) > 0;) text.append(chunk, (size_t)got);
+    if (fd >= 0) close(fd);
+    return text;
+}
+
+inline std::string round_trip(uint16_t port, const std::string &bytes) {
+    return read_answer(send_request(port, bytes));
+}
+
+inline std::string run(const std::string &command) {
+    std::string out;
+    FILE *pipe = popen(command.c_str(), "r");
+    char chunk[4096];
+    for (size_t got; pipe && (got = fread(chunk, 1, sizeof(chunk), pipe)) > 0;) out.append(chunk, got);
+    if (pipe) pclose(pipe);
+    return out;
+}
+
+inline std::string curl(const std::string &args) {
+    return run("curl -s -i --max-time 15 " + args);
+}
+
+inline std::string body_of(const std::string &response) {
+    size_t at = response.find("\r\n\r\n");
+    return at == std::string::npos ? "" : response.substr(at + 4);
+}
+
+inline std::string replace_all(std::string text, const std::string &from, const std::string &to) {
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+    return text;
+}
+
+inline const char REJECTED[] = "HTTP/1.0 400 :(\r\nContent-Length: 34\r\nConnection: close\r\n"
+                               "Content-Type: text/plain; charset=utf-8\r\n\r\nThis request was rejected, sorry.\n";
+
+// A game that answers some requests, loses one on the way and lets one wait.
+inline std::string server_game(uint16_t port) {
+    return "PORT = " + std::to_string(port) + R"(
+class QMX::Runtime
+  alias_method :game_new_http_request, :new_http_request
+  def new_http_request(method, uri, *rest)
+    raise "lost on the way" if uri == "/lost"
+    game_new_http_request(method, uri, *rest)
+  end
+end
+def tick args
+  $qmx.start_server!(port: PORT) if args.state.tick_count == 0
+  $qmx.write_file("ready.txt", "") if args.state.tick_count == 1
+  args.inputs.http_requests.each do |req|
+    if req.uri == "/ok"
+      req.respond(200, "ok")
+    elsif req.uri == "/twice" # straight to the native answer, twice, then with something else
+      cptr = req.instance_variable_get(:@reqcptr)
+      [[cptr, 200, "first"], [cptr, 500, "second"], [Random.new, 500, "third"]].each { |a| $qmx.ffi_misc.http_respond(*a, nil) }
+    elsif req.uri == "/bad"
+      req.respond(200, 42) rescue nil
+    elsif req.uri == "/wait" && !$waited
+      Kernel.tick_count += 1800 # half a minute of game time passes
+      $waited = true
+    end
+  end
+end
+)";
+}
+

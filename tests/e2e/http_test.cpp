@@ -1,0 +1,115 @@
+// HTTP seen from outside: the engine's requests against a small Python
+// server on loopback, and its own server driven with raw sockets. Every
+// server gets a port of its own, so runs side by side never collide.
+#include "engine_run.h"
+#include "http_support.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+namespace {
+
+// The Python peer; killed when the test ends.
+struct Peer {
+    std::string log;
+    EngineProcess process;
+    int port = 0;
+    explicit Peer(const EngineSandbox &sandbox)
+        : log(sandbox.root + "/peer.log"),
+          process("/usr/bin/env", sandbox.root,
+                  {"python3", std::string(VELLUM_PEERS_DIR) + "/http_peer.py", log, sandbox.root + "/peer.port"}, {}) {
+        if (process.wait_for_file(sandbox.root + "/peer.port", 20)) port = std::stoi(read_file(sandbox.root + "/peer.port"));
+    }
+};
+
+TEST(HttpClient, TransfersReachALoopbackServerAndReportTheirProgress) {
+    EngineSandbox sandbox;
+    Peer peer(sandbox);
+    ASSERT_NE(peer.port, 0);
+    sandbox.write_game_file("metadata/game_metadata.txt",
+                            "devid=studio\ndevtitle=Studio\ngameid=probe\ngametitle=Probe\nversion=1.2\n");
+    sandbox.write_game_file("data.bin", std::string("\0\1\2\xff" "payload", 11));
+    sandbox.write_game_file("app/main.rb", "BASE = 'http://127.0.0.1:" + std::to_string(peer.port) + R"('
+def tick args
+  if args.state.tick_count == 0
+    $r = { get: $qmx.http_get("#{BASE}/redirect"), slow: $qmx.http_get("#{BASE}/slow"),
+           post: $qmx.http_post("#{BASE}/form", { name: "x", level: 3 }),
+           put: $qmx.http_put("#{BASE}/upload", "data.bin"), head: $qmx.http_head("#{BASE}/final") }
+    puts "missing: #{$qmx.http_put("#{BASE}/upload", "missing.bin").inspect}"
+    $reads = []
+  end
+  $reads << $r[:slow][:response_read] unless $r[:slow][:complete]
+  return if $quit || !$r.values.all? { |h| h[:complete] }
+  $r.each { |k, h| puts "#{k}: #{[h[:http_response_code], h[:response_data].size, h[:response_data][0, 10], h[:response_headers]["X-Peer"]].inspect}" }
+  puts "partial reads: #{$reads.count { |n| n > 0 && n < 30000 } > 0}"
+  $quit = $qmx.request_quit
+end
+)");
+    engine_result result = sandbox.run({sandbox.game_dir}, 60);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    for (const char *line : {"missing: nil", "get: [200, 10, \"final body\", \"two\"]",
+                             "slow: [200, 30000, \"xxxxxxxxxx\", nil]", "post: [200, 6, \"posted\", nil]",
+                             "put: [201, 6, \"stored\", nil]", "head: [200, 0, \"\", \"two\"]", "partial reads: true"})
+        EXPECT_NE(result.out.find(line), std::string::npos) << line << "\n" << result.out;
+    std::string seen = read_file(peer.log);
+    for (const char *entry : {"'method': 'GET', 'path': '/redirect', 'agent': 'Vellumcore-studio-probe/1.2 (Linux)'",
+                              "'method': 'GET', 'path': '/final', 'agent': 'Vellumcore-studio-probe/1.2 (Linux)'",
+                              "'type': 'multipart/form-data; boundary=", "'fields': {'name': 'x', 'level': '3'}",
+                              "'method': 'PUT', 'body': b'\\x00\\x01\\x02\\xffpayload'", "'method': 'HEAD'"})
+        EXPECT_NE(seen.find(entry), std::string::npos) << entry << "\n" << seen;
+}
+
+TEST(HttpClient, WithoutAUsableLibcurlRequestsAnswerNilAndTheGameRunsOn) {
+    EngineSandbox sandbox;
+    sandbox.write_game_file("app/main.rb", R"(
+def tick args
+  puts "request: #{$qmx.http_get("http://127.0.0.1:1/").inspect}" if args.state.tick_count < 2
+  $qmx.request_quit if args.state.tick_count == 10
+end
+)");
+    engine_result result = sandbox.run({sandbox.game_dir}, 30, {{"LD_LIBRARY_PATH", VELLUM_CURL_STUB_DIR}});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(result.out.find("request: nil\nrequest: nil\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Quit requested (10)"), std::string::npos) << result.out;
+}
+
+TEST(HttpServer, AGameAnswersItsRequestsAndWhatNobodyAnswersIsRejected) {
+    EngineSandbox sandbox;
+    uint16_t port = free_port();
+    sandbox.write_game_file("app/main.rb", server_game(port));
+    EngineProcess engine = sandbox.start({sandbox.game_dir});
+    ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/ready.txt", 30));
+
+    EXPECT_EQ(round_trip(port, "GET /ok HTTP/1.0\r\n\r\n"),
+              "HTTP/1.0 200 :)\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: 2\r\n"
+              "Connection: close\r\n\r\nok");
+    EXPECT_EQ(round_trip(port, "HEAD /ok HTTP/1.0\r\n\r\n"),
+              "HTTP/1.0 200 :)\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: 0\r\n"
+              "Connection: close\r\n\r\n");
+    EXPECT_EQ(body_of(round_trip(port, "GET /twice HTTP/1.0\r\n\r\n")), "first");
+    for (const char *uri : {"/bad", "/lost", "/wait"})
+        EXPECT_EQ(round_trip(port, std::string("GET ") + uri + " HTTP/1.0\r\n\r\n"), REJECTED) << uri;
+
+    // Broken requests, and a client that leaves half-way, close only their
+    // own connection.
+    for (const char *bad : {"POST / HTTP/1.0\r\nContent-Length: -1\r\n\r\n",
+                            "POST / HTTP/1.0\r\nContent-Length: 18446744073709551615\r\n\r\n", "NOBLANK\r\n\r\n"})
+        EXPECT_EQ(round_trip(port, bad), "") << bad;
+    close(send_request(port, "GET / HT"));
+    EXPECT_EQ(round_trip(port, "GET /ok HTTP/1.0\r\n\r\n").substr(0, 16), "HTTP/1.0 200 :)\r");
+
+    // Pending at shutdown: each gets the rejection.
+    int first = send_request(port, "GET /pending HTTP/1.0\r\n\r\n");
+    int second = send_request(port, "GET /pending HTTP/1.0\r\n\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    engine.send_signal(SIGTERM);
+    EXPECT_EQ(read_answer(first), REJECTED);
+    EXPECT_EQ(read_answer(second), REJECTED);
+    engine_result result = engine.finish(20);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+}
+
+} // namespace

@@ -1,0 +1,60 @@
+# A loopback HTTP server for the engine's client tests. Writes its port to
+# the file named by the second argument, then serves until killed; every
+# request it sees is appended to the log file named by the first, one
+# Python literal per line.
+import email.parser, http.server, os, sys, time
+
+LOG = sys.argv[1]
+
+def note(**entry):
+    with open(LOG, "a") as f:
+        f.write(repr(entry) + "\n")
+
+class Peer(http.server.BaseHTTPRequestHandler):
+    def reply(self, code, body=b"", headers=()):
+        self.send_response(code)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def do_GET(self):
+        note(method=self.command, path=self.path, agent=self.headers.get("User-Agent"))
+        if self.path == "/redirect":
+            self.reply(302, b"", [("Location", "/final")])
+        elif self.path == "/slow":
+            self.send_response(200)
+            self.send_header("Content-Length", "30000")
+            self.end_headers()
+            for _ in range(3):
+                self.wfile.write(b"x" * 10000)
+                self.wfile.flush()
+                time.sleep(0.3)
+        else:
+            self.reply(200, b"final body", [("X-Peer", "one"), ("X-Peer", "two")])
+
+    do_HEAD = do_GET
+
+    def do_POST(self):
+        raw = self.rfile.read(int(self.headers["Content-Length"]))
+        head = "Content-Type: %s\r\n\r\n" % self.headers["Content-Type"]
+        message = email.parser.BytesParser().parsebytes(head.encode() + raw)
+        fields = {p.get_param("name", header="content-disposition"): p.get_payload(decode=True).decode()
+                  for p in (message.get_payload() if message.is_multipart() else [])}
+        note(method="POST", type=self.headers["Content-Type"], fields=fields)
+        self.reply(200, b"posted")
+
+    def do_PUT(self):
+        note(method="PUT", body=self.rfile.read(int(self.headers["Content-Length"])))
+        self.reply(201, b"stored")
+
+    def log_message(self, *args):
+        pass
+
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Peer)
+with open(sys.argv[2] + ".tmp", "w") as f:
+    f.write(str(server.server_address[1]))
+os.rename(sys.argv[2] + ".tmp", sys.argv[2])
+server.serve_forever()

@@ -1,0 +1,133 @@
+// The embedded server: request parsing on an in-memory connection, the
+// exact bytes of answers, and shutdown with a client waiting. How it copes
+// with real clients is seen through the engine in tests/e2e/http_test.cpp.
+#include "bridge/http_server.h"
+#include "../e2e/http_support.h"
+
+#include <gtest/gtest.h>
+
+#include <SDL2/SDL.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct parsed {
+    bool complete, closed;
+    std::string method, uri, body;
+    std::vector<std::string> headers;
+};
+
+// Feeds the text in pieces of `piece` bytes, as separate reads would.
+parsed parse(const std::string &text, size_t piece = 1 << 20) {
+    httpserver_connection c{};
+    httpserver_request *request = nullptr;
+    for (size_t at = 0; at < text.size() && !request && c.state < HTTPSERVER_WAITING;) {
+        if (!httpserver_reserve(&c)) break;
+        size_t n = std::min({piece, text.size() - at, (size_t)(c.size - c.position - 1)});
+        memcpy(c.buffer + c.position, text.data() + at, n);
+        at += n;
+        request = httpserver_received(&c, (uint32_t)n);
+    }
+    parsed out{request != nullptr, c.state == HTTPSERVER_CLOSING, "", "", "", {}};
+    if (request) {
+        out.method = request->method;
+        out.uri = request->uri;
+        out.body.assign(request->body, request->body_length);
+        for (uint32_t i = 0; i < request->header_count; ++i) out.headers.push_back(request->headers[i]);
+    }
+    SDL_free(request);
+    SDL_free(c.buffer);
+    return out;
+}
+
+TEST(HttpServerParsing, RequestsAreSplitIntoTheirParts) {
+    parsed get = parse("GET /vellum/ HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_TRUE(get.complete);
+    EXPECT_EQ(get.method, "GET");
+    EXPECT_EQ(get.uri, "/vellum/");
+    EXPECT_EQ(get.headers, std::vector<std::string>{"Host: x"});
+    EXPECT_EQ(get.body, "");
+
+    parsed bare = parse("POST /a HTTP/1.0\nContent-Length:  5 \nX:y\n\nhelloEXTRA", 3);
+    ASSERT_TRUE(bare.complete);
+    EXPECT_EQ(bare.body, "hello");
+    EXPECT_EQ(bare.headers, (std::vector<std::string>{"Content-Length:  5 ", "X:y"}));
+    EXPECT_EQ(parse(std::string("POST / HTTP/1.0\r\nContent-Length: 3\r\n\r\n\0\1\2", 41)).body,
+              std::string("\0\1\2", 3));
+}
+
+TEST(HttpServerParsing, MalformedOrOversizedRequestsAreDropped) {
+    const std::string limit = std::to_string(HTTPSERVER_REQUEST_LIMIT);
+    for (const std::string &text : {
+             std::string("GET\r\n\r\n"),                                    // no blank in the request line
+             std::string("\r\n\r\n"),                                       // no request line at all
+             std::string("POST / HTTP/1.0\r\nContent-Length: -1\r\n\r\n"),   // a sign
+             std::string("POST / HTTP/1.0\r\nContent-Length: 18446744073709551615\r\n\r\n"),
+             std::string("POST / HTTP/1.0\r\nContent-Length: 12abc\r\n\r\n"),
+             std::string("POST / HTTP/1.0\r\nContent-Length: " + limit + "\r\n\r\n"),
+             std::string("POST / HTTP/1.0\r\nContent-Length: 1\r\ncontent-length: 1\r\n\r\n"),
+             std::string("GET /") + std::string(HTTPSERVER_REQUEST_LIMIT + 4096, 'a'),
+         }) {
+        EXPECT_TRUE(parse(text, 4096).closed) << text.substr(0, 80);
+    }
+}
+
+std::string answer(int status, std::vector<const char *> lines, const char *body, bool head = false) {
+    httpserver_connection c{};
+    c.state = HTTPSERVER_WAITING;
+    c.is_head = head;
+    httpserver_build_response(&c, status, lines.data(), (uint32_t)lines.size(), body, body ? (uint32_t)strlen(body) : 0);
+    std::string bytes(c.buffer, c.size);
+    SDL_free(c.buffer);
+    return bytes;
+}
+
+TEST(HttpServerAnswers, HeadAndBodyAreWrittenExactly) {
+    const std::string tail = "Connection: close\r\n";
+    EXPECT_EQ(answer(200, {}, "ok"), "HTTP/1.0 200 :)\r\nContent-Type: text/html; charset=utf-8\r\n"
+                                     "Content-Length: 2\r\n" + tail + "\r\nok");
+    EXPECT_EQ(answer(404, {"content-type: text/plain", "Content-Length: 99", "connection: keep-alive", "X-A: b"},
+                     "no"),
+              "HTTP/1.0 404 :(\r\nContent-Length: 2\r\n" + tail + "content-type: text/plain\r\nX-A: b\r\n\r\nno");
+    EXPECT_EQ(answer(399, {}, nullptr).substr(0, 16), "HTTP/1.0 399 :)\r");
+    EXPECT_EQ(answer(400, {}, nullptr).substr(0, 16), "HTTP/1.0 400 :(\r");
+    EXPECT_EQ(answer(200, {}, "body", true),
+              "HTTP/1.0 200 :)\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: 0\r\n" + tail + "\r\n");
+}
+
+httpserver_request *first_request(int frames = 1000) {
+    httpserver_request *request = nullptr;
+    for (int i = 0; i < frames && !request; ++i, SDL_Delay(1)) request = httpserver_tick();
+    return request;
+}
+
+// Sent from the thread that runs the server: a peer that has gone away
+// must fail the send, not raise a signal that ends the process.
+TEST(HttpServerSockets, AnAnswerToAClientThatLeftEndsOnlyItsConnection) {
+    uint16_t port = free_port();
+    ASSERT_EQ(httpserver_init(port), 1);
+    int client = send_request(port, "GET / HTTP/1.0\r\n\r\n");
+    httpserver_request *request = first_request();
+    ASSERT_NE(request, nullptr);
+    close(client);
+    std::string big(8 << 20, 'x'); // more than one send takes
+    EXPECT_EQ(httpserver_respond(request, 200, nullptr, 0, big.data(), (uint32_t)big.size()), 1);
+    for (int i = 0; i < 50; ++i, SDL_Delay(1)) httpserver_tick();
+    httpserver_quit();
+}
+
+// What a waiting client gets when the engine shuts down.
+TEST(HttpServerSockets, AWaitingRequestIsAnsweredBeforeTheSocketsClose) {
+    uint16_t port = free_port();
+    ASSERT_EQ(httpserver_init(port), 1);
+    int client = send_request(port, "GET / HTTP/1.0\r\n\r\n");
+    ASSERT_NE(first_request(), nullptr); // never answered by the game
+    httpserver_quit();
+    std::string text = read_answer(client);
+    EXPECT_EQ(text.substr(0, 16), "HTTP/1.0 503 :(\r") << text;
+    EXPECT_EQ(text.substr(text.size() - 41), "\r\n\r\nThis server is shutting down, sorry.\n");
+}
+
+} // namespace

@@ -1,0 +1,406 @@
+# The developer API that the engine's HTTP server answers: evaluate Ruby in
+# the running game, read the logs, view and edit source files, fetch source
+# backups, drive recording, replay and reset, and the boot and change feeds
+# that remote hot reload polls. The game's own tick sees each request first;
+# what it leaves unanswered is routed here once per frame.
+module QMX
+  class Api
+    # Routes that run code or change the running game answer only the
+    # machine itself, and never a page of another site (a cross-site form
+    # post would otherwise reach them from any browser on it). The feeds
+    # that remote hot reload reads, and the log it posts to, stay open.
+    GUARDED_HANDLERS = [:post_api_eval, :post_api_console, :post_api_code_update, :post_api_reset,
+                        :post_api_record, :post_api_record_stop, :post_api_replay, :post_api_show_console].freeze
+    DEFAULT_CODE = "# write your code here and set $result.\n$result = $qmx.args.state".freeze
+    TITLE = "Vellumcore Vellum Suite Documentation".freeze
+    HEX_DIGITS = "0123456789abcdefABCDEF".freeze
+
+    def initialize
+      @favicon = nil
+      @console_result = nil
+    end
+
+    def links
+      pages = [["Home", "/"], ["Docs", "/docs.html"], ["Control Panel", "/vellum/control_panel/"],
+               ["Console", "/vellum/console/"], ["Logs", "/vellum/log/"], ["Puts", "/vellum/puts/"],
+               ["Code", "/vellum/code/"], ["Eval", "/vellum/eval/"]]
+      "<ul>\n" + pages.map { |name, href| "  <li><a href=\"#{href}\">#{name}</a></li>\n" }.join + "</ul>\n"
+    end
+
+    def get_index(args, req)
+      respond_html(req, page(TITLE, "<h1>Vellumcore</h1>\n#{links}"))
+    end
+
+    def source_code_links(args)
+      files = (args.qmx.reload_list_history || {}).keys.map(&:to_s)
+      files.map do |f|
+        "<li><a href=\"/vellum/code/edit/?file=#{html_escape(f)}\">#{html_escape(f)}</a></li>\n"
+      end.join
+    end
+
+    def get_api_code(args, req)
+      respond_html(req, page(TITLE, "<ul>\n#{source_code_links(args)}</ul>\n#{links}"))
+    end
+
+    # The text area holds the file's text HTML-escaped, so that it comes
+    # back unchanged; the newline after its opening tag keeps a leading
+    # newline of the file, which browsers drop right there.
+    def code_edit_view(args, file)
+      text = args.qmx.read_file(file)
+      return nil if text.nil?
+      page(TITLE, "<form method=\"post\" action=\"/vellum/code/update/?file=#{html_escape(file)}\">\n" \
+                  "<p><code>#{html_escape(file)}</code></p>\n" \
+                  "<textarea name=\"code\" rows=\"30\" cols=\"80\">\n#{html_escape(text)}</textarea>\n" \
+                  "<p><input type=\"submit\" value=\"Update\"></p>\n</form>\n#{links}")
+    end
+
+    def get_api_code_edit(args, req)
+      view = code_edit_view(args, query_file(args, req))
+      view ? respond_html(req, view) : not_found(req)
+    end
+
+    # Browsers send a text area's line ends as CR LF: a file that had plain
+    # line feeds keeps them.
+    def post_api_code_update(args, req)
+      file = query_file(args, req)
+      code = url_decode(args, posted_code(req.body))
+      current = args.qmx.read_file(file)
+      code = code.gsub("\r\n", "\n") if current.nil? || !current.include?("\r\n")
+      args.qmx.write_file(file, code)
+      respond_html(req, code_edit_view(args, file) || "")
+    end
+
+    def get_api_boot(args, req)
+      respond_file(args, req, "tmp/src_backup/boot.txt", "text/plain")
+    end
+
+    def get_api_trace(args, req)
+      respond_file(args, req, "logs/trace.txt", "text/plain")
+    end
+
+    def get_api_log(args, req)
+      respond_file(args, req, "logs/log.txt", "text/plain")
+    end
+
+    def post_api_log(args, req)
+      QMX::Log.puts(req.body)
+      respond_text(req, "ok")
+    end
+
+    def get_api_puts(args, req)
+      respond_file(args, req, "logs/puts.txt", "text/plain")
+    end
+
+    def get_api_changes(args, req)
+      respond_file(args, req, "tmp/src_backup/src_backup_changes.txt", "text/plain")
+    end
+
+    def get_favicon_ico(args, req)
+      @favicon ||= args.qmx.read_file("docs/favicon.ico")
+      return not_found(req) if @favicon.nil?
+      req.respond(200, @favicon, { "Content-Type" => "image/x-icon" })
+    end
+
+    def get_src_backup(args, req)
+      name = req.uri.gsub("/vellum/", "")
+      name = name[1..-1] while name.start_with?("/")
+      respond_file(args, req, "tmp/src_backup/#{name}", "text/plain")
+    end
+
+    def get_not_found(args, req)
+      puts "METHOD: #{req.method}"
+      puts "URI: #{req.uri}"
+      puts "HEADERS:"
+      req.headers.each { |k, v| puts "  #{k}: #{v}" }
+      not_found(req)
+    end
+
+    def get_docs_html(args, req)
+      respond_file(args, req, "docs/docs.html", "text/html")
+    end
+
+    def get_docs_css(args, req)
+      respond_file(args, req, "docs/docs.css", "text/css")
+    end
+
+    def get_docs_search_gif(args, req)
+      respond_file(args, req, "docs/docs_search.gif", "image/gif")
+    end
+
+    def get_src_backup_index_html(args, req)
+      respond_file(args, req, "tmp/src_backup/src_backup_index.html", "text/html")
+    end
+
+    def get_src_backup_index_txt(args, req)
+      respond_file(args, req, "tmp/src_backup/src_backup_index.txt", "text/txt")
+    end
+
+    def get_src_backup_css(args, req)
+      respond_file(args, req, "tmp/src_backup/src_backup.css", "text/css")
+    end
+
+    def get_src_backup_changes_html(args, req)
+      respond_file(args, req, "tmp/src_backup/src_backup_changes.html", "text/html")
+    end
+
+    def get_src_backup_changes_txt(args, req)
+      respond_file(args, req, "tmp/src_backup/src_backup_changes.txt", "text/txt")
+    end
+
+    def get_api_eval(args, req)
+      respond_html(req, eval_view("Eval", "/vellum/eval/", DEFAULT_CODE, req))
+    end
+
+    def post_api_eval(args, req)
+      respond_text(req, eval_posted(args, req)[1])
+    end
+
+    def api_css_string
+      nil
+    end
+
+    def get_api_console(args, req)
+      respond_html(req, console_view(DEFAULT_CODE, req))
+    end
+
+    def console_view(code, req = nil)
+      result = "<pre>#{html_escape(@console_result.to_s)}</pre>\n"
+      eval_view("console", "/vellum/console/", code, req) + result + links
+    end
+
+    def control_panel_view
+      buttons = [["Show Console", "/vellum/show_console/"], ["Reset Game", "/vellum/reset/"],
+                 ["Record Gameplay", "/vellum/record/"], ["Stop Recording", "/vellum/record_stop/"],
+                 ["Replay Recording", "/vellum/replay/"]]
+      forms = buttons.map do |label, action|
+        "<form method=\"post\" action=\"#{action}\"><input type=\"submit\" value=\"#{label}\"></form>\n"
+      end
+      page("console", forms.join + links)
+    end
+
+    def get_api_control_panel(args, req)
+      respond_html(req, control_panel_view)
+    end
+
+    def post_api_reset(args, req)
+      $qmx.reset
+      respond_html(req, control_panel_view)
+    end
+
+    def post_api_record(args, req)
+      $recording.start(100)
+      respond_html(req, control_panel_view)
+    end
+
+    def post_api_record_stop(args, req)
+      $recording.stop("replay.txt")
+      respond_html(req, control_panel_view)
+    end
+
+    def post_api_replay(args, req)
+      $replay.start("replay.txt")
+      respond_html(req, control_panel_view)
+    end
+
+    def post_api_show_console(args, req)
+      $console.show
+      respond_html(req, control_panel_view)
+    end
+
+    def post_api_console(args, req)
+      code, @console_result = eval_posted(args, req)
+      respond_html(req, console_view(code, req))
+    end
+
+    def tick(args)
+      return unless args
+      args.inputs.http_requests.each do |req|
+        next if req.answered?
+        process!(args: args, req: req, match_candidate: match_candidate(req))
+      end
+    end
+
+    # "+" is a space and each %XX one byte, decoded in one pass: a decoded
+    # "%" never starts another escape, and bytes of any character come back.
+    def url_decode(args, string)
+      pieces = string.to_s.gsub("+", " ").split("%", -1)
+      decoded = pieces.shift.to_s
+      pieces.each do |piece|
+        hex = piece[0, 2].to_s
+        if hex.length == 2 && HEX_DIGITS.include?(hex[0]) && HEX_DIGITS.include?(hex[1])
+          decoded << hex.to_i(16).chr << piece[2..-1]
+        else
+          decoded << "%" << piece
+        end
+      end
+      decoded
+    end
+
+    def file_extensions
+      [".html", ".css", ".gif", ".txt", ".ico", ".rb"]
+    end
+
+    def routes
+      [
+        [{ method: :get, uri: "/" }, :get_index],
+        [{ method: :get, uri: "/vellum/boot/" }, :get_api_boot],
+        [{ method: :get, uri: "/vellum/trace/" }, :get_api_trace],
+        [{ method: :get, uri: "/vellum/puts/" }, :get_api_puts],
+        [{ method: :get, uri: "/vellum/log/" }, :get_api_log],
+        [{ method: :post, uri: "/vellum/log/" }, :post_api_log],
+        [{ method: :get, uri: "/vellum/changes/" }, :get_api_changes],
+        [{ method: :get, uri: "/vellum/eval/" }, :get_api_eval],
+        [{ method: :post, uri: "/vellum/eval/" }, :post_api_eval],
+        [{ method: :get, uri: "/vellum/console/" }, :get_api_console],
+        [{ method: :post, uri: "/vellum/console/" }, :post_api_console],
+        [{ method: :get, uri: "/vellum/control_panel/" }, :get_api_control_panel],
+        [{ method: :post, uri: "/vellum/reset/" }, :post_api_reset],
+        [{ method: :post, uri: "/vellum/record/" }, :post_api_record],
+        [{ method: :post, uri: "/vellum/record_stop/" }, :post_api_record_stop],
+        [{ method: :post, uri: "/vellum/replay/" }, :post_api_replay],
+        [{ method: :post, uri: "/vellum/show_console/" }, :post_api_show_console],
+        [{ method: :get, uri: "/vellum/code/" }, :get_api_code],
+        [{ method: :get, uri_without_query_string: "/vellum/code/edit/", has_query_string: true }, :get_api_code_edit],
+        [{ method: :post, uri_without_query_string: "/vellum/code/update/", has_query_string: true },
+         :post_api_code_update],
+        [{ method: :get, uri: "/docs.html" }, :get_docs_html],
+        [{ method: :get, uri_without_query_string: "/docs.css" }, :get_docs_css],
+        [{ method: :get, uri: "/docs_search.gif" }, :get_docs_search_gif],
+        [{ method: :get, uri: "/src_backup_index.html" }, :get_src_backup_index_html],
+        [{ method: :get, uri: "/src_backup_index.txt" }, :get_src_backup_index_txt],
+        [{ method: :get, uri: "/src_backup_changes.html" }, :get_src_backup_changes_html],
+        [{ method: :get, uri: "/src_backup_changes.txt" }, :get_src_backup_changes_txt],
+        [{ method: :get, uri: "/src_backup.css" }, :get_src_backup_css],
+        [{ method: :get, uri: "/favicon.ico" }, :get_favicon_ico],
+        [{ method: :get, end_with_rb: true }, :get_src_backup]
+      ]
+    end
+
+    def process!(opts)
+      candidate = opts[:match_candidate]
+      routes.each do |criteria, handler|
+        next unless criteria.all? { |key, value| candidate[key] == value }
+        return process_single!(opts.merge(handler: handler))
+      end
+      nil
+    end
+
+    # A handler that fails answers 500 with what went wrong.
+    def process_single!(opts)
+      req = opts[:req]
+      handler = opts[:handler]
+      if GUARDED_HANDLERS.include?(handler) && !trusted?(req)
+        return req.respond(403, "forbidden: #{req.uri} answers only this machine's own pages and tools.\n",
+                           { "Content-Type" => "text/plain" })
+      end
+      send(handler, opts[:args], req)
+    rescue Exception => e
+      req.respond(500, "#{e}\n#{e.__backtrace_to_org__}", { "Content-Type" => "text/plain" })
+    end
+
+    def match_candidate(req)
+      uri = req.uri.to_s
+      path, query = split_query(uri)
+      has_extension = file_extensions.any? { |extension| uri.include?(extension) }
+      uri = "#{path}/#{query ? "?#{query}" : ""}" if !has_extension && !path.end_with?("/")
+      path, query = split_query(uri)
+      { method: req.method.to_s.downcase.to_sym, uri: uri, uri_without_query_string: path,
+        query_string: query, has_query_string: !query.nil?, has_api_prefix: uri.start_with?("/vellum"),
+        end_with_rb: uri.end_with?(".rb"), has_file_extension: has_extension,
+        has_trailing_slash: path.end_with?("/") }
+    end
+
+    private
+
+    # The part before the first "?" and the part after the last one.
+    def split_query(uri)
+      first = uri.index("?")
+      return [uri, nil] unless first
+      [uri[0, first], uri[(uri.rindex("?") + 1)..-1]]
+    end
+
+    def trusted?(req)
+      return false unless req.remote_address.to_s.start_with?("127.")
+      origin = header(req, "Origin")
+      return true if origin.nil?
+      host = header(req, "Host").to_s
+      name = host.start_with?("[") ? host[0, (host.index("]") || 0) + 1] : host.split(":").first.to_s
+      loopback = name == "localhost" || name.start_with?("127.") || name == "[::1]"
+      loopback && origin == "http://#{host}"
+    end
+
+    def header(req, name)
+      wanted = name.downcase
+      req.headers.each { |k, v| return v if k.to_s.downcase == wanted }
+      nil
+    end
+
+    def query_file(args, req)
+      _, query = split_query(req.uri.to_s)
+      pair = query.to_s.split("&").find { |p| p.start_with?("file=") }
+      url_decode(args, pair.to_s[5..-1])
+    end
+
+    # The posted form's last value (the code field of the API's forms).
+    def posted_code(body)
+      text = body.to_s
+      at = text.rindex("=")
+      at ? text[(at + 1)..-1] : text
+    end
+
+    # Runs the posted code with a fresh object as self; answers the code
+    # and the result's text.
+    def eval_posted(args, req)
+      code = url_decode(args, posted_code(req.body))
+      source = code.gsub("$result", "$eval_result")
+      begin
+        Object.new.instance_eval { Kernel.eval(source) }
+      rescue Exception => e
+        $eval_result = e
+      end
+      result = if !$eval_result.nil? then $eval_result
+               elsif !$eval_results.nil? then $eval_results
+               else "nil"
+               end
+      $eval_result = nil
+      $eval_results = nil
+      [code, result.to_s]
+    end
+
+    def eval_view(title, action, code, req)
+      host = req ? (header(req, "Host") || "localhost:9001") : "localhost:9001"
+      style = "<style>pre { white-space: pre-wrap; border: 1px solid silver; padding: 10px; font-size: 14px; }</style>\n"
+      page(title, "#{style}<form method=\"post\" action=\"#{action}\">\n" \
+                  "<textarea name=\"code\" rows=\"10\" cols=\"80\">\n#{html_escape(code)}</textarea>\n" \
+                  "<p><input type=\"submit\" value=\"Eval\"></p>\n</form>\n" \
+                  "<pre>curl --data-urlencode 'code=#{html_escape(DEFAULT_CODE.split("\n").last)}' " \
+                  "http://#{html_escape(host)}/vellum/eval/</pre>\n")
+    end
+
+    def page(title, body)
+      "<html>\n<head>\n<meta charset=\"utf-8\">\n<title>#{title}</title>\n</head>\n<body>\n#{body}</body>\n</html>\n"
+    end
+
+    def html_escape(text)
+      text.to_s.gsub("&", "&amp;").gsub("<", "&lt;").gsub(">", "&gt;").gsub("\"", "&quot;").gsub("'", "&#39;")
+    end
+
+    def respond_html(req, html)
+      req.respond(200, html, { "Content-Type" => "text/html" })
+    end
+
+    def respond_text(req, text)
+      req.respond(200, text, { "Content-Type" => "text/plain" })
+    end
+
+    def respond_file(args, req, path, type)
+      text = args.qmx.read_file(path)
+      return not_found(req) if text.nil?
+      req.respond(200, text, { "Content-Type" => type })
+    end
+
+    def not_found(req)
+      req.respond(404, "not found: #{req.uri}")
+    end
+  end
+end

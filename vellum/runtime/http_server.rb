@@ -1,0 +1,92 @@
+# Requests to the engine's own HTTP server. The host hands each complete
+# request to new_http_request; the game sees the pending ones in
+# args.inputs.http_requests and answers with respond, the HTTP API answers
+# the ones it serves, and the runtime rejects what nobody answered in time.
+module QMX
+  class Runtime
+    class HTTPRequest
+      REJECTED_TEXT = "This request was rejected, sorry.\n".freeze
+      TEXT_HEADERS = { "Content-Type" => "text/plain; charset=utf-8" }.freeze
+
+      attr_reader :id, :method, :uri, :headers, :body, :ignore_tick_count, :remote_address
+
+      # Ids come from a generator of their own: drawing them from the game's
+      # seeded one would change what a replay of the game sees.
+      def self.id_random
+        @id_random ||= Random.new
+      end
+
+      def initialize(runtime, method, uri, headers, body, reqcptr, remote_address = nil)
+        @runtime = runtime
+        random = HTTPRequest.id_random
+        @id = ([Time.now.to_i] + Array.new(3) { random.rand(100000) + 100000 }).join("-")
+        @ignore_tick_count = Kernel.tick_count + HTTP_REQUEST_PATIENCE
+        @method = method
+        @uri = uri
+        @headers = headers
+        @body = body
+        @reqcptr = reqcptr
+        @remote_address = remote_address
+      end
+
+      def serialize
+        { id: @id, uri: @uri, method: @method, headers: @headers, body: @body }
+      end
+
+      def inspect
+        serialize.to_s
+      end
+
+      def to_s
+        header_text = @headers.map { |k, v| "*** #{k}\n#{v}" }.join("\n")
+        "* HTTPRequest\n** id\n#{@id}\n** uri\n#{@uri}\n** method\n#{@method}\n** headers\n#{header_text}\n** body\n#{@body}\n"
+      end
+
+      def answered?
+        @reqcptr.nil?
+      end
+
+      def reject
+        respond(400, REJECTED_TEXT, TEXT_HEADERS)
+      end
+
+      # Answers once; later answers do nothing.
+      def respond(httpcode, body = nil, headers = nil)
+        reqcptr = @reqcptr
+        @reqcptr = nil
+        @runtime.http_respond(self, reqcptr, httpcode, body, headers)
+      rescue Exception => e
+        # The request has left the queue: unanswered, its client would wait
+        # until the engine shuts down.
+        @runtime.http_respond(self, reqcptr, 400, REJECTED_TEXT, TEXT_HEADERS) if reqcptr
+        raise e
+      end
+    end
+
+    def new_http_request(method, uri, headers, body, reqcptr, remote_address = nil)
+      request = HTTPRequest.new(self, method, uri, headers, body, reqcptr, remote_address)
+      @http_requests << request
+      request
+    end
+
+    def http_respond(req, reqcptr, httpcode, body, headers_hash)
+      @http_requests.delete(req)
+      return nil if reqcptr.nil?
+      lines = headers_hash.nil? ? nil : headers_hash.map { |k, v| "#{k}: #{v}" }
+      @ffi_misc.http_respond(reqcptr, httpcode, body, lines)
+    end
+
+    # The server starts once per run, on the first frame after the game has
+    # loaded; a game may start it earlier on a port of its choosing. In
+    # production only a game that asks for it gets one.
+    def start_server!(opts = {})
+      return nil unless @load_status == :ready
+      return nil if @server_started
+      port = opts[:port] || 9001
+      return nil if @production && !opts[:enable_in_prod]
+      return nil unless @ffi_misc.respond_to?(:httpserver_init)
+      @server_started = true
+      @ffi_misc.httpserver_init(port.to_i)
+    end
+  end
+end
