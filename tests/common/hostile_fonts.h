@@ -10,6 +10,8 @@
 
 namespace hostile_fonts {
 
+constexpr const char *SOURCE = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
 enum damage {
     LOCA_PAST_GLYF,  // the outline of "A" starts past the end of glyf
     CMAP_PAST_END,   // every cmap subtable offset points past the file
