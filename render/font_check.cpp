@@ -196,7 +196,7 @@ uint64_t simple_glyph_points(const region &glyph, uint32_t contours) {
     uint64_t at = 10 + (uint64_t)contours * 2;
     at += 2 + glyph.u16_at(at);
     uint64_t coordinate_bytes = 0;
-    uint32_t flags = 0, repeat = 0;
+    uint32_t flags = 0, repeat = 0, contour = 0, contour_start = 0;
     for (uint64_t i = 0; i < points; ++i) {
         if (repeat == 0) {
             if (!glyph.has(at, 1)) return 0;
@@ -207,6 +207,14 @@ uint64_t simple_glyph_points(const region &glyph, uint32_t contours) {
             }
         } else {
             --repeat;
+        }
+        if (i == contour_start) {
+            uint32_t end = glyph.u16_at(10 + contour * 2);
+            // A contour that starts off the curve is closed through the point
+            // after its first: a lone off-curve point has none of its own.
+            if (end == i && !(flags & 1)) return 0;
+            contour_start = end + 1;
+            ++contour;
         }
         coordinate_bytes += (flags & 2) ? 1 : (flags & 16) ? 0 : 2;
         coordinate_bytes += (flags & 4) ? 1 : (flags & 32) ? 0 : 2;
