@@ -30,15 +30,19 @@ long resident_mib(pid_t pid) {
     return at == std::string::npos ? -1 : std::stol(status.substr(at + 6)) / 1024;
 }
 
-TEST(HostileGame, LoadingASaveThatIsNotThereKeepsTheGameRunning) {
-    EngineSandbox sandbox;
-    sandbox.write_game_file("app/main.rb", "def tick(args)\n"
-                                           "  args.state.score = 42\n"
-                                           "  $qmx.load_state if Kernel.tick_count == 3\n"
-                                           "  $qmx.request_quit if Kernel.tick_count == 30\n"
-                                           "end\n");
+// Runs a game whose tick is `body` until it quits at `last_tick`; it must
+// get there and end cleanly.
+engine_result run_game(EngineSandbox &sandbox, const std::string &body, int last_tick) {
+    sandbox.write_game_file("app/main.rb", "def tick(args)\n" + body + "  $qmx.request_quit if Kernel.tick_count == " +
+                                    std::to_string(last_tick) + "\nend\n");
     engine_result r = sandbox.run({sandbox.game_dir}, 60);
     EXPECT_EQ(r.exit_code, 0) << r.err;
+    return r;
+}
+
+TEST(HostileGame, LoadingASaveThatIsNotThereKeepsTheGameRunning) {
+    EngineSandbox sandbox;
+    engine_result r = run_game(sandbox, "  args.state.score = 42\n  $qmx.load_state if Kernel.tick_count == 3\n", 30);
     EXPECT_NE(r.out.find("* INFO: Quit requested"), std::string::npos) << r.out;
     EXPECT_EQ(count_of(r.out, "game_state.txt=: it does not exist"), 1u) << r.out;
     EXPECT_EQ(r.out.find("method_missing"), std::string::npos) << r.out;
@@ -48,13 +52,10 @@ TEST(HostileGame, LoadingASaveThatIsNotThereKeepsTheGameRunning) {
 TEST(HostileGame, ADamagedFontIsReportedOnceAndTextUsesTheDefaultFont) {
     EngineSandbox sandbox;
     sandbox.write_game_file("bad.ttf", hostile_fonts::damaged(read_file(hostile_fonts::SOURCE), hostile_fonts::SELF_COMPOSITE));
-    sandbox.write_game_file("app/main.rb", "def tick(args)\n"
-                                           "  args.outputs.labels << { x: 10, y: 100, text: 'AÁV', font: 'bad.ttf' }\n"
-                                           "  $qmx.write_file('width.txt', $qmx.calcstringbox('AÁV', 0, 'bad.ttf')[0].to_s)\n"
-                                           "  $qmx.request_quit if Kernel.tick_count == 20\n"
-                                           "end\n");
-    engine_result r = sandbox.run({sandbox.game_dir}, 60);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
+    engine_result r = run_game(sandbox,
+                               "  args.outputs.labels << { x: 10, y: 100, text: 'AÁV', font: 'bad.ttf' }\n"
+                               "  $qmx.write_file('width.txt', $qmx.calcstringbox('AÁV', 0, 'bad.ttf')[0].to_s)\n",
+                               20);
     EXPECT_EQ(count_of(r.err, "Font 'bad.ttf' is bogus or corrupt: a composite glyph refers to itself"), 1u) << r.err;
     EXPECT_GT(std::atof(read_file(sandbox.game_dir + "/width.txt").c_str()), 0.0);
 }
