@@ -7,6 +7,7 @@
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <SDL2/SDL.h>
+#include <physfs.h>
 
 #include <climits>
 
@@ -62,6 +63,68 @@ audio_device_state make_initial_state() {
 }
 
 audio_device_state audio = make_initial_state();
+
+// A path that failed to load, with how its file looked then. Asked for again
+// unchanged (a game may ask every frame), it fails at once, without reading
+// or decoding the file again and without a second report.
+struct audio_failed_path {
+    char *path;
+    const char *reason;
+    PHYSFS_sint64 modtime, size; // -1 -1 when the file was missing
+    audio_failed_path *next;
+};
+constexpr int FAILED_PATHS_KEPT = 256;
+audio_failed_path *failed_paths = nullptr;
+bool last_failure_repeated = false;
+
+void file_identity(const char *path, PHYSFS_sint64 *modtime, PHYSFS_sint64 *size) {
+    PHYSFS_Stat stat;
+    bool found = PHYSFS_isInit() && PHYSFS_stat(path, &stat);
+    *modtime = found ? stat.modtime : -1;
+    *size = found ? stat.filesize : -1;
+}
+
+void forget_failed_path(audio_failed_path **link) {
+    audio_failed_path *entry = *link;
+    *link = entry->next;
+    SDL_free(entry->path);
+    SDL_free(entry);
+}
+
+// The failure recorded for a path whose file has not changed since, or NULL.
+// A record for a changed file is dropped.
+audio_failed_path *unchanged_failure(const char *path) {
+    for (audio_failed_path **link = &failed_paths; *link; link = &(*link)->next) {
+        if (SDL_strcmp((*link)->path, path) != 0) continue;
+        PHYSFS_sint64 modtime, size;
+        file_identity(path, &modtime, &size);
+        if (modtime == (*link)->modtime && size == (*link)->size) return *link;
+        forget_failed_path(link);
+        return nullptr;
+    }
+    return nullptr;
+}
+
+void remember_failure(const char *path, const char *reason) {
+    audio_failed_path *entry = (audio_failed_path *)SDL_calloc(1, sizeof(audio_failed_path));
+    if (!entry || !(entry->path = SDL_strdup(path))) {
+        SDL_free(entry);
+        return;
+    }
+    entry->reason = reason;
+    file_identity(path, &entry->modtime, &entry->size);
+    entry->next = failed_paths;
+    failed_paths = entry;
+    // Only the newest are kept: a game that names a new missing file every
+    // frame must not grow this list without end.
+    int kept = 0;
+    for (audio_failed_path **link = &failed_paths; *link;) {
+        if (++kept > FAILED_PATHS_KEPT)
+            forget_failed_path(link);
+        else
+            link = &(*link)->next;
+    }
+}
 // Sources already claimed during a pass (audio_pass_begin .. audio_pass_end).
 audio_source *audio_visited = nullptr;
 const char *last_failure = nullptr;
@@ -287,6 +350,7 @@ void audio_quit() {
             SDL_free(entry->path);
             SDL_free(entry);
         }
+        while (failed_paths) forget_failed_path(&failed_paths);
     }
     if (audio.context) {
         alcMakeContextCurrent(nullptr);
@@ -306,6 +370,7 @@ void audio_quit() {
 audio_source *audio_play_source(const audio_source *request) {
     trace_scope scope("audio_play_source");
     last_failure = nullptr;
+    last_failure_repeated = false;
     if (!request) return refuse("bogus params supplied", "no request");
     if (!audio.context) return refuse("bogus params supplied", "audio is not running");
     audio_cached_buffer *cached = nullptr;
@@ -329,11 +394,16 @@ audio_source *audio_play_source(const audio_source *request) {
         if (!request->input.path) return refuse("get_buffer failed!", "no file path");
         cached = cache_find(request->input.path);
         if (!cached) {
+            if (audio_failed_path *failed = unchanged_failure(request->input.path)) {
+                last_failure_repeated = true;
+                return refuse("get_buffer failed!", failed->reason);
+            }
             cached = cache_new_buffer(request->input.path);
             if (!cached) {
                 // Keep the loader's reason: it says more than this message.
-                const char *reason = last_failure;
-                refuse("get_buffer failed!", reason ? reason : "the file could not be loaded");
+                const char *reason = last_failure ? last_failure : "the file could not be loaded";
+                remember_failure(request->input.path, reason);
+                refuse("get_buffer failed!", reason);
                 return nullptr;
             }
         }
@@ -529,6 +599,8 @@ void audio_stop_source(audio_source *source) {
 }
 
 const char *audio_last_failure() { return last_failure ? last_failure : "unknown failure"; }
+
+bool audio_last_failure_repeated() { return last_failure_repeated; }
 
 void audio_pass_begin() {
     // A pass that never ended leaves its claimed sources live: put them back.

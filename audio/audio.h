@@ -94,6 +94,9 @@ void audio_stop_source(audio_source *source);
 
 // Why the last audio_play_source call returned NULL, for the log.
 const char *audio_last_failure();
+// Whether that failure was a file that failed before and has not changed
+// since: it was reported then.
+bool audio_last_failure_repeated();
 
 // A pass over the live sources in which each source the owner still wants is
 // marked visited; audio_pass_end stops the ones that were not. Sources

@@ -69,6 +69,25 @@ bool vorbis_comments_fit(const uint8_t *bytes, size_t size) {
     return true;
 }
 
+// The decoder's working memory is one zeroed buffer that the engine owns:
+// whatever a damaged file makes it allocate before it gives up goes with
+// the buffer. A stream whose set-up needs more than the buffer is opened
+// again with a larger one.
+stb_vorbis *open_vorbis(const unsigned char *bytes, int size, stb_vorbis_alloc *memory) {
+    constexpr int FIRST_BUFFER = 256 * 1024, LAST_BUFFER = 16 * 1024 * 1024;
+    for (int length = FIRST_BUFFER; length <= LAST_BUFFER; length *= 2) {
+        memory->alloc_buffer = (char *)SDL_calloc(1, (size_t)length);
+        memory->alloc_buffer_length_in_bytes = length;
+        if (!memory->alloc_buffer) return nullptr;
+        int error = 0;
+        if (stb_vorbis *vorbis = stb_vorbis_open_memory(bytes, size, &error, memory)) return vorbis;
+        SDL_free(memory->alloc_buffer);
+        memory->alloc_buffer = nullptr;
+        if (error != VORBIS_outofmem) return nullptr;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 bool audio_decode_wav(const void *bytes, size_t size, bool accept_float32, audio_decoded_sound *out) {
@@ -119,20 +138,33 @@ bool audio_decode_ogg(const void *bytes, size_t size, audio_decoded_sound *out) 
     *out = {};
     if (!bytes || size > (size_t)INT_MAX) return false;
     if (!vorbis_comments_fit((const uint8_t *)bytes, size)) return false;
-    int channels = 0;
-    int sample_rate = 0;
-    short *samples = nullptr;
-    int frames = stb_vorbis_decode_memory((const unsigned char *)bytes, (int)size, &channels, &sample_rate,
-                                          &samples);
-    if (frames < 1 || (channels != 1 && channels != 2) || sample_rate <= 0 ||
-        (size_t)frames * (size_t)channels * 2 > MAX_BUFFER_BYTES) {
+    stb_vorbis_alloc memory = {};
+    stb_vorbis *vorbis = open_vorbis((const unsigned char *)bytes, (int)size, &memory);
+    if (!vorbis) return false;
+    stb_vorbis_info info = stb_vorbis_get_info(vorbis);
+    int channels = info.channels;
+    size_t capacity = (size_t)channels * 4096, used = 0;
+    short *samples = channels == 1 || channels == 2 ? (short *)SDL_malloc(capacity * sizeof(short)) : nullptr;
+    while (samples) {
+        int frames = stb_vorbis_get_frame_short_interleaved(vorbis, channels, samples + used, (int)(capacity - used));
+        if (frames <= 0) break;
+        used += (size_t)frames * (size_t)channels;
+        if (capacity - used >= (size_t)channels * 4096) continue;
+        short *grown = capacity * 4 <= MAX_BUFFER_BYTES ? (short *)SDL_realloc(samples, capacity * 4) : nullptr;
+        if (!grown) SDL_free(samples);
+        samples = grown;
+        capacity *= 2;
+    }
+    stb_vorbis_close(vorbis);
+    SDL_free(memory.alloc_buffer);
+    if (!samples || used == 0 || info.sample_rate == 0) {
         SDL_free(samples);
         return false;
     }
     out->data = samples;
-    out->size = (size_t)frames * (size_t)channels * 2;
+    out->size = used * 2;
     out->channels = (uint32_t)channels;
-    out->sample_rate = (uint32_t)sample_rate;
+    out->sample_rate = info.sample_rate;
     out->format = AUDIO_SAMPLES_S16;
     return true;
 }

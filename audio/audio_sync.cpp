@@ -208,14 +208,15 @@ void start_entry(mrb_state *mrb, mrb_value audio, mrb_value key, mrb_value entry
     audio_source *record = audio_play_source(&request);
     SDL_free(samples);
     if (!record) {
-        if (path) {
+        // A file that fails again unchanged was reported when it first failed.
+        if (!path) {
+            log_entry(mrb, key, "couldn't play", audio_last_failure());
+        } else if (!audio_last_failure_repeated()) {
             size_t length = SDL_strlen(path) + SDL_strlen(audio_last_failure()) + 4;
             char *detail = (char *)SDL_malloc(length);
             if (detail) SDL_snprintf(detail, length, "%s: %s", path, audio_last_failure());
             log_entry(mrb, key, "couldn't play", detail ? detail : audio_last_failure());
             SDL_free(detail);
-        } else {
-            log_entry(mrb, key, "couldn't play", audio_last_failure());
         }
         SDL_free(path);
         drop_entry(mrb, audio, key, entry);

@@ -12,7 +12,9 @@
 
 #include <physfs.h>
 
+#include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <execinfo.h>
@@ -24,6 +26,22 @@ namespace {
 
 constexpr int SIMULATION_STACK_SIZE = 8 * 1024 * 1024;
 constexpr int CRASH_BACKTRACE_DEPTH = 10;
+// How long a quit request may wait for the game's tick to return.
+constexpr Uint64 QUIT_GRACE_MS = 3000;
+// The crash handler runs on a stack of its own, so that it can still report
+// when the thread's stack is what overflowed. One per thread that runs engine
+// code: the main thread and the simulation thread.
+constexpr size_t CRASH_STACK_SIZE = 64 * 1024;
+alignas(16) unsigned char main_crash_stack[CRASH_STACK_SIZE];
+alignas(16) unsigned char simulation_crash_stack[CRASH_STACK_SIZE];
+const int CRASH_SIGNALS[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+
+// Quit signals received so far, and how many became quit events. A signal
+// handler may not push events itself, so the main loop forwards them.
+std::atomic<int> quit_signals{0};
+int quit_signals_forwarded = 0;
+// SDL ticks plus one when the first quit event was seen; 0 while none has been.
+std::atomic<Uint64> quit_asked_at{0};
 
 void write_all(int fd, const char *text, size_t length) {
     while (length > 0) {
@@ -34,15 +52,78 @@ void write_all(int fd, const char *text, size_t length) {
     }
 }
 
+// Answers the signal stack it replaces, which a thread gives back before it
+// ends (a sanitizer's runtime frees the one it made itself).
+stack_t use_crash_stack(unsigned char *stack) {
+    stack_t alternate = {}, previous = {};
+    alternate.ss_sp = stack;
+    alternate.ss_size = CRASH_STACK_SIZE;
+    sigaltstack(&alternate, &previous);
+    return previous;
+}
+
+// A second request to quit ends the process at once: the first one may be
+// waiting for a tick that never returns.
+void quit_signal_handler(int signal_number) {
+    if (quit_signals.fetch_add(1) == 0) return;
+    static const char message[] = "Quit requested again: exiting at once.\n";
+    write_all(STDERR_FILENO, message, sizeof(message) - 1);
+    _exit(128 + signal_number);
+}
+
+int note_quit_request(void *, SDL_Event *event) {
+    Uint64 zero = 0;
+    if (event->type == SDL_QUIT) quit_asked_at.compare_exchange_strong(zero, SDL_GetTicks64() + 1);
+    return 1;
+}
+
+// Ruby cannot be interrupted safely, but the process can end: a tick that
+// does not return after a quit request (an endless loop, a main file that
+// blocks while it loads) must not leave an engine only SIGKILL can stop.
+void watch_quit_request() {
+    int received = quit_signals.load();
+    if (received > quit_signals_forwarded) {
+        quit_signals_forwarded = received;
+        SDL_Event quit = {};
+        quit.type = SDL_QUIT;
+        SDL_PushEvent(&quit);
+    }
+    Uint64 asked = quit_asked_at.load();
+    if (asked && SDL_GetTicks64() + 1 > asked + QUIT_GRACE_MS) {
+        std::fprintf(stderr,
+                     "the game's tick did not return within %d seconds of the request to quit; "
+                     "ending the process without shutting down.\n",
+                     (int)(QUIT_GRACE_MS / 1000));
+        std::fflush(stderr);
+        _exit(1);
+    }
+}
+
 } // namespace
+
+void quit_signals_install() {
+    // The engine turns SIGINT and SIGTERM into quit events itself, so that it
+    // can count them.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    struct sigaction action = {};
+    action.sa_handler = quit_signal_handler;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 void main_thread_loop() {
     SDL_AtomicSet(&engine_quit_flag, 0);
+    SDL_AddEventWatch(note_quit_request, nullptr);
     draw_iteration(the_render_context);
     SDL_Thread *simulation =
         SDL_CreateThreadWithStackSize(simulation_thread_main, "simulation", SIMULATION_STACK_SIZE, nullptr);
     if (!simulation) startup_failure("Couldn't create simulation thread: %s", SDL_GetError());
-    while (SDL_AtomicGet(&engine_quit_flag) == 0) draw_iteration(the_render_context);
+    while (SDL_AtomicGet(&engine_quit_flag) == 0) {
+        watch_quit_request();
+        draw_iteration(the_render_context);
+    }
     SDL_WaitThread(simulation, nullptr);
     std::exit(engine_shutdown());
 }
@@ -73,7 +154,9 @@ int simulation_run_paced(bool (*frame)(void *), void *data) {
 }
 
 int simulation_thread_main(void *) {
+    stack_t previous = use_crash_stack(simulation_crash_stack);
     simulation_run_paced([](void *) { return simulation_frame(); }, nullptr);
+    sigaltstack(&previous, nullptr);
     return 0;
 }
 
@@ -125,5 +208,10 @@ void crash_handler_install() {
     // from allocating inside a signal.
     void *warm_up[1];
     backtrace(warm_up, 1);
-    std::signal(SIGSEGV, crash_signal_handler);
+    use_crash_stack(main_crash_stack);
+    struct sigaction action = {};
+    action.sa_handler = crash_signal_handler;
+    action.sa_flags = SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    for (int signal_number : CRASH_SIGNALS) sigaction(signal_number, &action, nullptr);
 }

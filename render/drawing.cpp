@@ -270,7 +270,6 @@ void draw_label_command(render_context *context, const label_command *label) {
 
     const uint8_t r = clamp_channel(label->r), g = clamp_channel(label->g), b = clamp_channel(label->b),
                   a = clamp_channel(label->a);
-    SDL_Texture *tinted = nullptr;
     float pen = px;
     const char *cursor = label->text;
     uint32_t c = utf8codepoint(&cursor);
@@ -279,11 +278,10 @@ void draw_label_command(render_context *context, const label_command *label) {
         fontatlas_glyph *glyph = fontatlas_getglyph(font, c, size);
         if (glyph) {
             if (glyph->w && glyph->h && glyph->texture) {
-                if (glyph->texture != tinted) {
-                    SDL_SetTextureColorMod(glyph->texture, r, g, b);
-                    SDL_SetTextureAlphaMod(glyph->texture, a);
-                    tinted = glyph->texture;
-                }
+                // Set for every glyph: a page evicted while this label is drawn
+                // can leave its address to a new page that is not tinted yet.
+                SDL_SetTextureColorMod(glyph->texture, r, g, b);
+                SDL_SetTextureAlphaMod(glyph->texture, a);
                 SDL_Rect source = {(int)glyph->x, (int)glyph->y, (int)glyph->w, (int)glyph->h};
                 SDL_Rect target = {render_trunc(pen + glyph->x0), render_trunc(baseline + glyph->y0), (int)glyph->w,
                                    (int)glyph->h};

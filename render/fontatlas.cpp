@@ -1,5 +1,7 @@
 #include "fontatlas.h"
 
+#include "font_check.h"
+
 #include "../host/fileio.h"
 #include "../host/fps_meter.h"
 
@@ -22,38 +24,62 @@
 
 namespace {
 
-uint32_t read_u32_be(const unsigned char *p) {
-    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | (uint32_t)p[3];
-}
-
-// stb_truetype trusts the table directory; a truncated or damaged file must
-// not send it past the end of the data.
-bool table_directory_fits(const unsigned char *data, size_t size, size_t start) {
-    if (start > size || size - start < 12) return false;
-    const unsigned char *header = data + start;
-    uint32_t tables = (uint32_t)header[4] << 8 | header[5];
-    if ((uint64_t)start + 12 + (uint64_t)tables * 16 > size) return false;
-    for (uint32_t i = 0; i < tables; ++i) {
-        const unsigned char *record = header + 12 + (size_t)i * 16;
-        uint64_t offset = read_u32_be(record + 8), length = read_u32_be(record + 12);
-        if (offset + length > size) return false;
-    }
-    return true;
-}
-
-size_t first_font_offset(const unsigned char *data, size_t size) {
-    if (size >= 16 && std::memcmp(data, "ttcf", 4) == 0) {
-        uint32_t count = read_u32_be(data + 8);
-        if (count == 0) return SIZE_MAX;
-        return read_u32_be(data + 12);
-    }
-    return 0;
-}
-
 // Code points beyond Unicode (the decoder's invalid marker among them) have
 // no glyph; stb_truetype is not asked about them.
+// A character map may name glyphs the font does not have; their metrics
+// would be read past the end of hmtx.
 int glyph_index(const fontatlas_font *font, uint32_t codepoint) {
-    return codepoint <= 0x10FFFF ? stbtt_FindGlyphIndex(&font->info, (int)codepoint) : 0;
+    int index = codepoint <= 0x10FFFF ? stbtt_FindGlyphIndex(&font->info, (int)codepoint) : 0;
+    return index < font->info.numGlyphs ? index : 0;
+}
+
+// Every live atlas, for the page budget. Like the atlases themselves, used
+// under the render context's text lock.
+struct atlas_registry {
+    fontatlas_atlas *atlases;
+    uint32_t pages;
+    uint32_t page_limit;
+    uint64_t clock;
+};
+atlas_registry registry = {nullptr, 0, FONTATLAS_DEFAULT_PAGE_LIMIT, 0};
+
+void free_page(fontatlas_page *page) {
+    if (page->texture) SDL_DestroyTexture(page->texture);
+    while (fontatlas_skyline_node *node = page->skyline) {
+        page->skyline = node->next;
+        SDL_free(node);
+    }
+    SDL_free(page);
+    --registry.pages;
+}
+
+// Drops the least recently used page of any atlas with the glyphs on it.
+bool evict_least_recent_page() {
+    fontatlas_atlas *owner = nullptr;
+    fontatlas_page **link = nullptr;
+    for (fontatlas_atlas *atlas = registry.atlases; atlas; atlas = atlas->next_atlas)
+        for (fontatlas_page **at = &atlas->pages; *at; at = &(*at)->next)
+            if (!link || (*at)->last_used < (*link)->last_used) {
+                link = at;
+                owner = atlas;
+            }
+    if (!link) return false;
+    fontatlas_page *page = *link;
+    *link = page->next;
+    for (fontatlas_glyph_node *&head : owner->buckets) {
+        for (fontatlas_glyph_node **at = &head; *at;) {
+            fontatlas_glyph_node *node = *at;
+            if (node->page != page) {
+                at = &node->next;
+                continue;
+            }
+            *at = node->next;
+            SDL_free(node->glyph);
+            SDL_free(node);
+        }
+    }
+    free_page(page);
+    return true;
 }
 
 fontatlas_glyph_node *first_node(const fontatlas_atlas *atlas, uint32_t key) {
@@ -63,6 +89,8 @@ fontatlas_glyph_node *first_node(const fontatlas_atlas *atlas, uint32_t key) {
 }
 
 fontatlas_page *new_page(fontatlas_atlas *atlas) {
+    while (registry.pages >= registry.page_limit && evict_least_recent_page()) {
+    }
     fontatlas_page *page = (fontatlas_page *)SDL_calloc(1, sizeof(fontatlas_page));
     if (!page) return nullptr;
     page->skyline = (fontatlas_skyline_node *)SDL_calloc(1, sizeof(fontatlas_skyline_node));
@@ -77,7 +105,9 @@ fontatlas_page *new_page(fontatlas_atlas *atlas) {
                                       (int)atlas->page_width, (int)atlas->page_height);
     if (page->texture) SDL_SetTextureBlendMode(page->texture, SDL_BLENDMODE_BLEND);
     page->next = atlas->pages;
+    page->last_used = ++registry.clock;
     atlas->pages = page;
+    ++registry.pages;
     return page;
 }
 
@@ -177,11 +207,12 @@ fontatlas_font *fontatlas_new(SDL_Renderer *renderer, const char *path) {
         SDL_OutOfMemory();
         return nullptr;
     }
-    size_t start = first_font_offset(data, size);
-    if (!table_directory_fits(data, size, start) || !stbtt_InitFont(&font->info, data, (int)start)) {
+    size_t start = font_check_first_font(data, size);
+    const char *damage = font_check(data, size, start);
+    if (damage || !stbtt_InitFont(&font->info, data, (int)start)) {
         SDL_free(data);
         SDL_free(font);
-        SDL_SetError("Font '%s' is bogus or corrupt", path);
+        SDL_SetError("Font '%s' is bogus or corrupt: %s", path, damage ? damage : "stb_truetype refused it");
         return nullptr;
     }
     font->file_data = data;
@@ -202,20 +233,22 @@ fontatlas_font *fontatlas_new(SDL_Renderer *renderer, const char *path) {
     font->atlas->renderer = renderer;
     font->atlas->page_width = FONTATLAS_PAGE_SIZE;
     font->atlas->page_height = FONTATLAS_PAGE_SIZE;
+    font->atlas->next_atlas = registry.atlases;
+    registry.atlases = font->atlas;
     return font;
 }
 
 void fontatlas_delete(fontatlas_font *font) {
     if (!font) return;
     if (fontatlas_atlas *atlas = font->atlas) {
+        for (fontatlas_atlas **at = &registry.atlases; *at; at = &(*at)->next_atlas)
+            if (*at == atlas) {
+                *at = atlas->next_atlas;
+                break;
+            }
         while (fontatlas_page *page = atlas->pages) {
             atlas->pages = page->next;
-            if (page->texture) SDL_DestroyTexture(page->texture);
-            while (fontatlas_skyline_node *node = page->skyline) {
-                page->skyline = node->next;
-                SDL_free(node);
-            }
-            SDL_free(page);
+            free_page(page);
         }
         for (fontatlas_glyph_node *&head : atlas->buckets) {
             while (fontatlas_glyph_node *node = head) {
@@ -288,8 +321,10 @@ bool fontatlas_packglyph(fontatlas_atlas *atlas, const fontatlas_glyph_bitmap *b
     *glyph = {page->texture, x + 1,          where.y + 1,  bitmap->w,    bitmap->h,   bitmap->advance,
               bitmap->left_bearing, bitmap->x0, bitmap->y0, bitmap->x1, bitmap->y1};
     uint32_t bucket = fontatlas_glyph_bucket(bitmap->key);
+    page->last_used = ++registry.clock;
     node->key = bitmap->key;
     node->glyph = glyph;
+    node->page = page;
     node->next = atlas->buckets[bucket];
     atlas->buckets[bucket] = node;
     return true;
@@ -373,11 +408,18 @@ fontatlas_glyph *fontatlas_getglyph(fontatlas_font *font, uint32_t codepoint, ui
     if (!font || !font->atlas) return nullptr;
     uint32_t key = fontatlas_glyph_key(codepoint, px);
     fontatlas_glyph_node *node = first_node(font->atlas, key);
-    if (node && node->glyph) return node->glyph;
-    fontatlas_cacheglyphs(font, px, &codepoint, 1);
-    node = first_node(font->atlas, key);
-    return node ? node->glyph : nullptr;
+    if (!node || !node->glyph) {
+        fontatlas_cacheglyphs(font, px, &codepoint, 1);
+        node = first_node(font->atlas, key);
+    }
+    if (!node) return nullptr;
+    if (node->page) node->page->last_used = ++registry.clock;
+    return node->glyph;
 }
+
+void fontatlas_set_page_limit(uint32_t pages) { registry.page_limit = pages ? pages : 1; }
+
+uint32_t fontatlas_page_count() { return registry.pages; }
 
 float fontatlas_get_kerningadvance(const fontatlas_font *font, uint32_t codepoint1, uint32_t codepoint2,
                                    float scale) {

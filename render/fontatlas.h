@@ -1,6 +1,8 @@
 // Glyph atlas: a font file turned into 512 x 512 texture pages into which
-// glyphs are rasterised on demand, keyed by (codepoint, pixel size), never
-// evicted. Pages, skylines and glyph records are written on the main thread;
+// glyphs are rasterised on demand, keyed by (codepoint, pixel size). The
+// pages of all fonts share one budget: past it, the least recently used page
+// goes with its glyphs, which are rasterised again when next drawn. Pages,
+// skylines and glyph records are written on the main thread;
 // text measuring reads the glyph records from the simulation thread. Every
 // caller outside this unit holds the render context's text_lock.
 #pragma once
@@ -14,6 +16,9 @@ constexpr uint32_t FONTATLAS_PAGE_SIZE = 512;
 constexpr int FONTATLAS_BUCKETS = 32;
 // Pixel sizes live in the low 8 bits of a glyph key.
 constexpr uint32_t FONTATLAS_MAX_PIXEL_SIZE = 255;
+// Pages (1 MiB of texture each) kept across all fonts before the least
+// recently used one is evicted.
+constexpr uint32_t FONTATLAS_DEFAULT_PAGE_LIMIT = 32;
 
 struct fontatlas_skyline_node {
     uint32_t x;     // left edge in texture pixels
@@ -26,6 +31,7 @@ struct fontatlas_page {
     SDL_Texture *texture; // ARGB8888, static, blended
     fontatlas_skyline_node *skyline;
     fontatlas_page *next; // older page
+    uint64_t last_used;   // when a glyph on it was last drawn
 };
 
 struct fontatlas_glyph {
@@ -41,6 +47,7 @@ struct fontatlas_glyph_node {
     uint32_t key;
     fontatlas_glyph *glyph;
     fontatlas_glyph_node *next;
+    fontatlas_page *page; // where its pixels are
 };
 
 struct fontatlas_atlas {
@@ -49,6 +56,7 @@ struct fontatlas_atlas {
     uint32_t page_height;
     fontatlas_page *pages; // newest first
     fontatlas_glyph_node *buckets[FONTATLAS_BUCKETS];
+    fontatlas_atlas *next_atlas; // every live atlas shares the page budget
 };
 
 struct fontatlas_font {
@@ -90,6 +98,10 @@ float fontatlas_get_kerningadvance(const fontatlas_font *font, uint32_t codepoin
 // and whatever glyphs are cached; never rasterises or touches a texture.
 void fontatlas_calcstringrect(const fontatlas_font *font, const char *text, uint32_t px, float *out_width,
                               float *out_height);
+
+// The page budget shared by all atlases (at least 1) and the pages in use.
+void fontatlas_set_page_limit(uint32_t pages);
+uint32_t fontatlas_page_count();
 
 // Sort order of glyph bitmaps for packing: taller first, then wider.
 int fontatlas_glyph_compare(const void *a, const void *b);

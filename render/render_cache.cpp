@@ -63,6 +63,7 @@ fontatlas_font *lookup_font(render_context *context, const char *name) {
     if (!entry) return fallback;
     // A font that fails to load is remembered as failed and not tried again.
     entry->payload = fontatlas_new(context->renderer, name);
+    if (!entry->payload) SDL_Log("font: %s; the default font is used instead.", SDL_GetError());
     entry->next = cache->buckets[bucket];
     cache->buckets[bucket] = entry;
     return entry->payload ? (fontatlas_font *)entry->payload : fallback;

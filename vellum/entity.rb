@@ -145,6 +145,9 @@ module QMX
       refs = {}
       pairs.each do |key, value|
         next if key == :entity_keys_by_ref
+        # Numbers, symbols, nil and booleans are values, not shared objects:
+        # a float's object_id ignores its sign, so -1.5 would load as 1.5.
+        next if value.is_a?(Numeric) || value.is_a?(Symbol) || value.nil? || value == true || value == false
         id = value.object_id
         if first_key_by_object.key?(id)
           refs[key] = first_key_by_object[id]

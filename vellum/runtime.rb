@@ -145,23 +145,48 @@ module QMX
     end
 
     def self.argv_window_width(argv)
-      parse_cli_argument(argv, :window_width, "1280").to_i
+      window_option(argv, :window_width, 1280, 1, 16_384)
     end
 
     def self.argv_window_height(argv)
-      parse_cli_argument(argv, :window_height, "720").to_i
+      window_option(argv, :window_height, 720, 1, 16_384)
     end
 
     def self.argv_window_scale(argv)
-      parse_cli_argument(argv, :window_scale, "1.0").to_f
+      window_option(argv, :window_scale, 1.0, 0.01, 16.0)
     end
 
     def self.argv_window_position_x(argv)
-      parse_cli_argument(argv, :window_position_x, "-1").to_i
+      window_option(argv, :window_position_x, -1, -16_384, 16_384)
     end
 
     def self.argv_window_position_y(argv)
-      parse_cli_argument(argv, :window_position_y, "-1").to_i
+      window_option(argv, :window_position_y, -1, -16_384, 16_384)
+    end
+
+    # A window option that is not a plain number in its range is reported and
+    # the default kept: "1e9".to_i is 1, and 3000000000 wraps in the host.
+    def self.window_option(argv, name, default, low, high)
+      text = parse_cli_argument(argv, name)
+      return default if text.nil?
+      value = plain_number(text, default.is_a?(Float))
+      return value if value && value >= low && value <= high
+      kind = default.is_a?(Float) ? "a number" : "a whole number"
+      puts "* WARNING: --#{name} #{text} is not #{kind} from #{low} to #{high}; the default #{default} is used."
+      default
+    end
+
+    # Digits with an optional leading minus (and, for a fraction, one point);
+    # nil for anything else. Long texts are out of every window range anyway.
+    def self.plain_number(text, fraction)
+      digits = text.start_with?("-") ? text[1..-1] : text
+      points = 0
+      ok = !digits.empty? && digits.length <= 12 && digits.bytes.all? do |b|
+        points += 1 if b == 46
+        (b >= 48 && b <= 57) || (fraction && b == 46 && points == 1)
+      end
+      return nil unless ok && digits != "."
+      fraction ? text.to_f : text.to_i
     end
 
     def cli_arguments
@@ -376,20 +401,53 @@ module QMX
 
     # --- Saved state --------------------------------------------------------------
 
+    # Answers the saved text, or nil when the state cannot be saved (logged
+    # with the key path of the value at fault; the previous save stays).
     def save_state
-      serialize_state("game_state_#{Time.now.to_i}.txt", args.state)
-      serialize_state("game_state.txt", args.state)
+      serialize_state("game_state_#{Time.now.to_i}.txt", args.state) &&
+        serialize_state("game_state.txt", args.state)
     end
 
+    # Answers the loaded state; nil when "game_state.txt" is missing, empty,
+    # unreadable or not saved state, which is logged and leaves the game's
+    # state as it was.
     def load_state
-      args.state = deserialize_state("game_state.txt")
+      file = "game_state.txt"
+      problem = begin
+        text = read_file(file)
+        if text.nil?
+          "it does not exist"
+        elsif text.strip.empty?
+          "it is empty"
+        else
+          state = __rebuild_saved_state__(text)
+          "it does not hold a saved game state" unless state.is_a?(QMX::OpenEntity)
+        end
+      rescue Exception => e
+        "it could not be loaded:\n#{e}"
+      end
+      if problem
+        log_error "The game state was not loaded from =#{game_directory(file)}=: #{problem}\nThe current state is kept."
+        return nil
+      end
+      __restore_tick_count__($load_data)
+      args.state = state
     end
 
     # (file, state) or (state): the state's text, written to file when one is
-    # given.
+    # given. Answers nil, writing nothing, when the text would not load back.
     def serialize_state(*opts)
       file, state = opts.length >= 2 ? opts : [nil, opts[0]]
-      result = state.to_s
+      root = state.equal?(@args && @args.state) ? "args.state" : "state"
+      begin
+        result = QMX::LiteralWriter.write(state, root)
+        __rebuild_saved_state__(result)
+      rescue Exception => e
+        reason = e.is_a?(QMX::LiteralWriter::UnsavableError) ? e.message : "its text does not load back: #{e}"
+        kept = file ? " to =#{file}=" : ""
+        log_error "The game state could not be saved#{kept}: #{reason}\n#{file ? 'The previous save was kept.' : ''}"
+        return nil
+      end
       if file
         write_file(file, result)
         log "State with length of #{result.length} saved to file #{file}."
@@ -414,15 +472,21 @@ module QMX
              end
       return nil if text.nil? || text.strip.empty?
       begin
-        $load_data = QMX::LiteralReader.parse(text)
+        state = __rebuild_saved_state__(text)
       rescue Exception => e
         raise e.class, "Failed to eval: #{text}. #{e}.\nSerialization data may be corrupt."
       end
-      state = QMX::OpenEntity.parse_serialization_data($load_data)
-      if $load_data.is_a?(Hash) && $load_data[:tick_count]
-        Kernel.tick_count = $load_data[:tick_count]
-      end
+      __restore_tick_count__($load_data)
       state
+    end
+
+    def __rebuild_saved_state__(text)
+      $load_data = QMX::LiteralReader.parse(text)
+      QMX::OpenEntity.parse_serialization_data($load_data)
+    end
+
+    def __restore_tick_count__(data)
+      Kernel.tick_count = data[:tick_count] if data.is_a?(Hash) && data[:tick_count]
     end
 
     # --- Reset ----------------------------------------------------------------------

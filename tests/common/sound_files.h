@@ -90,6 +90,31 @@ inline bool write_ogg(const std::string &path, const std::vector<float> &samples
     return ok;
 }
 
+// An Ogg file whose Vorbis setup header has one byte inverted `at` bytes
+// into it, with the page checksum made valid again: the damage reaches the
+// decoder's set-up instead of being refused as a bad page. Empty when the
+// file holds no setup header that long.
+inline std::vector<uint8_t> damaged_ogg_setup(std::vector<uint8_t> ogg, size_t at) {
+    const uint8_t tag[] = {5, 'v', 'o', 'r', 'b', 'i', 's'};
+    auto setup = std::search(ogg.begin(), ogg.end(), std::begin(tag), std::end(tag));
+    const char capture[] = "OggS";
+    auto page = std::find_end(ogg.begin(), setup, capture, capture + 4);
+    if (setup == ogg.end() || page == setup) return {};
+    size_t first = (size_t)(page - ogg.begin()), segments = ogg[first + 26], length = 27 + segments;
+    for (size_t i = 0; i < segments; ++i) length += ogg[first + 27 + i];
+    size_t target = (size_t)(setup - ogg.begin()) + at;
+    if (target >= first + length || first + length > ogg.size()) return {};
+    ogg[target] ^= 0xFF;
+    std::fill(ogg.begin() + (long)first + 22, ogg.begin() + (long)first + 26, 0);
+    uint32_t crc = 0;
+    for (size_t i = first; i < first + length; ++i) {
+        crc ^= (uint32_t)ogg[i] << 24;
+        for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? crc << 1 ^ 0x04C11DB7u : crc << 1;
+    }
+    for (int i = 0; i < 4; ++i) ogg[first + 22 + (size_t)i] = (uint8_t)(crc >> (8 * i));
+    return ogg;
+}
+
 // The mix written by OpenAL's wave backend: 32-bit float frames, interleaved.
 struct mix {
     uint32_t rate = 0;

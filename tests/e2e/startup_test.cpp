@@ -59,12 +59,16 @@ TEST(Startup, QuitSignalsEndWithStatusZeroAndOptionValuesAreNotTheGameDirectory)
 TEST(Startup, ACrashPrintsTheSignalAndABacktrace) {
     EngineSandbox sandbox;
     sandbox.write_game_file("app/main.rb", "def tick args; end\n");
-    engine_result r = run_until_started_then_signal(sandbox, {sandbox.game_dir}, SIGSEGV);
-    EXPECT_TRUE(r.exited && r.exit_code == 1);
-    size_t at = r.err.find("Error: signal 11:\n");
-    ASSERT_NE(at, std::string::npos) << r.err;
-    size_t lines = (size_t)std::count(r.err.begin() + (long)at + 18, r.err.end(), '\n');
-    EXPECT_TRUE(lines >= 1 && lines <= 10) << r.err;
+    for (int signal_number : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
+        engine_result r = run_until_started_then_signal(sandbox, {sandbox.game_dir}, signal_number);
+        EXPECT_TRUE(r.exited && r.exit_code == 1) << signal_number;
+        std::string headline = "Error: signal " + std::to_string(signal_number) + ":\n";
+        size_t at = r.err.find(headline);
+        ASSERT_NE(at, std::string::npos) << r.err;
+        std::string trace = r.err.substr(at + headline.size());
+        size_t lines = (size_t)std::count(trace.begin(), trace.end(), '\n');
+        EXPECT_TRUE(lines >= 1 && lines <= 10) << r.err;
+    }
 }
 
 // Production mode moves the write directory to the user's preference folder,

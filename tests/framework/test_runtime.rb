@@ -336,6 +336,48 @@ def test_saved_state_given_as_text_is_read_and_never_run
   assert_equal [nil, nil], [runtime.deserialize_state("$pwned = 2"), $pwned]
 end
 
+def test_a_save_that_would_not_load_back_writes_nothing_and_names_the_value
+  runtime = new_runtime
+  state = runtime.args.state
+  state.hi, state.lo, state.big, state.third = Float::INFINITY, -Float::INFINITY, Float::MAX, 1.0 / 3
+  loaded = runtime.deserialize_state(runtime.save_state)
+  assert_equal [Float::INFINITY, -Float::INFINITY, Float::MAX, 1.0 / 3], [loaded.hi, loaded.lo, loaded.big, loaded.third]
+  saves = -> { runtime.ffi_file.writes.count { |_, path| path.start_with?("game_state") } }
+  writes = saves.call
+  cyclic = [1]
+  cyclic << cyclic
+  [[1..3, "args.state.items[0][:bad] holds a Range (1..3)"],
+   [-> {}, "args.state.items[0][:bad] holds a Proc"],
+   [Object.new, "args.state.items[0][:bad] holds an instance of Object"],
+   [cyclic, "args.state.items[0][:bad][1] holds args.state.items[0][:bad] itself"],
+   [state, "args.state.items[0][:bad] holds args.state itself"]].each do |value, message|
+    state.items = [{ bad: value }]
+    assert_equal nil, runtime.save_state
+    assert runtime.logged.last.include?(message), runtime.logged.last
+  end
+  assert_equal writes, saves.call
+end
+
+def test_loading_a_missing_empty_or_damaged_save_keeps_the_state_and_says_why
+  runtime = new_runtime
+  runtime.args.state.score = 42
+  [[nil, "it does not exist"], [" \n", "it is empty"], ["{:score=>", "could not be loaded"],
+   ["[1, 2]", "does not hold a saved game state"]].each do |text, why|
+    text ? runtime.ffi_file.files["game_state.txt"] = text : runtime.ffi_file.files.delete("game_state.txt")
+    assert_equal nil, runtime.load_state
+    assert_equal 42, runtime.args.state.score
+    assert runtime.logged.last.include?("game_state.txt") && runtime.logged.last.include?(why), runtime.logged.last
+  end
+end
+
+def test_an_exception_report_is_written_when_the_state_cannot_be_exported
+  runtime, = started_runtime
+  runtime.args.state.me = runtime.args.state
+  assert runtime.export!("boom").start_with?("exceptions/game_state_")
+  report = runtime.ffi_file.writes.find { |_, path| path == "exceptions/current.txt" }[2]
+  assert report.include?("# boom") && report.include?("The game state could not be exported: SystemStackError"), report
+end
+
 def test_reset_waits_for_the_first_tick_and_happens_once_per_frame
   runtime = new_runtime
   Kernel.tick_count = 0

@@ -10,3 +10,12 @@ def test_window_options_come_from_the_argv_text
   table = QMX::Runtime.cli_arguments_from("/opt/vellumcore ./ --speed 2")
   assert_equal ["", "2", "mygame"], [table[:vellumcore], table[:speed], QMX::Runtime.cli_arguments_from("./vellumcore")[:vellumcore]]
 end
+
+def test_window_options_that_are_not_plain_numbers_in_range_keep_their_defaults
+  ["1e9", "-5", "0", "abc", "3000000000", "800px"].each do |bad|
+    assert_equal 1280, TopLevelView.argv_window_width("./vellumcore --window_width #{bad}"), bad
+  end
+  assert_equal 1.0, TopLevelView.argv_window_scale("./vellumcore --window_scale 0")
+  assert_equal [-20, 1.5], [TopLevelView.argv_window_position_x("./vellumcore --window_position_x -20"),
+                            TopLevelView.argv_window_scale("./vellumcore --window_scale 1.5")]
+end

@@ -242,6 +242,29 @@ TEST_F(AudioSync, HandlesThatNameNoUnclaimedSoundStartNewOnes) {
     EXPECT_EQ(playlist_length(), 0);
 }
 
+TEST_F(AudioSync, ADamagedOggLeavesNoMemoryAndFailsOnceUntilItsFileChanges) {
+    ASSERT_TRUE(write_ogg(fixture_dir() + "/setup.ogg", tone(440, 0.5, 44100, 1), 1, 44100));
+    std::vector<uint8_t> whole = read_bytes(fixture_dir() + "/setup.ogg"), failing;
+    // Whatever a damaged setup header makes the decoder allocate goes with it.
+    for (size_t at = 7; !damaged_ogg_setup(whole, at).empty(); at += 37) {
+        std::vector<uint8_t> damaged = damaged_ogg_setup(whole, at);
+        int before = SDL_GetNumAllocations();
+        audio_decoded_sound sound;
+        if (!audio_decode_ogg(damaged.data(), damaged.size(), &sound) && failing.empty()) failing = damaged;
+        audio_decoded_free(&sound);
+        EXPECT_EQ(SDL_GetNumAllocations(), before) << "byte " << at;
+    }
+    ASSERT_FALSE(failing.empty());
+    // Asked for every frame, it is decoded and reported once; a changed file
+    // (here, in size) is tried again.
+    raw_file("setup.ogg", failing);
+    for (int i = 0; i < 3; ++i) frame("$audio[:s] = {input: 'setup.ogg'}");
+    EXPECT_EQ(log_count("setup.ogg: unsupported"), 1);
+    ASSERT_TRUE(write_ogg(fixture_dir() + "/setup.ogg", tone(440, 0.7, 44100, 1), 1, 44100));
+    frame("$audio[:s] = {input: 'setup.ogg'}");
+    EXPECT_NE(record_of("$audio[:s][:cptr]"), nullptr);
+}
+
 TEST_F(AudioSync, EntriesThatCannotPlayLeaveOnceWithTheirReasonAndTheOthersPlayOn) {
     ASSERT_TRUE(write_ogg(fixture_dir() + "/whole.ogg", tone(440, 0.5, 44100, 1), 1, 44100));
     std::vector<uint8_t> whole = read_bytes(fixture_dir() + "/whole.ogg"), garbage(4096);

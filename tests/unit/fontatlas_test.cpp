@@ -3,6 +3,7 @@
 
 #include "render/fontatlas.h"
 #include "render/text_measure.h"
+#include "tests/common/hostile_fonts.h"
 
 #include <cmath>
 
@@ -49,6 +50,43 @@ TEST_F(FontAtlas, DamagedFontFilesAreRefusedWithAMessage) {
         EXPECT_EQ(fontatlas_new(context->renderer, "cut.ttf"), nullptr) << cut;
         EXPECT_NE(std::string(SDL_GetError()).find("Font 'cut.ttf' is bogus or corrupt"), std::string::npos) << cut;
     }
+}
+
+TEST_F(FontAtlas, FontsWhoseStructuresLeaveTheirDataAreRefusedBeforeTheyAreRead) {
+    std::string real = read_file(SYSTEM_FONT);
+    const std::pair<hostile_fonts::damage, const char *> cases[] = {
+        {hostile_fonts::LOCA_PAST_GLYF, "outline lies outside the glyf table"},
+        {hostile_fonts::CMAP_PAST_END, "cmap subtable lies outside"},
+        {hostile_fonts::SELF_COMPOSITE, "refers to itself"},
+        {hostile_fonts::DEEP_COMPOSITES, "nest too deep"},
+        {hostile_fonts::SHORT_HMTX, "hmtx table is shorter than hhea's count"},
+    };
+    for (auto [damage, reason] : cases) {
+        std::string name = "bad" + std::to_string(damage) + ".ttf";
+        write_file(vfs_dir() + "/" + name, hostile_fonts::damaged(real, damage));
+        EXPECT_EQ(fontatlas_new(context->renderer, name.c_str()), nullptr) << reason;
+        EXPECT_NE(std::string(SDL_GetError()).find(reason), std::string::npos) << SDL_GetError();
+        // Labels and measuring fall back to the default font.
+        EXPECT_EQ(lookup_font(context, name.c_str()), font());
+    }
+}
+
+TEST_F(FontAtlas, PagesStayWithinTheirBudgetAndEvictedGlyphsAreRasterisedAgain) {
+    fontatlas_set_page_limit(3);
+    uint32_t hud = fontatlas_glyph_key('A', 30);
+    for (uint32_t px = 60; px <= 250; px += 10) {
+        for (uint32_t c : {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'}) ASSERT_NE(fontatlas_getglyph(font(), c, px), nullptr);
+        fontatlas_getglyph(font(), 'A', 30); // drawn every frame
+        EXPECT_LE(fontatlas_page_count(), 3u);
+    }
+    EXPECT_NE(fontatlas_findglyph(font(), hud), nullptr);
+    uint32_t evicted = 60;
+    while (evicted < 250 && fontatlas_findglyph(font(), fontatlas_glyph_key('H', evicted))) evicted += 10;
+    ASSERT_LT(evicted, 250u);
+    fontatlas_glyph *again = fontatlas_getglyph(font(), 'H', evicted);
+    ASSERT_NE(again, nullptr);
+    EXPECT_GT(again->w, 0u);
+    fontatlas_set_page_limit(FONTATLAS_DEFAULT_PAGE_LIMIT);
 }
 
 // Fails the n-th zero-filled allocation made through SDL's allocator.

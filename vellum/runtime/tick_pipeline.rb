@@ -70,7 +70,7 @@ module QMX
       if with_comments
         text += with_comments.to_s.split("\n").map { |line| "# #{line.strip}" }.join("\n") + "\n\n"
       end
-      text += "Game State:\n#{@args.serialize}"
+      text += "Game State:\n#{__exportable_state__}"
       file_name = file_name_override || "exceptions/game_state_#{@args.state.tick_count}.txt"
       [file_name, "exceptions/current.txt"].each do |path|
         raise "#{path} could not be written." unless write_file_root(path, text)
@@ -79,6 +79,14 @@ module QMX
     rescue Exception => e
       log "* ERROR:\nExporting the game state failed:\n\nExport exception: #{e}.\n\nOriginal comments: #{with_comments || "(none)"}.\n\nIf the export exception above looks confusing, you should let Vellumcore know about this error.\n\n"
       nil
+    end
+
+    # The exception report is written even when the state cannot be: it says
+    # why instead.
+    def __exportable_state__
+      @args.serialize.to_s
+    rescue Exception => e
+      "(The game state could not be exported: #{e.class}: #{e}. It may hold itself or be nested too deeply.)"
     end
 
     # The first load of the game's main file. It is tried once: a file that
@@ -90,6 +98,8 @@ module QMX
         reload_if_needed("app/main.rbc", true)
       elsif native_file(:path_exists, "app/main.rb")
         reload_if_needed("app/main.rb", true)
+      else
+        log_error "The game has no =app/main.rb=, so there is nothing to run.\nLooked in the game directory =#{get_game_dir}= and in =#{get_base_dir}=."
       end
     end
 
