@@ -7,28 +7,18 @@
 # native input are mixins in runtime/*.rb.
 module QMX
   class Runtime
-    # Mixins, service classes and documentation modules are looked up by
-    # name: one that is not part of this build is left out, and the steps
-    # that would drive it are skipped, so the game still ticks.
-    def self.loaded_constant(path)
-      path.split("::").inject(Object) do |scope, name|
-        sym = name.to_sym
-        return nil unless scope.const_defined?(sym, false)
-        scope.const_get(sym)
-      end
-    end
-
     # Later mixins win where two define the same name.
-    ["QMX::Runtime::CBridge", "QMX::Runtime::Deprecated", "QMX::Runtime::Hotload",
-     "QMX::Runtime::FramerateDiagnostics", "QMX::Runtime::Framerate", "QMX::Runtime::Draw",
-     "QMX::Backup", "QMX::Runtime::AsyncRequire", "QMX::Runtime::Autocomplete"].each do |name|
-      mixin = loaded_constant(name)
-      include mixin if mixin
-    end
-    ["Docs", "RuntimeDocs"].each do |name|
-      docs = loaded_constant(name)
-      extend docs if docs
-    end
+    include CBridge
+    include Deprecated
+    include Hotload
+    include FramerateDiagnostics
+    include Framerate
+    include Draw
+    include QMX::Backup
+    include AsyncRequire
+    include Autocomplete
+    extend Docs
+    extend RuntimeDocs
 
     attr_accessor :argv, :required_files, :files_reloaded, :paused, :time_per_tick, :reloaded_files,
                   :scheduled_callbacks, :suppress_hotload, :suppress_mailbox, :reload_list_history
@@ -61,10 +51,10 @@ module QMX
       @key_up_queue = []
       @replay_autoload_check_ran = false
 
-      @recording = new_service("QMX::Recording", self)
-      @console = new_service("QMX::Console")
-      @tests = new_service("QMX::Tests")
-      @args = new_service("QMX::Args", self, @recording)
+      @recording = Recording.new(self)
+      @console = Console.new
+      @tests = Tests.new
+      @args = Args.new(self, @recording)
       @quit_requested = false
 
       # Release mode: the framework's own sources are not beside the game.
@@ -76,7 +66,7 @@ module QMX
       @scheduled_callbacks = {}
       @protect_from_gc = []
       @http_requests = []
-      @controller_config = new_service("QMX::Controller::Config", self)
+      @controller_config = Controller::Config.new(self)
       @slowmo_factor = 1
       @load_status = :vellumcore_started
       @cursor_shown = true
@@ -86,9 +76,9 @@ module QMX
 
       log "WARNING: YOU ARE IN AN UNOPTIMIZED DEV MODE." unless @rcb_release_mode
 
-      @remote_hotload_client = new_service("QMX::RemoteHotloadClientWrapper", self)
-      @remote_hotload_client.start if @remote_hotload_client && @platform == "iOS"
-      @api = new_service("QMX::Api")
+      @remote_hotload_client = RemoteHotloadClientWrapper.new(self)
+      @remote_hotload_client.start if @platform == "iOS"
+      @api = Api.new
 
       hotload_init
       c_bridge_init(self) if respond_to?(:c_bridge_init)
@@ -98,14 +88,12 @@ module QMX
 
       $remote_hotload_client = @remote_hotload_client
       $recording ||= @recording
-      $replay ||= Runtime.loaded_constant("QMX::Replay")
+      $replay ||= Replay
       $console ||= @console
       $args ||= @args
-      if @args
-        $state ||= @args.state
-        $wizards ||= @args.wizards
-        $fn ||= @args.fn
-      end
+      $state ||= @args.state
+      $wizards ||= @args.wizards
+      $fn ||= @args.fn
       $tests ||= @tests
       $api ||= @api
     end
@@ -453,8 +441,7 @@ module QMX
         log "State with length of #{result.length} saved to file #{file}."
       end
       if result.length > 20_000
-        help = Runtime.loaded_constant("QMX::Help")
-        log_important help.serialization_too_large if help
+        log_important Help.serialization_too_large
       end
       result
     end
@@ -503,10 +490,8 @@ module QMX
 
       nil.unassign_method_missing if !$disable_nil_coersion && nil.respond_to?(:unassign_method_missing)
       reset_framerate_calculation
-      entity = Runtime.loaded_constant("QMX::Entity")
-      entity.strict_entities.clear if entity
-      trace = Runtime.loaded_constant("QMX::Trace")
-      trace.untrace_classes! if trace
+      Entity.strict_entities.clear
+      Trace.untrace_classes!
       pin_root_values
 
       if @load_status == :ready && global_tick > 1000
@@ -600,7 +585,7 @@ module QMX
     # Everything printed reaches standard output and the console; messages of
     # the log module only while the log level is :on.
     def log(obj, sender = nil)
-      return nil unless sender.nil? || (sender == Runtime.loaded_constant("QMX::Log") && @log_level == :on)
+      return nil unless sender.nil? || (sender == Log && @log_level == :on)
       text = obj.to_s
       Kernel.print(text.end_with?("\n") ? text : "#{text}\n")
       @console&.add_text(obj)
@@ -707,9 +692,7 @@ module QMX
     def disable_nil_coersion!
       return if $disable_nil_coersion
       $disable_nil_coersion = true
-      mod = Runtime.loaded_constant("NilClassFalseClass")
-      return unless mod
-      mod.instance_methods(false).each do |m|
+      NilClassFalseClass.instance_methods(false).each do |m|
         [NilClass, FalseClass].each do |klass|
           klass.send(:remove_method, m) if klass.instance_methods(false).include?(m)
         end
@@ -788,10 +771,7 @@ module QMX
     end
 
     def autocomplete_methods
-      deprecated = Runtime.loaded_constant("QMX::Runtime::Deprecated")
-      names = methods
-      names -= deprecated.instance_methods if deprecated
-      names
+      methods - Deprecated.instance_methods
     end
 
     def console_button_primitive
@@ -813,11 +793,6 @@ module QMX
     end
 
     private
-
-    def new_service(path, *args)
-      klass = Runtime.loaded_constant(path)
-      klass ? klass.new(*args) : nil
-    end
 
     # The file methods of the native side. One that this build does not
     # provide answers nil, as a missing or unwritable file would, and says

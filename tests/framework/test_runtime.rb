@@ -392,3 +392,9 @@ def test_reset_waits_for_the_first_tick_and_happens_once_per_frame
   assert_equal [42, -1, nil], [runtime.seed, Kernel.tick_count, runtime.args.state.score]
 end
 
+
+def test_the_framework_sources_watched_are_those_the_build_compiles
+  runtime = new_runtime
+  runtime.ffi_file.files["vellum/manifest.txt"] = "# load order\nqmx.rb\n\nconsole/prompt.rb\n"
+  assert_equal ["vellum/qmx.rb", "vellum/console/prompt.rb"], runtime.framework_source_files
+end

@@ -6,17 +6,10 @@ module QMX
     module Hotload
       HOTLOAD_SCAN_PERIOD = 60
 
-      # The framework's own sources, watched when they are present beside
-      # the game (a development build of the framework).
-      FRAMEWORK_SOURCE_NAMES = %w[
-        docs help kernel_docs kernel easing top_level log geometry attr_qmx attr_sprite object class
-        string entity strict_entity open_entity serialize primitive nil_class_false_class symbol
-        numeric_deprecated numeric hash outputs_deprecated array_docs array outputs inputs mouse_docs
-        recording grid layout args_deprecated fn args console_prompt console_menu console assert tests
-        controller_config runtime/draw runtime/deprecated runtime/framerate runtime/c_bridge
-        runtime/hotload runtime/backup runtime/async_require runtime/autocomplete api runtime trace
-        readme_docs hotload_client ios_wizard itch_wizard
-      ].freeze
+      # The framework's own sources are watched when they sit beside the game
+      # (a development build of the framework); their list is the one the
+      # build compiles from, vellum/manifest.txt.
+      FRAMEWORK_MANIFEST = "vellum/manifest.txt".freeze
 
       MAILBOX = "app/mailbox.rb".freeze
 
@@ -35,8 +28,14 @@ module QMX
 
       def files_to_reload
         files = []
-        files += FRAMEWORK_SOURCE_NAMES.map { |name| "vellum/#{name}.rb" } unless @rcb_release_mode
+        files += framework_source_files unless @rcb_release_mode
         files + core_files_to_reload + @required_files
+      end
+
+      def framework_source_files
+        @framework_source_files ||= native_file(:read, FRAMEWORK_MANIFEST).to_s.split("\n").map(&:strip)
+                                      .reject { |line| line.empty? || line.start_with?("#") }
+                                      .map { |name| "vellum/#{name}" }
       end
 
       def core_files_to_reload
@@ -82,8 +81,7 @@ module QMX
       def on_load_succeeded(file)
         @files_reloaded << file
         @reloaded_files << file
-        trace = Runtime.loaded_constant("QMX::Trace")
-        trace.untrace_classes! if trace
+        Trace.untrace_classes!
       end
 
       # Answers the file's new time, or nil when it did not change.
