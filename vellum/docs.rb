@@ -77,6 +77,15 @@ end
 module Docs
   NO_RESULTS = "* DOCS: No results found.".freeze
   SEARCH_RESULTS_PATH = "docs/search_results.txt".freeze
+  STYLESHEET = <<~CSS.freeze
+    body { margin: 0; font-family: sans-serif; line-height: 1.5; color: #222; }
+    #toc { position: fixed; top: 0; bottom: 0; left: 0; width: 18em; overflow-y: auto; padding: 1em; background: #f3f3f3; font-size: 0.9em; }
+    #toc ul { padding-left: 1.2em; }
+    #content { margin-left: 21em; padding: 1em 2em; max-width: 50em; }
+    pre, code { font-family: monospace; background: #f3f3f3; }
+    pre { padding: 0.8em; overflow-x: auto; }
+    a { color: #1d5fa8; }
+  CSS
   # Words this short match too much to be useful.
   SHORTEST_SEARCH_WORD = 4
 

@@ -55,6 +55,9 @@ module KernelDocs
     $qmx.write_file_root("docs/docs.txt", text)
     $qmx.write_file_root("docs/docs.html", result[:html])
     $qmx.write_file_root("docs/parse_log.txt", result[:parse_log].join("\n"))
+    # The page links its style sheet; without one beside it the browser
+    # shows the table of contents and the text run together.
+    $qmx.write_file_root("docs/docs.css", Docs::STYLESHEET)
     log "* INFO: All docs have been exported to docs/docs.txt."
     log "* INFO: All docs have been exported to docs/docs.html."
     nil

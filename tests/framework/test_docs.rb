@@ -163,6 +163,7 @@ def test_the_export_writes_text_page_and_log_and_every_page_parses
     assert text.start_with?(QMX::ReadMe.docs_usage), "the read-me comes first"
     assert text.end_with?("\n" + source)
     assert runtime.files["docs/docs.html"].include?("if a &lt; b &amp;&amp; c")
+    assert runtime.files["docs/docs.css"].include?("#toc"), "the page's style sheet is written beside it"
     assert runtime.files["docs/parse_log.txt"].include?("** Processing line: ~* From the source file~")
     assert runtime.logged.include?("* INFO: All docs have been exported to docs/docs.html.")
 
