@@ -26,12 +26,14 @@ struct render_context {
     render_cache *texture_cache;     // main thread only
     fontatlas_font *default_font;    // "font.ttf"
     render_cache *font_cache;        // guarded by text_lock
-    uint32_t window_id;
-    int32_t output_width, output_height;
+    uint32_t window_id; // fixed before the simulation thread starts
+    int32_t output_width, output_height; // main thread only
     int32_t logical_width, logical_height;
     int32_t window_width, window_height;
-    int32_t keyboard_focus; // written by the simulation thread, read by main
-    int32_t mouse_focus;
+    // Written by the simulation thread as window events arrive, read by the
+    // main thread (which slows down without keyboard focus): atomic, no lock.
+    SDL_atomic_t keyboard_focus;
+    SDL_atomic_t mouse_focus;
     int32_t screen_not_cleared;
     uint8_t last_screen_background[3];
     int32_t grid_origin_x, grid_origin_y, grid_y_direction, grid_set;
@@ -50,6 +52,12 @@ struct render_context {
     // waits for a frame until one frame period has passed since then.
     uint64_t last_present;
 };
+
+enum render_focus { RENDER_FOCUS_NONE, RENDER_FOCUS_MOUSE, RENDER_FOCUS_KEYBOARD };
+// Simulation thread: a window event that enters, leaves, gains or loses
+// focus of the context's window updates the matching focus flag. Answers
+// which flag changed (none for other events), and sets *gained to its value.
+render_focus render_context_track_focus(render_context *context, const SDL_WindowEvent &event, bool *gained);
 
 render_context *render_context_new(int fullscreen, int hidden, int logical_width, int logical_height,
                                    int window_width, int window_height, int window_x, int window_y,

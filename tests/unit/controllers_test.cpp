@@ -107,7 +107,7 @@ protected:
     static void misc(const char *method, mrb_int id) {
         mrb_state *mrb = mrb_open();
         RClass *misc_class = mrb_define_class(mrb, "Misc", mrb->object_class);
-        controller_config_methods_init(mrb, misc_class);
+        controller_config_methods_define(mrb, misc_class);
         mrb_value argument = mrb_int_value(mrb, id);
         mrb_funcall_argv(mrb, mrb_obj_new(mrb, misc_class, 0, nullptr), mrb_intern_cstr(mrb, method), 1, &argument);
         EXPECT_EQ(mrb->exc, nullptr);

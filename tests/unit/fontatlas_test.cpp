@@ -1,6 +1,7 @@
 // Glyph atlas, the two caches and text measuring.
 #include "render_support.h"
 
+#include "render/drawing.h"
 #include "render/fontatlas.h"
 #include "render/text_measure.h"
 
@@ -118,7 +119,7 @@ TEST_F(FontAtlas, SizesBeyondTheKeyRangeNeverReadAnotherSizesGlyph) {
 
     struct { int64_t size_enum; uint32_t pixels; } cases[] = {
         {0, 22}, {116, 254}, {117, 255}, {INT64_MAX, 255}, {-11, 1}, {INT64_MIN, 1}};
-    for (auto c : cases) EXPECT_EQ(measure_pixel_size(c.size_enum), c.pixels) << c.size_enum;
+    for (auto c : cases) EXPECT_EQ(label_pixel_size((float)c.size_enum), c.pixels) << c.size_enum;
 }
 
 // (Measuring in a named or missing font is checked through calcstringbox.)

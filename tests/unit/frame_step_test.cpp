@@ -130,11 +130,12 @@ protected:
 
     void queue_batch(const std::vector<SDL_Event> &events, uint64_t stated_count) {
         threadstream *batch = threadstream_allocate();
-        size_t size = 8 + events.size() * sizeof(SDL_Event);
-        ASSERT_TRUE(threadstream_claim_space(batch, size));
-        std::memcpy(batch->buffer, &stated_count, 8);
-        std::memcpy(batch->buffer + 8, events.data(), events.size() * sizeof(SDL_Event));
-        batch->write_pos = size;
+        ASSERT_TRUE(event_batch_start(batch));
+        for (const SDL_Event &e : events) {
+            *event_batch_slot(batch) = e;
+            event_batch_add(batch);
+        }
+        std::memcpy(batch->buffer, &stated_count, 8); // what a damaged batch might claim
         threadstreamqueue_putitem(context.event_queue, batch);
     }
 
@@ -162,7 +163,7 @@ TEST_F(FrameStep, AFrameWritesUploadsThenHeaderThenPassesThenScreenshots) {
       $rt.passes_value = [screen, nil]
       $rt.take_screenshot = 1
     )RUBY");
-    frame_write_render_passes(&the_game_state, stream);
+    frame_write_render_passes(&the_game_state);
 
     const int32_t rt_string = 'r' | ('t' << 8); // length 2, "rt", NUL, padding
     std::vector<int32_t> expected = {
@@ -185,7 +186,7 @@ TEST_F(FrameStep, PassesThatAreNotAnArrayWriteAnEmptyFrame) {
                               "$rt.passes_value = [nil]; def $rt.passes = (@calls << [:passes]) && raise('x')"}) {
         eval(setup);
         stream->write_pos = 0;
-        frame_write_render_passes(&the_game_state, stream);
+        frame_write_render_passes(&the_game_state);
         EXPECT_EQ(words_of(stream), (std::vector<int32_t>{13, RENDER_CMD_PASSES, 0, 0})) << setup;
         EXPECT_EQ(calls(), "[[:passes]]") << setup;
     }
@@ -240,7 +241,7 @@ TEST_F(FrameStep, FocusOfThisWindowQuitAndAnUnpluggedJoystickReachTheRuntime) {
     e.window.windowID = 8; // another window: nothing happens
     e.window.event = SDL_WINDOWEVENT_FOCUS_GAINED;
     dispatch({e});
-    EXPECT_EQ(context.keyboard_focus, 0);
+    EXPECT_EQ(SDL_AtomicGet(&context.keyboard_focus), 0);
     e.window.windowID = 7;
     const std::tuple<Uint8, int, int> steps[] = {{SDL_WINDOWEVENT_ENTER, 1, 0}, {SDL_WINDOWEVENT_FOCUS_GAINED, 1, 1},
                                                  {SDL_WINDOWEVENT_LEAVE, 0, 1}, {SDL_WINDOWEVENT_FOCUS_LOST, 0, 0},
@@ -248,8 +249,8 @@ TEST_F(FrameStep, FocusOfThisWindowQuitAndAnUnpluggedJoystickReachTheRuntime) {
     for (auto [kind, mouse, keyboard] : steps) {
         e.window.event = kind;
         dispatch({e});
-        EXPECT_EQ(context.mouse_focus, mouse) << (int)kind;
-        EXPECT_EQ(context.keyboard_focus, keyboard) << (int)kind;
+        EXPECT_EQ(SDL_AtomicGet(&context.mouse_focus), mouse) << (int)kind;
+        EXPECT_EQ(SDL_AtomicGet(&context.keyboard_focus), keyboard) << (int)kind;
     }
     SDL_Event removed = event(SDL_JOYDEVICEREMOVED);
     removed.jdevice.which = 4;
