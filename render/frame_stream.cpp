@@ -1,7 +1,6 @@
 #include "frame_stream.h"
 
 #include <cstddef>
-#include <type_traits>
 
 namespace {
 
@@ -9,9 +8,24 @@ constexpr uint64_t EVENT_COUNT_SIZE = 8;
 constexpr uint64_t EVENT_RECORD_SIZE = sizeof(SDL_Event);
 static_assert(sizeof(SDL_Event) == 56, "event batches carry SDL 2's 56-byte events");
 
+// A record's layout in stream order: runs of 4-byte fields copied as they
+// lie in the record, and string items (threadstream_text fields).
+struct piece {
+    uint32_t offset;
+    uint32_t size; // bytes of a run; 0 for a string item
+};
+struct layout {
+    int count;
+    piece pieces[4];
+};
+
 // The bytes of a record from one field up to and including another.
 #define FIELD_RUN(type, first, last) (offsetof(type, last) + 4 - offsetof(type, first))
+#define RUN(type, first, last) piece{offsetof(type, first), FIELD_RUN(type, first, last)}
+#define TEXT(type, field) piece{offsetof(type, field), 0}
 
+// The runs must hold the number of fields the stream has there: a record
+// that gains a field or padding in a run fails here.
 static_assert(FIELD_RUN(shape_command, x, a) == 8 * 4);
 static_assert(FIELD_RUN(sprite_command, x, angle_anchor_y) == 21 * 4);
 static_assert(FIELD_RUN(label_command, x, y) == 2 * 4 && FIELD_RUN(label_command, size_enum, a) == 6 * 4);
@@ -21,100 +35,76 @@ static_assert(FIELD_RUN(passes_command, count, screenshot) == 2 * 4);
 static_assert(FIELD_RUN(pass_header, r, a) == 4 * 4 && FIELD_RUN(pass_header, w, transient) == 3 * 4);
 static_assert(FIELD_RUN(pixel_array_command, w, h) == 2 * 4);
 
-} // namespace
+const layout SHAPE = {1, {RUN(shape_command, x, a)}};
+const layout SPRITE = {2, {TEXT(sprite_command, path), RUN(sprite_command, x, angle_anchor_y)}};
+const layout LABEL = {4,
+                      {RUN(label_command, x, y), TEXT(label_command, text), TEXT(label_command, font),
+                       RUN(label_command, size_enum, a)}};
+const layout SCREENSHOT = {2, {TEXT(screenshot_command, path), RUN(screenshot_command, x, a)}};
+const layout SET_GRID = {1, {RUN(set_grid_command, origin_x, y_direction)}};
+const layout PASSES = {1, {RUN(passes_command, count, screenshot)}};
+const layout PASS_HEADER = {3, {RUN(pass_header, r, a), TEXT(pass_header, target), RUN(pass_header, w, transient)}};
+const layout PIXEL_ARRAY = {
+    3, {TEXT(pixel_array_command, name), RUN(pixel_array_command, w, h), TEXT(pixel_array_command, pixels)}};
 
-#define WRITE_RUN(stream, record, first, last)                                                                     \
-    threadstream_pack_words(stream, &(record)->first, FIELD_RUN(std::remove_cvref_t<decltype(*(record))>, first, last))
-#define READ_RUN(stream, record, first, last)                                                                      \
-    threadstream_unpack_words(stream, &(record)->first, FIELD_RUN(std::remove_cvref_t<decltype(*(record))>, first, last))
+constexpr int32_t NO_OPCODE = -1;
+
+int write_record(threadstream *stream, int32_t opcode, const layout &shape, const void *record) {
+    if (opcode != NO_OPCODE && !threadstream_pack_int(stream, opcode)) return 0;
+    const char *base = (const char *)record;
+    for (int i = 0; i < shape.count; ++i) {
+        const piece &p = shape.pieces[i];
+        if (!(p.size ? threadstream_pack_words(stream, base + p.offset, p.size)
+                     : threadstream_pack_text(stream, *(const threadstream_text *)(base + p.offset))))
+            return 0;
+    }
+    return 1;
+}
+
+void read_record(threadstream *stream, const layout &shape, void *record) {
+    char *base = (char *)record;
+    for (int i = 0; i < shape.count; ++i) {
+        const piece &p = shape.pieces[i];
+        if (p.size)
+            threadstream_unpack_words(stream, base + p.offset, p.size);
+        else
+            *(threadstream_text *)(base + p.offset) = threadstream_unpack_text(stream);
+    }
+}
+
+} // namespace
 
 int frame_write_opcode(threadstream *stream, int32_t opcode) { return threadstream_pack_int(stream, opcode); }
 
 int frame_write_shape(threadstream *stream, int32_t opcode, const shape_command *command) {
-    return frame_write_opcode(stream, opcode) && WRITE_RUN(stream, command, x, a);
+    return write_record(stream, opcode, SHAPE, command);
 }
 
-void frame_read_shape(threadstream *stream, shape_command *command) { READ_RUN(stream, command, x, a); }
+// The writer and the reader of a command with a fixed opcode.
+#define RECORD_WRITER_AND_READER(name, record, opcode, shape)                                                       \
+    int frame_write_##name(threadstream *stream, const record *command) {                                           \
+        return write_record(stream, opcode, shape, command);                                                        \
+    }                                                                                                              \
+    void frame_read_##name(threadstream *stream, record *command) { read_record(stream, shape, command); }
 
-int frame_write_sprite(threadstream *stream, const sprite_command *command) {
-    return frame_write_opcode(stream, RENDER_CMD_SPRITE) && threadstream_pack_text(stream, command->path) &&
-           WRITE_RUN(stream, command, x, angle_anchor_y);
-}
+RECORD_WRITER_AND_READER(sprite, sprite_command, RENDER_CMD_SPRITE, SPRITE)
+RECORD_WRITER_AND_READER(label, label_command, RENDER_CMD_LABEL, LABEL)
+RECORD_WRITER_AND_READER(screenshot, screenshot_command, RENDER_CMD_SCREENSHOT, SCREENSHOT)
+RECORD_WRITER_AND_READER(set_grid, set_grid_command, RENDER_CMD_SET_GRID, SET_GRID)
+RECORD_WRITER_AND_READER(passes, passes_command, RENDER_CMD_PASSES, PASSES)
+RECORD_WRITER_AND_READER(pass_header, pass_header, NO_OPCODE, PASS_HEADER)
+RECORD_WRITER_AND_READER(pixel_array, pixel_array_command, RENDER_CMD_UPLOAD_PIXEL_ARRAY, PIXEL_ARRAY)
 
-void frame_read_sprite(threadstream *stream, sprite_command *command) {
-    command->path = threadstream_unpack_text(stream);
-    READ_RUN(stream, command, x, angle_anchor_y);
-}
-
-int frame_write_label(threadstream *stream, const label_command *command) {
-    return frame_write_opcode(stream, RENDER_CMD_LABEL) && WRITE_RUN(stream, command, x, y) &&
-           threadstream_pack_text(stream, command->text) && threadstream_pack_text(stream, command->font) &&
-           WRITE_RUN(stream, command, size_enum, a);
-}
-
-void frame_read_label(threadstream *stream, label_command *command) {
-    READ_RUN(stream, command, x, y);
-    command->text = threadstream_unpack_text(stream);
-    command->font = threadstream_unpack_text(stream);
-    READ_RUN(stream, command, size_enum, a);
-}
-
-int frame_write_screenshot(threadstream *stream, const screenshot_command *command) {
-    return frame_write_opcode(stream, RENDER_CMD_SCREENSHOT) && threadstream_pack_text(stream, command->path) &&
-           WRITE_RUN(stream, command, x, a);
-}
-
-void frame_read_screenshot(threadstream *stream, screenshot_command *command) {
-    command->path = threadstream_unpack_text(stream);
-    READ_RUN(stream, command, x, a);
-}
-
-int frame_write_set_grid(threadstream *stream, const set_grid_command *command) {
-    return frame_write_opcode(stream, RENDER_CMD_SET_GRID) && WRITE_RUN(stream, command, origin_x, y_direction);
-}
-
-void frame_read_set_grid(threadstream *stream, set_grid_command *command) {
-    READ_RUN(stream, command, origin_x, y_direction);
-}
-
-int frame_write_passes(threadstream *stream, const passes_command *command) {
-    return frame_write_opcode(stream, RENDER_CMD_PASSES) && WRITE_RUN(stream, command, count, screenshot);
-}
-
-void frame_read_passes(threadstream *stream, passes_command *command) { READ_RUN(stream, command, count, screenshot); }
-
-int frame_write_pass_header(threadstream *stream, const pass_header *header) {
-    return WRITE_RUN(stream, header, r, a) && threadstream_pack_text(stream, header->target) &&
-           WRITE_RUN(stream, header, w, transient);
-}
-
-void frame_read_pass_header(threadstream *stream, pass_header *header) {
-    READ_RUN(stream, header, r, a);
-    header->target = threadstream_unpack_text(stream);
-    READ_RUN(stream, header, w, transient);
-}
-
-int frame_write_pixel_array(threadstream *stream, const pixel_array_command *command) {
-    return frame_write_opcode(stream, RENDER_CMD_UPLOAD_PIXEL_ARRAY) && threadstream_pack_text(stream, command->name) &&
-           WRITE_RUN(stream, command, w, h) && threadstream_pack_text(stream, command->pixels);
-}
-
-void frame_read_pixel_array(threadstream *stream, pixel_array_command *command) {
-    command->name = threadstream_unpack_text(stream);
-    READ_RUN(stream, command, w, h);
-    command->pixels = threadstream_unpack_text(stream);
-}
+void frame_read_shape(threadstream *stream, shape_command *command) { read_record(stream, SHAPE, command); }
 
 int frame_write_text_command(threadstream *stream, int32_t opcode, threadstream_text text) {
     return frame_write_opcode(stream, opcode) && threadstream_pack_text(stream, text);
 }
-
-threadstream_text frame_read_text_command(threadstream *stream) { return threadstream_unpack_text(stream); }
-
 int frame_write_flag_command(threadstream *stream, int32_t opcode, uint32_t flag) {
     return frame_write_opcode(stream, opcode) && threadstream_pack_int(stream, (int32_t)flag);
 }
 
+threadstream_text frame_read_text_command(threadstream *stream) { return threadstream_unpack_text(stream); }
 uint32_t frame_read_flag_command(threadstream *stream) { return (uint32_t)threadstream_unpack_int(stream); }
 
 bool event_batch_start(threadstream *batch) {

@@ -3,12 +3,12 @@
 // (window-system events, main -> simulation).
 //
 // Every render command is an int opcode followed by its fields. Each command
-// has one record below whose fields follow the stream order, one writer that
-// appends opcode and record, and one reader that fills the record after the
-// interpreter has read the opcode. Producers fill a record and call the
-// writer; nothing else lays command bytes out. Runs of 4-byte fields are
-// copied in one step, so the records hold only 4-byte numbers between their
-// strings and must keep that shape.
+// has one record below whose fields follow the stream order, and one layout
+// table (in frame_stream.cpp) that its writer and its reader both walk.
+// Producers fill a record and call the writer; the interpreter calls the
+// reader after the opcode; nothing else lays command bytes out. Runs of
+// 4-byte fields are copied in one step, so between their strings the
+// records hold only 4-byte numbers, in stream order.
 #pragma once
 
 #include "../host/threadstream.h"
