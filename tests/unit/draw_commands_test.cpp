@@ -101,7 +101,7 @@ TEST_F(DrawCommands, RenderTargetsAreCachedByNameAndDrawnAsSprites) {
     SDL_QueryTexture(texture("rt"), nullptr, nullptr, &tw, nullptr);
     EXPECT_EQ(tw, 20);
 
-    run(build().word(RENDER_CMD_UNLOAD_SPRITE).str("rt"));
+    run(build().text_command(RENDER_CMD_UNLOAD_SPRITE, "rt"));
     EXPECT_EQ(texture("rt"), nullptr);
 }
 
@@ -132,7 +132,7 @@ TEST_F(DrawCommands, StaleFramesKeepOnlyWorkThatMustNotBeLost) {
 TEST_F(DrawCommands, ReplayDrawsPassesButRepeatsNoOneShotCommand) {
     set_bottom_left_grid();
     opened_urls.clear();
-    frame_builder b = build().set_grid(3, H, -1).word(RENDER_CMD_OPEN_URL).str("https://example.invalid/")
+    frame_builder b = build().set_grid(3, H, -1).text_command(RENDER_CMD_OPEN_URL, "https://example.invalid/")
         .upload("px", 1, 1, {rgba(1, 2, 3)}).passes(1).pass(nullptr, W, H, rgba(0, 0, 255)).end_pass();
     run(b, 0, 1);
     EXPECT_EQ(context->grid_origin_x, 0);

@@ -66,9 +66,9 @@ TEST_F(MainFrame, OlderQueuedFramesAreStaleAndTheNewestIsKept) {
     set_bottom_left_grid();
     opened_urls.clear();
     for (const char *url : {"one", "two"})
-        queue(build().word(RENDER_CMD_OPEN_URL).str(url).passes(1)
+        queue(build().text_command(RENDER_CMD_OPEN_URL, url).passes(1)
             .pass(nullptr, W, H, rgba(255, 0, 0)).end_pass());
-    threadstream *newest = queue(build().word(RENDER_CMD_OPEN_URL).str("three").passes(1)
+    threadstream *newest = queue(build().text_command(RENDER_CMD_OPEN_URL, "three").passes(1)
         .pass(nullptr, W, H, rgba(0, 0, 255)).end_pass());
 
     draw_iteration(context);
