@@ -247,7 +247,7 @@ TEST_F(DrawCommands, ScreenshotsWaitForAScreenshotPassAndSkipReplays) {
 // (Alignment is probed end to end; here: sizes that must not wrap.)
 TEST_F(DrawCommands, LabelSizesAreClampedToOneTo255Pixels) {
     struct { float size_enum; uint32_t pixels; } cases[] = {
-        {0, 22}, {116, 254}, {117, 255}, {1e9f, 255}, {-12, 1}, {-1e9f, 1}, {NAN, 1}};
+        {0, 22}, {116, 254}, {117, 255}, {9.3e18f, 255}, {-11, 1}, {-9.3e18f, 1}, {NAN, 1}};
     for (auto c : cases) EXPECT_EQ(label_pixel_size(c.size_enum), c.pixels) << c.size_enum;
 
     // Extreme sizes draw without wrapping into huge glyphs, and a label
