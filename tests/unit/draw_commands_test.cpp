@@ -38,121 +38,87 @@ struct png_file {
 
 class DrawCommands : public RenderTest {};
 
-TEST_F(DrawCommands, GridMapsLogicalRectanglesOntoTheTarget) {
+TEST_F(DrawCommands, TopLevelWordsEndOrPassOverAsTheFormatSays) {
     // Before any grid is set, every rectangle maps to nothing.
     run(build().passes(1).pass(nullptr, W, H).solid(0, 0, W, H, rgba(255, 0, 0)).end_pass());
     EXPECT_EQ(screen_pixel(W / 2, H / 2), rgba(0, 0, 0));
-
-    set_bottom_left_grid();
-    run(build().passes(1).pass(nullptr, W, H, rgba(0, 0, 255)).solid(10, 20, 100, 50, rgba(10, 20, 30)).end_pass());
-    expect_pixels({{10, H - 70, rgba(10, 20, 30)}, {109, H - 21, rgba(10, 20, 30)}, {9, H - 70, rgba(0, 0, 255)},
-                   {110, H - 21, rgba(0, 0, 255)}, {10, H - 20, rgba(0, 0, 255)}});
-
-    // Of two screen passes only the last remains.
-    run(build().passes(2).pass(nullptr, W, H, rgba(255, 0, 0)).solid(0, 0, 10, 10, rgba(0, 255, 0)).end_pass()
-        .pass(nullptr, W, H, rgba(0, 0, 255)).end_pass());
-    EXPECT_EQ(screen_pixel(1, H - 2), rgba(0, 0, 255));
-}
-
-TEST_F(DrawCommands, TopLevelWordsEndOrPassOverAsTheFormatSays) {
     set_bottom_left_grid();
     // A drawing command at the top level ends the frame: the grid after it
     // is not applied.
     run(build().solid(0, 0, 10, 10, rgba(1, 2, 3)).set_grid(5, 5, 1));
     EXPECT_EQ(context->grid_origin_x, 0);
-
     // Zero passes consume exactly the two header fields; inside a pass a
-    // stray word is passed over alone.
-    threadstream *f = run(build().passes(0).passes(1).pass(nullptr, W, H).word(RENDER_CMD_SET_GRID)
-        .solid(0, 0, 4, 4, rgba(9, 8, 7)).end_pass().set_grid(1, H, -1));
+    // stray word is passed over alone; of two screen passes the last remains.
+    threadstream *f = run(build().passes(0).passes(2).pass(nullptr, W, H).word(RENDER_CMD_SET_GRID)
+        .solid(0, 0, 4, 4, rgba(9, 8, 7)).end_pass().pass(nullptr, W, H, rgba(0, 0, 255)).solid(0, 0, 2, 2, rgba(9, 8, 7))
+        .end_pass().set_grid(1, H, -1));
     EXPECT_EQ(f->error, 0);
-    EXPECT_EQ(screen_pixel(0, H - 1), rgba(9, 8, 7));
+    expect_pixels({{0, H - 1, rgba(9, 8, 7)}, {3, H - 4, rgba(0, 0, 255)}});
     EXPECT_EQ(context->grid_origin_x, 1);
-
     // Trailing bytes too short for a word mark the frame as damaged.
     frame_builder b = build().word(RENDER_CMD_NOP);
     b.s->write_pos += 2;
     EXPECT_EQ(run(b)->error, 1);
-}
-
-TEST_F(DrawCommands, FrameCutOffInsideAPassLeavesTheScreenBound) {
+    // Cut off between commands, or inside a command's fields, the frame
+    // leaves the screen bound and its origin restored.
     set_bottom_left_grid();
-    // Cut off between commands, and in the middle of a command's fields.
     for (frame_builder b : {build().passes(1).pass("cut", 16, 16).solid(0, 0, 4, 4, rgba(1, 1, 1)),
                             build().passes(1).pass("cut", 16, 16).word(RENDER_CMD_SOLID).f(0)}) {
         EXPECT_EQ(run(b)->error, 1);
-        EXPECT_EQ(SDL_GetRenderTarget(context->renderer), nullptr);
-        EXPECT_EQ(context->grid_origin_y, H);
+        EXPECT_TRUE(SDL_GetRenderTarget(context->renderer) == nullptr && context->grid_origin_y == H);
     }
 }
 
-TEST_F(DrawCommands, RenderTargetsAreCachedByNameAndDrawnAsSprites) {
+TEST_F(DrawCommands, RenderTargetsAreCachedByNameAndKeepACentredGrid) {
     set_bottom_left_grid();
     run(build().passes(2).pass("rt", 40, 30, rgba(0, 255, 0)).solid(0, 0, 10, 10, rgba(255, 0, 0)).end_pass()
         .pass(nullptr, W, H).sprite("rt", 100, 50, 40, 30).end_pass());
     // The target's own origin is its bottom left; the sprite shows it there.
     expect_pixels({{0, 29, rgba(255, 0, 0)}}, "rt");
-    const int top = H - 50 - 30;
-    expect_pixels({{100, top + 29, rgba(255, 0, 0)}, {139, top, rgba(0, 255, 0)}, {99, top, rgba(0, 0, 0)}});
-
-    // A new size makes a new texture.
+    expect_pixels({{100, H - 51, rgba(255, 0, 0)}, {139, H - 80, rgba(0, 255, 0)}, {99, H - 80, rgba(0, 0, 0)}});
+    // A new size makes a new texture; unloading drops it.
     run(build().passes(1).pass("rt", 20, 20, rgba(0, 0, 255)).end_pass());
     int tw = 0;
     SDL_QueryTexture(texture("rt"), nullptr, nullptr, &tw, nullptr);
     EXPECT_EQ(tw, 20);
-
     run(build().text_command(RENDER_CMD_UNLOAD_SPRITE, "rt"));
     EXPECT_EQ(texture("rt"), nullptr);
-}
 
-TEST_F(DrawCommands, CentredGridSurvivesPassesIntoRenderTargets) {
+    // A centred grid survives passes into render targets, in this frame and
+    // the next one, which sets no grid.
     run(build().set_grid(W / 2, H / 2, -1).passes(2).pass("rt", 20, 20).solid(0, 0, 5, 5, rgba(255, 0, 0)).end_pass()
         .pass(nullptr, W, H).solid(-10, -10, 20, 20, rgba(0, 255, 0)).end_pass());
     expect_pixels({{W / 2 - 10, H / 2 - 10, rgba(0, 255, 0)}, {W / 2 + 10, H / 2 + 10, rgba(0, 0, 0)}});
-
-    // The next frame, without a new set-grid, still draws around the centre.
     run(build().passes(2).pass("rt", 20, 20).end_pass().pass(nullptr, W, H).solid(0, 0, 4, 4, rgba(9, 9, 9)).end_pass());
     EXPECT_EQ(screen_pixel(W / 2, H / 2 - 4), rgba(9, 9, 9));
 }
 
-TEST_F(DrawCommands, StaleFramesKeepOnlyWorkThatMustNotBeLost) {
+TEST_F(DrawCommands, StaleFramesKeepOnlyWorkThatMustNotBeLostAndReplaysRepeatNoOneShotCommand) {
     set_bottom_left_grid();
     run(build().set_grid(2, H, -1).upload("px", 1, 1, {rgba(1, 2, 3)}).passes(3)
             .pass("kept", 8, 8, rgba(0, 255, 0)).end_pass()
             .pass("transient", 8, 8, rgba(0, 0, 255), true).end_pass()
-            .pass(nullptr, W, H, rgba(255, 0, 0)).end_pass(),
-        1, 0);
-    EXPECT_EQ(context->grid_origin_x, 2);
-    EXPECT_NE(texture("px"), nullptr);
+            .pass(nullptr, W, H, rgba(255, 0, 0)).end_pass(), 1, 0);
+    EXPECT_TRUE(context->grid_origin_x == 2 && texture("px"));
     expect_pixels({{1, 1, rgba(0, 255, 0)}}, "kept");
     EXPECT_NE(pixel_of(texture("transient"), 1, 1), rgba(0, 0, 255));
     EXPECT_NE(screen_pixel(1, 1), rgba(255, 0, 0));
-}
 
-TEST_F(DrawCommands, ReplayDrawsPassesButRepeatsNoOneShotCommand) {
-    set_bottom_left_grid();
     opened_urls.clear();
     frame_builder b = build().set_grid(3, H, -1).text_command(RENDER_CMD_OPEN_URL, "https://example.invalid/")
-        .upload("px", 1, 1, {rgba(1, 2, 3)}).passes(1).pass(nullptr, W, H, rgba(0, 0, 255)).end_pass();
+        .upload("px2", 1, 1, {rgba(1, 2, 3)}).passes(1).pass(nullptr, W, H, rgba(0, 0, 255)).end_pass();
     run(b, 0, 1);
-    EXPECT_EQ(context->grid_origin_x, 0);
-    EXPECT_TRUE(opened_urls.empty());
-    EXPECT_EQ(texture("px"), nullptr);
+    EXPECT_TRUE(context->grid_origin_x == 2 && opened_urls.empty() && !texture("px2"));
     EXPECT_EQ(screen_pixel(1, 1), rgba(0, 0, 255));
-
     run(b);
     EXPECT_EQ(context->grid_origin_x, 3);
     EXPECT_EQ(opened_urls, std::vector<std::string>{"https://example.invalid/"});
 }
 
-TEST_F(DrawCommands, PixelArraysUploadExactlyAndRejectSizesThatDoNotMatch) {
-    set_bottom_left_grid();
-    const std::vector<uint32_t> pixels = {rgba(255, 0, 0), rgba(0, 255, 0), rgba(0, 0, 255), rgba(255, 255, 255)};
-    run(build().upload("px", 2, 2, pixels).passes(1).pass(nullptr, W, H).sprite("px", 0, H - 2, 2, 2).end_pass());
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(screen_pixel(i % 2, i / 2), pixels[i]) << i;
-
-    // Sizes whose byte count only matches the buffer in 32-bit arithmetic, a
-    // negative width, and a plain mismatch are all ignored.
+// (Exact pixels are probed end to end.) Sizes whose byte count only matches
+// the buffer in 32-bit arithmetic, a negative width, and a plain mismatch are
+// all ignored.
+TEST_F(DrawCommands, PixelArraysRejectSizesThatDoNotMatch) {
     run(build().upload("wrap", 32768, 32768, {}).upload("negative", -2, -2, {1, 2, 3, 4}).upload("short", 2, 2, {1, 2, 3}));
     for (const char *name : {"wrap", "negative", "short"}) EXPECT_EQ(texture(name), nullptr) << name;
 }
@@ -193,14 +159,18 @@ TEST_F(DrawCommands, MissingImagesDrawTheFallbackAndAreTriedAgain) {
     expect_pixels({{8, 247, rgba(0, 0, 255)}}, "board");
 }
 
-TEST_F(DrawCommands, ScreenshotPassDrawsTheLastPassTwiceAndScreenshotsReadIt) {
+TEST_F(DrawCommands, ScreenshotPassDrawsTheLastPassTwiceAndScreenshotsReadItButNoReplay) {
     set_bottom_left_grid();
+    run(build().screenshot("never.png", 0, 0, 4, 4));
+    run(build().passes(1, true).pass(nullptr, W, H).end_pass().screenshot("replayed.png", 0, 0, 4, 4), 0, 1);
+    EXPECT_FALSE(PHYSFS_exists("never.png") || PHYSFS_exists("replayed.png"));
+    // In a stale frame too the screenshot pass fills the texture and its
+    // screenshots are taken. (Exact keying is probed end to end.) Tolerance
+    // widens the match; a negative one matches nothing.
     run(build().passes(2, true).pass("rt", 8, 8, rgba(0, 255, 0)).end_pass()
         .pass(nullptr, W, H, rgba(0, 0, 255)).solid(10, 20, 100, 50, rgba(255, 0, 255)).end_pass()
-        // (Exact keying is probed end to end.) Tolerance widens the match; a
-        // negative one matches nothing.
         .screenshot("shots/wide.png", 0, 0, 4, 4, 255, rgba(0, 0, 0, 9))
-        .screenshot("shots/none.png", 0, 0, 4, 4, -1, rgba(0, 0, 255, 9)));
+        .screenshot("shots/none.png", 0, 0, 4, 4, -1, rgba(0, 0, 255, 9)), 1, 0);
     png_file png;
     ASSERT_TRUE(png.load("shots/wide.png"));
     EXPECT_EQ(png.at(0, 0), rgba(0, 0, 255, 9));
@@ -228,20 +198,6 @@ TEST_F(DrawCommands, ScreenshotRectanglesUseWholePixelsClippedToTheTexture) {
     EXPECT_EQ(std::pair(png.width, png.height), std::pair((unsigned)W, (unsigned)H));
     EXPECT_FALSE(PHYSFS_exists("clip/outside.png"));
     EXPECT_FALSE(PHYSFS_exists("clip/empty.png"));
-}
-
-TEST_F(DrawCommands, ScreenshotsWaitForAScreenshotPassAndSkipReplays) {
-    set_bottom_left_grid();
-    run(build().screenshot("never.png", 0, 0, 4, 4));
-    run(build().passes(1, true).pass(nullptr, W, H).end_pass().screenshot("replayed.png", 0, 0, 4, 4), 0, 1);
-    EXPECT_FALSE(PHYSFS_exists("never.png"));
-    EXPECT_FALSE(PHYSFS_exists("replayed.png"));
-    // In a stale frame the screenshot pass still fills the texture, and its
-    // screenshots are taken.
-    run(build().passes(1, true).pass(nullptr, W, H, rgba(0, 255, 0)).end_pass().screenshot("stale.png", 0, 0, 4, 4), 1, 0);
-    png_file png;
-    ASSERT_TRUE(png.load("stale.png"));
-    EXPECT_EQ(png.at(0, 0), rgba(0, 255, 0));
 }
 
 // (Alignment is probed end to end; here: sizes that must not wrap.)
