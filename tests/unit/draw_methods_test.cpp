@@ -4,6 +4,7 @@
 
 #include "host/engine.h"
 #include "host/host_call.h"
+#include "tests/common/ruby_eval.h"
 #include "render/draw_methods.h"
 #include "render/image_api.h"
 #include "render/text_measure.h"
@@ -96,13 +97,10 @@ protected:
         threadstream_quit();
     }
 
-    // Runs Ruby; answers the class name of what it raised, or "".
+    // The class of what the code raised, or "".
     std::string eval(const char *code) {
-        mrb_load_string(mrb, code);
-        if (!mrb->exc) return "";
-        std::string name = mrb_obj_classname(mrb, mrb_obj_value(mrb->exc));
-        mrb->exc = nullptr;
-        return name;
+        std::string answer = ruby_eval(mrb, code);
+        return answer.starts_with("raised ") ? answer.substr(7) : "";
     }
     // The words appended since the last call.
     Words appended() {

@@ -4,6 +4,7 @@
 #include "bridge/ffi.h"
 #include "host/fileio.h"
 #include "host/host_call.h"
+#include "tests/common/ruby_eval.h"
 #include "vfs_fixture.h"
 
 #include <SDL2/SDL.h>
@@ -46,18 +47,7 @@ protected:
         VfsTest::TearDown();
     }
 
-    // Runs Ruby source and answers the inspect of its value, or the class of
-    // what it raised as "raised <class>".
-    std::string ruby(const std::string &source) {
-        mrb_value value = mrb_load_nstring(mrb, source.data(), source.size());
-        if (mrb->exc) {
-            std::string name = mrb_obj_classname(mrb, mrb_obj_value(mrb->exc));
-            mrb->exc = nullptr;
-            return "raised " + name;
-        }
-        mrb_value text = mrb_inspect(mrb, value);
-        return std::string(RSTRING_PTR(text), RSTRING_LEN(text));
-    }
+    std::string ruby(const std::string &source) { return ruby_eval(mrb, source); }
 };
 
 TEST_F(FfiTest, TheModuleHoldsPlainClassesCPtrsAndArrayValue) {

@@ -7,6 +7,7 @@
 #include "host/host_call.h"
 #include "render/frame_stream.h"
 #include "render/render_context.h"
+#include "tests/common/ruby_eval.h"
 #include "vfs_fixture.h"
 
 #include <mruby/dump.h>
@@ -111,10 +112,7 @@ protected:
         return value;
     }
 
-    std::string ruby(const std::string &source) {
-        mrb_value value = mrb_inspect(mrb, eval(source));
-        return std::string(RSTRING_PTR(value), RSTRING_LEN(value));
-    }
+    std::string ruby(const std::string &source) { return ruby_eval(mrb, source); }
     std::string calls() { return ruby("s = $rt.calls.dup; $rt.calls.clear; s"); }
 
     SDL_Event event(Uint32 type) {

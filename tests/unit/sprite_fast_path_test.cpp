@@ -3,6 +3,7 @@
 // something else (fallback keys, defaults, redefined readers, draw_override).
 #include "host/engine.h"
 #include "render/draw_methods.h"
+#include "tests/common/ruby_eval.h"
 
 #include <gtest/gtest.h>
 
@@ -49,13 +50,7 @@ protected:
         the_game_state.mrb = nullptr;
         threadstream_quit();
     }
-    // Runs Ruby; answers the inspect text of its value or of what it raised.
-    std::string run(const std::string &code) {
-        mrb_value result = mrb_load_string(mrb, code.c_str());
-        mrb_value text = mrb_inspect(mrb, mrb->exc ? mrb_obj_value(mrb->exc) : result);
-        mrb->exc = nullptr;
-        return std::string(RSTRING_PTR(text), RSTRING_LEN(text));
-    }
+    std::string run(const std::string &code) { return ruby_eval(mrb, code); }
     // The bytes a piece of Ruby appends to the frame stream.
     std::string bytes_of(const std::string &code) {
         threadstream *s = current_frame_stream;
