@@ -112,16 +112,15 @@ int threadstream_claim_space(threadstream *stream, uint64_t n) {
     return grow_to(stream, stream->write_pos + n);
 }
 
-int threadstream_pack_int(threadstream *stream, int32_t value) { return threadstream_pack_words(stream, &value, 4); }
+int threadstream_pack_int(threadstream *stream, int32_t value) {
+    if (!threadstream_claim_space(stream, 4)) return 0;
+    std::memcpy(stream->buffer + stream->write_pos, &value, 4);
+    stream->write_pos += 4;
+    return 1;
+}
 
 int threadstream_pack_float(threadstream *stream, float value) { return threadstream_pack_words(stream, &value, 4); }
 
-int threadstream_pack_words(threadstream *stream, const void *words, uint64_t n) {
-    if (!threadstream_claim_space(stream, n)) return 0;
-    std::memcpy(stream->buffer + stream->write_pos, words, (size_t)n);
-    stream->write_pos += n;
-    return 1;
-}
 
 int threadstream_pack_buffer(threadstream *stream, const void *data, uint64_t length) {
     if (!writable(stream)) return 0;
@@ -152,20 +151,11 @@ int threadstream_pack_string(threadstream *stream, const char *text) {
     return threadstream_pack_buffer(stream, text, text ? std::strlen(text) : 0);
 }
 
-int threadstream_pack_text(threadstream *stream, threadstream_text text) {
-    return threadstream_pack_buffer(stream, text.bytes, text.length);
-}
-
 static bool has_bytes(const threadstream *stream, uint64_t n) {
     return stream->write_pos >= stream->read_pos && stream->write_pos - stream->read_pos >= n;
 }
 
-void threadstream_unpack_words(threadstream *stream, void *words, uint64_t n) {
-    if (stream && has_bytes(stream, n)) {
-        std::memcpy(words, stream->buffer + stream->read_pos, (size_t)n);
-        stream->read_pos += n;
-        return;
-    }
+void threadstream_unpack_short_words(threadstream *stream, void *words, uint64_t n) {
     // The whole fields that are there, then zeros; the position stays on
     // the first missing field, as reading field by field would leave it.
     uint64_t whole = 0;
@@ -228,12 +218,6 @@ const char *threadstream_unpack_buffer(threadstream *stream, uint64_t *out_lengt
 
 const char *threadstream_unpack_string(threadstream *stream, uint64_t *out_length) {
     return threadstream_unpack_buffer(stream, out_length);
-}
-
-threadstream_text threadstream_unpack_text(threadstream *stream) {
-    threadstream_text text;
-    text.bytes = threadstream_unpack_buffer(stream, &text.length);
-    return text;
 }
 
 bool threadstream_eos(const threadstream *stream) {

@@ -1,6 +1,7 @@
 #include "frame_stream.h"
 
 #include <cstddef>
+#include <utility>
 
 namespace {
 
@@ -15,7 +16,7 @@ struct piece {
     uint32_t size; // bytes of a run; 0 for a string item
 };
 struct layout {
-    int count;
+    size_t count;
     piece pieces[4];
 };
 
@@ -35,41 +36,50 @@ static_assert(FIELD_RUN(passes_command, count, screenshot) == 2 * 4);
 static_assert(FIELD_RUN(pass_header, r, a) == 4 * 4 && FIELD_RUN(pass_header, w, transient) == 3 * 4);
 static_assert(FIELD_RUN(pixel_array_command, w, h) == 2 * 4);
 
-const layout SHAPE = {1, {RUN(shape_command, x, a)}};
-const layout SPRITE = {2, {TEXT(sprite_command, path), RUN(sprite_command, x, angle_anchor_y)}};
-const layout LABEL = {4,
+constexpr layout SHAPE = {1, {RUN(shape_command, x, a)}};
+constexpr layout SPRITE = {2, {TEXT(sprite_command, path), RUN(sprite_command, x, angle_anchor_y)}};
+constexpr layout LABEL = {4,
                       {RUN(label_command, x, y), TEXT(label_command, text), TEXT(label_command, font),
                        RUN(label_command, size_enum, a)}};
-const layout SCREENSHOT = {2, {TEXT(screenshot_command, path), RUN(screenshot_command, x, a)}};
-const layout SET_GRID = {1, {RUN(set_grid_command, origin_x, y_direction)}};
-const layout PASSES = {1, {RUN(passes_command, count, screenshot)}};
-const layout PASS_HEADER = {3, {RUN(pass_header, r, a), TEXT(pass_header, target), RUN(pass_header, w, transient)}};
-const layout PIXEL_ARRAY = {
+constexpr layout SCREENSHOT = {2, {TEXT(screenshot_command, path), RUN(screenshot_command, x, a)}};
+constexpr layout SET_GRID = {1, {RUN(set_grid_command, origin_x, y_direction)}};
+constexpr layout PASSES = {1, {RUN(passes_command, count, screenshot)}};
+constexpr layout PASS_HEADER = {3, {RUN(pass_header, r, a), TEXT(pass_header, target), RUN(pass_header, w, transient)}};
+constexpr layout PIXEL_ARRAY = {
     3, {TEXT(pixel_array_command, name), RUN(pixel_array_command, w, h), TEXT(pixel_array_command, pixels)}};
 
 constexpr int32_t NO_OPCODE = -1;
 
-int write_record(threadstream *stream, int32_t opcode, const layout &shape, const void *record) {
-    if (opcode != NO_OPCODE && !threadstream_pack_int(stream, opcode)) return 0;
-    const char *base = (const char *)record;
-    for (int i = 0; i < shape.count; ++i) {
-        const piece &p = shape.pieces[i];
-        if (!(p.size ? threadstream_pack_words(stream, base + p.offset, p.size)
-                     : threadstream_pack_text(stream, *(const threadstream_text *)(base + p.offset))))
-            return 0;
-    }
-    return 1;
+// Each piece's writer and reader are compiled with its size known, so that
+// a run is copied without a call.
+template <piece p> int write_piece(threadstream *stream, const char *base) {
+    if constexpr (p.size != 0) return threadstream_pack_words(stream, base + p.offset, p.size);
+    return threadstream_pack_text(stream, *(const threadstream_text *)(base + p.offset));
 }
 
-void read_record(threadstream *stream, const layout &shape, void *record) {
-    char *base = (char *)record;
-    for (int i = 0; i < shape.count; ++i) {
-        const piece &p = shape.pieces[i];
-        if (p.size)
-            threadstream_unpack_words(stream, base + p.offset, p.size);
-        else
-            *(threadstream_text *)(base + p.offset) = threadstream_unpack_text(stream);
-    }
+template <piece p> void read_piece(threadstream *stream, char *base) {
+    if constexpr (p.size != 0)
+        threadstream_unpack_words(stream, base + p.offset, p.size);
+    else
+        *(threadstream_text *)(base + p.offset) = threadstream_unpack_text(stream);
+}
+
+template <const layout &shape, size_t... i>
+int write_pieces(threadstream *stream, const char *base, std::index_sequence<i...>) {
+    return (write_piece<shape.pieces[i]>(stream, base) && ...);
+}
+
+template <const layout &shape, size_t... i> void read_pieces(threadstream *stream, char *base, std::index_sequence<i...>) {
+    (read_piece<shape.pieces[i]>(stream, base), ...);
+}
+
+template <const layout &shape> int write_record(threadstream *stream, int32_t opcode, const void *record) {
+    if (opcode != NO_OPCODE && !threadstream_pack_int(stream, opcode)) return 0;
+    return write_pieces<shape>(stream, (const char *)record, std::make_index_sequence<shape.count>());
+}
+
+template <const layout &shape> void read_record(threadstream *stream, void *record) {
+    read_pieces<shape>(stream, (char *)record, std::make_index_sequence<shape.count>());
 }
 
 } // namespace
@@ -77,15 +87,15 @@ void read_record(threadstream *stream, const layout &shape, void *record) {
 int frame_write_opcode(threadstream *stream, int32_t opcode) { return threadstream_pack_int(stream, opcode); }
 
 int frame_write_shape(threadstream *stream, int32_t opcode, const shape_command *command) {
-    return write_record(stream, opcode, SHAPE, command);
+    return write_record<SHAPE>(stream, opcode, command);
 }
 
 // The writer and the reader of a command with a fixed opcode.
 #define RECORD_WRITER_AND_READER(name, record, opcode, shape)                                                       \
     int frame_write_##name(threadstream *stream, const record *command) {                                           \
-        return write_record(stream, opcode, shape, command);                                                        \
+        return write_record<shape>(stream, opcode, command);                                                        \
     }                                                                                                              \
-    void frame_read_##name(threadstream *stream, record *command) { read_record(stream, shape, command); }
+    void frame_read_##name(threadstream *stream, record *command) { read_record<shape>(stream, command); }
 
 RECORD_WRITER_AND_READER(sprite, sprite_command, RENDER_CMD_SPRITE, SPRITE)
 RECORD_WRITER_AND_READER(label, label_command, RENDER_CMD_LABEL, LABEL)
@@ -95,7 +105,7 @@ RECORD_WRITER_AND_READER(passes, passes_command, RENDER_CMD_PASSES, PASSES)
 RECORD_WRITER_AND_READER(pass_header, pass_header, NO_OPCODE, PASS_HEADER)
 RECORD_WRITER_AND_READER(pixel_array, pixel_array_command, RENDER_CMD_UPLOAD_PIXEL_ARRAY, PIXEL_ARRAY)
 
-void frame_read_shape(threadstream *stream, shape_command *command) { read_record(stream, SHAPE, command); }
+void frame_read_shape(threadstream *stream, shape_command *command) { read_record<SHAPE>(stream, command); }
 
 int frame_write_text_command(threadstream *stream, int32_t opcode, threadstream_text text) {
     return frame_write_opcode(stream, opcode) && threadstream_pack_text(stream, text);

@@ -15,6 +15,10 @@ struct fontatlas_font;
 // Side of the checkerboard drawn for sprites whose image is missing.
 constexpr int FALLBACK_TEXTURE_SIZE = 256;
 
+// Made before the simulation thread starts and deleted after it ends. The
+// two threads share only the queues (each guarded by its own mutex), the
+// font cache and atlases (text_lock), the focus flags and render_fps
+// (atomic); every other field is the main thread's alone or fixed at start.
 struct render_context {
     threadstreamqueue *frame_queue; // frame streams, simulation -> main
     threadstreamqueue *event_queue; // event batches, main -> simulation
@@ -24,10 +28,10 @@ struct render_context {
     SDL_Texture *fallback_texture;   // checkerboard for missing sprite images
     SDL_Texture *screenshot_texture; // logical-size target; NULL until first needed
     render_cache *texture_cache;     // main thread only
-    fontatlas_font *default_font;    // "font.ttf"
+    fontatlas_font *default_font;    // "font.ttf"; its atlas guarded by text_lock
     render_cache *font_cache;        // guarded by text_lock
-    uint32_t window_id; // fixed before the simulation thread starts
-    int32_t output_width, output_height; // main thread only
+    uint32_t window_id;
+    int32_t output_width, output_height;
     int32_t logical_width, logical_height;
     int32_t window_width, window_height;
     // Written by the simulation thread as window events arrive, read by the
