@@ -88,7 +88,7 @@ void convert_rawjoystick_to_controller(SDL_JoystickID instance_id) {
     }
 }
 
-void controller_config_methods_init(mrb_state *mrb, RClass *misc_class) {
+void controller_config_methods_define(mrb_state *mrb, RClass *misc_class) {
     mrb_define_method(mrb, misc_class, "close_raw_joystick", misc_close_raw_joystick, MRB_ARGS_REQ(1));
     mrb_define_method(mrb, misc_class, "add_controller_config", misc_add_controller_config, MRB_ARGS_REQ(1));
     mrb_define_method(mrb, misc_class, "convert_rawjoystick_to_controller", misc_convert_rawjoystick_to_controller,

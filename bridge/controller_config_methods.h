@@ -11,7 +11,7 @@
 
 // Defines close_raw_joystick, add_controller_config and
 // convert_rawjoystick_to_controller on the FFI::Misc class.
-void controller_config_methods_init(mrb_state *mrb, RClass *misc_class);
+void controller_config_methods_define(mrb_state *mrb, RClass *misc_class);
 
 // SDL's GUID text carries a CRC of the device name in hex digits 5 to 8, and
 // SDL zeroes that field of a device's GUID before comparing it with its

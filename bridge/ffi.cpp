@@ -66,7 +66,7 @@ void ffi_init(game_state *state, render_context *context) {
 
     state->ffi_misc_class = mrb_define_class_under(mrb, state->ffi_module, "Misc", object);
     ffi_misc_methods_define(mrb, state->ffi_misc_class);
-    controller_config_methods_init(mrb, state->ffi_misc_class);
+    controller_config_methods_define(mrb, state->ffi_misc_class);
     xml_methods_define(mrb, state->ffi_misc_class);
     json_methods_define(mrb, state->ffi_misc_class);
     native_ext_methods_define(mrb, state->ffi_misc_class);

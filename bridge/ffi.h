@@ -1,6 +1,7 @@
 // The FFI module: the one door through which Ruby reaches native services.
-// ffi_init builds the module and its classes once at start-up; start-up adds
-// FFI::Draw afterwards. Later method groups register from their own files.
+// ffi_init builds the module, its classes File, Misc, MRB, CPtr and
+// Compiler, and their method groups once at start-up; start-up adds FFI::Draw
+// and its methods (render/draw_methods.cpp) afterwards.
 #pragma once
 
 #include "../host/game_state.h"
@@ -19,12 +20,13 @@ extern "C" mrb_value ffi_cptr_new(mrb_state *mrb, void *pointer);
 void *ffi_cptr_get(mrb_state *mrb, mrb_value object);
 
 // Stored by ffi_init for the whole process: the file methods read the game
-// and base directories from the game state; text measuring, the window title
-// and the device size read the render context.
+// and base directories from the game state. No method reads the render
+// context from here yet (text measuring uses the_render_context).
 extern game_state *ffi_game_state;
 extern render_context *ffi_render_context;
 
-// Method groups, each in a file of its own (bridge/ffi_<group>.cpp).
+// Method groups, each in a file of its own (bridge/ffi_<group>.cpp); the
+// controller-configuration group is in controller_config_methods.h.
 void ffi_file_methods_define(mrb_state *mrb, RClass *file_class);
 void ffi_misc_methods_define(mrb_state *mrb, RClass *misc_class);
 void ffi_mrb_methods_define(mrb_state *mrb, RClass *mrb_class);

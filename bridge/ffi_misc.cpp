@@ -1,6 +1,6 @@
-// FFI::Misc: small platform services. Each group of its methods (text
-// measuring, controllers, parsers, window, HTTP, native extensions) lives in a
-// file of its own and is registered here, in the class's method order.
+// FFI::Misc's own methods: text measuring (written in render/text_methods.cpp).
+// The controller-configuration group registers from its own file; ffi_init
+// calls both.
 #include "ffi.h"
 
 #include "../render/render_context.h"

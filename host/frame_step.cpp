@@ -22,9 +22,6 @@
 
 namespace {
 
-constexpr size_t SDL_EVENT_RECORD_SIZE = sizeof(SDL_Event);
-static_assert(sizeof(SDL_Event) == 56, "event batches carry SDL 2's 56-byte events");
-
 // Belongs to the simulation thread.
 fps_meter simulation_meter;
 
@@ -132,26 +129,11 @@ void open_raw_joystick(game_state *state, int device_index) {
 }
 
 void dispatch_window_event(game_state *state, render_context *context, const SDL_WindowEvent &event) {
-    if (!context || event.windowID != context->window_id) return;
-    switch (event.event) {
-    case SDL_WINDOWEVENT_ENTER:
-        context->mouse_focus = 1;
-        notify_runtime_bool(state, "window_mouse_focus_changed", true);
-        break;
-    case SDL_WINDOWEVENT_LEAVE:
-        context->mouse_focus = 0;
-        notify_runtime_bool(state, "window_mouse_focus_changed", false);
-        break;
-    case SDL_WINDOWEVENT_FOCUS_GAINED:
-        context->keyboard_focus = 1;
-        notify_runtime_bool(state, "window_keyboard_focus_changed", true);
-        break;
-    case SDL_WINDOWEVENT_FOCUS_LOST:
-        context->keyboard_focus = 0;
-        notify_runtime_bool(state, "window_keyboard_focus_changed", false);
-        break;
-    default:
-        break;
+    bool gained = false;
+    switch (render_context_track_focus(context, event, &gained)) {
+    case RENDER_FOCUS_MOUSE: notify_runtime_bool(state, "window_mouse_focus_changed", gained); break;
+    case RENDER_FOCUS_KEYBOARD: notify_runtime_bool(state, "window_keyboard_focus_changed", gained); break;
+    case RENDER_FOCUS_NONE: break;
     }
 }
 
@@ -281,16 +263,10 @@ void frame_dispatch_event(game_state *state, render_context *context, const SDL_
 void frame_dispatch_event_batches(game_state *state, render_context *context) {
     if (!context) return;
     while (threadstream *batch = threadstreamqueue_getitem(context->event_queue)) {
-        uint64_t count = threadstream_unpack_size_t(batch);
-        uint64_t available = batch->write_pos >= batch->read_pos ? batch->write_pos - batch->read_pos : 0;
-        // A count that overruns the batch drops the whole batch.
-        if (!batch->error && count <= available / SDL_EVENT_RECORD_SIZE) {
-            for (uint64_t i = 0; i < count; ++i) {
-                SDL_Event event;
-                SDL_memcpy(&event, batch->buffer + batch->read_pos, SDL_EVENT_RECORD_SIZE);
-                batch->read_pos += SDL_EVENT_RECORD_SIZE;
-                frame_dispatch_event(state, context, event);
-            }
+        for (uint64_t i = 0, count = event_batch_open(batch); i < count; ++i) {
+            SDL_Event event;
+            event_batch_next(batch, &event);
+            frame_dispatch_event(state, context, event);
         }
         threadstream_free(batch);
     }
@@ -305,19 +281,18 @@ void frame_report_analog_sticks(game_state *state) {
     for (int i = 0; i < 4; ++i) notify_runtime_ints(state, player2[i], state->player2_axes[i]);
 }
 
-void frame_write_render_passes(game_state *state, threadstream *stream) {
+void frame_write_render_passes(game_state *state) {
     mrb_state *mrb = state->mrb;
     mrb_value runtime = state->runtime;
     notify_runtime(state, "pixel_arrays", 0, nullptr);
 
-    threadstream_pack_int(stream, RENDER_CMD_PASSES);
     mrb_value passes = host_call(mrb, runtime, "passes");
     // Anything but an Array has no passes.
     mrb_int count = mrb_array_p(passes) ? RARRAY_LEN(passes) : 0;
     if (count > INT32_MAX) count = INT32_MAX;
-    threadstream_pack_int(stream, (int32_t)count);
     bool screenshot = mrb_test(host_call(mrb, runtime, "take_screenshot"));
-    threadstream_pack_int(stream, screenshot ? 1 : 0);
+    passes_command frame = {(int32_t)count, screenshot ? 1u : 0u};
+    frame_write_passes(current_frame_stream, &frame);
 
     for (mrb_int i = 0; i < count; ++i) {
         int arena = mrb_gc_arena_save(mrb);
@@ -330,18 +305,24 @@ void frame_write_render_passes(game_state *state, threadstream *stream) {
         mrb_value height = host_call(mrb, runtime, "render_height", 1, &pass);
         mrb_value color = host_call(mrb, pass, "background_color");
 
-        for (mrb_int channel = 0; channel < 4; ++channel) {
-            mrb_value value = mrb_array_p(color) ? mrb_ary_entry(color, channel) : mrb_nil_value();
-            threadstream_pack_ruby_int(stream, value);
-        }
-        threadstream_pack_ruby_string(stream, target);
-        threadstream_pack_ruby_int(stream, width);
-        threadstream_pack_ruby_int(stream, height);
-        threadstream_pack_int(stream, mrb_test(transient) ? 1 : 0);
+        int32_t background[4];
+        for (mrb_int channel = 0; channel < 4; ++channel)
+            background[channel] =
+                threadstream_ruby_int(mrb_array_p(color) ? mrb_ary_entry(color, channel) : mrb_nil_value(), 0);
+        pass_header header = {background[0],
+                              background[1],
+                              background[2],
+                              background[3],
+                              threadstream_ruby_text(target),
+                              threadstream_ruby_int(width, 0),
+                              threadstream_ruby_int(height, 0),
+                              mrb_test(transient) ? 1u : 0u};
+        frame_write_pass_header(current_frame_stream, &header);
 
+        // The primitives append to the current frame stream themselves.
         host_call(mrb, runtime, "primitives", 1, &pass);
         // Closed whatever primitives did.
-        threadstream_pack_int(stream, RENDER_CMD_END_PASS);
+        frame_write_opcode(current_frame_stream, RENDER_CMD_END_PASS);
         mrb_gc_arena_restore(mrb, arena);
     }
 
@@ -389,7 +370,7 @@ bool simulation_frame() {
 
     game_tick(state);
     if (reload_count >= 1) notify_runtime(state, "reload_complete", 0, nullptr);
-    frame_write_render_passes(state, current_frame_stream);
+    frame_write_render_passes(state);
     submit_frame_stream();
     audio_sync(state);
     http_tick();

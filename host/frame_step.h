@@ -5,7 +5,6 @@
 #pragma once
 
 #include "game_state.h"
-#include "threadstream.h"
 
 #include <SDL2/SDL.h>
 
@@ -25,8 +24,9 @@ void frame_dispatch_event(game_state *state, render_context *context, const SDL_
 void frame_dispatch_event_batches(game_state *state, render_context *context);
 // The eight stick positions of both players, every frame.
 void frame_report_analog_sticks(game_state *state);
-// The frame's pixel arrays, the frame header and every pass with its
-// commands and end marker, then the screenshot commands.
-void frame_write_render_passes(game_state *state, threadstream *stream);
+// Appends to current_frame_stream the frame's pixel arrays, the frame
+// header and every pass with its commands and end marker, then the
+// screenshot commands.
+void frame_write_render_passes(game_state *state);
 // True when the runtime or either player's quit slot asks to stop.
 bool frame_quit_requested(game_state *state);

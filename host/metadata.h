@@ -1,4 +1,5 @@
-// The game's "metadata/game_metadata.txt", read once at start-up.
+// The game's "metadata/game_metadata.txt", read into one record on first use
+// (start-up asks first) and only read afterwards.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +12,7 @@ struct game_metadata_record {
     char gametitle[128];
     char version[32];
     char icon[128];
-    uint32_t production;   // set by start-up, never read from the file
+    uint32_t production;   // not a key of the file: start-up sets it, the runtime is told it
     uint32_t compile_ruby; // parsed and kept; nothing acts on it
 };
 
@@ -21,5 +22,9 @@ bool load_metadata(const char *path, game_metadata_record *record);
 // Parses metadata text that is already in memory (the loader's core).
 bool parse_metadata_text(const char *text, size_t length, game_metadata_record *record);
 
+// The record: loaded on the first call; the default names and version stand
+// in when the file is missing or lacks a required key (a missing file also
+// leaves the icon empty). Start-up writes `production`
+// through the mutable form before any other thread starts.
 game_metadata_record *game_metadata_mutable();
 const game_metadata_record *game_metadata();

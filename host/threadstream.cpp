@@ -119,21 +119,14 @@ int threadstream_pack_int(threadstream *stream, int32_t value) {
     return 1;
 }
 
-int threadstream_pack_float(threadstream *stream, float value) {
-    if (!threadstream_claim_space(stream, 4)) return 0;
-    std::memcpy(stream->buffer + stream->write_pos, &value, 4);
-    stream->write_pos += 4;
-    return 1;
-}
+int threadstream_pack_float(threadstream *stream, float value) { return threadstream_pack_words(stream, &value, 4); }
+
 
 int threadstream_pack_buffer(threadstream *stream, const void *data, uint64_t length) {
     if (!writable(stream)) return 0;
     if (!data) {
         uint32_t absent = THREADSTREAM_ABSENT;
-        if (!threadstream_claim_space(stream, 4)) return 0;
-        std::memcpy(stream->buffer + stream->write_pos, &absent, 4);
-        stream->write_pos += 4;
-        return 1;
+        return threadstream_pack_words(stream, &absent, 4);
     }
     // A length that does not fit the 32-bit field (or that would read as the
     // absent marker) cannot be carried: refuse it rather than truncate.
@@ -162,39 +155,39 @@ static bool has_bytes(const threadstream *stream, uint64_t n) {
     return stream->write_pos >= stream->read_pos && stream->write_pos - stream->read_pos >= n;
 }
 
-int32_t threadstream_unpack_int(threadstream *stream) {
-    if (!stream) return 0;
-    if (!has_bytes(stream, 4)) {
+void threadstream_unpack_short_words(threadstream *stream, void *words, uint64_t n) {
+    // The whole fields that are there, then zeros; the position stays on
+    // the first missing field, as reading field by field would leave it.
+    uint64_t whole = 0;
+    if (stream) {
+        whole = stream->write_pos > stream->read_pos ? (stream->write_pos - stream->read_pos) & ~uint64_t(3) : 0;
+        std::memcpy(words, stream->buffer + stream->read_pos, (size_t)whole);
+        stream->read_pos += whole;
         stream->error = 1;
-        return 0;
     }
+    std::memset((uint8_t *)words + whole, 0, (size_t)(n - whole));
+}
+
+int32_t threadstream_unpack_int(threadstream *stream) {
     int32_t value;
-    std::memcpy(&value, stream->buffer + stream->read_pos, 4);
-    stream->read_pos += 4;
+    threadstream_unpack_words(stream, &value, 4);
     return value;
 }
 
 float threadstream_unpack_float(threadstream *stream) {
-    if (!stream) return 0.0f;
-    if (!has_bytes(stream, 4)) {
-        stream->error = 1;
-        return 0.0f;
-    }
     float value;
-    std::memcpy(&value, stream->buffer + stream->read_pos, 4);
-    stream->read_pos += 4;
+    threadstream_unpack_words(stream, &value, 4);
     return value;
 }
 
 uint64_t threadstream_unpack_size_t(threadstream *stream) {
-    if (!stream) return 0;
-    if (!has_bytes(stream, 8)) {
+    // One 8-byte field: all of it or nothing.
+    if (stream && !has_bytes(stream, 8)) {
         stream->error = 1;
         return 0;
     }
     uint64_t value;
-    std::memcpy(&value, stream->buffer + stream->read_pos, 8);
-    stream->read_pos += 8;
+    threadstream_unpack_words(stream, &value, 8);
     return value;
 }
 

@@ -83,69 +83,27 @@ SDL_Texture *named_target(render_context *context, const char *name, int32_t w, 
     return (SDL_Texture *)entry->payload;
 }
 
-void read_solid_or_border(interpreter *in, int opcode, bool skip) {
-    threadstream *f = in->frame;
-    float x = threadstream_unpack_float(f), y = threadstream_unpack_float(f);
-    float w = threadstream_unpack_float(f), h = threadstream_unpack_float(f);
-    int32_t r = threadstream_unpack_int(f), g = threadstream_unpack_int(f), b = threadstream_unpack_int(f),
-            a = threadstream_unpack_int(f);
+void read_shape(interpreter *in, int opcode, bool skip) {
+    shape_command c;
+    frame_read_shape(in->frame, &c);
     if (skip) return;
     if (opcode == RENDER_CMD_SOLID)
-        draw_solid_command(in->context, x, y, w, h, r, g, b, a);
+        draw_solid_command(in->context, c.x, c.y, c.w, c.h, c.r, c.g, c.b, c.a);
+    else if (opcode == RENDER_CMD_BORDER)
+        draw_border_command(in->context, c.x, c.y, c.w, c.h, c.r, c.g, c.b, c.a);
     else
-        draw_border_command(in->context, x, y, w, h, r, g, b, a);
-}
-
-void read_line(interpreter *in, bool skip) {
-    threadstream *f = in->frame;
-    float x = threadstream_unpack_float(f), y = threadstream_unpack_float(f);
-    float x2 = threadstream_unpack_float(f), y2 = threadstream_unpack_float(f);
-    int32_t r = threadstream_unpack_int(f), g = threadstream_unpack_int(f), b = threadstream_unpack_int(f),
-            a = threadstream_unpack_int(f);
-    if (!skip) draw_line_command(in->context, x, y, x2, y2, r, g, b, a);
+        draw_line_command(in->context, c.x, c.y, c.w, c.h, c.r, c.g, c.b, c.a);
 }
 
 void read_sprite(interpreter *in, bool skip) {
-    threadstream *f = in->frame;
     sprite_command s;
-    s.path = threadstream_unpack_string(f, nullptr);
-    s.x = threadstream_unpack_float(f);
-    s.y = threadstream_unpack_float(f);
-    s.w = threadstream_unpack_float(f);
-    s.h = threadstream_unpack_float(f);
-    s.angle = threadstream_unpack_float(f);
-    s.r = threadstream_unpack_int(f);
-    s.g = threadstream_unpack_int(f);
-    s.b = threadstream_unpack_int(f);
-    s.a = threadstream_unpack_int(f);
-    s.tile_x = threadstream_unpack_float(f);
-    s.tile_y = threadstream_unpack_float(f);
-    s.tile_w = threadstream_unpack_float(f);
-    s.tile_h = threadstream_unpack_float(f);
-    s.source_x = threadstream_unpack_float(f);
-    s.source_y = threadstream_unpack_float(f);
-    s.source_w = threadstream_unpack_float(f);
-    s.source_h = threadstream_unpack_float(f);
-    s.flip_horizontally = (uint32_t)threadstream_unpack_int(f);
-    s.flip_vertically = (uint32_t)threadstream_unpack_int(f);
-    s.angle_anchor_x = threadstream_unpack_float(f);
-    s.angle_anchor_y = threadstream_unpack_float(f);
+    frame_read_sprite(in->frame, &s);
     if (!skip) draw_sprite_command(in->context, &s);
 }
 
 void read_label(interpreter *in, bool skip) {
-    threadstream *f = in->frame;
     label_command l;
-    l.x = threadstream_unpack_float(f);
-    l.y = threadstream_unpack_float(f);
-    l.text = threadstream_unpack_string(f, nullptr);
-    l.font = threadstream_unpack_string(f, nullptr);
-    l.size_enum = threadstream_unpack_float(f);
-    l.alignment_enum = threadstream_unpack_int(f);
-    l.r = threadstream_unpack_int(f);
-    l.g = threadstream_unpack_int(f);
-    l.b = threadstream_unpack_int(f);
-    l.a = threadstream_unpack_int(f);
+    frame_read_label(in->frame, &l);
     if (!skip) draw_label_command(in->context, &l);
 }
 
@@ -161,10 +119,10 @@ bool read_pass_commands(interpreter *in, bool skip) {
         int32_t opcode = threadstream_unpack_int(f);
         switch (opcode) {
         case RENDER_CMD_SOLID:
-        case RENDER_CMD_BORDER: read_solid_or_border(in, opcode, skip); break;
+        case RENDER_CMD_BORDER:
+        case RENDER_CMD_LINE: read_shape(in, opcode, skip); break;
         case RENDER_CMD_SPRITE: read_sprite(in, skip); break;
         case RENDER_CMD_LABEL: read_label(in, skip); break;
-        case RENDER_CMD_LINE: read_line(in, skip); break;
         case RENDER_CMD_END_PASS: return true;
         default: continue; // a stray word inside a pass is passed over alone
         }
@@ -176,17 +134,18 @@ bool read_pass_commands(interpreter *in, bool skip) {
 bool run_passes(interpreter *in) {
     render_context *context = in->context;
     threadstream *f = in->frame;
-    int32_t count = threadstream_unpack_int(f);
-    bool screenshot_pending = threadstream_unpack_int(f) != 0;
-    for (int32_t i = 0; i < count;) {
+    passes_command passes;
+    frame_read_passes(f, &passes);
+    bool screenshot_pending = passes.screenshot != 0;
+    for (int32_t i = 0; i < passes.count;) {
         uint64_t header_at = f->read_pos;
-        int32_t r = threadstream_unpack_int(f), g = threadstream_unpack_int(f), b = threadstream_unpack_int(f),
-                a = threadstream_unpack_int(f);
-        const char *name = threadstream_unpack_string(f, nullptr);
-        int32_t w = threadstream_unpack_int(f), h = threadstream_unpack_int(f);
-        bool transient = threadstream_unpack_int(f) != 0;
+        pass_header header;
+        frame_read_pass_header(f, &header);
+        const char *name = header.target.bytes;
+        const int32_t w = header.w, h = header.h;
+        const bool transient = header.transient != 0;
 
-        bool screenshot_pass = screenshot_pending && i == count - 1;
+        bool screenshot_pass = screenshot_pending && i == passes.count - 1;
         SDL_Texture *texture = nullptr;
         bool skip = false;
         if (screenshot_pass) {
@@ -207,11 +166,12 @@ bool run_passes(interpreter *in) {
         if (!skip) {
             if (to_screen) {
                 context->screen_not_cleared = 0;
-                context->last_screen_background[0] = (uint8_t)r;
-                context->last_screen_background[1] = (uint8_t)g;
-                context->last_screen_background[2] = (uint8_t)b;
+                context->last_screen_background[0] = (uint8_t)header.r;
+                context->last_screen_background[1] = (uint8_t)header.g;
+                context->last_screen_background[2] = (uint8_t)header.b;
             }
-            SDL_SetRenderDrawColor(context->renderer, (uint8_t)r, (uint8_t)g, (uint8_t)b, (uint8_t)a);
+            SDL_SetRenderDrawColor(context->renderer, (uint8_t)header.r, (uint8_t)header.g, (uint8_t)header.b,
+                                   (uint8_t)header.a);
             SDL_RenderClear(context->renderer);
         }
         if (!read_pass_commands(in, skip)) return false;
@@ -229,14 +189,14 @@ bool run_passes(interpreter *in) {
 
 // Copies the rectangle of the screenshot texture, keys a colour to an alpha,
 // and writes it as a PNG into the screenshot directory.
-void take_screenshot(interpreter *in, const char *path, float x, float y, float w, float h, int32_t tolerance,
-                     int32_t r, int32_t g, int32_t b, int32_t alpha) {
+void take_screenshot(interpreter *in, const screenshot_command *shot) {
     render_context *context = in->context;
     SDL_Texture *texture = context->screenshot_texture;
+    const char *path = shot->path.bytes;
     if (!path || !*path || !texture) return;
     int tw = 0, th = 0;
     if (SDL_QueryTexture(texture, nullptr, nullptr, &tw, &th) != 0) return;
-    grid_rect mapped = grid_map_rect(context, x, y, w, h);
+    grid_rect mapped = grid_map_rect(context, shot->x, shot->y, shot->w, shot->h);
     // Whole pixels, clipped to the texture: the buffer, the read and the
     // encoder then agree on one width and height.
     // (In 64 bits: the far edge of a huge rectangle does not fit an int.)
@@ -256,9 +216,10 @@ void take_screenshot(interpreter *in, const char *path, float x, float y, float 
         SDL_free(pixels);
         return;
     }
-    if (tolerance >= 0) {
-        const int64_t kr = clamp_channel(r), kg = clamp_channel(g), kb = clamp_channel(b), t = tolerance;
-        const uint8_t key_alpha = clamp_channel(alpha);
+    if (shot->tolerance >= 0) {
+        const int64_t kr = clamp_channel(shot->r), kg = clamp_channel(shot->g), kb = clamp_channel(shot->b),
+                      t = shot->tolerance;
+        const uint8_t key_alpha = clamp_channel(shot->a);
         for (size_t i = 0; i < size; i += 4) {
             uint8_t *p = pixels + i;
             if (p[0] >= kr - t && p[0] <= kr + t && p[1] >= kg - t && p[1] <= kg + t && p[2] >= kb - t &&
@@ -277,32 +238,25 @@ void take_screenshot(interpreter *in, const char *path, float x, float y, float 
 }
 
 void read_screenshot(interpreter *in) {
-    threadstream *f = in->frame;
-    const char *path = threadstream_unpack_string(f, nullptr);
-    float x = threadstream_unpack_float(f), y = threadstream_unpack_float(f);
-    float w = threadstream_unpack_float(f), h = threadstream_unpack_float(f);
-    int32_t tolerance = threadstream_unpack_int(f);
-    int32_t r = threadstream_unpack_int(f), g = threadstream_unpack_int(f), b = threadstream_unpack_int(f),
-            a = threadstream_unpack_int(f);
-    if (in->replay) return;
-    take_screenshot(in, path, x, y, w, h, tolerance, r, g, b, a);
+    screenshot_command shot;
+    frame_read_screenshot(in->frame, &shot);
+    if (!in->replay) take_screenshot(in, &shot);
 }
 
 void read_set_grid(interpreter *in) {
-    threadstream *f = in->frame;
-    float x = threadstream_unpack_float(f), y = threadstream_unpack_float(f);
-    int32_t direction = threadstream_unpack_int(f);
+    set_grid_command grid;
+    frame_read_set_grid(in->frame, &grid);
     if (in->replay) return;
     render_context *context = in->context;
-    context->grid_origin_x = render_trunc(x);
-    context->grid_origin_y = render_trunc(y);
+    context->grid_origin_x = render_trunc(grid.origin_x);
+    context->grid_origin_y = render_trunc(grid.origin_y);
     context->grid_screen_origin_y = context->grid_origin_y;
-    context->grid_y_direction = direction;
+    context->grid_y_direction = grid.y_direction;
     context->grid_set = 1;
 }
 
 void read_unload_sprite(interpreter *in) {
-    const char *name = threadstream_unpack_string(in->frame, nullptr);
+    const char *name = frame_read_text_command(in->frame).bytes;
     if (in->replay || !name || !*name) return;
     render_cache_entry *entry = lookup_texture_entry(in->context, name);
     if (entry && entry->payload) {
@@ -312,11 +266,11 @@ void read_unload_sprite(interpreter *in) {
 }
 
 void read_upload_pixel_array(interpreter *in) {
-    threadstream *f = in->frame;
-    const char *name = threadstream_unpack_string(f, nullptr);
-    int32_t w = threadstream_unpack_int(f), h = threadstream_unpack_int(f);
-    uint64_t length = 0;
-    const char *pixels = threadstream_unpack_buffer(f, &length);
+    pixel_array_command upload;
+    frame_read_pixel_array(in->frame, &upload);
+    const char *name = upload.name.bytes, *pixels = upload.pixels.bytes;
+    const int32_t w = upload.w, h = upload.h;
+    const uint64_t length = upload.pixels.length;
     if (in->replay || !name || !*name || w < 1 || h < 1 || !pixels) return;
     // 64-bit: a 32-bit product wraps for large sizes and would let a short
     // buffer through.
@@ -361,18 +315,18 @@ void draw_commands_execute(render_context *context, threadstream *frame, int sta
         case RENDER_CMD_PASSES: carry_on = run_passes(&in); break;
         case RENDER_CMD_UNLOAD_SPRITE: read_unload_sprite(&in); break;
         case RENDER_CMD_TOGGLE_CURSOR: {
-            int32_t show = threadstream_unpack_int(frame);
+            uint32_t show = frame_read_flag_command(frame);
             if (!replay) SDL_ShowCursor(show ? SDL_ENABLE : SDL_DISABLE);
             break;
         }
         case RENDER_CMD_TOGGLE_FULLSCREEN: {
-            int32_t on = threadstream_unpack_int(frame);
+            uint32_t on = frame_read_flag_command(frame);
             if (!replay && context->window) SDL_SetWindowFullscreen(context->window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
             break;
         }
         case RENDER_CMD_UPLOAD_PIXEL_ARRAY: read_upload_pixel_array(&in); break;
         case RENDER_CMD_OPEN_URL: {
-            const char *url = threadstream_unpack_string(frame, nullptr);
+            const char *url = frame_read_text_command(frame).bytes;
             if (!replay && url) SDL_OpenURL(url);
             break;
         }

@@ -1,168 +1,93 @@
 // FFI::Draw: the Ruby side's only way to emit render commands. Arguments are
 // converted by their type tag alone (Integer or Float, anything else gives
-// the field's default) and written straight into the current frame stream.
+// the field's default) into a command record, which the frame stream's
+// writer appends to the current frame stream.
 #include "draw_methods.h"
 
 #include "../host/engine.h"
-#include "../host/threadstream_ruby.h"
-#include "frame_stream.h"
 #include "sprite_fast_path.h"
 
 namespace {
 
-constexpr float NO_TILE[4] = {0.0f, 0.0f, -1.0f, -1.0f};
+float num(mrb_value value, float fallback) { return threadstream_ruby_float(value, fallback); }
+int32_t word(mrb_value value, int32_t fallback) { return threadstream_ruby_int(value, fallback); }
 
-void pack_f(mrb_value value, float fallback) {
-    threadstream_pack_ruby_float_or_default(current_frame_stream, value, fallback);
-}
-
-void pack_i(mrb_value value, int32_t fallback) {
-    threadstream_pack_ruby_int_or_default(current_frame_stream, value, fallback);
-}
-
-void pack_word(int32_t value) { threadstream_pack_int(current_frame_stream, value); }
-
-void pack_float(float value) { threadstream_pack_float(current_frame_stream, value); }
-
-void pack_rect_command(int32_t opcode, const mrb_value *v) {
-    pack_word(opcode);
-    for (int i = 0; i < 4; ++i) pack_f(v[i], 0.0f);
-    for (int i = 4; i < 7; ++i) pack_i(v[i], 0);
-    pack_i(v[7], 255);
-}
-
-// The fields every sprite shares from the tile rectangle on, when the caller
-// gives none of them.
-void pack_plain_sprite_tail() {
-    for (float f : NO_TILE) pack_float(f); // tile
-    for (float f : NO_TILE) pack_float(f); // source
-    pack_word(0);
-    pack_word(0);
-    pack_float(0.5f);
-    pack_float(0.5f);
-}
-
-mrb_value ffi_draw_solid(mrb_state *mrb, mrb_value) {
+mrb_value write_shape(mrb_state *mrb, int32_t opcode) {
     mrb_value v[8];
     mrb_get_args(mrb, "oooooooo", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7]);
-    pack_rect_command(RENDER_CMD_SOLID, v);
+    shape_command c = {num(v[0], 0), num(v[1], 0), num(v[2], 0), num(v[3], 0),
+                       word(v[4], 0), word(v[5], 0), word(v[6], 0), word(v[7], 255)};
+    frame_write_shape(current_frame_stream, opcode, &c);
     return mrb_nil_value();
 }
 
-mrb_value ffi_draw_border(mrb_state *mrb, mrb_value) {
-    mrb_value v[8];
-    mrb_get_args(mrb, "oooooooo", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7]);
-    pack_rect_command(RENDER_CMD_BORDER, v);
+mrb_value ffi_draw_solid(mrb_state *mrb, mrb_value) { return write_shape(mrb, RENDER_CMD_SOLID); }
+mrb_value ffi_draw_border(mrb_state *mrb, mrb_value) { return write_shape(mrb, RENDER_CMD_BORDER); }
+mrb_value ffi_draw_line(mrb_state *mrb, mrb_value) { return write_shape(mrb, RENDER_CMD_LINE); }
+
+// The three sprite methods take the leading values of draw_sprite_3's list;
+// the rest are nil and take their defaults.
+mrb_value write_sprite(mrb_value *v) {
+    sprite_command c = sprite_command_from_ruby(v);
+    frame_write_sprite(current_frame_stream, &c);
     return mrb_nil_value();
 }
 
-mrb_value ffi_draw_line(mrb_state *mrb, mrb_value) {
-    mrb_value v[8];
-    mrb_get_args(mrb, "oooooooo", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7]);
-    pack_rect_command(RENDER_CMD_LINE, v);
-    return mrb_nil_value();
-}
+struct sprite_arguments {
+    mrb_value v[SPRITE_ARGUMENTS];
+    sprite_arguments() {
+        for (mrb_value &value : v) value = mrb_nil_value();
+    }
+};
 
 mrb_value ffi_draw_sprite(mrb_state *mrb, mrb_value) {
-    mrb_value x, y, w, h, path;
-    mrb_get_args(mrb, "ooooS", &x, &y, &w, &h, &path);
-    pack_word(RENDER_CMD_SPRITE);
-    threadstream_pack_ruby_string(current_frame_stream, path);
-    pack_f(x, 0.0f);
-    pack_f(y, 0.0f);
-    pack_f(w, 0.0f);
-    pack_f(h, 0.0f);
-    pack_float(0.0f);
-    for (int i = 0; i < 4; ++i) pack_word(255);
-    pack_plain_sprite_tail();
-    return mrb_nil_value();
+    sprite_arguments s;
+    mrb_get_args(mrb, "ooooS", &s.v[0], &s.v[1], &s.v[2], &s.v[3], &s.v[4]);
+    return write_sprite(s.v);
 }
 
 mrb_value ffi_draw_sprite_2(mrb_state *mrb, mrb_value) {
-    mrb_value x, y, w, h, path, angle, a;
-    mrb_get_args(mrb, "ooooSoo", &x, &y, &w, &h, &path, &angle, &a);
-    pack_word(RENDER_CMD_SPRITE);
-    threadstream_pack_ruby_string(current_frame_stream, path);
-    pack_f(x, 0.0f);
-    pack_f(y, 0.0f);
-    pack_f(w, 0.0f);
-    pack_f(h, 0.0f);
-    pack_f(angle, 0.0f);
-    for (int i = 0; i < 3; ++i) pack_word(255);
-    pack_i(a, 255);
-    pack_plain_sprite_tail();
-    return mrb_nil_value();
+    sprite_arguments s;
+    mrb_get_args(mrb, "ooooSoo", &s.v[0], &s.v[1], &s.v[2], &s.v[3], &s.v[4], &s.v[5], &s.v[6]);
+    return write_sprite(s.v);
 }
 
 mrb_value ffi_draw_sprite_3(mrb_state *mrb, mrb_value) {
-    mrb_value x, y, w, h, path, angle, a, r, g, b, tile_x, tile_y, tile_w, tile_h, anchor_x, anchor_y, source_x,
-        source_y, source_w, source_h;
-    mrb_bool flip_h = false, flip_v = false;
-    mrb_get_args(mrb, "ooooSooooooooobboooooo", &x, &y, &w, &h, &path, &angle, &a, &r, &g, &b, &tile_x, &tile_y,
-                 &tile_w, &tile_h, &flip_h, &flip_v, &anchor_x, &anchor_y, &source_x, &source_y, &source_w,
-                 &source_h);
-    pack_word(RENDER_CMD_SPRITE);
-    threadstream_pack_ruby_string(current_frame_stream, path);
-    pack_f(x, 0.0f);
-    pack_f(y, 0.0f);
-    pack_f(w, 0.0f);
-    pack_f(h, 0.0f);
-    pack_f(angle, 0.0f);
-    // Alpha is passed before red and packed after blue.
-    pack_i(r, 255);
-    pack_i(g, 255);
-    pack_i(b, 255);
-    pack_i(a, 255);
-    pack_f(tile_x, 0.0f);
-    pack_f(tile_y, 0.0f);
-    pack_f(tile_w, -1.0f);
-    pack_f(tile_h, -1.0f);
-    // The source rectangle is passed after the anchors and packed before the flips.
-    pack_f(source_x, 0.0f);
-    pack_f(source_y, 0.0f);
-    pack_f(source_w, -1.0f);
-    pack_f(source_h, -1.0f);
-    pack_word(flip_h ? 1 : 0);
-    pack_word(flip_v ? 1 : 0);
-    pack_f(anchor_x, 0.5f);
-    pack_f(anchor_y, 0.5f);
-    return mrb_nil_value();
+    mrb_value v[SPRITE_ARGUMENTS];
+    mrb_get_args(mrb, "ooooSooooooooooooooooo", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8],
+                 &v[9], &v[10], &v[11], &v[12], &v[13], &v[14], &v[15], &v[16], &v[17], &v[18], &v[19], &v[20],
+                 &v[21]);
+    return write_sprite(v);
 }
 
 mrb_value ffi_draw_label(mrb_state *mrb, mrb_value) {
     mrb_value x, y, text, size_enum, alignment, r, g, b, a, font;
     mrb_get_args(mrb, "ooSooooooo", &x, &y, &text, &size_enum, &alignment, &r, &g, &b, &a, &font);
-    pack_word(RENDER_CMD_LABEL);
-    pack_f(x, 0.0f);
-    pack_f(y, 0.0f);
-    threadstream_pack_ruby_string(current_frame_stream, text);
-    threadstream_pack_ruby_string(current_frame_stream, font);
-    pack_f(size_enum, 0.0f);
-    pack_i(alignment, 0);
-    pack_i(r, 0);
-    pack_i(g, 0);
-    pack_i(b, 0);
-    pack_i(a, 255);
+    label_command c = {num(x, 0), num(y, 0), threadstream_ruby_text(text), threadstream_ruby_text(font),
+                       num(size_enum, 0), word(alignment, 0), word(r, 0), word(g, 0), word(b, 0), word(a, 255)};
+    frame_write_label(current_frame_stream, &c);
     return mrb_nil_value();
 }
 
+// Takes a screenshot primitive's sprite-shaped list; the angle is the
+// colour tolerance, the colour the key and the alpha what keyed pixels get.
 mrb_value ffi_draw_screenshot(mrb_state *mrb, mrb_value) {
-    mrb_value path, x, y, w, h, angle, a, r, g, b, unused[12];
+    mrb_value v[SPRITE_ARGUMENTS];
     mrb_bool flip_h = false, flip_v = false;
-    mrb_get_args(mrb, "Sooooooooooooobboooooo", &path, &x, &y, &w, &h, &angle, &a, &r, &g, &b, &unused[0],
-                 &unused[1], &unused[2], &unused[3], &flip_h, &flip_v, &unused[4], &unused[5], &unused[6],
-                 &unused[7], &unused[8], &unused[9]);
-    pack_word(RENDER_CMD_SCREENSHOT);
-    threadstream_pack_ruby_string(current_frame_stream, path);
-    pack_f(x, 0.0f);
-    pack_f(y, 0.0f);
-    pack_f(w, 0.0f);
-    pack_f(h, 0.0f);
-    pack_i(angle, 0); // the colour tolerance
-    pack_i(r, 0);
-    pack_i(g, 0);
-    pack_i(b, 0);
-    pack_i(a, 0); // the alpha given to pixels of the key colour
+    mrb_get_args(mrb, "Sooooooooooooobboooooo", &v[SPRITE_PATH], &v[0], &v[1], &v[2], &v[3], &v[5], &v[6], &v[7],
+                 &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &flip_h, &flip_v, &v[16], &v[17], &v[18], &v[19],
+                 &v[20], &v[21]);
+    screenshot_command c = {threadstream_ruby_text(v[SPRITE_PATH]),
+                            num(v[SPRITE_X], 0),
+                            num(v[SPRITE_Y], 0),
+                            num(v[SPRITE_W], 0),
+                            num(v[SPRITE_H], 0),
+                            word(v[SPRITE_ANGLE], 0),
+                            word(v[SPRITE_R], 0),
+                            word(v[SPRITE_G], 0),
+                            word(v[SPRITE_B], 0),
+                            word(v[SPRITE_A], 0)};
+    frame_write_screenshot(current_frame_stream, &c);
     return mrb_nil_value();
 }
 
@@ -170,37 +95,31 @@ mrb_value ffi_draw_set_grid(mrb_state *mrb, mrb_value) {
     mrb_float origin_x = 0, origin_y = 0;
     mrb_int direction = 0;
     mrb_get_args(mrb, "ffi", &origin_x, &origin_y, &direction);
-    pack_word(RENDER_CMD_SET_GRID);
-    pack_float((float)origin_x);
-    pack_float((float)origin_y);
-    pack_word((int32_t)(uint32_t)direction);
+    set_grid_command c = {(float)origin_x, (float)origin_y, (int32_t)(uint32_t)direction};
+    frame_write_set_grid(current_frame_stream, &c);
     return mrb_nil_value();
 }
 
-mrb_value pack_string_command(mrb_state *mrb, int32_t opcode) {
+mrb_value write_text_command(mrb_state *mrb, int32_t opcode) {
     const char *text = nullptr;
     mrb_get_args(mrb, "z", &text);
-    pack_word(opcode);
-    threadstream_pack_string(current_frame_stream, text);
+    frame_write_text_command(current_frame_stream, opcode, {text, SDL_strlen(text)});
     return mrb_nil_value();
 }
 
-mrb_value ffi_draw_unload_sprite(mrb_state *mrb, mrb_value) { return pack_string_command(mrb, RENDER_CMD_UNLOAD_SPRITE); }
+mrb_value ffi_draw_unload_sprite(mrb_state *mrb, mrb_value) { return write_text_command(mrb, RENDER_CMD_UNLOAD_SPRITE); }
+mrb_value ffi_draw_openurl(mrb_state *mrb, mrb_value) { return write_text_command(mrb, RENDER_CMD_OPEN_URL); }
 
-mrb_value ffi_draw_openurl(mrb_state *mrb, mrb_value) { return pack_string_command(mrb, RENDER_CMD_OPEN_URL); }
-
-mrb_value pack_flag_command(mrb_state *mrb, int32_t opcode) {
+mrb_value write_flag_command(mrb_state *mrb, int32_t opcode) {
     mrb_bool flag = false;
     mrb_get_args(mrb, "b", &flag);
-    pack_word(opcode);
-    pack_word(flag ? 1 : 0);
+    frame_write_flag_command(current_frame_stream, opcode, flag ? 1 : 0);
     return mrb_nil_value();
 }
 
-mrb_value ffi_draw_toggle_cursor(mrb_state *mrb, mrb_value) { return pack_flag_command(mrb, RENDER_CMD_TOGGLE_CURSOR); }
-
+mrb_value ffi_draw_toggle_cursor(mrb_state *mrb, mrb_value) { return write_flag_command(mrb, RENDER_CMD_TOGGLE_CURSOR); }
 mrb_value ffi_draw_toggle_fullscreen(mrb_state *mrb, mrb_value) {
-    return pack_flag_command(mrb, RENDER_CMD_TOGGLE_FULLSCREEN);
+    return write_flag_command(mrb, RENDER_CMD_TOGGLE_FULLSCREEN);
 }
 
 mrb_value ffi_draw_upload_pixel_array(mrb_state *mrb, mrb_value) {
@@ -220,11 +139,9 @@ mrb_value ffi_draw_upload_pixel_array(mrb_state *mrb, mrb_value) {
     if (!block) return mrb_nil_value();
     for (uint64_t i = 0; i < pixels; ++i)
         block[i] = mrb_integer_p(elements[i]) ? (uint32_t)mrb_integer(elements[i]) : 0;
-    pack_word(RENDER_CMD_UPLOAD_PIXEL_ARRAY);
-    threadstream_pack_string(current_frame_stream, name);
-    pack_word((int32_t)width);
-    pack_word((int32_t)height);
-    threadstream_pack_buffer(current_frame_stream, block, pixels * 4);
+    pixel_array_command c = {{name, SDL_strlen(name)}, (int32_t)width, (int32_t)height,
+                             {(const char *)block, pixels * 4}};
+    frame_write_pixel_array(current_frame_stream, &c);
     SDL_free(block);
     return mrb_nil_value();
 }
@@ -255,6 +172,6 @@ void draw_methods_define(mrb_state *mrb, RClass *draw_class) {
     };
     int arena = mrb_gc_arena_save(mrb);
     for (const method &m : methods) mrb_define_method(mrb, draw_class, m.name, m.function, MRB_ARGS_REQ(m.arguments));
-    sprite_fast_path_define(mrb, draw_class);
+    sprite_fast_path_methods_define(mrb, draw_class);
     mrb_gc_arena_restore(mrb, arena);
 }

@@ -184,7 +184,7 @@ void draw_line_command(render_context *context, float x, float y, float x2, floa
 
 void draw_sprite_command(render_context *context, const sprite_command *sprite) {
     grid_rect dest = grid_map_rect(context, sprite->x, sprite->y, sprite->w, sprite->h);
-    SDL_Texture *texture = sprite_texture(context, sprite->path);
+    SDL_Texture *texture = sprite_texture(context, sprite->path.bytes);
     int tw = 0, th = 0;
     if (!texture || SDL_QueryTexture(texture, nullptr, nullptr, &tw, &th) != 0 || tw == 0 || th == 0) return;
     const float ftw = (float)tw, fth = (float)th;
@@ -228,10 +228,10 @@ void draw_sprite_command(render_context *context, const sprite_command *sprite) 
 }
 
 void draw_label_command(render_context *context, const label_command *label) {
-    if (!label->text) return;
+    if (!label->text.bytes) return;
     SDL_Renderer *renderer = context->renderer;
     SDL_LockMutex(context->text_lock);
-    fontatlas_font *font = lookup_font(context, label->font);
+    fontatlas_font *font = lookup_font(context, label->font.bytes);
     if (!font) {
         SDL_UnlockMutex(context->text_lock);
         return;
@@ -241,7 +241,7 @@ void draw_label_command(render_context *context, const label_command *label) {
     uint32_t size = label_pixel_size(label->size_enum);
     float scale = fontatlas_get_scale(font, size);
     if (label->alignment_enum == 1 || label->alignment_enum == 2) {
-        float width = label_width(font, label->text, size, scale);
+        float width = label_width(font, label->text.bytes, size, scale);
         px -= label->alignment_enum == 1 ? width / 2.0f : width;
     }
     // Label positions name the top of the text line.
@@ -271,7 +271,7 @@ void draw_label_command(render_context *context, const label_command *label) {
     const uint8_t r = clamp_channel(label->r), g = clamp_channel(label->g), b = clamp_channel(label->b),
                   a = clamp_channel(label->a);
     float pen = px;
-    const char *cursor = label->text;
+    const char *cursor = label->text.bytes;
     uint32_t c = utf8codepoint(&cursor);
     while (c != 0) {
         uint32_t next = utf8codepoint(&cursor);

@@ -12,11 +12,8 @@ void vlx_upload_pixel_array(const char *name, int32_t width, int32_t height, con
     if (width < 1 || height < 1) return;
     uint64_t bytes = (uint64_t)width * (uint64_t)height * 4;
     if (bytes > THREADSTREAM_MAX_ITEM) return;
-    threadstream_pack_int(stream, RENDER_CMD_UPLOAD_PIXEL_ARRAY);
-    threadstream_pack_string(stream, name);
-    threadstream_pack_int(stream, width);
-    threadstream_pack_int(stream, height);
-    threadstream_pack_buffer(stream, pixels, bytes);
+    pixel_array_command upload = {{name, name ? SDL_strlen(name) : 0}, width, height, {(const char *)pixels, bytes}};
+    frame_write_pixel_array(stream, &upload);
 }
 
 uint8_t *vlx_load_image(const char *path, int32_t *width_out, int32_t *height_out) {

@@ -1,12 +1,11 @@
 #include "main_frame.h"
 
 #include "draw_commands.h"
+#include "frame_stream.h"
 #include "render_context.h"
 
 namespace {
 
-constexpr uint64_t EVENT_RECORD_SIZE = sizeof(SDL_Event);
-static_assert(sizeof(SDL_Event) == 56, "event batches carry SDL 2's 56-byte events");
 // Frames per second of the simulation thread.
 constexpr uint64_t SIMULATION_RATE = 60;
 constexpr Uint32 UNFOCUSED_DELAY_MS = 50;
@@ -14,22 +13,17 @@ constexpr Uint32 UNFOCUSED_DELAY_MS = 50;
 void queue_event_batch(render_context *context) {
     threadstream *batch = threadstream_allocate();
     if (!batch) return;
-    uint64_t count = 0;
-    if (threadstream_claim_space(batch, 8)) {
-        batch->write_pos = 8;
+    if (event_batch_start(batch)) {
         // Events are polled straight into the stream's buffer.
-        while (threadstream_claim_space(batch, EVENT_RECORD_SIZE)) {
-            SDL_Event *slot = (SDL_Event *)(batch->buffer + batch->write_pos);
+        while (SDL_Event *slot = event_batch_slot(batch)) {
             if (!SDL_PollEvent(slot)) break;
             if (slot->type == SDL_WINDOWEVENT && slot->window.windowID == context->window_id &&
                 slot->window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
                 SDL_GetRendererOutputSize(context->renderer, &context->output_width, &context->output_height);
-            batch->write_pos += EVENT_RECORD_SIZE;
-            ++count;
+            event_batch_add(batch);
         }
-        SDL_memcpy(batch->buffer, &count, 8);
     }
-    if (batch->error || count == 0)
+    if (batch->error || event_batch_size(batch) == 0)
         threadstream_free(batch);
     else
         threadstreamqueue_putitem(context->event_queue, batch);
@@ -94,6 +88,6 @@ void draw_iteration(render_context *context) {
         SDL_RenderClear(context->renderer);
         present(context);
     }
-    if (context->keyboard_focus == 0) SDL_Delay(UNFOCUSED_DELAY_MS);
+    if (SDL_AtomicGet(&context->keyboard_focus) == 0) SDL_Delay(UNFOCUSED_DELAY_MS);
     SDL_AtomicSet(&context->render_fps, (int)fps_iteration(&context->render_fps_meter));
 }

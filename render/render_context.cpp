@@ -132,9 +132,24 @@ render_context *render_context_new(int fullscreen, int hidden, int logical_width
     if (window_x != -1 && window_y != -1) SDL_SetWindowPosition(context->window, window_x, window_y);
     if (window_width != -1 && window_height != -1) SDL_SetWindowSize(context->window, window_width, window_height);
 
-    context->keyboard_focus = 1;
-    context->mouse_focus = 1;
+    SDL_AtomicSet(&context->keyboard_focus, 1);
+    SDL_AtomicSet(&context->mouse_focus, 1);
     return context;
+}
+
+render_focus render_context_track_focus(render_context *context, const SDL_WindowEvent &event, bool *gained) {
+    if (!context || event.windowID != context->window_id) return RENDER_FOCUS_NONE;
+    render_focus which = RENDER_FOCUS_NONE;
+    switch (event.event) {
+    case SDL_WINDOWEVENT_ENTER:
+    case SDL_WINDOWEVENT_LEAVE: which = RENDER_FOCUS_MOUSE; break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+    case SDL_WINDOWEVENT_FOCUS_LOST: which = RENDER_FOCUS_KEYBOARD; break;
+    default: return RENDER_FOCUS_NONE;
+    }
+    *gained = event.event == SDL_WINDOWEVENT_ENTER || event.event == SDL_WINDOWEVENT_FOCUS_GAINED;
+    SDL_AtomicSet(which == RENDER_FOCUS_MOUSE ? &context->mouse_focus : &context->keyboard_focus, *gained ? 1 : 0);
+    return which;
 }
 
 void render_context_delete(render_context *context) {

@@ -15,6 +15,10 @@ struct fontatlas_font;
 // Side of the checkerboard drawn for sprites whose image is missing.
 constexpr int FALLBACK_TEXTURE_SIZE = 256;
 
+// Made before the simulation thread starts and deleted after it ends. The
+// two threads share only the queues (each guarded by its own mutex), the
+// font cache and atlases (text_lock), the focus flags and render_fps
+// (atomic); every other field is the main thread's alone or fixed at start.
 struct render_context {
     threadstreamqueue *frame_queue; // frame streams, simulation -> main
     threadstreamqueue *event_queue; // event batches, main -> simulation
@@ -24,14 +28,16 @@ struct render_context {
     SDL_Texture *fallback_texture;   // checkerboard for missing sprite images
     SDL_Texture *screenshot_texture; // logical-size target; NULL until first needed
     render_cache *texture_cache;     // main thread only
-    fontatlas_font *default_font;    // "font.ttf"
+    fontatlas_font *default_font;    // "font.ttf"; its atlas guarded by text_lock
     render_cache *font_cache;        // guarded by text_lock
     uint32_t window_id;
     int32_t output_width, output_height;
     int32_t logical_width, logical_height;
     int32_t window_width, window_height;
-    int32_t keyboard_focus; // written by the simulation thread, read by main
-    int32_t mouse_focus;
+    // Written by the simulation thread as window events arrive, read by the
+    // main thread (which slows down without keyboard focus): atomic, no lock.
+    SDL_atomic_t keyboard_focus;
+    SDL_atomic_t mouse_focus;
     int32_t screen_not_cleared;
     uint8_t last_screen_background[3];
     int32_t grid_origin_x, grid_origin_y, grid_y_direction, grid_set;
@@ -50,6 +56,12 @@ struct render_context {
     // waits for a frame until one frame period has passed since then.
     uint64_t last_present;
 };
+
+enum render_focus { RENDER_FOCUS_NONE, RENDER_FOCUS_MOUSE, RENDER_FOCUS_KEYBOARD };
+// Simulation thread: a window event that enters, leaves, gains or loses
+// focus of the context's window updates the matching focus flag. Answers
+// which flag changed (none for other events), and sets *gained to its value.
+render_focus render_context_track_focus(render_context *context, const SDL_WindowEvent &event, bool *gained);
 
 render_context *render_context_new(int fullscreen, int hidden, int logical_width, int logical_height,
                                    int window_width, int window_height, int window_x, int window_y,

@@ -2,8 +2,8 @@
 // costs 22 Ruby calls and a 22-argument call into FFI::Draw; for the two
 // shapes games use most (a plain Hash, and an object whose class takes its
 // readers from AttrSprite) the same values can be read natively, straight
-// from the Hash's entries or the object's instance variables, and packed
-// exactly as draw_sprite_3 packs them.
+// from the Hash's entries or the object's instance variables, and turned
+// into the same sprite command draw_sprite_3 makes of them.
 //
 // It only stands in where it cannot differ from the general path: the
 // readers, respond_to? and the collection's at/length must still be the
@@ -15,19 +15,14 @@
 #include "sprite_fast_path.h"
 
 #include "../host/engine.h"
-#include "../host/threadstream_ruby.h"
-#include "frame_stream.h"
+#include "draw_methods.h"
 
-#include <cmath>
 #include <cstring>
 
 namespace {
 
-enum sprite_field {
-    F_X, F_Y, F_W, F_H, F_PATH, F_ANGLE, F_A, F_R, F_G, F_B, F_TILE_X, F_TILE_Y, F_TILE_W, F_TILE_H,
-    F_FLIP_H, F_FLIP_V, F_ANCHOR_X, F_ANCHOR_Y, F_SOURCE_X, F_SOURCE_Y, F_SOURCE_W, F_SOURCE_H, F_COUNT
-};
-
+// The readers' names, in draw_sprite_3's order.
+constexpr int F_COUNT = SPRITE_ARGUMENTS;
 const char *const FIELD_NAMES[F_COUNT] = {
     "x", "y", "w", "h", "path", "angle", "a", "r", "g", "b", "tile_x", "tile_y", "tile_w", "tile_h",
     "flip_horizontally", "flip_vertically", "angle_anchor_x", "angle_anchor_y", "source_x", "source_y",
@@ -82,7 +77,7 @@ constexpr int KEY_FALLBACK = -2;
 
 struct key_entry {
     mrb_sym sym;
-    int slot; // a sprite_field, or KEY_FALLBACK
+    int slot; // a sprite_argument, or KEY_FALLBACK
 };
 key_entry key_table[KEY_TABLE_SIZE];
 
@@ -231,72 +226,13 @@ bool read_sprite(mrb_state *mrb, mrb_value sprite, mrb_value *v) {
     }
     // The path reaches the drawer as path.s_or_default; only Strings and
     // nothing are handled here.
-    mrb_value path = v[F_PATH];
+    mrb_value path = v[SPRITE_PATH];
     if (mrb_string_p(path)) {
         if (!s.strings_plain || mrb_class(mrb, path) != mrb->string_class) return false;
     } else if (!mrb_nil_p(path) && !mrb_false_p(path)) {
         return false;
     }
-    return plain_flag(v[F_FLIP_H]) && plain_flag(v[F_FLIP_V]);
-}
-
-// A number field by its type tag, as the Ruby-value packers convert it.
-float field_float(mrb_value v, float fallback) {
-    if (mrb_float_p(v)) return (float)mrb_float(v);
-    if (mrb_integer_p(v)) return (float)mrb_integer(v);
-    return fallback;
-}
-
-int32_t field_int(mrb_value v, int32_t fallback) {
-    if (mrb_integer_p(v)) return (int32_t)(uint32_t)mrb_integer(v);
-    if (!mrb_float_p(v)) return fallback;
-    double d = mrb_float(v);
-    if (std::isnan(d)) return 0;
-    if (d >= 2147483647.0) return INT32_MAX;
-    if (d <= -2147483648.0) return INT32_MIN;
-    return (int32_t)d;
-}
-
-// The fields of RENDER_CMD_SPRITE in stream order, as draw_sprite_3 packs
-// them; the 21 fixed-size fields after the path are claimed and written
-// at once (a failed claim sets the stream's error flag, which drops the
-// frame, as a failed field would).
-void pack_sprite(mrb_value *v) {
-    threadstream *t = current_frame_stream;
-    threadstream_pack_int(t, RENDER_CMD_SPRITE);
-    if (mrb_string_p(v[F_PATH]))
-        threadstream_pack_ruby_string(t, v[F_PATH]);
-    else
-        threadstream_pack_buffer(t, "", 0);
-    union word {
-        float f;
-        int32_t i;
-    } w[21];
-    w[0].f = field_float(v[F_X], 0.0f);
-    w[1].f = field_float(v[F_Y], 0.0f);
-    w[2].f = field_float(v[F_W], 0.0f);
-    w[3].f = field_float(v[F_H], 0.0f);
-    w[4].f = field_float(v[F_ANGLE], 0.0f);
-    w[5].i = field_int(v[F_R], 255);
-    w[6].i = field_int(v[F_G], 255);
-    w[7].i = field_int(v[F_B], 255);
-    w[8].i = field_int(v[F_A], 255);
-    w[9].f = field_float(v[F_TILE_X], 0.0f);
-    w[10].f = field_float(v[F_TILE_Y], 0.0f);
-    w[11].f = field_float(v[F_TILE_W], -1.0f);
-    w[12].f = field_float(v[F_TILE_H], -1.0f);
-    w[13].f = field_float(v[F_SOURCE_X], 0.0f);
-    w[14].f = field_float(v[F_SOURCE_Y], 0.0f);
-    w[15].f = field_float(v[F_SOURCE_W], -1.0f);
-    w[16].f = field_float(v[F_SOURCE_H], -1.0f);
-    w[17].i = mrb_test(v[F_FLIP_H]) ? 1 : 0;
-    w[18].i = mrb_test(v[F_FLIP_V]) ? 1 : 0;
-    w[19].f = field_float(v[F_ANCHOR_X], 0.5f);
-    w[20].f = field_float(v[F_ANCHOR_Y], 0.5f);
-    static_assert(sizeof(w) == 84, "21 four-byte fields");
-    if (!threadstream_claim_space(t, sizeof(w))) return;
-    std::memcpy(t->buffer + t->write_pos, w, sizeof(w));
-    t->write_pos += sizeof(w);
+    return plain_flag(v[SPRITE_FLIP_H]) && plain_flag(v[SPRITE_FLIP_V]);
 }
 
 // Once per pass: decides whether the fast path may run at all, and forgets
@@ -333,7 +269,10 @@ mrb_value draw_sprites(mrb_state *mrb, mrb_value) {
         mrb_value sprite = RARRAY_PTR(collection)[index];
         if (mrb_test(sprite)) {
             if (!read_sprite(mrb, sprite, v)) break;
-            pack_sprite(v);
+            // A failed write sets the stream's error flag, which drops the
+            // frame, as a failed write on the general path would.
+            sprite_command command = sprite_command_from_ruby(v);
+            frame_write_sprite(current_frame_stream, &command);
         }
         ++index;
     }
@@ -342,7 +281,7 @@ mrb_value draw_sprites(mrb_state *mrb, mrb_value) {
 
 } // namespace
 
-void sprite_fast_path_define(mrb_state *mrb, RClass *draw_class) {
+void sprite_fast_path_methods_define(mrb_state *mrb, RClass *draw_class) {
     record(mrb);
     mrb_define_method(mrb, draw_class, "__sprite_fast_path_check__", fast_path_check, MRB_ARGS_NONE());
     mrb_define_method(mrb, draw_class, "__draw_sprites__", draw_sprites, MRB_ARGS_REQ(2));

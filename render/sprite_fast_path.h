@@ -7,4 +7,4 @@
 // `__draw_sprites__(collection, index)`. Must run after the framework has
 // loaded and before any game code, since it records the framework's own
 // attribute readers as the ones the fast path may stand in for.
-void sprite_fast_path_define(mrb_state *mrb, RClass *draw_class);
+void sprite_fast_path_methods_define(mrb_state *mrb, RClass *draw_class);

@@ -196,10 +196,7 @@ end
 // packs the sprite command. It handles only the plain shapes and does not
 // check that the accessors are the framework's own, so it measures the floor
 // such a path could reach rather than being one.
-enum sprite_field {
-    F_X, F_Y, F_W, F_H, F_PATH, F_ANGLE, F_A, F_R, F_G, F_B, F_TILE_X, F_TILE_Y, F_TILE_W, F_TILE_H,
-    F_FLIP_H, F_FLIP_V, F_ANCHOR_X, F_ANCHOR_Y, F_SOURCE_X, F_SOURCE_Y, F_SOURCE_W, F_SOURCE_H, F_COUNT
-};
+constexpr int F_COUNT = SPRITE_ARGUMENTS;
 const char *const FIELD_NAMES[F_COUNT] = {
     "x", "y", "w", "h", "path", "angle", "a", "r", "g", "b", "tile_x", "tile_y", "tile_w", "tile_h",
     "flip_horizontally", "flip_vertically", "angle_anchor_x", "angle_anchor_y", "source_x", "source_y",
@@ -227,23 +224,8 @@ mrb_value bench_native_sprite(mrb_state *mrb, mrb_value) {
         mrb_hash_foreach(mrb, mrb_hash_ptr(s), collect_field, f);
     else
         for (int i = 0; i < F_COUNT; ++i) f[i] = mrb_iv_get(mrb, s, ivar_syms[i]);
-    threadstream *t = current_frame_stream;
-    threadstream_pack_int(t, RENDER_CMD_SPRITE);
-    threadstream_pack_ruby_string(t, f[F_PATH]);
-    for (int i : {F_X, F_Y, F_W, F_H, F_ANGLE}) threadstream_pack_ruby_float_or_default(t, f[i], 0.0f);
-    for (int i : {F_R, F_G, F_B, F_A}) threadstream_pack_ruby_int_or_default(t, f[i], 255);
-    threadstream_pack_ruby_float_or_default(t, f[F_TILE_X], 0.0f);
-    threadstream_pack_ruby_float_or_default(t, f[F_TILE_Y], 0.0f);
-    threadstream_pack_ruby_float_or_default(t, f[F_TILE_W], -1.0f);
-    threadstream_pack_ruby_float_or_default(t, f[F_TILE_H], -1.0f);
-    threadstream_pack_ruby_float_or_default(t, f[F_SOURCE_X], 0.0f);
-    threadstream_pack_ruby_float_or_default(t, f[F_SOURCE_Y], 0.0f);
-    threadstream_pack_ruby_float_or_default(t, f[F_SOURCE_W], -1.0f);
-    threadstream_pack_ruby_float_or_default(t, f[F_SOURCE_H], -1.0f);
-    threadstream_pack_int(t, mrb_test(f[F_FLIP_H]) ? 1 : 0);
-    threadstream_pack_int(t, mrb_test(f[F_FLIP_V]) ? 1 : 0);
-    threadstream_pack_ruby_float_or_default(t, f[F_ANCHOR_X], 0.5f);
-    threadstream_pack_ruby_float_or_default(t, f[F_ANCHOR_Y], 0.5f);
+    sprite_command command = sprite_command_from_ruby(f);
+    frame_write_sprite(current_frame_stream, &command);
     return mrb_nil_value();
 }
 

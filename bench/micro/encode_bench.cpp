@@ -1,8 +1,7 @@
 // How fast sprite commands can be written into a frame stream: the native
 // floor under the per-primitive cost of the draw methods.
 #include "host/threadstream.h"
-#include "host/threadstream_ruby.h"
-#include "render/frame_stream.h"
+#include "render/draw_methods.h"
 
 #include <benchmark/benchmark.h>
 
@@ -28,15 +27,10 @@ void BM_PackSpriteCommands(benchmark::State &state) {
     for (auto _ : state) {
         s->write_pos = 0;
         for (int i = 0; i < SPRITES; ++i) {
-            threadstream_pack_int(s, RENDER_CMD_SPRITE);
-            threadstream_pack_string(s, "sprites/bunny.png");
-            for (int f = 0; f < 5; ++f) threadstream_pack_float(s, (float)i);
-            for (int f = 0; f < 4; ++f) threadstream_pack_int(s, 255);
-            for (int f = 0; f < 8; ++f) threadstream_pack_float(s, -1.0f);
-            threadstream_pack_int(s, 0);
-            threadstream_pack_int(s, 0);
-            threadstream_pack_float(s, 0.5f);
-            threadstream_pack_float(s, 0.5f);
+            const float f = (float)i;
+            sprite_command sprite = {{"sprites/bunny.png", 17}, f, f, f, f, f, 255, 255, 255, 255,
+                                     -1, -1, -1, -1, -1, -1, -1, -1, 0, 0, 0.5f, 0.5f};
+            frame_write_sprite(s, &sprite);
         }
         benchmark::DoNotOptimize(s->buffer);
     }
@@ -45,8 +39,8 @@ void BM_PackSpriteCommands(benchmark::State &state) {
 }
 BENCHMARK(BM_PackSpriteCommands)->Unit(benchmark::kMicrosecond);
 
-// The same fields taken from Ruby values by their type tags, as the draw
-// methods do (numbers for the rectangle, nil for every defaulted field).
+// The same command made from Ruby values by their type tags, as the draw
+// methods make it (numbers for the rectangle, nil for every defaulted field).
 void BM_PackSpriteCommandsFromRubyValues(benchmark::State &state) {
     stream_fixture fixture;
     threadstream *s = fixture.stream;
@@ -56,24 +50,13 @@ void BM_PackSpriteCommandsFromRubyValues(benchmark::State &state) {
     for (auto _ : state) {
         s->write_pos = 0;
         for (int i = 0; i < SPRITES; ++i) {
-            mrb_value x = mrb_float_value(mrb, (mrb_float)i + 0.5);
-            mrb_value w = mrb_int_value(mrb, 32);
-            threadstream_pack_int(s, RENDER_CMD_SPRITE);
-            threadstream_pack_ruby_string(s, path);
-            threadstream_pack_ruby_float_or_default(s, x, 0);
-            threadstream_pack_ruby_float_or_default(s, x, 0);
-            threadstream_pack_ruby_float_or_default(s, w, 0);
-            threadstream_pack_ruby_float_or_default(s, w, 0);
-            threadstream_pack_ruby_float_or_default(s, nil, 0);
-            for (int f = 0; f < 4; ++f) threadstream_pack_ruby_int_or_default(s, nil, 255);
-            for (int f = 0; f < 2; ++f) threadstream_pack_ruby_float_or_default(s, nil, 0);
-            for (int f = 0; f < 2; ++f) threadstream_pack_ruby_float_or_default(s, nil, -1);
-            for (int f = 0; f < 2; ++f) threadstream_pack_ruby_float_or_default(s, nil, 0);
-            for (int f = 0; f < 2; ++f) threadstream_pack_ruby_float_or_default(s, nil, -1);
-            threadstream_pack_int(s, 0);
-            threadstream_pack_int(s, 0);
-            threadstream_pack_ruby_float_or_default(s, nil, 0.5f);
-            threadstream_pack_ruby_float_or_default(s, nil, 0.5f);
+            mrb_value v[SPRITE_ARGUMENTS];
+            for (mrb_value &value : v) value = nil;
+            v[SPRITE_X] = v[SPRITE_Y] = mrb_float_value(mrb, (mrb_float)i + 0.5);
+            v[SPRITE_W] = v[SPRITE_H] = mrb_int_value(mrb, 32);
+            v[SPRITE_PATH] = path;
+            sprite_command sprite = sprite_command_from_ruby(v);
+            frame_write_sprite(s, &sprite);
         }
         benchmark::DoNotOptimize(s->buffer);
     }

@@ -77,41 +77,23 @@ render_context *bench_context() {
 // A frame: a 32 x 32 pixel array, then one pass of SPRITES sprites of it.
 threadstream *sprite_frame(bool skipped_pass) {
     threadstream *s = threadstream_allocate();
-    threadstream_pack_int(s, RENDER_CMD_SET_GRID);
-    threadstream_pack_float(s, 0);
-    threadstream_pack_float(s, 720);
-    threadstream_pack_int(s, -1);
+    set_grid_command grid = {0, 720, -1};
+    frame_write_set_grid(s, &grid);
     std::vector<uint32_t> pixels(32 * 32, 0xFF8040C0u);
-    threadstream_pack_int(s, RENDER_CMD_UPLOAD_PIXEL_ARRAY);
-    threadstream_pack_string(s, "bunny");
-    threadstream_pack_int(s, 32);
-    threadstream_pack_int(s, 32);
-    threadstream_pack_buffer(s, pixels.data(), pixels.size() * 4);
-    threadstream_pack_int(s, RENDER_CMD_PASSES);
-    threadstream_pack_int(s, 1);
-    threadstream_pack_int(s, 0);
-    for (int c : {0, 0, 0, 255}) threadstream_pack_int(s, c);
+    pixel_array_command upload = {{"bunny", 5}, 32, 32, {(const char *)pixels.data(), pixels.size() * 4}};
+    frame_write_pixel_array(s, &upload);
+    passes_command passes = {1, 0};
+    frame_write_passes(s, &passes);
     // A transient pass into a target is passed over by a stale frame.
-    threadstream_pack_string(s, skipped_pass ? "offscreen" : nullptr);
-    threadstream_pack_int(s, 1280);
-    threadstream_pack_int(s, 720);
-    threadstream_pack_int(s, skipped_pass ? 1 : 0);
+    pass_header header = {0, 0, 0, 255, {skipped_pass ? "offscreen" : nullptr, skipped_pass ? 9u : 0u}, 1280, 720,
+                          skipped_pass ? 1u : 0u};
+    frame_write_pass_header(s, &header);
     for (int i = 0; i < SPRITES; ++i) {
-        threadstream_pack_int(s, RENDER_CMD_SPRITE);
-        threadstream_pack_string(s, "bunny");
-        threadstream_pack_float(s, (float)((i * 7919) % 1248));
-        threadstream_pack_float(s, (float)((i * 104729) % 688));
-        threadstream_pack_float(s, 32);
-        threadstream_pack_float(s, 32);
-        threadstream_pack_float(s, 0);
-        for (int c = 0; c < 4; ++c) threadstream_pack_int(s, 255);
-        for (float f : {0.0f, 0.0f, -1.0f, -1.0f, 0.0f, 0.0f, -1.0f, -1.0f}) threadstream_pack_float(s, f);
-        threadstream_pack_int(s, 0);
-        threadstream_pack_int(s, 0);
-        threadstream_pack_float(s, 0.5f);
-        threadstream_pack_float(s, 0.5f);
+        sprite_command sprite = {{"bunny", 5}, (float)((i * 7919) % 1248), (float)((i * 104729) % 688), 32, 32, 0,
+                                 255, 255, 255, 255, 0, 0, -1, -1, 0, 0, -1, -1, 0, 0, 0.5f, 0.5f};
+        frame_write_sprite(s, &sprite);
     }
-    threadstream_pack_int(s, RENDER_CMD_END_PASS);
+    frame_write_opcode(s, RENDER_CMD_END_PASS);
     return s;
 }
 

@@ -19,30 +19,18 @@ bool record_frame(void *data) {
     return (int)r->starts.size() < r->stop_after;
 }
 
-TEST(SimulationPacing, HoldsSixtyFramesASecondOnAnAbsoluteSchedule) {
+TEST(SimulationPacing, HoldsSixtyFramesASecondOnAnAbsoluteScheduleAndCatchesUpWithoutSkipping) {
     SDL_AtomicSet(&engine_quit_flag, 0);
-    Recorder r{{}, 121};
-    int frames = simulation_run_paced(record_frame, &r);
-    EXPECT_EQ(frames, 120); // the frame that answered false is not counted
+    Recorder r{{}, 121, 5};
+    EXPECT_EQ(simulation_run_paced(record_frame, &r), 120); // the frame that answered false is not counted
     EXPECT_EQ(SDL_AtomicGet(&engine_quit_flag), 1);
-    double seconds = (double)(r.starts.back() - r.starts.front()) / (double)SDL_GetPerformanceFrequency();
-    // 120 periods are 2 s; a loaded machine may run late but never early.
-    EXPECT_GE(seconds, 1.99);
-    EXPECT_LT(seconds, 2.5);
-}
-
-TEST(SimulationPacing, CatchesUpAfterASlowFrameWithoutSkipping) {
-    SDL_AtomicSet(&engine_quit_flag, 0);
-    Recorder r{{}, 30, 5};
-    simulation_run_paced(record_frame, &r);
-    ASSERT_EQ(r.starts.size(), 30u);
     const double frequency = (double)SDL_GetPerformanceFrequency();
     // The frames after the slow one start back to back...
-    double gap = (double)(r.starts[7] - r.starts[6]) / frequency;
-    EXPECT_LT(gap, 0.008);
-    // ...and the run as a whole stays on the 60 Hz schedule.
-    double total = (double)(r.starts[29] - r.starts[0]) / frequency;
-    EXPECT_NEAR(total, 29.0 / 60.0, 0.05);
+    EXPECT_LT((double)(r.starts[7] - r.starts[6]) / frequency, 0.008);
+    // ...and 120 periods are 2 s: a loaded machine may run late, never early.
+    double seconds = (double)(r.starts.back() - r.starts.front()) / frequency;
+    EXPECT_GE(seconds, 1.99);
+    EXPECT_LT(seconds, 2.5);
 }
 
 TEST(SimulationPacing, StopsAtOnceWhenTheFlagIsAlreadySet) {

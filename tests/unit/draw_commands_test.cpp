@@ -38,123 +38,81 @@ struct png_file {
 
 class DrawCommands : public RenderTest {};
 
-TEST_F(DrawCommands, GridMapsLogicalRectanglesOntoTheTarget) {
+TEST_F(DrawCommands, TopLevelWordsEndOrPassOverAsTheFormatSays) {
     // Before any grid is set, every rectangle maps to nothing.
     run(build().passes(1).pass(nullptr, W, H).solid(0, 0, W, H, rgba(255, 0, 0)).end_pass());
     EXPECT_EQ(screen_pixel(W / 2, H / 2), rgba(0, 0, 0));
-
-    set_bottom_left_grid();
-    run(build().passes(1).pass(nullptr, W, H, rgba(0, 0, 255)).solid(10, 20, 100, 50, rgba(10, 20, 30)).end_pass());
-    expect_pixels({{10, H - 70, rgba(10, 20, 30)}, {109, H - 21, rgba(10, 20, 30)}, {9, H - 70, rgba(0, 0, 255)},
-                   {110, H - 21, rgba(0, 0, 255)}, {10, H - 20, rgba(0, 0, 255)}});
-
-    // Of two screen passes only the last remains.
-    run(build().passes(2).pass(nullptr, W, H, rgba(255, 0, 0)).solid(0, 0, 10, 10, rgba(0, 255, 0)).end_pass()
-        .pass(nullptr, W, H, rgba(0, 0, 255)).end_pass());
-    EXPECT_EQ(screen_pixel(1, H - 2), rgba(0, 0, 255));
-}
-
-TEST_F(DrawCommands, TopLevelWordsEndOrPassOverAsTheFormatSays) {
     set_bottom_left_grid();
     // A drawing command at the top level ends the frame: the grid after it
     // is not applied.
     run(build().solid(0, 0, 10, 10, rgba(1, 2, 3)).set_grid(5, 5, 1));
     EXPECT_EQ(context->grid_origin_x, 0);
-
     // Zero passes consume exactly the two header fields; inside a pass a
-    // stray word is passed over alone.
-    threadstream *f = run(build().passes(0).passes(1).pass(nullptr, W, H).word(RENDER_CMD_SET_GRID)
-        .solid(0, 0, 4, 4, rgba(9, 8, 7)).end_pass().set_grid(1, H, -1));
+    // stray word is passed over alone; of two screen passes the last remains.
+    threadstream *f = run(build().passes(0).passes(2).pass(nullptr, W, H).word(RENDER_CMD_SET_GRID)
+        .solid(0, 0, 4, 4, rgba(9, 8, 7)).end_pass().pass(nullptr, W, H, rgba(0, 0, 255)).solid(0, 0, 2, 2, rgba(9, 8, 7))
+        .end_pass().set_grid(1, H, -1));
     EXPECT_EQ(f->error, 0);
-    EXPECT_EQ(screen_pixel(0, H - 1), rgba(9, 8, 7));
+    expect_pixels({{0, H - 1, rgba(9, 8, 7)}, {3, H - 4, rgba(0, 0, 255)}});
     EXPECT_EQ(context->grid_origin_x, 1);
-
     // Trailing bytes too short for a word mark the frame as damaged.
     frame_builder b = build().word(RENDER_CMD_NOP);
     b.s->write_pos += 2;
     EXPECT_EQ(run(b)->error, 1);
-}
-
-TEST_F(DrawCommands, FrameCutOffInsideAPassLeavesTheScreenBound) {
+    // Cut off between commands, or inside a command's fields, the frame
+    // leaves the screen bound and its origin restored.
     set_bottom_left_grid();
-    // Cut off between commands, and in the middle of a command's fields.
     for (frame_builder b : {build().passes(1).pass("cut", 16, 16).solid(0, 0, 4, 4, rgba(1, 1, 1)),
                             build().passes(1).pass("cut", 16, 16).word(RENDER_CMD_SOLID).f(0)}) {
         EXPECT_EQ(run(b)->error, 1);
-        EXPECT_EQ(SDL_GetRenderTarget(context->renderer), nullptr);
-        EXPECT_EQ(context->grid_origin_y, H);
+        EXPECT_TRUE(SDL_GetRenderTarget(context->renderer) == nullptr && context->grid_origin_y == H);
     }
 }
 
-TEST_F(DrawCommands, RenderTargetsAreCachedByNameAndDrawnAsSprites) {
+TEST_F(DrawCommands, RenderTargetsAreCachedByNameAndKeepACentredGrid) {
     set_bottom_left_grid();
     run(build().passes(2).pass("rt", 40, 30, rgba(0, 255, 0)).solid(0, 0, 10, 10, rgba(255, 0, 0)).end_pass()
         .pass(nullptr, W, H).sprite("rt", 100, 50, 40, 30).end_pass());
     // The target's own origin is its bottom left; the sprite shows it there.
     expect_pixels({{0, 29, rgba(255, 0, 0)}}, "rt");
-    const int top = H - 50 - 30;
-    expect_pixels({{100, top + 29, rgba(255, 0, 0)}, {139, top, rgba(0, 255, 0)}, {99, top, rgba(0, 0, 0)}});
-
-    // A new size makes a new texture.
+    expect_pixels({{100, H - 51, rgba(255, 0, 0)}, {139, H - 80, rgba(0, 255, 0)}, {99, H - 80, rgba(0, 0, 0)}});
+    // A new size makes a new texture; unloading drops it.
     run(build().passes(1).pass("rt", 20, 20, rgba(0, 0, 255)).end_pass());
     int tw = 0;
     SDL_QueryTexture(texture("rt"), nullptr, nullptr, &tw, nullptr);
     EXPECT_EQ(tw, 20);
-
-    run(build().word(RENDER_CMD_UNLOAD_SPRITE).str("rt"));
+    run(build().text_command(RENDER_CMD_UNLOAD_SPRITE, "rt"));
     EXPECT_EQ(texture("rt"), nullptr);
-}
 
-TEST_F(DrawCommands, CentredGridSurvivesPassesIntoRenderTargets) {
+    // A centred grid survives passes into render targets, in this frame and
+    // the next one, which sets no grid.
     run(build().set_grid(W / 2, H / 2, -1).passes(2).pass("rt", 20, 20).solid(0, 0, 5, 5, rgba(255, 0, 0)).end_pass()
         .pass(nullptr, W, H).solid(-10, -10, 20, 20, rgba(0, 255, 0)).end_pass());
     expect_pixels({{W / 2 - 10, H / 2 - 10, rgba(0, 255, 0)}, {W / 2 + 10, H / 2 + 10, rgba(0, 0, 0)}});
-
-    // The next frame, without a new set-grid, still draws around the centre.
     run(build().passes(2).pass("rt", 20, 20).end_pass().pass(nullptr, W, H).solid(0, 0, 4, 4, rgba(9, 9, 9)).end_pass());
     EXPECT_EQ(screen_pixel(W / 2, H / 2 - 4), rgba(9, 9, 9));
 }
 
-TEST_F(DrawCommands, StaleFramesKeepOnlyWorkThatMustNotBeLost) {
+TEST_F(DrawCommands, StaleFramesKeepOnlyWorkThatMustNotBeLostAndReplaysRepeatNoOneShotCommand) {
     set_bottom_left_grid();
     run(build().set_grid(2, H, -1).upload("px", 1, 1, {rgba(1, 2, 3)}).passes(3)
             .pass("kept", 8, 8, rgba(0, 255, 0)).end_pass()
             .pass("transient", 8, 8, rgba(0, 0, 255), true).end_pass()
-            .pass(nullptr, W, H, rgba(255, 0, 0)).end_pass(),
-        1, 0);
-    EXPECT_EQ(context->grid_origin_x, 2);
-    EXPECT_NE(texture("px"), nullptr);
+            .pass(nullptr, W, H, rgba(255, 0, 0)).end_pass(), 1, 0);
+    EXPECT_TRUE(context->grid_origin_x == 2 && texture("px"));
     expect_pixels({{1, 1, rgba(0, 255, 0)}}, "kept");
     EXPECT_NE(pixel_of(texture("transient"), 1, 1), rgba(0, 0, 255));
     EXPECT_NE(screen_pixel(1, 1), rgba(255, 0, 0));
-}
 
-TEST_F(DrawCommands, ReplayDrawsPassesButRepeatsNoOneShotCommand) {
-    set_bottom_left_grid();
     opened_urls.clear();
-    frame_builder b = build().set_grid(3, H, -1).word(RENDER_CMD_OPEN_URL).str("https://example.invalid/")
-        .upload("px", 1, 1, {rgba(1, 2, 3)}).passes(1).pass(nullptr, W, H, rgba(0, 0, 255)).end_pass();
+    frame_builder b = build().set_grid(3, H, -1).text_command(RENDER_CMD_OPEN_URL, "https://example.invalid/")
+        .upload("px2", 1, 1, {rgba(1, 2, 3)}).passes(1).pass(nullptr, W, H, rgba(0, 0, 255)).end_pass();
     run(b, 0, 1);
-    EXPECT_EQ(context->grid_origin_x, 0);
-    EXPECT_TRUE(opened_urls.empty());
-    EXPECT_EQ(texture("px"), nullptr);
+    EXPECT_TRUE(context->grid_origin_x == 2 && opened_urls.empty() && !texture("px2"));
     EXPECT_EQ(screen_pixel(1, 1), rgba(0, 0, 255));
-
     run(b);
     EXPECT_EQ(context->grid_origin_x, 3);
     EXPECT_EQ(opened_urls, std::vector<std::string>{"https://example.invalid/"});
-}
-
-TEST_F(DrawCommands, PixelArraysUploadExactlyAndRejectSizesThatDoNotMatch) {
-    set_bottom_left_grid();
-    const std::vector<uint32_t> pixels = {rgba(255, 0, 0), rgba(0, 255, 0), rgba(0, 0, 255), rgba(255, 255, 255)};
-    run(build().upload("px", 2, 2, pixels).passes(1).pass(nullptr, W, H).sprite("px", 0, H - 2, 2, 2).end_pass());
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(screen_pixel(i % 2, i / 2), pixels[i]) << i;
-
-    // Sizes whose byte count only matches the buffer in 32-bit arithmetic, a
-    // negative width, and a plain mismatch are all ignored.
-    run(build().upload("wrap", 32768, 32768, {}).upload("negative", -2, -2, {1, 2, 3, 4}).upload("short", 2, 2, {1, 2, 3}));
-    for (const char *name : {"wrap", "negative", "short"}) EXPECT_EQ(texture(name), nullptr) << name;
 }
 
 TEST_F(DrawCommands, SpriteSourceAndTileRectanglesPickThePixels) {
@@ -193,14 +151,18 @@ TEST_F(DrawCommands, MissingImagesDrawTheFallbackAndAreTriedAgain) {
     expect_pixels({{8, 247, rgba(0, 0, 255)}}, "board");
 }
 
-TEST_F(DrawCommands, ScreenshotPassDrawsTheLastPassTwiceAndScreenshotsReadIt) {
+TEST_F(DrawCommands, ScreenshotPassDrawsTheLastPassTwiceAndScreenshotsReadItButNoReplay) {
     set_bottom_left_grid();
+    run(build().screenshot("never.png", 0, 0, 4, 4));
+    run(build().passes(1, true).pass(nullptr, W, H).end_pass().screenshot("replayed.png", 0, 0, 4, 4), 0, 1);
+    EXPECT_FALSE(PHYSFS_exists("never.png") || PHYSFS_exists("replayed.png"));
+    // In a stale frame too the screenshot pass fills the texture and its
+    // screenshots are taken. (Exact keying is probed end to end.) Tolerance
+    // widens the match; a negative one matches nothing.
     run(build().passes(2, true).pass("rt", 8, 8, rgba(0, 255, 0)).end_pass()
         .pass(nullptr, W, H, rgba(0, 0, 255)).solid(10, 20, 100, 50, rgba(255, 0, 255)).end_pass()
-        // (Exact keying is probed end to end.) Tolerance widens the match; a
-        // negative one matches nothing.
         .screenshot("shots/wide.png", 0, 0, 4, 4, 255, rgba(0, 0, 0, 9))
-        .screenshot("shots/none.png", 0, 0, 4, 4, -1, rgba(0, 0, 255, 9)));
+        .screenshot("shots/none.png", 0, 0, 4, 4, -1, rgba(0, 0, 255, 9)), 1, 0);
     png_file png;
     ASSERT_TRUE(png.load("shots/wide.png"));
     EXPECT_EQ(png.at(0, 0), rgba(0, 0, 255, 9));
@@ -230,33 +192,6 @@ TEST_F(DrawCommands, ScreenshotRectanglesUseWholePixelsClippedToTheTexture) {
     EXPECT_FALSE(PHYSFS_exists("clip/empty.png"));
 }
 
-TEST_F(DrawCommands, ScreenshotsWaitForAScreenshotPassAndSkipReplays) {
-    set_bottom_left_grid();
-    run(build().screenshot("never.png", 0, 0, 4, 4));
-    run(build().passes(1, true).pass(nullptr, W, H).end_pass().screenshot("replayed.png", 0, 0, 4, 4), 0, 1);
-    EXPECT_FALSE(PHYSFS_exists("never.png"));
-    EXPECT_FALSE(PHYSFS_exists("replayed.png"));
-    // In a stale frame the screenshot pass still fills the texture, and its
-    // screenshots are taken.
-    run(build().passes(1, true).pass(nullptr, W, H, rgba(0, 255, 0)).end_pass().screenshot("stale.png", 0, 0, 4, 4), 1, 0);
-    png_file png;
-    ASSERT_TRUE(png.load("stale.png"));
-    EXPECT_EQ(png.at(0, 0), rgba(0, 255, 0));
-}
-
-// (Alignment is probed end to end; here: sizes that must not wrap.)
-TEST_F(DrawCommands, LabelSizesAreClampedToOneTo255Pixels) {
-    struct { float size_enum; uint32_t pixels; } cases[] = {
-        {0, 22}, {116, 254}, {117, 255}, {1e9f, 255}, {-12, 1}, {-1e9f, 1}, {NAN, 1}};
-    for (auto c : cases) EXPECT_EQ(label_pixel_size(c.size_enum), c.pixels) << c.size_enum;
-
-    // Extreme sizes draw without wrapping into huge glyphs, and a label
-    // without text draws nothing.
-    set_bottom_left_grid();
-    EXPECT_EQ(run(build().passes(1).pass(nullptr, W, H).label(0, H, "Wy", -1000, 0, rgba(255, 255, 255))
-        .label(0, H, "W", 1000, 0, rgba(255, 255, 255)).label(0, H, nullptr, 0, 0, rgba(255, 255, 255)).end_pass())->error, 0);
-}
-
 TEST_F(DrawCommands, LinesAndBordersUseTheGridAndClampTheirColours) {
     set_bottom_left_grid();
     run(build().passes(1).pass(nullptr, W, H).line(0, H, 9, H, rgba(255, 255, 0))
@@ -274,13 +209,24 @@ TEST_F(DrawCommands, LinesAndBordersUseTheGridAndClampTheirColours) {
     expect_pixels({{5, 100, rgba(0, 0, 255)}, {W / 2, H - 30, rgba(0, 0, 0)}});
 }
 
-TEST_F(DrawCommands, SpritesWithoutAFiniteAngleDrawUnturned) {
+// Values that must neither wrap nor crash: label sizes beyond a glyph key,
+// angles that are no finite number, pixel-array sizes whose byte count only
+// matches the buffer in 32-bit arithmetic, negative or plainly mismatched.
+// (Alignment and exact pixel arrays are probed end to end.)
+TEST_F(DrawCommands, OutOfRangeValuesAreClampedOrRefused) {
+    const struct { float size_enum; uint32_t pixels; } sizes[] = {
+        {0, 22}, {116, 254}, {117, 255}, {9.3e18f, 255}, {-11, 1}, {-9.3e18f, 1}, {NAN, 1}};
+    for (auto c : sizes) EXPECT_EQ(label_pixel_size(c.size_enum), c.pixels) << c.size_enum;
     set_bottom_left_grid();
-    frame_builder b = build().upload("px", 2, 1, {rgba(255, 0, 0), rgba(0, 255, 0)}).passes(1).pass(nullptr, W, H);
+    frame_builder b = build().upload("wrap", 32768, 32768, {}).upload("negative", -2, -2, {1, 2, 3, 4})
+        .upload("short", 2, 2, {1, 2, 3}).upload("px", 2, 1, {rgba(255, 0, 0), rgba(0, 255, 0)}).passes(1)
+        .pass(nullptr, W, H).label(0, H, "Wy", -1000, 0, rgba(255, 255, 255)).label(0, H, "W", 1000, 0, rgba(9, 9, 9))
+        .label(0, H, nullptr, 0, 0, rgba(255, 255, 255));
     const float angles[3] = {NAN, INFINITY, 720.0f};
-    for (int i = 0; i < 3; ++i) b.sprite("px", 10 * i, H - 1, 2, 1, nullptr, nullptr, 0, angles[i]);
-    run(b.end_pass());
-    for (int x : {0, 10, 20}) expect_pixels({{x, 0, rgba(255, 0, 0)}, {x + 1, 0, rgba(0, 255, 0)}});
+    for (int i = 0; i < 3; ++i) b.sprite("px", 10 * i + 100, H - 1, 2, 1, nullptr, nullptr, 0, angles[i]);
+    EXPECT_EQ(run(b.end_pass())->error, 0);
+    for (const char *name : {"wrap", "negative", "short"}) EXPECT_EQ(texture(name), nullptr) << name;
+    for (int x : {100, 110, 120}) expect_pixels({{x, 0, rgba(255, 0, 0)}, {x + 1, 0, rgba(0, 255, 0)}});
 }
 
 std::atomic<long> sdl_allocations{0};

@@ -4,7 +4,9 @@
 
 #include "host/engine.h"
 #include "host/host_call.h"
+#include "tests/common/ruby_eval.h"
 #include "render/draw_methods.h"
+#include "render/image_api.h"
 #include "render/text_measure.h"
 #include "render/text_methods.h"
 
@@ -44,8 +46,9 @@ const struct { const char *call; Words expected; } ENCODINGS[] = {
     {"$d.set_grid(1.9, 2, 3.9)", I({7}) + F({1.9f, 2}) + I({3})},
     {"$d.draw_border(1, 2, 3, 4, 5, 6, 7, 8)", I({5}) + F({1, 2, 3, 4}) + I({5, 6, 7, 8})},
     {"$d.draw_line(1.5, :x, '3', 4, 127.9, -0.5, 1e20, nil)", I({4}) + F({1.5f, 0, 0, 4}) + I({127, 0, 2147483647, 255})},
-    // Integers keep their low 32 bits.
+    // Integers keep their low 32 bits; Floats truncate and saturate.
     {"$d.draw_solid(0, 0, 0, 0, 0x1_0000_0005, -1, 0, 0)", I({1}) + F({0, 0, 0, 0}) + I({5, -1, 0, 0})},
+    {"$d.draw_border(0, 0, 0, 0, Float::NAN, -1e20, -3.9, 2.0)", I({5}) + F({0, 0, 0, 0}) + I({0, INT32_MIN, -3, 2})},
     {"$d.draw_sprite(1, 2, 3, 4, 'a.png')", I({2}) + S("a.png") + F({1, 2, 3, 4, 0}) + WHITE + SPRITE_TAIL},
     {"$d.draw_sprite_3(1, 2, 3, 4, 'a.png', nil, nil, nil, nil, nil, nil, nil, nil, nil, false, nil, nil, nil, nil, "
      "nil, nil, nil)",
@@ -94,13 +97,10 @@ protected:
         threadstream_quit();
     }
 
-    // Runs Ruby; answers the class name of what it raised, or "".
+    // The class of what the code raised, or "".
     std::string eval(const char *code) {
-        mrb_load_string(mrb, code);
-        if (!mrb->exc) return "";
-        std::string name = mrb_obj_classname(mrb, mrb_obj_value(mrb->exc));
-        mrb->exc = nullptr;
-        return name;
+        std::string answer = ruby_eval(mrb, code);
+        return answer.starts_with("raised ") ? answer.substr(7) : "";
     }
     // The words appended since the last call.
     Words appended() {
@@ -145,6 +145,22 @@ TEST_F(DrawMethods, BetweenFramesEveryMethodAnswersNilAndWritesNothing) {
     }
     current_frame_stream = kept;
     EXPECT_EQ(kept->write_pos, 0u);
+}
+
+TEST_F(DrawMethods, ExtensionUploadsAppendTheSameCommandAndRefuseSizesTheyCannotCarry) {
+    const uint32_t pixels[4] = {0xFF0000FFu, 0xFF00FF00u, 0xFFFF0000u, 0x80FFFFFFu};
+    vlx_upload_pixel_array("ext", 2, 2, pixels);
+    EXPECT_EQ(appended(), I({13}) + S("ext") + I({2, 2, 16}) + Words(pixels, pixels + 4) + I({0}));
+    // Sizes that would read far past the caller's pixels queue nothing;
+    // missing pixels travel as the absent buffer.
+    for (int32_t w : {-2, 0, 32768}) vlx_upload_pixel_array("bad", w, w == 32768 ? w : 3, pixels);
+    vlx_upload_pixel_array("ext", 1, 1, nullptr);
+    EXPECT_EQ(appended(), I({13}) + S("ext") + I({1, 1, -1}));
+    threadstream *kept = current_frame_stream;
+    current_frame_stream = nullptr; // between frames nothing is written anywhere
+    vlx_upload_pixel_array("ext", 2, 2, pixels);
+    current_frame_stream = kept;
+    EXPECT_EQ(kept->error, 0);
 }
 
 // calcstringbox on a real render context: measuring from Ruby.

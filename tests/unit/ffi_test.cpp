@@ -7,6 +7,7 @@
 #include "render/render_context.h"
 #include "host/fileio.h"
 #include "host/host_call.h"
+#include "tests/common/ruby_eval.h"
 #include "vfs_fixture.h"
 
 #include <SDL2/SDL.h>
@@ -53,36 +54,21 @@ protected:
         VfsTest::TearDown();
     }
 
-    // Runs Ruby source and answers the inspect of its value, or the class of
-    // what it raised as "raised <class>".
-    std::string ruby(const std::string &source) {
-        mrb_value value = mrb_load_nstring(mrb, source.data(), source.size());
-        if (mrb->exc) {
-            std::string name = mrb_obj_classname(mrb, mrb_obj_value(mrb->exc));
-            mrb->exc = nullptr;
-            return "raised " + name;
-        }
-        mrb_value text = mrb_inspect(mrb, value);
-        return std::string(RSTRING_PTR(text), RSTRING_LEN(text));
-    }
+    std::string ruby(const std::string &source) { return ruby_eval(mrb, source); }
 };
 
-TEST_F(FfiTest, TheModuleHoldsPlainClassesWithTheFileMethods) {
+TEST_F(FfiTest, TheModuleHoldsPlainClassesCPtrsAndArrayValue) {
     EXPECT_EQ(ruby("[FFI::File, FFI::Misc, FFI::MRB, FFI::CPtr, FFI::Compiler].map(&:superclass).uniq"), "[Object]");
     EXPECT_EQ(ruby("FFI::File.instance_methods(false).sort"),
               "[:append, :append_root, :get_base_dir, :get_game_dir, :load_image, :mtime, :path_exists, :read, "
               ":write, :write_root]");
-}
-
-TEST_F(FfiTest, ArrayValueCountsFromTheEndAndAnswersNilOutside) {
+    // Array#value counts from the end and answers nil outside.
     EXPECT_EQ(ruby("a = [1, 2, 3]; [a.value(0), a.value(-1), a.value(3), a.value(-4), [].value(0), a.value(1.9)]"),
               "[1, 3, nil, nil, nil, 2]");
     EXPECT_EQ(ruby("[1].value('0')"), "raised TypeError");
-}
-
-TEST_F(FfiTest, ACPtrNeverFreesWhatItWraps) {
+    // A CPtr never frees what it wraps (a record on the stack: freeing it
+    // would be caught by the sanitizer).
     EXPECT_EQ(ffi_cptr_get(mrb, mrb_load_string(mrb, "FFI::CPtr.new")), nullptr);
-    // A record on the stack: freeing it would be caught by the sanitizer.
     char record[16] = "still here";
     int arena = mrb_gc_arena_save(mrb);
     for (int i = 0; i < 50; ++i) ASSERT_EQ(ffi_cptr_get(mrb, ffi_cptr_new(mrb, record)), record);
@@ -92,23 +78,21 @@ TEST_F(FfiTest, ACPtrNeverFreesWhatItWraps) {
     EXPECT_EQ(ffi_cptr_get(mrb, mrb_load_string(mrb, "'not a pointer'")), nullptr);
 }
 
-TEST_F(FfiTest, WritesLandInTheGameDirectoryByteForByte) {
-    EXPECT_EQ(ruby("FFI::File.new.write('d1/d2/f.bin', \"a\\0b\")"), "true");
-    EXPECT_EQ(get("game/d1/d2/f.bin"), std::string("a\0b", 3));
-    EXPECT_FALSE(fs::exists(base + "/d1"));
-    EXPECT_EQ(ruby("FFI::File.new.read('d1/d2/f.bin').bytes"), "[97, 0, 98]");
-    EXPECT_EQ(ruby("f = FFI::File.new; [f.append('log.txt', 'a'), f.append('log.txt', 'b')]"), "[true, true]");
-    EXPECT_EQ(get("game/log.txt"), "ab");
-}
-
-TEST_F(FfiTest, EachWriterSelectsItsOwnDirectory) {
-    EXPECT_EQ(ruby("f = FFI::File.new; [f.write_root('logs/r.txt', 'root'), f.append_root('logs/r.txt', '!')]"),
-              "[true, true]");
-    EXPECT_EQ(get("base/logs/r.txt"), "root!");
-    // The base directory stays selected, yet the next game write goes home.
-    EXPECT_EQ(ruby("FFI::File.new.write('g.txt', 'game')"), "true");
-    EXPECT_EQ(get("game/g.txt"), "game");
-    EXPECT_FALSE(fs::exists(base + "/g.txt"));
+TEST_F(FfiTest, EachWriterLandsByteForByteInItsOwnDirectory) {
+    EXPECT_EQ(ruby("f = FFI::File.new; [f.write('d1/d2/f.bin', \"a\\0b\"), f.read('d1/d2/f.bin').bytes, "
+                   "f.append('log.txt', 'a'), f.append('log.txt', 'b'), f.write_root('logs/r.txt', 'root'), "
+                   "f.append_root('logs/r.txt', '!'), f.write('g.txt', 'game')]"),
+              "[true, [97, 0, 98], true, true, true, true, true]");
+    EXPECT_EQ(get("game/d1/d2/f.bin") + get("game/log.txt") + get("base/logs/r.txt") + get("game/g.txt"),
+              std::string("a\0babroot!game", 14));
+    // The base directory was selected last, yet the game write went home.
+    EXPECT_FALSE(fs::exists(base + "/d1") || fs::exists(base + "/g.txt"));
+    // Unsafe or failed writes answer false (or raise for wrong kinds) and write nothing.
+    EXPECT_EQ(ruby("f = FFI::File.new; [f.write('../x', 'y'), f.write_root('a/../../x', 'y')]"), "[false, false]");
+    for (const char *call : {"FFI::File.new.write(:sym, 'x')", "FFI::File.new.append_root(nil, 'x')"})
+        EXPECT_EQ(ruby(call), "raised TypeError") << call;
+    EXPECT_EQ(ruby("FFI::File.new.write(\"n\\0ul.txt\", 'x')"), "raised ArgumentError");
+    for (const char *p : {"/x", "/game/sym", "/game/n"}) EXPECT_FALSE(fs::exists(dir + p)) << p;
 }
 
 // The screenshot writer selects its own directory from the main thread while
@@ -132,40 +116,30 @@ TEST_F(FfiTest, RubyWritesStayInTheirDirectoryWhileAnotherThreadWrites) {
     EXPECT_EQ(misplaced, 0);
 }
 
-TEST_F(FfiTest, UnsafeOrFailedWritesAnswerFalseAndWriteNothing) {
-    const struct { const char *call, *answer; } cases[] = {
-        {"FFI::File.new.write('../x', 'y')", "false"}, {"FFI::File.new.write_root('a/../../x', 'y')", "false"},
-        {"FFI::File.new.write(:sym, 'x')", "raised TypeError"}, {"FFI::File.new.append_root(nil, 'x')", "raised TypeError"},
-        {"FFI::File.new.write(\"n\\0ul.txt\", 'x')", "raised ArgumentError"},
-    };
-    for (auto c : cases) EXPECT_EQ(ruby(c.call), c.answer) << c.call;
-    for (const char *p : {"/x", "/game/sym", "/game/n"}) EXPECT_FALSE(fs::exists(dir + p)) << p;
-}
-
 TEST_F(FfiTest, QueriesSearchEveryMountAndImagesLoadAsLittleEndianNumbers) {
     std::ofstream(base + "/in_base.txt") << "b";
     fs::create_directories(game + "/folder");
-    EXPECT_EQ(ruby("f = FFI::File.new; [f.mtime('nope'), f.path_exists('nope'), f.read('nope')]"), "[-1, false, nil]");
-    EXPECT_EQ(ruby("f = FFI::File.new; [f.path_exists('in_base.txt'), f.path_exists('folder')]"), "[true, true]");
-    EXPECT_EQ(ruby("(FFI::File.new.mtime('in_base.txt') - " + std::to_string(time(nullptr)) + ").abs < 60"), "true");
-
+    EXPECT_EQ(ruby("f = FFI::File.new; [f.mtime('nope'), f.path_exists('nope'), f.read('nope'), "
+                   "f.path_exists('in_base.txt'), f.path_exists('folder'), "
+                   "(f.mtime('in_base.txt') - " + std::to_string(time(nullptr)) + ").abs < 60]"),
+              "[-1, false, nil, true, true, true]");
     // Opaque red then opaque blue, one row.
     ASSERT_EQ(lodepng::encode(game + "/two.png", {255, 0, 0, 255, 0, 0, 255, 255}, 2, 1), 0u);
-    EXPECT_EQ(ruby("FFI::File.new.load_image('two.png')"), "[[4278190335, 4294901760], 2, 1]");
     std::ofstream(game + "/broken.png") << "not an image";
-    EXPECT_EQ(ruby("f = FFI::File.new; [f.load_image('broken.png'), f.load_image('missing.png')]"), "[nil, nil]");
+    EXPECT_EQ(ruby("f = FFI::File.new; [f.load_image('two.png'), f.load_image('broken.png'), f.load_image('missing.png')]"),
+              "[[[4278190335, 4294901760], 2, 1], nil, nil]");
+}
+
+TEST_F(FfiTest, EvalRunsAtTheTopLevelAndRaisesInTheCaller) {
+    EXPECT_EQ(ruby("m = FFI::MRB.new; m.eval('@x = 5'); m.eval('def evald; 7; end'); "
+                   "[@x, evald, (begin; m.eval(\"raise 'boom'\"); rescue => e; e.message; end)]"),
+              "[5, 7, \"boom\"]");
+    EXPECT_EQ(ruby("FFI::MRB.new.eval('1 +')"), "raised SyntaxError");
+    // A block made by evaluated code outlives the call that made it.
+    EXPECT_EQ(ruby("FFI::MRB.new.eval('@b = [1, 2].map { |v| v }.last'); GC.start; @b"), "2");
 }
 
 } // namespace
-
-TEST_F(FfiTest, EvalRunsAtTheTopLevelAndRaisesInTheCaller) {
-    EXPECT_EQ("5", ruby("FFI::MRB.new.eval('@x = 5'); @x"));
-    EXPECT_EQ("7", ruby("FFI::MRB.new.eval('def evald; 7; end'); evald"));
-    EXPECT_EQ("\"boom\"", ruby("begin; FFI::MRB.new.eval(\"raise 'boom'\"); rescue => e; e.message; end"));
-    EXPECT_EQ("raised SyntaxError", ruby("FFI::MRB.new.eval('1 +')"));
-    // A block made by evaluated code outlives the call that made it.
-    EXPECT_EQ("2", ruby("FFI::MRB.new.eval('@b = [1, 2].map { |v| v }.last'); GC.start; @b"));
-}
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Glyph atlas, the two caches and text measuring.
+// Glyph atlas, the font cache and text measuring.
 #include "render_support.h"
 
 #include "render/fontatlas.h"
@@ -14,7 +14,6 @@ namespace {
 class FontAtlas : public RenderTest {
 protected:
     fontatlas_font *font() { return context->default_font; }
-
     int pages() {
         int count = 0;
         for (fontatlas_page *p = font()->atlas->pages; p; p = p->next) ++count;
@@ -32,16 +31,11 @@ protected:
     }
 };
 
-TEST_F(FontAtlas, FontsThatFailToLoadStayFailedAndGiveTheDefault) {
-    write_file(vfs_dir() + "/not_a_font.ttf", "definitely not a font file, but long enough to look at");
-    EXPECT_EQ(lookup_font(context, nullptr), font());
-    EXPECT_EQ(lookup_font(context, "not_a_font.ttf"), font());
-    // Even once the file becomes a real font, the failure is remembered.
-    write_file(vfs_dir() + "/not_a_font.ttf", read_file(SYSTEM_FONT));
-    EXPECT_EQ(lookup_font(context, "not_a_font.ttf"), font());
-}
+// Fails the n-th zero-filled allocation made through SDL's allocator.
+int callocs_until_failure = -1;
+SDL_calloc_func real_calloc;
 
-TEST_F(FontAtlas, DamagedFontFilesAreRefusedWithAMessage) {
+TEST_F(FontAtlas, FontsThatFailToLoadAreRefusedWithAMessageAndStayFailed) {
     EXPECT_EQ(fontatlas_new(context->renderer, "missing.ttf"), nullptr);
     EXPECT_NE(std::string(SDL_GetError()).find("Couldn't load 'missing.ttf'"), std::string::npos);
     std::string real = read_file(SYSTEM_FONT);
@@ -50,6 +44,25 @@ TEST_F(FontAtlas, DamagedFontFilesAreRefusedWithAMessage) {
         EXPECT_EQ(fontatlas_new(context->renderer, "cut.ttf"), nullptr) << cut;
         EXPECT_NE(std::string(SDL_GetError()).find("Font 'cut.ttf' is bogus or corrupt"), std::string::npos) << cut;
     }
+    // The cache answers the default font, and remembers the failure even
+    // once the file becomes a real font.
+    EXPECT_TRUE(lookup_font(context, nullptr) == font() && lookup_font(context, "cut.ttf") == font());
+    write_file(vfs_dir() + "/cut.ttf", real);
+    EXPECT_EQ(lookup_font(context, "cut.ttf"), font());
+
+    // A font whose atlas cannot be made is a failed load.
+    SDL_malloc_func real_malloc;
+    SDL_realloc_func real_realloc;
+    SDL_free_func real_free;
+    SDL_GetMemoryFunctions(&real_malloc, &real_calloc, &real_realloc, &real_free);
+    SDL_SetMemoryFunctions(real_malloc, [](size_t n, size_t size) {
+        return callocs_until_failure > 0 && --callocs_until_failure == 0 ? nullptr : real_calloc(n, size);
+    }, real_realloc, real_free);
+    callocs_until_failure = 2; // the font record, then its atlas
+    fontatlas_font *failed = fontatlas_new(context->renderer, "font.ttf");
+    SDL_SetMemoryFunctions(real_malloc, real_calloc, real_realloc, real_free);
+    EXPECT_EQ(failed, nullptr);
+    fontatlas_delete(failed);
 }
 
 TEST_F(FontAtlas, FontsWhoseStructuresLeaveTheirDataAreRefusedBeforeTheyAreRead) {
@@ -89,28 +102,9 @@ TEST_F(FontAtlas, PagesStayWithinTheirBudgetAndEvictedGlyphsAreRasterisedAgain) 
     fontatlas_set_page_limit(FONTATLAS_DEFAULT_PAGE_LIMIT);
 }
 
-// Fails the n-th zero-filled allocation made through SDL's allocator.
-int callocs_until_failure = -1;
-SDL_calloc_func real_calloc;
-
-TEST_F(FontAtlas, AFontWhoseAtlasCannotBeMadeIsAFailedLoad) {
-    SDL_malloc_func real_malloc;
-    SDL_realloc_func real_realloc;
-    SDL_free_func real_free;
-    SDL_GetMemoryFunctions(&real_malloc, &real_calloc, &real_realloc, &real_free);
-    SDL_SetMemoryFunctions(real_malloc, [](size_t n, size_t size) {
-        return callocs_until_failure > 0 && --callocs_until_failure == 0 ? nullptr : real_calloc(n, size);
-    }, real_realloc, real_free);
-    callocs_until_failure = 2; // the font record, then its atlas
-    fontatlas_font *font = fontatlas_new(context->renderer, "font.ttf");
-    SDL_SetMemoryFunctions(real_malloc, real_calloc, real_realloc, real_free);
-    EXPECT_EQ(font, nullptr);
-    fontatlas_delete(font);
-}
-
 TEST_F(FontAtlas, PackerOpensPagesAtTheHeadAndRefusesGlyphsLargerThanAPage) {
     fontatlas_atlas *atlas = font()->atlas;
-    // Fill a page with 100 x 100 cells; each page takes 5 x 5 of them.
+    // 100 x 100 cells: a page takes 5 x 5 of them.
     fontatlas_glyph_bitmap cell = {};
     cell.w = cell.h = 100;
     for (cell.key = 1000; cell.key < 1025; ++cell.key) ASSERT_TRUE(fontatlas_packglyph(atlas, &cell));
@@ -119,7 +113,6 @@ TEST_F(FontAtlas, PackerOpensPagesAtTheHeadAndRefusesGlyphsLargerThanAPage) {
     ASSERT_TRUE(fontatlas_packglyph(atlas, &cell));
     EXPECT_EQ(pages(), 2);
     EXPECT_EQ(fontatlas_findglyph(font(), 2000)->texture, atlas->pages->texture);
-
     // A glyph larger than a page is refused instead of opening pages forever.
     cell.w = 511, cell.h = 4, cell.key = 3000;
     EXPECT_FALSE(fontatlas_packglyph(atlas, &cell));
@@ -146,24 +139,14 @@ TEST_F(FontAtlas, MeasuringAddsTruncatedAdvancesAndUnroundedKerning) {
     EXPECT_EQ(width_of("A\xFF\xF4\x8F\xBF\xBD", px), advance('A', px));
     EXPECT_EQ(fontatlas_getglyph(font(), 0x10FFFD, px), nullptr);
     EXPECT_EQ(fontatlas_getglyph(font(), UTF8_INVALID, px), nullptr);
-}
-
-TEST_F(FontAtlas, SizesBeyondTheKeyRangeNeverReadAnotherSizesGlyph) {
-    // At 300 pixels, 'B' would share its key with 'C' at 44 pixels.
+    // At 300 pixels 'B' would share its key with 'C' at 44: sizes beyond the
+    // key's range never read another size's glyph.
     ASSERT_EQ(fontatlas_glyph_key('B', 300), fontatlas_glyph_key('C', 44));
     fontatlas_getglyph(font(), 'C', 44);
     EXPECT_EQ(width_of("B", 300), advance('B', 300));
-
-    struct { int64_t size_enum; uint32_t pixels; } cases[] = {
-        {0, 22}, {116, 254}, {117, 255}, {INT64_MAX, 255}, {-11, 1}, {INT64_MIN, 1}};
-    for (auto c : cases) EXPECT_EQ(measure_pixel_size(c.size_enum), c.pixels) << c.size_enum;
-}
-
-// (Measuring in a named or missing font is checked through calcstringbox.)
-TEST_F(FontAtlas, MeasuringWithoutAContextAnswersNothing) {
-    float w = 1, h = 1;
+    float w = 1;
     measure_text(nullptr, "Hello", 0, nullptr, &w, &h);
-    EXPECT_EQ(w + h, 0.0f);
+    EXPECT_EQ(w + h, 0.0f) << "no context, no size";
 }
 
 } // namespace

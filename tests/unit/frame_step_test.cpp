@@ -8,6 +8,7 @@
 #include "host/host_call.h"
 #include "render/frame_stream.h"
 #include "render/render_context.h"
+#include "tests/common/ruby_eval.h"
 #include "vfs_fixture.h"
 
 #include <mruby/dump.h>
@@ -32,8 +33,7 @@ class FakeRuntime
     @calls, @reload_list, @passes_value = [], [], []
   end
 
-  %i[controller_key_down controller_key_held controller_key_up mouse_button_pressed window_mouse_focus_changed
-     window_keyboard_focus_changed rawjoystick_disconnected].each do |name|
+  %i[mouse_button_pressed window_mouse_focus_changed window_keyboard_focus_changed rawjoystick_disconnected].each do |name|
     define_method(name) { |*args| @calls << [name, *args] }
   end
 
@@ -113,12 +113,8 @@ protected:
         return value;
     }
 
-    std::string ruby(const std::string &source) {
-        mrb_value value = eval(source);
-        return mrb_string_p(value) ? std::string(RSTRING_PTR(value), RSTRING_LEN(value)) : "<not a String>";
-    }
-
-    std::string calls() { return ruby("s = $rt.calls.inspect; $rt.calls.clear; s"); }
+    std::string ruby(const std::string &source) { return ruby_eval(mrb, source); }
+    std::string calls() { return ruby("s = $rt.calls.dup; $rt.calls.clear; s"); }
 
     SDL_Event event(Uint32 type) {
         SDL_Event e{};
@@ -126,17 +122,14 @@ protected:
         return e;
     }
 
-    void dispatch(std::initializer_list<SDL_Event> events) {
-        for (const SDL_Event &e : events) frame_dispatch_event(&the_game_state, &context, e);
-    }
-
     void queue_batch(const std::vector<SDL_Event> &events, uint64_t stated_count) {
         threadstream *batch = threadstream_allocate();
-        size_t size = 8 + events.size() * sizeof(SDL_Event);
-        ASSERT_TRUE(threadstream_claim_space(batch, size));
-        std::memcpy(batch->buffer, &stated_count, 8);
-        std::memcpy(batch->buffer + 8, events.data(), events.size() * sizeof(SDL_Event));
-        batch->write_pos = size;
+        ASSERT_TRUE(event_batch_start(batch));
+        for (const SDL_Event &e : events) {
+            *event_batch_slot(batch) = e;
+            event_batch_add(batch);
+        }
+        std::memcpy(batch->buffer, &stated_count, 8); // what a damaged batch might claim
         threadstreamqueue_putitem(context.event_queue, batch);
     }
 
@@ -164,8 +157,7 @@ TEST_F(FrameStep, AFrameWritesUploadsThenHeaderThenPassesThenScreenshots) {
       $rt.passes_value = [screen, nil]
       $rt.take_screenshot = 1
     )RUBY");
-    frame_write_render_passes(&the_game_state, stream);
-
+    frame_write_render_passes(&the_game_state);
     const int32_t rt_string = 'r' | ('t' << 8); // length 2, "rt", NUL, padding
     std::vector<int32_t> expected = {
         13,                                        // pixel-array upload first
@@ -180,35 +172,29 @@ TEST_F(FrameStep, AFrameWritesUploadsThenHeaderThenPassesThenScreenshots) {
     };
     EXPECT_EQ(words_of(stream), expected);
     EXPECT_EQ(calls(), "[[:passes], [:primitives, :screen], [:primitives, nil]]");
-}
-
-TEST_F(FrameStep, PassesThatAreNotAnArrayWriteAnEmptyFrame) {
+    // Passes that are not an Array, or a call that raises, make an empty frame.
+    eval("$rt.take_screenshot = nil");
     for (const char *setup : {"$rt.passes_value = 5", "$rt.passes_value = nil",
                               "$rt.passes_value = [nil]; def $rt.passes = (@calls << [:passes]) && raise('x')"}) {
         eval(setup);
         stream->write_pos = 0;
-        frame_write_render_passes(&the_game_state, stream);
+        frame_write_render_passes(&the_game_state);
         EXPECT_EQ(words_of(stream), (std::vector<int32_t>{13, RENDER_CMD_PASSES, 0, 0})) << setup;
         EXPECT_EQ(calls(), "[[:passes]]") << setup;
     }
 }
 
-TEST_F(FrameStep, AStreamWhoseWriteFailedIsDroppedNotSubmitted) {
+TEST_F(FrameStep, AFailedStreamIsDroppedAndQuitFollowsTruthinessAndTheQuitSlotsButNotAnException) {
     render_context *saved = the_render_context;
     the_render_context = &context;
-    threadstream_pack_int(stream, RENDER_CMD_PASSES);
     submit_frame_stream();
-    threadstream *failed = threadstream_allocate();
-    failed->error = 1;
-    current_frame_stream = failed;
+    current_frame_stream = threadstream_allocate();
+    current_frame_stream->error = 1;
     submit_frame_stream();
-    EXPECT_EQ(current_frame_stream, nullptr);
-    EXPECT_EQ(threadstreamqueue_getcount(context.frame_queue), 1);
+    EXPECT_TRUE(current_frame_stream == nullptr && threadstreamqueue_getcount(context.frame_queue) == 1);
     the_render_context = saved;
     stream = nullptr; // now owned by the queue, freed in TearDown
-}
 
-TEST_F(FrameStep, QuitFollowsTruthinessAndTheQuitSlotsButNotAnException) {
     EXPECT_FALSE(frame_quit_requested(&the_game_state));
     eval("$rt.quit_value = 0");
     EXPECT_TRUE(frame_quit_requested(&the_game_state));
@@ -221,75 +207,57 @@ TEST_F(FrameStep, QuitFollowsTruthinessAndTheQuitSlotsButNotAnException) {
 
 // --- Input side ------------------------------------------------------------------
 
-TEST_F(FrameStep, ControllerSlotsAreReportedAndAdvanceEvenWhenTheCallRaises) {
-    the_game_state.player1_key_states[1] = CONTROLLER_KEY_PRESSED;
-    the_game_state.player1_key_states[15] = CONTROLLER_KEY_HELD;
-    the_game_state.player2_key_states[27] = CONTROLLER_KEY_RELEASED;
-    the_game_state.player2_key_states[3] = 9; // not a state: ignored
-    eval("def $rt.controller_key_up(*a) = (@calls << [:controller_key_up, *a]) && raise('failed')");
-    frame_report_controller_keys(&the_game_state);
-    EXPECT_EQ(calls(), "[[:controller_key_down, 1, 1], [:controller_key_held, 1, 15], [:controller_key_up, 2, 27]]");
-    EXPECT_EQ(the_game_state.player1_key_states[1], (uint32_t)CONTROLLER_KEY_HELD);
-    EXPECT_EQ(the_game_state.player2_key_states[27], (uint32_t)CONTROLLER_KEY_UP);
-    frame_report_controller_keys(&the_game_state);
-    EXPECT_EQ(calls(), "[[:controller_key_held, 1, 1], [:controller_key_held, 1, 15]]");
-}
-
-// Keys, text, the mouse and raw joystick input reach a game end to end
-// (tests/e2e/input_test.cpp); the window's own events show only here.
-TEST_F(FrameStep, FocusOfThisWindowQuitAndAnUnpluggedJoystickReachTheRuntime) {
-    SDL_Event e = event(SDL_WINDOWEVENT);
-    e.window.windowID = 8; // another window: nothing happens
-    e.window.event = SDL_WINDOWEVENT_FOCUS_GAINED;
-    dispatch({e});
-    EXPECT_EQ(context.keyboard_focus, 0);
-    e.window.windowID = 7;
-    const std::tuple<Uint8, int, int> steps[] = {{SDL_WINDOWEVENT_ENTER, 1, 0}, {SDL_WINDOWEVENT_FOCUS_GAINED, 1, 1},
-                                                 {SDL_WINDOWEVENT_LEAVE, 0, 1}, {SDL_WINDOWEVENT_FOCUS_LOST, 0, 0},
-                                                 {SDL_WINDOWEVENT_MOVED, 0, 0}};
-    for (auto [kind, mouse, keyboard] : steps) {
+// Keys, text, the mouse, raw joystick input and controller key reports reach
+// a game end to end (tests/e2e/input_test.cpp); the window's own events show
+// only here.
+TEST_F(FrameStep, FocusOfThisWindowQuitAndAnUnpluggedJoystickReachTheRuntimeInBatchOrder) {
+    std::vector<SDL_Event> events;
+    const std::tuple<Uint32, Uint8, int, int> steps[] = {
+        {8, SDL_WINDOWEVENT_FOCUS_GAINED, 1, 0}, // another window: nothing happens
+        {7, SDL_WINDOWEVENT_ENTER, 1, 0},        {7, SDL_WINDOWEVENT_FOCUS_GAINED, 1, 1},
+        {7, SDL_WINDOWEVENT_LEAVE, 0, 1},        {7, SDL_WINDOWEVENT_FOCUS_LOST, 0, 0}, {7, SDL_WINDOWEVENT_MOVED, 0, 0}};
+    SDL_AtomicSet(&context.mouse_focus, 1);
+    for (auto [window, kind, mouse, keyboard] : steps) {
+        SDL_Event e = event(SDL_WINDOWEVENT);
+        e.window.windowID = window;
         e.window.event = kind;
-        dispatch({e});
-        EXPECT_EQ(context.mouse_focus, mouse) << (int)kind;
-        EXPECT_EQ(context.keyboard_focus, keyboard) << (int)kind;
+        frame_dispatch_event(&the_game_state, &context, e);
+        EXPECT_EQ(std::pair(SDL_AtomicGet(&context.mouse_focus), SDL_AtomicGet(&context.keyboard_focus)),
+                  std::pair(mouse, keyboard)) << (int)kind;
     }
-    SDL_Event removed = event(SDL_JOYDEVICEREMOVED);
+    SDL_Event removed = event(SDL_JOYDEVICEREMOVED), press[4];
     removed.jdevice.which = 4;
-    dispatch({removed, event(SDL_QUIT)});
-    EXPECT_EQ(calls(), "[[:window_mouse_focus_changed, true], [:window_keyboard_focus_changed, true], "
-                       "[:window_mouse_focus_changed, false], [:window_keyboard_focus_changed, false], "
-                       "[:rawjoystick_disconnected, 4]]");
-    EXPECT_EQ(the_game_state.player1_key_states[CONTROLLER_QUIT_SLOT], 1u);
-}
-
-TEST_F(FrameStep, BatchesAreDispatchedOldestFirstAndAnOverrunningBatchIsDropped) {
-    SDL_Event press[4];
     for (Uint8 button = 1; button <= 3; ++button) {
         press[button] = event(SDL_MOUSEBUTTONDOWN);
         press[button].button.button = button;
     }
-    queue_batch({press[1]}, 1);
-    queue_batch({press[2], press[2]}, 3); // claims more events than it holds
+    // Batches are dispatched oldest first; one whose count overruns it is dropped whole.
+    queue_batch({press[1], removed, event(SDL_QUIT)}, 3);
+    queue_batch({press[2], press[2]}, 3);
     queue_batch({press[3]}, 1);
     frame_dispatch_event_batches(&the_game_state, &context);
-    EXPECT_EQ(calls(), "[[:mouse_button_pressed, 1], [:mouse_button_pressed, 3]]");
+    EXPECT_EQ(calls(), "[[:window_mouse_focus_changed, true], [:window_keyboard_focus_changed, true], "
+                       "[:window_mouse_focus_changed, false], [:window_keyboard_focus_changed, false], "
+                       "[:mouse_button_pressed, 1], [:rawjoystick_disconnected, 4], [:mouse_button_pressed, 3]]");
+    EXPECT_EQ(the_game_state.player1_key_states[CONTROLLER_QUIT_SLOT], 1u);
     EXPECT_EQ(threadstreamqueue_getcount(context.event_queue), 0);
 }
 
 // --- Input side: loading the files the runtime names ---------------------------
 
-TEST_F(FrameStep, ReloadPathsLoadByTheirExtensionAndBadEntriesOrListsAreSkipped) {
+TEST_F(FrameStep, ReloadPathsLoadByTheirExtensionInTheSameFrameAndBadEntriesOrListsAreSkipped) {
     put("app/compiled.RBC", bytecode_of("$loaded = ($loaded || []) + [:bytecode]"));
-    put("app/main.rb", "$loaded = ($loaded || []) + [:source]\n$file = __FILE__\n");
+    put("app/main.rb", "$loaded = ($loaded || []) + [:source]\n$file = __FILE__\n$rt.reload_list << 'app/later.rb'\n");
     put("app/noext", "$loaded = ($loaded || []) + [:no_extension]\n");
+    put("app/later.rb", "$loaded << :queued_while_loading\n");
     put("app/broken.rb", "raise 'broken on load'\n");
     put("app/bad.rbc", "RITE0300 but not really bytecode");
     eval("$rt.reload_list = ['app/compiled.RBC', 'missing.rb', 42, 'app/broken.rb', 'app/bad.rbc', "
          "'app/main.rb', \"app/main.rb\\0x\", 'app/noext']");
+    // The count is the list's length when it was handed over.
     EXPECT_EQ(frame_load_reload_list(&the_game_state), 8);
-    EXPECT_EQ(ruby("$loaded.inspect"), "[:bytecode, :source, :no_extension]");
-    EXPECT_EQ(ruby("$file"), "app/main.rb");
-    EXPECT_EQ(ruby("$rt.reload_list.inspect"), "[]");
+    EXPECT_EQ(ruby("[$loaded, $file, $rt.reload_list]"),
+              "[[:bytecode, :source, :no_extension, :queued_while_loading], \"app/main.rb\", []]");
     // The two that failed are reported to the runtime, and nothing is left pending.
     EXPECT_EQ(calls(), "[[:reload_failed, \"app/broken.rb\", RuntimeError, \"broken on load\"], "
                        "[:reload_failed, \"app/bad.rbc\", ScriptError, \"app/bad.rbc cannot be loaded: "
@@ -335,28 +303,17 @@ TEST_F(FrameStep, CompiledFilesThatAreCutOffForeignOrDamagedAreRefused) {
     }
 }
 
-TEST_F(FrameStep, FilesQueuedWhileLoadingLoadInTheSameFrame) {
-    put("app/main.rb", "$rt.reload_list << 'app/other.rb'\n$order = [:main]\n");
-    put("app/other.rb", "$order << :other\n");
-    eval("$rt.reload_list = ['app/main.rb']");
-    // The count is the list's length when it was handed over.
-    EXPECT_EQ(frame_load_reload_list(&the_game_state), 1);
-    EXPECT_EQ(ruby("$order.inspect"), "[:main, :other]");
-}
-
 TEST_F(FrameStep, BlocksMadeAtAFilesTopLevelKeepItsLocalsAfterLaterLoads) {
     put("app/first.rb", "name = :first\n$first = proc { [self, name] }\n");
     put("app/second.rb", "other = :second\n$second = -> { other }\n");
     put("app/third.rb", "Third = Struct.new(:a) do\n  def doubled = a * 2\nend\n");
     eval("$rt.reload_list = ['app/first.rb', 'app/second.rb', 'app/third.rb']");
     EXPECT_EQ(frame_load_reload_list(&the_game_state), 3);
-    EXPECT_EQ(ruby("$first.call.inspect"), "[main, :first]");
     // A deep call grows (and moves) the interpreter's stack; the collector
     // then walks the blocks' environments.
-    eval("def deep(n) = n.zero? ? 0 : 1 + deep(n - 1)\ndeep(400)\nGC.start");
-    EXPECT_EQ(ruby("$first.call.inspect"), "[main, :first]");
-    EXPECT_EQ(ruby("$second.call.inspect"), ":second");
-    EXPECT_EQ(ruby("Third.new(21).doubled.inspect"), "42");
+    EXPECT_EQ(ruby("r = $first.call; def deep(n) = n.zero? ? 0 : 1 + deep(n - 1); deep(400); GC.start; "
+                   "[r, $first.call, $second.call, Third.new(21).doubled]"),
+              "[[main, :first], [main, :first], :second, 42]");
 }
 
 // --- The one way into Ruby -----------------------------------------------------

@@ -3,7 +3,6 @@
 
 #include "render/main_frame.h"
 
-#include <cstring>
 #include <thread>
 
 using namespace render_support;
@@ -30,80 +29,64 @@ protected:
         threadstreamqueue_putitem(context->frame_queue, b.s);
         return b.s;
     }
-    void push_user_events(int count) {
-        for (int i = 0; i < count; ++i) {
-            SDL_Event event = {};
-            event.type = SDL_USEREVENT;
-            event.user.code = 100 + i;
-            SDL_PushEvent(&event);
-        }
-    }
 };
 
 TEST_F(MainFrame, EventsArePolledIntoOneBatchPerTurn) {
-    push_user_events(3);
-    draw_iteration(context);
-    ASSERT_EQ(threadstreamqueue_getcount(context->event_queue), 1);
-    threadstream *batch = threadstreamqueue_getitem(context->event_queue);
-    EXPECT_EQ(batch->write_pos, 176u);
-    EXPECT_EQ(threadstream_unpack_size_t(batch), 3u);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(((SDL_Event *)(batch->buffer + 8 + 56 * i))->user.code, 100 + i);
-    threadstream_free(batch);
-
-    // A turn without events queues nothing.
-    draw_iteration(context);
-    EXPECT_EQ(threadstreamqueue_getcount(context->event_queue), 0);
-
-    // Enough events to grow the stream's buffer several times arrive whole.
-    push_user_events(200);
-    draw_iteration(context);
-    ASSERT_NE(batch = threadstreamqueue_getitem(context->event_queue), nullptr);
-    EXPECT_EQ(batch->write_pos, 8u + 200u * 56u);
-    threadstream_free(batch);
+    // Three events, none, and enough to grow the stream several times.
+    for (int count : {3, 0, 200}) {
+        for (int i = 0; i < count; ++i) {
+            SDL_Event event = {};
+            event.user = {SDL_USEREVENT, 0, 0, 100 + i, nullptr, nullptr};
+            SDL_PushEvent(&event);
+        }
+        draw_iteration(context);
+        threadstream *batch = threadstreamqueue_getitem(context->event_queue);
+        EXPECT_EQ(threadstreamqueue_getcount(context->event_queue), 0);
+        if (!count) {
+            EXPECT_EQ(batch, nullptr);
+            continue;
+        }
+        ASSERT_NE(batch, nullptr);
+        EXPECT_EQ(batch->write_pos, 8u + 56u * count);
+        ASSERT_EQ(event_batch_open(batch), (uint64_t)count);
+        SDL_Event last;
+        for (int i = 0; i < count; ++i) event_batch_next(batch, &last);
+        EXPECT_EQ(last.user.code, 99 + count);
+        threadstream_free(batch);
+    }
 }
 
-TEST_F(MainFrame, OlderQueuedFramesAreStaleAndTheNewestIsKept) {
+TEST_F(MainFrame, OlderQueuedFramesAreStaleTheNewestIsKeptAndAScreenlessFrameShowsTheLastBackground) {
     set_bottom_left_grid();
     opened_urls.clear();
+    draw_iteration(context); // before any frame: opaque black
+    EXPECT_EQ(screen_pixel(5, 5), rgba(0, 0, 0));
     for (const char *url : {"one", "two"})
-        queue(build().word(RENDER_CMD_OPEN_URL).str(url).passes(1)
-            .pass(nullptr, W, H, rgba(255, 0, 0)).end_pass());
-    threadstream *newest = queue(build().word(RENDER_CMD_OPEN_URL).str("three").passes(1)
-        .pass(nullptr, W, H, rgba(0, 0, 255)).end_pass());
-
+        queue(build().text_command(RENDER_CMD_OPEN_URL, url).passes(1).pass(nullptr, W, H, rgba(255, 0, 0)).end_pass());
+    threadstream *newest = queue(
+        build().text_command(RENDER_CMD_OPEN_URL, "three").passes(1).pass(nullptr, W, H, rgba(0, 0, 200, 10)).end_pass());
     draw_iteration(context);
     EXPECT_EQ(context->kept_frame, newest);
     // One-shot commands of stale frames are not lost.
     EXPECT_EQ(opened_urls, (std::vector<std::string>{"one", "two", "three"}));
-
     // No new frame: the kept one is replayed without its one-shot commands.
     draw_iteration(context);
     EXPECT_EQ(opened_urls.size(), 3u);
-    EXPECT_EQ(screen_pixel(1, 1), rgba(0, 0, 255));
-}
-
-TEST_F(MainFrame, WindowIsClearedWhenNoPassDrawsToTheScreen) {
-    draw_iteration(context); // before any frame: opaque black
-    EXPECT_EQ(screen_pixel(5, 5), rgba(0, 0, 0));
-    set_bottom_left_grid();
-    queue(build().passes(1).pass(nullptr, W, H, rgba(0, 200, 0, 10)).end_pass());
-    draw_iteration(context);
+    EXPECT_EQ(screen_pixel(1, 1), rgba(0, 0, 200));
     // A frame without a screen pass shows the last screen background, opaque.
     queue(build().passes(1).pass("rt", 4, 4, rgba(255, 0, 0)).end_pass());
     draw_iteration(context);
-    EXPECT_EQ(screen_pixel(5, 5), rgba(0, 200, 0));
+    EXPECT_EQ(screen_pixel(5, 5), rgba(0, 0, 200));
 }
 
 TEST_F(MainFrame, ATurnWithNothingNewWaitsForTheNextFrameInsteadOfSpinning) {
     threadstream *first = queue(build().word(RENDER_CMD_NOP));
     draw_iteration(context);
-
     // Nothing new: each turn gives the simulation a frame period to deliver.
     Uint64 start = SDL_GetTicks64();
     for (int i = 0; i < 4; ++i) draw_iteration(context);
     EXPECT_GE(SDL_GetTicks64() - start, 4u * 15u);
     EXPECT_EQ(context->kept_frame, first);
-
     // A frame that arrives during the wait ends it and is drawn in that same
     // turn. (The last present is moved two seconds ahead so that a loaded
     // machine cannot make the wait run out first.)

@@ -2,8 +2,8 @@
 // Ruby path writes, and must step aside whenever the general path could do
 // something else (fallback keys, defaults, redefined readers, draw_override).
 #include "host/engine.h"
-#include "host/host_call.h"
 #include "render/draw_methods.h"
+#include "tests/common/ruby_eval.h"
 
 #include <gtest/gtest.h>
 
@@ -12,34 +12,23 @@
 
 namespace {
 
+// draw_general goes sprite by sprite through the attribute readers;
+// draw_walk is the runtime's walk, fast path included; fast_index answers
+// where the fast path stopped.
 const char WALKER[] = R"RUBY(
 class FastPathBunny
   attr_sprite
-  def initialize(x, y, path = "sprites/b.png")
-    @x, @y, @w, @h, @path = x, y, 32, 32, path
-  end
+  def initialize(x, y, path = "sprites/b.png") = (@x, @y, @w, @h, @path = x, y, 32, 32, path)
 end
-
 $walker = Object.new
 $walker.extend(QMX::Runtime::Draw)
-$walker.instance_variable_set(:@ffi_draw, FFI::Draw.new)
-
-# The general path, sprite by sprite, through the attribute readers.
-def draw_general(list)
-  $walker.send(:draw_collection, list, :draw_sprite)
-end
-
-# The walk the runtime does, fast path included.
+$walker.instance_variable_set(:@ffi_draw, $d = FFI::Draw.new)
+def draw_general(list) = $walker.send(:draw_collection, list, :draw_sprite)
 def draw_walk(list)
-  $walker.instance_variable_set(:@sprite_fast_path, $walker.instance_variable_get(:@ffi_draw).__sprite_fast_path_check__)
+  $walker.instance_variable_set(:@sprite_fast_path, $d.__sprite_fast_path_check__)
   $walker.send(:draw_sprite_collection, list)
 end
-
-def fast_index(list, from = 0)
-  d = $walker.instance_variable_get(:@ffi_draw)
-  d.__sprite_fast_path_check__
-  d.__draw_sprites__(list, from)
-end
+def fast_index(list) = $d.__sprite_fast_path_check__ && $d.__draw_sprites__(list, 0)
 )RUBY";
 
 class SpriteFastPath : public ::testing::Test {
@@ -50,11 +39,9 @@ protected:
         ASSERT_TRUE(threadstream_init());
         the_game_state.mrb = mrb = mrb_open();
         mrb_load_irep_buf(mrb, main_ruby, main_ruby_size);
-        ASSERT_EQ(mrb->exc, nullptr);
-        RClass *draw = mrb_class_get_under(mrb, mrb_module_get(mrb, "FFI"), "Draw");
-        draw_methods_define(mrb, draw);
+        draw_methods_define(mrb, mrb_class_get_under(mrb, mrb_module_get(mrb, "FFI"), "Draw"));
         current_frame_stream = threadstream_allocate();
-        ASSERT_EQ(run(WALKER), "");
+        ASSERT_EQ(run(std::string(WALKER) + "; 0"), "0");
     }
     void TearDown() override {
         threadstream_free(current_frame_stream);
@@ -63,33 +50,21 @@ protected:
         the_game_state.mrb = nullptr;
         threadstream_quit();
     }
-
-    // Runs Ruby; answers the inspect text of what it raised, or "".
-    std::string run(const char *code) {
-        mrb_value result = mrb_load_string(mrb, code);
-        last = mrb_nil_p(result) || mrb->exc ? -1 : mrb_integer_p(result) ? (long)mrb_integer(result) : -2;
-        if (!mrb->exc) return "";
-        mrb_value text = mrb_inspect(mrb, mrb_obj_value(mrb->exc));
-        mrb->exc = nullptr;
-        return std::string(RSTRING_PTR(text), RSTRING_LEN(text));
-    }
+    std::string run(const std::string &code) { return ruby_eval(mrb, code); }
     // The bytes a piece of Ruby appends to the frame stream.
     std::string bytes_of(const std::string &code) {
         threadstream *s = current_frame_stream;
         s->write_pos = 0;
         std::memset(s->buffer, 0, s->capacity);
-        std::string error = run(code.c_str());
-        EXPECT_EQ(error, "") << code;
+        run(code);
         return std::string((const char *)s->buffer, s->write_pos);
     }
     // The same list drawn by the walk and by the general path.
     void expect_same_bytes(const std::string &list, bool draws = true) {
-        std::string walk = bytes_of("draw_walk(" + list + ")");
-        std::string general = bytes_of("draw_general(" + list + ")");
+        std::string walk = bytes_of("draw_walk(" + list + ")"), general = bytes_of("draw_general(" + list + ")");
         EXPECT_EQ(!general.empty(), draws) << list;
         EXPECT_EQ(walk, general) << list;
     }
-    long last = 0;
 };
 
 TEST_F(SpriteFastPath, WritesWhatTheGeneralPathWritesForPlainShapes) {
@@ -101,49 +76,35 @@ TEST_F(SpriteFastPath, WritesWhatTheGeneralPathWritesForPlainShapes) {
     // Values of other kinds take the drawer's defaults either way.
     expect_same_bytes("[{ x: 'a', y: nil, w: :w, h: 1e20, path: nil, r: -0.5, a: 127.9 }]");
     expect_same_bytes("[FastPathBunny.new(1, 2), nil, FastPathBunny.new(3.5, -4, nil), false]");
-    expect_same_bytes("begin; b = FastPathBunny.new(1, 2); b.r = 5; b.flip_vertically = true; "
-                      "b.source_w = 9; [b]; end");
+    expect_same_bytes("begin; b = FastPathBunny.new(1, 2); b.r = 5; b.flip_vertically = true; b.source_w = 9; [b]; end");
     // draw_override and order survive a mixed list.
-    ASSERT_EQ(run("class Custom; def draw_override(d); d.draw_solid(1, 2, 3, 4, 5, 6, 7, 8); end; end"), "");
+    run("class Custom; def draw_override(d) = d.draw_solid(1, 2, 3, 4, 5, 6, 7, 8); end");
     expect_same_bytes("[{ x: 1, path: 'a' }, Custom.new, { x: 2, path: 'b' }, nil, FastPathBunny.new(3, 4)]");
 }
 
-TEST_F(SpriteFastPath, StepsAsideForShapesOnlyTheReadersUnderstand) {
-    struct fallback {
-        const char *list;
-        long index;
-        bool draws = true;
-    } cases[] = {
-        {"[{ x: 1, path: 'p' }, { rect: [1, 2, 3, 4], path: 'p' }]", 1},
-        {"[{ x: 1, path: 'p', rgb: [1, 2, 3] }]", 0},
-        {"h = Hash.new(7); h[:path] = 'p'; [h]", 0},
-        {"[{ x: 1, path: :sym }]", 0},
-        {"[{ x: 1, path: 'p', flip_horizontally: 1 }]", 0},
-        {"class MyHash < Hash; end; h = MyHash.new; h[:path] = 'p'; [{ path: 'p' }, h]", 1},
-        {"h = { path: 'p' }; def h.x; 99; end; [h]", 0},
-        {"class LoudBunny < FastPathBunny; def x; 7; end; end; [FastPathBunny.new(1, 2), LoudBunny.new(1, 2)]",
-         1},
-        {"b = FastPathBunny.new(1, 2); def b.draw_override(d); end; [b]", 0, false},
-        {"[{ path: 'p' }, [1, 2, 3, 4, 'p'].sprite]", 1},
+TEST_F(SpriteFastPath, StepsAsideForShapesOnlyTheReadersUnderstandAndWhenReadersAreRedefined) {
+    const struct { std::string list, index; bool draws = true; } cases[] = {
+        {"[{ x: 1, path: 'p' }, { rect: [1, 2, 3, 4], path: 'p' }]", "1"},
+        {"[{ x: 1, path: 'p', rgb: [1, 2, 3] }]", "0"},
+        {"h = Hash.new(7); h[:path] = 'p'; [h]", "0"},
+        {"[{ x: 1, path: :sym }]", "0"},
+        {"[{ x: 1, path: 'p', flip_horizontally: 1 }]", "0"},
+        {"class MyHash < Hash; end; h = MyHash.new; h[:path] = 'p'; [{ path: 'p' }, h]", "1"},
+        {"h = { path: 'p' }; def h.x; 99; end; [h]", "0"},
+        {"class LoudBunny < FastPathBunny; def x = 7; end; [FastPathBunny.new(1, 2), LoudBunny.new(1, 2)]", "1"},
+        {"b = FastPathBunny.new(1, 2); def b.draw_override(d); end; [b]", "0", false},
+        {"[{ path: 'p' }, [1, 2, 3, 4, 'p'].sprite]", "1"},
     };
-    for (const fallback &c : cases) {
-        ASSERT_EQ(run((std::string("fast_index(begin; ") + c.list + "; end)").c_str()), "") << c.list;
-        EXPECT_EQ(last, c.index) << c.list;
-        expect_same_bytes(std::string("begin; ") + c.list + "; end", c.draws);
+    for (const auto &c : cases) {
+        EXPECT_EQ(run("fast_index(begin; " + c.list + "; end)"), c.index) << c.list;
+        expect_same_bytes("begin; " + c.list + "; end", c.draws);
     }
-}
-
-TEST_F(SpriteFastPath, RedefinedReadersTurnItOffForEveryone) {
-    const struct { const char *list, *redefine; } cases[] = {
-        {"[{ x: 1, y: 2, w: 3, h: 4, path: 'p' }]", "class Hash; def w; 64; end; end"},
-        {"[FastPathBunny.new(1, 2)]", "module AttrSprite; def path; 'other.png'; end; end"},
-    };
-    for (auto c : cases) {
-        ASSERT_EQ(run((std::string("fast_index(") + c.list + ")").c_str()), "");
-        EXPECT_EQ(last, 1) << c.list;
-        ASSERT_EQ(run((std::string(c.redefine) + "; fast_index(" + c.list + ")").c_str()), "");
-        EXPECT_EQ(last, 0) << c.redefine;
-        expect_same_bytes(c.list);
+    // Redefined readers turn it off for everyone.
+    for (auto [list, redefine] : {std::pair{"[{ x: 1, y: 2, w: 3, h: 4, path: 'p' }]", "class Hash; def w = 64; end"},
+                                  std::pair{"[FastPathBunny.new(1, 2)]", "module AttrSprite; def path = 'o.png'; end"}}) {
+        EXPECT_EQ(run(std::string("fast_index(") + list + ")"), "1");
+        EXPECT_EQ(run(std::string(redefine) + "; fast_index(" + list + ")"), "0") << redefine;
+        expect_same_bytes(list);
     }
 }
 
