@@ -2,24 +2,17 @@
 # files in memory, counts resets and notes every input entry point a replay
 # calls.
 
-class RecorderTestRuntime
-  attr_reader :files, :resets, :seeds, :inputs, :logged
+class RecorderTestRuntime < MemoryRuntime
+  attr_reader :resets, :seeds, :inputs
 
   def initialize
-    @files, @seeds, @inputs, @logged, @resets = {}, [], [], [], 0
+    super
+    @resets, @seeds, @inputs = 0, [], []
   end
 
-  def production = false
-  def cli_arguments = {}
   def console = nil
-  def append_file_root(*) = true
-  def notify!(*) = nil
-  # Printed too: the harness reports through $qmx.
-  def log(obj, sender = nil) = (@logged << obj.to_s) && original_puts(obj.to_s)
   def __reset__ = @resets += 1
   def set_rng(seed) = @seeds << seed
-  def read_file(name) = @files[name]
-  def write_file(name, text) = @files[name] = text
 
   QMX::Recording::REPLAYABLE_INPUTS.each_key do |name|
     define_method(name) { |*values| @inputs << [name, *values] }

@@ -3,20 +3,16 @@
 # here); the commands they would run are checked as text. A real run with
 # fake tools is in tests/e2e/wizards_test.cpp.
 
-class WizardRuntime
-  attr_reader :files, :root_files, :logged, :commands, :parsed_xml
+class WizardRuntime < MemoryRuntime
+  attr_reader :commands, :parsed_xml
   attr_accessor :answers, :xml_tree
 
   def initialize
-    @files, @root_files, @logged, @commands, @answers = {}, {}, [], [], []
+    super
+    @commands, @answers = [], []
     @rcb_release_mode = true
   end
 
-  def production = false
-  def read_file(path) = @files[path] || @root_files[path]
-  def write_file(path, text) = (@files[path] = text) && true
-  def write_file_root(path, text) = (@root_files[path] = text) && true
-  def append_file_root(*) = true
   def get_base_dir = "/opt/my engine/"
   def get_game_dir = "/home/me/my game"
   def binary_path = "/opt/my engine/vellumcore"
@@ -34,11 +30,6 @@ class WizardRuntime
     found = @answers.find { |pattern, _| cmd.include?(pattern) }
     found ? found[1] : ["", 0]
   end
-
-  def log(obj, sender = nil)
-    @logged << obj.to_s
-    original_puts obj.to_s
-  end
 end
 
 class WizardConsole
@@ -54,11 +45,10 @@ class WizardConsole
 end
 
 def with_wizard_runtime
-  $qmx = WizardRuntime.new
   $console = WizardConsole.new
-  yield $qmx, $console
+  with_runtime(WizardRuntime.new) { |runtime| yield runtime, $console }
 ensure
-  $qmx = $console = nil
+  $console = nil
 end
 
 def test_commands_report_their_exit_status_and_arguments_reach_them_whole
