@@ -1,38 +1,11 @@
 # The developer console inside a real runtime, over native services that keep
 # files in memory; commands run at the top level as the engine runs them.
-module FFI
-  class File
-    attr_accessor :files
-
-    def initialize = @files = {}
-    def read(path) = @files[path]
-    def path_exists(path) = @files.key?(path)
-    def mtime(path) = -1
-    def write_root(path, data) = @files[path] = data
-    def append_root(path, data) = true
-  end
-
-  class Misc
-    attr_accessor :clipboard
-
-    def calcstringbox(text, size, font) = [text.length * 30.0, 60.0]
-    def getclipboard = @clipboard.to_s
-  end
-
-  class MRB
-    def eval(source) = TOP.instance_eval(source)
-  end
-
-  class Draw
-    def method_missing(*) = nil
-  end
-end
-TOP = self
+memory_ffi!
 
 def new_console(history = nil, platform: "Linux", production: false)
   $qmx = $console = nil
   Kernel.global_tick_count = 100
-  FFI::File.define_method(:initialize) { @files = history ? { "console_history.txt" => history } : {} }
+  FFI::File.preset = history && { "console_history.txt" => history }
   $qmx = QMX::Runtime.new(platform, production, 1280, 720, "./vellumcore mygame", "./vellumcore")
   $console = $qmx.console
 end

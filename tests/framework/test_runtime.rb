@@ -4,39 +4,7 @@
 # files in memory and record draw calls. How passes become draw calls is in
 # test_render_dispatch.rb.
 
-module FFI
-  class File
-    attr_accessor :files, :mtimes, :writes, :refuse_writes
-
-    def initialize
-      @files, @mtimes, @writes = {}, {}, []
-    end
-
-    def mtime(path) = @files.key?(path) ? (@mtimes[path] || 1000) : -1
-    def path_exists(path) = @files.key?(path)
-    def read(path) = @files[path]
-    def get_game_dir = " /home/me//games///space "
-
-    [:write, :append, :write_root, :append_root].each do |name|
-      define_method(name) { |path, data| (@writes << [name, path, data]) && !@refuse_writes }
-    end
-  end
-
-  class Misc
-    # Every character measures 30 x 60 at size 40.
-    def calcstringbox(text, size, font) = [text.length * 30.0, 60.0]
-  end
-
-  class MRB
-    def parse(source) = source.include?("def (") ? "line 1:5: syntax error, unexpected '('\n" : "Syntax OK"
-  end
-
-  class Draw
-    def calls = (@calls ||= [])
-
-    def method_missing(name, *args) = (calls << [name, *args]) && nil
-  end
-end
+memory_ffi!
 
 # The game: it counts its boots and ticks and runs a hook a test sets.
 class PipelineGame
@@ -254,9 +222,7 @@ end
 
 def test_backups_keep_a_latest_copy_per_file_and_one_change_line_each
   runtime = new_runtime
-  files = (ffi_file = runtime.ffi_file).files
-  # Kept, so that the change list is read back as it was written.
-  def ffi_file.write_root(path, data) = (@files[path] = data)
+  files = runtime.ffi_file.files
   ["app/main.rb", "app/a/b.rb", "app/a_b.rb", "app/main.rb"].each do |file|
     files[file] = "# #{file}\n"
     runtime.backup_create(file)
