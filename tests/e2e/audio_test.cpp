@@ -165,12 +165,8 @@ TEST(Audio, BrokenEntriesAreReportedOnceAndTheMusicPlaysOn) {
         write_bytes(folder + "corrupt.ogg", corrupt);
     }, &run);
     for (const char *error : {"sounds/missing.wav: file not found", "sounds/corrupt.ogg: unsupported or corrupted",
-                              ":unknown", "generator broke", "late break"}) {
-        size_t count = 0;
-        for (size_t at = run.result.err.find(error); at != std::string::npos; at = run.result.err.find(error, at + 1))
-            ++count;
-        EXPECT_EQ(count, 1u) << error << " in " << run.result.err;
-    }
+                              ":unknown", "generator broke", "late break"})
+        EXPECT_EQ(count_of(run.result.err, error), 1u) << error << " in " << run.result.err;
     EXPECT_EQ(run.notes.str(), "[:music]");
     ASSERT_EQ(run.sounds.size(), 1u) << "the music never broke off";
     EXPECT_GT(seconds(run.heard, run.sounds[0]), 0.8);

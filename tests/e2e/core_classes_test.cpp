@@ -36,7 +36,7 @@ TEST(GridOrigin, CentreAndBottomLeftPlaceTheOriginWhereTheRendererDrawsIt) {
     EXPECT_TRUE(red_at(bottom_left, 5, 4) && !red_at(bottom_left, 640, 359));
 }
 
-TEST(LogFiles, EachLevelPrintAndTraceIsWrittenAsShown) {
+TEST(LogFiles, EachLevelPrintAndTraceIsWrittenAsShownAndProductionWritesNone) {
     EngineSandbox sandbox;
     engine_result r = run_fixture(sandbox, "log_files", {});
     std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
@@ -51,13 +51,12 @@ TEST(LogFiles, EachLevelPrintAndTraceIsWrittenAsShown) {
                           "information.\nTracing work on Worker.\n\n  work(21)\n  ", 0), 0u) << trace;
     EXPECT_NE(trace.find("ms success: work\nWorker#work: "), std::string::npos) << trace;
     EXPECT_NE(trace.find("ms avg, "), std::string::npos) << trace;
-}
 
-TEST(LogFiles, ProductionWritesNoLogs) {
-    EngineSandbox sandbox;
-    engine_result r = run_fixture(sandbox, "log_files", {"--production"});
+    // Production writes no logs.
+    EngineSandbox production;
+    r = run_fixture(production, "log_files", {"--production"});
     EXPECT_EQ(r.out.find("* INFO: ready"), std::string::npos) << r.out;
-    for (const auto &entry : std::filesystem::recursive_directory_iterator(sandbox.root))
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(production.root))
         EXPECT_NE(entry.path().filename().string(), "logs") << entry.path();
 }
 

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <lodepng.h>
 #include <sstream>
 #include <stdexcept>
@@ -40,6 +41,24 @@ void write_file(const std::string &path, const std::string &content) {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream out(path, std::ios::binary);
     out << content;
+}
+
+bool wait_until(const std::function<bool()> &done, double seconds) {
+    for (auto start = clock_type::now(); !done(); pause_briefly())
+        if (seconds_since(start) >= seconds) return false;
+    return true;
+}
+
+size_t count_of(const std::string &text, const std::string &needle) {
+    size_t count = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
+    return count;
+}
+
+bool near(rgb a, rgb b, int tolerance) {
+    for (int i = 0; i < 3; ++i)
+        if (std::abs(a[i] - b[i]) > tolerance) return false;
+    return true;
 }
 
 EngineProcess::EngineProcess(const std::string &executable, const std::string &working_dir,
@@ -81,21 +100,17 @@ void EngineProcess::send_signal(int signal_number) {
 }
 
 bool EngineProcess::wait_for_thread(const std::string &name, double seconds) {
-    auto start = clock_type::now();
     std::string task_dir = "/proc/" + std::to_string(pid_) + "/task";
-    while (seconds_since(start) < seconds) {
+    return wait_until([&] {
         std::error_code ignored;
         for (const auto &entry : fs::directory_iterator(task_dir, ignored))
             if (read_file(entry.path().string() + "/comm") == name + "\n") return true;
-        pause_briefly();
-    }
-    return false;
+        return false;
+    }, seconds);
 }
 
 bool EngineProcess::wait_for_file(const std::string &path, double seconds) {
-    auto start = clock_type::now();
-    while (!fs::exists(path) && seconds_since(start) < seconds) pause_briefly();
-    return fs::exists(path);
+    return wait_until([&] { return fs::exists(path); }, seconds);
 }
 
 engine_result EngineProcess::finish(double seconds) {

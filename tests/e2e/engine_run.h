@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <array>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -65,10 +67,17 @@ public:
     std::string executable() const { return base_dir + "/vellumcore"; }
 };
 
-// Small file helpers for assertions.
+// Small file and text helpers for assertions.
 bool file_exists(const std::string &path);
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
+size_t count_of(const std::string &text, const std::string &needle);
+// Polls until `done` answers true; false when `seconds` pass first.
+bool wait_until(const std::function<bool()> &done, double seconds);
+
+using rgb = std::array<int, 3>;
+// Whether every channel of the two colours is within `tolerance`.
+bool near(rgb a, rgb b, int tolerance = 2);
 
 // A PNG the game wrote (a screenshot), decoded; empty when it is missing or
 // broken. Pixels are addressed as the game sees them, origin at the bottom
@@ -78,4 +87,5 @@ struct Screenshot {
     unsigned width = 0, height = 0;
     explicit Screenshot(const std::string &path);
     const unsigned char *at(int x, int y) const { return &rgba[((size_t)(height - 1 - y) * width + x) * 4]; }
+    rgb colour(int x, int y) const { return {at(x, y)[0], at(x, y)[1], at(x, y)[2]}; }
 };

@@ -23,10 +23,6 @@ std::string game_source(const std::string &version, const std::string &extra = "
            "  $qmx.write_file('seen.txt', \"" + version + " #{Kernel.tick_count} #{$mail.to_i}\")\nend\n" + extra;
 }
 
-bool wait_until(const std::function<bool()> &done, double seconds = 8) {
-    for (int i = 0; i < seconds * 20 && !done(); ++i) std::this_thread::sleep_for(milliseconds(50));
-    return done();
-}
 
 TEST(HotReload, SavesLoadIntoTheRunningGameAndABrokenOnePausesIt) {
     EngineSandbox sandbox;
@@ -40,9 +36,12 @@ TEST(HotReload, SavesLoadIntoTheRunningGameAndABrokenOnePausesIt) {
         fs::last_write_time(dir + relative, first + std::chrono::seconds(later += 5));
     };
     auto seen = [&] { return read_file(dir + "seen.txt"); };
-    auto runs = [&](const std::string &version) { return wait_until([&] { return seen().rfind(version + " ", 0) == 0; }); };
+    auto runs = [&](const std::string &version) {
+        return wait_until([&] { return seen().rfind(version + " ", 0) == 0; }, 8);
+    };
     auto reported = [&](const std::string &text) {
-        return wait_until([&] { return read_file(sandbox.base_dir + "/exceptions/current.txt").find(text) != std::string::npos; });
+        const std::string current = sandbox.base_dir + "/exceptions/current.txt";
+        return wait_until([&] { return read_file(current).find(text) != std::string::npos; }, 8);
     };
     // Paused: the tick count stands still.
     auto paused = [&] {
@@ -61,7 +60,7 @@ TEST(HotReload, SavesLoadIntoTheRunningGameAndABrokenOnePausesIt) {
 
     const std::string mail = "$mail = $mail.to_i + 1";
     save("app/mailbox.rb", mail);
-    EXPECT_TRUE(wait_until([&] { return seen().back() == '1'; })) << seen();
+    EXPECT_TRUE(wait_until([&] { std::string s = seen(); return !s.empty() && s.back() == '1'; }, 8)) << seen();
     EXPECT_FALSE(paused());
     EXPECT_EQ(seen().back(), '1');
     EXPECT_EQ(read_file(dir + "app/mailbox.rb"), "");

@@ -13,25 +13,31 @@
 
 namespace {
 
+// A tick that raises, and a primitive it hands over that cannot be drawn.
 TEST(GameTick, AnExceptionIsExportedAndPausesTheGameWhileTheEngineRuns) {
-    EngineSandbox sandbox;
-    sandbox.use_fixture("tick_raises");
-    EngineProcess process = sandbox.start({sandbox.game_dir});
-    std::string current = sandbox.base_dir + "/exceptions/current.txt";
-    ASSERT_TRUE(process.wait_for_file(current, 30));
-    // Paused: a second later the game has not ticked again.
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    EXPECT_EQ(read_file(sandbox.game_dir + "/ticks.txt"), "5");
-    process.send_signal(SIGTERM);
-    engine_result result = process.finish(20);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    std::string report = read_file(current);
-    EXPECT_EQ(read_file(sandbox.base_dir + "/exceptions/game_state_5.txt"), report);
-    EXPECT_NE(report.find("boom"), std::string::npos) << report;
-    EXPECT_NE(report.find("app/main.rb:4"), std::string::npos) << report;
-    EXPECT_NE(report.find("\n\nGame State:\n{:state=>{"), std::string::npos) << report;
-    EXPECT_NE(result.out.find("Game state and exception will be written to exceptions/game_state_5.txt"),
-              std::string::npos);
+    const struct { const char *fixture, *tick, *said, *where, *printed; } cases[] = {
+        {"tick_raises", "5", "boom", "app/main.rb:4", "Game state and exception will be written to exceptions/game_state_5.txt"},
+        {"bad_primitive", "2", "I don't know how to use the above Hash with SDL's FFI.", "{:x=>20, :y=>20, :w=>10, :h=>10}",
+         "I don't know how to use the above Hash"}};
+    for (const auto &c : cases) {
+        EngineSandbox sandbox;
+        sandbox.use_fixture(c.fixture);
+        EngineProcess process = sandbox.start({sandbox.game_dir});
+        std::string current = sandbox.base_dir + "/exceptions/current.txt";
+        std::string saved = "exceptions/game_state_" + std::string(c.tick) + ".txt";
+        ASSERT_TRUE(process.wait_for_file(current, 30)) << c.fixture;
+        // Paused: a second later the game has not ticked again.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        EXPECT_EQ(read_file(sandbox.game_dir + "/ticks.txt"), c.tick);
+        process.send_signal(SIGTERM);
+        engine_result result = process.finish(20);
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        std::string report = read_file(current);
+        EXPECT_EQ(read_file(sandbox.base_dir + "/" + saved), report);
+        for (const char *part : {c.said, c.where, "\n\nGame State:\n{:state=>{"})
+            EXPECT_NE(report.find(part), std::string::npos) << report;
+        EXPECT_NE(result.out.find(c.printed), std::string::npos) << result.out;
+    }
 }
 
 TEST(GameTick, AQuitRequestEndsTheRunCleanlyAtItsTick) {
@@ -74,11 +80,7 @@ TEST(GameTick, RequiredFilesLoadWithTheGameAndReloadWhenTheyChange) {
     ASSERT_TRUE(process.wait_for_file(version, 30));
     // The game rewrites the file every frame: read until a whole one is seen.
     auto wait_for_version = [&](const std::string &expected) {
-        for (int i = 0; i < 100; ++i) {
-            if (read_file(version) == expected) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
+        return wait_until([&] { return read_file(version) == expected; }, 10);
     };
     ASSERT_TRUE(wait_for_version("v1"));
 
