@@ -32,13 +32,12 @@ def test_commands_are_evaluated_at_the_top_level_and_errors_leave_the_console_us
   new_console
   frame(keys: [:backtick])
   enter("1 + 1")
-  assert_equal ["-> 1 + 1\n", "=> 2\n"], $console.log.last(2)
-  assert_equal "1 + 1", history.first
+  assert_equal [["-> 1 + 1\n", "=> 2\n"], "1 + 1"], [$console.log.last(2), history.first]
   enter("nil")
   assert_equal "=> nil\n", $console.log.last
   enter("1 +")
-  assert $console.log.last.start_with?("* EXCEPTION:")
-  assert_equal $console.error_color, $console.send(:color_for_log_entry, $console.log.last)
+  error = $console.log.last
+  assert_equal ["* EXCEPTION:", $console.error_color], [error[0, 12], $console.send(:color_for_log_entry, error)]
   enter("def tick args; 42; end # replaced")
   assert_equal 42, tick(nil)
   $top_level.singleton_class.send(:remove_method, :tick)
@@ -66,7 +65,7 @@ def test_history_keeps_the_newest_commands_once_and_is_rewritten_when_a_command_
   assert_equal "cmd 501\n", history_file[0, 8]
 end
 
-def test_repeated_text_is_counted_only_while_the_log_ends_with_it
+def test_repeated_text_is_counted_only_while_the_log_ends_with_it_and_toasts_show_once
   new_console
   before = $console.log.length
   3.times { puts "a\nb" }
@@ -83,18 +82,15 @@ def test_repeated_text_is_counted_only_while_the_log_ends_with_it
   $console.show
   $console.hide
   assert_equal [1000, "line 1499\n"], [$console.archived_log.length, $console.archived_log.last]
-end
 
-def test_toasts_open_the_console_for_their_time_once_per_id
+  # A toast opens the console for its time, once per id.
   new_console
   assert_raises(RuntimeError) { $console.toast("hello", "hi") }
   $console.toast(:hello, "hi")
   $console.toast(:other, "ignored while the first shows")
   assert_equal [true, "$qmx.console.hide", :toast], [$console.visible?, prompt_text, $console.show_reason]
   360.times { frame }
-  assert $console.visible?
-  frame
-  refute $console.visible?
+  assert_equal [true, false], [$console.visible?, frame && $console.visible?]
   $console.toast(:hello, "again")
   refute $console.visible?
   assert_equal 1, $console.archived_log.count { |line| line.start_with?("** hi") }
@@ -104,9 +100,7 @@ def test_prompt_editing_word_jumps_history_walking_and_paste
   new_console("older\nnewer")
   frame(keys: [:backtick], text: ["`"])
   assert_equal "", prompt_text
-  frame(text: ["ab"])
-  frame(keys: [:left])
-  frame(text: ["c"])
+  frame(text: ["ab"]) && frame(keys: [:left]) && frame(text: ["c"])
   frame(keys: [:delete]) && frame(keys: [:end]) && frame(keys: [:delete])
   assert_equal "ac", prompt_text
   prompt = $console.send(:prompt)
@@ -191,7 +185,7 @@ def test_tab_lists_candidates_as_a_table_then_cycles_through_them
   assert_equal ["hp"], $qmx.suggest_autocompletion(text: "args.state.player.", index: 18)
 end
 
-def test_system_commands_and_a_failing_console_tick
+def test_system_commands_a_failing_console_tick_and_log_colours
   { "Linux" => "xdg-open", "Mac OS X" => "open", "Windows" => "start" }.each do |platform, program|
     new_console(platform: platform)
     $console.set_system_command("docs/index.html")
@@ -203,10 +197,8 @@ def test_system_commands_and_a_failing_console_tick
   log_length = $console.log.length
   frame(keys: [:backtick])
   assert_equal [false, log_length], [$console.visible?, $console.log.length]
-end
 
-def test_log_lines_are_coloured_by_what_they_say
-  new_console
+  # Log lines are coloured by what they say.
   c = $console
   { "undefined method x" => c.error_color, "a symbol :failed" => c.text_color, "OutputsDeprecated" => c.text_color,
     "* app/main.rb reloaded" => c.text_color.mult_alpha(0.5), "* app/main.rb" => c.text_color,
