@@ -4,7 +4,7 @@
 
 def with_docs_runtime(files = {}, &block) = with_runtime(MemoryRuntime.new(files), &block)
 
-def test_class_list_and_a_class_index_in_display_order
+def test_class_list_class_index_and_search
   classes = %w[QMX::ReadMe QMX::Runtime Array QMX::Args QMX::Outputs QMX::Mouse QMX::OpenEntity Numeric Kernel Geometry]
   assert_equal "\n* DOCS:\nHere are the classes that have documentation. You can call the .docs method\non any of these classes:\n" +
                classes.map { |c| "** #{c}.docs" }.join("\n") + "\n", Kernel.docs_classes
@@ -21,9 +21,7 @@ def test_class_list_and_a_class_index_in_display_order
       assert klass.send(m).start_with?("* "), "#{klass}.#{m} has no heading"
     end
   end
-end
-
-def test_search_writes_its_results_and_says_so_only_when_something_was_found
+  # Search writes its results and says so only when something was found.
   help = Kernel.__docs_search_help_text__
   no_results = "* DOCS: No results found."
   matches = Array.docs_reject_nil + "\n" + Array.docs_reject_false

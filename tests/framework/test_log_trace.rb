@@ -77,9 +77,7 @@ def test_trace_records_calls_durations_and_failures
     assert_equal "Add trace!(SOMEOBJECT) to the top of ~tick~ and this file will be populated with invocation information.\n",
                  runtime.root_files["logs/trace.txt"]
   end
-end
-
-def test_trace_names_round_trip
+  # Trace names round-trip.
   assert_equal :__trace_original_quick__, QMX::Trace.trace_method_name_for(:quick)
   names = [:__trace_original_quick__, QMX::Trace.trace_method_name_for(:x=), :other]
   assert_equal [:quick, :x=, :other], names.map { |m| QMX::Trace.original_method_name_for(m) }
@@ -107,7 +105,7 @@ ensure
   $trace_history = []
 end
 
-def test_puts_goes_to_the_log_file_and_the_runtime
+def test_puts_goes_to_the_log_file_and_the_runtime_and_text_helpers
   # Before the first tick the counters read -1.
   assert_equal [-1, -1], [Kernel.tick_count, Kernel.global_tick_count]
   with_log_runtime do |runtime|
@@ -129,9 +127,7 @@ def test_puts_goes_to_the_log_file_and_the_runtime
     puts "secret"
     assert_equal [{}, ["secret"]], [runtime.root_files, runtime.logged]
   end
-end
-
-def test_text_helpers
+  # The text helpers.
   assert_equal ["a b\nc d", ["short\n", "a longer\n", "line\n"], "a\n--b\n"],
                ["a b c d".wrap(3), "short  \na longer line".wrapped_lines(8), "a\nb\n".indent_lines(2, "-")]
   # A very long text wraps without running out of stack.

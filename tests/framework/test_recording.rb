@@ -24,7 +24,7 @@ def new_recorder
   $recording = QMX::Recording.new($qmx)
 end
 
-def test_a_recording_saves_its_events_and_replays_them_in_their_frames
+def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
   recorder = new_recorder
   recorder.start(100)
   3.times { recorder.tick }
@@ -48,11 +48,8 @@ def test_a_recording_saves_its_events_and_replays_them_in_their_frames
   assert_equal "[[], [], [], [[:mouse_move, 640, 360, :replay], [:key_down_player_one, 15, :replay]], [], [], []]",
                staged.inspect
   assert_equal [[100, 100], 4, false], [$qmx.seeds, $qmx.resets, recorder.is_replaying?]
-end
-
-# A damaged file is said to be damaged; nothing about the game changes and
-# no method outside the input entry points can be reached through one.
-def test_a_damaged_replay_file_is_refused_and_the_game_runs_on
+  # A damaged file is said to be damaged; nothing about the game changes and
+  # no method outside the input entry points can be reached through one.
   header = "replay_version 2.0\nstopped_at 9\nseed 1\nrecorded_at now\n"
   ["", "replay_version 2.0\nstopped_at 9\n", header + "[:mouse_move, 640, 36", header + "[:mouse_move, $x = 1, 2, 2, 1, 3]\n",
    header + "garbage\n", header + "[:request_quit, 0, 0, 0, 1, 3]\n", header + "[:mouse_move, 640, 360, 0, 1, 3]\n",
