@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <functional>
 #include <lodepng.h>
 #include <sstream>
@@ -137,6 +138,13 @@ engine_result EngineProcess::finish(double seconds) {
     return result_;
 }
 
+engine_result EngineProcess::stop() {
+    send_signal(SIGTERM);
+    engine_result result = finish(20);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    return result;
+}
+
 EngineSandbox::EngineSandbox() {
     char pattern[] = "/tmp/vellum-e2e-XXXXXX";
     char *made = mkdtemp(pattern);
@@ -189,6 +197,15 @@ EngineProcess EngineSandbox::start(const std::vector<std::string> &args,
 engine_result EngineSandbox::run(const std::vector<std::string> &args, double timeout_seconds,
                                  const std::map<std::string, std::string> &extra_env) const {
     return start(args, extra_env).finish(timeout_seconds);
+}
+
+engine_result EngineSandbox::run_fixture(const std::string &name, std::vector<std::string> args,
+                                         const std::map<std::string, std::string> &extra_env) {
+    use_fixture(name);
+    args.insert(args.begin(), game_dir);
+    engine_result result = run(args, 40, extra_env);
+    EXPECT_TRUE(result.exited && result.exit_code == 0) << result.out << result.err;
+    return result;
 }
 
 Screenshot::Screenshot(const std::string &path) {

@@ -37,6 +37,8 @@ public:
     bool wait_for_file(const std::string &path, double seconds);
     // Waits for the end; past the timeout the process is terminated, then killed.
     engine_result finish(double seconds);
+    // Ends a run that is still going with SIGTERM; it must end with status 0.
+    engine_result stop();
 
 private:
     // The process writes its output to files beside its working directory,
@@ -63,6 +65,10 @@ public:
                         const std::map<std::string, std::string> &extra_env = {}) const;
     engine_result run(const std::vector<std::string> &args, double timeout_seconds = 20,
                       const std::map<std::string, std::string> &extra_env = {}) const;
+    // Runs the fixture game with these arguments after its directory; it
+    // must end by itself with status 0.
+    engine_result run_fixture(const std::string &name, std::vector<std::string> args = {},
+                              const std::map<std::string, std::string> &extra_env = {});
 
     std::string executable() const { return base_dir + "/vellumcore"; }
 };

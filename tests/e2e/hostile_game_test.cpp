@@ -121,9 +121,7 @@ TEST(HostileGame, AGameWithoutAMainFileSaysWhatIsMissingAndWhere) {
     EngineProcess process = sandbox.start({sandbox.game_dir});
     ASSERT_TRUE(process.wait_for_thread("simulation", 30));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    process.send_signal(SIGTERM);
-    engine_result r = process.finish(20);
-    EXPECT_EQ(r.exit_code, 0) << r.err;
+    engine_result r = process.stop();
     EXPECT_NE(r.out.find("The game has no =app/main.rb="), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("=" + sandbox.game_dir + "="), std::string::npos) << r.out;
 }

@@ -57,8 +57,7 @@ TEST(HttpApi, EvalLogAndAFileEditedThroughTheFormOverCurlAndEvalRefusedFromElsew
     curl("--data-urlencode 'code@" + sandbox.root + "/posted.txt' '" + url + "/vellum/code/update/?file=app/probe.rb'");
     EXPECT_EQ(read_file(sandbox.game_dir + "/app/probe.rb"), original);
 
-    engine.send_signal(SIGTERM);
-    EXPECT_EQ(engine.finish(20).exit_code, 0);
+    engine.stop();
     EXPECT_FALSE(file_exists(sandbox.game_dir + "/x.txt"));
 }
 
@@ -91,11 +90,8 @@ end
     server.write_game_file("app/a.rb", "$a = 2\n");
     server.write_game_file("app/b.rb", "$b = 2\n");
     EXPECT_TRUE(fetching.wait_for_file(client.game_dir + "/arrived.txt", 30));
-    fetching.send_signal(SIGTERM);
-    serving.send_signal(SIGTERM);
-    engine_result fetched = fetching.finish(20);
-    EXPECT_EQ(serving.finish(20).exit_code, 0);
-    EXPECT_EQ(read_file(client.game_dir + "/app/a.rb"), "$a = 2\n") << fetched.out;
+    serving.stop();
+    EXPECT_EQ(read_file(client.game_dir + "/app/a.rb"), "$a = 2\n") << fetching.stop().out;
 }
 
 } // namespace

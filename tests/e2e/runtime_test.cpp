@@ -29,9 +29,7 @@ TEST(GameTick, AnExceptionIsExportedAndPausesTheGameWhileTheEngineRuns) {
         // Paused: a second later the game has not ticked again.
         std::this_thread::sleep_for(std::chrono::seconds(1));
         EXPECT_EQ(read_file(sandbox.game_dir + "/ticks.txt"), c.tick);
-        process.send_signal(SIGTERM);
-        engine_result result = process.finish(20);
-        EXPECT_EQ(result.exit_code, 0) << result.err;
+        engine_result result = process.stop();
         std::string report = read_file(current);
         EXPECT_EQ(read_file(sandbox.base_dir + "/" + saved), report);
         for (const char *part : {c.said, c.where, "\n\nGame State:\n{:state=>{"})
@@ -40,30 +38,13 @@ TEST(GameTick, AnExceptionIsExportedAndPausesTheGameWhileTheEngineRuns) {
     }
 }
 
-TEST(GameTick, AQuitRequestEndsTheRunCleanlyAtItsTick) {
-    EngineSandbox sandbox;
-    sandbox.use_fixture("quit_at_119");
-    engine_result result = sandbox.run({sandbox.game_dir}, 30);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_NE(result.out.find("* INFO: Quit requested (119)."), std::string::npos) << result.out;
-    double first = std::stod(read_file(sandbox.game_dir + "/first_tick.txt"));
-    double last = std::stod(read_file(sandbox.game_dir + "/last_tick.txt"));
-    // 119 frames at 60 a second; generous bounds for a loaded machine.
-    EXPECT_GT(last - first, 1.6);
-    EXPECT_LT(last - first, 4.0);
-}
-
-// A phone-sized window keeps the wide logical size; the size after a dropped
-// argument is one that is its own logical size.
+// The window size reaches the game as its logical size (how a window's size
+// becomes a logical size is in tests/unit/options_test.cpp); the argument
+// after which ARGV would run too long is dropped, not the ones that follow.
 TEST(GameTick, WindowSizesGiveTheLogicalSizeAndAnOverlongArgumentIsDropped) {
     EngineSandbox sandbox;
-    sandbox.use_fixture("report_size");
     std::string huge(300, 'q');
-    engine_result result = sandbox.run({sandbox.game_dir, "--window_width", "667", "--window_height", "375"}, 30);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(read_file(sandbox.game_dir + "/size.txt"), "1280x720 1280x720");
-    result = sandbox.run({sandbox.game_dir, "--note", huge, "--window_width", "1000", "--window_height", "500"}, 30);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
+    engine_result result = sandbox.run_fixture("report_size", {"--note", huge, "--window_width", "1000", "--window_height", "500"});
     EXPECT_NE(result.err.find("WARNING: ARGV is too long. The following argument will not be sent over: " + huge + "."),
               std::string::npos)
         << result.err;
@@ -89,10 +70,8 @@ TEST(GameTick, RequiredFilesLoadWithTheGameAndReloadWhenTheyChange) {
     // Times have one-second resolution: make the change visible at once.
     std::filesystem::last_write_time(helper, std::filesystem::last_write_time(helper) + std::chrono::seconds(5));
     bool reloaded = wait_for_version("v2");
-    process.send_signal(SIGTERM);
-    engine_result result = process.finish(20);
+    engine_result result = process.stop();
     EXPECT_TRUE(reloaded) << result.out;
-    EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_NE(result.out.find("* INFO: =app/helper.rb= reloaded."), std::string::npos) << result.out;
     // The accepted change was backed up.
     EXPECT_TRUE(file_exists(sandbox.base_dir + "/tmp/src_backup/src_backup_app_helper.rb"));

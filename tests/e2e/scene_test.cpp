@@ -33,9 +33,7 @@ const rgb background{40, 40, 40};
 
 TEST(Scene, EveryWayOfWritingPrimitivesLandsAtItsPixelsInOrder) {
     EngineSandbox sandbox;
-    sandbox.use_fixture("scene");
-    engine_result r = sandbox.run({sandbox.game_dir}, 30, {{"SDL_RENDER_DRIVER", "software"}});
-    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    engine_result r = sandbox.run_fixture("scene", {}, {{"SDL_RENDER_DRIVER", "software"}});
     Screenshot shot(sandbox.game_dir + "/shot.png");
     ASSERT_TRUE(shot.width == 1280 && shot.height == 720) << r.err;
 
@@ -74,9 +72,7 @@ TEST(Scene, EveryWayOfWritingPrimitivesLandsAtItsPixelsInOrder) {
 
 TEST(SavedState, LoadsBackWhatWasSavedAndRefusesCode) {
     EngineSandbox sandbox;
-    sandbox.use_fixture("saved_state");
-    engine_result r = sandbox.run({sandbox.game_dir}, 30);
-    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    sandbox.run_fixture("saved_state");
     EXPECT_EQ(read_file(sandbox.game_dir + "/result.txt"),
               "[true, true, 3, \"quote \\\" and \\#{interpolation}\", true]\nFailed to eval: \n");
     for (const auto &entry : std::filesystem::recursive_directory_iterator(sandbox.root))
