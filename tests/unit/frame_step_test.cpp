@@ -263,6 +263,17 @@ TEST_F(FrameStep, ReloadPathsLoadByTheirExtensionInTheSameFrameAndBadEntriesOrLi
                        "[:reload_failed, \"app/bad.rbc\", ScriptError, \"app/bad.rbc cannot be loaded: "
                        "its recorded size does not match the file (cut off or damaged).\"]]");
     EXPECT_EQ(mrb->exc, nullptr);
+    // Blocks made at a file's top level keep its locals after later loads.
+    put("app/first.rb", "name = :first\n$first = proc { [self, name] }\n");
+    put("app/second.rb", "other = :second\n$second = -> { other }\n");
+    put("app/third.rb", "Third = Struct.new(:a) do\n  def doubled = a * 2\nend\n");
+    eval("$rt.reload_list = ['app/first.rb', 'app/second.rb', 'app/third.rb']");
+    EXPECT_EQ(frame_load_reload_list(&the_game_state), 3);
+    // A deep call grows (and moves) the interpreter's stack; the collector
+    // then walks the blocks' environments.
+    EXPECT_EQ(ruby("r = $first.call; def deep(n) = n.zero? ? 0 : 1 + deep(n - 1); deep(400); GC.start; "
+                   "[r, $first.call, $second.call, Third.new(21).doubled]"),
+              "[[main, :first], [main, :first], :second, 42]");
     // A list that is not an Array, or a call that raises, loads nothing.
     for (const char *value : {"nil", "'app/main.rb'", "5"}) {
         eval(std::string("$rt.reload_list = ") + value);
@@ -301,19 +312,6 @@ TEST_F(FrameStep, CompiledFilesThatAreCutOffForeignOrDamagedAreRefused) {
         EXPECT_EQ(bytecode_check((const uint8_t *)bytes.data(), bytes.size(), &reason), 0) << expected;
         EXPECT_EQ(std::string(reason ? reason : ""), expected);
     }
-}
-
-TEST_F(FrameStep, BlocksMadeAtAFilesTopLevelKeepItsLocalsAfterLaterLoads) {
-    put("app/first.rb", "name = :first\n$first = proc { [self, name] }\n");
-    put("app/second.rb", "other = :second\n$second = -> { other }\n");
-    put("app/third.rb", "Third = Struct.new(:a) do\n  def doubled = a * 2\nend\n");
-    eval("$rt.reload_list = ['app/first.rb', 'app/second.rb', 'app/third.rb']");
-    EXPECT_EQ(frame_load_reload_list(&the_game_state), 3);
-    // A deep call grows (and moves) the interpreter's stack; the collector
-    // then walks the blocks' environments.
-    EXPECT_EQ(ruby("r = $first.call; def deep(n) = n.zero? ? 0 : 1 + deep(n - 1); deep(400); GC.start; "
-                   "[r, $first.call, $second.call, Third.new(21).doubled]"),
-              "[[main, :first], [main, :first], :second, 42]");
 }
 
 // --- The one way into Ruby -----------------------------------------------------
