@@ -235,13 +235,13 @@ TEST_F(AudioSync, EntriesThatCannotPlayLeaveOnceWithTheirReasonAndTheOthersPlayO
     // reason; entries that are simply not sounds (an empty array has
     // finished) go quietly.
     const std::pair<const char *, const char *> cases[] = {
-        {"5", nullptr}, {"{gain: 1.0}", nullptr}, {"{input: [1, 44100]}", nullptr}, {"{input: [1, 44100, []]}", nullptr},
-        {"{input: [1, 44100, lambda { nil }]}", nullptr}, {"{input: [1, 44100, lambda { [] }]}", nullptr},
-        {"{input: [1, 44100, 5]}", "the third element"},
+        {"5", nullptr}, {"{gain: 1.0}", nullptr}, {"{input: [1, 44100]}", nullptr},
+        {"{input: [1, 44100, []]}", nullptr}, {"{input: [1, 44100, lambda { nil }]}", nullptr},
+        {"{input: [1, 44100, lambda { [] }]}", nullptr}, {"{input: [1, 44100, 5]}", "the third element"},
         {"{input: [3, 44100, [0.1]]}", "samples need 1 or 2 channels"},
-        {"{input: [0, 44100, [0.1]]}", "samples need 1 or 2 channels"},
+        {"{input: [0, 44100, [0.1]]}", "samples need 1 or 2 channels"}, {"{input: [2, 44100, [0.1]]}", "no samples"},
         {"{input: [1, 0, [0.1]]}", "samples need 1 or 2 channels"},
-        {"{input: [1, 2**40, [0.1]]}", "samples need 1 or 2 channels"}, {"{input: [2, 44100, [0.1]]}", "no samples"},
+        {"{input: [1, 2**40, [0.1]]}", "samples need 1 or 2 channels"},
         {"{input: \"long.wav\\0.ogg\"}", "the input path contains a NUL byte"},
         {"{input: 'deep.wav'}", "deep.wav: unsupported"}, {"{input: 'six.wav'}", "six.wav: unsupported"},
         {"{input: 'truncated.ogg'}", "truncated.ogg: unsupported"},
