@@ -102,16 +102,6 @@ protected:
     }
 };
 
-TEST_F(AudioSync, AFileIsDecodedOnceIntoABufferSharedUntilShutdown) {
-    frame("$audio[:a] = {input: 'long.wav'}; $audio[:b] = {input: 'long.wav'}");
-    const audio_cached_buffer *entry = audio_cache_lookup("long.wav");
-    audio_source *a = record_of("$audio[:a][:cptr]"), *b = record_of("$audio[:b][:cptr]");
-    ASSERT_TRUE(entry && a && b);
-    EXPECT_TRUE(entry->refcount == 2 && a->input_extra.cached == entry && b->input_extra.cached == entry);
-    frame("$audio.clear");
-    EXPECT_TRUE(audio_cache_lookup("long.wav") == entry && entry->refcount == 0);
-}
-
 // A generator whose chunks run dry between frames is restarted, not ended.
 TEST_F(AudioSync, AStarvedGeneratorIsRestartedNotFinished) {
     ruby("$calls = 0; $audio[:g] = {input: [1, 44100, lambda { $calls += 1; [0.25, -0.25] * 32 }]}");
@@ -123,8 +113,15 @@ TEST_F(AudioSync, AStarvedGeneratorIsRestartedNotFinished) {
     EXPECT_TRUE(truthy("$calls > 5"));
 }
 
-// A record without an OpenAL source must not pass for a playing sound.
-TEST_F(AudioSync, RunningOutOfOpenALSourcesDropsTheEntriesThatGotNone) {
+TEST_F(AudioSync, AFileIsDecodedOnceIntoASharedBufferAndRunningOutOfSourcesDropsTheEntriesThatGotNone) {
+    frame("$audio[:a] = {input: 'long.wav'}; $audio[:b] = {input: 'long.wav'}");
+    const audio_cached_buffer *entry = audio_cache_lookup("long.wav");
+    audio_source *a = record_of("$audio[:a][:cptr]"), *b = record_of("$audio[:b][:cptr]");
+    ASSERT_TRUE(entry && a && b);
+    EXPECT_TRUE(entry->refcount == 2 && a->input_extra.cached == entry && b->input_extra.cached == entry);
+    frame("$audio.clear");
+    EXPECT_TRUE(audio_cache_lookup("long.wav") == entry && entry->refcount == 0);
+    // A record without an OpenAL source must not pass for a playing sound.
     frame("400.times { |i| $audio[i] = {input: 'long.wav'} }");
     int live = playlist_length();
     EXPECT_LT(live, 400);

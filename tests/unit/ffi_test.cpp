@@ -150,7 +150,7 @@ std::string nested(const std::string &open, const std::string &close, int depth)
 } // namespace
 
 // Each document reaches Ruby as $doc, unquoted.
-TEST_F(FfiTest, XmlBecomesATreeOfHashesAndAnyFaultAnswersNil) {
+TEST_F(FfiTest, XmlAndJsonBecomeRubyValuesAndAnyFaultAnswersNil) {
     EXPECT_EQ(ruby("FFI::Misc.new.parse_xml(\"<a x='1'>hi</a>\", true)"),
               "{:type=>:element, :name=>nil, :children=>[{:type=>:element, :name=>\"a\", :children=>[{:type=>:content, "
               ":data=>\"hi\"}], :attributes=>{\"x\"=>\"1\"}}]}");
@@ -180,10 +180,8 @@ TEST_F(FfiTest, XmlBecomesATreeOfHashesAndAnyFaultAnswersNil) {
     // Deep but within the parser's bounds: the builder does not recurse.
     mrb_gv_set(mrb, mrb_intern_lit(mrb, "$doc"), mrb_str_new_cstr(mrb, nested("<a>", "</a>", 4000).c_str()));
     EXPECT_EQ(ruby("FFI::Misc.new.parse_xml($doc, true).class"), "Hash");
-}
-
-TEST_F(FfiTest, JsonBecomesRubyValuesAndIntegersOutOfRangeStayFloats) {
-    const struct { std::string json; const char *value; } cases[] = {
+    // JSON: integers out of range stay Floats.
+    const struct { std::string json; const char *value; } json_cases[] = {
         {"[1, 2.5, \"x\", null, true, false, 1e3, -0, {\"k\":1,\"k\":2}] tail",
          "[1, 2.5, \"x\", nil, true, false, 1000, 0, {\"k\"=>2}]"},
         {"{\"a\": {\"b\": [1]}, \"s\": \"\\u0041\\n\"}", "{\"a\"=>{\"b\"=>[1]}, \"s\"=>\"A\\n\"}"},
@@ -191,7 +189,7 @@ TEST_F(FfiTest, JsonBecomesRubyValuesAndIntegersOutOfRangeStayFloats) {
          "[-9223372036854775808, 9.22337203685478e+18, 1.0e+300, -1.0e+19, 0.1]"},
         {"", "nil"}, {"[1,", "nil"}, {"{\"a\"}", "nil"}, {"nul", "nil"}, {nested("[", "]", 100000), "nil"},
     };
-    for (const auto &c : cases) {
+    for (const auto &c : json_cases) {
         mrb_gv_set(mrb, mrb_intern_lit(mrb, "$doc"), mrb_str_new_cstr(mrb, c.json.c_str()));
         EXPECT_EQ(ruby("FFI::Misc.new.parse_json($doc)"), c.value) << c.json.substr(0, 60);
     }
