@@ -108,19 +108,17 @@ end
 HTML_CHECK = <<~PY
   import sys
   from html.parser import HTMLParser
-  VOID = {"img", "link", "meta", "br"}
   class Check(HTMLParser):
-      def __init__(self):
-          super().__init__()
-          self.open, self.errors = [], []
+      open, errors = [], []
       def handle_starttag(self, tag, attrs):
-          if tag not in VOID: self.open.append(tag)
+          if tag not in ("img", "link", "meta", "br"): self.open.append(tag)
       def handle_endtag(self, tag):
-          if tag in VOID: return
+          if tag in ("img", "link", "meta", "br"): return
           if self.open and self.open[-1] == tag: self.open.pop()
           else: self.errors.append("</%s> with %s open" % (tag, self.open))
   for path in sys.argv[1:]:
       check = Check()
+      check.open, check.errors = [], []
       check.feed(open(path).read())
       check.close()
       print(path, check.errors, check.open)

@@ -43,15 +43,11 @@ def host_frame(runtime, milliseconds)
   loaded
 end
 
-# Frames until the game's first tick has run; answers the next time.
-def start_game(runtime)
-  [0, 16, 32].each { |ms| host_frame(runtime, ms) }
-  48
-end
-
+# A runtime whose game has run its first tick, and the next frame's time.
 def started_runtime(*args)
   runtime = new_runtime(*args)
-  [runtime, start_game(runtime)]
+  [0, 16, 32].each { |ms| host_frame(runtime, ms) }
+  [runtime, 48]
 end
 
 # How many game ticks ran in each of `count` frames `step` ms apart.
@@ -70,7 +66,7 @@ def test_the_game_ticks_from_the_frame_after_its_main_file_loaded_unless_it_does
   [32, 48].each { |ms| host_frame(runtime, ms) }
   assert_equal [[0, 1], 1, 1], [$top_level.ticks, Kernel.global_tick_count, runtime.args.state.tick_count]
   # A game shipped as bytecode only starts too.
-  start_game(new_runtime("./vellumcore mygame", { "app/main.rbc" => "RITE0300..." }))
+  started_runtime("./vellumcore mygame", { "app/main.rbc" => "RITE0300..." })
   assert_equal [:ready, [0]], [$qmx.load_status, $top_level.ticks]
   # One with a syntax error is not loaded but reported.
   runtime = new_runtime("./vellumcore mygame", { "app/main.rb" => "def (\n" })
@@ -124,7 +120,7 @@ def test_exports_callbacks_and_window_commands
   assert report.include?("# boom") && report.include?("The game state could not be exported: "), report
 end
 
-def test_a_notification_fades_in_and_out_over_the_reserved_outputs
+def test_a_notification_fades_over_the_reserved_outputs_and_outputs_clear_each_frame
   runtime, at = started_runtime
   runtime.notify!("Saved.")
   frames = Array.new(310) do |i|
@@ -135,9 +131,7 @@ def test_a_notification_fades_in_and_out_over_the_reserved_outputs
   assert_equal ["Saved.", 60, 30, 3], [label[:text], label[:x], label[:y], count]
   alphas = frames.map { |label, _| label && label[:a] }
   assert alphas[1] < alphas[5] && alphas[100].to_i == 255 && alphas[295] > alphas[298] && alphas[305].nil?, alphas.inspect
-end
-
-def test_outputs_clear_each_frame_and_their_sounds_become_audio_entries
+  # Outputs clear each frame and their sounds become audio entries.
   runtime, at = started_runtime
   $top_level.on_tick = lambda do |args|
     args.outputs.solids << [0, 0, 1, 1] << [0, 0, 1, 1] if Kernel.tick_count == 1

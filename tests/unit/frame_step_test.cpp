@@ -184,7 +184,7 @@ TEST_F(FrameStep, AFrameWritesUploadsThenHeaderThenPassesThenScreenshots) {
     }
 }
 
-TEST_F(FrameStep, AFailedStreamIsDroppedAndQuitFollowsTruthinessAndTheQuitSlotsButNotAnException) {
+TEST_F(FrameStep, AFailedStreamIsDroppedQuitFollowsTruthinessAndHostCallsLeaveNoExceptionBehind) {
     render_context *saved = the_render_context;
     the_render_context = &context;
     submit_frame_stream();
@@ -203,6 +203,22 @@ TEST_F(FrameStep, AFailedStreamIsDroppedAndQuitFollowsTruthinessAndTheQuitSlotsB
     EXPECT_EQ(mrb->exc, nullptr);
     the_game_state.player2_key_states[CONTROLLER_QUIT_SLOT] = 1;
     EXPECT_TRUE(frame_quit_requested(&the_game_state));
+    // Host calls leave no exception behind and skip missing methods once reported.
+    mrb_value runtime = the_game_state.runtime;
+    eval("def $rt.fails; raise 'inside'; end; def $rt.answer(a, b); a + b; end");
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(mrb_nil_p(host_call(mrb, runtime, "fails")));
+    EXPECT_EQ(mrb->exc, nullptr);
+    // A call after one that raised gets its own answer, not a stale error.
+    mrb_value args[2] = {mrb_int_value(mrb, 2), mrb_int_value(mrb, 3)};
+    mrb_value answer = host_call(mrb, runtime, "answer", 2, args);
+    EXPECT_TRUE(mrb_integer_p(answer) && mrb_integer(answer) == 5);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(mrb_nil_p(host_call(mrb, runtime, "no_such_entry_point")));
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("inside (RuntimeError)"), std::string::npos) << log;
+    const std::string missing = "FakeRuntime has no method no_such_entry_point";
+    EXPECT_NE(log.find(missing), std::string::npos) << log;
+    EXPECT_EQ(log.find(missing), log.rfind(missing)) << "reported once: " << log;
 }
 
 // --- Input side ------------------------------------------------------------------
@@ -312,26 +328,6 @@ TEST_F(FrameStep, CompiledFilesThatAreCutOffForeignOrDamagedAreRefused) {
         EXPECT_EQ(bytecode_check((const uint8_t *)bytes.data(), bytes.size(), &reason), 0) << expected;
         EXPECT_EQ(std::string(reason ? reason : ""), expected);
     }
-}
-
-// --- The one way into Ruby -----------------------------------------------------
-
-TEST_F(FrameStep, HostCallsLeaveNoExceptionBehindAndSkipMissingMethods) {
-    mrb_value runtime = the_game_state.runtime;
-    eval("def $rt.fails; raise 'inside'; end; def $rt.answer(a, b); a + b; end");
-    testing::internal::CaptureStderr();
-    EXPECT_TRUE(mrb_nil_p(host_call(mrb, runtime, "fails")));
-    EXPECT_EQ(mrb->exc, nullptr);
-    // A call after one that raised gets its own answer, not a stale error.
-    mrb_value args[2] = {mrb_int_value(mrb, 2), mrb_int_value(mrb, 3)};
-    mrb_value answer = host_call(mrb, runtime, "answer", 2, args);
-    EXPECT_TRUE(mrb_integer_p(answer) && mrb_integer(answer) == 5);
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(mrb_nil_p(host_call(mrb, runtime, "no_such_entry_point")));
-    std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("inside (RuntimeError)"), std::string::npos) << log;
-    const std::string missing = "FakeRuntime has no method no_such_entry_point";
-    EXPECT_NE(log.find(missing), std::string::npos) << log;
-    EXPECT_EQ(log.find(missing), log.rfind(missing)) << "reported once: " << log;
 }
 
 } // namespace
