@@ -176,12 +176,8 @@ void EngineSandbox::use_fixture(const std::string &name) {
 
 std::map<std::string, std::string> EngineSandbox::environment() const {
     std::map<std::string, std::string> env = {
-        {"HOME", home_dir},
-        {"XDG_DATA_HOME", home_dir + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/runtime"},
-        {"ALSOFT_DRIVERS", "null"},
-        {"ASAN_OPTIONS", "detect_leaks=0"},
-    };
+        {"HOME", home_dir}, {"XDG_DATA_HOME", home_dir + "/.local/share"}, {"XDG_RUNTIME_DIR", root + "/runtime"},
+        {"ALSOFT_DRIVERS", "null"}, {"ASAN_OPTIONS", "detect_leaks=0"}};
     const char *video = std::getenv("SDL_VIDEODRIVER");
     env["SDL_VIDEODRIVER"] = video ? video : "offscreen";
     return env;

@@ -38,7 +38,7 @@ const std::string &fixture_dir() {
 
 void raw_file(const std::string &name, const std::vector<uint8_t> &bytes) { write_bytes(fixture_dir() + "/" + name, bytes); }
 void tone_wav(const std::string &name, double seconds, uint32_t rate, int channels, wav_encoding encoding) {
-    raw_file(name, wav_bytes(tone(440, seconds, rate, channels), channels, rate, encoding));
+    write_tone(fixture_dir() + "/" + name, seconds, rate, channels, encoding);
 }
 
 ALint al_state(const audio_source *source) {
