@@ -11,9 +11,7 @@ class InputRuntime
   attr_accessor :replaying
 
   def initialize
-    @args = Struct.new(:inputs, :grid).new(QMX::Inputs.new, self)
-    @recorded = []
-    @touches = 0
+    @args, @recorded, @touches = Struct.new(:inputs, :grid).new(QMX::Inputs.new, self), [], 0
     c_bridge_init(self)
   end
 
@@ -37,14 +35,12 @@ def test_characters_and_names_follow_shift_but_not_the_lock_keys
   # Caps Lock with Shift types the small letter; another modifier besides
   # shift turns shifting off; Num Lock alone is no modifier.
   { [49, SHIFT | NUM_LOCK] => "!", [49, SHIFT | SCROLL_LOCK] => "!", [97, 2 | NUM_LOCK] => "A",
-    [97, SHIFT | CAPS_LOCK] => "a", [49, NUM_LOCK] => "1", [256, SHIFT] => nil }.each do |(code, mod), char|
-    assert_equal char, QMX::KeyboardKeys.char_with_shift(code, mod), "char of #{code}, #{mod}"
-  end
+    [97, SHIFT | CAPS_LOCK] => "a", [49, NUM_LOCK] => "1", [256, SHIFT] => nil
+  }.each { |(code, mod), char| assert_equal char, QMX::KeyboardKeys.char_with_shift(code, mod), "#{code}, #{mod}" }
   { [49, SHIFT | NUM_LOCK] => [:exclamation_point, :shift], [97, SHIFT | CAPS_LOCK] => [:a, :shift],
     [49, SHIFT | CTRL] => [:one, :control, :shift], [0x40000050, 0xFC3] => [:left, :alt, :meta, :control, :shift],
-    [SDLK_LSHIFT, 0] => [:shift_left, :shift], [SDLK_F1, 0] => nil }.each do |(code, mod), names|
-    assert_equal names, QMX::KeyboardKeys.sdl_to_key(code, mod), "names of #{code}, #{mod}"
-  end
+    [SDLK_LSHIFT, 0] => [:shift_left, :shift], [SDLK_F1, 0] => nil
+  }.each { |(code, mod), names| assert_equal names, QMX::KeyboardKeys.sdl_to_key(code, mod), "#{code}, #{mod}" }
   # Pressing shift (SDL reports its own modifier too) names shift once; a
   # key without names still tells its code.
   runtime = InputRuntime.new
@@ -63,8 +59,7 @@ def test_every_typed_key_gets_declared_names_that_read_back
   codes = (32..126).to_a + [8, 9, 13, 27, 127, 167, 178, 186] + QMX::KeyboardKeys::NAVIGATION_KEYS + (0x400000E0..0x400000E7).to_a
   codes.product([0, SHIFT]).each do |code, mod|
     names = QMX::KeyboardKeys.sdl_to_key(code, mod)
-    keys = QMX::KeyboardKeys.new
-    keys.set(names)
+    (keys = QMX::KeyboardKeys.new).set(names)
     assert_equal [[], names.uniq.sort, [7] * names.size], [names - declared, keys.truthy_keys.sort, keys.get(names).map(&:last)],
                  "#{code}, #{mod}"
   end

@@ -191,18 +191,13 @@ def test_ios_production_build_carries_no_developer_address
     assert runtime.root_files["tmp/ios/Entitlements.plist"].include?(
       "<string>TEAM123456.com.example.spacegame</string>\n  <key>beta-reports-active</key>")
     assert_equal nil, runtime.files["app/server_ip_address.txt"]
-    app = "'/opt/my engine/tmp/ios/Space Game.app"
-    ["rm -rf '/opt/my engine/tmp/ios'",
-     "cp -r '/home/me/my game/sprites/' #{app}/sprites/'",
-     "rm -f #{app}/app/server_ip_address.txt'",
+    # Quoting, zipping and the layout are checked on a real development build
+    # end to end; what differs here is the address and the identity.
+    ["rm -f '/opt/my engine/tmp/ios/Space Game.app/app/server_ip_address.txt'",
      "CODESIGN_ALLOCATE=/Applications/Xcode.app/Contents/Developer/Toolchains/XcodeDefault.xctoolchain/usr/bin/" \
      "codesign_allocate /usr/bin/codesign -f -s 'Apple Distribution: Ann (TEAM123456)' --entitlements " \
-     "'/opt/my engine/tmp/ios/Entitlements.plist' '/opt/my engine/tmp/ios/ipa_root/Payload/Space Game.app/Runtime'",
-     "sh '/opt/my engine/tmp/ios/do_zip.sh'"].each do |cmd|
-      assert runtime.commands.include?(cmd), cmd
-    end
-    assert_equal "cd '/opt/my engine/tmp/ios/ipa_root/' || exit 1\nzip -q -r archive.zip Payload\n",
-                 runtime.root_files["tmp/ios/do_zip.sh"]
+     "'/opt/my engine/tmp/ios/Entitlements.plist' '/opt/my engine/tmp/ios/ipa_root/Payload/Space Game.app/Runtime'"
+    ].each { |cmd| assert runtime.commands.include?(cmd), cmd }
     refute runtime.commands.any? { |cmd| cmd.include?("vellumcore-deploy-ios") }
     assert runtime.logged.include?("* INFO: Your app is located at ./tmp/ios/Space Game.ipa")
   end
