@@ -1,6 +1,6 @@
-// A game's tick seen from outside: it loads, ticks at the frame rate, gets
-// its command line and logical size, quits on request, and an exception in
-// it is written out while the engine keeps running.
+// A game's tick seen from outside: an exception in it is written out while
+// the engine keeps running, it gets its command line and logical size, and
+// the files it requires load with it and reload when they change.
 #include "engine_run.h"
 
 #include <gtest/gtest.h>
