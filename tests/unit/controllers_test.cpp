@@ -9,10 +9,7 @@
 
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
-#include <physfs.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace {
@@ -50,27 +47,15 @@ struct VirtualPad {
     }
 };
 
-// SDL's controller subsystem, empty player slots and a base directory for
-// saved mappings around every test.
+// SDL's controller subsystem and empty player slots around every test.
 class Controllers : public ::testing::Test {
 protected:
-    std::string base_dir;
-
     void SetUp() override {
         ASSERT_EQ(SDL_Init(SDL_INIT_GAMECONTROLLER), 0) << SDL_GetError();
         forget_presses();
         SDL_memset(the_game_state.player1_axes, 0, sizeof the_game_state.player1_axes);
-        char pattern[] = "/tmp/vellum-pads-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        base_dir = pattern;
-        ASSERT_TRUE(PHYSFS_init(nullptr));
-        the_game_state.base_dir = SDL_strdup(base_dir.c_str());
     }
     void TearDown() override {
-        SDL_free(the_game_state.base_dir);
-        the_game_state.base_dir = nullptr;
-        PHYSFS_deinit();
-        std::filesystem::remove_all(base_dir);
         game_controllers_close();
         SDL_Quit();
     }
