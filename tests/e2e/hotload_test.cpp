@@ -1,6 +1,7 @@
 // Saving the game's code while it runs, as an author does: the engine loads
-// each save into the running game, runs the mailbox once, and pauses on a
-// save that does not load until a fixed one arrives.
+// each save (of its main file and of a file it requires) into the running
+// game, backs it up, runs the mailbox once, and pauses on a save that does
+// not load until a fixed one arrives.
 #include "engine_run.h"
 
 #include <gtest/gtest.h>
@@ -17,17 +18,17 @@ namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
 // Writes what the game runs every tick: its code's version, the tick and
-// how often the mailbox ran.
+// how often the mailbox ran; and what its required helper answers.
 std::string game_source(const std::string &version, const std::string &extra = "") {
-    return "def tick(args)\n  $qmx.suppress_mailbox = false\n"
+    return "require 'app/helper.rb'\ndef tick(args)\n  $qmx.suppress_mailbox = false\n  $qmx.write_file('helper.txt', helper)\n"
            "  $qmx.write_file('seen.txt', \"" + version + " #{Kernel.tick_count} #{$mail.to_i}\")\nend\n" + extra;
 }
-
 
 TEST(HotReload, SavesLoadIntoTheRunningGameAndABrokenOnePausesIt) {
     EngineSandbox sandbox;
     const std::string dir = sandbox.game_dir + "/";
     sandbox.write_game_file("app/main.rb", game_source("v1"));
+    sandbox.write_game_file("app/helper.rb", "def helper = 'h1'\n");
     const fs::file_time_type first = fs::last_write_time(dir + "app/main.rb");
     int later = 0;
     // Times have one-second resolution: each save is stamped seconds later.
@@ -57,6 +58,9 @@ TEST(HotReload, SavesLoadIntoTheRunningGameAndABrokenOnePausesIt) {
     std::this_thread::sleep_for(milliseconds(1200));
     save("app/main.rb", game_source("v3"));
     EXPECT_TRUE(runs("v3"));
+    // A required file changes too.
+    save("app/helper.rb", "def helper = 'h2'\n");
+    EXPECT_TRUE(wait_until([&] { return read_file(dir + "helper.txt") == "h2"; }, 8)) << read_file(dir + "helper.txt");
 
     const std::string mail = "$mail = $mail.to_i + 1";
     save("app/mailbox.rb", mail);
@@ -85,6 +89,9 @@ TEST(HotReload, SavesLoadIntoTheRunningGameAndABrokenOnePausesIt) {
     size_t failure = result.out.find("broken on purpose");
     EXPECT_EQ(result.out.find(reloaded, failure), result.out.rfind(reloaded)) << result.out;
     EXPECT_NE(result.out.find(reloaded, result.out.find(reloaded) + 1), result.out.rfind(reloaded));
+    EXPECT_NE(result.out.find("* INFO: =app/helper.rb= reloaded."), std::string::npos) << result.out;
+    // The accepted changes were backed up.
+    EXPECT_TRUE(file_exists(sandbox.base_dir + "/tmp/src_backup/src_backup_app_helper.rb"));
 }
 
 } // namespace
