@@ -21,8 +21,7 @@ def test_fields_by_position_accessors_that_mark_and_ambiguous_questions_refused
   pt = [1, 2]
   assert_equal [1, :pending], [pt.x, pt.primitive_marker]
   assert_equal({ x: 1, y: 2, primitive_marker: :point }, pt.to_hash)
-  assert_equal [0, 0, 10, 10], [[0, 0], 10, 10].rect
-  assert_equal :sprite, [0, 0, 1, 1, "a.png"].tap(&:path).primitive_marker
+  assert_equal [[0, 0, 10, 10], :sprite], [[[0, 0], 10, 10].rect, [0, 0, 1, 1, "a.png"].tap(&:path).primitive_marker]
   [:a, :to_hash, :associate].each do |m|
     e = assert_raises(RuntimeError) { [1, 2, 3].send(m) }
     assert e.message.start_with?("* ERROR:\nThe invocation of :#{m} is ambiguous on [1, 2, 3]"), e.message

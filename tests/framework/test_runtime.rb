@@ -303,8 +303,7 @@ def test_saved_state_is_read_as_data_and_a_missing_or_damaged_save_changes_nothi
   [[nil, "it does not exist"], [" \n", "it is empty"], ["{:score=>", "could not be loaded"],
    ["[1, 2]", "does not hold a saved game state"]].each do |text, why|
     text ? runtime.ffi_file.files["game_state.txt"] = text : runtime.ffi_file.files.delete("game_state.txt")
-    assert_equal nil, runtime.load_state
-    assert_equal 42, runtime.args.state.score
+    assert_equal [nil, 42], [runtime.load_state, runtime.args.state.score]
     assert runtime.logged.last.include?("game_state.txt") && runtime.logged.last.include?(why), runtime.logged.last
   end
 end

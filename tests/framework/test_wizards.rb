@@ -153,8 +153,7 @@ def test_ios_explains_what_is_missing_and_offers_the_command_again
     "$wizards.ios.start env: :dev"]].each do |args, primitives, command|
     with_wizard_runtime do |runtime, console|
       ios_tools(runtime, devices: "\n")
-      assert_equal nil, IOSWizard.new.start(*args)
-      assert_equal primitives, console.primitives
+      assert_equal [nil, primitives], [IOSWizard.new.start(*args), console.primitives]
       assert_equal [command], console.commands
       assert console.log.empty? && console.archived_log.empty?
       assert_equal ["=" * 10] * 2, runtime.logged.select { |line| line == "=" * 10 }
