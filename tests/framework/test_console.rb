@@ -119,9 +119,7 @@ def test_prompt_editing_word_jumps_history_walking_and_paste
   frame(keys: [:up]) && frame(keys: [:escape]) && frame(keys: [:up])
   assert_equal "newer", prompt_text
   $qmx.ffi_misc.clipboard = "PASTE"
-  frame(keys: [:home])
-  frame(keys: [:v, :control])
-  frame(keys: [:v])
+  frame(keys: [:home]) && frame(keys: [:v, :control]) && frame(keys: [:v])
   assert_equal "PASTEnewer", prompt_text
   frame(keys: [:enter, :up])
   assert_equal ["", "* EXCEPTION"], [prompt_text, $console.log.last[0, 11]]
@@ -140,8 +138,7 @@ def test_the_menu_opens_collapsed_and_a_click_on_a_button_is_its_own
   $recording = Object.new.tap { |r| def r.start(seed) = @seed = seed }
   frame(click: [790, 635])
   assert_equal 100, $recording.instance_variable_get(:@seed)
-  frame(click: [10, 10])
-  assert $qmx.args.inputs.mouse.click
+  assert frame(click: [10, 10]) && $qmx.args.inputs.mouse.click
   new_console(production: true)
   frame(keys: [:backtick]) && frame
   assert_equal [["record gameplay", 950, 665], ["start replay", 1055, 665]], buttons.call
@@ -156,8 +153,7 @@ def test_tab_lists_candidates_as_a_table_then_cycles_through_them
     prompt.pretty_print_strings_as_table(items)
     $console.log[before..-1]
   end
-  ten = %w[a bb ccc dddd eeeee ffffff ggggggg hhhhhhhh i j]
-  assert_equal 3, table.call(ten, 126).length
+  assert_equal 3, table.call(%w[a bb ccc dddd eeeee ffffff ggggggg hhhhhhhh i j], 126).length
   assert_equal ["+--------+\n", "| (none) |\n", "+--------+\n"], table.call([], 126)
   assert_equal ["+---------+\n", "| toolong |\n"], table.call(["toolong", "x"], 5).first(2)
   assert_equal ["| a | b | c |\n", "| d |       |\n"], table.call(%w[a b c d], 15).select { |l| l.start_with?("|") }
@@ -175,8 +171,7 @@ def test_tab_lists_candidates_as_a_table_then_cycles_through_them
   assert_equal "| (none) |\n", $console.log[-2]
 
   text = "def tick args\n  args.inputs.\n  # args.\n  args.state.player.hp = 10\nend\n"
-  inputs_names = $qmx.args.inputs.autocomplete_methods.map(&:to_s)
-  assert_equal inputs_names, $qmx.suggest_autocompletion(text: text, index: 28)
+  assert_equal $qmx.args.inputs.autocomplete_methods.map(&:to_s), $qmx.suggest_autocompletion(text: text, index: 28)
   assert_equal [], $qmx.suggest_autocompletion(text: text, index: 37)
   assert_equal %w[tick inputs # state player hp], $qmx.suggest_autocompletion(text: text, index: 5)
   $qmx.args.state.player.hp = 3
