@@ -64,6 +64,11 @@ inline bool write_bytes(const std::string &path, const std::vector<uint8_t> &byt
     return (bool)out;
 }
 
+// A WAV file of a 440 Hz tone.
+inline bool write_tone(const std::string &path, double seconds, uint32_t rate, int channels, wav_encoding encoding) {
+    return write_bytes(path, wav_bytes(tone(440, seconds, rate, channels), channels, rate, encoding));
+}
+
 inline std::vector<uint8_t> read_bytes(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

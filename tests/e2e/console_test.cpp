@@ -2,7 +2,7 @@
 // text arrive as SDL events through the scripted-player build, and the
 // game's screenshots show the panel sliding down, the prompt, the logo, and
 // a tick redefined at the prompt.
-#include "engine_run.h"
+#include "scripted_player.h"
 
 #include <gtest/gtest.h>
 #include <lodepng.h>
@@ -15,56 +15,27 @@
 
 namespace {
 
-using rgb = std::array<int, 3>;
-
-struct picture {
-    std::vector<unsigned char> pixels;
-    unsigned width = 0, height = 0;
-    explicit picture(const std::string &path) { lodepng::decode(pixels, width, height, path); }
-    // Rows from the top, as stored.
-    rgb texel(int x, int y) const {
-        const unsigned char *p = &pixels[((size_t)y * width + x) * 4];
-        return {p[0], p[1], p[2]};
-    }
-    // Addressed as the game sees it: origin at the bottom left.
-    rgb at(int x, int y) const { return texel(x, (int)height - 1 - y); }
-};
-
-bool near(rgb a, rgb b) {
-    for (int i = 0; i < 3; ++i)
-        if (std::abs(a[i] - b[i]) > 2) return false;
-    return true;
-}
-
 TEST(Console, OpensOnBacktickSlidesDownAndRunsWhatIsTyped) {
-    EngineSandbox sandbox;
-    sandbox.use_fixture("console");
-    std::filesystem::copy_file(VELLUM_INPUT_DRIVER, sandbox.executable(),
-                               std::filesystem::copy_options::overwrite_existing);
-    write_file(sandbox.root + "/script.txt", "50 key_down 96 0\n50 text `\n51 key_up 96 0\n55 text 1 + 1\n"
-                                             "70 key_down 13 0\n71 key_up 13 0\n"
-                                             "75 text def tick args; paint args, [0, \n75 text 160, 0]; direct args; end\n"
-                                             "80 key_down 13 0\n81 key_up 13 0\n85 key_down 96 0\n86 key_up 96 0\n");
-    engine_result result = sandbox.run({sandbox.game_dir}, 60,
-                                       {{"VELLUM_INPUT_SCRIPT", sandbox.root + "/script.txt"},
-                                        {"SDL_VIDEODRIVER", "dummy"}});
-    ASSERT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_NE(result.out.find("-> 1 + 1\n=> 2\n"), std::string::npos) << result.out;
+    ScriptedPlayer player("console");
+    player.play("50 key_down 96 0\n50 text `\n51 key_up 96 0\n55 text 1 + 1\n70 key_down 13 0\n71 key_up 13 0\n"
+                "75 text def tick args; paint args, [0, \n75 text 160, 0]; direct args; end\n"
+                "80 key_down 13 0\n81 key_up 13 0\n85 key_down 96 0\n86 key_up 96 0\n");
+    const std::string &out = player.result.out, game_dir = player.sandbox.game_dir;
+    EXPECT_NE(out.find("-> 1 + 1\n=> 2\n"), std::string::npos) << out;
 
     // The notification's logo at full alpha, 40 x 40 at (10, 0), shows the
     // logo's own tile colour, not the missing-image checkerboard.
-    picture logo(sandbox.base_dir + "/console-logo.png");
-    picture notice(sandbox.game_dir + "/notice.png");
+    Screenshot logo(player.sandbox.base_dir + "/console-logo.png"), notice(game_dir + "/notice.png");
     ASSERT_EQ(logo.width, 100u);
     ASSERT_EQ(notice.width, 1280u);
-    EXPECT_TRUE(near(notice.at(16, 19), logo.texel(16, 51)));
+    EXPECT_TRUE(near(notice.colour(16, 19), logo.colour(16, 48))); // its texel (16, 51) from the top
 
     // 15 of 60 frames into the slide the panel is 1 - 0.75^6 down: its lower
     // edge at y 128.1, black at alpha 184 over the game's grey.
-    picture open(sandbox.game_dir + "/open.png");
+    Screenshot open(game_dir + "/open.png");
     const rgb grey{200, 200, 200}, panel{56, 56, 56};
-    EXPECT_TRUE(near(open.at(1277, 126), grey));
-    for (int y : {131, 300, 700}) EXPECT_TRUE(near(open.at(1277, y), panel)) << y;
+    EXPECT_TRUE(near(open.colour(1277, 126), grey));
+    for (int y : {131, 300, 700}) EXPECT_TRUE(near(open.colour(1277, y), panel)) << y;
     // The prompt "-> 1 + 1" sits on the panel's lower edge, left aligned,
     // with the red cursor right after it.
     auto white = [&](int x, int y) { return open.at(x, y)[1] > 200; };
@@ -87,9 +58,9 @@ TEST(Console, OpensOnBacktickSlidesDownAndRunsWhatIsTyped) {
     EXPECT_LT(cursor, lit_last + 6);
 
     // The tick typed at the prompt paints green; the console has closed.
-    picture after(sandbox.game_dir + "/after.png");
+    Screenshot after(game_dir + "/after.png");
     for (auto [x, y] : {std::pair{640, 360}, std::pair{1277, 300}, std::pair{20, 20}})
-        EXPECT_TRUE(near(after.at(x, y), rgb{0, 160, 0})) << x << "," << y;
+        EXPECT_TRUE(near(after.colour(x, y), rgb{0, 160, 0})) << x << "," << y;
 }
 
 } // namespace

@@ -17,18 +17,9 @@ bool red_at(const std::string &png, int x, int y) {
     return p && p[0] > 200 && p[1] < 40 && p[2] < 40;
 }
 
-engine_result run_fixture(EngineSandbox &sandbox, const char *fixture, std::vector<std::string> args,
-                          const std::map<std::string, std::string> &env = {}) {
-    sandbox.use_fixture(fixture);
-    args.insert(args.begin(), sandbox.game_dir);
-    engine_result r = sandbox.run(args, 30, env);
-    EXPECT_TRUE(r.exited && r.exit_code == 0) << r.out << r.err;
-    return r;
-}
-
 TEST(GridOrigin, CentreAndBottomLeftPlaceTheOriginWhereTheRendererDrawsIt) {
     EngineSandbox sandbox;
-    run_fixture(sandbox, "grid_origin", {}, {{"SDL_RENDER_DRIVER", "software"}});
+    sandbox.run_fixture("grid_origin", {}, {{"SDL_RENDER_DRIVER", "software"}});
     // Two requests for the centre send one command; the way back sends one.
     EXPECT_EQ(read_file(sandbox.game_dir + "/grids.txt"), "[[640.0, 360.0, -1.0], [0.0, 720, -1.0]]");
     const std::string centre = sandbox.game_dir + "/center.png", bottom_left = sandbox.game_dir + "/bottom_left.png";
@@ -36,9 +27,9 @@ TEST(GridOrigin, CentreAndBottomLeftPlaceTheOriginWhereTheRendererDrawsIt) {
     EXPECT_TRUE(red_at(bottom_left, 5, 4) && !red_at(bottom_left, 640, 359));
 }
 
-TEST(LogFiles, EachLevelPrintAndTraceIsWrittenAsShown) {
+TEST(LogFiles, EachLevelPrintAndTraceIsWrittenAsShownAndProductionWritesNone) {
     EngineSandbox sandbox;
-    engine_result r = run_fixture(sandbox, "log_files", {});
+    engine_result r = sandbox.run_fixture("log_files");
     std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
     EXPECT_EQ(log.rfind("Vellumcore QMX Log Messages.", 0), 0u) << log;
     EXPECT_NE(log.find("\nplain\ntext\n* INFO: ready\n* ERROR: boom\n  #+BEGIN:\n  line one\n  line two\n  #+END:\n  \n\n"),
@@ -51,13 +42,12 @@ TEST(LogFiles, EachLevelPrintAndTraceIsWrittenAsShown) {
                           "information.\nTracing work on Worker.\n\n  work(21)\n  ", 0), 0u) << trace;
     EXPECT_NE(trace.find("ms success: work\nWorker#work: "), std::string::npos) << trace;
     EXPECT_NE(trace.find("ms avg, "), std::string::npos) << trace;
-}
 
-TEST(LogFiles, ProductionWritesNoLogs) {
-    EngineSandbox sandbox;
-    engine_result r = run_fixture(sandbox, "log_files", {"--production"});
+    // Production writes no logs.
+    EngineSandbox production;
+    r = production.run_fixture("log_files", {"--production"});
     EXPECT_EQ(r.out.find("* INFO: ready"), std::string::npos) << r.out;
-    for (const auto &entry : std::filesystem::recursive_directory_iterator(sandbox.root))
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(production.root))
         EXPECT_NE(entry.path().filename().string(), "logs") << entry.path();
 }
 

@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
+#include <functional>
 #include <lodepng.h>
 #include <sstream>
 #include <stdexcept>
@@ -40,6 +42,24 @@ void write_file(const std::string &path, const std::string &content) {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream out(path, std::ios::binary);
     out << content;
+}
+
+bool wait_until(const std::function<bool()> &done, double seconds) {
+    for (auto start = clock_type::now(); !done(); pause_briefly())
+        if (seconds_since(start) >= seconds) return false;
+    return true;
+}
+
+size_t count_of(const std::string &text, const std::string &needle) {
+    size_t count = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
+    return count;
+}
+
+bool near(rgb a, rgb b, int tolerance) {
+    for (int i = 0; i < 3; ++i)
+        if (std::abs(a[i] - b[i]) > tolerance) return false;
+    return true;
 }
 
 EngineProcess::EngineProcess(const std::string &executable, const std::string &working_dir,
@@ -81,21 +101,17 @@ void EngineProcess::send_signal(int signal_number) {
 }
 
 bool EngineProcess::wait_for_thread(const std::string &name, double seconds) {
-    auto start = clock_type::now();
     std::string task_dir = "/proc/" + std::to_string(pid_) + "/task";
-    while (seconds_since(start) < seconds) {
+    return wait_until([&] {
         std::error_code ignored;
         for (const auto &entry : fs::directory_iterator(task_dir, ignored))
             if (read_file(entry.path().string() + "/comm") == name + "\n") return true;
-        pause_briefly();
-    }
-    return false;
+        return false;
+    }, seconds);
 }
 
 bool EngineProcess::wait_for_file(const std::string &path, double seconds) {
-    auto start = clock_type::now();
-    while (!fs::exists(path) && seconds_since(start) < seconds) pause_briefly();
-    return fs::exists(path);
+    return wait_until([&] { return fs::exists(path); }, seconds);
 }
 
 engine_result EngineProcess::finish(double seconds) {
@@ -120,6 +136,13 @@ engine_result EngineProcess::finish(double seconds) {
     if (result_.exited) result_.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result_.term_signal = WTERMSIG(status);
     return result_;
+}
+
+engine_result EngineProcess::stop() {
+    send_signal(SIGTERM);
+    engine_result result = finish(20);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    return result;
 }
 
 EngineSandbox::EngineSandbox() {
@@ -153,12 +176,8 @@ void EngineSandbox::use_fixture(const std::string &name) {
 
 std::map<std::string, std::string> EngineSandbox::environment() const {
     std::map<std::string, std::string> env = {
-        {"HOME", home_dir},
-        {"XDG_DATA_HOME", home_dir + "/.local/share"},
-        {"XDG_RUNTIME_DIR", root + "/runtime"},
-        {"ALSOFT_DRIVERS", "null"},
-        {"ASAN_OPTIONS", "detect_leaks=0"},
-    };
+        {"HOME", home_dir}, {"XDG_DATA_HOME", home_dir + "/.local/share"}, {"XDG_RUNTIME_DIR", root + "/runtime"},
+        {"ALSOFT_DRIVERS", "null"}, {"ASAN_OPTIONS", "detect_leaks=0"}};
     const char *video = std::getenv("SDL_VIDEODRIVER");
     env["SDL_VIDEODRIVER"] = video ? video : "offscreen";
     return env;
@@ -174,6 +193,15 @@ EngineProcess EngineSandbox::start(const std::vector<std::string> &args,
 engine_result EngineSandbox::run(const std::vector<std::string> &args, double timeout_seconds,
                                  const std::map<std::string, std::string> &extra_env) const {
     return start(args, extra_env).finish(timeout_seconds);
+}
+
+engine_result EngineSandbox::run_fixture(const std::string &name, std::vector<std::string> args,
+                                         const std::map<std::string, std::string> &extra_env) {
+    use_fixture(name);
+    args.insert(args.begin(), game_dir);
+    engine_result result = run(args, 40, extra_env);
+    EXPECT_TRUE(result.exited && result.exit_code == 0) << result.out << result.err;
+    return result;
 }
 
 Screenshot::Screenshot(const std::string &path) {

@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <array>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,6 +37,8 @@ public:
     bool wait_for_file(const std::string &path, double seconds);
     // Waits for the end; past the timeout the process is terminated, then killed.
     engine_result finish(double seconds);
+    // Ends a run that is still going with SIGTERM; it must end with status 0.
+    engine_result stop();
 
 private:
     // The process writes its output to files beside its working directory,
@@ -61,14 +65,25 @@ public:
                         const std::map<std::string, std::string> &extra_env = {}) const;
     engine_result run(const std::vector<std::string> &args, double timeout_seconds = 20,
                       const std::map<std::string, std::string> &extra_env = {}) const;
+    // Runs the fixture game with these arguments after its directory; it
+    // must end by itself with status 0.
+    engine_result run_fixture(const std::string &name, std::vector<std::string> args = {},
+                              const std::map<std::string, std::string> &extra_env = {});
 
     std::string executable() const { return base_dir + "/vellumcore"; }
 };
 
-// Small file helpers for assertions.
+// Small file and text helpers for assertions.
 bool file_exists(const std::string &path);
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
+size_t count_of(const std::string &text, const std::string &needle);
+// Polls until `done` answers true; false when `seconds` pass first.
+bool wait_until(const std::function<bool()> &done, double seconds);
+
+using rgb = std::array<int, 3>;
+// Whether every channel of the two colours is within `tolerance`.
+bool near(rgb a, rgb b, int tolerance = 2);
 
 // A PNG the game wrote (a screenshot), decoded; empty when it is missing or
 // broken. Pixels are addressed as the game sees them, origin at the bottom
@@ -78,4 +93,5 @@ struct Screenshot {
     unsigned width = 0, height = 0;
     explicit Screenshot(const std::string &path);
     const unsigned char *at(int x, int y) const { return &rgba[((size_t)(height - 1 - y) * width + x) * 4]; }
+    rgb colour(int x, int y) const { return {at(x, y)[0], at(x, y)[1], at(x, y)[2]}; }
 };

@@ -1,6 +1,7 @@
 // Saving the game's code while it runs, as an author does: the engine loads
-// each save into the running game, runs the mailbox once, and pauses on a
-// save that does not load until a fixed one arrives.
+// each save (of its main file and of a file it requires) into the running
+// game, backs it up, runs the mailbox once, and pauses on a save that does
+// not load until a fixed one arrives.
 #include "engine_run.h"
 
 #include <gtest/gtest.h>
@@ -17,21 +18,17 @@ namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
 // Writes what the game runs every tick: its code's version, the tick and
-// how often the mailbox ran.
+// how often the mailbox ran; and what its required helper answers.
 std::string game_source(const std::string &version, const std::string &extra = "") {
-    return "def tick(args)\n  $qmx.suppress_mailbox = false\n"
+    return "require 'app/helper.rb'\ndef tick(args)\n  $qmx.suppress_mailbox = false\n  $qmx.write_file('helper.txt', helper)\n"
            "  $qmx.write_file('seen.txt', \"" + version + " #{Kernel.tick_count} #{$mail.to_i}\")\nend\n" + extra;
-}
-
-bool wait_until(const std::function<bool()> &done, double seconds = 8) {
-    for (int i = 0; i < seconds * 20 && !done(); ++i) std::this_thread::sleep_for(milliseconds(50));
-    return done();
 }
 
 TEST(HotReload, SavesLoadIntoTheRunningGameAndABrokenOnePausesIt) {
     EngineSandbox sandbox;
     const std::string dir = sandbox.game_dir + "/";
     sandbox.write_game_file("app/main.rb", game_source("v1"));
+    sandbox.write_game_file("app/helper.rb", "def helper = 'h1'\n");
     const fs::file_time_type first = fs::last_write_time(dir + "app/main.rb");
     int later = 0;
     // Times have one-second resolution: each save is stamped seconds later.
@@ -40,9 +37,12 @@ TEST(HotReload, SavesLoadIntoTheRunningGameAndABrokenOnePausesIt) {
         fs::last_write_time(dir + relative, first + std::chrono::seconds(later += 5));
     };
     auto seen = [&] { return read_file(dir + "seen.txt"); };
-    auto runs = [&](const std::string &version) { return wait_until([&] { return seen().rfind(version + " ", 0) == 0; }); };
+    auto runs = [&](const std::string &version) {
+        return wait_until([&] { return seen().rfind(version + " ", 0) == 0; }, 8);
+    };
     auto reported = [&](const std::string &text) {
-        return wait_until([&] { return read_file(sandbox.base_dir + "/exceptions/current.txt").find(text) != std::string::npos; });
+        const std::string current = sandbox.base_dir + "/exceptions/current.txt";
+        return wait_until([&] { return read_file(current).find(text) != std::string::npos; }, 8);
     };
     // Paused: the tick count stands still.
     auto paused = [&] {
@@ -58,10 +58,13 @@ TEST(HotReload, SavesLoadIntoTheRunningGameAndABrokenOnePausesIt) {
     std::this_thread::sleep_for(milliseconds(1200));
     save("app/main.rb", game_source("v3"));
     EXPECT_TRUE(runs("v3"));
+    // A required file changes too.
+    save("app/helper.rb", "def helper = 'h2'\n");
+    EXPECT_TRUE(wait_until([&] { return read_file(dir + "helper.txt") == "h2"; }, 8)) << read_file(dir + "helper.txt");
 
     const std::string mail = "$mail = $mail.to_i + 1";
     save("app/mailbox.rb", mail);
-    EXPECT_TRUE(wait_until([&] { return seen().back() == '1'; })) << seen();
+    EXPECT_TRUE(wait_until([&] { std::string s = seen(); return !s.empty() && s.back() == '1'; }, 8)) << seen();
     EXPECT_FALSE(paused());
     EXPECT_EQ(seen().back(), '1');
     EXPECT_EQ(read_file(dir + "app/mailbox.rb"), "");
@@ -80,14 +83,15 @@ TEST(HotReload, SavesLoadIntoTheRunningGameAndABrokenOnePausesIt) {
     EXPECT_TRUE(runs("v5"));
     EXPECT_FALSE(paused());
 
-    process.send_signal(SIGTERM);
-    engine_result result = process.finish(20);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
+    engine_result result = process.stop();
     // v2, v3 and v5 were reloaded; the save that raised was not.
     const std::string reloaded = "* INFO: =app/main.rb= reloaded. (";
     size_t failure = result.out.find("broken on purpose");
     EXPECT_EQ(result.out.find(reloaded, failure), result.out.rfind(reloaded)) << result.out;
     EXPECT_NE(result.out.find(reloaded, result.out.find(reloaded) + 1), result.out.rfind(reloaded));
+    EXPECT_NE(result.out.find("* INFO: =app/helper.rb= reloaded."), std::string::npos) << result.out;
+    // The accepted changes were backed up.
+    EXPECT_TRUE(file_exists(sandbox.base_dir + "/tmp/src_backup/src_backup_app_helper.rb"));
 }
 
 } // namespace

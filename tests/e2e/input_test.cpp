@@ -3,7 +3,7 @@
 // polling, the frame step and the runtime into a game that writes down what
 // args.inputs shows it. The scripted-player build of the engine plays the
 // input at fixed frames.
-#include "engine_run.h"
+#include "scripted_player.h"
 
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
@@ -12,52 +12,6 @@
 #include <sstream>
 
 namespace {
-
-class ScriptedPlayer {
-public:
-    EngineSandbox sandbox;
-    engine_result result;
-    std::vector<std::string> lines; // what the game saw, tick numbers dropped
-
-    explicit ScriptedPlayer(const std::string &fixture = "input_observer") {
-        sandbox.use_fixture(fixture);
-        std::filesystem::copy_file(VELLUM_INPUT_DRIVER, sandbox.executable(),
-                                   std::filesystem::copy_options::overwrite_existing);
-    }
-
-    // Joystick input reaches a window without keyboard focus only with the
-    // hint; the headless window never gets focus. SDL's software renderer
-    // keeps these long runs light on a shared machine.
-    void play(const std::string &script, std::vector<std::string> options = {}) {
-        write_file(sandbox.root + "/script.txt", script);
-        std::filesystem::remove(sandbox.game_dir + "/observed.txt");
-        options.insert(options.begin(), sandbox.game_dir);
-        result = sandbox.run(options, 60,
-                             {{"VELLUM_INPUT_SCRIPT", sandbox.root + "/script.txt"},
-                              {"SDL_JOYSTICK_ALLOW_BACKGROUND_EVENTS", "1"},
-                              {"SDL_VIDEODRIVER", "dummy"}});
-        EXPECT_EQ(result.exit_code, 0) << result.err;
-        std::istringstream observed(read_file(sandbox.game_dir + "/observed.txt"));
-        lines.clear();
-        for (std::string line; std::getline(observed, line);) lines.push_back(line.substr(line.find(' ') + 1));
-    }
-
-    // `count` lines from the first one that begins with `first`, joined.
-    std::string from(const std::string &first, size_t count) const {
-        std::string out;
-        for (size_t i = 0; i < lines.size(); ++i)
-            if (lines[i].rfind(first, 0) == 0) {
-                for (size_t j = i; j < std::min(lines.size(), i + count); ++j) out += lines[j] + "\n";
-                break;
-            }
-        return out;
-    }
-
-    int saw(const std::string &text) const {
-        return (int)std::count_if(lines.begin(), lines.end(),
-                                  [&](const std::string &line) { return line.find(text) != std::string::npos; });
-    }
-};
 
 TEST(PlayerInput, KeysArriveWithNamesCharactersAndTheirStatesAcrossFrames) {
     ScriptedPlayer player;
@@ -163,11 +117,10 @@ TEST(PlayerInput, AnUnknownJoystickIsTaughtOnceAndKnownAfterARestart) {
     // control highlighted (pixels addressed from the bottom left).
     Screenshot shot(player.sandbox.game_dir + "/configuration.png");
     ASSERT_EQ(shot.width * shot.height, 1280u * 720u);
-    auto pixel = [&](int x, int y) { return std::vector<int>{shot.at(x, y)[0], shot.at(x, y)[1], shot.at(x, y)[2]}; };
-    EXPECT_EQ(pixel(5, 5), (std::vector<int>{255, 255, 255}));
-    EXPECT_EQ(pixel(640, 360), (std::vector<int>{232, 234, 240})) << "the pad's body";
-    EXPECT_EQ(pixel(640, 492), (std::vector<int>{40, 42, 52})) << "the pad's outline";
-    std::vector<int> highlight = pixel(919, 300);
+    EXPECT_EQ(shot.colour(5, 5), (rgb{255, 255, 255}));
+    EXPECT_EQ(shot.colour(640, 360), (rgb{232, 234, 240})) << "the pad's body";
+    EXPECT_EQ(shot.colour(640, 492), (rgb{40, 42, 52})) << "the pad's outline";
+    rgb highlight = shot.colour(919, 300);
     EXPECT_TRUE(highlight[0] > 120 && highlight[1] < 60 && highlight[2] < 60) << "the A button's red highlight";
     // The game did not tick while the screen showed; afterwards the joystick
     // is player one's controller.

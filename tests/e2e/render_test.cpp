@@ -22,9 +22,7 @@ const uint32_t keyed_background = rgba(40, 50, 60, 0), red = rgba(255, 0, 0), wh
 // One run of the engine serves every probe.
 TEST(RenderProbes, EveryKindOfDrawingLandsOnItsPixels) {
     EngineSandbox sandbox;
-    sandbox.use_fixture("render_probes");
-    engine_result result = sandbox.run({sandbox.game_dir}, 40, {{"SDL_RENDER_DRIVER", "software"}});
-    EXPECT_EQ(result.exit_code, 0) << result.err;
+    engine_result result = sandbox.run_fixture("render_probes", {}, {{"SDL_RENDER_DRIVER", "software"}});
     Screenshot shot(sandbox.game_dir + "/probe.png");
     ASSERT_EQ(std::pair(shot.width, shot.height), std::pair(1280u, 720u)) << result.out << result.err;
     auto at = [&](int x, int y) { return rgba(shot.at(x, y)[0], shot.at(x, y)[1], shot.at(x, y)[2], shot.at(x, y)[3]); };

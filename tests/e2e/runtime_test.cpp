@@ -1,6 +1,5 @@
-// A game's tick seen from outside: it loads, ticks at the frame rate, gets
-// its command line and logical size, quits on request, and an exception in
-// it is written out while the engine keeps running.
+// A game's tick seen from outside: an exception in it is written out while
+// the engine keeps running, and it gets its command line and logical size.
 #include "engine_run.h"
 
 #include <gtest/gtest.h>
@@ -13,87 +12,46 @@
 
 namespace {
 
+// A tick that raises, and a primitive it hands over that cannot be drawn.
 TEST(GameTick, AnExceptionIsExportedAndPausesTheGameWhileTheEngineRuns) {
-    EngineSandbox sandbox;
-    sandbox.use_fixture("tick_raises");
-    EngineProcess process = sandbox.start({sandbox.game_dir});
-    std::string current = sandbox.base_dir + "/exceptions/current.txt";
-    ASSERT_TRUE(process.wait_for_file(current, 30));
-    // Paused: a second later the game has not ticked again.
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    EXPECT_EQ(read_file(sandbox.game_dir + "/ticks.txt"), "5");
-    process.send_signal(SIGTERM);
-    engine_result result = process.finish(20);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    std::string report = read_file(current);
-    EXPECT_EQ(read_file(sandbox.base_dir + "/exceptions/game_state_5.txt"), report);
-    EXPECT_NE(report.find("boom"), std::string::npos) << report;
-    EXPECT_NE(report.find("app/main.rb:4"), std::string::npos) << report;
-    EXPECT_NE(report.find("\n\nGame State:\n{:state=>{"), std::string::npos) << report;
-    EXPECT_NE(result.out.find("Game state and exception will be written to exceptions/game_state_5.txt"),
-              std::string::npos);
+    const struct { const char *fixture, *tick, *said, *where, *printed; } cases[] = {
+        {"tick_raises", "5", "boom", "app/main.rb:4",
+         "Game state and exception will be written to exceptions/game_state_5.txt"},
+        {"bad_primitive", "2", "I don't know how to use the above Hash with SDL's FFI.", "{:x=>20, :y=>20, :w=>10, :h=>10}",
+         "I don't know how to use the above Hash"}};
+    for (const auto &c : cases) {
+        EngineSandbox sandbox;
+        sandbox.use_fixture(c.fixture);
+        EngineProcess process = sandbox.start({sandbox.game_dir});
+        std::string current = sandbox.base_dir + "/exceptions/current.txt";
+        std::string saved = "exceptions/game_state_" + std::string(c.tick) + ".txt";
+        ASSERT_TRUE(process.wait_for_file(current, 30)) << c.fixture;
+        // Paused: a second later the game has not ticked again.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        EXPECT_EQ(read_file(sandbox.game_dir + "/ticks.txt"), c.tick);
+        engine_result result = process.stop();
+        std::string report = read_file(current);
+        EXPECT_EQ(read_file(sandbox.base_dir + "/" + saved), report);
+        for (const char *part : {c.said, c.where, "\n\nGame State:\n{:state=>{"})
+            EXPECT_NE(report.find(part), std::string::npos) << report;
+        EXPECT_NE(result.out.find(c.printed), std::string::npos) << result.out;
+    }
 }
 
-TEST(GameTick, AQuitRequestEndsTheRunCleanlyAtItsTick) {
-    EngineSandbox sandbox;
-    sandbox.use_fixture("quit_at_119");
-    engine_result result = sandbox.run({sandbox.game_dir}, 30);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_NE(result.out.find("* INFO: Quit requested (119)."), std::string::npos) << result.out;
-    double first = std::stod(read_file(sandbox.game_dir + "/first_tick.txt"));
-    double last = std::stod(read_file(sandbox.game_dir + "/last_tick.txt"));
-    // 119 frames at 60 a second; generous bounds for a loaded machine.
-    EXPECT_GT(last - first, 1.6);
-    EXPECT_LT(last - first, 4.0);
-}
-
-// A phone-sized window keeps the wide logical size; the size after a dropped
-// argument is one that is its own logical size.
+// The window size reaches the game as its logical size (how a window's size
+// becomes a logical size is in tests/unit/options_test.cpp); the argument
+// after which ARGV would run too long is dropped, not the ones that follow.
 TEST(GameTick, WindowSizesGiveTheLogicalSizeAndAnOverlongArgumentIsDropped) {
     EngineSandbox sandbox;
-    sandbox.use_fixture("report_size");
     std::string huge(300, 'q');
-    engine_result result = sandbox.run({sandbox.game_dir, "--window_width", "667", "--window_height", "375"}, 30);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(read_file(sandbox.game_dir + "/size.txt"), "1280x720 1280x720");
-    result = sandbox.run({sandbox.game_dir, "--note", huge, "--window_width", "1000", "--window_height", "500"}, 30);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
+    engine_result result =
+        sandbox.run_fixture("report_size", {"--note", huge, "--window_width", "1000", "--window_height", "500"});
     EXPECT_NE(result.err.find("WARNING: ARGV is too long. The following argument will not be sent over: " + huge + "."),
               std::string::npos)
         << result.err;
     EXPECT_EQ(read_file(sandbox.game_dir + "/argv.txt"),
               sandbox.executable() + " " + sandbox.game_dir + " --note --window_width 1000 --window_height 500");
     EXPECT_EQ(read_file(sandbox.game_dir + "/size.txt"), "1000x500 1000x500");
-}
-
-TEST(GameTick, RequiredFilesLoadWithTheGameAndReloadWhenTheyChange) {
-    EngineSandbox sandbox;
-    sandbox.use_fixture("reloads");
-    EngineProcess process = sandbox.start({sandbox.game_dir});
-    std::string version = sandbox.game_dir + "/version.txt";
-    ASSERT_TRUE(process.wait_for_file(version, 30));
-    // The game rewrites the file every frame: read until a whole one is seen.
-    auto wait_for_version = [&](const std::string &expected) {
-        for (int i = 0; i < 100; ++i) {
-            if (read_file(version) == expected) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
-    };
-    ASSERT_TRUE(wait_for_version("v1"));
-
-    std::string helper = sandbox.game_dir + "/app/helper.rb";
-    write_file(helper, "def helper_version\n  \"v2\"\nend\n");
-    // Times have one-second resolution: make the change visible at once.
-    std::filesystem::last_write_time(helper, std::filesystem::last_write_time(helper) + std::chrono::seconds(5));
-    bool reloaded = wait_for_version("v2");
-    process.send_signal(SIGTERM);
-    engine_result result = process.finish(20);
-    EXPECT_TRUE(reloaded) << result.out;
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_NE(result.out.find("* INFO: =app/helper.rb= reloaded."), std::string::npos) << result.out;
-    // The accepted change was backed up.
-    EXPECT_TRUE(file_exists(sandbox.base_dir + "/tmp/src_backup/src_backup_app_helper.rb"));
 }
 
 } // namespace

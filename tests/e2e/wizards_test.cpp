@@ -65,19 +65,17 @@ protected:
         fs::copy(std::string(VELLUM_FIXTURES_DIR) + "/wizards", dir + "/mygame", fs::copy_options::recursive);
         // The first word of the folder's name, where an unquoted path would land.
         write_file(sandbox.root + "/dev/keep.txt", "keep");
-        write_tool(dir + "/tools/xcodebuild");
-        write_tool(dir + "/tools/brew");
-        write_tool(dir + "/tools/security",
-                   "echo '  1) 0123ABCD \"Developer ID Application: Ann (TEAM123456)\"'\n"
-                   "echo '  2) 89ABCDEF \"Apple Distribution: Ann (TEAM123456)\"'\n"
-                   "echo '  3) FEDCBA98 \"Apple Development: Ann (TEAM123456)\"'\n"
-                   "echo '     3 valid identities found'\n");
-        write_tool(dir + "/tools/idevice_id", "echo 00008030-001A2B3C4D5E802E\n");
-        write_tool(dir + "/tools/plutil");
-        write_tool(dir + "/tools/actool");
-        write_tool(dir + "/tools/codesign", "echo \"allocate=$CODESIGN_ALLOCATE\" >> \"$VELLUM_TOOL_LOG\"\n");
-        write_tool(dir + "/vellumcore-deploy-ios", "echo \"xcode=$XCODE_DIR\" >> \"$VELLUM_TOOL_LOG\"\n");
-        write_tool(dir + "/vellumcore-publish", "echo uploaded\n");
+        for (auto [tool, extra] : std::vector<std::pair<std::string, std::string>>{
+                 {"tools/xcodebuild", ""}, {"tools/brew", ""}, {"tools/plutil", ""}, {"tools/actool", ""},
+                 {"tools/security", "echo '  1) 0123ABCD \"Developer ID Application: Ann (TEAM123456)\"'\n"
+                                    "echo '  2) 89ABCDEF \"Apple Distribution: Ann (TEAM123456)\"'\n"
+                                    "echo '  3) FEDCBA98 \"Apple Development: Ann (TEAM123456)\"'\n"
+                                    "echo '     3 valid identities found'\n"},
+                 {"tools/idevice_id", "echo 00008030-001A2B3C4D5E802E\n"},
+                 {"tools/codesign", "echo \"allocate=$CODESIGN_ALLOCATE\" >> \"$VELLUM_TOOL_LOG\"\n"},
+                 {"vellumcore-deploy-ios", "echo \"xcode=$XCODE_DIR\" >> \"$VELLUM_TOOL_LOG\"\n"},
+                 {"vellumcore-publish", "echo uploaded\n"}})
+            write_tool(dir + "/" + tool, extra);
         write_file(dir + "/vellumcore-ios.app/Runtime", "runtime");
         write_file(dir + "/vellumcore-ios.app/Assets.xcassets/Contents.json", "{}");
         write_file(dir + "/profiles/development.mobileprovision", PROFILE);

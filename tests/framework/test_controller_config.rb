@@ -73,7 +73,7 @@ def test_learning_parts_refuses_reused_controls_and_wobbles
   assert runtime.config.build_binding_string.end_with?(",platform:Linux,-leftx:-a2")
 end
 
-def test_escape_starts_the_try_out_over_and_then_ignores_the_joystick
+def test_escape_twins_and_disconnects
   runtime = configuring([8, "Second", "05000000aaaa"])
   press(runtime, 0)
   24.times { runtime.frame(:space) }
@@ -88,9 +88,7 @@ def test_escape_starts_the_try_out_over_and_then_ignores_the_joystick
   assert_equal [[:close_raw_joystick, PAD]], runtime.calls
   runtime.until_steady
   assert_equal [true, "Please press the A button."], [runtime.texts.include?("Second"), runtime.prompt]
-end
-
-def test_twins_are_converted_together_and_disconnects_close_waiting_joysticks_only
+  # Twins are converted together, and disconnects close waiting joysticks only.
   runtime = configuring([9, "Pad, Deluxe", GUID], [-1, "Broken", GUID])
   26.times { runtime.frame(:space) }
   assert_equal [[:convert_rawjoystick_to_controller, PAD], [:convert_rawjoystick_to_controller, 9]], runtime.calls[1..]

@@ -2,35 +2,9 @@
 # index, search and its results file), its HTML export, and the help texts
 # that errors carry.
 
-# The runtime's file and log services, in memory; printed as well, since the
-# harness reports through $qmx.
-class DocsRuntime
-  attr_reader :files, :logged
+def with_docs_runtime(files = {}, &block) = with_runtime(MemoryRuntime.new(files), &block)
 
-  def initialize(files = {})
-    @files = files
-    @logged = []
-  end
-
-  def production = false
-  def read_file(path) = @files[path]
-  def write_file_root(path, text) = (@files[path] = text) && true
-  def append_file_root(*) = true
-
-  def log(obj, sender = nil)
-    @logged << obj.to_s
-    original_puts obj.to_s
-  end
-end
-
-def with_docs_runtime(files = {})
-  $qmx = DocsRuntime.new(files)
-  yield $qmx
-ensure
-  $qmx = nil
-end
-
-def test_class_list_and_a_class_index_in_display_order
+def test_class_list_class_index_and_search
   classes = %w[QMX::ReadMe QMX::Runtime Array QMX::Args QMX::Outputs QMX::Mouse QMX::OpenEntity Numeric Kernel Geometry]
   assert_equal "\n* DOCS:\nHere are the classes that have documentation. You can call the .docs method\non any of these classes:\n" +
                classes.map { |c| "** #{c}.docs" }.join("\n") + "\n", Kernel.docs_classes
@@ -47,9 +21,7 @@ def test_class_list_and_a_class_index_in_display_order
       assert klass.send(m).start_with?("* "), "#{klass}.#{m} has no heading"
     end
   end
-end
-
-def test_search_writes_its_results_and_says_so_only_when_something_was_found
+  # Search writes its results and says so only when something was found.
   help = Kernel.__docs_search_help_text__
   no_results = "* DOCS: No results found."
   matches = Array.docs_reject_nil + "\n" + Array.docs_reject_false
@@ -61,7 +33,7 @@ def test_search_writes_its_results_and_says_so_only_when_something_was_found
    ["reject_nil REJECT_FALSE", everything, matches, true]].each do |words, block, text, info|
     with_docs_runtime do |runtime|
       assert_equal "\n" + text, Kernel.docs_search(words, &block), words.inspect
-      assert_equal text, runtime.files["docs/search_results.txt"], words.inspect
+      assert_equal text, runtime.root_files["docs/search_results.txt"], words.inspect
       assert_equal info, runtime.logged.include?("* INFO: Search results have been written to docs/search_results.txt.")
     end
   end
@@ -136,19 +108,17 @@ end
 HTML_CHECK = <<~PY
   import sys
   from html.parser import HTMLParser
-  VOID = {"img", "link", "meta", "br"}
   class Check(HTMLParser):
-      def __init__(self):
-          super().__init__()
-          self.open, self.errors = [], []
+      open, errors = [], []
       def handle_starttag(self, tag, attrs):
-          if tag not in VOID: self.open.append(tag)
+          if tag not in ("img", "link", "meta", "br"): self.open.append(tag)
       def handle_endtag(self, tag):
-          if tag in VOID: return
+          if tag in ("img", "link", "meta", "br"): return
           if self.open and self.open[-1] == tag: self.open.pop()
           else: self.errors.append("</%s> with %s open" % (tag, self.open))
   for path in sys.argv[1:]:
       check = Check()
+      check.open, check.errors = [], []
       check.feed(open(path).read())
       check.close()
       print(path, check.errors, check.open)
@@ -159,16 +129,16 @@ def test_the_export_writes_text_page_and_log_and_every_page_parses
            "quoted\n#+begin_src\n  never closed"
   with_docs_runtime("docs/source.txt" => source) do |runtime|
     assert_equal nil, Kernel.export_docs!
-    text = runtime.files["docs/docs.txt"]
+    text = runtime.root_files["docs/docs.txt"]
     assert text.start_with?(QMX::ReadMe.docs_usage), "the read-me comes first"
     assert text.end_with?("\n" + source)
-    assert runtime.files["docs/docs.html"].include?("if a &lt; b &amp;&amp; c")
-    assert runtime.files["docs/docs.css"].include?("#toc"), "the page's style sheet is written beside it"
-    assert runtime.files["docs/parse_log.txt"].include?("** Processing line: ~* From the source file~")
+    assert runtime.root_files["docs/docs.html"].include?("if a &lt; b &amp;&amp; c")
+    assert runtime.root_files["docs/docs.css"].include?("#toc"), "the page's style sheet is written beside it"
+    assert runtime.root_files["docs/parse_log.txt"].include?("** Processing line: ~* From the source file~")
     assert runtime.logged.include?("* INFO: All docs have been exported to docs/docs.html.")
 
     dir = `mktemp -d`.strip
-    pages = { "all.html" => runtime.files["docs/docs.html"], "outline.html" => Kernel.__docs_to_html__(source)[:html] }
+    pages = { "all.html" => runtime.root_files["docs/docs.html"], "outline.html" => Kernel.__docs_to_html__(source)[:html] }
     pages.each { |name, html| File.open("#{dir}/#{name}", "w") { |f| f.write(html) } }
     File.open("#{dir}/check.py", "w") { |f| f.write(HTML_CHECK) }
     report = `python3 #{dir}/check.py #{pages.keys.map { |name| "#{dir}/#{name}" }.join(' ')}`

@@ -38,7 +38,7 @@ def test_strict_entities_refuse_unknown_properties_and_are_only_of_their_own_typ
   assert_equal [true, false, true], [p.is_a?(:p), p.is_a?(:b), p.is_a?(QMX::StrictEntity)].map { |v| !!v }
 end
 
-def test_values_held_twice_and_strict_entities_come_back_from_the_saved_text
+def test_saved_text_comes_back_with_shared_values_strict_entities_and_fresh_ids
   QMX::Entity.strict_entities.clear
   state = QMX::OpenEntity.new
   state.a = [1]
@@ -59,9 +59,7 @@ def test_values_held_twice_and_strict_entities_come_back_from_the_saved_text
   state.helper.owner = state
   state.boss.pos = state.boss
   assert_equal [true, true], [":owner=>{...}", ":pos=>{...}"].map { |part| state.to_s.include?(part) }
-end
-
-def test_loaded_ids_are_never_reused_and_corrupt_data_names_what_failed
+  # Loaded ids are never reused; corrupt data names what failed.
   QMX::Entity.__reset_id__!
   loaded = load_state_text("{:entity_id=>500, :entity_keys_by_ref=>{}, :hero=>{:entity_id=>900, " \
                            ":entity_keys_by_ref=>{}, :hp=>3}, :crowd=>[{:entity_id=>700, :entity_keys_by_ref=>{}}]}")

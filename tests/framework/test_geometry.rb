@@ -8,7 +8,7 @@ end
 
 def box(x, y, w, h) = { x: x, y: y, w: w, h: h }
 
-def test_intersection_needs_an_overlap_beyond_the_tolerance
+def test_intersection_tolerance_and_the_same_questions_over_every_kind_of_rectangle
   a = box(0, 0, 10, 10)
   [[box(10, 0, 10, 10), nil, false], [box(10, 0, 10, 10), 0, true], [box(9.9, 0, 10, 10), nil, false],
    [box(9.7, 0, 10, 10), nil, true], [box(0, 10.5, 10, 10), 0, false]].each do |other, tolerance, expected|
@@ -18,9 +18,7 @@ def test_intersection_needs_an_overlap_beyond_the_tolerance
   assert error.message.start_with?("* ERROR:\n:intersect_rect? failed for\n- rect_one: "), error.message
   assert error.message.include?("* FAILURE REASON:\nrect_two needs to implement the following methods: " \
                                 "[:left, :right, :top, :bottom]"), error.message
-end
-
-def test_the_same_questions_over_hashes_arrays_and_attr_rect_objects
+  # The same questions over hashes, arrays and attr_rect objects.
   crate = Crate.new(0, 0, 10, 10)
   assert_equal [true, false, true, true, false, true],
                [crate.intersect_rect?([5, 5, 10, 10]), crate.intersect_rect?(box(10, 0, 10, 10)),
@@ -39,7 +37,7 @@ def test_the_same_questions_over_hashes_arrays_and_attr_rect_objects
   assert_in_delta 45.0, QMX::Geometry.angle_between_lines({ x: 0, y: 0, x2: 1, y2: 1 }, { x: 0, y: 0, x2: 1, y2: 0 })
 end
 
-def test_lines
+def test_lines_and_their_intersections_including_horizontal_and_vertical_ones
   g = QMX::Geometry
   assert_equal [nil, 99, 0.5, 1.0], [g.line_slope({ x: 1, y: 0, x2: 1, y2: 5 }),
                                      g.line_slope({ x: 1, y: 0, x2: 1, y2: 5 }, replace_infinity: 99),
@@ -52,10 +50,7 @@ def test_lines
   [{ x: 0, y: 0, x2: 10, y2: 10 }, { x: 10, y: 10, x2: 0, y2: 0 }].each do |line|
     assert_equal [:left, :on, :right], points.map { |p| g.ray_test(p, line) }
   end
-end
-
-def test_line_intersections_including_horizontal_and_vertical_lines
-  g = QMX::Geometry
+  # Intersections, horizontal and vertical lines included.
   diagonal = { x: 0, y: 0, x2: 10, y2: 10 }
   assert_equal [5.0, 5.0], g.line_intersect(diagonal, { x: 0, y: 10, x2: 10, y2: 0 })
   assert_equal [3.0, 3.0], g.line_intersect(diagonal, { x: 0, y: 3, x2: 10, y2: 3 })

@@ -21,7 +21,7 @@ def test_grid_transforms_follow_the_origin_and_the_logical_size
   assert_equal [900, 450.0, 450.0], [grid.w, grid.w_half, grid.right]
 end
 
-def test_layout_cells_at_1280_by_720
+def test_layout_cells_at_1280_by_720_and_limited_sizes_stay_centred
   layout = QMX::Layout.new(1280, 720)
   assert_equal [{ x: 20, y: 624, w: 44, h: 44, row: 0, col: 0 }, { x: 1216, y: 52, w: 44, h: 44, row: 11, col: 23 }],
                [layout.rect(row: 0, col: 0), layout.rect(row: 11, col: 23)]
@@ -31,10 +31,7 @@ def test_layout_cells_at_1280_by_720
   assert_equal layout.rect(row: 3, dy: 5), layout.rect(row: 3, dy: 5)
   error = assert_raises(RuntimeError) { layout.rect({}) }
   assert error.message.start_with?("LayoutTheory::rect unable to process opts {"), error.message
-end
-
-def test_a_rectangle_limited_in_size_stays_centred_in_its_cells
-  layout = QMX::Layout.new(1280, 720)
+  # A rectangle limited in size stays centred in its cells.
   cell = layout.rect(row: 0, col: 0, w: 2, h: 2)
   small = layout.rect(row: 0, col: 0, w: 2, h: 2, max_width: 40, max_height: 20)
   assert_equal [40, 20], [small[:w], small[:h]]

@@ -31,14 +31,12 @@ def http_request(runtime, method, uri, body = "", headers = {}, from = "127.0.0.
   QMX::Runtime::HTTPRequest.new(runtime, method, uri, headers, body, :cptr, from)
 end
 
-def test_url_decoding_takes_each_escape_once_and_keeps_any_byte
+def test_url_decoding_and_the_api_routes_guards_and_reports
   api = QMX::Api.new
   [["%252A", "%2A"], ["a+b%C3%A9%3d", "a bé="], ["%zz%4", "%zz%4"], ["", ""]].each do |text, decoded|
     assert_equal decoded, api.url_decode(nil, text)
   end
-end
-
-def test_the_api_routes_guards_and_reports
+  # The routes, their guards and what they report.
   runtime = FakeHttpRuntime.new("logs/log.txt" => "logged")
   own = { "Host" => "127.0.0.1:9001", "Origin" => "http://127.0.0.1:9001" }
   cases = [

@@ -11,9 +11,7 @@ class InputRuntime
   attr_accessor :replaying
 
   def initialize
-    @args = Struct.new(:inputs, :grid).new(QMX::Inputs.new, self)
-    @recorded = []
-    @touches = 0
+    @args, @recorded, @touches = Struct.new(:inputs, :grid).new(QMX::Inputs.new, self), [], 0
     c_bridge_init(self)
   end
 
@@ -30,26 +28,19 @@ class InputRuntime
   def inputs; @args.inputs; end
 end
 
-SHIFT = 1
-CTRL = 64
-NUM_LOCK = 0x1000
-CAPS_LOCK = 0x2000
-SCROLL_LOCK = 0x8000
-SDLK_LSHIFT = 0x400000E1
-SDLK_F1 = 0x4000003A
+SHIFT, CTRL, NUM_LOCK, CAPS_LOCK, SCROLL_LOCK = 1, 64, 0x1000, 0x2000, 0x8000
+SDLK_LSHIFT, SDLK_F1 = 0x400000E1, 0x4000003A
 
 def test_characters_and_names_follow_shift_but_not_the_lock_keys
   # Caps Lock with Shift types the small letter; another modifier besides
   # shift turns shifting off; Num Lock alone is no modifier.
   { [49, SHIFT | NUM_LOCK] => "!", [49, SHIFT | SCROLL_LOCK] => "!", [97, 2 | NUM_LOCK] => "A",
-    [97, SHIFT | CAPS_LOCK] => "a", [49, NUM_LOCK] => "1", [256, SHIFT] => nil }.each do |(code, mod), char|
-    assert_equal char, QMX::KeyboardKeys.char_with_shift(code, mod), "char of #{code}, #{mod}"
-  end
+    [97, SHIFT | CAPS_LOCK] => "a", [49, NUM_LOCK] => "1", [256, SHIFT] => nil
+  }.each { |(code, mod), char| assert_equal char, QMX::KeyboardKeys.char_with_shift(code, mod), "#{code}, #{mod}" }
   { [49, SHIFT | NUM_LOCK] => [:exclamation_point, :shift], [97, SHIFT | CAPS_LOCK] => [:a, :shift],
     [49, SHIFT | CTRL] => [:one, :control, :shift], [0x40000050, 0xFC3] => [:left, :alt, :meta, :control, :shift],
-    [SDLK_LSHIFT, 0] => [:shift_left, :shift], [SDLK_F1, 0] => nil }.each do |(code, mod), names|
-    assert_equal names, QMX::KeyboardKeys.sdl_to_key(code, mod), "names of #{code}, #{mod}"
-  end
+    [SDLK_LSHIFT, 0] => [:shift_left, :shift], [SDLK_F1, 0] => nil
+  }.each { |(code, mod), names| assert_equal names, QMX::KeyboardKeys.sdl_to_key(code, mod), "#{code}, #{mod}" }
   # Pressing shift (SDL reports its own modifier too) names shift once; a
   # key without names still tells its code.
   runtime = InputRuntime.new
@@ -68,8 +59,7 @@ def test_every_typed_key_gets_declared_names_that_read_back
   codes = (32..126).to_a + [8, 9, 13, 27, 127, 167, 178, 186] + QMX::KeyboardKeys::NAVIGATION_KEYS + (0x400000E0..0x400000E7).to_a
   codes.product([0, SHIFT]).each do |code, mod|
     names = QMX::KeyboardKeys.sdl_to_key(code, mod)
-    keys = QMX::KeyboardKeys.new
-    keys.set(names)
+    (keys = QMX::KeyboardKeys.new).set(names)
     assert_equal [[], names.uniq.sort, [7] * names.size], [names - declared, keys.truthy_keys.sort, keys.get(names).map(&:last)],
                  "#{code}, #{mod}"
   end
@@ -77,19 +67,18 @@ ensure
   Kernel.tick_count = -1
 end
 
-def test_a_held_key_is_not_pressed_again
+# A held key is not pressed again; "!" reads consume a key only when they
+# answer true; unknown names read nil once, then false; bad names raise.
+def test_key_reads
   keyboard = (runtime = InputRuntime.new).inputs.keyboard
   Kernel.tick_count = 3
   keyboard.key_held.set([:a])
   Kernel.tick_count = 4
   runtime.key_down_raw(97, SHIFT)
   assert_equal [nil, 4, 3], [keyboard.key_down.a, keyboard.key_down.shift, keyboard.key_held.a]
-end
 
-def test_bang_reads_consume_keys_only_when_they_answer_true
   Kernel.tick_count = 12
-  runtime = InputRuntime.new
-  down = runtime.inputs.keyboard.key_down
+  down = (runtime = InputRuntime.new).inputs.keyboard.key_down
   [32, 97, 98, 99].each { |key| runtime.key_down_raw(key, 0) }
   assert_equal [12, false], [down.space!, down.space]
   refute down.all?([:a, :z!])
@@ -99,14 +88,14 @@ def test_bang_reads_consume_keys_only_when_they_answer_true
   refute down.a
   assert_equal [[:c, 12], [:d, nil]], down.get([:c!, :d])
   refute down.c
-end
 
-def test_unknown_names_read_nil_once_then_false_and_bad_names_raise
   keys = QMX::KeyboardKeys.new
   assert_equal [nil, false], [keys.percent_sign, keys.percent_sign]
   error = assert_raises(RuntimeError) { keys.send(:"what?") }
   assert error.message.start_with?("* ERROR:\nThere is no member on the keyboard called what?")
   assert_raises(RuntimeError) { keys.set([:"bad name"]) }
+ensure
+  Kernel.tick_count = -1
 end
 
 # A diagonal gives a two-element vector; arrows count from the frame after
@@ -154,7 +143,7 @@ def test_replay_drops_live_input_except_the_console_toggle
   assert !runtime.replaying && inputs.keyboard.key_down.backtick
 end
 
-def test_mouse_buttons_and_the_click_kept_for_one_more_frame
+def test_mouse_buttons_the_click_kept_for_one_more_frame_and_fingers
   Kernel.tick_count, Kernel.global_tick_count = 4, 40
   runtime = InputRuntime.new
   mouse = runtime.inputs.mouse
@@ -168,12 +157,10 @@ def test_mouse_buttons_and_the_click_kept_for_one_more_frame
   assert_equal [nil, nil], [mouse.click, runtime.inputs.click]
   assert_equal({ x: 10.0, y: 20.0, created_at: 4, global_created_at: 40 }, mouse.previous_click.to_hash)
   assert mouse.inside_circle?({ x: 10, y: 25 }, 5.01)
-end
 
-def test_two_fingers_and_their_order
+  # Two fingers and their order.
   Kernel.tick_count = 1
-  runtime = InputRuntime.new
-  inputs = runtime.inputs
+  inputs = (runtime = InputRuntime.new).inputs
   [[11, 100, 100], [22, 200, 600]].each { |f| runtime.finger_down(*f) }
   assert_equal [[100.0, 620.0], [200.0, 120.0]], [inputs.finger_one.point, inputs.finger_two.point]
   assert inputs.finger_two.inside_rect?({ x: 190, y: 110, w: 20, h: 20 })
@@ -187,9 +174,11 @@ def test_two_fingers_and_their_order
   # With every finger lifted the order starts again.
   runtime.finger_down(33, 5, 5)
   assert_equal 0, inputs.finger_one.touch_order
+ensure
+  Kernel.tick_count = -1
 end
 
-def test_controller_keys_are_recorded_for_the_right_player
+def test_controller_keys_are_recorded_for_the_right_player_and_sticks_cut_to_thousands
   Kernel.tick_count = 10
   runtime = InputRuntime.new
   runtime.controller_key_down(1, 15)
@@ -199,10 +188,8 @@ def test_controller_keys_are_recorded_for_the_right_player
   runtime.controller_key_held(2, 1)
   assert_equal 11, runtime.inputs.controller_two.key_held.up, "held keeps the tick of its first frame"
   assert_raises(KeyError) { runtime.controller_key_down(1, 5) }
-end
 
-def test_stick_values_are_cut_to_thousands_and_y_points_up
-  runtime = InputRuntime.new
+  # Stick values are cut to thousands and y points up.
   one, two = runtime.inputs.controller_one, runtime.inputs.controller_two
   [[:left_analog_x_player_1, 32767], [:right_analog_x_player_2, -32768], [:right_analog_y_player_2, 7999]].each { |c| runtime.send(*c) }
   assert_equal [32000, 1.0, -32000, -1.0, -7000, 0.0], [one.left_analog_x_raw, one.left_analog_x_perc, two.right_analog_x_raw,

@@ -31,23 +31,19 @@ def test_every_literal_the_writer_produces_comes_back
   assert_equal({ :a= => 1, :a => 2, :<= => 3, :== => 4 }, QMX::LiteralReader.parse("{:a==>1, :a=>2, :<==>3, :===>4}"))
 end
 
-def test_code_is_refused_and_never_run
+def test_code_and_broken_text_are_refused
   $literal_reader_probe = :untouched
   ['"#{$literal_reader_probe = :ran}"', '[$literal_reader_probe = :ran]', '{:a => `touch /tmp/x`}',
    '{:a => 1}.tap { |h| h }', '{:a => Object.new}', '#<QMX::Sound:0x5612>', '[1..3]', "['single']", '{a: 1}',
    '[__FILE__]'].each { |text| refuses(text) }
   assert_equal :untouched, $literal_reader_probe
-end
-
-def test_broken_text_is_refused_with_where_it_broke
+  # Broken text is refused with where it broke.
   e = refuses('{:a => [1, 2}')
   assert e.message.include?("expected , or ] at byte 12"), e.message
   ['[1, 2', '"unterminated', '[1,]', '{:a}', '[1] [2]', '"\q"', '99999999999999999999', ''].each { |text| refuses(text) }
   e = assert_raises(QMX::LiteralReader::FormatError) { QMX::LiteralReader.parse(nil) }
   assert e.message.include?("must be text")
-end
-
-def test_deep_nesting_does_not_exhaust_the_stack
+  # Deep nesting does not exhaust the stack.
   value = QMX::LiteralReader.parse("[" * 5000 + "7" + "]" * 5000)
   depth = 0
   value, depth = value[0], depth + 1 while value.is_a?(Array)

@@ -1,24 +1,11 @@
 # Logging with levels, once-only messages and files, `puts` routing, method
 # tracing, and the String and Symbol helpers.
 
-# Stands in for the runtime: keeps the files written and what was logged.
-LogRuntime = Struct.new(:files, :logged, :notifications, :cli_arguments, :production) do
-  def append_file_root(file, text) = (files[file] ||= "") << text
-  def write_file_root(file, text) = files[file] = text.dup
-  def log(obj, sender = nil) = logged << [obj, sender]
-  def notify!(message, duration = 300) = notifications << message
-  def texts = logged.map(&:first)
-  def log_file = files["logs/log.txt"]
-end
-
 def assert_contains_all(text, parts) = parts.each { |part| assert text.include?(part), text.inspect }
 
-def with_log_runtime(production = false)
-  saved = $qmx
-  $qmx = LogRuntime.new({}, [], [], {}, production)
-  yield $qmx
+def with_log_runtime(production = false, &block)
+  with_runtime(MemoryRuntime.new(production: production), &block)
 ensure
-  $qmx = saved
   Kernel.tick_count = -1
   $trace_enabled, $trace_call_depth = false, 0
 end
@@ -27,6 +14,7 @@ end
 # these are the forms the game there does not use.
 def test_levels_and_once_only_messages_write_the_log_file
   with_log_runtime do |runtime|
+    files = runtime.root_files
     log_error "first\nsecond"
     log_important "careful"
     log_info "count", 1
@@ -34,7 +22,7 @@ def test_levels_and_once_only_messages_write_the_log_file
     log_once :a, "m"
     log_once :a, :b, "m"
     assert_equal "* ERROR: \n  #+BEGIN:\n  first\n  second\n  #+END:\n  \n\ncareful\n* INFO: count [1]\n" \
-                 "\nm\n\n[Message ID: [:a]]\n\n\nm\n\n[Message ID: [:a, :b]]\n\n", runtime.log_file
+                 "\nm\n\n[Message ID: [:a]]\n\n\nm\n\n[Message ID: [:a, :b]]\n\n", files["logs/log.txt"]
     console = "Open the Vellumcore Console by pressing [`] [~] [²] [^] [º] or [§]."
     assert_equal ["Important notification occurred.", "#{console} [Message ID: [:a]].", "#{console} [Message ID: [:a, :b]]."],
                  runtime.notifications
@@ -45,10 +33,10 @@ def test_levels_and_once_only_messages_write_the_log_file
     broken = Object.new
     def broken.to_s = raise("no text")
     assert_raises(RuntimeError) { log_blue broken }
-    assert runtime.log_file.end_with?("\e[34m\e[0m"), runtime.log_file.inspect
+    assert files["logs/log.txt"].end_with?("\e[34m\e[0m"), files["logs/log.txt"].inspect
     # Asking Kernel for a top-level constant hints at Module once.
     2.times { refute Kernel.const_defined?(:String) }
-    hints = runtime.texts.select { |t| t.to_s.start_with?("* INFO: Did you mean to call ~Module::const_defined?~") }
+    hints = runtime.logged.select { |t| t.to_s.start_with?("* INFO: Did you mean to call ~Module::const_defined?~") }
     assert hints.length == 1 && hints[0].include?(":String"), hints.inspect
   end
 end
@@ -80,18 +68,16 @@ def test_trace_records_calls_durations_and_failures
     assert_equal [1, {}], [QMX::Trace.traced_classes.count(Traced), $trace_performance]
     subject.quick(5)
     assert_equal "bad input", assert_raises(ArgumentError) { subject.failing }.message
-    assert_contains_all runtime.files["logs/trace.txt"],
+    assert_contains_all runtime.root_files["logs/trace.txt"],
                         ["success: slow\nquick(5)", " failed: failing\nbad input", "Traced#quick: "]
 
     QMX::Trace.untrace_classes!
     refute $trace_enabled || Traced.instance_methods(false).any? { |m| m.to_s.start_with?("__trace") }
     assert_equal 3, Traced.new.quick(1)
     assert_equal "Add trace!(SOMEOBJECT) to the top of ~tick~ and this file will be populated with invocation information.\n",
-                 runtime.files["logs/trace.txt"]
+                 runtime.root_files["logs/trace.txt"]
   end
-end
-
-def test_trace_names_round_trip
+  # Trace names round-trip.
   assert_equal :__trace_original_quick__, QMX::Trace.trace_method_name_for(:quick)
   names = [:__trace_original_quick__, QMX::Trace.trace_method_name_for(:x=), :other]
   assert_equal [:quick, :x=, :other], names.map { |m| QMX::Trace.original_method_name_for(m) }
@@ -107,7 +93,7 @@ def test_exception_report_names_the_traced_call
     text = Object.new.__pretty_print_exception__(error)
     assert text.start_with?("* ERROR:\n* EXCEPTION:\nkaput\nObject\n"), text
     assert text.end_with?("\n** Method: update\n** Call Stack:\n*** update(1, 2)"), text
-    assert_contains_all runtime.texts,
+    assert_contains_all runtime.logged,
                         ["* INFO: Trace data exported to logs/trace.txt.", "#{text} (#{Kernel.global_tick_count})"]
     $trace_enabled = false
     assert_equal "* EXCEPTION:\nkaput\n* INNER EXCEPTION: deeper\n\nObject",
@@ -119,12 +105,12 @@ ensure
   $trace_history = []
 end
 
-def test_puts_goes_to_the_log_file_and_the_runtime
+def test_puts_goes_to_the_log_file_and_the_runtime_and_text_helpers
   # Before the first tick the counters read -1.
   assert_equal [-1, -1], [Kernel.tick_count, Kernel.global_tick_count]
   with_log_runtime do |runtime|
     assert_equal nil, puts("a", 2)
-    assert_equal ["a\n2\n", ["a", 2]], [runtime.files["logs/puts.txt"], runtime.texts]
+    assert_equal ["a\n2\n", ["a", 2]], [runtime.root_files["logs/puts.txt"], runtime.logged]
     # Inside a traced call the lines go to the trace too, indented.
     $trace_enabled, $trace_call_depth, $trace_puts = true, 1, []
     puts "x", "y"
@@ -135,15 +121,13 @@ def test_puts_goes_to_the_log_file_and_the_runtime
     Kernel.tick_count = 120
     puts60 :sixty
     puts600 :six_hundred
-    assert_equal [0, 6, 12, :sixty], runtime.texts
+    assert_equal [0, 6, 12, :sixty], runtime.logged
   end
   with_log_runtime(true) do |runtime|
     puts "secret"
-    assert_equal [{}, ["secret"]], [runtime.files, runtime.texts]
+    assert_equal [{}, ["secret"]], [runtime.root_files, runtime.logged]
   end
-end
-
-def test_text_helpers
+  # The text helpers.
   assert_equal ["a b\nc d", ["short\n", "a longer\n", "line\n"], "a\n--b\n"],
                ["a b c d".wrap(3), "short  \na longer line".wrapped_lines(8), "a\nb\n".indent_lines(2, "-")]
   # A very long text wraps without running out of stack.

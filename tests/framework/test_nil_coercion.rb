@@ -1,20 +1,9 @@
 # nil and false in arithmetic, and the coercion that turns a call on a nil
 # state attribute into a value.
 
-CapturedLog = Struct.new(:lines) do
-  def production = false
-  def append_file_root(file, text) = nil
-  def log(obj, sender = nil) = lines << obj.to_s
-  def notify!(*args) = nil
-  def cli_arguments = {}
-end
-
-def with_log
-  saved = $qmx
-  $qmx = CapturedLog.new([])
-  yield $qmx
+def with_log(&block)
+  with_runtime(MemoryRuntime.new, &block)
 ensure
-  $qmx = saved
   nil.unassign_method_missing
 end
 
@@ -56,7 +45,7 @@ def test_thrash_warns_once_then_stops_and_comparisons_count
       nil.assign_method_missing(state, :hp, counter)
       nil.map
     end
-    warnings = runtime.lines.select { |l| l.start_with?("* WARNING: Method invocation on a nil value detected.") }
+    warnings = runtime.logged.select { |l| l.start_with?("* WARNING: Method invocation on a nil value detected.") }
     assert warnings.length == 1 && warnings[0].include?("hp") && warnings[0].include?(":map"), warnings.inspect
     nil.assign_method_missing(state, :hp, counter)
     error = assert_raises(RuntimeError) { nil.map }

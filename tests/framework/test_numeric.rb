@@ -9,11 +9,10 @@ ensure
   Kernel.tick_count = saved
 end
 
-def test_operators_tolerate_nil_on_either_side
+def test_operators_tolerate_nil_tick_time_helpers_and_entity_ids
   values = [nil + 5, nil - 5, nil * 5, nil - [1], 5 + nil, 5.0 * nil, 5 > nil,
             5.send(:+, 3), 5.0.send(:*, 2)]
-  assert_equal [5, -5, 0, [], nil, nil, false, 8, 10.0], values
-  assert_equal [nil, nil, nil], [5 - false, 5 / nil, 2.5 - nil]
+  assert_equal [[5, -5, 0, [], nil, nil, false, 8, 10.0], [nil, nil, nil]], [values, [5 - false, 5 / nil, 2.5 - nil]]
   assert_equal [false, false, false, false], [5 >= nil, 5 < nil, 5.0 <= false, 5.0 > nil]
   # Calls by name keep the interpreter's answers for numbers.
   assert_equal [2, 1.5, true, false], [7.send(:/, 3), 3.0.send(:/, 2), 3.send(:<, 4), 3.0.send(:>=, 4)]
@@ -23,9 +22,7 @@ def test_operators_tolerate_nil_on_either_side
                                    "The object above is not a Numeric.\n\n"), error.message
   error = assert_raises(RuntimeError) { 2.5 * :x }
   assert error.message.include?("Attempted to invoke :* on 2.5"), error.message
-end
-
-def test_tick_time_helpers_read_the_tick_counter_and_numbers_equal_an_entity_id
+  # Tick-time helpers read the tick counter; numbers equal an entity id.
   with_tick(20) do
     assert_equal [10, 5, false, true, 0.5], [10.elapsed_time, 10.elapsed_time(15), 10.elapsed?(10), 20.new?,
                                              10.elapsed_time_percent(20)]
@@ -54,7 +51,7 @@ def test_frame_index_follows_the_tick_or_its_override
   assert error.message.start_with?("* ERROR:\n[4]\n"), error.message
 end
 
-def test_clamp_wrap_wraps_into_the_range
+def test_clamp_wrap_and_the_small_arithmetic_words
   assert_equal [1, 5, 9, 0, 10], [11, 25, -1, 0, 10].map { |v| v.clamp_wrap(0, 10) }
   assert_equal [1, 3, 0, 10], [11.clamp_wrap(10, 0), 7.clamp_wrap(3, 3), -10.clamp_wrap(0, 10), 20.clamp_wrap(0, 10)]
   assert_in_delta 0.5, 10.5.clamp_wrap(0, 10)
@@ -64,9 +61,7 @@ def test_clamp_wrap_wraps_into_the_range
   assert_in_delta 3.0, (1.0e12 + 3).clamp_wrap(-5.0, 5.0), 0.01
   assert Float::NAN.clamp_wrap(0, 10).nan?
   assert_equal Float::INFINITY, Float::INFINITY.clamp_wrap(0, 10)
-end
-
-def test_small_arithmetic_words
+  # The small arithmetic words.
   assert_equal [0.5, 1, 0, 1, 1, 0], [5, 15, -3].map { |v| v.percentage_of(10) } + [0, 4, -4].map { |v| v.percentage_of(0) }
   assert_equal [7, 10, 10, 8], [5.towards(10, 2), 9.towards(10, 2), 12.towards(10, 2), 10.towards(0, 2)]
   assert_equal [15, -15, 0, 2, -3, 2.5], [17.ifloor(5), -17.ifloor(5), -1.idiv(5), 10.idiv(4), -7.idiv(2), 5.fdiv(2)]

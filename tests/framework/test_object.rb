@@ -68,7 +68,7 @@ end
 
 def private_helper_for_send(value) = value
 
-def test_send_hands_missing_methods_their_arguments
+def test_send_inspect_class_descriptions_and_metadata
   subject = DynamicProperties.new
   assert_equal :handled, subject.send(:hp=, 3)
   subject.send("mana", 1, 2) { :blk }
@@ -80,9 +80,7 @@ end
 
 class WithIvars
   def initialize = (@a, @b, @me = 1, "x", self)
-end
-
-def test_inspect_lists_instance_variables_and_classes_describe_themselves
+  # inspect lists instance variables and classes describe themselves.
   text = WithIvars.new.inspect
   assert text.start_with?("#<WithIvars:0x"), text
   ["@a=1", "@b=\"x\"", "@me=#<WithIvars:0x", " ...>"].each { |part| assert text.include?(part), text }
@@ -91,9 +89,7 @@ def test_inspect_lists_instance_variables_and_classes_describe_themselves
   # Interpolation and inspect keep the plain name.
   assert_equal ["Recorded", "Recorded", "Recorded"], ["#{Recorded}", Recorded.inspect, Recorded.serialize]
   assert_equal "foo docs", Class.new { def docs_foo = "foo docs" }.new.doc_foo
-end
-
-def test_metadata
+  # Metadata.
   thing = Object.new
   assert ObjectMetadata.with_meta(thing, { kind: :box }).equal?(thing)
   assert_equal({ kind: :box }, ObjectMetadata.meta!(thing))

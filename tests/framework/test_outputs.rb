@@ -15,7 +15,7 @@ def outputs
   QMX::Outputs.new
 end
 
-def test_plain_values_add_nothing_and_arrays_of_arrays_add_one_marked_primitive_each
+def test_what_a_push_adds
   solids = outputs.solids
   [nil, false, 5, 2.5, "s", :sym, [], true].each { |v| assert solids.equal?(solids << v) }
   assert_equal 0, solids.length
@@ -25,9 +25,7 @@ def test_plain_values_add_nothing_and_arrays_of_arrays_add_one_marked_primitive_
   lines = outputs.lines << [[1, 2], [3, 4, 5]]
   assert_equal [1, :line], [lines.length, lines[0].primitive_marker]
   assert_equal [[0, 0, 5, 5, "a.png"]], outputs.sprites << [[[[0, 0], 5, 5, "a.png"]]]
-end
-
-def test_marked_entries_hashes_and_objects_are_kept_as_they_are
+  # Marked entries, Hashes and objects are kept as they are.
   out = outputs
   hash = { x: 1, y: 2, w: 3, h: 4, id: :player }
   marked = [5, 5, 5, 5].border
@@ -37,24 +35,8 @@ def test_marked_entries_hashes_and_objects_are_kept_as_they_are
   assert_equal [:border, hash.object_id], [marked.primitive_marker, out.solids[:player].object_id]
   out.clear_non_static
   assert_equal [nil, 0], [out.solids[:player], out.solids.length]
-end
-
-def test_mixed_collections_refuse_unmarked_arrays_and_non_primitives_are_named
-  out = outputs
-  out.primitives << [0, 0, 1, 1].solid << { x: 0, y: 0, text: "hi" }
-  e = assert_raises(RuntimeError) { out.primitives << [0, 0, 10, 10].rect }
-  assert e.message.start_with?("* ERROR:\nCannot add [0, 0, 10, 10] to outputs.(primitives|debug|reserved).\n\nAuto-guessing"), e.message
-  e = assert_raises(RuntimeError) { out.static_debug << [:solid, 0, 0, 1, 1] }
-  assert e.message.include?("[0, 0, 1, 1].solid\n"), e.message
-  assert_equal 2, out.primitives.length
-  e = assert_raises(RuntimeError) { out.sprites << Object.new }
-  assert e.message.include?("cannot be added to args.outputs.sprites"), e.message
-  [-> { out.solids = [] }, -> { out.sprites + [1] }].each { |reassign| assert_raises(RuntimeError) { reassign.call } }
-end
-
-# A list of Hashes takes a shorter road into a collection, which must end
-# exactly where the general one does.
-def test_whole_lists_keep_their_order_ids_and_hashes
+  # A list of Hashes takes a shorter road into a collection, which must end
+  # exactly where the general one does.
   out = outputs
   a, b, c = { x: 1, path: "a.png", id: :a }, { x: 2 }, { x: 3, path: "c.png", id: :c }
   out.sprites << [a, b, c]
@@ -65,7 +47,18 @@ def test_whole_lists_keep_their_order_ids_and_hashes
   assert_equal [3, :solid], [out.solids.length, out.solids[1].primitive_marker]
 end
 
-def test_background_colour_is_checked_and_completed
+def test_mixed_collections_refuse_unmarked_arrays_and_background_colours_are_checked
+  out = outputs
+  out.primitives << [0, 0, 1, 1].solid << { x: 0, y: 0, text: "hi" }
+  e = assert_raises(RuntimeError) { out.primitives << [0, 0, 10, 10].rect }
+  assert e.message.start_with?("* ERROR:\nCannot add [0, 0, 10, 10] to outputs.(primitives|debug|reserved).\n\nAuto-guessing"), e.message
+  e = assert_raises(RuntimeError) { out.static_debug << [:solid, 0, 0, 1, 1] }
+  assert e.message.include?("[0, 0, 1, 1].solid\n"), e.message
+  assert_equal 2, out.primitives.length
+  e = assert_raises(RuntimeError) { out.sprites << Object.new }
+  assert e.message.include?("cannot be added to args.outputs.sprites"), e.message
+  [-> { out.solids = [] }, -> { out.sprites + [1] }].each { |reassign| assert_raises(RuntimeError) { reassign.call } }
+  # The background colour is checked and completed.
   out = outputs
   out.background_color = [10, 20, 30]
   assert_equal [10, 20, 30, 255], out.background_color

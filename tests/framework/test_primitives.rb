@@ -2,7 +2,7 @@
 # and the attribute mixins of a game's own classes. The geometry questions
 # themselves are in test_geometry.rb.
 
-def test_a_marked_array_reads_its_fields_by_position
+def test_fields_by_position_accessors_that_mark_and_ambiguous_questions_refused
   [[[10, 20, 30, 40].solid, [:primitive_marker, :x, :y, :w, :h, :r, :right, :top], [:solid, 10, 20, 30, 40, nil, 40, 60]],
    # Element 4 holding a path: the array looks like a sprite.
    [[0, 0, 1, 1, "p.png", 5, 6, 7].solid, [:r, :g, :b, :a], [0, 0, 0, 255]],
@@ -17,14 +17,11 @@ def test_a_marked_array_reads_its_fields_by_position
   assert_equal [10, 20, 30, 40, 200], s
   e = assert_raises(RuntimeError) { [1, 2, "t"].label.size_enum = 3 }
   assert_equal "* ERROR:\nIt doesn't look like this label is structured in such a way that allows for text_size.\n\n", e.message
-end
-
-def test_an_accessor_marks_an_unmarked_array_and_ambiguous_questions_are_refused
+  # An accessor marks an unmarked array; ambiguous questions are refused.
   pt = [1, 2]
   assert_equal [1, :pending], [pt.x, pt.primitive_marker]
   assert_equal({ x: 1, y: 2, primitive_marker: :point }, pt.to_hash)
-  assert_equal [0, 0, 10, 10], [[0, 0], 10, 10].rect
-  assert_equal :sprite, [0, 0, 1, 1, "a.png"].tap(&:path).primitive_marker
+  assert_equal [[0, 0, 10, 10], :sprite], [[[0, 0], 10, 10].rect, [0, 0, 1, 1, "a.png"].tap(&:path).primitive_marker]
   [:a, :to_hash, :associate].each do |m|
     e = assert_raises(RuntimeError) { [1, 2, 3].send(m) }
     assert e.message.start_with?("* ERROR:\nThe invocation of :#{m} is ambiguous on [1, 2, 3]"), e.message
@@ -62,7 +59,7 @@ class PendingThing
   def primitive_marker = :pending
 end
 
-def test_array_kind_conversions_mark_every_entry
+def test_kind_conversions_mark_every_entry_and_mixins_make_objects_primitives
   list = [[0, 0, 1, 1], [2, 2, 1, 1]]
   assert list.solids.equal?(list)
   assert_equal [:solid, :solid], list.map(&:primitive_marker)
@@ -78,9 +75,7 @@ class Hero
   attr_sprite
 
   def initialize = (@x, @y, @w, @h, @path = 10, 20, 30, 40, "hero.png")
-end
-
-def test_attribute_mixins_make_objects_primitives
+  # Attribute mixins make objects primitives.
   hero = Hero.new
   assert_equal [:sprite, 40, 60, 10, 20], [hero.primitive_marker, hero.right, hero.top, hero.left, hero.bottom]
   assert hero.sprite.equal?(hero)

@@ -2,24 +2,17 @@
 # files in memory, counts resets and notes every input entry point a replay
 # calls.
 
-class RecorderTestRuntime
-  attr_reader :files, :resets, :seeds, :inputs, :logged
+class RecorderTestRuntime < MemoryRuntime
+  attr_reader :resets, :seeds, :inputs
 
   def initialize
-    @files, @seeds, @inputs, @logged, @resets = {}, [], [], [], 0
+    super
+    @resets, @seeds, @inputs = 0, [], []
   end
 
-  def production = false
-  def cli_arguments = {}
   def console = nil
-  def append_file_root(*) = true
-  def notify!(*) = nil
-  # Printed too: the harness reports through $qmx.
-  def log(obj, sender = nil) = (@logged << obj.to_s) && original_puts(obj.to_s)
   def __reset__ = @resets += 1
   def set_rng(seed) = @seeds << seed
-  def read_file(name) = @files[name]
-  def write_file(name, text) = @files[name] = text
 
   QMX::Recording::REPLAYABLE_INPUTS.each_key do |name|
     define_method(name) { |*values| @inputs << [name, *values] }
@@ -31,7 +24,7 @@ def new_recorder
   $recording = QMX::Recording.new($qmx)
 end
 
-def test_a_recording_saves_its_events_and_replays_them_in_their_frames
+def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
   recorder = new_recorder
   recorder.start(100)
   3.times { recorder.tick }
@@ -55,11 +48,8 @@ def test_a_recording_saves_its_events_and_replays_them_in_their_frames
   assert_equal "[[], [], [], [[:mouse_move, 640, 360, :replay], [:key_down_player_one, 15, :replay]], [], [], []]",
                staged.inspect
   assert_equal [[100, 100], 4, false], [$qmx.seeds, $qmx.resets, recorder.is_replaying?]
-end
-
-# A damaged file is said to be damaged; nothing about the game changes and
-# no method outside the input entry points can be reached through one.
-def test_a_damaged_replay_file_is_refused_and_the_game_runs_on
+  # A damaged file is said to be damaged; nothing about the game changes and
+  # no method outside the input entry points can be reached through one.
   header = "replay_version 2.0\nstopped_at 9\nseed 1\nrecorded_at now\n"
   ["", "replay_version 2.0\nstopped_at 9\n", header + "[:mouse_move, 640, 36", header + "[:mouse_move, $x = 1, 2, 2, 1, 3]\n",
    header + "garbage\n", header + "[:request_quit, 0, 0, 0, 1, 3]\n", header + "[:mouse_move, 640, 360, 0, 1, 3]\n",

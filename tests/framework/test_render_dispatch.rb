@@ -45,7 +45,7 @@ def test_collections_draw_in_their_fixed_order_and_debug_ones_not_in_production
   assert_equal [14, [:draw_border, :draw_solid]], [runtime.drawer.calls.length, runtime.drawer.kinds.last(2)]
 end
 
-def test_missing_attributes_reach_the_drawer_as_nil
+def test_attributes_reach_the_drawer_mixed_collections_draw_by_kind_and_failures_explain_themselves
   runtime = dispatch_runtime
   runtime.pass.solids << [nil, { x: 1, y: 2, w: 3, h: 4 }]
   runtime.pass.sprites << { x: 1, y: 2, w: 3, h: 4, path: :my_target, flip_vertically: 1 }
@@ -55,9 +55,6 @@ def test_missing_attributes_reach_the_drawer_as_nil
                 [:draw_sprite_3, 1, 2, 3, 4, "my_target", nil, nil, nil, nil, nil, nil, nil, nil, nil, false, true,
                  nil, nil, nil, nil, nil, nil],
                 [:draw_label, 1, 2, "", nil, nil, nil, nil, nil, nil, nil]], runtime.drawer.calls
-end
-
-def test_mixed_collections_draw_hashes_by_kind_and_one_of_no_kind_stops_the_pass_and_pauses
   runtime = dispatch_runtime
   pass = runtime.pass
   [{ x: 0, y: 0, w: 5, h: 5, path: "a.png" }, { x: 0, y: 0, text: "t", path: "ignored.png" }, { x: 0, y: 0, x2: 5, y2: 5 },
@@ -67,9 +64,7 @@ def test_mixed_collections_draw_hashes_by_kind_and_one_of_no_kind_stops_the_pass
   # The report and the pause are checked end to end.
   assert_equal [[:draw_sprite_3, :draw_label, :draw_line, :draw_border], "t", 1],
                [runtime.drawer.kinds, runtime.drawer.calls[1][3], runtime.reports.length]
-end
-
-def test_an_attribute_that_raises_is_explained_with_the_contract
+  # An attribute that raises is explained with the contract.
   runtime = dispatch_runtime
   box = Object.new
   def box.primitive_marker = :solid

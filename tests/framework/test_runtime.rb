@@ -4,68 +4,22 @@
 # files in memory and record draw calls. How passes become draw calls is in
 # test_render_dispatch.rb.
 
-module FFI
-  class File
-    attr_accessor :files, :mtimes, :writes, :refuse_writes
-
-    def initialize
-      @files, @mtimes, @writes = {}, {}, []
-    end
-
-    def mtime(path) = @files.key?(path) ? (@mtimes[path] || 1000) : -1
-    def path_exists(path) = @files.key?(path)
-    def read(path) = @files[path]
-    def get_game_dir = " /home/me//games///space "
-
-    [:write, :append, :write_root, :append_root].each do |name|
-      define_method(name) { |path, data| (@writes << [name, path, data]) && !@refuse_writes }
-    end
-  end
-
-  class Misc
-    # Every character measures 30 x 60 at size 40.
-    def calcstringbox(text, size, font) = [text.length * 30.0, 60.0]
-  end
-
-  class MRB
-    def parse(source) = source.include?("def (") ? "line 1:5: syntax error, unexpected '('\n" : "Syntax OK"
-  end
-
-  class Draw
-    def calls = (@calls ||= [])
-
-    def method_missing(name, *args) = (calls << [name, *args]) && nil
-  end
-end
+memory_ffi!
 
 # The game: it counts its boots and ticks and runs a hook a test sets.
-class PipelineGame
-  attr_reader :ticks, :boots
-  attr_accessor :on_tick
-
-  def initialize
-    @ticks, @boots = [], 0
-  end
-
-  def boot(args) = @boots += 1
-
-  def tick(args)
-    @ticks << Kernel.tick_count
-    @on_tick&.call(args)
-  end
+PipelineGame = Struct.new(:ticks, :boots, :on_tick) do
+  def boot(args) = self.boots += 1
+  def tick(args) = (ticks << Kernel.tick_count) && on_tick&.call(args)
 end
 
 def new_runtime(argv = "./vellumcore mygame", files = { "app/main.rb" => "def tick(args); end\n" })
   $qmx = nil
-  $top_level = PipelineGame.new
+  $top_level = PipelineGame.new([], 0)
   Kernel.tick_count = Kernel.global_tick_count = -1
   runtime = QMX::Runtime.new("Linux", false, 1280, 720, argv, "./vellumcore")
   runtime.ffi_file.files = files
   # Kept for the assertions and printed, since the harness reports through $qmx.
-  def runtime.log(obj, sender = nil)
-    logged << obj.to_s
-    original_puts obj.to_s
-  end
+  def runtime.log(obj, sender = nil) = (logged << obj.to_s) && original_puts(obj.to_s)
   def runtime.logged = (@logged ||= [])
   def runtime.log_important(*args) = important << args.join("\n")
   def runtime.important = (@important ||= [])
@@ -89,15 +43,11 @@ def host_frame(runtime, milliseconds)
   loaded
 end
 
-# Frames until the game's first tick has run; answers the next time.
-def start_game(runtime)
-  [0, 16, 32].each { |ms| host_frame(runtime, ms) }
-  48
-end
-
+# A runtime whose game has run its first tick, and the next frame's time.
 def started_runtime(*args)
   runtime = new_runtime(*args)
-  [runtime, start_game(runtime)]
+  [0, 16, 32].each { |ms| host_frame(runtime, ms) }
+  [runtime, 48]
 end
 
 # How many game ticks ran in each of `count` frames `step` ms apart.
@@ -109,18 +59,16 @@ def ticks_per_frame(runtime, at, count, step = 16)
   end
 end
 
-def test_the_game_ticks_from_the_frame_after_its_main_file_loaded
+def test_the_game_ticks_from_the_frame_after_its_main_file_loaded_unless_it_does_not_parse
   runtime = new_runtime
   [0, 16].each { |ms| host_frame(runtime, ms) }
   assert_equal [:ready, 1, []], [runtime.load_status, $top_level.boots, $top_level.ticks]
   [32, 48].each { |ms| host_frame(runtime, ms) }
   assert_equal [[0, 1], 1, 1], [$top_level.ticks, Kernel.global_tick_count, runtime.args.state.tick_count]
   # A game shipped as bytecode only starts too.
-  start_game(new_runtime("./vellumcore mygame", { "app/main.rbc" => "RITE0300..." }))
+  started_runtime("./vellumcore mygame", { "app/main.rbc" => "RITE0300..." })
   assert_equal [:ready, [0]], [$qmx.load_status, $top_level.ticks]
-end
-
-def test_a_main_file_with_a_syntax_error_is_not_loaded_but_reported
+  # One with a syntax error is not loaded but reported.
   runtime = new_runtime("./vellumcore mygame", { "app/main.rb" => "def (\n" })
   host_frame(runtime, 0)
   assert_equal [[], true], [runtime.get_ruby_reload_list, runtime.paused?]
@@ -162,9 +110,17 @@ def test_exports_callbacks_and_window_commands
   [:show_cursor, :hide_cursor, :hide_cursor].each { |m| runtime.send(m) }
   [false, true, true].each { |on| runtime.set_window_fullscreen(on) }
   assert_equal [[:toggle_cursor, false], [:toggle_fullscreen, true]], runtime.ffi_draw.calls
+  # The exception report is written when the state cannot be exported.
+  runtime.ffi_file.refuse_writes = false
+  deep = []
+  100_000.times { deep = [deep] }
+  runtime.args.state.deep = deep
+  assert runtime.export!("boom").start_with?("exceptions/game_state_")
+  report = runtime.ffi_file.writes.find { |_, path| path == "exceptions/current.txt" }[2]
+  assert report.include?("# boom") && report.include?("The game state could not be exported: "), report
 end
 
-def test_a_notification_fades_in_and_out_over_the_reserved_outputs
+def test_a_notification_fades_over_the_reserved_outputs_and_outputs_clear_each_frame
   runtime, at = started_runtime
   runtime.notify!("Saved.")
   frames = Array.new(310) do |i|
@@ -175,9 +131,7 @@ def test_a_notification_fades_in_and_out_over_the_reserved_outputs
   assert_equal ["Saved.", 60, 30, 3], [label[:text], label[:x], label[:y], count]
   alphas = frames.map { |label, _| label && label[:a] }
   assert alphas[1] < alphas[5] && alphas[100].to_i == 255 && alphas[295] > alphas[298] && alphas[305].nil?, alphas.inspect
-end
-
-def test_outputs_clear_each_frame_and_their_sounds_become_audio_entries
+  # Outputs clear each frame and their sounds become audio entries.
   runtime, at = started_runtime
   $top_level.on_tick = lambda do |args|
     args.outputs.solids << [0, 0, 1, 1] << [0, 0, 1, 1] if Kernel.tick_count == 1
@@ -207,15 +161,28 @@ def test_a_completed_reload_unpauses_and_a_reset_restarts_the_ticks
   runtime.reset(seed: 42)
   host_frame(runtime, at + 300)
   assert_equal 0, $top_level.ticks.last
+  # A reset waits for the first tick and happens once per frame.
+  runtime = new_runtime
+  Kernel.tick_count = 0
+  runtime.reset(seed: 7)
+  refute runtime.seed == 7
+  Kernel.tick_count = 10
+  runtime.args.state.score = 5
+  runtime.reset(seed: 42)
+  runtime.reset(seed: 43)
+  assert_equal [42, -1, nil], [runtime.seed, Kernel.tick_count, runtime.args.state.score]
 end
 
-def test_a_change_saved_right_after_a_load_is_loaded_on_a_later_scan
+def test_a_change_saved_right_after_a_load_is_loaded_on_a_later_scan_and_framework_files_are_watched
   runtime, at = started_runtime
   runtime.ffi_file.mtimes["app/main.rb"] = 2000
   loaded = (0...150).flat_map { |i| host_frame(runtime, at + 16 * i) }
   assert_equal ["app/main.rb"], loaded
   # Unchanged since: nothing more is loaded.
   assert_equal [], (0...150).flat_map { |i| host_frame(runtime, at + 3000 + 16 * i) }
+  # The framework sources watched are those the build compiles.
+  runtime.ffi_file.files["vellum/manifest.txt"] = "# load order\nqmx.rb\n\nconsole/prompt.rb\n"
+  assert_equal ["vellum/qmx.rb", "vellum/console/prompt.rb"], runtime.framework_source_files
 end
 
 def frames(runtime, range) = range.flat_map { |i| host_frame(runtime, 16 * i) }
@@ -254,9 +221,7 @@ end
 
 def test_backups_keep_a_latest_copy_per_file_and_one_change_line_each
   runtime = new_runtime
-  files = (ffi_file = runtime.ffi_file).files
-  # Kept, so that the change list is read back as it was written.
-  def ffi_file.write_root(path, data) = (@files[path] = data)
+  files = runtime.ffi_file.files
   ["app/main.rb", "app/a/b.rb", "app/a_b.rb", "app/main.rb"].each do |file|
     files[file] = "# #{file}\n"
     runtime.backup_create(file)
@@ -290,7 +255,7 @@ def new_framerate_runtime
   runtime
 end
 
-def test_only_a_falling_average_below_50_warns
+def test_only_a_falling_average_below_50_warns_and_only_while_the_game_runs
   runtime = new_framerate_runtime
   # The average settles from 60 (nothing measured) to 48: that is a drop.
   run_checks(runtime, 240, 5)
@@ -303,9 +268,8 @@ def test_only_a_falling_average_below_50_warns
   run_checks(runtime, 100, 5)
   assert_equal 1, runtime.important.length
   assert runtime.logged.any? { |l| l.include?("dropped below 60 fps") }
-end
 
-def test_a_paused_game_an_early_tick_or_the_open_console_never_warns
+  # A paused game, an early tick or the open console never warn.
   runtime = new_framerate_runtime
   runtime.pause!
   run_checks(runtime, 480, 20)
@@ -325,7 +289,7 @@ end
 
 # Saving and loading through files and refusing code in them is tested end
 # to end; state given as text is read the same way.
-def test_saved_state_given_as_text_is_read_and_never_run
+def test_saved_state_is_read_as_data_and_a_missing_or_damaged_save_changes_nothing
   runtime = new_runtime
   runtime.deserialize_state("{:entity_id=>1, :tick_count=>321}")
   assert_equal 321, Kernel.tick_count
@@ -334,6 +298,14 @@ def test_saved_state_given_as_text_is_read_and_never_run
   assert error.message.start_with?("Failed to eval: {:a=>($pwned = 1)}."), error.message
   # A name that is not a file is neither read as state nor run.
   assert_equal [nil, nil], [runtime.deserialize_state("$pwned = 2"), $pwned]
+  # Loading a missing, empty or damaged save keeps the state and says why.
+  runtime.args.state.score = 42
+  [[nil, "it does not exist"], [" \n", "it is empty"], ["{:score=>", "could not be loaded"],
+   ["[1, 2]", "does not hold a saved game state"]].each do |text, why|
+    text ? runtime.ffi_file.files["game_state.txt"] = text : runtime.ffi_file.files.delete("game_state.txt")
+    assert_equal [nil, 42], [runtime.load_state, runtime.args.state.score]
+    assert runtime.logged.last.include?("game_state.txt") && runtime.logged.last.include?(why), runtime.logged.last
+  end
 end
 
 def test_a_save_that_would_not_load_back_writes_nothing_and_names_the_value
@@ -356,45 +328,4 @@ def test_a_save_that_would_not_load_back_writes_nothing_and_names_the_value
     assert runtime.logged.last.include?(message), runtime.logged.last
   end
   assert_equal writes, saves.call
-end
-
-def test_loading_a_missing_empty_or_damaged_save_keeps_the_state_and_says_why
-  runtime = new_runtime
-  runtime.args.state.score = 42
-  [[nil, "it does not exist"], [" \n", "it is empty"], ["{:score=>", "could not be loaded"],
-   ["[1, 2]", "does not hold a saved game state"]].each do |text, why|
-    text ? runtime.ffi_file.files["game_state.txt"] = text : runtime.ffi_file.files.delete("game_state.txt")
-    assert_equal nil, runtime.load_state
-    assert_equal 42, runtime.args.state.score
-    assert runtime.logged.last.include?("game_state.txt") && runtime.logged.last.include?(why), runtime.logged.last
-  end
-end
-
-def test_an_exception_report_is_written_when_the_state_cannot_be_exported
-  runtime, = started_runtime
-  deep = []
-  100_000.times { deep = [deep] }
-  runtime.args.state.deep = deep
-  assert runtime.export!("boom").start_with?("exceptions/game_state_")
-  report = runtime.ffi_file.writes.find { |_, path| path == "exceptions/current.txt" }[2]
-  assert report.include?("# boom") && report.include?("The game state could not be exported: "), report
-end
-
-def test_reset_waits_for_the_first_tick_and_happens_once_per_frame
-  runtime = new_runtime
-  Kernel.tick_count = 0
-  runtime.reset(seed: 7)
-  refute runtime.seed == 7
-  Kernel.tick_count = 10
-  runtime.args.state.score = 5
-  runtime.reset(seed: 42)
-  runtime.reset(seed: 43)
-  assert_equal [42, -1, nil], [runtime.seed, Kernel.tick_count, runtime.args.state.score]
-end
-
-
-def test_the_framework_sources_watched_are_those_the_build_compiles
-  runtime = new_runtime
-  runtime.ffi_file.files["vellum/manifest.txt"] = "# load order\nqmx.rb\n\nconsole/prompt.rb\n"
-  assert_equal ["vellum/qmx.rb", "vellum/console/prompt.rb"], runtime.framework_source_files
 end

@@ -1,6 +1,6 @@
 # Window options read from the command-line text, and the game directory
 # named through the executable's own token.
-def test_window_options_come_from_the_argv_text
+def test_window_options_come_from_the_argv_text_and_bad_ones_keep_their_defaults
   options = [:width, :height, :scale, :position_x, :position_y]
   [["./vellumcore mygame --window_width 800 --window_height 600 ", [800, 600, 1.0, -1, -1]],
    ["./vellumcore ", [1280, 720, 1.0, -1, -1]],
@@ -9,9 +9,7 @@ def test_window_options_come_from_the_argv_text
   end
   table = QMX::Runtime.cli_arguments_from("/opt/vellumcore ./ --speed 2")
   assert_equal ["", "2", "mygame"], [table[:vellumcore], table[:speed], QMX::Runtime.cli_arguments_from("./vellumcore")[:vellumcore]]
-end
-
-def test_window_options_that_are_not_plain_numbers_in_range_keep_their_defaults
+  # Values that are not plain numbers in range keep their defaults.
   ["1e9", "-5", "0", "abc", "3000000000", "800px"].each do |bad|
     assert_equal 1280, TopLevelView.argv_window_width("./vellumcore --window_width #{bad}"), bad
   end

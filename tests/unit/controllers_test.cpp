@@ -1,18 +1,15 @@
 // Game controllers on SDL's virtual joysticks (no display or device needed):
-// the per-frame poll into the player slots, and the native side of the
-// configuration screen (saving a learned mapping, turning raw joysticks into
-// game controllers). Hot-plugging, the frame-by-frame reports and the screen
-// itself are tested end to end (tests/e2e/input_test.cpp).
+// the per-frame poll into the player slots, and turning raw joysticks into
+// game controllers for the configuration screen. Hot-plugging, the
+// frame-by-frame reports, the screen itself and the mapping it saves (read
+// back after a restart) are tested end to end (tests/e2e/input_test.cpp).
 #include "bridge/controller_config_methods.h"
 #include "host/controllers.h"
 #include "host/game_state.h"
 
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
-#include <physfs.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace {
@@ -50,27 +47,15 @@ struct VirtualPad {
     }
 };
 
-// SDL's controller subsystem, empty player slots and a base directory for
-// saved mappings around every test.
+// SDL's controller subsystem and empty player slots around every test.
 class Controllers : public ::testing::Test {
 protected:
-    std::string base_dir;
-
     void SetUp() override {
         ASSERT_EQ(SDL_Init(SDL_INIT_GAMECONTROLLER), 0) << SDL_GetError();
         forget_presses();
         SDL_memset(the_game_state.player1_axes, 0, sizeof the_game_state.player1_axes);
-        char pattern[] = "/tmp/vellum-pads-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        base_dir = pattern;
-        ASSERT_TRUE(PHYSFS_init(nullptr));
-        the_game_state.base_dir = SDL_strdup(base_dir.c_str());
     }
     void TearDown() override {
-        SDL_free(the_game_state.base_dir);
-        the_game_state.base_dir = nullptr;
-        PHYSFS_deinit();
-        std::filesystem::remove_all(base_dir);
         game_controllers_close();
         SDL_Quit();
     }
@@ -89,7 +74,7 @@ protected:
     static void forget_presses() { SDL_memset(player1, 0, sizeof the_game_state.player1_key_states); }
 };
 
-TEST_F(Controllers, EveryControlFillsItsSlotsAndTheThresholdsAreStrict) {
+TEST_F(Controllers, EveryControlFillsItsSlotsTheThresholdsAreStrictAndPressesSurviveUntilReported) {
     VirtualPad pad = player_one();
     ASSERT_TRUE(pad.drives(1));
     // Both sticks steer; exactly 20000 is not past the threshold.
@@ -122,10 +107,8 @@ TEST_F(Controllers, EveryControlFillsItsSlotsAndTheThresholdsAreStrict) {
     poll_game_controller(1);
     EXPECT_EQ(pressed_slots(), "22 23");
     EXPECT_EQ(player1[CONTROLLER_QUIT_SLOT], 0u);
-}
 
-TEST_F(Controllers, PressesAndReleasesSurviveUntilTheyAreReported) {
-    VirtualPad pad = player_one();
+    forget_presses();
     uint32_t &a = player1[15];
     // Pressed and released between two reports: the press still counts, and
     // the release follows on the next poll.
@@ -149,22 +132,6 @@ TEST_F(Controllers, PressesAndReleasesSurviveUntilTheyAreReported) {
     game_controller_removed(pad.id);
     poll_game_controller(1);
     EXPECT_TRUE(player_controllers[0] == nullptr && a == CONTROLLER_KEY_RELEASED && the_game_state.player1_axes[3] == 0);
-}
-
-// SDL ignores the name's CRC in digits 5 to 8 of a mapping's GUID but the
-// GUID text carries it: saved with it, the line would never match.
-TEST_F(Controllers, ASavedMappingMatchesTheJoystickItWasLearnedFrom) {
-    VirtualPad pad(false, "Test, Pad");
-    char guid[33];
-    SDL_JoystickGetGUIDString(SDL_JoystickGetGUID(pad.handle), guid, sizeof guid);
-    ASSERT_STRNE(std::string(guid).substr(4, 4).c_str(), "0000");
-    std::string line = std::string(guid) + ",Test  Pad,platform:Linux,a:b0,";
-    add_controller_config(line.data(), line.size());
-    add_controller_config("not a mapping", 13);
-    std::ifstream saved(base_dir + "/user_controller_mappings.txt", std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}),
-              line.replace(4, 4, "0000") + "\nnot a mapping\n");
-    EXPECT_TRUE(SDL_IsGameController(pad.device_index()));
 }
 
 TEST_F(Controllers, ConvertingAndClosingLeaveControllersAlone) {

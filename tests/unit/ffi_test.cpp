@@ -57,11 +57,7 @@ protected:
     std::string ruby(const std::string &source) { return ruby_eval(mrb, source); }
 };
 
-TEST_F(FfiTest, TheModuleHoldsPlainClassesCPtrsAndArrayValue) {
-    EXPECT_EQ(ruby("[FFI::File, FFI::Misc, FFI::MRB, FFI::CPtr, FFI::Compiler].map(&:superclass).uniq"), "[Object]");
-    EXPECT_EQ(ruby("FFI::File.instance_methods(false).sort"),
-              "[:append, :append_root, :get_base_dir, :get_game_dir, :load_image, :mtime, :path_exists, :read, "
-              ":write, :write_root]");
+TEST_F(FfiTest, CPtrsArrayValueAndEachWriterLandingByteForByteInItsOwnDirectory) {
     // Array#value counts from the end and answers nil outside.
     EXPECT_EQ(ruby("a = [1, 2, 3]; [a.value(0), a.value(-1), a.value(3), a.value(-4), [].value(0), a.value(1.9)]"),
               "[1, 3, nil, nil, nil, 2]");
@@ -76,9 +72,7 @@ TEST_F(FfiTest, TheModuleHoldsPlainClassesCPtrsAndArrayValue) {
     ruby("GC.start");
     EXPECT_STREQ(record, "still here");
     EXPECT_EQ(ffi_cptr_get(mrb, mrb_load_string(mrb, "'not a pointer'")), nullptr);
-}
-
-TEST_F(FfiTest, EachWriterLandsByteForByteInItsOwnDirectory) {
+    // Each writer lands byte for byte in its own directory.
     EXPECT_EQ(ruby("f = FFI::File.new; [f.write('d1/d2/f.bin', \"a\\0b\"), f.read('d1/d2/f.bin').bytes, "
                    "f.append('log.txt', 'a'), f.append('log.txt', 'b'), f.write_root('logs/r.txt', 'root'), "
                    "f.append_root('logs/r.txt', '!'), f.write('g.txt', 'game')]"),
@@ -116,7 +110,7 @@ TEST_F(FfiTest, RubyWritesStayInTheirDirectoryWhileAnotherThreadWrites) {
     EXPECT_EQ(misplaced, 0);
 }
 
-TEST_F(FfiTest, QueriesSearchEveryMountAndImagesLoadAsLittleEndianNumbers) {
+TEST_F(FfiTest, QueriesImagesAndEval) {
     std::ofstream(base + "/in_base.txt") << "b";
     fs::create_directories(game + "/folder");
     EXPECT_EQ(ruby("f = FFI::File.new; [f.mtime('nope'), f.path_exists('nope'), f.read('nope'), "
@@ -128,9 +122,7 @@ TEST_F(FfiTest, QueriesSearchEveryMountAndImagesLoadAsLittleEndianNumbers) {
     std::ofstream(game + "/broken.png") << "not an image";
     EXPECT_EQ(ruby("f = FFI::File.new; [f.load_image('two.png'), f.load_image('broken.png'), f.load_image('missing.png')]"),
               "[[[4278190335, 4294901760], 2, 1], nil, nil]");
-}
-
-TEST_F(FfiTest, EvalRunsAtTheTopLevelAndRaisesInTheCaller) {
+    // Eval runs at the top level and raises in the caller.
     EXPECT_EQ(ruby("m = FFI::MRB.new; m.eval('@x = 5'); m.eval('def evald; 7; end'); "
                    "[@x, evald, (begin; m.eval(\"raise 'boom'\"); rescue => e; e.message; end)]"),
               "[5, 7, \"boom\"]");
@@ -158,7 +150,7 @@ std::string nested(const std::string &open, const std::string &close, int depth)
 } // namespace
 
 // Each document reaches Ruby as $doc, unquoted.
-TEST_F(FfiTest, XmlBecomesATreeOfHashesAndAnyFaultAnswersNil) {
+TEST_F(FfiTest, XmlAndJsonBecomeRubyValuesAndAnyFaultAnswersNil) {
     EXPECT_EQ(ruby("FFI::Misc.new.parse_xml(\"<a x='1'>hi</a>\", true)"),
               "{:type=>:element, :name=>nil, :children=>[{:type=>:element, :name=>\"a\", :children=>[{:type=>:content, "
               ":data=>\"hi\"}], :attributes=>{\"x\"=>\"1\"}}]}");
@@ -188,10 +180,8 @@ TEST_F(FfiTest, XmlBecomesATreeOfHashesAndAnyFaultAnswersNil) {
     // Deep but within the parser's bounds: the builder does not recurse.
     mrb_gv_set(mrb, mrb_intern_lit(mrb, "$doc"), mrb_str_new_cstr(mrb, nested("<a>", "</a>", 4000).c_str()));
     EXPECT_EQ(ruby("FFI::Misc.new.parse_xml($doc, true).class"), "Hash");
-}
-
-TEST_F(FfiTest, JsonBecomesRubyValuesAndIntegersOutOfRangeStayFloats) {
-    const struct { std::string json; const char *value; } cases[] = {
+    // JSON: integers out of range stay Floats.
+    const struct { std::string json; const char *value; } json_cases[] = {
         {"[1, 2.5, \"x\", null, true, false, 1e3, -0, {\"k\":1,\"k\":2}] tail",
          "[1, 2.5, \"x\", nil, true, false, 1000, 0, {\"k\"=>2}]"},
         {"{\"a\": {\"b\": [1]}, \"s\": \"\\u0041\\n\"}", "{\"a\"=>{\"b\"=>[1]}, \"s\"=>\"A\\n\"}"},
@@ -199,7 +189,7 @@ TEST_F(FfiTest, JsonBecomesRubyValuesAndIntegersOutOfRangeStayFloats) {
          "[-9223372036854775808, 9.22337203685478e+18, 1.0e+300, -1.0e+19, 0.1]"},
         {"", "nil"}, {"[1,", "nil"}, {"{\"a\"}", "nil"}, {"nul", "nil"}, {nested("[", "]", 100000), "nil"},
     };
-    for (const auto &c : cases) {
+    for (const auto &c : json_cases) {
         mrb_gv_set(mrb, mrb_intern_lit(mrb, "$doc"), mrb_str_new_cstr(mrb, c.json.c_str()));
         EXPECT_EQ(ruby("FFI::Misc.new.parse_json($doc)"), c.value) << c.json.substr(0, 60);
     }
@@ -294,7 +284,7 @@ TEST(LocalAddress, TheFirstIpv4AddressWinsAndIpv6IsTheFallback) {
 
 // A library packed into a mounted archive is copied out, loaded and deleted
 // while another thread keeps switching the write directory (as screenshots do).
-TEST_F(FfiTest, ExtensionsLoadFromArchivesLeavingNoCopyWhileTheWriteDirectoryMoves) {
+TEST_F(FfiTest, ExtensionsLoadFromArchivesWhileTheWriteDirectoryMovesAndTheirApiResolvesExactly) {
     fs::create_directories(dir + "/packed/native/linux");
     fs::copy_file(VELLUM_TEST_EXTENSION, dir + "/packed/native/linux/packed.so");
     ASSERT_EQ(std::system(("cd " + dir + "/packed && zip -qr ../ext.zip native").c_str()), 0);
@@ -311,9 +301,7 @@ TEST_F(FfiTest, ExtensionsLoadFromArchivesLeavingNoCopyWhileTheWriteDirectoryMov
     EXPECT_EQ(ruby("FFI::TestExtension.new.greet('zip')"), "\"hello zip\"");
     for (const auto &file : fs::recursive_directory_iterator(dir))
         EXPECT_EQ(file.path().string().find("sharedobjs"), std::string::npos) << file.path();
-}
-
-TEST_F(FfiTest, ExtensionApiNamesResolveExactlyAndForeignObjectsFreeOnlyWhatTheyOwn) {
+    // API names resolve exactly; foreign objects free only what they own.
     EXPECT_EQ(c_extension_api_lookup("mrb_raise"), (void *)mrb_raise);
     auto exc_get = (RClass * (*)(mrb_state *, const char *)) c_extension_api_lookup("mrb_exc_get");
     EXPECT_EQ(exc_get(mrb, "ArgumentError"), E_ARGUMENT_ERROR);

@@ -9,7 +9,7 @@ namespace {
 
 using FileHelpers = VfsTest;
 
-TEST_F(FileHelpers, LoadfileReturnsTheWholeFileWithATerminator) {
+TEST_F(FileHelpers, LoadfileWritesAndOverrides) {
     put("empty.txt", "");
     put("data.bin", std::string("a\0b", 3));
     for (auto [name, bytes] : {std::pair{"empty.txt", std::string("", 1)}, std::pair{"data.bin", std::string("a\0b", 4)}}) {
@@ -22,9 +22,6 @@ TEST_F(FileHelpers, LoadfileReturnsTheWholeFileWithATerminator) {
     size_t size = 99;
     EXPECT_EQ(loadfile("missing.txt", &size), nullptr);
     EXPECT_EQ(size, 0u);
-}
-
-TEST_F(FileHelpers, WritesThatCannotLandFailAndOverridesSwitchTheWriteDirectory) {
     // Writing with no length empties the file; a file where a folder is
     // needed makes the write fail, not succeed.
     EXPECT_EQ(write_file_to_vfs(0, "a/c.txt", "hello", 5) + write_file_to_vfs(0, "a/c.txt", "", 0), 2);

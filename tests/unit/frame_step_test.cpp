@@ -184,7 +184,7 @@ TEST_F(FrameStep, AFrameWritesUploadsThenHeaderThenPassesThenScreenshots) {
     }
 }
 
-TEST_F(FrameStep, AFailedStreamIsDroppedAndQuitFollowsTruthinessAndTheQuitSlotsButNotAnException) {
+TEST_F(FrameStep, AFailedStreamIsDroppedQuitFollowsTruthinessAndHostCallsLeaveNoExceptionBehind) {
     render_context *saved = the_render_context;
     the_render_context = &context;
     submit_frame_stream();
@@ -203,6 +203,22 @@ TEST_F(FrameStep, AFailedStreamIsDroppedAndQuitFollowsTruthinessAndTheQuitSlotsB
     EXPECT_EQ(mrb->exc, nullptr);
     the_game_state.player2_key_states[CONTROLLER_QUIT_SLOT] = 1;
     EXPECT_TRUE(frame_quit_requested(&the_game_state));
+    // Host calls leave no exception behind and skip missing methods once reported.
+    mrb_value runtime = the_game_state.runtime;
+    eval("def $rt.fails; raise 'inside'; end; def $rt.answer(a, b); a + b; end");
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(mrb_nil_p(host_call(mrb, runtime, "fails")));
+    EXPECT_EQ(mrb->exc, nullptr);
+    // A call after one that raised gets its own answer, not a stale error.
+    mrb_value args[2] = {mrb_int_value(mrb, 2), mrb_int_value(mrb, 3)};
+    mrb_value answer = host_call(mrb, runtime, "answer", 2, args);
+    EXPECT_TRUE(mrb_integer_p(answer) && mrb_integer(answer) == 5);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(mrb_nil_p(host_call(mrb, runtime, "no_such_entry_point")));
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("inside (RuntimeError)"), std::string::npos) << log;
+    const std::string missing = "FakeRuntime has no method no_such_entry_point";
+    EXPECT_NE(log.find(missing), std::string::npos) << log;
+    EXPECT_EQ(log.find(missing), log.rfind(missing)) << "reported once: " << log;
 }
 
 // --- Input side ------------------------------------------------------------------
@@ -263,6 +279,17 @@ TEST_F(FrameStep, ReloadPathsLoadByTheirExtensionInTheSameFrameAndBadEntriesOrLi
                        "[:reload_failed, \"app/bad.rbc\", ScriptError, \"app/bad.rbc cannot be loaded: "
                        "its recorded size does not match the file (cut off or damaged).\"]]");
     EXPECT_EQ(mrb->exc, nullptr);
+    // Blocks made at a file's top level keep its locals after later loads.
+    put("app/first.rb", "name = :first\n$first = proc { [self, name] }\n");
+    put("app/second.rb", "other = :second\n$second = -> { other }\n");
+    put("app/third.rb", "Third = Struct.new(:a) do\n  def doubled = a * 2\nend\n");
+    eval("$rt.reload_list = ['app/first.rb', 'app/second.rb', 'app/third.rb']");
+    EXPECT_EQ(frame_load_reload_list(&the_game_state), 3);
+    // A deep call grows (and moves) the interpreter's stack; the collector
+    // then walks the blocks' environments.
+    EXPECT_EQ(ruby("r = $first.call; def deep(n) = n.zero? ? 0 : 1 + deep(n - 1); deep(400); GC.start; "
+                   "[r, $first.call, $second.call, Third.new(21).doubled]"),
+              "[[main, :first], [main, :first], :second, 42]");
     // A list that is not an Array, or a call that raises, loads nothing.
     for (const char *value : {"nil", "'app/main.rb'", "5"}) {
         eval(std::string("$rt.reload_list = ") + value);
@@ -301,39 +328,6 @@ TEST_F(FrameStep, CompiledFilesThatAreCutOffForeignOrDamagedAreRefused) {
         EXPECT_EQ(bytecode_check((const uint8_t *)bytes.data(), bytes.size(), &reason), 0) << expected;
         EXPECT_EQ(std::string(reason ? reason : ""), expected);
     }
-}
-
-TEST_F(FrameStep, BlocksMadeAtAFilesTopLevelKeepItsLocalsAfterLaterLoads) {
-    put("app/first.rb", "name = :first\n$first = proc { [self, name] }\n");
-    put("app/second.rb", "other = :second\n$second = -> { other }\n");
-    put("app/third.rb", "Third = Struct.new(:a) do\n  def doubled = a * 2\nend\n");
-    eval("$rt.reload_list = ['app/first.rb', 'app/second.rb', 'app/third.rb']");
-    EXPECT_EQ(frame_load_reload_list(&the_game_state), 3);
-    // A deep call grows (and moves) the interpreter's stack; the collector
-    // then walks the blocks' environments.
-    EXPECT_EQ(ruby("r = $first.call; def deep(n) = n.zero? ? 0 : 1 + deep(n - 1); deep(400); GC.start; "
-                   "[r, $first.call, $second.call, Third.new(21).doubled]"),
-              "[[main, :first], [main, :first], :second, 42]");
-}
-
-// --- The one way into Ruby -----------------------------------------------------
-
-TEST_F(FrameStep, HostCallsLeaveNoExceptionBehindAndSkipMissingMethods) {
-    mrb_value runtime = the_game_state.runtime;
-    eval("def $rt.fails; raise 'inside'; end; def $rt.answer(a, b); a + b; end");
-    testing::internal::CaptureStderr();
-    EXPECT_TRUE(mrb_nil_p(host_call(mrb, runtime, "fails")));
-    EXPECT_EQ(mrb->exc, nullptr);
-    // A call after one that raised gets its own answer, not a stale error.
-    mrb_value args[2] = {mrb_int_value(mrb, 2), mrb_int_value(mrb, 3)};
-    mrb_value answer = host_call(mrb, runtime, "answer", 2, args);
-    EXPECT_TRUE(mrb_integer_p(answer) && mrb_integer(answer) == 5);
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(mrb_nil_p(host_call(mrb, runtime, "no_such_entry_point")));
-    std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("inside (RuntimeError)"), std::string::npos) << log;
-    const std::string missing = "FakeRuntime has no method no_such_entry_point";
-    EXPECT_NE(log.find(missing), std::string::npos) << log;
-    EXPECT_EQ(log.find(missing), log.rfind(missing)) << "reported once: " << log;
 }
 
 } // namespace

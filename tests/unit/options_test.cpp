@@ -27,13 +27,15 @@ TEST(HostOptions, DashesAreStrippedLaterOptionsWinAndOnlyValueOptionsTakeTheNext
         {{"--Production", "--productions"}, "000 -"}, // exact and case-sensitive
         {{"--production", "games/one"}, "010 games/one"},
         {{"games/one", "--window_width", "800"}, "000 games/one"},
+        {{"--window_width", "800", "games/one"}, "000 games/one"},
         {{"--test", "app/tests.rb"}, "001 -"}, // test's value names the test file
     };
     for (auto c : cases) EXPECT_EQ(parse(c.words), c.parsed) << c.words[0];
 }
 
 TEST(RuntimeGlue, LogicalSizeKeepsPhoneWindowsOnTheWideScreenGrid) {
-    const struct { int w, h, lw, lh; } cases[] = {{375, 667, 720, 1280}, {896, 896, 1280, 720}, {500, 1000, 500, 1000}};
+    const struct { int w, h, lw, lh; } cases[] = {
+        {375, 667, 720, 1280}, {667, 375, 1280, 720}, {896, 896, 1280, 720}, {500, 1000, 500, 1000}};
     for (auto c : cases) {
         int32_t lw = 0, lh = 0;
         logical_size_for_window(c.w, c.h, &lw, &lh);
