@@ -459,7 +459,8 @@ const char *check_fd_select(cff_font *font, uint64_t at, uint32_t fd_count) {
 
 // The rasteriser's pen: it keeps coordinates as 16-bit integers, so an
 // outline that leaves that range is drawn wrong at best, and its sums of
-// unbounded moves would overflow the int arithmetic of the glyph's box.
+// unbounded moves would overflow its float-to-int conversions and the int
+// arithmetic of the glyph's box.
 struct cff_pen {
     float x = 0, y = 0, first_x = 0, first_y = 0;
     bool out_of_range = false;
@@ -495,17 +496,17 @@ region subroutine(const region &cff, const cff_index &subrs, int number) {
     return index_element(cff, subrs, (uint32_t)i);
 }
 
-// Runs a glyph's charstring as the rasteriser will, taking every step from
-// `budget`. Where the rasteriser gives up on a glyph (it then draws nothing)
-// so does this; what stays is what it would not survive.
-const char *run_charstring(const cff_font &font, uint32_t glyph, uint64_t *budget) {
+// Runs a glyph's charstring as the rasteriser will, drawing with `pen` and
+// taking every step from `budget`. Where the rasteriser gives up on a glyph
+// (it then draws nothing) so does this; what stays is what it would not
+// survive.
+const char *run_charstring(const cff_font &font, uint32_t glyph, cff_pen &pen, uint64_t *budget) {
     region code = index_element(font.cff, font.charstrings, glyph), calls[CFF_MAX_CALLS];
     uint64_t at = 0, returns[CFF_MAX_CALLS];
     const cff_index *subrs = &font.subrs;
     float s[CFF_MAX_OPERANDS];
     int sp = 0, depth = 0, mask_bits = 0;
     bool in_header = true;
-    cff_pen pen;
     // Past the end of a charstring the rasteriser reads zeros.
     auto next = [&]() -> uint32_t { return at < code.length ? code.at[at++] : 0; };
     for (uint64_t steps = 0; at < code.length; ++steps) {
@@ -597,8 +598,8 @@ const char *run_charstring(const cff_font &font, uint32_t glyph, uint64_t *budge
             at = returns[depth];
             clear = false;
             break;
-        case 14: // endchar: the outline is kept
-            return pen.out_of_range ? "a glyph's outline leaves the 16-bit coordinate range" : nullptr;
+        case 14: // endchar
+            return nullptr;
         case 12: { // flexes
             static const struct {
                 uint32_t op;
@@ -691,8 +692,13 @@ const char *check_cff(const region &cff, uint32_t glyph_count) {
     // Subroutines let a few bytes run for long: all glyphs together may take
     // a fixed multiple of the table's size (real fonts run about once through).
     uint64_t budget = 16 * cff.length + ((uint64_t)1 << 20);
-    for (uint32_t glyph = 0; glyph < font.glyph_count; ++glyph)
-        if (const char *bad = run_charstring(font, glyph, &budget)) return bad;
+    for (uint32_t glyph = 0; glyph < font.glyph_count; ++glyph) {
+        // Checked however the glyph ends: its points are converted even
+        // when the rasteriser then gives it up.
+        cff_pen pen;
+        if (const char *bad = run_charstring(font, glyph, pen, &budget)) return bad;
+        if (pen.out_of_range) return "a glyph's outline leaves the 16-bit coordinate range";
+    }
     return nullptr;
 }
 
