@@ -2,6 +2,7 @@
 
 #include <SDL2/SDL.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -182,9 +183,36 @@ region glyph_outline(const font_tables &font, uint32_t glyph) {
     return {font.glyf.at + first, next - first};
 }
 
+// Largest magnitude of one axis of a simple glyph's points, summed from
+// their deltas and cut to 16 bits as the rasteriser does; `at` moves past
+// that axis's deltas. The outline has been checked to hold them.
+uint32_t axis_extent(const region &glyph, uint64_t flags_at, uint64_t points, uint64_t *at, int axis) {
+    uint32_t one_byte = axis ? 4 : 2, same_or_positive = axis ? 32 : 16, flags = 0, repeat = 0, extent = 0;
+    int32_t value = 0;
+    for (uint64_t i = 0; i < points; ++i) {
+        if (repeat == 0) {
+            flags = glyph.at[flags_at++];
+            if (flags & 8) repeat = glyph.at[flags_at++];
+        } else {
+            --repeat;
+        }
+        if (flags & one_byte) {
+            int32_t delta = glyph.at[(*at)++];
+            value += (flags & same_or_positive) ? delta : -delta;
+        } else if (!(flags & same_or_positive)) {
+            value += s16(glyph.at + *at);
+            *at += 2;
+        }
+        int32_t kept = (int16_t)value;
+        if ((uint32_t)(kept < 0 ? -kept : kept) > extent) extent = (uint32_t)(kept < 0 ? -kept : kept);
+    }
+    return extent;
+}
+
 // Points of a simple glyph whose outline (contour ends, instructions, flags
 // with their repeats, coordinates) fits its loca extent; 0 when it does not.
-uint64_t simple_glyph_points(const region &glyph, uint32_t contours) {
+// `extent` gets the largest magnitude of its coordinates.
+uint64_t simple_glyph_points(const region &glyph, uint32_t contours, uint32_t *extent) {
     if (!glyph.has(10, (uint64_t)contours * 2 + 2)) return 0;
     uint32_t previous_end = 0;
     for (uint32_t i = 0; i < contours; ++i) {
@@ -196,6 +224,7 @@ uint64_t simple_glyph_points(const region &glyph, uint32_t contours) {
     uint64_t points = (uint64_t)previous_end + 1;
     uint64_t at = 10 + (uint64_t)contours * 2;
     at += 2 + glyph.u16_at(at);
+    const uint64_t flags_at = at;
     uint64_t coordinate_bytes = 0;
     uint32_t flags = 0, repeat = 0, contour = 0, contour_start = 0;
     for (uint64_t i = 0; i < points; ++i) {
@@ -221,6 +250,8 @@ uint64_t simple_glyph_points(const region &glyph, uint32_t contours) {
         coordinate_bytes += (flags & 4) ? 1 : (flags & 32) ? 0 : 2;
     }
     if (!glyph.has(at, coordinate_bytes)) return 0;
+    uint32_t x = axis_extent(glyph, flags_at, points, &at, 0);
+    *extent = std::max(x, axis_extent(glyph, flags_at, points, &at, 1));
     return points + 2 * (uint64_t)contours;
 }
 
@@ -229,7 +260,30 @@ struct glyph_walk {
     uint8_t *state;  // 0 not seen, 1 being expanded, 2 done
     uint8_t *height; // nesting below a done glyph
     uint32_t *points;
+    uint16_t *extent; // largest coordinate magnitude once placed
 };
+
+// The largest coordinate magnitude of a part placed by a composite glyph,
+// from the part's own: the rasteriser scales each axis by the length of a
+// matrix column and converts the result to 16 bits, which must hold it.
+float placed_extent(const region &outline, uint64_t at, uint32_t flags, uint32_t part) {
+    float offset[2], m[4] = {1, 0, 0, 1};
+    for (int i = 0; i < 2; ++i)
+        offset[i] = (flags & 1) ? (float)s16(outline.at + at + 4 + i * 2) : (float)(int8_t)outline.at[at + 4 + i];
+    const unsigned char *scales = outline.at + at + ((flags & 1) ? 8 : 6);
+    if (flags & 8) {
+        m[0] = m[3] = (float)s16(scales) / 16384.0f;
+    } else if (flags & 64) {
+        m[0] = (float)s16(scales) / 16384.0f;
+        m[3] = (float)s16(scales + 2) / 16384.0f;
+    } else if (flags & 128) {
+        for (int i = 0; i < 4; ++i) m[i] = (float)s16(scales + i * 2) / 16384.0f;
+    }
+    float e = (float)part;
+    float x = std::sqrt(m[0] * m[0] + m[1] * m[1]) * ((std::fabs(m[0]) + std::fabs(m[2])) * e + std::fabs(offset[0]));
+    float y = std::sqrt(m[2] * m[2] + m[3] * m[3]) * ((std::fabs(m[1]) + std::fabs(m[3])) * e + std::fabs(offset[1]));
+    return std::max(x, y);
+}
 
 // Checks a glyph and, depth first, the glyphs it is made of.
 const char *check_glyph(glyph_walk *walk, uint32_t glyph, int depth) {
@@ -242,12 +296,13 @@ const char *check_glyph(glyph_walk *walk, uint32_t glyph, int depth) {
     if (!outline.at) return "a glyph's outline lies outside the glyf table";
     walk->state[glyph] = 1;
     uint64_t points = 0;
+    uint32_t extent = 0;
     int height = 0;
     if (outline.length > 0) {
         if (outline.length < 10) return "a glyph's outline is truncated";
         int32_t contours = s16(outline.at);
         if (contours > 0) {
-            points = simple_glyph_points(outline, (uint32_t)contours);
+            points = simple_glyph_points(outline, (uint32_t)contours, &extent);
             if (points == 0) return "a glyph's outline runs past its end";
         } else if (contours < 0) {
             if (depth >= FONT_CHECK_MAX_COMPONENT_DEPTH) return "composite glyphs nest too deep";
@@ -255,6 +310,7 @@ const char *check_glyph(glyph_walk *walk, uint32_t glyph, int depth) {
             for (uint32_t more = 1; more;) {
                 if (!outline.has(at, 4)) return "a composite glyph is truncated";
                 uint32_t flags = outline.u16_at(at), component = outline.u16_at(at + 2);
+                const uint64_t part_at = at;
                 // Components placed by point matching are not supported by
                 // the rasteriser (it asserts).
                 if (!(flags & 2)) return "a composite glyph places a part by point matching";
@@ -263,6 +319,9 @@ const char *check_glyph(glyph_walk *walk, uint32_t glyph, int depth) {
                 if (!outline.has(0, at)) return "a composite glyph is truncated";
                 if (component >= walk->font->glyph_count) return "a composite glyph refers to a missing glyph";
                 if (const char *bad = check_glyph(walk, component, depth + 1)) return bad;
+                float placed = placed_extent(outline, part_at, flags, walk->extent[component]);
+                if (!(placed < 32767.0f)) return "a composite glyph places a part outside the 16-bit coordinate range";
+                extent = std::max(extent, (uint32_t)std::ceil(placed));
                 points += walk->points[component];
                 if (walk->height[component] + 1 > height) height = walk->height[component] + 1;
                 if (points > FONT_CHECK_MAX_GLYPH_POINTS) return "a composite glyph has too many points";
@@ -273,6 +332,7 @@ const char *check_glyph(glyph_walk *walk, uint32_t glyph, int depth) {
     walk->state[glyph] = 2;
     walk->height[glyph] = (uint8_t)height;
     walk->points[glyph] = (uint32_t)(points > FONT_CHECK_MAX_GLYPH_POINTS ? FONT_CHECK_MAX_GLYPH_POINTS : points);
+    walk->extent[glyph] = (uint16_t)extent;
     return nullptr;
 }
 
@@ -281,12 +341,13 @@ const char *check_glyphs(const font_tables &font) {
     if (!font.loca.has(0, ((uint64_t)font.glyph_count + 1) * entry)) return "the loca table is shorter than the glyph count";
     size_t count = font.glyph_count ? font.glyph_count : 1;
     glyph_walk walk = {&font, (uint8_t *)SDL_calloc(count, 1), (uint8_t *)SDL_calloc(count, 1),
-                       (uint32_t *)SDL_calloc(count, sizeof(uint32_t))};
-    const char *bad = walk.state && walk.height && walk.points ? nullptr : "out of memory";
+                       (uint32_t *)SDL_calloc(count, sizeof(uint32_t)), (uint16_t *)SDL_calloc(count, sizeof(uint16_t))};
+    const char *bad = walk.state && walk.height && walk.points && walk.extent ? nullptr : "out of memory";
     for (uint32_t glyph = 0; !bad && glyph < font.glyph_count; ++glyph) bad = check_glyph(&walk, glyph, 0);
     SDL_free(walk.state);
     SDL_free(walk.height);
     SDL_free(walk.points);
+    SDL_free(walk.extent);
     return bad;
 }
 

@@ -24,7 +24,8 @@ size_t font_check_first_font(const unsigned char *data, size_t size);
 // the data: the table directory and every table; cmap's subtables with their
 // segment arrays; loca and every glyph's outline inside glyf; composite
 // glyphs that refer to existing glyphs without cycles, nested at most
-// FONT_CHECK_MAX_COMPONENT_DEPTH deep; hmtx long enough for hhea's count;
+// FONT_CHECK_MAX_COMPONENT_DEPTH deep, placing their parts inside 16-bit
+// coordinates; hmtx long enough for hhea's count;
 // kern and GPOS pair tables; for PostScript (CFF) outlines, every INDEX and
 // DICT the rasteriser reaches inside the CFF table, FDSelect covering every
 // glyph, and every glyph's charstring run within

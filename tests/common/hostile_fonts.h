@@ -21,6 +21,7 @@ enum damage {
     SELF_COMPOSITE,  // "Á" is made of itself
     DEEP_COMPOSITES, // nine composite glyphs, each made of the next
     SHORT_HMTX,      // hhea counts more metrics than hmtx holds
+    FAR_PART,        // a composite glyph places its first part 32767 units right
     // From CFF_SOURCE:
     CFF_CUT_SHORT,      // the table directory ends the CFF table inside the Subrs INDEX
     CFF_HUGE_OUTLINE,   // the longest glyph draws a line out to 65534 units
@@ -88,6 +89,13 @@ inline std::string damaged(std::string font, damage what) {
     }
     case SHORT_HMTX:
         put(font, (size_t)info.hhea + 34, 0xFFFF, 2);
+        break;
+    case FAR_PART:
+        for (int glyph = 0; glyph < info.numGlyphs; ++glyph)
+            if (composite(glyph) && (get(font, outline(glyph) + 10, 2) & 1)) { // offsets of two bytes
+                put(font, outline(glyph) + 14, 0x7FFF, 2);
+                break;
+            }
         break;
     case CFF_CUT_SHORT:
         put(font, table_record(font, "CFF ") + 12, (uint32_t)((const char *)info.subrs.data - font.data()) + 4 -

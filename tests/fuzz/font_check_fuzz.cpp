@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!stbtt_InitFont(&info, font, (int)start)) return 0;
     int ascent, descent, gap;
     stbtt_GetFontVMetrics(&info, &ascent, &descent, &gap);
-    const float scale = stbtt_ScaleForPixelHeight(&info, 12.0f);
+    // As the atlas scales: a font without height draws nothing.
+    const float scale = ascent != descent ? 12.0f / (float)(ascent - descent) : 0.0f;
     // Every outline is walked; a spread of characters is also measured,
     // kerned and rasterised small.
     for (int glyph = 0; glyph < info.numGlyphs; ++glyph) {
