@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -203,8 +204,7 @@ uint32_t axis_extent(const region &glyph, uint64_t flags_at, uint64_t points, ui
             value += s16(glyph.at + *at);
             *at += 2;
         }
-        int32_t kept = (int16_t)value;
-        if ((uint32_t)(kept < 0 ? -kept : kept) > extent) extent = (uint32_t)(kept < 0 ? -kept : kept);
+        extent = std::max(extent, (uint32_t)std::abs((int32_t)(int16_t)value));
     }
     return extent;
 }
