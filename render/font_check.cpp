@@ -142,13 +142,15 @@ const char *check_positioning(const region &gpos) {
             uint32_t format = gpos.u16_at(table);
             if (limit == 0 || gpos.u16_at(table + 4) != 4 || gpos.u16_at(table + 6) != 0) continue;
             if (format == 1) {
-                // The pair-set offset is read for any coverage index before
-                // it is compared with the count.
+                // The pair-set offset, and the count it points at, are read
+                // for any coverage index before it is compared with the
+                // number of sets.
                 if (!gpos.has(table + 10, limit * 2)) return bad;
                 uint64_t sets = gpos.u16_at(table + 8);
-                for (uint64_t k = 0; k < sets && k < limit; ++k) {
+                for (uint64_t k = 0; k < limit; ++k) {
                     uint64_t set = table + gpos.u16_at(table + 10 + k * 2);
-                    if (!gpos.has(set, 2) || !gpos.has(set + 2, (uint64_t)gpos.u16_at(set) * 4)) return bad;
+                    if (!gpos.has(set, 2) || (k < sets && !gpos.has(set + 2, (uint64_t)gpos.u16_at(set) * 4)))
+                        return bad;
                 }
             } else if (format == 2) {
                 if (!gpos.has(table, 16) || !class_table_fits(gpos, table + gpos.u16_at(table + 8)) ||

@@ -22,6 +22,8 @@ enum damage {
     DEEP_COMPOSITES, // nine composite glyphs, each made of the next
     SHORT_HMTX,      // hhea counts more metrics than hmtx holds
     FAR_PART,        // a composite glyph places its first part 32767 units right
+    PAIR_SET_PAST,   // a GPOS class-pair subtable turned into a glyph-pair one that
+                     // counts no pair sets, its first pointing 65535 bytes on
     // From CFF_SOURCE:
     CFF_CUT_SHORT,      // the table directory ends the CFF table inside the Subrs INDEX
     CFF_HUGE_OUTLINE,   // the longest glyph draws a line out to 65534 units
@@ -97,6 +99,18 @@ inline std::string damaged(std::string font, damage what) {
                 break;
             }
         break;
+    case PAIR_SET_PAST: {
+        size_t list = (size_t)info.gpos + get(font, (size_t)info.gpos + 8, 2);
+        for (uint32_t i = 0; i < get(font, list, 2); ++i) {
+            size_t lookup = list + get(font, list + 2 + i * 2, 2), table = lookup + get(font, lookup + 6, 2);
+            if (get(font, lookup, 2) != 2 || get(font, table, 2) != 2) continue;
+            put(font, table, 1, 2);
+            put(font, table + 8, 0, 2);
+            put(font, table + 10, 0xFFFF, 2);
+            break;
+        }
+        break;
+    }
     case CFF_CUT_SHORT:
         put(font, table_record(font, "CFF ") + 12, (uint32_t)((const char *)info.subrs.data - font.data()) + 4 -
             get(font, table_record(font, "CFF ") + 8, 4), 4);

@@ -85,6 +85,7 @@ TEST_F(FontAtlas, FontsWhoseStructuresLeaveTheirDataAreRefusedBeforeTheyAreRead)
         {hostile_fonts::DEEP_COMPOSITES, "nest too deep"},
         {hostile_fonts::SHORT_HMTX, "hmtx table is shorter than hhea's count"},
         {hostile_fonts::FAR_PART, "places a part outside the 16-bit coordinate range"},
+        {hostile_fonts::PAIR_SET_PAST, "GPOS table points outside itself"},
     });
 }
 
