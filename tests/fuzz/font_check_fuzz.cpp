@@ -1,13 +1,24 @@
 // Fonts that pass the structural check are opened and used the way the glyph
-// atlas and text measuring use them: any read past the data, or endless
-// recursion, is a fault of the check.
+// atlas and text measuring use them: any read past the data, endless
+// recursion, or a failed assertion of the rasteriser on what it reads (the
+// engine's debug builds stop on those) is a fault of the check.
 #include "render/font_check.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+
+// Assertions on what the rasteriser reads of the font stop the fuzzer; those
+// on the edges it fills (a rounding hair outside a scanline) are not the
+// check's to prevent.
+static void reading_holds(bool holds, const char *function) {
+    if (!holds && !std::strstr(function, "edge") && !std::strstr(function, "active") &&
+        !std::strstr(function, "trapezoid"))
+        __builtin_trap();
+}
 
 #define STB_TRUETYPE_IMPLEMENTATION
-#define STBTT_assert(x) ((void)0)
+#define STBTT_assert(x) reading_holds((x), __func__)
 #include <stb_truetype.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -18,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!stbtt_InitFont(&info, font, (int)start)) return 0;
     int ascent, descent, gap;
     stbtt_GetFontVMetrics(&info, &ascent, &descent, &gap);
-    const float scale = stbtt_ScaleForPixelHeight(&info, 12.0f);
+    // As the atlas scales: a font without height draws nothing.
+    const float scale = ascent != descent ? 12.0f / (float)(ascent - descent) : 0.0f;
     // Every outline is walked; a spread of characters is also measured,
     // kerned and rasterised small.
     for (int glyph = 0; glyph < info.numGlyphs; ++glyph) {

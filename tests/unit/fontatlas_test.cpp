@@ -5,6 +5,7 @@
 #include "render/text_measure.h"
 #include "tests/common/hostile_fonts.h"
 
+#include <algorithm>
 #include <cmath>
 
 using namespace render_support;
@@ -19,15 +20,26 @@ protected:
         for (fontatlas_page *p = font()->atlas->pages; p; p = p->next) ++count;
         return count;
     }
-    float advance(uint32_t c, uint32_t px) {
+    float advance(uint32_t c, uint32_t px, fontatlas_font *f = nullptr) {
         int advance = 0, bearing = 0;
-        stbtt_GetCodepointHMetrics(&font()->info, (int)c, &advance, &bearing);
-        return std::trunc((float)advance * fontatlas_get_scale(font(), px));
+        stbtt_GetCodepointHMetrics(&(f ? f : font())->info, (int)c, &advance, &bearing);
+        return std::trunc((float)advance * fontatlas_get_scale(f ? f : font(), px));
     }
-    float width_of(const char *text, uint32_t px) {
+    float width_of(const char *text, uint32_t px, fontatlas_font *f = nullptr) {
         float w = -1;
-        fontatlas_calcstringrect(font(), text, px, &w, nullptr);
+        fontatlas_calcstringrect(f ? f : font(), text, px, &w, nullptr);
         return w;
+    }
+    void expect_refused(const std::string &real,
+                        std::initializer_list<std::pair<hostile_fonts::damage, const char *>> cases) {
+        for (auto [damage, reason] : cases) {
+            std::string name = "bad" + std::to_string(damage) + ".ttf";
+            write_file(vfs_dir() + "/" + name, hostile_fonts::damaged(real, damage));
+            EXPECT_EQ(fontatlas_new(context->renderer, name.c_str()), nullptr) << reason;
+            EXPECT_NE(std::string(SDL_GetError()).find(reason), std::string::npos) << SDL_GetError();
+            // Labels and measuring fall back to the default font.
+            EXPECT_EQ(lookup_font(context, name.c_str()), font());
+        }
     }
 };
 
@@ -66,22 +78,43 @@ TEST_F(FontAtlas, FontsThatFailToLoadAreRefusedWithAMessageAndStayFailed) {
 }
 
 TEST_F(FontAtlas, FontsWhoseStructuresLeaveTheirDataAreRefusedBeforeTheyAreRead) {
-    std::string real = read_file(SYSTEM_FONT);
-    const std::pair<hostile_fonts::damage, const char *> cases[] = {
+    expect_refused(read_file(SYSTEM_FONT), {
         {hostile_fonts::LOCA_PAST_GLYF, "outline lies outside the glyf table"},
         {hostile_fonts::CMAP_PAST_END, "cmap subtable lies outside"},
         {hostile_fonts::SELF_COMPOSITE, "refers to itself"},
         {hostile_fonts::DEEP_COMPOSITES, "nest too deep"},
         {hostile_fonts::SHORT_HMTX, "hmtx table is shorter than hhea's count"},
-    };
-    for (auto [damage, reason] : cases) {
-        std::string name = "bad" + std::to_string(damage) + ".ttf";
-        write_file(vfs_dir() + "/" + name, hostile_fonts::damaged(real, damage));
-        EXPECT_EQ(fontatlas_new(context->renderer, name.c_str()), nullptr) << reason;
-        EXPECT_NE(std::string(SDL_GetError()).find(reason), std::string::npos) << SDL_GetError();
-        // Labels and measuring fall back to the default font.
-        EXPECT_EQ(lookup_font(context, name.c_str()), font());
-    }
+        {hostile_fonts::FAR_PART, "places a part outside the 16-bit coordinate range"},
+        {hostile_fonts::PAIR_SET_PAST, "GPOS table points outside itself"},
+    });
+}
+
+TEST_F(FontAtlas, PostScriptOutlinesDrawAndMeasureAndDamagedOnesAreRefused) {
+    std::string real = read_file(hostile_fonts::CFF_SOURCE);
+    if (real.empty())
+        GTEST_SKIP() << hostile_fonts::CFF_SOURCE << " is missing (tools/setup installs fonts-cantarell)";
+    write_file(vfs_dir() + "/cff.otf", real);
+    fontatlas_font *cff = lookup_font(context, "cff.otf");
+    ASSERT_NE(cff, font()) << SDL_GetError();
+    const uint32_t px = 60;
+    const fontatlas_glyph *a = fontatlas_getglyph(cff, 'A', px);
+    ASSERT_NE(a, nullptr);
+    EXPECT_TRUE(a->h > px / 2 && a->h <= px && a->w > px / 3) << a->w << "x" << a->h;
+    EXPECT_FLOAT_EQ(width_of("Hi", px, cff), advance('H', px, cff) + advance('i', px, cff));
+    EXPECT_NE(width_of("Hi", px, cff), width_of("Hi", px));
+    // A label in it lights pixels.
+    run(build().passes(1).pass(nullptr, W, H).label(W / 2, H / 2, "A", 10, 1, rgba(255, 255, 255), "cff.otf")
+            .end_pass());
+    std::vector<uint32_t> screen(W * H);
+    SDL_RenderReadPixels(context->renderer, nullptr, SDL_PIXELFORMAT_ABGR8888, screen.data(), W * 4);
+    EXPECT_GT(std::count_if(screen.begin(), screen.end(), [](uint32_t p) { return (p & 0xFF) > 128; }), 50);
+
+    expect_refused(real, {
+        {hostile_fonts::CFF_CUT_SHORT, "CFF INDEX is damaged or lies outside the CFF table"},
+        {hostile_fonts::CFF_HUGE_OUTLINE, "leaves the 16-bit coordinate range"},
+        {hostile_fonts::CFF_SUBR_EXPLOSION, "charstring runs too long"},
+        {hostile_fonts::CFF_HINT_PAST_END, "hint mask runs past its charstring"},
+    });
 }
 
 TEST_F(FontAtlas, PagesStayWithinTheirBudgetAndEvictedGlyphsAreRasterisedAgain) {
