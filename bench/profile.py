@@ -157,7 +157,7 @@ def main():
     parser.add_argument("--tool", choices=["callgrind", "perf"], default="callgrind")
     parser.add_argument("--build", default=os.path.join(driver.ROOT, "build", "bench"))
     parser.add_argument("--n", type=int, default=20000)
-    parser.add_argument("--mode", choices=driver.ENGINE_MODES, default="hashes")
+    parser.add_argument("--mode", choices=driver.ENGINE_MODES + driver.TEXT_MODES, default="hashes")
     parser.add_argument("--warmup", type=int, default=None, help="frames before collecting")
     parser.add_argument("--frames", type=int, default=None, help="frames profiled")
     parser.add_argument("--lp-threads", type=int, default=1)
