@@ -1,6 +1,7 @@
-// The sprite walk's native fast path must write exactly what the general
-// Ruby path writes, and must step aside whenever the general path could do
-// something else (fallback keys, defaults, redefined readers, draw_override).
+// The sprite and label walks' native fast path must write exactly what the
+// general Ruby path writes, and must step aside whenever the general path
+// could do something else (fallback keys, defaults, redefined readers,
+// draw_override).
 #include "host/engine.h"
 #include "render/draw_methods.h"
 #include "tests/common/ruby_eval.h"
@@ -23,12 +24,12 @@ end
 $walker = Object.new
 $walker.extend(QMX::Runtime::Draw)
 $walker.instance_variable_set(:@ffi_draw, $d = FFI::Draw.new)
-def draw_general(list) = $walker.send(:draw_collection, list, :draw_sprite)
-def draw_walk(list)
+def draw_general(list, kind = :sprite) = $walker.send(:draw_collection, list, :"draw_#{kind}")
+def draw_walk(list, kind = :sprite)
   $walker.instance_variable_set(:@sprite_fast_path, $d.__sprite_fast_path_check__)
-  $walker.send(:draw_sprite_collection, list)
+  $walker.send(:"draw_#{kind}_collection", list)
 end
-def fast_index(list) = $d.__sprite_fast_path_check__ && $d.__draw_sprites__(list, 0)
+def fast_index(list, kind = :sprite) = $d.__sprite_fast_path_check__ && $d.send(:"__draw_#{kind}s__", list, 0)
 )RUBY";
 
 class SpriteFastPath : public ::testing::Test {
@@ -60,8 +61,9 @@ protected:
         return std::string((const char *)s->buffer, s->write_pos);
     }
     // The same list drawn by the walk and by the general path.
-    void expect_same_bytes(const std::string &list, bool draws = true) {
-        std::string walk = bytes_of("draw_walk(" + list + ")"), general = bytes_of("draw_general(" + list + ")");
+    void expect_same_bytes(const std::string &list, bool draws = true, const std::string &kind = ":sprite") {
+        std::string walk = bytes_of("draw_walk(" + list + ", " + kind + ")"),
+                    general = bytes_of("draw_general(" + list + ", " + kind + ")");
         EXPECT_EQ(!general.empty(), draws) << list;
         EXPECT_EQ(walk, general) << list;
     }
@@ -106,6 +108,30 @@ TEST_F(SpriteFastPath, StepsAsideForShapesOnlyTheReadersUnderstandAndWhenReaders
         EXPECT_EQ(run(std::string(redefine) + "; fast_index(" + list + ")"), "0") << redefine;
         expect_same_bytes(list);
     }
+}
+
+TEST_F(SpriteFastPath, LabelsWriteWhatTheGeneralPathWritesOrStepAside) {
+    const struct { std::string list, index; } cases[] = {
+        {"[{ x: 1, y: 2.5, text: 'hi' }, nil, { text: 'b', size_enum: -2.5, alignment_enum: 1, r: 1, g: 2, b: 3,"
+         "  a: 4.5, font: 'f.ttf', id: 7 }]", "3"},
+        // Other kinds of values take the drawer's defaults either way.
+        {"[{ x: 'a', y: nil, text: nil, size_enum: :big, r: 1e12, a: -1 }, { text: false, font: false }]", "2"},
+        {"[{ text: 'a' }, { text: 'b', rgb: [1, 2, 3] }]", "1"},
+        {"[{ text: 'a', point: [1, 2] }]", "0"},
+        {"[{ text: 42 }]", "0"},
+        {"[{ text: 'a', font: :f }]", "0"},
+        {"h = Hash.new(3); h[:text] = 'a'; [h]", "0"},
+        {"class MyLabel < Hash; end; h = MyLabel.new; h[:text] = 'a'; [{ text: 'b' }, h]", "1"},
+        {"h = { text: 'a' }; def h.y = 9; [h]", "0"},
+        {"[{ text: 'a' }, [1, 2, 'c'].label]", "1"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(run("fast_index(begin; " + c.list + "; end, :label)"), c.index) << c.list;
+        expect_same_bytes("begin; " + c.list + "; end", true, ":label");
+    }
+    run("class Hash; def text = 'moved'; end");
+    EXPECT_EQ(run("fast_index([{ text: 'a' }], :label)"), "0");
+    expect_same_bytes("[{ text: 'a' }]", true, ":label");
 }
 
 } // namespace
