@@ -95,7 +95,8 @@ struct fast_path_state {
     bool recorded = false;
     hash_kind sprites = {F_COUNT, FIELD_NAMES, {}, {}, false, {}, false};
     hash_kind labels = {L_COUNT, LABEL_FIELD_NAMES, {}, {}, false, {}, false};
-    mrb_sym ivar_syms[F_COUNT];
+    // An AttrSprite object's instance variables (@x, @path, ...) to fields.
+    key_entry ivar_keys[KEY_TABLE_SIZE];
     mrb_sym fallback_syms[FALLBACK_COUNT];
     mrb_sym guard_syms[G_COUNT];
     mrb_sym at_sym, length_sym, s_or_default_sym, to_s_sym;
@@ -155,10 +156,11 @@ bool guards_match(mrb_state *mrb, RClass *klass, const mrb_method_t *expected) {
 
 void record(mrb_state *mrb) {
     fast_path_state &s = the_fast_path;
+    std::memset(s.ivar_keys, 0, sizeof(s.ivar_keys));
     for (int i = 0; i < F_COUNT; ++i) {
         char ivar[32] = "@";
         std::strncat(ivar, FIELD_NAMES[i], sizeof(ivar) - 2);
-        s.ivar_syms[i] = mrb_intern_cstr(mrb, ivar);
+        key_table_add(s.ivar_keys, mrb_intern_cstr(mrb, ivar), i);
     }
     for (int i = 0; i < FALLBACK_COUNT; ++i) s.fallback_syms[i] = mrb_intern_cstr(mrb, FALLBACK_KEYS[i]);
     record_kind(mrb, &s.sprites);
@@ -225,6 +227,12 @@ int collect_entry(mrb_state *, mrb_value key, mrb_value value, void *data) {
     return 0;
 }
 
+int collect_ivar(mrb_state *, mrb_sym name, mrb_value value, void *data) {
+    int slot = key_slot(the_fast_path.ivar_keys, name);
+    if (slot >= 0) ((mrb_value *)data)[slot] = value;
+    return 0;
+}
+
 // Reads a plain Hash's values for one kind into v (nil for missing keys);
 // false when the general path must read it.
 bool read_hash(mrb_state *mrb, const hash_kind &kind, mrb_value hash, mrb_value *v) {
@@ -253,7 +261,10 @@ bool read_sprite(mrb_state *mrb, mrb_value sprite, mrb_value *v) {
         if (!read_hash(mrb, s.sprites, sprite, v)) return false;
     } else if (mrb_type(sprite) == MRB_TT_OBJECT) {
         if (!class_is_fast(mrb, mrb_class(mrb, sprite))) return false;
-        for (int i = 0; i < F_COUNT; ++i) v[i] = mrb_iv_get(mrb, sprite, s.ivar_syms[i]);
+        // One walk over the variables the object has rather than a search
+        // for each of the 22 (most of which it does not have).
+        for (int i = 0; i < F_COUNT; ++i) v[i] = mrb_nil_value();
+        mrb_iv_foreach(mrb, sprite, collect_ivar, v);
     } else {
         return false;
     }
