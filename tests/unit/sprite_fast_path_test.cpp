@@ -4,6 +4,7 @@
 // draw_override).
 #include "host/engine.h"
 #include "render/draw_methods.h"
+#include "render_support.h"
 #include "tests/common/ruby_eval.h"
 
 #include <gtest/gtest.h>
@@ -132,6 +133,23 @@ TEST_F(SpriteFastPath, LabelsWriteWhatTheGeneralPathWritesOrStepAside) {
     run("class Hash; def text = 'moved'; end");
     EXPECT_EQ(run("fast_index([{ text: 'a' }], :label)"), "0");
     expect_same_bytes("[{ text: 'a' }]", true, ":label");
+}
+
+// The simulation thread's side of a steady frame: once the frame stream has
+// grown, walking the same primitives again allocates nothing natively.
+TEST_F(SpriteFastPath, SteadyWalksAllocateNothing) {
+    run("$labels = Array.new(300) { |i| { x: i, y: i, text: \"label #{i}\", r: 9 } }; "
+        "$sprites = Array.new(300) { |i| i.even? ? { x: i, path: 'p.png' } : FastPathBunny.new(i, i) }; 0");
+    auto frames = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            current_frame_stream->write_pos = 0;
+            run("draw_walk($labels, :label); draw_walk($sprites); 0");
+        }
+    };
+    frames(2);
+    uint64_t written = current_frame_stream->write_pos;
+    EXPECT_EQ(render_support::sdl_allocations_during([&] { frames(3); }), 0);
+    EXPECT_GT(written, 600u * 40u);
 }
 
 } // namespace
