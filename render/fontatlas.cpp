@@ -13,14 +13,7 @@
 #define STBTT_malloc(size, user) ((void)(user), SDL_malloc(size))
 #define STBTT_free(pointer, user) ((void)(user), SDL_free(pointer))
 #define STBTT_assert(x) SDL_assert(x)
-#define STB_TRUETYPE_IMPLEMENTATION
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
-#include <stb_truetype.h>
-#pragma GCC diagnostic pop
+#include "truetype_impl.h"
 
 namespace {
 

@@ -32,9 +32,8 @@ const char *const FIELD_NAMES[F_COUNT] = {
     "source_w", "source_h"};
 
 // A label's readers, in draw_label's order.
-enum label_field { L_X, L_Y, L_TEXT, L_SIZE_ENUM, L_ALIGNMENT_ENUM, L_R, L_G, L_B, L_A, L_FONT, L_COUNT };
-const char *const LABEL_FIELD_NAMES[L_COUNT] = {"x", "y", "text", "size_enum", "alignment_enum",
-                                                "r", "g", "b", "a", "font"};
+const char *const LABEL_FIELD_NAMES[LABEL_ARGUMENTS] = {"x", "y", "text", "size_enum", "alignment_enum",
+                                                        "r", "g", "b", "a", "font"};
 
 // Hash keys whose presence sends a reader to a fallback (x from :rect or
 // :point, r from :rgb or :rgba, ...).
@@ -94,7 +93,7 @@ struct class_verdict {
 struct fast_path_state {
     bool recorded = false;
     hash_kind sprites = {F_COUNT, FIELD_NAMES, {}, {}, false, {}, false};
-    hash_kind labels = {L_COUNT, LABEL_FIELD_NAMES, {}, {}, false, {}, false};
+    hash_kind labels = {LABEL_ARGUMENTS, LABEL_FIELD_NAMES, {}, {}, false, {}, false};
     // An AttrSprite object's instance variables (@x, @path, ...) to fields.
     key_entry ivar_keys[KEY_TABLE_SIZE];
     mrb_sym fallback_syms[FALLBACK_COUNT];
@@ -275,21 +274,12 @@ bool read_sprite(mrb_state *mrb, mrb_value sprite, mrb_value *v) {
 // The label command draw_label makes of a plain Hash label; false when the
 // general path must draw it.
 bool read_label(mrb_state *mrb, mrb_value label, label_command *c) {
-    mrb_value v[L_COUNT];
+    mrb_value v[LABEL_ARGUMENTS];
     if (!mrb_hash_p(label) || !read_hash(mrb, the_fast_path.labels, label, v)) return false;
     // The text reaches the drawer as text.s_or_default, the font as
     // font.s_or_default(nil).
-    if (!plain_text(mrb, v[L_TEXT]) || !plain_text(mrb, v[L_FONT])) return false;
-    *c = {threadstream_ruby_float(v[L_X], 0.0f),
-          threadstream_ruby_float(v[L_Y], 0.0f),
-          mrb_string_p(v[L_TEXT]) ? threadstream_ruby_text(v[L_TEXT]) : threadstream_text{"", 0},
-          threadstream_ruby_text(v[L_FONT]),
-          threadstream_ruby_float(v[L_SIZE_ENUM], 0.0f),
-          threadstream_ruby_int(v[L_ALIGNMENT_ENUM], 0),
-          threadstream_ruby_int(v[L_R], 0),
-          threadstream_ruby_int(v[L_G], 0),
-          threadstream_ruby_int(v[L_B], 0),
-          threadstream_ruby_int(v[L_A], 255)};
+    if (!plain_text(mrb, v[LABEL_TEXT]) || !plain_text(mrb, v[LABEL_FONT])) return false;
+    *c = label_command_from_ruby(v);
     return true;
 }
 

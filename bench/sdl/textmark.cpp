@@ -7,14 +7,7 @@
 // per frame.
 #include "harness.h"
 
-#define STB_TRUETYPE_IMPLEMENTATION
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
-#include <stb_truetype.h>
-#pragma GCC diagnostic pop
+#include "render/truetype_impl.h"
 
 #include <cmath>
 #include <fstream>
