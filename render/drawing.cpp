@@ -230,6 +230,7 @@ struct label_run {
     SDL_Rect viewport;       // the logical viewport, in logical units
     int visible_w, visible_h; // the viewport while the run draws
     SDL_Texture *texture;    // the page of the waiting quads
+    float page_w, page_h;    // its size, which texture coordinates divide by
     int quads, capacity;
     SDL_Vertex *vertices; // 4 per quad
     int *indices;         // 6 per quad, for the whole capacity
@@ -275,15 +276,19 @@ void queue_glyph(render_context *context, label_run *run, const fontatlas_glyph 
     if (x >= run->visible_w || y >= run->visible_h || x + w <= 0 || y + h <= 0) return;
     if (glyph->texture != run->texture) {
         flush_quads(context, run);
+        int page_w = 0, page_h = 0;
+        if (SDL_QueryTexture(glyph->texture, nullptr, nullptr, &page_w, &page_h) != 0 || page_w <= 0 || page_h <= 0)
+            return;
         run->texture = glyph->texture;
+        run->page_w = (float)page_w;
+        run->page_h = (float)page_h;
     }
     if (!reserve_quads(run, run->quads + 1)) {
         flush_quads(context, run);
         if (!reserve_quads(run, 1)) return;
     }
-    const float page_w = (float)FONTATLAS_PAGE_SIZE, page_h = (float)FONTATLAS_PAGE_SIZE;
-    const float u0 = (float)glyph->x / page_w, v0 = (float)glyph->y / page_h;
-    const float u1 = (float)(glyph->x + glyph->w) / page_w, v1 = (float)(glyph->y + glyph->h) / page_h;
+    const float u0 = (float)glyph->x / run->page_w, v0 = (float)glyph->y / run->page_h;
+    const float u1 = (float)(glyph->x + glyph->w) / run->page_w, v1 = (float)(glyph->y + glyph->h) / run->page_h;
     const float x0 = (float)x, y0 = (float)y, x1 = x0 + (float)w, y1 = y0 + (float)h;
     SDL_Vertex *v = run->vertices + run->quads * 4;
     v[0] = {{x0, y0}, colour, {u0, v0}};
@@ -294,11 +299,13 @@ void queue_glyph(render_context *context, label_run *run, const fontatlas_glyph 
 }
 
 // A glyph for the run. Rasterising may evict a page, whose texture the
-// waiting quads may use (or a new page may take over): they are drawn first.
+// waiting quads may use (or a new page may take over at its address): they
+// are drawn first, and the page is looked at afresh.
 const fontatlas_glyph *run_glyph(render_context *context, label_run *run, fontatlas_font *font, uint32_t c,
                                  uint32_t px) {
     if (const fontatlas_glyph *glyph = fontatlas_useglyph(font, fontatlas_glyph_key(c, px))) return glyph;
     flush_quads(context, run);
+    run->texture = nullptr;
     return fontatlas_getglyph(font, c, px);
 }
 
