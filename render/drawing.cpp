@@ -283,7 +283,7 @@ void queue_glyph(render_context *context, label_run *run, const fontatlas_glyph 
         run->page_w = (float)page_w;
         run->page_h = (float)page_h;
     }
-    if (!reserve_quads(run, run->quads + 1)) {
+    if (run->quads == run->capacity && !reserve_quads(run, run->quads + 1)) {
         flush_quads(context, run);
         if (!reserve_quads(run, 1)) return;
     }
