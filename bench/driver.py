@@ -258,8 +258,8 @@ def measure_fixed(programs, sizes, args, log):
 
 
 def probe(program, n, args, log):
-    """Does the program hold 60 fps with n sprites? A miss is tried once more,
-    since other load on the machine only ever makes a run slower."""
+    """Does the program hold 60 fps with n sprites or labels? A miss is tried
+    once more, since other load on the machine only ever makes a run slower."""
     for attempt in range(2):
         result = run_once(program, n, args, args.search_warmup, args.search_frames,
                           args.search_frames / 60.0 * 3, log)

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Profiles the engine on the bunnymark game (default: 20,000 Hash sprites)
-and prints where a frame's time goes, per thread.
+"""Profiles the engine on the benchmark game (default: the bunnymark with
+20,000 Hash sprites; --mode labels_changing or labels_unchanging for the text
+mark) and prints where a frame's time goes, per thread.
 
     bench/profile                      callgrind: exact instruction counts of
                                        the simulation frame and the render
