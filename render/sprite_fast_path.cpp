@@ -114,6 +114,22 @@ struct fast_path_state {
 
 fast_path_state the_fast_path;
 
+// What pushing a list into an output collection relies on, for the lists
+// noted natively (see note_settled_list).
+enum list_method { LIST_INDEX, LIST_AT, LIST_LENGTH, LIST_EACH, LIST_COUNT };
+const char *const LIST_METHOD_NAMES[LIST_COUNT] = {"[]", "at", "length", "each"};
+
+struct push_state {
+    bool ready = false;
+    mrb_sym list_syms[LIST_COUNT];
+    mrb_method_t list_methods[LIST_COUNT]; // Array's
+    mrb_sym aset_sym, id_sym, instance_of_sym, is_a_sym, marker_sym, id_ivar;
+    mrb_method_t hash_aset, hash_id, hash_instance_of; // Hash's
+    mrb_method_t attr_id, attr_marker, object_is_a, object_instance_of; // AttrSprite's and Object's
+};
+
+push_state the_push;
+
 bool same_method(mrb_method_t a, mrb_method_t b) {
     if (MRB_METHOD_UNDEF_P(a) || MRB_METHOD_UNDEF_P(b)) return MRB_METHOD_UNDEF_P(a) && MRB_METHOD_UNDEF_P(b);
     if (MRB_METHOD_FUNC_P(a) != MRB_METHOD_FUNC_P(b)) return false;
@@ -193,6 +209,30 @@ void record(mrb_state *mrb) {
     s.nil_s_or_default = find_method(mrb, mrb->nil_class, s.s_or_default_sym);
     s.false_s_or_default = find_method(mrb, mrb->false_class, s.s_or_default_sym);
     s.recorded = true;
+
+    push_state &p = the_push;
+    for (int i = 0; i < LIST_COUNT; ++i) {
+        p.list_syms[i] = mrb_intern_cstr(mrb, LIST_METHOD_NAMES[i]);
+        p.list_methods[i] = find_method(mrb, mrb->array_class, p.list_syms[i]);
+    }
+    p.aset_sym = mrb_intern_lit(mrb, "[]=");
+    p.id_sym = mrb_intern_lit(mrb, "id");
+    p.instance_of_sym = mrb_intern_lit(mrb, "instance_of?");
+    p.is_a_sym = mrb_intern_lit(mrb, "is_a?");
+    p.marker_sym = mrb_intern_lit(mrb, "primitive_marker");
+    p.id_ivar = mrb_intern_lit(mrb, "@id");
+    p.hash_aset = find_method(mrb, mrb->hash_class, p.aset_sym);
+    p.hash_id = find_method(mrb, mrb->hash_class, p.id_sym);
+    p.hash_instance_of = find_method(mrb, mrb->hash_class, p.instance_of_sym);
+    p.object_is_a = find_method(mrb, mrb->object_class, p.is_a_sym);
+    p.object_instance_of = find_method(mrb, mrb->object_class, p.instance_of_sym);
+    p.ready = s.have_attr_sprite;
+    if (p.ready) {
+        RClass *m = mrb_class_ptr(mrb_const_get(mrb, mrb_obj_value(mrb->object_class), attr_sprite));
+        p.attr_id = find_method(mrb, m, p.id_sym);
+        p.attr_marker = find_method(mrb, m, p.marker_sym);
+        p.ready = !MRB_METHOD_UNDEF_P(p.attr_id) && !MRB_METHOD_UNDEF_P(p.attr_marker);
+    }
 }
 
 // Whether objects of this exact class (a singleton class included) may take
@@ -352,6 +392,79 @@ mrb_value draw_labels(mrb_state *mrb, mrb_value) {
     return mrb_int_value(mrb, index);
 }
 
+bool method_kept(mrb_state *mrb, RClass *klass, mrb_sym name, mrb_method_t expected) {
+    return same_method(find_method(mrb, klass, name), expected);
+}
+
+// Whether pushing objects of this class notes them as settled sprites: the
+// kind is AttrSprite's, the id its reader's, and they are no Hash or Array.
+bool class_settles(mrb_state *mrb, RClass *klass) {
+    push_state &p = the_push;
+    return method_kept(mrb, klass, p.marker_sym, p.attr_marker) && method_kept(mrb, klass, p.id_sym, p.attr_id) &&
+           method_kept(mrb, klass, p.is_a_sym, p.object_is_a) &&
+           method_kept(mrb, klass, p.instance_of_sym, p.object_instance_of);
+}
+
+// Which of the two lists note_settled_list handles: 1 plain Hashes, 2
+// settled objects, 0 neither.
+int settled_list_kind(mrb_state *mrb, mrb_value list) {
+    push_state &p = the_push;
+    RClass *list_class = mrb_class(mrb, list);
+    for (int i = 0; i < LIST_COUNT; ++i)
+        if (!method_kept(mrb, list_class, p.list_syms[i], p.list_methods[i])) return 0;
+    const mrb_int n = RARRAY_LEN(list);
+    const mrb_value *items = RARRAY_PTR(list);
+    if (mrb_hash_p(items[0])) {
+        if (!method_kept(mrb, mrb->hash_class, p.id_sym, p.hash_id) ||
+            !method_kept(mrb, mrb->hash_class, p.instance_of_sym, p.hash_instance_of) ||
+            !method_kept(mrb, mrb->hash_class, the_fast_path.guard_syms[G_INDEX], the_fast_path.hash_guards[G_INDEX]))
+            return 0;
+        // A default would answer for a missing :id.
+        for (mrb_int i = 0; i < n; ++i)
+            if (!mrb_hash_p(items[i]) || mrb_class(mrb, items[i]) != mrb->hash_class ||
+                MRB_RHASH_DEFAULT_P(items[i]) || MRB_RHASH_PROCDEFAULT_P(items[i]))
+                return 0;
+        return 1;
+    }
+    RClass *verdicts[4] = {};
+    int known = 0;
+    for (mrb_int i = 0; i < n; ++i) {
+        if (mrb_type(items[i]) != MRB_TT_OBJECT) return 0;
+        RClass *klass = mrb_class(mrb, items[i]);
+        bool seen = false;
+        for (int k = 0; k < known && !seen; ++k) seen = verdicts[k] == klass;
+        if (seen) continue;
+        if (!class_settles(mrb, klass)) return 0;
+        if (known < 4) verdicts[known++] = klass;
+    }
+    return 2;
+}
+
+// __settled_list_noted__(list, ids): for a list made only of plain Hashes,
+// or only of objects whose kind AttrSprite settles (the lists games push
+// every frame), notes each one's id in ids exactly as the collection's Ruby
+// steps for those lists do, and answers true. Any other list is left to
+// those steps: false, nothing noted.
+mrb_value note_settled_list(mrb_state *mrb, mrb_value) {
+    mrb_value list, ids;
+    mrb_get_args(mrb, "oo", &list, &ids);
+    push_state &p = the_push;
+    if (!p.ready || !mrb_array_p(list) || RARRAY_LEN(list) == 0 || !mrb_hash_p(ids) ||
+        mrb_class(mrb, ids) != mrb->hash_class || !method_kept(mrb, mrb->hash_class, p.aset_sym, p.hash_aset))
+        return mrb_false_value();
+    const int kind = settled_list_kind(mrb, list);
+    if (kind == 0) return mrb_false_value();
+    const mrb_value id_key = mrb_symbol_value(p.id_sym);
+    // By index: noting an id may run a key's own hash method, which could
+    // change the list.
+    for (mrb_int i = 0; i < RARRAY_LEN(list); ++i) {
+        mrb_value item = RARRAY_PTR(list)[i];
+        mrb_value id = kind == 1 ? mrb_hash_fetch(mrb, item, id_key, mrb_nil_value()) : mrb_iv_get(mrb, item, p.id_ivar);
+        if (mrb_test(id)) mrb_hash_set(mrb, ids, id, item);
+    }
+    return mrb_true_value();
+}
+
 } // namespace
 
 void sprite_fast_path_methods_define(mrb_state *mrb, RClass *draw_class) {
@@ -359,4 +472,16 @@ void sprite_fast_path_methods_define(mrb_state *mrb, RClass *draw_class) {
     mrb_define_method(mrb, draw_class, "__sprite_fast_path_check__", fast_path_check, MRB_ARGS_NONE());
     mrb_define_method(mrb, draw_class, "__draw_sprites__", draw_sprites, MRB_ARGS_REQ(2));
     mrb_define_method(mrb, draw_class, "__draw_labels__", draw_labels, MRB_ARGS_REQ(2));
+    // Output collections note the ids of the lists pushed into them here.
+    mrb_sym qmx = mrb_intern_lit(mrb, "QMX");
+    if (mrb_const_defined(mrb, mrb_obj_value(mrb->object_class), qmx)) {
+        mrb_value module = mrb_const_get(mrb, mrb_obj_value(mrb->object_class), qmx);
+        mrb_sym flat_array = mrb_intern_lit(mrb, "FlatArray");
+        if (mrb_type(module) == MRB_TT_MODULE && mrb_const_defined(mrb, module, flat_array)) {
+            mrb_value klass = mrb_const_get(mrb, module, flat_array);
+            if (mrb_type(klass) == MRB_TT_CLASS)
+                mrb_define_method(mrb, mrb_class_ptr(klass), "__settled_list_noted__", note_settled_list,
+                                  MRB_ARGS_REQ(2));
+        }
+    }
 }

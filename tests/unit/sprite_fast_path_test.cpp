@@ -152,4 +152,40 @@ TEST_F(SpriteFastPath, SteadyWalksAllocateNothing) {
     EXPECT_GT(written, 600u * 40u);
 }
 
+// Pushing a list into an output collection notes the ids of its primitives:
+// natively for lists of plain Hashes or of attr_sprite objects, exactly as
+// the collection's Ruby steps would, which keep every other list.
+TEST_F(SpriteFastPath, PushedListsNoteTheIdsTheRubyStepsWould) {
+    run(R"RUBY(
+      def pushed(list, native)
+        c = QMX::Outputs.new(width: 1280, height: 720).sprites
+        def c.__settled_list_noted__(*) = false unless native
+        c << list
+        [c.map(&:object_id), c.outputs_with_ids.map { |k, v| [k, v.object_id] }].inspect
+      end
+      def noted(list) = QMX::Outputs.new(width: 1280, height: 720).sprites.__settled_list_noted__(list, {})
+      def with_id(o, id) = (o.id = id; o)
+      0
+    )RUBY");
+    const struct { std::string list; bool native; } cases[] = {
+        {"[{ id: :a, x: 1 }, { x: 2 }, { id: :a, x: 3 }, { id: 'b', path: 'p' }, { id: false }]", true},
+        {"[with_id(FastPathBunny.new(1, 2), :a), FastPathBunny.new(3, 4), with_id(FastPathBunny.new(5, 6), :a)]", true},
+        {"h = Hash.new(:dflt); h[:x] = 1; [{ id: :a }, h]", false},
+        {"class IdHash < Hash; end; h = IdHash.new; h[:id] = :b; [{ id: :a }, h]", false},
+        {"class OwnId < FastPathBunny; def id = :own; end; [FastPathBunny.new(1, 2), OwnId.new(3, 4)]", false},
+        {"[{ id: :a }, with_id(FastPathBunny.new(1, 2), :b)]", false},
+        {"[with_id(FastPathBunny.new(1, 2), :b), { id: :a }]", false},
+        {"[{ id: :a }, nil]", false},
+        {"[]", false},
+    };
+    for (const auto &c : cases) {
+        std::string list = "begin; " + c.list + "; end";
+        EXPECT_EQ(run("noted(" + list + ")"), c.native ? "true" : "false") << c.list;
+        EXPECT_EQ(run("l = " + list + "; pushed(l, true) == pushed(l, false)"), "true") << c.list;
+    }
+    run("class Hash; def id = self[:x]; end");
+    EXPECT_EQ(run("noted([{ id: :a, x: :b }])"), "false");
+    EXPECT_EQ(run("l = [{ id: :a, x: :b }]; pushed(l, true) == pushed(l, false)"), "true");
+}
+
 } // namespace
