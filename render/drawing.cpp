@@ -210,11 +210,7 @@ void draw_sprite_command(render_context *context, const sprite_command *sprite) 
     // NaN; it draws the sprite unturned.
     double turn = 360.0 - (double)sprite->angle;
     turn = std::isfinite(turn) ? std::fmod(turn, 360.0) : 0.0;
-    // Unturned and unflipped, the plain copy makes the same quad for less.
-    if (turn == 0.0 && flip == 0)
-        SDL_RenderCopy(context->renderer, texture, &source, &target);
-    else
-        SDL_RenderCopyEx(context->renderer, texture, &source, &target, turn, &centre, (SDL_RendererFlip)flip);
+    SDL_RenderCopyEx(context->renderer, texture, &source, &target, turn, &centre, (SDL_RendererFlip)flip);
 }
 
 // Consecutive labels are drawn as one run: their glyph quads wait here and
