@@ -190,11 +190,14 @@ void record(mrb_state *mrb) {
         s.hash_guards[i] = find_method(mrb, mrb->hash_class, s.guard_syms[i]);
         s.object_guards[i] = find_method(mrb, mrb->object_class, s.guard_syms[i]);
     }
+    // An interpreter without the framework (or a new one) records afresh.
+    s.have_attr_sprite = false;
+    RClass *m = nullptr;
     mrb_sym attr_sprite = mrb_intern_lit(mrb, "AttrSprite");
     if (mrb_const_defined(mrb, mrb_obj_value(mrb->object_class), attr_sprite)) {
         mrb_value module = mrb_const_get(mrb, mrb_obj_value(mrb->object_class), attr_sprite);
         if (mrb_type(module) == MRB_TT_MODULE) {
-            RClass *m = mrb_class_ptr(module);
+            m = mrb_class_ptr(module);
             s.have_attr_sprite = true;
             for (int i = 0; i < F_COUNT; ++i) {
                 s.attr_sprite_readers[i] = find_method(mrb, m, s.sprites.syms[i]);
@@ -228,7 +231,6 @@ void record(mrb_state *mrb) {
     p.object_instance_of = find_method(mrb, mrb->object_class, p.instance_of_sym);
     p.ready = s.have_attr_sprite;
     if (p.ready) {
-        RClass *m = mrb_class_ptr(mrb_const_get(mrb, mrb_obj_value(mrb->object_class), attr_sprite));
         p.attr_id = find_method(mrb, m, p.id_sym);
         p.attr_marker = find_method(mrb, m, p.marker_sym);
         p.ready = !MRB_METHOD_UNDEF_P(p.attr_id) && !MRB_METHOD_UNDEF_P(p.attr_marker);

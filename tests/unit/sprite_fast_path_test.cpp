@@ -188,4 +188,13 @@ TEST_F(SpriteFastPath, PushedListsNoteTheIdsTheRubyStepsWould) {
     EXPECT_EQ(run("l = [{ id: :a, x: :b }]; pushed(l, true) == pushed(l, false)"), "true");
 }
 
+// An interpreter without the framework, made after one with it, gets its
+// drawer without inheriting anything the first one recorded.
+TEST_F(SpriteFastPath, ABareInterpreterAfterAFrameworkOneDefinesItsDrawerCleanly) {
+    mrb_state *bare = mrb_open();
+    draw_methods_define(bare, mrb_define_class_under(bare, mrb_define_module(bare, "FFI"), "Draw", bare->object_class));
+    EXPECT_EQ(bare->exc, nullptr);
+    mrb_close(bare);
+}
+
 } // namespace
