@@ -1,11 +1,16 @@
 #!/usr/bin/env python3
-"""Sprite-throughput benchmark ("bunnymark"): this engine against LÖVE and a
-plain SDL2 program, on the same headless renderer, in one run.
+"""Throughput benchmarks: this engine against LÖVE and a plain SDL2 program,
+on the same headless renderer, in one run.
 
-Every program does the same work: N sprites of one 32x32 image, moved every
-frame by the program's own script and drawn every frame, at a fixed 60 Hz
-schedule. Each program measures itself over a window of frames after a
-warm-up and writes a small key=value report:
+The bunnymark (sprites): every program moves N sprites of one 32x32 image by
+its own script every frame and draws them all.
+The text mark (text): every program draws N lines of text in the engine's
+default font and size every frame, either changing ("s<i> <tick % 100>") or
+unchanging ("s<i> <i % 100>"): this engine as labels, LÖVE with
+love.graphics.print, plain SDL2 from one glyph atlas.
+
+All run at a fixed 60 Hz schedule. Each program measures itself over a
+window of frames after a warm-up and writes a small key=value report:
 
     frames        frames in the window
     cpu_seconds   user + system time of the whole process over the window
@@ -37,51 +42,80 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 
 ENGINE_MODES = ["hashes", "attr_sprite", "static_sprites"]
+TEXT_MODES = ["labels_changing", "labels_unchanging"]
+# The default label size's glyph height in pixels at 1280x720.
+TEXT_PIXEL_SIZE = 22
 STARTUP_ALLOWANCE = 20.0  # seconds a program may take before its first frame
 WARMUP_TIME = 2.0  # the warm-up ends after this many seconds even when short of frames
 
 
 class Program:
     """One benchmarked program; `command` prepares a run folder and answers
-    the command line that runs it there."""
+    the command line that runs it there. `kind` is sdl, love or engine;
+    programs of one mark with the same `variant` do the same work."""
 
     engine = False
+    kind = None
 
-    def __init__(self, name, label):
+    def __init__(self, name, label, variant=None):
         self.name = name
         self.label = label
+        self.variant = variant
 
     def command(self, run_dir, n, warmup, frames, time_limit, out):
         raise NotImplementedError
 
 
+def window_options(n, warmup, frames, time_limit, out):
+    return ["--n", str(n), "--warmup", str(warmup), "--warmup-time", str(WARMUP_TIME), "--frames", str(frames),
+            "--time-limit", str(time_limit), "--out", out]
+
+
 class SdlProgram(Program):
-    def __init__(self, build):
-        super().__init__("sdl", "plain SDL2")
-        self.exe = os.path.join(build, "bench", "sdl_bunnymark")
+    """The plain SDL2 bunnymark, or the text mark in the given text mode."""
+
+    kind = "sdl"
+
+    def __init__(self, build, text=None):
+        super().__init__("sdl" if text is None else "sdl-text-" + text,
+                         "plain SDL2" if text is None else "plain SDL2 " + text, text)
+        self.text = text
+        self.exe = os.path.join(build, "bench", "sdl_bunnymark" if text is None else "sdl_textmark")
+        self.font = os.path.join(build, "dist", "font.ttf")
 
     def command(self, run_dir, n, warmup, frames, time_limit, out):
-        return [self.exe, "--n", str(n), "--warmup", str(warmup), "--warmup-time", str(WARMUP_TIME),
-                "--frames", str(frames),
-                "--time-limit", str(time_limit), "--image", bunny_image(), "--out", out]
+        cmd = [self.exe] + window_options(n, warmup, frames, time_limit, out)
+        if self.text is None:
+            return cmd + ["--image", bunny_image()]
+        return cmd + ["--mode", self.text, "--font", self.font, "--size", str(TEXT_PIXEL_SIZE)]
 
 
 class LoveProgram(Program):
-    def __init__(self):
-        super().__init__("love", "LÖVE 11.4")
+    """LÖVE on the bunnymark, or on the text mark in the given text mode."""
+
+    kind = "love"
+
+    def __init__(self, build, text=None):
+        super().__init__("love" if text is None else "love-text-" + text,
+                         "LÖVE 11.4" if text is None else "LÖVE 11.4 " + text, text)
+        self.text = text
+        self.font = os.path.join(build, "dist", "font.ttf")
 
     def command(self, run_dir, n, warmup, frames, time_limit, out):
-        return ["love", os.path.join(HERE, "love"), "--n", str(n), "--warmup", str(warmup),
-                "--warmup-time", str(WARMUP_TIME),
-                "--frames", str(frames), "--time-limit", str(time_limit), "--image", bunny_image(),
-                "--out", out, "--clock-ticks", str(os.sysconf("SC_CLK_TCK"))]
+        cmd = ["love", os.path.join(HERE, "love")] + window_options(n, warmup, frames, time_limit, out)
+        cmd += ["--clock-ticks", str(os.sysconf("SC_CLK_TCK"))]
+        if self.text is None:
+            return cmd + ["--mode", "sprites", "--image", bunny_image()]
+        return cmd + ["--mode", self.text, "--font", self.font, "--size", str(TEXT_PIXEL_SIZE)]
 
 
 class EngineProgram(Program):
     engine = True
+    kind = "engine"
 
     def __init__(self, build, mode, mark=None):
-        super().__init__("vellum-" + mode, "vellumcore " + mode)
+        variant = mode[len("labels_"):] if mode in TEXT_MODES else None
+        super().__init__("vellum-" + mode, "vellumcore " + mode, variant)
         self.dist = os.path.join(build, "dist")
         self.mode = mode
         self.mark = mark  # a file the game creates when its window opens
@@ -144,7 +178,7 @@ def base_environment(args):
 def run_once(program, n, args, warmup, frames, time_limit, log):
     """One run; answers the report as a dict, or None when the program did not
     finish its window."""
-    run_dir = tempfile.mkdtemp(prefix="bunnymark-", dir=args.work_dir)
+    run_dir = tempfile.mkdtemp(prefix="run-", dir=args.work_dir)
     out = os.path.join(run_dir, "result.txt")
     env = base_environment(args)
     home = os.path.join(run_dir, "home")
@@ -203,9 +237,9 @@ def median_result(results):
     return merged
 
 
-def measure_fixed(programs, args, log):
+def measure_fixed(programs, sizes, args, log):
     table = {}
-    for n in args.sizes:
+    for n in sizes:
         for program in programs:
             runs = []
             for _ in range(args.runs):
@@ -216,22 +250,22 @@ def measure_fixed(programs, args, log):
                 extra = ""
                 if "sim_fps" in merged:
                     extra = "  sim %.1f render %.1f" % (merged["sim_fps"], merged["render_fps"])
-                log("  %-26s n=%-6d cpu %8.2f ms/frame  fps %6.1f%s" %
+                log("  %-32s n=%-6d cpu %8.2f ms/frame  fps %6.1f%s" %
                     (program.label, n, merged["cpu_ms_per_frame"], merged["fps"], extra))
             else:
-                log("  %-26s n=%-6d failed" % (program.label, n))
+                log("  %-32s n=%-6d failed" % (program.label, n))
     return table
 
 
 def probe(program, n, args, log):
-    """Does the program hold 60 fps with n sprites? A miss is tried once more,
-    since other load on the machine only ever makes a run slower."""
+    """Does the program hold 60 fps with n sprites or labels? A miss is tried
+    once more, since other load on the machine only ever makes a run slower."""
     for attempt in range(2):
         result = run_once(program, n, args, args.search_warmup, args.search_frames,
                           args.search_frames / 60.0 * 3, log)
         ok = holds(program, result, args)
         rate = held_rate(program, result) if result else 0.0
-        log("    %-26s n=%-6d %5.1f fps %s" % (program.label, n, rate, "holds" if ok else "misses"))
+        log("    %-32s n=%-6d %5.1f fps %s" % (program.label, n, rate, "holds" if ok else "misses"))
         if ok:
             return True
     return False
@@ -245,11 +279,11 @@ def round_n(n):
     return int(round(n / 10 ** digits) * 10 ** digits)
 
 
-def search_max_n(program, fixed, args, log):
+def search_max_n(program, fixed, sizes, args, log):
     """The largest N (within --search-precision) at which the program holds
     60 fps, starting from what the fixed sizes already showed."""
     lo, hi = None, None
-    for n in sorted(args.sizes):
+    for n in sorted(sizes):
         result = fixed.get((program.name, n))
         if result is None:
             continue
@@ -294,10 +328,90 @@ def fmt_ratio(a, b):
     return "%.2f" % (a / b)
 
 
-def report(programs, fixed, maxima, args, notes):
+class Mark:
+    """One benchmark: its programs, the sizes of its fixed table, and what
+    each run's measurements came to."""
+
+    def __init__(self, name, title, work, programs, sizes):
+        self.name = name
+        self.title = title
+        self.work = work  # what N counts, for the table headings
+        self.programs = programs
+        self.sizes = sizes
+        self.fixed = {}
+        self.maxima = {}
+
+    def reference(self, engine, kind):
+        for program in self.programs:
+            if program.kind == kind and program.variant == engine.variant:
+                return program
+        return None
+
+
+def report_mark(mark, args, add):
+    add("## %s" % mark.title)
+    add("")
+    add("### CPU per frame and frame rate held (N = %s)" % mark.work)
+    add("")
+    add("| program | " + " | ".join("N=%d" % n for n in mark.sizes) + " |")
+    add("|---|" + "---|" * len(mark.sizes))
+    for program in mark.programs:
+        cells = []
+        for n in mark.sizes:
+            r = mark.fixed.get((program.name, n))
+            if not r:
+                cells.append("failed")
+                continue
+            cell = "%.2f ms @ %.0f fps" % (r["cpu_ms_per_frame"], r["fps"])
+            if "sim_fps" in r:
+                cell += " (sim %.0f / render %.0f)" % (r["sim_fps"], r["render_fps"])
+            cells.append(cell)
+        add("| %s | %s |" % (program.label, " | ".join(cells)))
+    add("")
+    if mark.maxima:
+        add("### Largest N that holds %g fps" % args.hold_fps)
+        add("")
+        add("| program | N |")
+        add("|---|---|")
+        for program in mark.programs:
+            if program.name in mark.maxima:
+                sign, n = mark.maxima[program.name]
+                add("| %s | %s%d |" % (program.label, "" if sign == "=" else sign, n))
+        add("")
+    engines = [p for p in mark.programs if p.engine]
+    if not engines or not any(p.kind in ("love", "sdl") for p in mark.programs):
+        return
+    add("### Ratios (engine / reference)")
+    add("")
+    header = ["engine mode"]
+    for n in mark.sizes:
+        header += ["CPU/LÖVE N=%d" % n, "CPU/SDL N=%d" % n]
+    if mark.maxima:
+        header += ["max N / LÖVE", "max N / SDL"]
+    add("| " + " | ".join(header) + " |")
+    add("|" + "---|" * len(header))
+    for engine in engines:
+        refs = [mark.reference(engine, kind) for kind in ("love", "sdl")]
+        row = [engine.mode]
+        for n in mark.sizes:
+            e = mark.fixed.get((engine.name, n))
+            ecpu = e["cpu_ms_per_frame"] if e else None
+            for ref in refs:
+                r = mark.fixed.get((ref.name, n)) if ref else None
+                row.append(fmt_ratio(ecpu, r["cpu_ms_per_frame"] if r else None))
+        if mark.maxima:
+            for ref in refs:
+                e = mark.maxima.get(engine.name)
+                r = mark.maxima.get(ref.name) if ref else None
+                row.append(fmt_ratio(e[1] if e else None, r[1] if r else None))
+        add("| " + " | ".join(row) + " |")
+    add("")
+
+
+def report(marks, args, notes):
     lines = []
     add = lines.append
-    add("# Bunnymark results")
+    add("# Benchmark results")
     add("")
     add("Renderer: SDL_VIDEODRIVER=offscreen (OpenGL on software GL), LP_NUM_THREADS=%d, audio off." %
         args.lp_threads)
@@ -310,59 +424,8 @@ def report(programs, fixed, maxima, args, notes):
         add("> " + note)
     if notes:
         add("")
-    add("## CPU per frame and frame rate held")
-    add("")
-    add("| program | " + " | ".join("N=%d" % n for n in args.sizes) + " |")
-    add("|---|" + "---|" * len(args.sizes))
-    for program in programs:
-        cells = []
-        for n in args.sizes:
-            r = fixed.get((program.name, n))
-            if not r:
-                cells.append("failed")
-                continue
-            cell = "%.2f ms @ %.0f fps" % (r["cpu_ms_per_frame"], r["fps"])
-            if "sim_fps" in r:
-                cell += " (sim %.0f / render %.0f)" % (r["sim_fps"], r["render_fps"])
-            cells.append(cell)
-        add("| %s | %s |" % (program.label, " | ".join(cells)))
-    add("")
-    if maxima:
-        add("## Largest N that holds %g fps" % args.hold_fps)
-        add("")
-        add("| program | N |")
-        add("|---|---|")
-        for program in programs:
-            if program.name in maxima:
-                sign, n = maxima[program.name]
-                add("| %s | %s%d |" % (program.label, "" if sign == "=" else sign, n))
-        add("")
-    engines = [p for p in programs if p.engine]
-    if engines and any(p.name in ("love", "sdl") for p in programs):
-        add("## Ratios (engine / reference)")
-        add("")
-        header = ["engine mode"]
-        for n in args.sizes:
-            header += ["CPU/LÖVE N=%d" % n, "CPU/SDL N=%d" % n]
-        if maxima:
-            header += ["max N / LÖVE", "max N / SDL"]
-        add("| " + " | ".join(header) + " |")
-        add("|" + "---|" * len(header))
-        for engine in engines:
-            row = [engine.mode]
-            for n in args.sizes:
-                e = fixed.get((engine.name, n))
-                ecpu = e["cpu_ms_per_frame"] if e else None
-                for ref in ("love", "sdl"):
-                    r = fixed.get((ref, n))
-                    row.append(fmt_ratio(ecpu, r["cpu_ms_per_frame"] if r else None))
-            if maxima:
-                for ref in ("love", "sdl"):
-                    e = maxima.get(engine.name)
-                    r = maxima.get(ref)
-                    row.append(fmt_ratio(e[1] if e else None, r[1] if r else None))
-            add("| " + " | ".join(row) + " |")
-        add("")
+    for mark in marks:
+        report_mark(mark, args, add)
     return "\n".join(lines)
 
 
@@ -388,11 +451,16 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "bench"),
                         help="the CMake build folder with VELLUM_BENCH on")
-    parser.add_argument("--programs", default="sdl,love," + ",".join("vellum-" + m for m in ENGINE_MODES),
-                        help="comma-separated: sdl, love, vellum-hashes, vellum-attr_sprite, "
-                             "vellum-static_sprites")
+    parser.add_argument("--marks", default="sprites,text", help="comma-separated: sprites, text")
+    parser.add_argument("--programs", default=None,
+                        help="comma-separated program names to run (default: all of each mark): sdl, love, "
+                             "vellum-hashes, vellum-attr_sprite, vellum-static_sprites; sdl-text-changing, "
+                             "sdl-text-unchanging, love-text-changing, love-text-unchanging, "
+                             "vellum-labels_changing, vellum-labels_unchanging")
     parser.add_argument("--sizes", default="1000,5000,20000,50000",
-                        help="sprite counts for the fixed-size table")
+                        help="sprite counts for the bunnymark's fixed-size table")
+    parser.add_argument("--text-sizes", default="2000,6000,12000",
+                        help="label counts for the text mark's fixed-size table")
     parser.add_argument("--runs", type=int, default=3, help="runs per program and size (median)")
     parser.add_argument("--warmup", type=int, default=60, help="frames before the window")
     parser.add_argument("--frames", type=int, default=150, help="frames in the window")
@@ -418,7 +486,8 @@ def main():
                         "(default: <build>/bunnymark.md)")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
-    args.sizes = [int(s) for s in args.sizes.split(",") if s]
+    sizes = [int(s) for s in args.sizes.split(",") if s]
+    text_sizes = [int(s) for s in args.text_sizes.split(",") if s]
     if args.quick:
         args.runs = 1
         args.frames = 120
@@ -432,14 +501,29 @@ def main():
         shutil.rmtree(args.work_dir, ignore_errors=True)
     os.makedirs(args.work_dir, exist_ok=True)
 
-    available = {"sdl": SdlProgram(args.build), "love": LoveProgram()}
-    for mode in ENGINE_MODES:
-        available["vellum-" + mode] = EngineProgram(args.build, mode)
-    programs = []
-    for name in args.programs.split(","):
-        if name not in available:
-            parser.error("unknown program %s" % name)
-        programs.append(available[name])
+    all_marks = {
+        "sprites": Mark("sprites", "Sprites (bunnymark)", "sprites",
+                        [SdlProgram(args.build), LoveProgram(args.build)] +
+                        [EngineProgram(args.build, mode) for mode in ENGINE_MODES], sizes),
+        "text": Mark("text", "Text", "labels",
+                     [program for variant in ("changing", "unchanging")
+                      for program in (SdlProgram(args.build, variant), LoveProgram(args.build, variant),
+                                      EngineProgram(args.build, "labels_" + variant))], text_sizes),
+    }
+    marks = []
+    for name in args.marks.split(","):
+        if name not in all_marks:
+            parser.error("unknown mark %s" % name)
+        marks.append(all_marks[name])
+    if args.programs is not None:
+        wanted = args.programs.split(",")
+        known = {p.name for mark in marks for p in mark.programs}
+        for name in wanted:
+            if name not in known:
+                parser.error("unknown program %s" % name)
+        for mark in marks:
+            mark.programs = [p for p in mark.programs if p.name in wanted]
+        marks = [mark for mark in marks if mark.programs]
 
     def log(text):
         print(text, flush=True)
@@ -452,19 +536,20 @@ def main():
     for note in notes:
         log(note)
     started = time.time()
-    log("\nFixed sizes (%d run(s) each):" % args.runs)
-    fixed = measure_fixed(programs, args, log)
-    maxima = {}
-    if not args.no_search:
-        log("\nSearching the largest N that holds %g fps:" % args.hold_fps)
-        for program in programs:
-            maxima[program.name] = search_max_n(program, fixed, args, log)
-            sign, n = maxima[program.name]
-            log("  %-26s %s%d" % (program.label, "" if sign == "=" else sign, n))
+    for mark in marks:
+        log("\n%s, fixed sizes (%d run(s) each):" % (mark.title, args.runs))
+        mark.fixed = measure_fixed(mark.programs, mark.sizes, args, log)
+        if not args.no_search:
+            log("\n%s, searching the largest N that holds %g fps:" % (mark.title, args.hold_fps))
+            for program in mark.programs:
+                mark.maxima[program.name] = search_max_n(program, mark.fixed, mark.sizes, args, log)
+                sign, n = mark.maxima[program.name]
+                log("  %-32s %s%d" % (program.label, "" if sign == "=" else sign, n))
     if not args.no_micro:
         run_micro(args, log)
-    notes.append("The whole run took %.0f s." % (time.time() - started))
-    text = report(programs, fixed, maxima, args, notes)
+    load1, _, _ = os.getloadavg()
+    notes.append("The whole run took %.0f s; load average %.1f at the end." % (time.time() - started, load1))
+    text = report(marks, args, notes)
     out = args.out or os.path.join(args.build, "bunnymark.md")
     with open(out, "w") as f:
         f.write(text + "\n")

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Profiles the engine on the bunnymark game (default: 20,000 Hash sprites)
-and prints where a frame's time goes, per thread.
+"""Profiles the engine on the benchmark game (default: the bunnymark with
+20,000 Hash sprites; --mode labels_changing or labels_unchanging for the text
+mark) and prints where a frame's time goes, per thread.
 
     bench/profile                      callgrind: exact instruction counts of
                                        the simulation frame and the render
@@ -157,7 +158,7 @@ def main():
     parser.add_argument("--tool", choices=["callgrind", "perf"], default="callgrind")
     parser.add_argument("--build", default=os.path.join(driver.ROOT, "build", "bench"))
     parser.add_argument("--n", type=int, default=20000)
-    parser.add_argument("--mode", choices=driver.ENGINE_MODES, default="hashes")
+    parser.add_argument("--mode", choices=driver.ENGINE_MODES + driver.TEXT_MODES, default="hashes")
     parser.add_argument("--warmup", type=int, default=None, help="frames before collecting")
     parser.add_argument("--frames", type=int, default=None, help="frames profiled")
     parser.add_argument("--lp-threads", type=int, default=1)

@@ -117,6 +117,8 @@ bool read_pass_commands(interpreter *in, bool skip) {
             return false;
         }
         int32_t opcode = threadstream_unpack_int(f);
+        // Labels in a row are drawn as one run, which ends before anything else.
+        if (opcode != RENDER_CMD_LABEL) draw_labels_end(in->context);
         switch (opcode) {
         case RENDER_CMD_SOLID:
         case RENDER_CMD_BORDER:
@@ -128,6 +130,12 @@ bool read_pass_commands(interpreter *in, bool skip) {
         }
         if (f->error) return false;
     }
+}
+
+bool read_pass(interpreter *in, bool skip) {
+    bool whole = read_pass_commands(in, skip);
+    draw_labels_end(in->context);
+    return whole;
 }
 
 // False when the frame ended inside the passes.
@@ -174,7 +182,7 @@ bool run_passes(interpreter *in) {
                                    (uint8_t)header.a);
             SDL_RenderClear(context->renderer);
         }
-        if (!read_pass_commands(in, skip)) return false;
+        if (!read_pass(in, skip)) return false;
         if (screenshot_pass) {
             // Drawn into the screenshot texture; now once more into its own target.
             screenshot_pending = false;

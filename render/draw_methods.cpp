@@ -61,10 +61,9 @@ mrb_value ffi_draw_sprite_3(mrb_state *mrb, mrb_value) {
 }
 
 mrb_value ffi_draw_label(mrb_state *mrb, mrb_value) {
-    mrb_value x, y, text, size_enum, alignment, r, g, b, a, font;
-    mrb_get_args(mrb, "ooSooooooo", &x, &y, &text, &size_enum, &alignment, &r, &g, &b, &a, &font);
-    label_command c = {num(x, 0), num(y, 0), threadstream_ruby_text(text), threadstream_ruby_text(font),
-                       num(size_enum, 0), word(alignment, 0), word(r, 0), word(g, 0), word(b, 0), word(a, 255)};
+    mrb_value v[LABEL_ARGUMENTS];
+    mrb_get_args(mrb, "ooSooooooo", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9]);
+    label_command c = label_command_from_ruby(v);
     frame_write_label(current_frame_stream, &c);
     return mrb_nil_value();
 }

@@ -45,3 +45,27 @@ inline sprite_command sprite_command_from_ruby(const mrb_value *v) {
     c.angle_anchor_y = threadstream_ruby_float(v[SPRITE_ANCHOR_Y], 0.5f);
     return c;
 }
+
+// A label's values in the order draw_label takes them.
+enum label_argument {
+    LABEL_X, LABEL_Y, LABEL_TEXT, LABEL_SIZE_ENUM, LABEL_ALIGNMENT_ENUM, LABEL_R, LABEL_G, LABEL_B, LABEL_A, LABEL_FONT,
+    LABEL_ARGUMENTS
+};
+
+// The label command for those values, as sprite_command_from_ruby does for
+// sprites; a text that is not a String is empty, a font that is not one
+// absent (the default font).
+inline label_command label_command_from_ruby(const mrb_value *v) {
+    label_command c;
+    c.x = threadstream_ruby_float(v[LABEL_X], 0.0f);
+    c.y = threadstream_ruby_float(v[LABEL_Y], 0.0f);
+    c.text = mrb_string_p(v[LABEL_TEXT]) ? threadstream_ruby_text(v[LABEL_TEXT]) : threadstream_text{"", 0};
+    c.font = threadstream_ruby_text(v[LABEL_FONT]);
+    c.size_enum = threadstream_ruby_float(v[LABEL_SIZE_ENUM], 0.0f);
+    c.alignment_enum = threadstream_ruby_int(v[LABEL_ALIGNMENT_ENUM], 0);
+    c.r = threadstream_ruby_int(v[LABEL_R], 0);
+    c.g = threadstream_ruby_int(v[LABEL_G], 0);
+    c.b = threadstream_ruby_int(v[LABEL_B], 0);
+    c.a = threadstream_ruby_int(v[LABEL_A], 255);
+    return c;
+}

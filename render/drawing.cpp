@@ -97,20 +97,6 @@ SDL_Texture *sprite_texture(render_context *context, const char *path) {
     return entry->payload ? (SDL_Texture *)entry->payload : context->fallback_texture;
 }
 
-// Width of a text as the label draws it (glyphs are cached on the way).
-float label_width(fontatlas_font *font, const char *text, uint32_t px, float scale) {
-    float width = 0.0f;
-    const char *cursor = text;
-    uint32_t c = utf8codepoint(&cursor);
-    while (c != 0) {
-        uint32_t next = utf8codepoint(&cursor);
-        if (fontatlas_glyph *glyph = fontatlas_getglyph(font, c, px))
-            width += glyph->advance + fontatlas_get_kerningadvance(font, c, next, scale);
-        c = next;
-    }
-    return width;
-}
-
 uint32_t clamp_pixel_size(float size) {
     if (!(size >= 1.0f)) return 1; // NaN included
     if (size >= (float)FONTATLAS_MAX_PIXEL_SIZE) return FONTATLAS_MAX_PIXEL_SIZE;
@@ -227,74 +213,209 @@ void draw_sprite_command(render_context *context, const sprite_command *sprite) 
     SDL_RenderCopyEx(context->renderer, texture, &source, &target, turn, &centre, (SDL_RendererFlip)flip);
 }
 
+// Consecutive labels are drawn as one run: their glyph quads wait here and
+// go to the renderer in one geometry call per atlas page (a call per glyph
+// cost more than the glyph), and on a screen drawn at the output resolution
+// the logical size is switched off once for the run rather than per label.
+// The quads are exactly those a copy of each glyph would make, in the same
+// order. Main thread only; the buffers are kept from frame to frame.
+struct label_run {
+    bool open;
+    bool output_resolution;
+    float kx, ky;            // the logical scale the run switched off
+    SDL_Rect viewport;       // the logical viewport, in logical units
+    int visible_w, visible_h; // the viewport while the run draws
+    SDL_Texture *texture;    // the page of the waiting quads
+    float page_w, page_h;    // its size, which texture coordinates divide by
+    int quads, capacity;
+    SDL_Vertex *vertices; // 4 per quad
+    int *indices;         // 6 per quad, for the whole capacity
+};
+
+namespace {
+
+bool reserve_quads(label_run *run, int quads) {
+    if (quads <= run->capacity) return true;
+    int capacity = run->capacity ? run->capacity : 256;
+    while (capacity < quads) {
+        if (capacity > INT32_MAX / 12) return false;
+        capacity *= 2;
+    }
+    SDL_Vertex *vertices = (SDL_Vertex *)SDL_realloc(run->vertices, (size_t)capacity * 4 * sizeof(SDL_Vertex));
+    if (!vertices) return false;
+    run->vertices = vertices;
+    int *indices = (int *)SDL_realloc(run->indices, (size_t)capacity * 6 * sizeof(int));
+    if (!indices) return false;
+    run->indices = indices;
+    // A copy's two triangles: top left, top right, bottom right, then top
+    // left, bottom right, bottom left.
+    static const int corners[6] = {0, 1, 2, 0, 2, 3};
+    for (int q = run->capacity; q < capacity; ++q)
+        for (int i = 0; i < 6; ++i) indices[q * 6 + i] = q * 4 + corners[i];
+    run->capacity = capacity;
+    return true;
+}
+
+void flush_quads(render_context *context, label_run *run) {
+    if (run->quads > 0)
+        SDL_RenderGeometry(context->renderer, run->texture, run->vertices, run->quads * 4, run->indices,
+                           run->quads * 6);
+    run->quads = 0;
+}
+
+// Queues the copy of a glyph's pixels to (x, y), at their own size: the
+// vertices SDL_RenderCopy would give, and nothing for a glyph wholly outside
+// the viewport, which a copy passes over too.
+void queue_glyph(render_context *context, label_run *run, const fontatlas_glyph *glyph, int x, int y,
+                 SDL_Color colour) {
+    const int w = (int)glyph->w, h = (int)glyph->h;
+    if (x >= run->visible_w || y >= run->visible_h || x + w <= 0 || y + h <= 0) return;
+    if (glyph->texture != run->texture) {
+        flush_quads(context, run);
+        int page_w = 0, page_h = 0;
+        if (SDL_QueryTexture(glyph->texture, nullptr, nullptr, &page_w, &page_h) != 0 || page_w <= 0 || page_h <= 0)
+            return;
+        run->texture = glyph->texture;
+        run->page_w = (float)page_w;
+        run->page_h = (float)page_h;
+    }
+    if (run->quads == run->capacity && !reserve_quads(run, run->quads + 1)) {
+        flush_quads(context, run);
+        if (!reserve_quads(run, 1)) return;
+    }
+    const float u0 = (float)glyph->x / run->page_w, v0 = (float)glyph->y / run->page_h;
+    const float u1 = (float)(glyph->x + glyph->w) / run->page_w, v1 = (float)(glyph->y + glyph->h) / run->page_h;
+    const float x0 = (float)x, y0 = (float)y, x1 = x0 + (float)w, y1 = y0 + (float)h;
+    SDL_Vertex *v = run->vertices + run->quads * 4;
+    v[0] = {{x0, y0}, colour, {u0, v0}};
+    v[1] = {{x1, y0}, colour, {u1, v0}};
+    v[2] = {{x1, y1}, colour, {u1, v1}};
+    v[3] = {{x0, y1}, colour, {u0, v1}};
+    ++run->quads;
+}
+
+// A glyph for the run. Rasterising may evict a page, whose texture the
+// waiting quads may use (or a new page may take over at its address): they
+// are drawn first, and the page is looked at afresh.
+const fontatlas_glyph *run_glyph(render_context *context, label_run *run, fontatlas_font *font, uint32_t c,
+                                 uint32_t px) {
+    if (const fontatlas_glyph *glyph = fontatlas_useglyph(font, fontatlas_glyph_key(c, px))) return glyph;
+    flush_quads(context, run);
+    run->texture = nullptr;
+    return fontatlas_getglyph(font, c, px);
+}
+
+// Width of a text as the label draws it (glyphs are cached on the way).
+float label_width(render_context *context, label_run *run, fontatlas_font *font, const char *text, uint32_t px,
+                  float scale) {
+    float width = 0.0f;
+    const char *cursor = text;
+    uint32_t c = utf8codepoint(&cursor);
+    while (c != 0) {
+        uint32_t next = utf8codepoint(&cursor);
+        if (const fontatlas_glyph *glyph = run_glyph(context, run, font, c, px))
+            width += glyph->advance + fontatlas_get_kerningadvance(font, c, next, scale);
+        c = next;
+    }
+    return width;
+}
+
+// Starts a run with its first label.
+void open_run(render_context *context, label_run *run) {
+    SDL_Renderer *renderer = context->renderer;
+    run->open = true;
+    run->texture = nullptr;
+    run->quads = 0;
+    // On the screen, glyphs are rasterised at the output resolution rather
+    // than scaled. A render target is never scaled, and changing the logical
+    // size while one is bound would rescale it, so targets keep this path off.
+    run->output_resolution = SDL_GetRenderTarget(renderer) == nullptr &&
+                             (context->output_width != context->logical_width ||
+                              context->output_height != context->logical_height);
+    if (run->output_resolution) {
+        run->kx = 1.0f;
+        run->ky = 1.0f;
+        SDL_RenderGetScale(renderer, &run->kx, &run->ky);
+        SDL_RenderGetViewport(renderer, &run->viewport);
+        SDL_RenderSetLogicalSize(renderer, 0, 0);
+        const SDL_Rect &v = run->viewport;
+        SDL_Rect clip = {render_trunc(run->kx * (float)v.x), render_trunc(run->ky * (float)v.y),
+                         render_trunc(run->kx * (float)v.w), render_trunc(run->ky * (float)v.h)};
+        SDL_RenderSetClipRect(renderer, &clip);
+    }
+    SDL_Rect visible;
+    SDL_RenderGetViewport(renderer, &visible);
+    run->visible_w = visible.w;
+    run->visible_h = visible.h;
+}
+
+} // namespace
+
+void draw_labels_end(render_context *context) {
+    label_run *run = context->labels;
+    if (!run || !run->open) return;
+    flush_quads(context, run);
+    if (run->output_resolution) {
+        SDL_RenderSetClipRect(context->renderer, nullptr);
+        SDL_RenderSetLogicalSize(context->renderer, context->logical_width, context->logical_height);
+    }
+    run->open = false;
+}
+
+void draw_labels_release(render_context *context) {
+    if (label_run *run = context->labels) {
+        SDL_free(run->vertices);
+        SDL_free(run->indices);
+        SDL_free(run);
+    }
+    context->labels = nullptr;
+}
+
 void draw_label_command(render_context *context, const label_command *label) {
     if (!label->text.bytes) return;
-    SDL_Renderer *renderer = context->renderer;
+    if (!context->labels) {
+        context->labels = (label_run *)SDL_calloc(1, sizeof(label_run));
+        if (!context->labels) return;
+    }
+    label_run *run = context->labels;
     SDL_LockMutex(context->text_lock);
     fontatlas_font *font = lookup_font(context, label->font.bytes);
     if (!font) {
         SDL_UnlockMutex(context->text_lock);
         return;
     }
+    if (!run->open) open_run(context, run);
     float px, py;
     grid_map_point(context, label->x, label->y, &px, &py);
     uint32_t size = label_pixel_size(label->size_enum);
     float scale = fontatlas_get_scale(font, size);
     if (label->alignment_enum == 1 || label->alignment_enum == 2) {
-        float width = label_width(font, label->text.bytes, size, scale);
+        float width = label_width(context, run, font, label->text.bytes, size, scale);
         px -= label->alignment_enum == 1 ? width / 2.0f : width;
     }
     // Label positions name the top of the text line.
     float baseline = py + fontatlas_get_ascent(font, scale);
-
-    // On the screen, glyphs are rasterised at the output resolution rather
-    // than scaled. A render target is never scaled, and changing the logical
-    // size while one is bound would rescale it, so targets keep this path off.
-    bool output_resolution = SDL_GetRenderTarget(renderer) == nullptr &&
-                             (context->output_width != context->logical_width ||
-                              context->output_height != context->logical_height);
-    if (output_resolution) {
-        float kx = 1.0f, ky = 1.0f;
-        SDL_Rect viewport;
-        SDL_RenderGetScale(renderer, &kx, &ky);
-        SDL_RenderGetViewport(renderer, &viewport);
-        size = clamp_pixel_size(std::trunc(ky * (float)size));
+    if (run->output_resolution) {
+        size = clamp_pixel_size(std::trunc(run->ky * (float)size));
         scale = fontatlas_get_scale(font, size);
-        px = px * kx + kx * (float)viewport.x;
-        baseline = baseline * ky + ky * (float)viewport.y;
-        SDL_RenderSetLogicalSize(renderer, 0, 0);
-        SDL_Rect clip = {render_trunc(kx * (float)viewport.x), render_trunc(ky * (float)viewport.y),
-                         render_trunc(kx * (float)viewport.w), render_trunc(ky * (float)viewport.h)};
-        SDL_RenderSetClipRect(renderer, &clip);
+        px = px * run->kx + run->kx * (float)run->viewport.x;
+        baseline = baseline * run->ky + run->ky * (float)run->viewport.y;
     }
 
-    const uint8_t r = clamp_channel(label->r), g = clamp_channel(label->g), b = clamp_channel(label->b),
-                  a = clamp_channel(label->a);
+    const SDL_Color colour = {clamp_channel(label->r), clamp_channel(label->g), clamp_channel(label->b),
+                              clamp_channel(label->a)};
     float pen = px;
     const char *cursor = label->text.bytes;
     uint32_t c = utf8codepoint(&cursor);
     while (c != 0) {
         uint32_t next = utf8codepoint(&cursor);
-        fontatlas_glyph *glyph = fontatlas_getglyph(font, c, size);
-        if (glyph) {
-            if (glyph->w && glyph->h && glyph->texture) {
-                // Set for every glyph: a page evicted while this label is drawn
-                // can leave its address to a new page that is not tinted yet.
-                SDL_SetTextureColorMod(glyph->texture, r, g, b);
-                SDL_SetTextureAlphaMod(glyph->texture, a);
-                SDL_Rect source = {(int)glyph->x, (int)glyph->y, (int)glyph->w, (int)glyph->h};
-                SDL_Rect target = {render_trunc(pen + glyph->x0), render_trunc(baseline + glyph->y0), (int)glyph->w,
-                                   (int)glyph->h};
-                SDL_RenderCopy(renderer, glyph->texture, &source, &target);
-            }
+        if (const fontatlas_glyph *glyph = run_glyph(context, run, font, c, size)) {
+            if (glyph->w && glyph->h && glyph->texture)
+                queue_glyph(context, run, glyph, render_trunc(pen + glyph->x0), render_trunc(baseline + glyph->y0),
+                            colour);
             pen += glyph->advance + fontatlas_get_kerningadvance(font, c, next, scale);
         }
         c = next;
-    }
-
-    if (output_resolution) {
-        SDL_RenderSetClipRect(renderer, nullptr);
-        SDL_RenderSetLogicalSize(renderer, context->logical_width, context->logical_height);
     }
     SDL_UnlockMutex(context->text_lock);
 }

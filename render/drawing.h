@@ -33,4 +33,10 @@ void draw_line_command(render_context *context, float x, float y, float x2, floa
 
 void draw_sprite_command(render_context *context, const sprite_command *sprite);
 
+// Labels are drawn in runs: draw_label_command adds one to the open run,
+// draw_labels_end draws what waits and ends the run. Anything else drawn
+// after a label, a change of target and a present must come after the end.
 void draw_label_command(render_context *context, const label_command *label);
+void draw_labels_end(render_context *context);
+// Frees the run's buffers with the context.
+void draw_labels_release(render_context *context);

@@ -13,14 +13,7 @@
 #define STBTT_malloc(size, user) ((void)(user), SDL_malloc(size))
 #define STBTT_free(pointer, user) ((void)(user), SDL_free(pointer))
 #define STBTT_assert(x) SDL_assert(x)
-#define STB_TRUETYPE_IMPLEMENTATION
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
-#include <stb_truetype.h>
-#pragma GCC diagnostic pop
+#include "truetype_impl.h"
 
 namespace {
 
@@ -230,6 +223,14 @@ fontatlas_font *fontatlas_new(SDL_Renderer *renderer, const char *path) {
         SDL_OutOfMemory();
         return nullptr;
     }
+    font->kerning = (fontatlas_kerning_pair *)SDL_calloc(FONTATLAS_KERNING_SLOTS, sizeof(fontatlas_kerning_pair));
+    if (!font->kerning) {
+        SDL_free(font->atlas);
+        SDL_free(data);
+        SDL_free(font);
+        SDL_OutOfMemory();
+        return nullptr;
+    }
     font->atlas->renderer = renderer;
     font->atlas->page_width = FONTATLAS_PAGE_SIZE;
     font->atlas->page_height = FONTATLAS_PAGE_SIZE;
@@ -259,6 +260,7 @@ void fontatlas_delete(fontatlas_font *font) {
         }
         SDL_free(atlas);
     }
+    SDL_free(font->kerning);
     SDL_free(font->file_data);
     SDL_free(font);
 }
@@ -404,6 +406,14 @@ const fontatlas_glyph *fontatlas_findglyph(const fontatlas_font *font, uint32_t 
     return node ? node->glyph : nullptr;
 }
 
+const fontatlas_glyph *fontatlas_useglyph(fontatlas_font *font, uint32_t key) {
+    if (!font || !font->atlas) return nullptr;
+    fontatlas_glyph_node *node = first_node(font->atlas, key);
+    if (!node || !node->glyph) return nullptr;
+    if (node->page) node->page->last_used = ++registry.clock;
+    return node->glyph;
+}
+
 fontatlas_glyph *fontatlas_getglyph(fontatlas_font *font, uint32_t codepoint, uint32_t px) {
     if (!font || !font->atlas) return nullptr;
     uint32_t key = fontatlas_glyph_key(codepoint, px);
@@ -425,9 +435,14 @@ float fontatlas_get_kerningadvance(const fontatlas_font *font, uint32_t codepoin
                                    float scale) {
     if (!font || codepoint1 == 0 || codepoint2 == 0) return 0.0f;
     if (!font->info.kern && !font->info.gpos) return 0.0f;
-    int g1 = glyph_index(font, codepoint1);
-    int g2 = glyph_index(font, codepoint2);
-    return (float)stbtt_GetGlyphKernAdvance(&font->info, g1, g2) * scale;
+    fontatlas_kerning_pair &slot = font->kerning[(codepoint1 * 0x9E3779B1u ^ codepoint2 * 0x85EBCA77u) >> 22 &
+                                                 (FONTATLAS_KERNING_SLOTS - 1)];
+    if (slot.first != codepoint1 || slot.second != codepoint2) {
+        int g1 = glyph_index(font, codepoint1);
+        int g2 = glyph_index(font, codepoint2);
+        slot = {codepoint1, codepoint2, stbtt_GetGlyphKernAdvance(&font->info, g1, g2)};
+    }
+    return (float)slot.advance * scale;
 }
 
 void fontatlas_calcstringrect(const fontatlas_font *font, const char *text, uint32_t px, float *out_width,

@@ -19,6 +19,8 @@ constexpr uint32_t FONTATLAS_MAX_PIXEL_SIZE = 255;
 // Pages (1 MiB of texture each) kept across all fonts before the least
 // recently used one is evicted.
 constexpr uint32_t FONTATLAS_DEFAULT_PAGE_LIMIT = 32;
+// Kerning of recently laid out code point pairs, per font.
+constexpr uint32_t FONTATLAS_KERNING_SLOTS = 1024;
 
 struct fontatlas_skyline_node {
     uint32_t x;     // left edge in texture pixels
@@ -59,10 +61,20 @@ struct fontatlas_atlas {
     fontatlas_atlas *next_atlas; // every live atlas shares the page budget
 };
 
+// A pair's kerning in font units; first == 0 marks an empty slot.
+struct fontatlas_kerning_pair {
+    uint32_t first, second;
+    int32_t advance;
+};
+
 struct fontatlas_font {
     stbtt_fontinfo info; // points into file_data
     unsigned char *file_data;
     fontatlas_atlas *atlas;
+    // Looking a pair up in the font's tables costs two character-map
+    // searches and a kerning-table search for every glyph laid out; this
+    // remembers the answers (FONTATLAS_KERNING_SLOTS, one way per slot).
+    fontatlas_kerning_pair *kerning;
     float ascent;   // hhea, font units
     float descent;  // hhea, font units (normally negative)
     float line_gap; // hhea, font units
@@ -90,6 +102,9 @@ uint32_t fontatlas_glyph_bucket(uint32_t key);
 void fontatlas_cacheglyphs(fontatlas_font *font, uint32_t px, const uint32_t *codepoints, int count);
 // The cached glyph, rasterising it on a miss; NULL when the font has none.
 fontatlas_glyph *fontatlas_getglyph(fontatlas_font *font, uint32_t codepoint, uint32_t px);
+// The cached glyph, marked as drawn now like fontatlas_getglyph does; NULL on
+// a miss, without rasterising (so no page changes or goes).
+const fontatlas_glyph *fontatlas_useglyph(fontatlas_font *font, uint32_t key);
 // The cached glyph or NULL; never rasterises.
 const fontatlas_glyph *fontatlas_findglyph(const fontatlas_font *font, uint32_t key);
 float fontatlas_get_kerningadvance(const fontatlas_font *font, uint32_t codepoint1, uint32_t codepoint2, float scale);

@@ -41,12 +41,17 @@ render_cache_entry *lookup_texture_entry(render_context *context, const char *na
     if (!context || !name) return nullptr;
     render_cache *cache = cache_table(&context->texture_cache);
     if (!cache) return nullptr;
+    // Entries live as long as the cache, so the last one found may be kept.
+    if (cache->last && SDL_strcmp(cache->last->name, name) == 0) return cache->last;
     uint32_t bucket = render_cache_bucket(name);
-    if (render_cache_entry *hit = find(cache, bucket, name)) return hit;
-    render_cache_entry *entry = new_entry(name);
-    if (!entry) return nullptr;
-    entry->next = cache->buckets[bucket];
-    cache->buckets[bucket] = entry;
+    render_cache_entry *entry = find(cache, bucket, name);
+    if (!entry) {
+        entry = new_entry(name);
+        if (!entry) return nullptr;
+        entry->next = cache->buckets[bucket];
+        cache->buckets[bucket] = entry;
+    }
+    cache->last = entry;
     return entry;
 }
 

@@ -18,6 +18,8 @@ struct render_cache_entry {
 
 struct render_cache {
     render_cache_entry *buckets[RENDER_CACHE_BUCKETS];
+    // The entry found last: sprites in a row mostly share their image.
+    render_cache_entry *last;
 };
 
 // Bucket of a name: djb2 with xor over the bytes taken as signed chars.

@@ -1,6 +1,7 @@
 #include "render_context.h"
 
 #include "../host/metadata.h"
+#include "drawing.h"
 #include "fontatlas.h"
 #include "image.h"
 #include "render_cache.h"
@@ -156,6 +157,7 @@ void render_context_delete(render_context *context) {
     if (!context) return;
     // Fonts named in the font cache are separate from the default font;
     // their page textures go before the renderer does.
+    draw_labels_release(context);
     render_cache_free(context->font_cache, release_font);
     fontatlas_delete(context->default_font);
     if (context->fallback_texture) SDL_DestroyTexture(context->fallback_texture);

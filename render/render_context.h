@@ -11,6 +11,7 @@
 
 struct render_cache;
 struct fontatlas_font;
+struct label_run;
 
 // Side of the checkerboard drawn for sprites whose image is missing.
 constexpr int FALLBACK_TEXTURE_SIZE = 256;
@@ -55,6 +56,8 @@ struct render_context {
     // Performance-counter time of the last present: a turn with nothing new
     // waits for a frame until one frame period has passed since then.
     uint64_t last_present;
+    // The labels being drawn (drawing.cpp); NULL until the first label.
+    label_run *labels;
 };
 
 enum render_focus { RENDER_FOCUS_NONE, RENDER_FOCUS_MOUSE, RENDER_FOCUS_KEYBOARD };

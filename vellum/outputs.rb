@@ -66,6 +66,8 @@ module QMX
         push(os)
       elsif !os.is_a?(Array)
         __raise_not_a_primitive__(os)
+      elsif __settled_list_noted__(os, outputs_with_ids)
+        concat(os)
       elsif __all_hashes?(os)
         # What the steps below end with for a list of Hashes, without asking
         # each for its marker: every Hash is appended as it is.
@@ -95,6 +97,13 @@ module QMX
         os.each { |o| add_dwim(o) }
       end
       self
+    end
+
+    # The engine notes natively, as the two branches after it would, the ids
+    # of a list of plain Hashes or of objects whose kind is settled (what
+    # games push every frame) and answers true; here no list is noted.
+    def __settled_list_noted__(_os, _ids)
+      false
     end
 
     # False at the first element without a kind (plain values have none);

@@ -1,16 +1,24 @@
--- The bunnymark workload in LÖVE's idiomatic form: love.update moves the
--- sprites, love.draw draws each one with love.graphics.draw (LÖVE batches
--- consecutive draws of one image by itself). The world is 1280x720, scaled
--- to the window as the engine scales its logical size.
+-- The benchmark workloads in LÖVE's idiomatic form. The bunnymark (--mode
+-- sprites): love.update moves the sprites, love.draw draws each one with
+-- love.graphics.draw (LÖVE batches consecutive draws of one image by itself).
+-- The world is 1280x720, scaled to the window as the engine scales its
+-- logical size. The text mark (--mode changing or unchanging): N lines of
+-- text drawn with love.graphics.print in the engine's font, at the glyph
+-- size and places the engine gives its labels on this window (the engine
+-- draws text at the output resolution, not scaled).
 --
 -- Run: love bench/love --n N --warmup W --frames F --time-limit S
---        --warmup-time S --image PATH --out FILE --clock-ticks HZ
+--        --warmup-time S --out FILE --clock-ticks HZ
+--        [--mode sprites --image PATH | --mode changing|unchanging
+--         --font PATH --size PX]
 local WORLD_W, WORLD_H, SPRITE = 1280, 720, 32
 
 local opts = { n = 1000, warmup = 60, ["warmup-time"] = 3, frames = 240, ["time-limit"] = 10,
-               image = "bunny.png" }
+               image = "bunny.png", mode = "sprites", size = 22 }
 local bunnies = {}
 local image, scale_x, scale_y
+local lines = {} -- the text mark's places and fixed texts
+local font
 
 -- User plus system time of the whole process, every thread included, as the
 -- kernel accounts it; the same source the other two programs read.
@@ -44,11 +52,32 @@ local function fit_to_display(w, h)
   return w, h
 end
 
-local function read_file_bytes(path)
+local function read_file_bytes(path, name)
   local f = assert(io.open(path, "rb"))
   local data = f:read("*a")
   f:close()
-  return love.filesystem.newFileData(data, "bunny.png")
+  return love.filesystem.newFileData(data, name)
+end
+
+-- The engine sizes glyphs so that ascent minus descent is the pixel size;
+-- LÖVE's size is the em. The size that gives the engine's glyphs:
+local function font_of_line_height(data, px)
+  local probe = love.font.newRasterizer(data, 1000)
+  local height = probe:getAscent() - probe:getDescent()
+  return love.graphics.newFont(love.font.newRasterizer(data, math.floor(px * 1000 / height + 0.5)))
+end
+
+local function load_text(w, h)
+  local ky = h / WORLD_H
+  font = font_of_line_height(read_file_bytes(opts.font, "font.ttf"), math.floor(ky * opts.size))
+  love.graphics.setFont(font)
+  for i = 0, opts.n - 1 do
+    lines[i + 1] = {
+      x = ((i * 7919) % (WORLD_W - 80)) * (w / WORLD_W),
+      y = ((i * 104729) % (WORLD_H - 24)) * ky,
+      text = "s" .. i .. " " .. (i % 100),
+    }
+  end
 end
 
 function love.load(args)
@@ -57,7 +86,8 @@ function love.load(args)
   love.window.setMode(w, h, { resizable = true, vsync = 1 })
   scale_x, scale_y = w / WORLD_W, h / WORLD_H
   love.graphics.setDefaultFilter("nearest", "nearest")
-  image = love.graphics.newImage(read_file_bytes(opts.image))
+  if opts.mode ~= "sprites" then return load_text(w, h) end
+  image = love.graphics.newImage(read_file_bytes(opts.image, "bunny.png"))
   -- Deterministic start positions and speeds, the same formula in all three
   -- programs.
   for i = 0, opts.n - 1 do
@@ -81,8 +111,29 @@ function love.update()
   end
 end
 
+local frame_count = 0
+
+local function draw_text()
+  love.graphics.setColor(0, 0, 0, 1)
+  local print = love.graphics.print
+  if opts.mode == "changing" then
+    local t = frame_count % 100
+    for i = 1, #lines do
+      local l = lines[i]
+      print("s" .. (i - 1) .. " " .. t, l.x, l.y)
+    end
+  else
+    for i = 1, #lines do
+      local l = lines[i]
+      print(l.text, l.x, l.y)
+    end
+  end
+  frame_count = frame_count + 1
+end
+
 function love.draw()
   love.graphics.clear(230 / 255, 230 / 255, 230 / 255, 1)
+  if opts.mode ~= "sprites" then return draw_text() end
   love.graphics.push()
   love.graphics.scale(scale_x, scale_y)
   local draw = love.graphics.draw

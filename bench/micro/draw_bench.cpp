@@ -1,6 +1,7 @@
 // The per-sprite cost on the simulation thread, piece by piece: a Ruby call
 // into FFI::Draw, reading a sprite's attributes through the primitive
-// accessors, and the whole walk of a render pass when the runtime has one.
+// accessors, and the whole walk of a render pass when the runtime has one
+// (for labels too).
 // One interpreter with the framework loaded serves every benchmark; each
 // iteration handles SPRITES sprites and rewinds the frame stream.
 #include "host/engine.h"
@@ -44,6 +45,10 @@ end
 def bench_make_hashes(n)
   Array.new(n) { |i| { x: (i * 7919) % 1248 + 0.5, y: (i * 104729) % 688 + 0.5, w: 32, h: 32,
                        path: "sprites/bunny.png" } }
+end
+
+def bench_make_labels(n)
+  Array.new(n) { |i| { x: (i * 7919) % 1200, y: 720 - (i * 104729) % 696, text: "s#{i} #{i % 100}" } }
 end
 
 def bench_make_objects(n)
@@ -112,6 +117,7 @@ end
 # What `args.outputs.sprites << sprites` costs for the whole list.
 def bench_push(sprites)
   return false unless Object.const_defined?(:QMX) && QMX.const_defined?(:Outputs)
+  bench_outputs.labels.clear
   bench_outputs.sprites.clear
   bench_outputs.sprites << sprites
   true
@@ -183,6 +189,20 @@ def bench_walk(sprites)
   true
 end
 
+# The walk of a pass of labels alone.
+def bench_label_walk(labels)
+  walker = bench_walker
+  return false unless walker
+  unless $bench_walk_list.equal?(labels)
+    bench_outputs.sprites.clear
+    bench_outputs.labels.clear
+    bench_outputs.labels << labels
+    $bench_walk_list = labels
+  end
+  walker.primitives(bench_outputs)
+  true
+end
+
 def bench_pass(sprites)
   walker = bench_walker
   return false unless walker && bench_push(sprites)
@@ -231,7 +251,7 @@ mrb_value bench_native_sprite(mrb_state *mrb, mrb_value) {
 
 struct interpreter {
     mrb_state *mrb = nullptr;
-    mrb_value hashes, objects;
+    mrb_value hashes, objects, labels;
     bool ready = false;
 
     interpreter() {
@@ -263,8 +283,10 @@ struct interpreter {
         mrb_value top = mrb_top_self(mrb);
         hashes = host_call(mrb, top, "bench_make_hashes", 1, &count);
         objects = host_call(mrb, top, "bench_make_objects", 1, &count);
+        labels = host_call(mrb, top, "bench_make_labels", 1, &count);
         mrb_gc_register(mrb, hashes);
         mrb_gc_register(mrb, objects);
+        mrb_gc_register(mrb, labels);
         current_frame_stream = threadstream_allocate();
         ready = current_frame_stream != nullptr;
     }
@@ -337,6 +359,9 @@ BENCHMARK(BM_RenderWalkHashes)->Unit(benchmark::kMillisecond);
 
 void BM_RenderWalkAttrSprites(benchmark::State &state) { run(state, "bench_walk", &interpreter::objects); }
 BENCHMARK(BM_RenderWalkAttrSprites)->Unit(benchmark::kMillisecond);
+
+void BM_RenderWalkLabels(benchmark::State &state) { run(state, "bench_label_walk", &interpreter::labels); }
+BENCHMARK(BM_RenderWalkLabels)->Unit(benchmark::kMillisecond);
 
 void BM_RenderPassHashes(benchmark::State &state) { run(state, "bench_pass", &interpreter::hashes); }
 BENCHMARK(BM_RenderPassHashes)->Unit(benchmark::kMillisecond);

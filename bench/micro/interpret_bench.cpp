@@ -1,6 +1,7 @@
 // The render side of a sprite: interpreting its command on the main thread,
 // drawn on the software renderer and passed over in a skipped pass (the pure
-// reading cost), and the encoding from Ruby through FFI::Draw. Each reports
+// reading cost), and the encoding from Ruby through FFI::Draw; and of a
+// label, drawn. Each reports
 // the memory allocations per frame once warmed up, which should be none: the
 // pooled streams keep their buffers, textures and glyphs stay cached.
 #include "host/engine.h"
@@ -22,6 +23,7 @@
 namespace {
 
 constexpr int SPRITES = 2000;
+constexpr int LABELS = 2000;
 
 // Allocations through SDL's allocator (the engine's) and mruby's, counted.
 std::atomic<long> allocations{0};
@@ -97,10 +99,30 @@ threadstream *sprite_frame(bool skipped_pass) {
     return s;
 }
 
-void interpret(benchmark::State &state, bool skipped_pass) {
+// A frame of one pass of LABELS labels, "s<i> <i % 100>" in the default
+// font and size.
+threadstream *label_frame() {
+    threadstream *s = threadstream_allocate();
+    set_grid_command grid = {0, 720, -1};
+    frame_write_set_grid(s, &grid);
+    passes_command passes = {1, 0};
+    frame_write_passes(s, &passes);
+    pass_header header = {0, 0, 0, 255, {nullptr, 0}, 1280, 720, 0};
+    frame_write_pass_header(s, &header);
+    char text[32];
+    for (int i = 0; i < LABELS; ++i) {
+        int length = std::snprintf(text, sizeof(text), "s%d %d", i, i % 100);
+        label_command label = {(float)((i * 7919) % 1200), (float)(720 - (i * 104729) % 696),
+                               {text, (uint64_t)length}, {nullptr, 0}, 0, 0, 0, 0, 0, 255};
+        frame_write_label(s, &label);
+    }
+    frame_write_opcode(s, RENDER_CMD_END_PASS);
+    return s;
+}
+
+void interpret(benchmark::State &state, threadstream *(*make_frame)(), int stale, int items) {
     render_context *context = bench_context();
-    threadstream *frame = sprite_frame(skipped_pass);
-    const int stale = skipped_pass ? 1 : 0;
+    threadstream *frame = make_frame();
     // Warm up: textures made, queues sized.
     for (int i = 0; i < 3; ++i) {
         frame->read_pos = 0;
@@ -113,16 +135,19 @@ void interpret(benchmark::State &state, bool skipped_pass) {
         draw_commands_execute(context, frame, stale, 0);
         SDL_RenderPresent(context->renderer);
     }
-    state.SetItemsProcessed(state.iterations() * SPRITES);
+    state.SetItemsProcessed(state.iterations() * items);
     state.counters["allocs_per_frame"] = (double)(allocations.load() - before) / (double)state.iterations();
     threadstream_free(frame);
 }
 
-void BM_InterpretAndDrawSprites(benchmark::State &state) { interpret(state, false); }
+void BM_InterpretAndDrawSprites(benchmark::State &state) { interpret(state, [] { return sprite_frame(false); }, 0, SPRITES); }
 BENCHMARK(BM_InterpretAndDrawSprites)->Unit(benchmark::kMicrosecond);
 
-void BM_InterpretSkippedSprites(benchmark::State &state) { interpret(state, true); }
+void BM_InterpretSkippedSprites(benchmark::State &state) { interpret(state, [] { return sprite_frame(true); }, 1, SPRITES); }
 BENCHMARK(BM_InterpretSkippedSprites)->Unit(benchmark::kMicrosecond);
+
+void BM_InterpretAndDrawLabels(benchmark::State &state) { interpret(state, label_frame, 0, LABELS); }
+BENCHMARK(BM_InterpretAndDrawLabels)->Unit(benchmark::kMicrosecond);
 
 // Ruby calling FFI::Draw for every sprite of a frame, into a pooled stream
 // that is rewound each frame as the engine's pool hands it back: the full

@@ -12,8 +12,10 @@
 #include <gtest/gtest.h>
 #include <physfs.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -50,6 +52,25 @@ inline const std::string &vfs_dir() {
     return dir;
 }
 
+// Allocations made through SDL's allocator (the engine's native allocator,
+// on every thread) while work runs.
+inline std::atomic<long> sdl_allocation_count{0};
+inline long sdl_allocations_during(const std::function<void()> &work) {
+    static SDL_malloc_func real_malloc;
+    static SDL_calloc_func real_calloc;
+    static SDL_realloc_func real_realloc;
+    static SDL_free_func real_free;
+    SDL_GetMemoryFunctions(&real_malloc, &real_calloc, &real_realloc, &real_free);
+    SDL_SetMemoryFunctions([](size_t n) { ++sdl_allocation_count; return real_malloc(n); },
+                           [](size_t n, size_t size) { ++sdl_allocation_count; return real_calloc(n, size); },
+                           [](void *p, size_t n) { ++sdl_allocation_count; return real_realloc(p, n); }, real_free);
+    sdl_allocation_count = 0;
+    work();
+    long counted = sdl_allocation_count.load();
+    SDL_SetMemoryFunctions(real_malloc, real_calloc, real_realloc, real_free);
+    return counted;
+}
+
 // A render context on a hidden window (W x H fits the virtual display, so the
 // output size equals the logical size), plus the stream pool.
 class RenderTest : public ::testing::Test {
@@ -83,6 +104,19 @@ protected:
         context->screen_not_cleared = 1;
         draw_commands_execute(context, b.s, stale, replay);
         return b.s;
+    }
+    // Once a frame's textures, glyphs and buffers exist, drawing it again
+    // allocates nothing.
+    void expect_steady_frames_allocate_nothing(frame_builder b) {
+        auto frames = [&](int count) {
+            for (int i = 0; i < count; ++i) {
+                run(b);
+                SDL_RenderPresent(context->renderer);
+            }
+        };
+        frames(3);
+        EXPECT_EQ(sdl_allocations_during([&] { frames(5); }), 0);
+        EXPECT_EQ(b.s->error, 0);
     }
     // The default grid: origin at the bottom left, y upwards.
     void set_bottom_left_grid() { run(build().set_grid(0, (float)logical_h, -1)); }

@@ -17,8 +17,8 @@ module QMX
         draw_sprite_collection(pass.static_sprites)
         draw_collection(pass.primitives, :draw_primitive)
         draw_collection(pass.static_primitives, :draw_primitive)
-        draw_collection(pass.labels, :draw_label)
-        draw_collection(pass.static_labels, :draw_label)
+        draw_label_collection(pass.labels)
+        draw_label_collection(pass.static_labels)
         draw_collection(pass.lines, :draw_line)
         draw_collection(pass.static_lines, :draw_line)
         draw_collection(pass.borders, :draw_border)
@@ -116,17 +116,26 @@ module QMX
 
       private
 
-      # Plain Hash sprites and AttrSprite objects are drawn natively, straight
-      # from their entries or instance variables, when nothing the general
-      # path relies on has been redefined; the drawer hands back each sprite
-      # it leaves to draw_sprite, and the walk goes on after it.
+      # Plain Hash sprites and labels and AttrSprite objects are drawn
+      # natively, straight from their entries or instance variables, when
+      # nothing the general path relies on has been redefined; the drawer
+      # hands back each primitive it leaves to the general method, and the
+      # walk goes on after it.
       def draw_sprite_collection(collection)
-        return draw_collection(collection, :draw_sprite) unless @sprite_fast_path
+        draw_natively(collection, :__draw_sprites__, :draw_sprite)
+      end
+
+      def draw_label_collection(collection)
+        draw_natively(collection, :__draw_labels__, :draw_label)
+      end
+
+      def draw_natively(collection, native, method)
+        return draw_collection(collection, method) unless @sprite_fast_path
         i = 0
         while i < collection.length
-          i = @ffi_draw.__draw_sprites__(collection, i)
+          i = @ffi_draw.send(native, collection, i)
           break unless i < collection.length
-          draw_sprite(collection.at(i))
+          send(method, collection.at(i))
           i += 1
         end
       end

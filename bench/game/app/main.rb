@@ -1,6 +1,7 @@
-# The bunnymark workload as a game for this engine: N sprites of one 32x32
-# image, each moved by its own velocity and bounced off the 1280x720 edges
-# every tick, and drawn every frame. Three ways a game author would write it:
+# The benchmark workloads as a game for this engine. The bunnymark: N
+# sprites of one 32x32 image, each moved by its own velocity and bounced off
+# the 1280x720 edges every tick, and drawn every frame. Three ways a game
+# author would write it:
 #
 #   hashes          a Hash per sprite, all pushed into args.outputs.sprites
 #                   every tick
@@ -8,6 +9,13 @@
 #                   the same way
 #   static_sprites  Hashes pushed once into args.outputs.static_sprites and
 #                   then only moved in place
+#
+# The text mark: N labels in the default font and size at fixed places:
+#
+#   labels_changing    a new Hash per label every tick, its text
+#                      "s#{i} #{tick % 100}"
+#   labels_unchanging  Hashes made once, text "s#{i} #{i % 100}", pushed into
+#                      args.outputs.labels every tick
 #
 # bench/driver.py copies this file into a fresh game folder and puts a BENCH
 # Hash in front of it (sprite count, mode, measurement window, result file).
@@ -77,8 +85,30 @@ def move_objects(bunnies)
   end
 end
 
+# Where label i sits: the same formula in all three text programs (y counts
+# down from the top there, up from the bottom here).
+def label_start(i)
+  [(i * 7919) % (WORLD_W - 80), WORLD_H - (i * 104729) % (WORLD_H - 24)]
+end
+
+def tick_labels(args, mode)
+  spots = (args.state.spots ||= Array.new(BENCH[:n]) { |i| label_start(i) })
+  if mode == "labels_unchanging"
+    args.state.labels ||= spots.map_with_index { |(x, y), i| { x: x, y: y, text: "s#{i} #{i % 100}" } }
+    args.outputs.labels << args.state.labels
+  else
+    t = Kernel.tick_count % 100
+    labels = args.outputs.labels
+    spots.each_with_index { |(x, y), i| labels << { x: x, y: y, text: "s#{i} #{t}" } }
+  end
+end
+
 def tick(args)
   mode = BENCH[:mode]
+  if mode.start_with?("labels")
+    tick_labels(args, mode)
+    return bench_measure
+  end
   if !args.state.bunnies
     args.state.bunnies = make_bunnies(mode, BENCH[:n])
     args.outputs.static_sprites << args.state.bunnies if mode == "static_sprites"
