@@ -46,8 +46,14 @@ class IOSWizard
     path
   end
 
+  # The explanation pictures come with the platform's kit; where they are
+  # missing the step's text stands alone instead of beside a missing-image
+  # checkerboard.
   def image(png, w, h)
-    { w: w, h: h, path: get_reserved_sprite(png) }
+    path = get_reserved_sprite(png)
+    files = $qmx.ffi_file
+    return nil unless files.respond_to?(:path_exists) && files.path_exists(path)
+    { w: w, h: h, path: path }
   end
 
   def start(opts = nil)
@@ -88,7 +94,7 @@ class IOSWizard
     end
     rule = "=" * (console ? console.console_text_width : 80)
     log rule
-    e.console_primitives.each do |primitive|
+    e.console_primitives.compact.each do |primitive|
       if console
         console.add_primitive(primitive)
       elsif primitive.is_a?(String)
