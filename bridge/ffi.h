@@ -20,8 +20,8 @@ extern "C" mrb_value ffi_cptr_new(mrb_state *mrb, void *pointer);
 void *ffi_cptr_get(mrb_state *mrb, mrb_value object);
 
 // Stored by ffi_init for the whole process: the file methods read the game
-// and base directories from the game state. No method reads the render
-// context from here yet (text measuring uses the_render_context).
+// and base directories from the game state; text measuring, the window title
+// and the device size read the render context.
 extern game_state *ffi_game_state;
 extern render_context *ffi_render_context;
 

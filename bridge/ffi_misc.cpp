@@ -1,6 +1,8 @@
-// FFI::Misc's own methods: text measuring (written in render/text_methods.cpp).
-// The controller-configuration group registers from its own file; ffi_init
-// calls both.
+// FFI::Misc's small platform services: text measuring (written in
+// render/text_methods.cpp), the clipboard, the window title, the local
+// address and the device size, and the HTTP groups' registration. The
+// controller-configuration, parser and native-extension groups register from
+// ffi_init.
 #include "ffi.h"
 
 #include "../render/render_context.h"

@@ -114,7 +114,7 @@ bool bind_library() {
             return false;
         }
     }
-    const game_metadata_record *metadata = game_metadata_mutable();
+    const game_metadata_record *metadata = game_metadata();
     client.user_agent = sprintf_alloc("Vellumcore-%s-%s/%s (%s)", metadata->devid, metadata->gameid,
                                       metadata->version, SDL_GetPlatform());
     if (!client.user_agent) {

@@ -66,13 +66,20 @@ void http_update_progress_hash(http_request *request) {
                                                      : mrb_nil_value());
 }
 
+mrb_value update_progress(mrb_state *, void *request) {
+    http_update_progress_hash((http_request *)request);
+    return mrb_nil_value();
+}
+
 // Runs outside any Ruby method (inside the client's tick), so the arena is
-// restored after each call.
+// restored after each call. The game holds the progress Hash and may have
+// frozen it: the raise that storing into it then makes must not unwind
+// through libcurl's frames.
 int call_target(http_request *request, const char *method) {
     http_bridge_request *bridge = bridge_of(request);
     mrb_state *mrb = bridge->mrb;
     int arena = mrb_gc_arena_save(mrb);
-    http_update_progress_hash(request);
+    host_protect(mrb, update_progress, request, nullptr);
     bool failed = false;
     mrb_value result = host_call(mrb, bridge->target, method, 0, nullptr, &failed);
     mrb_gc_arena_restore(mrb, arena);

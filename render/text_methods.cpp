@@ -1,6 +1,6 @@
 #include "text_methods.h"
 
-#include "../host/engine.h"
+#include "../bridge/ffi.h"
 #include "text_measure.h"
 
 mrb_value ffi_misc_calcstringbox(mrb_state *mrb, mrb_value) {
@@ -8,7 +8,7 @@ mrb_value ffi_misc_calcstringbox(mrb_state *mrb, mrb_value) {
     mrb_int size_enum = 0;
     mrb_get_args(mrb, "ziz", &text, &size_enum, &font);
     float width = 0.0f, height = 0.0f;
-    measure_text(the_render_context, text, size_enum, font, &width, &height);
+    measure_text(ffi_render_context, text, size_enum, font, &width, &height);
     mrb_value box[2] = {mrb_float_value(mrb, width), mrb_float_value(mrb, height)};
     return mrb_ary_new_from_values(mrb, 2, box);
 }

@@ -50,6 +50,7 @@ def tick args
            post: $qmx.http_post("#{BASE}/form", { name: "x", level: 3 }),
            put: $qmx.http_put("#{BASE}/upload", "data.bin"), head: $qmx.http_head("#{BASE}/final") }
     puts "missing: #{$qmx.http_put("#{BASE}/upload", "missing.bin").inspect}"
+    $qmx.http_get("#{BASE}/final").freeze # its updates fail; the engine must not
     $reads = []
   end
   $reads << $r[:slow][:response_read] unless $r[:slow][:complete]

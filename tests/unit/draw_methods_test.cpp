@@ -1,6 +1,7 @@
 // FFI::Draw from Ruby: the exact words every method appends, its defaults,
 // and what it refuses.
 #include "render_support.h"
+#include "bridge/ffi.h"
 
 #include "host/engine.h"
 #include "host/host_call.h"
@@ -170,14 +171,14 @@ TEST_F(CalcStringBox, AnswersTwoFloatsFromTheNamedOrDefaultFont) {
     mrb_state *mrb = mrb_open();
     RClass *misc = mrb_define_class_under(mrb, mrb_define_module(mrb, "FFI"), "Misc", mrb->object_class);
     mrb_define_method(mrb, misc, "calcstringbox", ffi_misc_calcstringbox, MRB_ARGS_REQ(3));
-    the_render_context = context;
+    ffi_render_context = context;
     mrb_value box = mrb_load_string(mrb, "FFI::Misc.new.calcstringbox('Hello', 40, 'missing.ttf')");
     float w = 0, h = 0;
     measure_text(context, "Hello", 40, nullptr, &w, &h);
     ASSERT_TRUE(mrb_array_p(box) && RARRAY_LEN(box) == 2 && mrb_float_p(mrb_ary_ref(mrb, box, 0)));
     EXPECT_EQ(std::pair(mrb_float(mrb_ary_ref(mrb, box, 0)), mrb_float(mrb_ary_ref(mrb, box, 1))),
               std::pair((double)w, (double)h));
-    the_render_context = nullptr;
+    ffi_render_context = nullptr;
     mrb_close(mrb);
 }
 
