@@ -32,14 +32,8 @@ module DocsOrganizer
     RESERVED_METHODS
   end
 
-  # The listed classes this build has.
   def self.class_sort_order
-    CLASS_SORT_ORDER.map do |name|
-      name.split("::").inject(Object) do |scope, part|
-        break nil unless scope && scope.const_defined?(part.to_sym, false)
-        scope.const_get(part.to_sym)
-      end
-    end.compact
+    CLASS_SORT_ORDER.map { |name| Object.const_get(name) }
   end
 
   # For the framework's developers: every documented class needs a place in
@@ -187,7 +181,7 @@ module Docs
     path = "docs/#{name}.txt"
     $qmx.write_file_root(path, text)
     puts "* INFO: Documentation for #{name} has been exported to #{path}."
-    $console.set_system_command(path) if $console && $console.respond_to?(:set_system_command)
+    $console.set_system_command(path) if $console
     nil
   end
 
