@@ -41,8 +41,7 @@ class IOSWizard
       path = "deploy_template/#{path}"
       $qmx.reset_sprite(path)
     end
-    files = $qmx.ffi_file
-    log_error "png #{png} not found." unless files.respond_to?(:path_exists) && files.path_exists(path)
+    log_error "png #{png} not found." unless $qmx.ffi_file.path_exists(path)
     path
   end
 
@@ -51,9 +50,7 @@ class IOSWizard
   # checkerboard.
   def image(png, w, h)
     path = get_reserved_sprite(png)
-    files = $qmx.ffi_file
-    return nil unless files.respond_to?(:path_exists) && files.path_exists(path)
-    { w: w, h: h, path: path }
+    $qmx.ffi_file.path_exists(path) ? { w: w, h: h, path: path } : nil
   end
 
   def start(opts = nil)
@@ -82,25 +79,16 @@ class IOSWizard
       log_error e.to_s
     end
     env = @opts.is_a?(Hash) ? @opts[:env] : nil
-    $console&.set_command("$wizards.ios.start env: :#{env}")
+    $console.set_command("$wizards.ios.start env: :#{env}")
     nil
   end
 
   def show_wizard_exception(e)
-    console = $console
-    if console
-      console.log.clear
-      console.archived_log.clear
-    end
-    rule = "=" * (console ? console.console_text_width : 80)
+    $console.log.clear
+    $console.archived_log.clear
+    rule = "=" * $console.console_text_width
     log rule
-    e.console_primitives.compact.each do |primitive|
-      if console
-        console.add_primitive(primitive)
-      elsif primitive.is_a?(String)
-        log primitive
-      end
-    end
+    e.console_primitives.compact.each { |primitive| $console.add_primitive(primitive) }
     log rule
   end
 
@@ -452,7 +440,7 @@ class IOSWizard
   # Only a development build reloads code from this machine; a build for
   # players must never carry its address.
   def write_ip_address
-    address = $qmx.ffi_misc.respond_to?(:get_local_ip_address) ? $qmx.ffi_misc.get_local_ip_address : nil
+    address = $qmx.ffi_misc.get_local_ip_address
     if address.to_s.strip.empty?
       log "* WARNING: I couldn't find this machine's network address, so the build will not reload code from it."
       return
