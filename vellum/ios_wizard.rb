@@ -366,7 +366,7 @@ class IOSWizard
 
   def write_entitlements_plist
     log "Creating Entitlements.plist"
-    text = entitlements_plist_text.gsub(":app_id") { xml_escape("#{@team_name}.#{@app_id}") }.strip
+    text = entitlements_plist_text.gsub(":app_id") { QMX::Markup.escape("#{@team_name}.#{@app_id}") }.strip
     write_build_file("tmp/ios/Entitlements.plist", text)
     entitlements = shell_quote("#{tmp_directory}/Entitlements.plist")
     sh "#{shell_quote(plutil_cli_app)} -convert binary1 #{entitlements}"
@@ -408,7 +408,7 @@ class IOSWizard
 
   def info_plist_text(development)
     text = PLIST_HEAD + (development ? INFO_PLIST_TRANSPORT : "") + INFO_PLIST_BODY + PLIST_TAIL
-    text.gsub(":app_name") { xml_escape(@app_name) }.gsub(":app_id") { xml_escape(@app_id) }.strip
+    text.gsub(":app_name") { QMX::Markup.escape(@app_name) }.gsub(":app_id") { QMX::Markup.escape(@app_id) }.strip
   end
 
   def entitlements_plist_text
@@ -538,10 +538,6 @@ class IOSWizard
 
   def write_build_file(path, text)
     raise "* ERROR: I couldn't write #{path}." unless $qmx.write_file_root(path, text)
-  end
-
-  def xml_escape(text)
-    text.to_s.gsub("&", "&amp;").gsub("<", "&lt;").gsub(">", "&gt;")
   end
 
   PLIST_HEAD = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" \
