@@ -32,8 +32,9 @@ module QMX
     def backup_write_changes(changes)
       text = changes.map { |k, v| "#{v[:latest_file]}, #{v[:time]}, #{k}" }.join("\n")
       write_file_root("#{backup_directory}/src_backup_changes.txt", text)
+      # A file name may hold an apostrophe or an ampersand.
       contents = changes.map do |k, v|
-        "<li><a href='/#{File.basename(v[:latest_file].to_s)}'>#{k}</a></li>"
+        "<li><a href='/#{Markup.escape(File.basename(v[:latest_file].to_s))}'>#{Markup.escape(k)}</a></li>"
       end.join("\n")
       write_file_root("#{backup_directory}/src_backup_changes.html",
                       backup_page_template.gsub("{{content}}", "<ul>#{contents}</ul>"))
