@@ -83,13 +83,7 @@ module QMX
     end
 
     def backup_html
-      [
-        "<html>",
-        "  <head>",
-        "    <title>Vellumcore Source Code Backup</title>",
-        "    <link href=\"src_backup.css\" rel=\"stylesheet\" type=\"text/css\" media=\"all\">",
-        "  </head>",
-        "  <body>",
+      body = [
         "    <h1>Vellumcore Source Code Backup</h1>",
         "    <div id='content' itemscope=\"itemscope\" itemtype=\"backup-information\">",
         "      This directory holds every change made to the game's code while the engine ran,",
@@ -97,10 +91,9 @@ module QMX
         "      <br />",
         "      <a href=\"/src_backup_changes.txt\" itemprop=\"changes\">src_backup_changes.txt</a>",
         "      <a href=\"/src_backup_changes.html\">src_backup_changes.html</a>",
-        "    </div>",
-        "  </body>",
-        "</html>"
-      ].join("\n") + "\n"
+        "    </div>"
+      ].join("\n")
+      backup_page_template.gsub("    {{content}}") { body }
     end
 
     private
