@@ -152,29 +152,24 @@ module QMX
       window_option(argv, :window_position_y, -1, -16_384, 16_384)
     end
 
-    # A window option that is not a plain number in its range is reported and
-    # the default kept: "1e9".to_i is 1, and 3000000000 wraps in the host.
+    # A window option that is not a number literal of its kind in its range is
+    # reported and the default kept: "1e9".to_i is 1, and 3000000000 wraps in
+    # the host.
     def self.window_option(argv, name, default, low, high)
       text = parse_cli_argument(argv, name)
       return default if text.nil?
-      value = plain_number(text, default.is_a?(Float))
-      return value if value && value >= low && value <= high
-      kind = default.is_a?(Float) ? "a number" : "a whole number"
+      fraction = default.is_a?(Float)
+      value = begin
+        QMX::LiteralReader.parse(text)
+      rescue QMX::LiteralReader::FormatError
+        nil
+      end
+      if (fraction ? value.is_a?(Numeric) : value.is_a?(Integer)) && value >= low && value <= high
+        return fraction ? value.to_f : value
+      end
+      kind = fraction ? "a number" : "a whole number"
       puts "* WARNING: --#{name} #{text} is not #{kind} from #{low} to #{high}; the default #{default} is used."
       default
-    end
-
-    # Digits with an optional leading minus (and, for a fraction, one point);
-    # nil for anything else. Long texts are out of every window range anyway.
-    def self.plain_number(text, fraction)
-      digits = text.start_with?("-") ? text[1..-1] : text
-      points = 0
-      ok = !digits.empty? && digits.length <= 12 && digits.bytes.all? do |b|
-        points += 1 if b == 46
-        (b >= 48 && b <= 57) || (fraction && b == 46 && points == 1)
-      end
-      return nil unless ok && digits != "."
-      fraction ? text.to_f : text.to_i
     end
 
     def cli_arguments
