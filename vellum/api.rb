@@ -34,7 +34,7 @@ module QMX
     def source_code_links(args)
       files = (args.qmx.reload_list_history || {}).keys.map(&:to_s)
       files.map do |f|
-        "<li><a href=\"/vellum/code/edit/?file=#{html_escape(f)}\">#{html_escape(f)}</a></li>\n"
+        "<li><a href=\"/vellum/code/edit/?file=#{Markup.escape(f)}\">#{Markup.escape(f)}</a></li>\n"
       end.join
     end
 
@@ -48,9 +48,9 @@ module QMX
     def code_edit_view(args, file)
       text = args.qmx.read_file(file)
       return nil if text.nil?
-      page(TITLE, "<form method=\"post\" action=\"/vellum/code/update/?file=#{html_escape(file)}\">\n" \
-                  "<p><code>#{html_escape(file)}</code></p>\n" \
-                  "<textarea name=\"code\" rows=\"30\" cols=\"80\">\n#{html_escape(text)}</textarea>\n" \
+      page(TITLE, "<form method=\"post\" action=\"/vellum/code/update/?file=#{Markup.escape(file)}\">\n" \
+                  "<p><code>#{Markup.escape(file)}</code></p>\n" \
+                  "<textarea name=\"code\" rows=\"30\" cols=\"80\">\n#{Markup.escape(text)}</textarea>\n" \
                   "<p><input type=\"submit\" value=\"Update\"></p>\n</form>\n#{links}")
     end
 
@@ -164,7 +164,7 @@ module QMX
     end
 
     def console_view(code, req = nil)
-      result = "<pre>#{html_escape(@console_result.to_s)}</pre>\n"
+      result = "<pre>#{Markup.escape(@console_result.to_s)}</pre>\n"
       eval_view("console", "/vellum/console/", code, req) + result + links
     end
 
@@ -371,18 +371,14 @@ module QMX
       host = req ? (header(req, "Host") || "localhost:9001") : "localhost:9001"
       style = "<style>pre { white-space: pre-wrap; border: 1px solid silver; padding: 10px; font-size: 14px; }</style>\n"
       page(title, "#{style}<form method=\"post\" action=\"#{action}\">\n" \
-                  "<textarea name=\"code\" rows=\"10\" cols=\"80\">\n#{html_escape(code)}</textarea>\n" \
+                  "<textarea name=\"code\" rows=\"10\" cols=\"80\">\n#{Markup.escape(code)}</textarea>\n" \
                   "<p><input type=\"submit\" value=\"Eval\"></p>\n</form>\n" \
-                  "<pre>curl --data-urlencode 'code=#{html_escape(DEFAULT_CODE.split("\n").last)}' " \
-                  "http://#{html_escape(host)}/vellum/eval/</pre>\n")
+                  "<pre>curl --data-urlencode 'code=#{Markup.escape(DEFAULT_CODE.split("\n").last)}' " \
+                  "http://#{Markup.escape(host)}/vellum/eval/</pre>\n")
     end
 
     def page(title, body)
       "<html>\n<head>\n<meta charset=\"utf-8\">\n<title>#{title}</title>\n</head>\n<body>\n#{body}</body>\n</html>\n"
-    end
-
-    def html_escape(text)
-      text.to_s.gsub("&", "&amp;").gsub("<", "&lt;").gsub(">", "&gt;").gsub("\"", "&quot;").gsub("'", "&#39;")
     end
 
     def respond_html(req, html)

@@ -32,14 +32,8 @@ module DocsOrganizer
     RESERVED_METHODS
   end
 
-  # The listed classes this build has.
   def self.class_sort_order
-    CLASS_SORT_ORDER.map do |name|
-      name.split("::").inject(Object) do |scope, part|
-        break nil unless scope && scope.const_defined?(part.to_sym, false)
-        scope.const_get(part.to_sym)
-      end
-    end.compact
+    CLASS_SORT_ORDER.map { |name| Object.const_get(name) }
   end
 
   # For the framework's developers: every documented class needs a place in
@@ -187,7 +181,7 @@ module Docs
     path = "docs/#{name}.txt"
     $qmx.write_file_root(path, text)
     puts "* INFO: Documentation for #{name} has been exported to #{path}."
-    $console.set_system_command(path) if $console && $console.respond_to?(:set_system_command)
+    $console.set_system_command(path) if $console
     nil
   end
 
@@ -301,7 +295,7 @@ module Docs
           content << "</code></pre>\n"
         else
           code = line.rstrip
-          content << __docs_escape_html__(code.length > 2 ? code[2..-1] : "") << "\n"
+          content << QMX::Markup.escape(code.length > 2 ? code[2..-1] : "") << "\n"
         end
       elsif (level = __docs_heading_level__(line))
         close_list.call
@@ -309,7 +303,7 @@ module Docs
         if level == 4
           content << "<h4>#{formatted}</h4>\n"
         else
-          id = __docs_escape_html__(__docs_text_to_id__(line))
+          id = QMX::Markup.escape(__docs_text_to_id__(line))
           entry = "<li><a class='header-#{level}' href='##{id}'>#{formatted}</a></li>"
           toc << (level == 1 ? entry + "\n" : "<ul>" * (level - 1) + entry + "</ul>" * (level - 1))
           content << "<h#{level} id='#{id}'>#{formatted}</h#{level}>\n"
@@ -364,10 +358,6 @@ module Docs
     id
   end
 
-  def __docs_escape_html__(text)
-    text.to_s.gsub("&", "&amp;").gsub("<", "&lt;").gsub(">", "&gt;").gsub("\"", "&quot;").gsub("'", "&#39;")
-  end
-
   # One line's inline markup: the leading heading marker goes, ~code~
   # becomes a code element (escaped, since code is full of < and >), and
   # [[target]] becomes a link, or an image when the target is a .gif.
@@ -387,7 +377,7 @@ module Docs
     text
   rescue Exception => e
     parse_log << "* ERROR: Failed to parse line: ~#{line}~, #{e}"
-    __docs_escape_html__(line.to_s.rstrip)
+    QMX::Markup.escape(line.to_s.rstrip)
   end
 
   def __docs_inline_code__(text)
@@ -398,7 +388,7 @@ module Docs
         result << (inside ? "</code>" : "<code>")
         inside = !inside
       else
-        result << (inside ? __docs_escape_html__(c) : c)
+        result << (inside ? QMX::Markup.escape(c) : c)
       end
     end
     result
@@ -411,7 +401,7 @@ module Docs
       if target.nil? && c == "["
         target = ""
       elsif target && c == "]"
-        href = __docs_escape_html__(target)
+        href = QMX::Markup.escape(target)
         result << (target.end_with?(".gif") ? "<img src='#{href}'></img>" : "<a href='#{href}'>#{href}</a>")
         target = nil
       elsif target

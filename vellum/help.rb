@@ -41,7 +41,7 @@ module QMX
 
     # Named by the class's name: the framework's Class#to_s decorates it.
     def self.serialization_implementation_help(klass)
-      name = (klass.respond_to?(:name) && klass.name) || klass.to_s
+      name = klass.name || klass.to_s
       "* WARNING: " + name + " does not support serialization. Returning nil.\nPlease override the :serialize method and return a hash so that\n" + name + " can be persisted to disk in the event of an exception.\nHere is an example of what you need to do:\n#+begin_src ruby\nclass " + name + "\n  # 1. Create a serialize method that returns a hash with all of\n  #    the values you care about.\n  def serialize\n    " + code_for_class_attributes_as_hash(klass) + "\n  end\n\n  # 2. Override the inspect method and return ~serialize.to_s~.\n  def inspect\n    serialize.to_s\n  end\n\n  # 3. Override to_s and return ~serialize.to_s~.\n  def to_s\n    serialize.to_s\n  end\nend\n#+end_src\n"
     end
 

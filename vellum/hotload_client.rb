@@ -12,8 +12,7 @@ module QMX
 
     def start
       return @client if @client
-      misc = @runtime.ffi_misc
-      address = misc.respond_to?(:get_local_ip_address) ? misc.get_local_ip_address.to_s : ""
+      address = @runtime.ffi_misc.get_local_ip_address.to_s
       address = address.strip unless @runtime.platform == "iOS"
       @client = RemoteHotloadClient.new(address)
     end

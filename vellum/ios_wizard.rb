@@ -41,8 +41,7 @@ class IOSWizard
       path = "deploy_template/#{path}"
       $qmx.reset_sprite(path)
     end
-    files = $qmx.ffi_file
-    log_error "png #{png} not found." unless files.respond_to?(:path_exists) && files.path_exists(path)
+    log_error "png #{png} not found." unless $qmx.ffi_file.path_exists(path)
     path
   end
 
@@ -51,9 +50,7 @@ class IOSWizard
   # checkerboard.
   def image(png, w, h)
     path = get_reserved_sprite(png)
-    files = $qmx.ffi_file
-    return nil unless files.respond_to?(:path_exists) && files.path_exists(path)
-    { w: w, h: h, path: path }
+    $qmx.ffi_file.path_exists(path) ? { w: w, h: h, path: path } : nil
   end
 
   def start(opts = nil)
@@ -82,25 +79,16 @@ class IOSWizard
       log_error e.to_s
     end
     env = @opts.is_a?(Hash) ? @opts[:env] : nil
-    $console&.set_command("$wizards.ios.start env: :#{env}")
+    $console.set_command("$wizards.ios.start env: :#{env}")
     nil
   end
 
   def show_wizard_exception(e)
-    console = $console
-    if console
-      console.log.clear
-      console.archived_log.clear
-    end
-    rule = "=" * (console ? console.console_text_width : 80)
+    $console.log.clear
+    $console.archived_log.clear
+    rule = "=" * $console.console_text_width
     log rule
-    e.console_primitives.compact.each do |primitive|
-      if console
-        console.add_primitive(primitive)
-      elsif primitive.is_a?(String)
-        log primitive
-      end
-    end
+    e.console_primitives.compact.each { |primitive| $console.add_primitive(primitive) }
     log rule
   end
 
@@ -378,7 +366,7 @@ class IOSWizard
 
   def write_entitlements_plist
     log "Creating Entitlements.plist"
-    text = entitlements_plist_text.gsub(":app_id") { xml_escape("#{@team_name}.#{@app_id}") }.strip
+    text = entitlements_plist_text.gsub(":app_id") { QMX::Markup.escape("#{@team_name}.#{@app_id}") }.strip
     write_build_file("tmp/ios/Entitlements.plist", text)
     entitlements = shell_quote("#{tmp_directory}/Entitlements.plist")
     sh "#{shell_quote(plutil_cli_app)} -convert binary1 #{entitlements}"
@@ -420,7 +408,7 @@ class IOSWizard
 
   def info_plist_text(development)
     text = PLIST_HEAD + (development ? INFO_PLIST_TRANSPORT : "") + INFO_PLIST_BODY + PLIST_TAIL
-    text.gsub(":app_name") { xml_escape(@app_name) }.gsub(":app_id") { xml_escape(@app_id) }.strip
+    text.gsub(":app_name") { QMX::Markup.escape(@app_name) }.gsub(":app_id") { QMX::Markup.escape(@app_id) }.strip
   end
 
   def entitlements_plist_text
@@ -452,7 +440,7 @@ class IOSWizard
   # Only a development build reloads code from this machine; a build for
   # players must never carry its address.
   def write_ip_address
-    address = $qmx.ffi_misc.respond_to?(:get_local_ip_address) ? $qmx.ffi_misc.get_local_ip_address : nil
+    address = $qmx.ffi_misc.get_local_ip_address
     if address.to_s.strip.empty?
       log "* WARNING: I couldn't find this machine's network address, so the build will not reload code from it."
       return
@@ -550,10 +538,6 @@ class IOSWizard
 
   def write_build_file(path, text)
     raise "* ERROR: I couldn't write #{path}." unless $qmx.write_file_root(path, text)
-  end
-
-  def xml_escape(text)
-    text.to_s.gsub("&", "&amp;").gsub("<", "&lt;").gsub(">", "&gt;")
   end
 
   PLIST_HEAD = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" \

@@ -75,7 +75,7 @@ class ItchWizard
     METADATA.each do |value|
       next unless values[value[:name]].start_with?("#") || instance_variable_get("@#{value[:name]}").nil?
       log value[:prompt]
-      $console&.set_command(value[:command])
+      $console.set_command(value[:command])
       return value[:answer]
     end
     :success
@@ -181,7 +181,7 @@ class ItchWizard
       rescue Exception => e
         log_error "Step #{step} failed."
         log_error e.to_s
-        $console&.set_command("$wizards.itch.start")
+        $console.set_command("$wizards.itch.start")
         return nil
       end
     end

@@ -81,7 +81,7 @@ module QMX
       @api = Api.new
 
       hotload_init
-      c_bridge_init(self) if respond_to?(:c_bridge_init)
+      c_bridge_init(self)
       framerate_init
       async_require_init
       __reset__
@@ -152,29 +152,24 @@ module QMX
       window_option(argv, :window_position_y, -1, -16_384, 16_384)
     end
 
-    # A window option that is not a plain number in its range is reported and
-    # the default kept: "1e9".to_i is 1, and 3000000000 wraps in the host.
+    # A window option that is not a number literal of its kind in its range is
+    # reported and the default kept: "1e9".to_i is 1, and 3000000000 wraps in
+    # the host.
     def self.window_option(argv, name, default, low, high)
       text = parse_cli_argument(argv, name)
       return default if text.nil?
-      value = plain_number(text, default.is_a?(Float))
-      return value if value && value >= low && value <= high
-      kind = default.is_a?(Float) ? "a number" : "a whole number"
+      fraction = default.is_a?(Float)
+      value = begin
+        QMX::LiteralReader.parse(text)
+      rescue QMX::LiteralReader::FormatError
+        nil
+      end
+      if (fraction ? value.is_a?(Numeric) : value.is_a?(Integer)) && value >= low && value <= high
+        return fraction ? value.to_f : value
+      end
+      kind = fraction ? "a number" : "a whole number"
       puts "* WARNING: --#{name} #{text} is not #{kind} from #{low} to #{high}; the default #{default} is used."
       default
-    end
-
-    # Digits with an optional leading minus (and, for a fraction, one point);
-    # nil for anything else. Long texts are out of every window range anyway.
-    def self.plain_number(text, fraction)
-      digits = text.start_with?("-") ? text[1..-1] : text
-      points = 0
-      ok = !digits.empty? && digits.length <= 12 && digits.bytes.all? do |b|
-        points += 1 if b == 46
-        (b >= 48 && b <= 57) || (fraction && b == 46 && points == 1)
-      end
-      return nil unless ok && digits != "."
-      fraction ? text.to_f : text.to_i
     end
 
     def cli_arguments
@@ -342,15 +337,11 @@ module QMX
 
     # --- What the host asks each frame ------------------------------------------
 
-    # Until the game's args exist (a build without them) there is nothing
-    # to draw.
     def take_screenshot
-      return false unless @args
       !@args.outputs.screenshots.empty?
     end
 
     def passes
-      return [] unless @args
       @args.passes
     rescue Exception => e
       pretty_print_exception_and_export!(e)
@@ -426,7 +417,7 @@ module QMX
     # given. Answers nil, writing nothing, when the text would not load back.
     def serialize_state(*opts)
       file, state = opts.length >= 2 ? opts : [nil, opts[0]]
-      root = state.equal?(@args && @args.state) ? "args.state" : "state"
+      root = state.equal?(@args.state) ? "args.state" : "state"
       begin
         result = QMX::LiteralWriter.write(state, root)
         __rebuild_saved_state__(result)
@@ -498,26 +489,22 @@ module QMX
         mark_ruby_file_for_reload("app/main.rb")
       end
 
-      if @args
-        reset_state
-        Kernel.tick_count = -1
-        @args.state.tick_count = -1
-        @args.outputs.clear
-        clear_draw_passes
-        $top_level.reset if $top_level.respond_to?(:reset)
-      end
+      reset_state
+      Kernel.tick_count = -1
+      @args.state.tick_count = -1
+      @args.outputs.clear
+      clear_draw_passes
+      $top_level.reset if $top_level.respond_to?(:reset)
 
       unpause!
-      if @console
-        @console.hide
-        @console.toast_ids.clear
-      end
+      @console.hide
+      @console.toast_ids.clear
       set_rng(seed || rng_override || Time.now.to_i)
 
       @is_resetting = nil
       @pin_to_30_fps = nil
       @framerate_pin_grace_period = nil
-      @args.grid.origin_bottom_left! if @args
+      @args.grid.origin_bottom_left!
 
       unless @production
         write_file_root("logs/log.txt", "Vellumcore QMX Log Messages. Set $qmx.log_level = :off to disable logging to the Console/HUD (log messages will still be written here). Log options are: :on, :off.\n")
@@ -538,7 +525,7 @@ module QMX
     end
 
     def set_rng(value)
-      if @recording && (@recording.is_recording? || @recording.is_replaying?)
+      if @recording.is_recording? || @recording.is_replaying?
         log "* WARNING:\nAttempting to set the RNG was ignored because you are either in record or replay mode.\n\n"
         return
       end
@@ -554,7 +541,7 @@ module QMX
     # --- Recording ------------------------------------------------------------------
 
     def start_recording(seed_value)
-      @console&.hide
+      @console.hide
       @recording.start_recording(seed_value)
     end
 
@@ -564,7 +551,7 @@ module QMX
 
     def start_replay(file_name = nil)
       file_name ||= "last_replay.txt"
-      @console&.hide if native_file(:path_exists, file_name)
+      @console.hide if native_file(:path_exists, file_name)
       @recording.start_replay(file_name)
     end
 
@@ -573,11 +560,11 @@ module QMX
     end
 
     def record_input_history(*args)
-      @recording&.record_input_history(*args)
+      @recording.record_input_history(*args)
     end
 
     def stage_replay_values
-      @recording&.stage_replay_values
+      @recording.stage_replay_values
     end
 
     # --- Logging and the console -------------------------------------------------------
@@ -588,7 +575,7 @@ module QMX
       return nil unless sender.nil? || (sender == Log && @log_level == :on)
       text = obj.to_s
       Kernel.print(text.end_with?("\n") ? text : "#{text}\n")
-      @console&.add_text(obj)
+      @console.add_text(obj)
       nil
     end
 
@@ -609,19 +596,19 @@ module QMX
     end
 
     def disable_console
-      @console&.disable
+      @console.disable
     end
 
     def enable_console
-      @console&.enable
+      @console.enable
     end
 
     def show_console(reason = nil)
-      @console&.show(reason)
+      @console.show(reason)
     end
 
     def toast(id, message)
-      @console&.toast(id, message)
+      @console.toast(id, message)
     end
 
     # --- Loading code -------------------------------------------------------------------
@@ -652,12 +639,12 @@ module QMX
 
     # The host's last call before shutdown; answers the process's exit status.
     def quit!
-      if @recording && @recording.is_recording? && cli_arguments.key?(:record)
+      if @recording.is_recording? && cli_arguments.key?(:record)
         @recording.stop_recording("replay_#{Time.now.to_i}.txt")
       end
-      @console&.save_history
+      @console.save_history
       # Each answer takes its request off the list: go over a copy.
-      @http_requests.dup.each { |request| request.reject if request.respond_to?(:reject) }
+      @http_requests.dup.each(&:reject)
       @http_requests.clear
       @exit_status || 0
     end

@@ -20,6 +20,7 @@ def dispatch_runtime(production: false)
   def runtime.reports = (@reports ||= [])
   def runtime.pretty_print_exception_and_export!(e) = reports << e
   def runtime.drawer = @ffi_draw
+  def runtime.log(obj, sender = nil) = original_puts(obj)
   def runtime.pass = @args.outputs
   $qmx = runtime
 end

@@ -222,7 +222,7 @@ end
 def test_backups_keep_a_latest_copy_per_file_and_one_change_line_each
   runtime = new_runtime
   files = runtime.ffi_file.files
-  ["app/main.rb", "app/a/b.rb", "app/a_b.rb", "app/main.rb"].each do |file|
+  ["app/main.rb", "app/a/b.rb", "app/a_b.rb", "app/main.rb", "app/it's&co.rb"].each do |file|
     files[file] = "# #{file}\n"
     runtime.backup_create(file)
   end
@@ -230,8 +230,10 @@ def test_backups_keep_a_latest_copy_per_file_and_one_change_line_each
   assert_equal ["# app/main.rb\n", "# app/a/b.rb\n", "# app/a_b.rb\n"],
                ["app_main.rb", "app_a_b.rb", "app_sa_ub.rb.rb"].map { |name| files["#{dir}/src_backup_#{name}"] }
   lines = files["#{dir}/src_backup_changes.txt"].split("\n")
-  assert_equal ["app/main.rb", "app/a/b.rb", "app/a_b.rb"], lines.map { |line| line.split(", ")[2] }
+  assert_equal ["app/main.rb", "app/a/b.rb", "app/a_b.rb", "app/it's&co.rb"], lines.map { |line| line.split(", ")[2] }
   assert lines[0].start_with?("#{dir}/src_backup_app_main.rb, #{Time.now.to_i / 10}"), lines[0]
+  link = "<li><a href='/src_backup_app_it&#39;s&amp;co.rb'>app/it&#39;s&amp;co.rb</a></li>"
+  assert files["#{dir}/src_backup_changes.html"].include?(link), files["#{dir}/src_backup_changes.html"]
 end
 
 # --- Frame-rate accounting ----------------------------------------------------

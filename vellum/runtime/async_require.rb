@@ -53,7 +53,7 @@ module QMX
         @is_reloading = false
         unless @exception_occured
           unpause!
-          if @console && [:exception, :exception_on_load].include?(@console.show_reason)
+          if [:exception, :exception_on_load].include?(@console.show_reason)
             @console.hide
           end
         end
@@ -136,7 +136,7 @@ module QMX
       rescue Exception => e
         pretty_print_exception_and_export!(e)
         pause!
-        @console&.show(:exception)
+        @console.show(:exception)
         false
       end
 

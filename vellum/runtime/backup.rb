@@ -32,8 +32,9 @@ module QMX
     def backup_write_changes(changes)
       text = changes.map { |k, v| "#{v[:latest_file]}, #{v[:time]}, #{k}" }.join("\n")
       write_file_root("#{backup_directory}/src_backup_changes.txt", text)
+      # A file name may hold an apostrophe or an ampersand.
       contents = changes.map do |k, v|
-        "<li><a href='/#{File.basename(v[:latest_file].to_s)}'>#{k}</a></li>"
+        "<li><a href='/#{Markup.escape(File.basename(v[:latest_file].to_s))}'>#{Markup.escape(k)}</a></li>"
       end.join("\n")
       write_file_root("#{backup_directory}/src_backup_changes.html",
                       backup_page_template.gsub("{{content}}", "<ul>#{contents}</ul>"))
@@ -82,13 +83,7 @@ module QMX
     end
 
     def backup_html
-      [
-        "<html>",
-        "  <head>",
-        "    <title>Vellumcore Source Code Backup</title>",
-        "    <link href=\"src_backup.css\" rel=\"stylesheet\" type=\"text/css\" media=\"all\">",
-        "  </head>",
-        "  <body>",
+      body = [
         "    <h1>Vellumcore Source Code Backup</h1>",
         "    <div id='content' itemscope=\"itemscope\" itemtype=\"backup-information\">",
         "      This directory holds every change made to the game's code while the engine ran,",
@@ -96,10 +91,9 @@ module QMX
         "      <br />",
         "      <a href=\"/src_backup_changes.txt\" itemprop=\"changes\">src_backup_changes.txt</a>",
         "      <a href=\"/src_backup_changes.html\">src_backup_changes.html</a>",
-        "    </div>",
-        "  </body>",
-        "</html>"
-      ].join("\n") + "\n"
+        "    </div>"
+      ].join("\n")
+      backup_page_template.gsub("    {{content}}") { body }
     end
 
     private

@@ -17,8 +17,7 @@ module QMX
       def key_down_raw(raw_key, modifier, sender = false)
         if rcb_drop?(sender)
           names = QMX::KeyboardKeys.sdl_to_key(raw_key, modifier)
-          toggle_keys = @rcb_sender.console&.console_toggle_keys || []
-          return nil unless names && toggle_keys.include?(:"#{names.first}!")
+          return nil unless names && @rcb_sender.console.console_toggle_keys.include?(:"#{names.first}!")
           @rcb_sender.recording.stop_replay
         end
         @rcb_sender.record_input_history(:key_down_raw, raw_key, modifier, 2, true)
@@ -321,7 +320,7 @@ module QMX
       end
 
       def rcb_drop?(sender)
-        sender != :replay && @rcb_sender.recording&.is_replaying?
+        sender != :replay && @rcb_sender.recording.is_replaying?
       end
 
       # Sticks report only a change of at least a thousand (a cut towards

@@ -102,7 +102,6 @@ module QMX
       # Pixel arrays whose pixel count matches their size are uploaded before
       # the passes, so sprites of the same frame can show them.
       def pixel_arrays
-        return nil unless @args
         @args.pixel_arrays.each do |name, pixel_array|
           pixels = pixel_array.pixels
           next unless pixels.length == pixel_array.width * pixel_array.height

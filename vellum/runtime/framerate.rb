@@ -39,7 +39,7 @@ module QMX
           if @tick_speed_count > FRAMERATE_CHECKS_BEFORE_WARNING
             if framerate_below_threshold?
               @last_framerate = current_framerate
-              unless @console && @console.visible?
+              unless @console.visible?
                 if @framerate_important_notification_happened
                   log framerate_warning_message
                 else

@@ -53,7 +53,7 @@ module QMX
         return if @hotload_if_needed < HOTLOAD_SCAN_PERIOD
         @hotload_if_needed = 0
         files_to_reload.each { |file| reload_if_needed(file) }
-        @console&.enable
+        @console.enable
       end
 
       def mailbox_timeout

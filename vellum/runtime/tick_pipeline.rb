@@ -49,7 +49,6 @@ module QMX
       text = __pretty_print_exception__(e, nil)
       export!(text)
       @exception_occured = true
-      return unless @console
       @console.show(@is_reloading ? :exception_on_load : :exception)
       return if @console.command_set_at == Kernel.global_tick_count
       command = "$qmx.reset seed: #{$qmx.seed}"
@@ -138,8 +137,8 @@ module QMX
         elsif reload_completed?(entry)
           # The tests run once, also when several steps share a frame.
           @test_path = nil
-          $tests.start if $tests
-          @exit_status = $tests ? $tests.exit_status : 0
+          $tests.start
+          @exit_status = $tests.exit_status
           request_quit
         elsif load_failed?(entry)
           log "* TEST: =#{@test_path}= could not be loaded, so no test ran."
@@ -160,18 +159,18 @@ module QMX
       stage_replay_values
       clear_draw_passes
       next_keyboard_inputs_before_tick unless slowmo_filler_step?
-      game_inputs&.http_requests = @http_requests.dup
+      @args.inputs.http_requests = @http_requests.dup
       Kernel.global_tick_count += 1 if @load_status == :ready
       tick_console
       tick_notification
-      @controller_config.tick(@args) if @controller_config && @platform != "iOS"
-      @recording&.tick
+      @controller_config.tick(@args) if @platform != "iOS"
+      @recording.tick
       render_replay_mouse
-      @args.state.__touched__ = false if @args
-      @remote_hotload_client&.tick
+      @args.state.__touched__ = false
+      @remote_hotload_client.tick
       return if skip_tick_usr_engine?
       Kernel.tick_count += 1
-      @args.state.tick_count = Kernel.tick_count if @args
+      @args.state.tick_count = Kernel.tick_count
       callback = @scheduled_callbacks[Kernel.tick_count]
       callback.call if callback
     end
@@ -179,7 +178,7 @@ module QMX
     def skip_tick_usr_engine?
       return true if @paused
       return true if quit_after_startup_eval?
-      return true if @controller_config && @controller_config.should_tick?
+      return true if @controller_config.should_tick?
       return true if slowmo_filler_step?
       return true if @load_status != :ready
       return true if @is_reloading
@@ -202,27 +201,24 @@ module QMX
     def tick_qmx_engine_after
       tick_api
       check_framerate
-      if @args
-        @args.outputs.target = nil
-        @args.passes << @args.outputs
-        @args.passes.each(&:tick)
-        expired = @http_requests.select { |request| request.ignore_tick_count <= Kernel.tick_count }
-        expired.each(&:reject)
-        @args.audio = {} unless @args.audio.is_a?(Hash)
-        migrate_legacy_sounds
-        next_keyboard_inputs_after_tick unless slowmo_filler_step?
-      end
+      @args.outputs.target = nil
+      @args.passes << @args.outputs
+      @args.passes.each(&:tick)
+      expired = @http_requests.select { |request| request.ignore_tick_count <= Kernel.tick_count }
+      expired.each(&:reject)
+      @args.audio = {} unless @args.audio.is_a?(Hash)
+      migrate_legacy_sounds
+      next_keyboard_inputs_after_tick unless slowmo_filler_step?
       clear_inputs
-      start_server!({ port: 9001, enable_in_prod: false }) if respond_to?(:start_server!)
-      game_inputs&.touch&.each_value { |finger| finger.first_tick_down = false }
+      start_server!
+      @args.inputs.touch.each_value { |finger| finger.first_tick_down = false }
     end
 
     def tick_api
-      @api.tick(@args) if @api
+      @api.tick(@args)
     end
 
     def clear_draw_passes
-      return unless @args
       clear_draw_primitives(@args.outputs)
       @args.passes.each { |pass| clear_draw_primitives(pass) }
       @args.passes.clear
@@ -240,8 +236,7 @@ module QMX
 
     # Keys released last frame are neither down nor held any more.
     def next_keyboard_inputs_before_tick
-      return unless game_inputs
-      keyboard = game_inputs.keyboard
+      keyboard = @args.inputs.keyboard
       keyboard.key_up.truthy_keys.each do |key|
         keyboard.key_down.clear_key(key)
         keyboard.key_held.clear_key(key)
@@ -250,8 +245,7 @@ module QMX
 
     # Keys that went down this frame are held from now on.
     def next_keyboard_inputs_after_tick
-      return unless game_inputs
-      keyboard = game_inputs.keyboard
+      keyboard = @args.inputs.keyboard
       down = keyboard.key_down.truthy_keys
       keyboard.key_held.set(down) unless down.empty?
       down.each { |key| keyboard.key_down.clear_key(key) }
@@ -261,8 +255,8 @@ module QMX
     def clear_inputs
       @files_reloaded.clear
       @reloaded_files.clear
-      inputs = game_inputs
-      return if slowmo_filler_step? || !inputs
+      return if slowmo_filler_step?
+      inputs = @args.inputs
       inputs.controllers.each do |controller|
         controller.key_down.clear
         controller.key_up.clear
@@ -273,13 +267,13 @@ module QMX
     end
 
     def tick_console
-      @console.tick(@args) if @console && !@take_screenshot
+      @console.tick(@args) unless @take_screenshot
     end
 
     NOTIFICATION_FADE_TICKS = 15
 
     def tick_notification
-      @notification_message = nil if @console && @console.visible?
+      @notification_message = nil if @console.visible?
       return unless @notification_message
       now = Kernel.global_tick_count
       age = now - @global_notification_at
@@ -293,7 +287,6 @@ module QMX
               else
                 QMX::Easing.ease(@global_notification_at, now, NOTIFICATION_FADE_TICKS, :identity) * 255
               end
-      return unless @args
       grid = @args.grid
       reserved = @args.outputs.reserved
       unless @notification_message.empty?
@@ -308,7 +301,7 @@ module QMX
 
     # Shows where the replayed mouse is, and animates replayed clicks.
     def render_replay_mouse
-      return unless @recording && @recording.is_replaying? && @args
+      return unless @recording.is_replaying?
       mouse = @args.inputs.mouse
       debug = @args.outputs.reserved
       debug << { x: mouse.x - 5, y: mouse.y - 5, w: 10, h: 10, r: 0, g: 0, b: 0, primitive_marker: :border }
@@ -409,7 +402,7 @@ module QMX
       @notification_message = message.to_s
       @global_notification_at = Kernel.global_tick_count
       @notification_duration = duration
-      @console.add_text("* NOTIFY: #{message}") if @console && !@notification_message.strip.empty?
+      @console.add_text("* NOTIFY: #{message}") unless @notification_message.strip.empty?
     end
 
     def notify_subdued!
@@ -435,11 +428,6 @@ module QMX
 
     def load_failed?(entry)
       entry[:current][:event] == :reload_failed
-    end
-
-    # The game's inputs; nil in a build without the input model.
-    def game_inputs
-      @args && @args.inputs
     end
 
     # The tick count a report is filed under.
