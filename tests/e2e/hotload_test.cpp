@@ -36,7 +36,16 @@ TEST(HotReload, SavesLoadIntoTheRunningGameAndABrokenOnePausesIt) {
         write_file(dir + relative, text);
         fs::last_write_time(dir + relative, first + std::chrono::seconds(later += 5));
     };
-    auto seen = [&] { return read_file(dir + "seen.txt"); };
+    // The game rewrites the file every tick: a read that meets it just
+    // emptied is taken again.
+    auto seen = [&] {
+        std::string text = read_file(dir + "seen.txt");
+        for (int i = 0; i < 50 && text.empty(); ++i) {
+            std::this_thread::sleep_for(milliseconds(5));
+            text = read_file(dir + "seen.txt");
+        }
+        return text;
+    };
     auto runs = [&](const std::string &version) {
         return wait_until([&] { return seen().rfind(version + " ", 0) == 0; }, 8);
     };
