@@ -182,10 +182,15 @@ int engine_shutdown() {
 }
 
 // Only async-signal-safe calls from here on: write(2), backtrace (loaded
-// ahead of time by crash_handler_install) and _exit.
+// ahead of time by crash_handler_install) and _exit. The headline goes out
+// before the backtrace: walking a stack that damaged code has smashed can
+// fault again, and the report must say at least which signal ended the run.
 void crash_signal_handler(int signal_number) {
-    void *frames[CRASH_BACKTRACE_DEPTH];
-    int count = backtrace(frames, CRASH_BACKTRACE_DEPTH);
+    // The handler runs with its own signal unblocked, so a fault while it
+    // walks the stack comes back here and ends the process quietly.
+    static thread_local volatile sig_atomic_t reporting = 0;
+    if (reporting) _exit(1);
+    reporting = 1;
     char line[32] = "Error: signal ";
     size_t length = std::strlen(line);
     char digits[12];
@@ -199,6 +204,8 @@ void crash_signal_handler(int signal_number) {
     line[length++] = ':';
     line[length++] = '\n';
     write_all(STDERR_FILENO, line, length);
+    void *frames[CRASH_BACKTRACE_DEPTH];
+    int count = backtrace(frames, CRASH_BACKTRACE_DEPTH);
     backtrace_symbols_fd(frames, count, STDERR_FILENO);
     _exit(1);
 }
@@ -211,7 +218,7 @@ void crash_handler_install() {
     use_crash_stack(main_crash_stack);
     struct sigaction action = {};
     action.sa_handler = crash_signal_handler;
-    action.sa_flags = SA_ONSTACK;
+    action.sa_flags = SA_ONSTACK | SA_NODEFER;
     sigemptyset(&action.sa_mask);
     for (int signal_number : CRASH_SIGNALS) sigaction(signal_number, &action, nullptr);
 }
