@@ -26,7 +26,7 @@ engine_result run_until_started_then_signal(const EngineSandbox &sandbox, const 
     return result;
 }
 
-TEST(Startup, AMissingGameDirectoryEndsStartUpWithItsReportCutTo255Characters) {
+TEST(Startup, AFailureEndsStartUpWithStatusOneAndItsReportCutTo255Characters) {
     EngineSandbox sandbox;
     // Only the first plain argument names the game directory, and "-psn"
     // arguments are ignored without taking it.
@@ -41,6 +41,11 @@ TEST(Startup, AMissingGameDirectoryEndsStartUpWithItsReportCutTo255Characters) {
         std::string message = ("Couldn't mount '" + path + "' directory: " + not_found).substr(0, 255);
         EXPECT_EQ(r.err, "\n\nStartup failure!:\n" + message + "\n\n");
     }
+    // A failure before the file system is up tears down only what started:
+    // the report alone, no crash after it.
+    engine_result r = sandbox.run({"g"}, 20, {{"SDL_VIDEODRIVER", "bogus"}});
+    EXPECT_TRUE(r.exited && r.exit_code == 1) << r.err;
+    EXPECT_EQ(r.err, "\n\nStartup failure!:\nSDL_Init(SDL_INIT_VIDEO) failed: bogus not available\n\n");
 }
 
 // SIGTERM ends every run that other tests stop; an option's value before the
