@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <execinfo.h>
+#include <pthread.h>
 #include <unistd.h>
 
 SDL_atomic_t engine_quit_flag;
@@ -99,6 +100,16 @@ void watch_quit_request() {
     }
 }
 
+// The programs the engine starts (the game's shell commands, the browser for
+// a link) would inherit the signal mask of the thread that forked them, and
+// SDL's threads block the quit signals: such a child could be neither
+// interrupted nor terminated. Each one starts with no signal blocked.
+void clear_signal_mask_in_child() {
+    sigset_t none;
+    sigemptyset(&none);
+    pthread_sigmask(SIG_SETMASK, &none, nullptr);
+}
+
 } // namespace
 
 void quit_signals_install() {
@@ -111,6 +122,7 @@ void quit_signals_install() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    pthread_atfork(nullptr, nullptr, clear_signal_mask_in_child);
 }
 
 void main_thread_loop() {
