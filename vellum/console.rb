@@ -453,16 +453,18 @@ module QMX
       if !$qmx.paused? && visible? && [:exception, :exception_on_load].include?(@show_reason)
         hide
       end
-      files = $qmx.files_reloaded
-      if files && !files.empty?
-        clear_toast
-        @toast_ids.clear
-      end
     end
 
     # Whatever fails in here is the console's own fault: it reports, turns
     # itself off and leaves the game's tick alone.
     def tick(args)
+      # A reloaded file lets every toast show again, also while the console
+      # is closed, when nothing else of it runs.
+      files = $qmx.files_reloaded
+      if files && !files.empty?
+        clear_toast
+        @toast_ids.clear
+      end
       return if @disabled
       render(args)
       process_inputs(args)
