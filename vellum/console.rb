@@ -159,9 +159,13 @@ module QMX
       @toast_duration = 0
     end
 
+    # Opening always shows the newest output, whatever was scrolled before.
     def toggle
       @visible = !@visible
       @toggled_at = now
+      return unless @visible
+      @log_offset = 0
+      @inertia = 0
     end
 
     def currently_toasting?
