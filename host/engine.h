@@ -32,7 +32,8 @@ int engine_shutdown();
 // SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT, on a signal stack of its own.
 void crash_handler_install();
 // Takes over SIGINT and SIGTERM from SDL (call before SDL_Init): each becomes
-// a quit event, and a second one ends the process at once.
+// a quit event, and a second one ends the process at once. Programs the
+// engine starts begin with no signal blocked, whichever thread starts them.
 void quit_signals_install();
 
 // One simulation frame: true to go on, false to stop.

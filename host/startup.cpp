@@ -74,7 +74,9 @@ void startup_failure(const char *format, ...) {
     std::fprintf(stderr, "\n\n%s:\n%s\n\n", "Startup failure!", message);
     std::fflush(stderr);
     SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Startup failure!", message, nullptr);
-    PHYSFS_deinit();
+    // Start-up may fail before the file system is up, and shutting PhysicsFS
+    // down before it was started crashes it.
+    if (PHYSFS_isInit()) PHYSFS_deinit();
     SDL_Quit();
     std::exit(1);
 }

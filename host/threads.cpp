@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <execinfo.h>
+#include <pthread.h>
 #include <unistd.h>
 
 SDL_atomic_t engine_quit_flag;
@@ -99,6 +100,16 @@ void watch_quit_request() {
     }
 }
 
+// The programs the engine starts (the game's shell commands, the browser for
+// a link) would inherit the signal mask of the thread that forked them, and
+// SDL's threads block the quit signals: such a child could be neither
+// interrupted nor terminated. Each one starts with no signal blocked.
+void clear_signal_mask_in_child() {
+    sigset_t none;
+    sigemptyset(&none);
+    pthread_sigmask(SIG_SETMASK, &none, nullptr);
+}
+
 } // namespace
 
 void quit_signals_install() {
@@ -111,6 +122,7 @@ void quit_signals_install() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    pthread_atfork(nullptr, nullptr, clear_signal_mask_in_child);
 }
 
 void main_thread_loop() {
@@ -182,10 +194,15 @@ int engine_shutdown() {
 }
 
 // Only async-signal-safe calls from here on: write(2), backtrace (loaded
-// ahead of time by crash_handler_install) and _exit.
+// ahead of time by crash_handler_install) and _exit. The headline goes out
+// before the backtrace: walking a stack that damaged code has smashed can
+// fault again, and the report must say at least which signal ended the run.
 void crash_signal_handler(int signal_number) {
-    void *frames[CRASH_BACKTRACE_DEPTH];
-    int count = backtrace(frames, CRASH_BACKTRACE_DEPTH);
+    // The handler runs with its own signal unblocked, so a fault while it
+    // walks the stack comes back here and ends the process quietly.
+    static thread_local volatile sig_atomic_t reporting = 0;
+    if (reporting) _exit(1);
+    reporting = 1;
     char line[32] = "Error: signal ";
     size_t length = std::strlen(line);
     char digits[12];
@@ -199,6 +216,8 @@ void crash_signal_handler(int signal_number) {
     line[length++] = ':';
     line[length++] = '\n';
     write_all(STDERR_FILENO, line, length);
+    void *frames[CRASH_BACKTRACE_DEPTH];
+    int count = backtrace(frames, CRASH_BACKTRACE_DEPTH);
     backtrace_symbols_fd(frames, count, STDERR_FILENO);
     _exit(1);
 }
@@ -211,7 +230,7 @@ void crash_handler_install() {
     use_crash_stack(main_crash_stack);
     struct sigaction action = {};
     action.sa_handler = crash_signal_handler;
-    action.sa_flags = SA_ONSTACK;
+    action.sa_flags = SA_ONSTACK | SA_NODEFER;
     sigemptyset(&action.sa_mask);
     for (int signal_number : CRASH_SIGNALS) sigaction(signal_number, &action, nullptr);
 }

@@ -17,6 +17,10 @@ module QMX
     # A toast keeps other toasts out for this long, whatever its own duration.
     TOAST_EXCLUSIVE_TICKS = 300
     FATAL_TEXT = "* FATAL: The QMX::Console console threw an unhandled exception and has been reset. You should report this exception (along with reproduction steps) to Vellumcore.".freeze
+    # Where the console's clock starts while the global tick count waits for
+    # the game's main file: far below any global tick, so that time still
+    # only moves forward once the game loads.
+    BEFORE_LOAD_CLOCK_START = -(1 << 40)
 
     def initialize
       @font_style = FontStyle.new(font: "font.ttf", size_enum: -1, line_height: 1.1)
@@ -40,6 +44,7 @@ module QMX
       @header_color = Color.new([100, 200, 220])
       @animation_duration = 60
       @shown_at = -1
+      @frames_before_load = 0
       load_history
     end
 
@@ -159,9 +164,13 @@ module QMX
       @toast_duration = 0
     end
 
+    # Opening always shows the newest output, whatever was scrolled before.
     def toggle
       @visible = !@visible
       @toggled_at = now
+      return unless @visible
+      @log_offset = 0
+      @inertia = 0
     end
 
     def currently_toasting?
@@ -453,16 +462,19 @@ module QMX
       if !$qmx.paused? && visible? && [:exception, :exception_on_load].include?(@show_reason)
         hide
       end
-      files = $qmx.files_reloaded
-      if files && !files.empty?
-        clear_toast
-        @toast_ids.clear
-      end
     end
 
     # Whatever fails in here is the console's own fault: it reports, turns
     # itself off and leaves the game's tick alone.
     def tick(args)
+      @frames_before_load += 1 if Kernel.global_tick_count < 0
+      # A reloaded file lets every toast show again, also while the console
+      # is closed, when nothing else of it runs.
+      files = $qmx.files_reloaded
+      if files && !files.empty?
+        clear_toast
+        @toast_ids.clear
+      end
       return if @disabled
       render(args)
       process_inputs(args)
@@ -532,8 +544,13 @@ module QMX
 
     private
 
+    # Global ticks, so that the console runs on while the game is paused or
+    # reset. Until the game's main file has loaded they stand still, and the
+    # console counts its own frames: it must open, slide and time its toasts
+    # when the main file fails to load.
     def now
-      Kernel.global_tick_count
+      global = Kernel.global_tick_count
+      global >= 0 ? global : BEFORE_LOAD_CLOCK_START + @frames_before_load
     end
 
     def w

@@ -63,4 +63,23 @@ TEST(Console, OpensOnBacktickSlidesDownAndRunsWhatIsTyped) {
         EXPECT_TRUE(near(after.colour(x, y), rgb{0, 160, 0})) << x << "," << y;
 }
 
+// A main file that does not load leaves the game without a tick, and the
+// console is where the author reads why: it opens by itself with the error
+// and takes commands, here one that takes a screenshot of it.
+TEST(Console, OpensWithTheErrorWhenTheMainFileFailsToLoadAtStartUp) {
+    ScriptedPlayer player("console");
+    player.sandbox.write_game_file("app/main.rb", "def tick(args)\n  x = (\nend\n");
+    // Escape first: the prompt offers the command that resets the game.
+    player.play("97 key_down 27 0\n98 key_up 27 0\n100 text $args.outputs.screenshots << \n100 text { x: 0, y: 0, w: 1280, \n"
+                "100 text h: 720, path: \"report.png\" }\n101 key_down 13 0\n102 key_up 13 0\n110 quit\n");
+    Screenshot shot(player.sandbox.game_dir + "/report.png");
+    ASSERT_EQ(shot.width, 1280u) << player.result.out;
+    // The report's lines are drawn in the console's error red.
+    int red = 0;
+    for (int y = 0; y < 720; ++y)
+        for (int x = 0; x < 1280; ++x)
+            if (shot.at(x, y)[0] > 150 && shot.at(x, y)[1] < 90) ++red;
+    EXPECT_GT(red, 200);
+}
+
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 
 namespace {
@@ -26,7 +27,7 @@ engine_result run_until_started_then_signal(const EngineSandbox &sandbox, const 
     return result;
 }
 
-TEST(Startup, AMissingGameDirectoryEndsStartUpWithItsReportCutTo255Characters) {
+TEST(Startup, AFailureEndsStartUpWithStatusOneAndItsReportCutTo255Characters) {
     EngineSandbox sandbox;
     // Only the first plain argument names the game directory, and "-psn"
     // arguments are ignored without taking it.
@@ -41,6 +42,11 @@ TEST(Startup, AMissingGameDirectoryEndsStartUpWithItsReportCutTo255Characters) {
         std::string message = ("Couldn't mount '" + path + "' directory: " + not_found).substr(0, 255);
         EXPECT_EQ(r.err, "\n\nStartup failure!:\n" + message + "\n\n");
     }
+    // A failure before the file system is up tears down only what started:
+    // the report alone, no crash after it.
+    engine_result r = sandbox.run({"g"}, 20, {{"SDL_VIDEODRIVER", "bogus"}});
+    EXPECT_TRUE(r.exited && r.exit_code == 1) << r.err;
+    EXPECT_EQ(r.err, "\n\nStartup failure!:\nSDL_Init(SDL_INIT_VIDEO) failed: bogus not available\n\n");
 }
 
 // SIGTERM ends every run that other tests stop; an option's value before the
@@ -60,6 +66,46 @@ TEST(Startup, QuitSignalsEndWithStatusZeroAndACrashPrintsTheSignalAndABacktrace)
         size_t lines = (size_t)std::count(trace.begin(), trace.end(), '\n');
         EXPECT_TRUE(lines >= 1 && lines <= 10) << r.err;
     }
+}
+
+// The parent of a process, from /proc; 0 once it is gone.
+pid_t parent_of(pid_t pid) {
+    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    size_t name_end = stat.rfind(')');
+    return name_end == std::string::npos ? 0 : (pid_t)std::atoi(stat.c_str() + name_end + 4);
+}
+
+// A running process below `ancestor` whose arguments are `argv` (each ended
+// by a NUL, as /proc shows them); 0 when there is none.
+pid_t descendant_running(pid_t ancestor, const std::string &argv) {
+    std::error_code ignored;
+    for (const auto &entry : fs::directory_iterator("/proc", ignored)) {
+        pid_t pid = (pid_t)std::atoi(entry.path().filename().c_str());
+        if (pid <= 0 || read_file(entry.path().string() + "/cmdline") != argv) continue;
+        for (pid_t up = parent_of(pid); up > 1; up = parent_of(up))
+            if (up == ancestor) return pid;
+    }
+    return 0;
+}
+
+// A program the game starts from its tick runs from the simulation thread,
+// which leaves the quit signals to the main thread; the program must not
+// inherit that, or it outlives every request to end it.
+TEST(Signals, AProgramTheGameStartsEndsOnSigterm) {
+    EngineSandbox sandbox;
+    sandbox.write_game_file("app/main.rb", "def tick args\n  return unless Kernel.tick_count == 1\n"
+                                           "  $qmx.exec(\"sleep 37\")\n  $qmx.request_quit\nend\n");
+    EngineProcess process = sandbox.start({sandbox.game_dir});
+    const std::string sleep_argv("sleep\0" "37\0", 9);
+    pid_t child = 0;
+    ASSERT_TRUE(wait_until([&] { return (child = descendant_running(process.pid(), sleep_argv)) > 0; }, 30));
+    kill(child, SIGTERM);
+    bool ended = wait_until([&] { return descendant_running(process.pid(), sleep_argv) == 0; }, 5);
+    if (!ended) kill(child, SIGKILL);
+    EXPECT_TRUE(ended);
+    // The game's tick goes on once the program has ended, and asks to quit.
+    engine_result r = process.finish(20);
+    EXPECT_TRUE(r.exited && r.exit_code == 0) << r.err;
 }
 
 // Production mode moves the write directory to the user's preference folder,

@@ -92,6 +92,33 @@ def test_repeated_text_is_counted_only_while_the_log_ends_with_it_and_toasts_sho
   $console.toast(:hello, "again")
   refute $console.visible?
   assert_equal 1, $console.archived_log.count { |line| line.start_with?("** hi") }
+  # A hot reload while the console is closed lets the id toast again.
+  $qmx.files_reloaded << "app/main.rb"
+  frame
+  $qmx.files_reloaded.clear
+  $console.toast(:hello, "after the reload")
+  assert_equal [true, true], [$console.visible?, $console.log.last.to_s.start_with?("** after the reload")]
+end
+
+def test_a_reopened_console_shows_the_newest_output_however_it_was_closed
+  drawn = ->(primitives) { primitives.map { |p| p.is_a?(Hash) ? p[:text] : nil }.compact }
+  new_console
+  frame(keys: [:backtick])
+  60.times { |i| puts "line #{i}" }
+  frame(keys: [:pageup]) && frame(keys: [:pageup])
+  assert_equal ["line 59\n", true], [$console.log.last, drawn.call(frame).any? { |t| t.start_with?("[") }]
+  # Closed with the key, the log stays where it was; closed for good, it
+  # goes to the archive and the next lines start a new one.
+  frame(keys: [:backtick]) && frame(keys: [:backtick])
+  texts = drawn.call(frame)
+  assert_equal [true, false], [texts.include?("line 59\n"), texts.any? { |t| t.start_with?("[") }]
+  frame(keys: [:pageup])
+  $console.hide
+  frame(keys: [:backtick])
+  puts "new 1"
+  puts "new 2"
+  texts = drawn.call(frame)
+  assert_equal [true, true, false], [texts.include?("new 1\n"), texts.include?("new 2\n"), texts.any? { |t| t.start_with?("[") }]
 end
 
 def test_prompt_editing_word_jumps_history_walking_and_paste
@@ -173,6 +200,7 @@ def test_tab_lists_candidates_as_a_table_then_cycles_through_them
   text = "def tick args\n  args.inputs.\n  # args.\n  args.state.player.hp = 10\nend\n"
   assert_equal $qmx.args.inputs.autocomplete_methods.map(&:to_s), $qmx.suggest_autocompletion(text: text, index: 28)
   assert_equal [], $qmx.suggest_autocompletion(text: text, index: 37)
+  assert_equal [[], []], [-3, 500].map { |index| $qmx.suggest_autocompletion(text: text, index: index) }
   assert_equal %w[tick inputs # state player hp], $qmx.suggest_autocompletion(text: text, index: 5)
   $qmx.args.state.player.hp = 3
   assert_equal ["hp"], $qmx.suggest_autocompletion(text: "args.state.player.", index: 18)

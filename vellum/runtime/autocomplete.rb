@@ -41,8 +41,9 @@ module QMX
           sum += line.length
           lines << { line: line, length: line.length, sum: sum }
         end
-        # A cursor right at a line break belongs to the line that ends there.
-        at = lines.find_index { |record| record[:sum] >= index }
+        # A cursor right at a line break belongs to the line that ends there;
+        # one before the text, like one past it, is on no line.
+        at = index < 0 ? nil : lines.find_index { |record| record[:sum] >= index }
         parse = { text: text, file: file, index: index, cursor_line: at && lines[at],
                   previous_line: at && at > 0 ? lines[at - 1] : { sum: 0 } }
         return parse unless at
