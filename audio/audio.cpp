@@ -373,6 +373,7 @@ audio_source *audio_play_source(const audio_source *request) {
     last_failure_repeated = false;
     if (!request) return refuse("bogus params supplied", "no request");
     if (!audio.context) return refuse("bogus params supplied", "audio is not running");
+    if (!audio_pitch_playable(request->pitch)) return refuse("bogus params supplied", "pitch must be above 0");
     audio_cached_buffer *cached = nullptr;
     switch (request->input_type) {
     case AUDIO_INPUT_PROCEDURAL:
@@ -538,6 +539,13 @@ void audio_update_source(audio_source *source) {
     if (!source) return;
     trace_scope scope("audio_update_source");
     ALuint al_source = source->al_source;
+    if (!audio_pitch_playable(source->pitch)) {
+        trace("bogus params supplied");
+        trace("Marking source as finished.");
+        alSourceStop(al_source);
+        source->finished = 1;
+        return;
+    }
     if (source->input_type != AUDIO_INPUT_PROCEDURAL)
         alSourcei(al_source, AL_LOOPING, source->looping ? AL_TRUE : AL_FALSE);
     apply_placement(source);
@@ -598,6 +606,8 @@ void audio_stop_source(audio_source *source) {
     SDL_free(source);
 }
 
+bool audio_pitch_playable(float pitch) { return pitch > 0.0f; }
+
 const char *audio_last_failure() { return last_failure ? last_failure : "unknown failure"; }
 
 bool audio_last_failure_repeated() { return last_failure_repeated; }
@@ -613,6 +623,13 @@ void audio_pass_begin() {
 audio_source *audio_pass_find_unvisited(const void *address) {
     if (!address) return nullptr;
     for (audio_source *source = audio.audio_playlist; source; source = source->next)
+        if (source == address) return source;
+    return nullptr;
+}
+
+audio_source *audio_pass_find_visited(const void *address) {
+    if (!address) return nullptr;
+    for (audio_source *source = audio_visited; source; source = source->next)
         if (source == address) return source;
     return nullptr;
 }

@@ -84,13 +84,17 @@ void audio_quit();
 // cache entry. audio_last_failure() then says why.
 audio_source *audio_play_source(const audio_source *request);
 // Applies the record's current settings and advances its state; sets
-// finished once it has played out.
+// finished once it has played out, or when its pitch is no longer playable.
 void audio_update_source(audio_source *source);
 // Asks a procedural source's callback for samples and queues them in buffer;
 // false when nothing was queued.
 bool fill_procedural_buffer(audio_source *source, uint32_t buffer);
 // Stops, releases and frees a source; NULL is ignored.
 void audio_stop_source(audio_source *source);
+
+// Whether the mixer can play at this pitch: only above 0. At 0 a sound would
+// never advance (and never end), holding its current sample in the mix.
+bool audio_pitch_playable(float pitch);
 
 // Why the last audio_play_source call returned NULL, for the log.
 const char *audio_last_failure();
@@ -105,6 +109,8 @@ void audio_pass_begin();
 // The live, not yet visited source at this address, or NULL. Never
 // dereferences the address unless it names such a source.
 audio_source *audio_pass_find_unvisited(const void *address);
+// The same for a source already visited in this pass.
+audio_source *audio_pass_find_visited(const void *address);
 void audio_pass_mark_visited(audio_source *source);
 void audio_pass_end();
 

@@ -21,6 +21,9 @@ namespace {
 
 // The interpreter the generator callbacks call into: the one being walked.
 mrb_state *callback_mrb = nullptr;
+// Where the walk reports a sound file that cannot be played: the runtime's
+// log (its file and the console), or standard error when it has none.
+mrb_value walk_runtime = mrb_nil_value();
 
 mrb_value load_value(const void *slot) {
     mrb_value value;
@@ -91,6 +94,24 @@ void log_entry(mrb_state *mrb, mrb_value key, const char *what, const char *deta
     SDL_free(name);
 }
 
+// A game author has to hear about a sound file that cannot be played where
+// they look: the log and the console.
+void report_file_failure(mrb_state *mrb, mrb_value key, const char *path, const char *reason) {
+    if (!mrb_respond_to(mrb, walk_runtime, mrb_intern_lit(mrb, "log_error"))) {
+        size_t length = SDL_strlen(path) + SDL_strlen(reason) + 4;
+        char *detail = (char *)SDL_malloc(length);
+        if (detail) SDL_snprintf(detail, length, "%s: %s", path, reason);
+        log_entry(mrb, key, "couldn't play", detail ? detail : reason);
+        SDL_free(detail);
+        return;
+    }
+    char *name = describe_key(mrb, key);
+    mrb_value text = mrb_format(mrb, "The sound file =%s= of ~args.audio[%s]~ could not be played: %s.", path,
+                                name ? name : "(a key)", reason);
+    SDL_free(name);
+    host_call(mrb, walk_runtime, "log_error", 1, &text);
+}
+
 // Removes an entry the engine gives up on. Its cptr goes too, so that a
 // game that adds the same Hash again (a constant, say) starts a new sound
 // rather than naming a record that no longer exists.
@@ -115,10 +136,12 @@ audio_source *resolve_cptr(mrb_state *mrb, mrb_value cptr) {
 void update_live_entry(mrb_state *mrb, mrb_value audio, mrb_value key, mrb_value entry, audio_source *record) {
     read_audio_source_attributes(mrb, entry, record);
     audio_update_source(record);
-    if (record->finished)
-        drop_entry(mrb, audio, key, entry); // stopped when the pass ends
-    else
+    if (!record->finished) {
         audio_pass_mark_visited(record);
+        return;
+    }
+    if (!audio_pitch_playable(record->pitch)) log_entry(mrb, key, "stopped", "pitch must be above 0");
+    drop_entry(mrb, audio, key, entry); // stopped when the pass ends
 }
 
 // Builds a play request from the entry's input; false when the entry is
@@ -212,11 +235,7 @@ void start_entry(mrb_state *mrb, mrb_value audio, mrb_value key, mrb_value entry
         if (!path) {
             log_entry(mrb, key, "couldn't play", audio_last_failure());
         } else if (!audio_last_failure_repeated()) {
-            size_t length = SDL_strlen(path) + SDL_strlen(audio_last_failure()) + 4;
-            char *detail = (char *)SDL_malloc(length);
-            if (detail) SDL_snprintf(detail, length, "%s: %s", path, audio_last_failure());
-            log_entry(mrb, key, "couldn't play", detail ? detail : audio_last_failure());
-            SDL_free(detail);
+            report_file_failure(mrb, key, path, audio_last_failure());
         }
         SDL_free(path);
         drop_entry(mrb, audio, key, entry);
@@ -259,6 +278,16 @@ void sync_entry(mrb_state *mrb, mrb_value audio, mrb_value key) {
             update_live_entry(mrb, audio, key, entry, record);
             return;
         }
+        // The same Hash under a second key, whose sound an earlier key took
+        // this frame: this key gets a copy, which starts and keeps a sound
+        // of its own. Starting from the shared Hash would take its cptr from
+        // the first key and restart a sound every frame.
+        audio_source *claimed = audio_pass_find_visited(ffi_cptr_get(mrb, cptr));
+        if (claimed && claimed->owner == mrb_basic_ptr(cptr)) {
+            entry = mrb_hash_dup(mrb, entry);
+            mrb_hash_delete_key(mrb, entry, cptr_key);
+            mrb_hash_set(mrb, audio, key, entry);
+        }
     }
     start_entry(mrb, audio, key, entry);
 }
@@ -298,11 +327,12 @@ float *procedural_audio_callback(void *user, uint32_t *count) {
     return samples;
 }
 
-void audio_sync_hash(mrb_state *mrb, mrb_value audio) {
+void audio_sync_hash(mrb_state *mrb, mrb_value runtime, mrb_value audio) {
     if (!mrb || !mrb_hash_p(audio)) return;
     // Entries could be neither dropped nor marked: leave everything as it is.
     if (frozen(audio)) return;
     callback_mrb = mrb;
+    walk_runtime = runtime;
     int arena = mrb_gc_arena_save(mrb);
     mrb_gc_protect(mrb, audio);
     mrb_value keys = mrb_hash_keys(mrb, audio);
@@ -314,6 +344,7 @@ void audio_sync_hash(mrb_state *mrb, mrb_value audio) {
         mrb_gc_arena_restore(mrb, entry_arena);
     }
     audio_pass_end();
+    walk_runtime = mrb_nil_value();
     mrb_gc_arena_restore(mrb, arena);
 }
 
@@ -323,6 +354,6 @@ void audio_sync(game_state *state) {
     if (!mrb || !mrb_respond_to(mrb, state->runtime, mrb_intern_lit(mrb, "audio"))) return;
     int arena = mrb_gc_arena_save(mrb);
     mrb_value audio = host_call(mrb, state->runtime, "audio");
-    audio_sync_hash(mrb, audio);
+    audio_sync_hash(mrb, state->runtime, audio);
     mrb_gc_arena_restore(mrb, arena);
 }

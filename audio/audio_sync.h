@@ -11,8 +11,9 @@
 // synchronises it. A result that is not a Hash skips the frame.
 void audio_sync(game_state *state);
 
-// Synchronises the given audio Hash with the live sources.
-void audio_sync_hash(mrb_state *mrb, mrb_value audio_hash);
+// Synchronises the given audio Hash with the live sources. A sound file
+// that cannot be played is reported once through the runtime's log_error.
+void audio_sync_hash(mrb_state *mrb, mrb_value runtime, mrb_value audio_hash);
 
 // Copies position, gain, pitch, looping and paused from an entry Hash into a
 // record (Integers count as numbers); for a generator record also takes the

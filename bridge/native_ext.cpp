@@ -17,6 +17,12 @@ namespace {
 
 constexpr int COPY_ATTEMPTS = 128;
 
+// Numbers the copies of this process. The dynamic loader knows a library by
+// the name it was loaded under, even after that file is gone: a second copy
+// under a name used before would be answered with the first library.
+// Guarded by the write-directory lock, which load_copy_of holds.
+unsigned copies_named = 0;
+
 // A library inside an archive cannot be loaded from there: its bytes go to
 // a file of their own in the write directory, which is loaded and removed.
 // The write-directory lock is held throughout, so another writer cannot
@@ -31,7 +37,7 @@ native_library *load_copy_of(const char *file) {
     char name[128];
     bool written = false;
     for (int attempt = 0; attempt < COPY_ATTEMPTS && !written; ++attempt) {
-        SDL_snprintf(name, sizeof(name), "%s/obj-%llu-%d.%s", NATIVE_EXTENSION_COPY_DIR, now, attempt,
+        SDL_snprintf(name, sizeof(name), "%s/obj-%llu-%u.%s", NATIVE_EXTENSION_COPY_DIR, now, copies_named++,
                      NATIVE_EXTENSION_SUFFIX);
         written = write_file_to_vfs(0, name, bytes, size) != 0;
     }

@@ -80,9 +80,13 @@ mrb_value load_ruby_file(mrb_state *mrb, const char *path) {
         // The bounded loader copies what it keeps, so the buffer can go.
         mrb_load_irep_buf(mrb, bytes, size);
     } else {
+        // Editors may save a UTF-8 byte-order mark, which the parser would
+        // take for code.
+        const char *source = bytes;
+        if (size >= 3 && std::memcmp(source, "\xEF\xBB\xBF", 3) == 0) source += 3, size -= 3;
         mrbc_context *context = mrbc_context_new(mrb);
         mrbc_filename(mrb, context, path);
-        mrb_parser_state *parser = mrb_parse_nstring(mrb, bytes, size, context);
+        mrb_parser_state *parser = mrb_parse_nstring(mrb, source, size, context);
         if (parser) mrb_load_exec(mrb, parser, context);
         mrbc_context_free(mrb, context);
     }

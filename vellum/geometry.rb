@@ -112,10 +112,17 @@ module QMX
       line.y - line_slope(line) * line.x
     end
 
+    # A vertical line has no slope (unless replace_infinity gives one): the
+    # angle then comes from the lines' directions, 90 degrees for the
+    # vertical one, in the same range as the slope formula's (-90, 90].
     def self.angle_between_lines(line_one, line_two, replace_infinity: nil)
       m1 = line_slope(line_one, replace_infinity: replace_infinity)
       m2 = line_slope(line_two, replace_infinity: replace_infinity)
-      Math.atan((m1 - m2) / (1 + m2 * m1)).to_degrees
+      return Math.atan((m1 - m2) / (1 + m2 * m1)).to_degrees unless m1.nil? || m2.nil?
+      angle = (m1.nil? ? 90.0 : Math.atan(m1).to_degrees) - (m2.nil? ? 90.0 : Math.atan(m2).to_degrees)
+      angle -= 180 while angle > 90
+      angle += 180 while angle <= -90
+      angle
     end
 
     def self.line_slope(line, replace_infinity: nil)
@@ -188,11 +195,13 @@ module QMX
       [:left, :right, :top, :bottom]
     end
 
+    # Each test asks for the overlap rather than for a gap, so that a
+    # coordinate that is not a number (NaN) overlaps nothing.
     def self.intersect_rect?(rect_one, rect_two, tolerance = 0.1)
-      return false if rect_one.right - tolerance < rect_two.left + tolerance
-      return false if rect_one.left + tolerance > rect_two.right - tolerance
-      return false if rect_one.top - tolerance < rect_two.bottom + tolerance
-      return false if rect_one.bottom + tolerance > rect_two.top - tolerance
+      return false unless rect_one.right - tolerance >= rect_two.left + tolerance
+      return false unless rect_one.left + tolerance <= rect_two.right - tolerance
+      return false unless rect_one.top - tolerance >= rect_two.bottom + tolerance
+      return false unless rect_one.bottom + tolerance <= rect_two.top - tolerance
       true
     rescue Exception => e
       help = ""

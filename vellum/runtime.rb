@@ -676,12 +676,17 @@ module QMX
 
     # --- Small accessors -------------------------------------------------------------------
 
+    # For good: nil and false answer unknown methods, arithmetic and
+    # comparisons included, with NoMethodError again. Their tolerant methods
+    # come from the module both classes include (and, while coercion is
+    # armed, from the classes themselves), so they go from all three.
     def disable_nil_coersion!
       return if $disable_nil_coersion
       $disable_nil_coersion = true
+      [nil, false].each(&:unassign_method_missing)
       NilClassFalseClass.instance_methods(false).each do |m|
-        [NilClass, FalseClass].each do |klass|
-          klass.send(:remove_method, m) if klass.instance_methods(false).include?(m)
+        [NilClass, FalseClass, NilClassFalseClass].each do |owner|
+          owner.send(:remove_method, m) if owner.instance_methods(false).include?(m)
         end
       end
     end

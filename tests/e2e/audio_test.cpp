@@ -21,6 +21,7 @@ struct audio_run {
     mix heard;
     std::vector<span> sounds; // ignoring silences as short as a tone's zero crossings
     std::istringstream notes; // what the game wrote down in notes.txt
+    std::string log;          // logs/log.txt
 };
 
 // Runs the fixture game with the mix written to a file; `sounds` writes the
@@ -37,6 +38,7 @@ template <typename Sounds> void run_with_wave_output(const char *fixture, Sounds
     EXPECT_TRUE(read_float_wav(wav, &run->heard));
     run->sounds = audible_segments(run->heard, 0.05f, run->heard.rate / 50);
     run->notes.str(read_file(sandbox.game_dir + "/notes.txt"));
+    run->log = read_file(sandbox.base_dir + "/logs/log.txt");
 }
 
 double seconds(const mix &heard, const span &s) { return (double)(s.second - s.first) / heard.rate; }
@@ -150,6 +152,27 @@ TEST(Audio, GainPitchPauseAndLoopingChangesTakeEffectOnTheNextFrame) {
     }
 }
 
+// One Hash under two keys plays once under each and both keys go when it
+// ends; a pitch the mixer cannot play stops the sound (a pitch of 0 would
+// hold it, and its current sample, in the mix for good).
+TEST(Audio, SoundsEndWhenTheyEndWhateverTheirHashOrPitch) {
+    audio_run run;
+    run_with_wave_output("audio_endings", [](const std::string &folder) {
+        write_tone(folder + "short.wav", 0.3, 44100, 1, WAV_S16);
+    }, &run);
+    EXPECT_EQ(run.notes.str(), "[]");
+    EXPECT_EQ(count_of(run.result.err, ":slowed: pitch must be above 0"), 1u) << run.result.err;
+    EXPECT_EQ(count_of(run.result.out, "~args.audio[:still]~ could not be played: pitch must be above 0"), 1u)
+        << run.result.out;
+    // The two jumps (and the slowed sound's start) sound as one 0.3 s tone,
+    // then the mix is silent to the end.
+    ASSERT_EQ(run.sounds.size(), 1u);
+    EXPECT_NEAR(seconds(run.heard, run.sounds[0]), 0.3, 0.03);
+    EXPECT_NEAR(frequency(run.heard, 0, middle(run.sounds[0])), 440, 5);
+    span after{run.sounds[0].second, run.heard.frames()};
+    EXPECT_LT(level(run.heard, 0, after) + level(run.heard, 1, after), 0.001);
+}
+
 TEST(Audio, BrokenEntriesAreReportedOnceAndTheMusicPlaysOn) {
     audio_run run;
     run_with_wave_output("audio_faults", [](const std::string &folder) {
@@ -159,10 +182,17 @@ TEST(Audio, BrokenEntriesAreReportedOnceAndTheMusicPlaysOn) {
         std::copy_n("OggS", 4, corrupt.begin());
         write_bytes(folder + "corrupt.ogg", corrupt);
     }, &run);
-    for (const char *error : {"sounds/missing.wav: file not found", "sounds/corrupt.ogg: unsupported or corrupted",
-                              ":unknown", "generator broke", "late break"})
+    for (const char *error : {":unknown", "generator broke", "late break"})
         EXPECT_EQ(count_of(run.result.err, error), 1u) << error << " in " << run.result.err;
-    EXPECT_EQ(run.notes.str(), "[:music]");
+    // Sound files that cannot be played are reported where the author looks:
+    // the log file, standard output and the console (the game counts the
+    // console's lines naming each).
+    for (const char *error : {"=sounds/missing.wav= of ~args.audio[:missing]~ could not be played: file not found",
+                              "=sounds/corrupt.ogg= of ~args.audio[:corrupt]~ could not be played: unsupported"}) {
+        EXPECT_EQ(count_of(run.log, error), 1u) << error << " in " << run.log;
+        EXPECT_EQ(count_of(run.result.out, error), 1u) << error << " in " << run.result.out;
+    }
+    EXPECT_EQ(run.notes.str(), "[:music] 1 1");
     ASSERT_EQ(run.sounds.size(), 1u) << "the music never broke off";
     EXPECT_GT(seconds(run.heard, run.sounds[0]), 0.8);
     EXPECT_NEAR(frequency(run.heard, 0, middle(run.sounds[0])), 440, 5);

@@ -11,9 +11,11 @@ def box(x, y, w, h) = { x: x, y: y, w: w, h: h }
 def test_intersection_tolerance_and_the_same_questions_over_every_kind_of_rectangle
   a = box(0, 0, 10, 10)
   [[box(10, 0, 10, 10), nil, false], [box(10, 0, 10, 10), 0, true], [box(9.9, 0, 10, 10), nil, false],
-   [box(9.7, 0, 10, 10), nil, true], [box(0, 10.5, 10, 10), 0, false]].each do |other, tolerance, expected|
+   [box(9.7, 0, 10, 10), nil, true], [box(0, 10.5, 10, 10), 0, false], [box(Float::NAN, 0, 10, 10), nil, false],
+   [box(0, Float::NAN, 10, 10), 0, false], [box(0, 0, Float::NAN, 10), 0, false]].each do |other, tolerance, expected|
     assert_equal expected, tolerance ? a.intersect_rect?(other, tolerance) : a.intersect_rect?(other), other.inspect
   end
+  refute box(Float::NAN, 0, 10, 10).intersect_rect?(a)
   error = assert_raises(NoMethodError) { QMX::Geometry.intersect_rect?(box(0, 0, 1, 1), Object.new) }
   assert error.message.start_with?("* ERROR:\n:intersect_rect? failed for\n- rect_one: "), error.message
   assert error.message.include?("* FAILURE REASON:\nrect_two needs to implement the following methods: " \
@@ -34,7 +36,12 @@ def test_intersection_tolerance_and_the_same_questions_over_every_kind_of_rectan
   angles = [[10, 0], [0, 10], [-10, 0], [0, -10]].map { |x, y| origin.angle_to({ x: x, y: y }) }
   [360.0, 90.0, 180.0, 270.0].zip(angles).each { |expected, angle| assert_in_delta expected, angle, 0.000001 }
   assert_equal [360.0, 180.0], [[0, 0].angle_to([10, 0]), origin.angle_from({ x: 10, y: 0 })]
-  assert_in_delta 45.0, QMX::Geometry.angle_between_lines({ x: 0, y: 0, x2: 1, y2: 1 }, { x: 0, y: 0, x2: 1, y2: 0 })
+  # Between lines, vertical ones included.
+  vertical, horizontal, rising = { x: 0, y: 0, x2: 0, y2: 5 }, { x: 0, y: 0, x2: 1, y2: 0 }, { x: 0, y: 0, x2: 1, y2: 1 }
+  [[rising, horizontal, 45.0], [vertical, horizontal, 90.0], [horizontal, vertical, 90.0], [vertical, rising, 45.0],
+   [rising, vertical, -45.0], [vertical, vertical, 0.0]].each do |one, two, expected|
+    assert_in_delta expected, QMX::Geometry.angle_between_lines(one, two), 0.000001, [one, two].inspect
+  end
 end
 
 def test_lines_and_their_intersections_including_horizontal_and_vertical_ones

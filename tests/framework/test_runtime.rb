@@ -222,18 +222,27 @@ end
 def test_backups_keep_a_latest_copy_per_file_and_one_change_line_each
   runtime = new_runtime
   files = runtime.ffi_file.files
-  ["app/main.rb", "app/a/b.rb", "app/a_b.rb", "app/main.rb", "app/it's&co.rb"].each do |file|
+  ["app/main.rb", "app/a/b.rb", "app/a_b.rb", "app/a,b.rb", "app/a, b.rb", "app/main.rb", "app/it's&co.rb"].each do |file|
     files[file] = "# #{file}\n"
     runtime.backup_create(file)
   end
   dir = "tmp/src_backup"
   assert_equal ["# app/main.rb\n", "# app/a/b.rb\n", "# app/a_b.rb\n"],
                ["app_main.rb", "app_a_b.rb", "app_sa_ub.rb.rb"].map { |name| files["#{dir}/src_backup_#{name}"] }
+  # Each line names the latest copy, the time and the source, commas in
+  # source paths included.
+  latest = { "app/main.rb" => "app_main.rb", "app/a/b.rb" => "app_a_b.rb", "app/a_b.rb" => "app_sa_ub.rb.rb",
+             "app/a,b.rb" => "app_a,b.rb", "app/a, b.rb" => "app_a, b.rb", "app/it's&co.rb" => "app_it's&co.rb" }
   lines = files["#{dir}/src_backup_changes.txt"].split("\n")
-  assert_equal ["app/main.rb", "app/a/b.rb", "app/a_b.rb", "app/it's&co.rb"], lines.map { |line| line.split(", ")[2] }
+  assert_equal latest.length, lines.length, lines.inspect
+  lines.zip(latest.to_a).each do |line, (file, name)|
+    time = line.delete_prefix("#{dir}/src_backup_#{name}, ").delete_suffix(", #{file}")
+    assert time == time.to_i.to_s && (time.to_i - Time.now.to_i).abs < 5, line
+  end
   assert lines[0].start_with?("#{dir}/src_backup_app_main.rb, #{Time.now.to_i / 10}"), lines[0]
-  link = "<li><a href='/src_backup_app_it&#39;s&amp;co.rb'>app/it&#39;s&amp;co.rb</a></li>"
-  assert files["#{dir}/src_backup_changes.html"].include?(link), files["#{dir}/src_backup_changes.html"]
+  page = files["#{dir}/src_backup_changes.html"]
+  ["<li><a href='/src_backup_app_it&#39;s&amp;co.rb'>app/it&#39;s&amp;co.rb</a></li>",
+   "<li><a href='/src_backup_app_a,b.rb'>app/a,b.rb</a></li>"].each { |link| assert page.include?(link), page }
 end
 
 # --- Frame-rate accounting ----------------------------------------------------

@@ -11,12 +11,21 @@ typedef mrb_int argument_count;
 static argument_count (*get_args)(mrb_state *, const char *, ...);
 static mrb_value (*str_new_cstr)(mrb_state *, const char *);
 
+#ifdef OTHER_EXTENSION
+/* A second extension, with a registration of its own. */
+#define EXTENSION_CLASS "OtherExtension"
+#define GREETING "welcome %s"
+#else
+#define EXTENSION_CLASS "TestExtension"
+#define GREETING "hello %s"
+#endif
+
 static mrb_value greet(mrb_state *mrb, mrb_value self) {
     const char *name = NULL;
     char text[128];
     (void)self;
     get_args(mrb, "z", &name);
-    snprintf(text, sizeof text, "hello %s", name);
+    snprintf(text, sizeof text, GREETING, name);
     return str_new_cstr(mrb, text);
 }
 
@@ -31,6 +40,6 @@ void vlx_register_c_extensions(lookup_function lookup, mrb_state *mrb, struct RC
         lookup("mrb_define_method");
     get_args = lookup("mrb_get_args");
     str_new_cstr = lookup("mrb_str_new_cstr");
-    define_method(mrb, define_class_under(mrb, ffi, "TestExtension", mrb->object_class), "greet", greet,
+    define_method(mrb, define_class_under(mrb, ffi, EXTENSION_CLASS, mrb->object_class), "greet", greet,
                   MRB_ARGS_REQ(1));
 }

@@ -9,6 +9,8 @@ module QMX
       # ...or after it was last queued.
       REQUEUE_AFTER_QUEUED_TICKS = 60
 
+      UTF8_BOM = "\xEF\xBB\xBF".freeze
+
       def async_require_init
         @reload_list = []
         @reload_list_history = {}
@@ -111,12 +113,14 @@ module QMX
         backup_create(file)
         text = read_file(file) || ""
         return true if text.strip.empty?
+        # Editors may save a byte-order mark; the host skips it when loading.
+        text = text.byteslice(UTF8_BOM.bytesize..-1) if text.start_with?(UTF8_BOM)
         syntax_check_result = file.end_with?(".rb") ? @ffi_mrb.parse(text) : "Syntax OK"
         unless syntax_check_result == "Syntax OK"
           raise "  ** Failed to reload #{file}.\n  #{syntax_check_result}\n\n"
         end
 
-        if file.include?("mailbox.rb")
+        if file == Hotload::MAILBOX
           # The mailbox's code moves to a file of its own, which is loaded.
           contents = (read_file(file) || "").strip
           unless contents.empty?

@@ -12,7 +12,7 @@ module QMX
       text = read_file("#{backup_directory}/src_backup_changes.txt") || ""
       text.split("\n").each do |line|
         next if line.strip.empty?
-        latest_file, time, key = line.split(",").map(&:strip)
+        latest_file, time, key = backup_change_fields(line)
         changes[key] = { time: time, latest_file: latest_file, key: key }
       end
       changes
@@ -20,9 +20,8 @@ module QMX
 
     def backup_file(file)
       at = Time.now.to_i
-      name = backup_name(file)
-      timestamped_path = "#{backup_directory}/archived/#{name}_#{at}.rb"
-      path = "#{backup_directory}/#{name}.rb"
+      timestamped_path = "#{backup_directory}/archived/#{backup_name(file)}_#{at}.rb"
+      path = backup_latest_path(file)
       source = read_file(file) || ""
       write_file_root(timestamped_path, source)
       write_file_root(path, source)
@@ -97,6 +96,24 @@ module QMX
     end
 
     private
+
+    def backup_latest_path(file)
+      "#{backup_directory}/#{backup_name(file)}.rb"
+    end
+
+    # A change line is "latest copy, time, source path", and both paths may
+    # hold ", " themselves. The time is digits, and the latest copy's name
+    # is made from the source path: the split where both agree is the one
+    # that was written.
+    def backup_change_fields(line)
+      parts = line.split(", ")
+      splits = (0...parts.length - 2).map do |a|
+        [parts[0..a].join(", ").strip, parts[a + 1].strip, parts[a + 2..-1].join(", ").strip]
+      end
+      timed = splits.select { |_, time, _| !time.empty? && time.bytes.all? { |b| b >= 48 && b <= 57 } }
+      timed.find { |latest, _, key| latest == backup_latest_path(key) } || timed.first ||
+        line.split(",").map(&:strip)
+    end
 
     # One name per source path. The short form (every "/" made "_", ".rb"
     # dropped) is kept where no other path can share it: no "_" in the path

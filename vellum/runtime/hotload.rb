@@ -1,6 +1,7 @@
 # Watches the game's Ruby files and reloads the ones that change, without a
-# restart: every 60 frames the modification times are compared, and a
-# changed file is checked and queued for the host to load.
+# restart: every 60 frames each file's modification time and text are
+# compared with those last taken, and a changed file is checked and queued
+# for the host to load.
 module QMX
   class Runtime
     module Hotload
@@ -17,13 +18,16 @@ module QMX
         @hotload_if_needed = 0
         @mailbox_if_needed = 0
         @file_mtimes = {}
+        @file_texts = {}
         @suppress_mailbox = true
         files_to_reload.each { |file| init_mtimes(file) }
         init_mtimes(MAILBOX)
       end
 
+      # Only the mailbox itself: a game file or a backup whose name merely
+      # ends the same way is not mail.
       def hotload_on_write_file(file_name)
-        @mailbox_if_needed = :force if file_name.to_s.include?("mailbox.rb")
+        @mailbox_if_needed = :force if file_name.to_s == MAILBOX
       end
 
       def files_to_reload
@@ -46,6 +50,7 @@ module QMX
         time = mtime(file)
         @file_mtimes[:"current_#{file}"] ||= time
         @file_mtimes[:"last_#{file}"] ||= time
+        @file_texts[file] = read_file(file) unless @file_texts.key?(file)
       end
 
       def hotload_source_files
@@ -84,14 +89,21 @@ module QMX
         Trace.untrace_classes!
       end
 
-      # Answers the file's new time, or nil when it did not change.
+      # Answers the file's new time, or nil when it did not change. File
+      # times may count whole seconds only, so saves within one second can
+      # share a time: the text is compared as well, and a touched file with
+      # the same text still counts as changed.
       def reload_if_needed(file, force = false)
         current = mtime(file)
-        return nil if !force && current == @file_mtimes[:"last_#{file}"]
+        text = read_file(file)
+        return nil if !force && current == @file_mtimes[:"last_#{file}"] && text == @file_texts[file]
         taken = reload_ruby_file(file)
         on_load_succeeded(file) if taken
         # A change that had to wait is looked at again on the next scan.
-        @file_mtimes[:"last_#{file}"] = current unless taken.nil?
+        unless taken.nil?
+          @file_mtimes[:"last_#{file}"] = current
+          @file_texts[file] = text
+        end
         current
       end
 
