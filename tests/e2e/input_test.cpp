@@ -29,10 +29,51 @@ TEST(PlayerInput, KeysArriveWithNamesCharactersAndTheirStatesAcrossFrames) {
     EXPECT_EQ(player.saw("text=é"), 1);
 }
 
+// Left Shift is 1073742049: its events carry the Shift modifier bit (1)
+// while it is down.
+TEST(PlayerInput, AKeyIsReleasedAloneUnderEveryNameItWentDownAs) {
+    ScriptedPlayer player;
+    player.play("20 key_down 1073742049 1\n30 key_down 119 1\n40 key_up 119 1\n50 key_up 1073742049 0\n"
+                "60 key_down 49 0\n65 key_down 1073742049 1\n70 key_up 49 1\n75 key_up 1073742049 0\n"
+                "85 key_down 1073742049 1\n90 key_down 49 1\n95 key_up 1073742049 0\n100 key_up 49 0\n110 quit\n");
+    // Letting go of W leaves Shift held until Shift itself goes up, once.
+    EXPECT_EQ(player.from("down=w", 1), "down=w char=W held=shift,shift_left\n");
+    EXPECT_EQ(player.from("held=shift,shift_left up=w", 2), "held=shift,shift_left up=w\nheld=shift,shift_left\n");
+    EXPECT_EQ(player.saw("up=shift,shift_left"), 3);
+    EXPECT_EQ(player.from("up=shift,shift_left", 2), "up=shift,shift_left\ndown=one char=1\n");
+    // "1" let go under Shift is released as the "1" it went down as; Shift+1
+    // let go after Shift is released as "!": nothing stays held.
+    EXPECT_EQ(player.from("held=shift,shift_left up=one", 1), "held=shift,shift_left up=one\n");
+    EXPECT_EQ(player.from("held=exclamation_point up=shift,shift_left", 2),
+              "held=exclamation_point up=shift,shift_left\nheld=exclamation_point\n");
+    ASSERT_FALSE(player.lines.empty());
+    EXPECT_EQ(player.lines.back(), "up=exclamation_point");
+}
+
+// A tap within one frame; keys the game presses and lets go itself (V
+// presses X, Z lets it go); the console's key opening it with a tap and
+// closing it unseen by the game.
+TEST(PlayerInput, ATapAndAReleaseFromTheGameShowDownThenUpOnTheNextTick) {
+    ScriptedPlayer player;
+    player.play("20 key_down 98 0\n20 key_up 98 0\n30 key_down 118 0\n31 key_up 118 0\n40 key_down 122 0\n"
+                "41 key_up 122 0\n50 key_down 118 0\n51 key_up 118 0\n55 key_down 122 0\n56 key_up 122 0\n"
+                "60 key_down 96 0\n60 text `\n60 key_up 96 0\n70 key_down 96 0\n70 text `\n71 key_up 96 0\n"
+                "80 key_down 98 0\n81 key_up 98 0\n90 quit\n");
+    EXPECT_EQ(player.from("down=b", 2), "down=b char=b\nup=b\n");
+    EXPECT_EQ(player.from("down=z", 2), "down=z char=z held=x\nup=x,z\n");
+    EXPECT_EQ(player.saw("held=x up=v"), 2) << "X goes down again after the game let it go";
+    EXPECT_EQ(player.saw("up=x,z"), 2);
+    // The tap opened the console, which took the keys until the second
+    // press closed it; the game saw neither press.
+    EXPECT_EQ(player.saw("char=`"), 0);
+    EXPECT_EQ(player.saw("down=b char=b"), 2);
+}
+
 TEST(PlayerInput, TheMouseIsSeenInGameCoordinates) {
     ScriptedPlayer player;
     player.play("20 mouse_move 50% 50%\n22 mouse_down 1\n23 mouse_up 1\n25 touch_mouse_move 5 5\n"
-                "27 mouse_move 25% 75%\n28 mouse_down 3\n30 wheel 0 1\n30 wheel 0 1\n32 wheel 1 2 flipped\n40 quit\n");
+                "27 mouse_move 25% 75%\n28 mouse_down 3\n30 wheel 0 1\n30 wheel 0 1\n32 wheel 1 2 flipped\n"
+                "35 mouse_down 200\n36 mouse_up 200\n40 quit\n");
     // The window may be smaller than the game's 1280 x 720; the game sees
     // its own coordinates with y going up. Mouse events that SDL makes from
     // touches are not the mouse's.

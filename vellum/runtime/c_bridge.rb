@@ -33,18 +33,16 @@ module QMX
       def key_down_in_game(raw_key, modifier)
         keyboard = rcb_inputs.keyboard
         names = QMX::KeyboardKeys.sdl_to_key(raw_key, modifier)
-        if names
-          held = keyboard.key_held
-          keyboard.key_down.set(names.uniq.reject { |name| held.get([name]).first[1] })
-        end
+        keyboard.press_key(raw_key.to_i, QMX::KeyboardKeys.own_key_names(raw_key, modifier), names) if names
         keyboard.key_down.char = QMX::KeyboardKeys.char_with_shift(raw_key, modifier)
         keyboard.key_down.raw_key = raw_key
       end
 
+      # A key is released under the names it went down as, whatever the
+      # modifiers are now, and never releases the modifier keys held with it.
       def key_up_in_game(raw_key, modifier, sender = false)
         return nil if rcb_drop?(sender)
-        names = QMX::KeyboardKeys.sdl_to_key(raw_key, modifier)
-        rcb_inputs.keyboard.key_up.set(names.uniq) if names
+        rcb_inputs.keyboard.release_key(raw_key.to_i, QMX::KeyboardKeys.own_key_names(raw_key, modifier))
       end
 
       def textinput(str)

@@ -236,20 +236,12 @@ module QMX
 
     # Keys released last frame are neither down nor held any more.
     def next_keyboard_inputs_before_tick
-      keyboard = @args.inputs.keyboard
-      keyboard.key_up.truthy_keys.each do |key|
-        keyboard.key_down.clear_key(key)
-        keyboard.key_held.clear_key(key)
-      end
+      @args.inputs.keyboard.start_tick
     end
 
     # Keys that went down this frame are held from now on.
     def next_keyboard_inputs_after_tick
-      keyboard = @args.inputs.keyboard
-      down = keyboard.key_down.truthy_keys
-      keyboard.key_held.set(down) unless down.empty?
-      down.each { |key| keyboard.key_down.clear_key(key) }
-      keyboard.key_up.clear
+      @args.inputs.keyboard.finish_tick
     end
 
     def clear_inputs
