@@ -84,6 +84,9 @@ TEST(PlayerInput, TheMouseIsSeenInGameCoordinates) {
                                       "click=320.0,180.0 inside=false buttons=4\n"
                                       "wheel=0,2\n"
                                       "wheel=-1,-2\n");
+    // A button with no place among the button bits is ignored.
+    EXPECT_EQ(player.saw("click="), 2);
+    EXPECT_EQ((player.result.out + player.result.err).find("RangeError"), std::string::npos) << player.result.err;
 }
 
 TEST(PlayerInput, GamePadsFillThePlayerSlots) {

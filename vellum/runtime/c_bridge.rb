@@ -7,6 +7,10 @@ module QMX
     # and writes it into args.inputs. A replay calls the same methods with the
     # sender :replay; while it runs, input from anyone else is dropped.
     module CBridge
+      # Mouse buttons that have a bit in the button bits; any other button
+      # number is ignored.
+      MOUSE_BUTTONS = (1..63).freeze
+
       RAW_CONTROLLER_KEY_LOOKUP = {
         1 => :up, 2 => :down, 3 => :left, 4 => :right,
         13 => :start, 14 => :b, 15 => :a, 16 => :x, 17 => :y,
@@ -61,7 +65,7 @@ module QMX
       end
 
       def mouse_button_pressed(button, sender = false)
-        return nil if rcb_drop?(sender)
+        return nil if rcb_drop?(sender) || !mouse_button?(button)
         @rcb_sender.record_input_history(:mouse_button_pressed, button, 0, 1)
         mouse = rcb_inputs.mouse
         update_mouse_buttons(mouse.button_bits | (1 << (button.to_i - 1)))
@@ -69,7 +73,7 @@ module QMX
       end
 
       def mouse_button_up(button, sender = false)
-        return nil if rcb_drop?(sender)
+        return nil if rcb_drop?(sender) || !mouse_button?(button)
         @rcb_sender.record_input_history(:mouse_button_up, button, 0, 1)
         mouse = rcb_inputs.mouse
         update_mouse_buttons(mouse.button_bits & ~(1 << (button.to_i - 1)))
@@ -315,6 +319,10 @@ module QMX
 
       def rcb_inputs
         @rcb_sender.args.inputs
+      end
+
+      def mouse_button?(button)
+        button.is_a?(Numeric) && button >= MOUSE_BUTTONS.first && button < MOUSE_BUTTONS.last + 1
       end
 
       def rcb_drop?(sender)
