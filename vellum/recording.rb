@@ -53,6 +53,7 @@ module QMX
       log_info "Recording has begun with RNG seed value set to #{seed_number}.\nTo stop recording use stop_recording(filename).\nThe recording will stop without saving a file if a filename is nil.\n"
       console_command "$recording.stop 'replay.txt'"
       @runtime.__reset__
+      @runtime.__reset_inputs__
       @seed_number = seed_number
       @runtime.set_rng(seed_number)
       @tick_count = 0
@@ -151,6 +152,7 @@ module QMX
       # A replay started over one that runs must still get its seed.
       @is_replaying = false
       @runtime.__reset__
+      @runtime.__reset_inputs__
       @runtime.set_rng(data[:seed])
       @tick_count = 0
       @is_replaying = true
@@ -172,6 +174,8 @@ module QMX
       @global_input_order = 1
       @runtime.console&.set_command_silent("$replay.start '#{@replay_file_name}'")
       @runtime.__reset__
+      # Nothing the replay held down stays held in live play.
+      @runtime.__reset_inputs__
       @runtime.notify!(notification_message)
       nil
     end

@@ -181,10 +181,11 @@ TEST(PlayerInput, AnUnknownJoystickIsTaughtOnceAndKnownAfterARestart) {
 
 // A recorded session replayed in a fresh run gives the game the same input
 // in the same ticks: its state matches tick for tick, and the replay ends
-// where the recording did.
+// where the recording did. The mouse is away from the origin when the
+// recording starts.
 TEST(PlayerInput, ARecordedSessionReplaysTickForTick) {
     ScriptedPlayer player("replay_digest");
-    player.play("5 pad_attach replay pad\n20 key_down 32 0\n23 key_up 32 0\n30 mouse_move 50% 50%\n"
+    player.play("0 mouse_move 75% 25%\n5 pad_attach replay pad\n20 key_down 32 0\n23 key_up 32 0\n30 mouse_move 50% 50%\n"
                 "32 mouse_down 1\n33 mouse_up 1\n40 button 0 0 1\n44 button 0 0 0\n50 axis 0 1 -25000\n"
                 "56 axis 0 1 0\n60 key_down 32 0\n61 key_up 32 0\n70 mouse_move 25% 75%\n90 quit\n",
                 {"--record", "--seed", "100"});
@@ -202,6 +203,25 @@ TEST(PlayerInput, ARecordedSessionReplaysTickForTick) {
     player.play("200 quit\n", {"--replay", replay_name});
     EXPECT_EQ(read_file(player.sandbox.game_dir + "/digest.txt"), recorded);
     EXPECT_NE(player.result.out.find("Replay completed [" + replay_name + "]"), std::string::npos) << player.result.out;
+}
+
+// A recording started from the console in the middle of a game, with the
+// mouse away from the origin, entities already made and keys held, replays
+// in a fresh run with the same state tick for tick, entity ids included.
+TEST(PlayerInput, ARecordingStartedFromTheConsoleMidGameReplaysTickForTick) {
+    ScriptedPlayer player("replay_digest");
+    player.play("5 mouse_move 50% 50%\n20 key_down 96 0\n20 text `\n21 key_up 96 0\n25 text $recording.start 7\n"
+                "30 key_down 13 0\n45 key_down 32 0\n48 key_up 32 0\n50 key_up 13 0\n60 mouse_move 25% 75%\n"
+                "62 mouse_down 1\n63 mouse_up 1\n70 key_down 32 0\n71 key_up 32 0\n90 key_down 115 0\n"
+                "91 key_up 115 0\n100 quit\n");
+    std::string recorded = read_file(player.sandbox.game_dir + "/digest.txt");
+    ASSERT_GT(std::count(recorded.begin(), recorded.end(), '\n'), 50) << player.result.out;
+    ASSERT_TRUE(file_exists(player.sandbox.game_dir + "/mid_replay.txt")) << player.result.out;
+
+    std::filesystem::remove(player.sandbox.game_dir + "/digest.txt");
+    player.play("150 quit\n", {"--replay", "mid_replay.txt"});
+    EXPECT_EQ(read_file(player.sandbox.game_dir + "/digest.txt"), recorded);
+    EXPECT_NE(player.result.out.find("Replay completed [mid_replay.txt]"), std::string::npos) << player.result.out;
 }
 
 } // namespace

@@ -3,15 +3,17 @@
 # calls.
 
 class RecorderTestRuntime < MemoryRuntime
-  attr_reader :resets, :seeds, :inputs
+  attr_reader :resets, :seeds, :inputs, :input_resets
 
   def initialize
     super
-    @resets, @seeds, @inputs = 0, [], []
+    @resets, @seeds, @inputs, @input_resets = 0, [], [], 0
   end
 
   def console = nil
   def __reset__ = @resets += 1
+  def __reset_inputs__ = @input_resets += 1
+  def write_file(path, text) = !path.start_with?("../") && super
   def set_rng(seed) = @seeds << seed
 
   QMX::Recording::REPLAYABLE_INPUTS.each_key do |name|
@@ -47,7 +49,8 @@ def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
   # Integers stay Integers (a controller key is looked up by one).
   assert_equal "[[], [], [], [[:mouse_move, 640, 360, :replay], [:key_down_player_one, 15, :replay]], [], [], []]",
                staged.inspect
-  assert_equal [[100, 100], 4, false], [$qmx.seeds, $qmx.resets, recorder.is_replaying?]
+  # Recording and replay both start from inputs as at start-up.
+  assert_equal [[100, 100], 4, 3, false], [$qmx.seeds, $qmx.resets, $qmx.input_resets, recorder.is_replaying?]
   # A damaged file is said to be damaged; nothing about the game changes and
   # no method outside the input entry points can be reached through one.
   header = "replay_version 2.0\nstopped_at 9\nseed 1\nrecorded_at now\n"

@@ -296,6 +296,41 @@ module QMX
         @rcb_sender.controller_config.rawjoystick_button(jid, button, pressed)
       end
 
+      # Every input as at start-up, window focus aside: a recording and its
+      # replay begin from the same input whatever was held, and wherever the
+      # mouse was, when each began. Sticks and held pad buttons are reported
+      # again by the next frame's poll.
+      def __reset_inputs__
+        inputs = rcb_inputs
+        keyboard = inputs.keyboard
+        [keyboard.key_down, keyboard.key_held, keyboard.key_up].each(&:clear)
+        keyboard.forget_keys
+        mouse = inputs.mouse
+        mouse.clear
+        mouse.x = 0
+        mouse.y = 0
+        mouse.moved_at = nil
+        mouse.global_moved_at = nil
+        mouse.previous_click = nil
+        update_mouse_buttons(0)
+        inputs.controllers.each do |controller|
+          controller.clear
+          [:left_analog_x, :left_analog_y, :right_analog_x, :right_analog_y].each do |axis|
+            controller.send(:"#{axis}_raw=", 0)
+            controller.send(:"#{axis}_perc=", 0)
+          end
+        end
+        instance_variables.each do |ivar|
+          instance_variable_set(ivar, nil) if ivar.to_s.start_with?("@previous_") && ivar.to_s.include?("_analog_")
+        end
+        inputs.touch.clear
+        inputs.finger_one = nil
+        inputs.finger_two = nil
+        inputs.text.clear
+        @rcb_sender.reset_touch_count
+        nil
+      end
+
       def untransform_mouse_x(mousex)
         @rcb_sender.args.grid.untransform_x(mousex)
       end
