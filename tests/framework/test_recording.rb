@@ -63,6 +63,15 @@ def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
     assert_equal [false, nil, 0], [recorder.is_replaying?, $replay_data, $qmx.resets], text
     assert $qmx.logged.last.start_with?("* ERROR:\nThe replay file bad.txt cannot be replayed.\n"), $qmx.logged.last
   end
+  # Values no device gives, which the input events would fail on every frame.
+  ["[:key_down_player_one, 99, 0, 1, 1, 5]", "[:mouse_button_pressed, 100, 0, 1, 1, 5]",
+   "[:left_analog_x_player_1, 1.0e300, 0, 1, 1, 5]", "[:key_down_raw, 97, -1, 2, 1, 5]", "[:key_up_raw, 1.0e300, 0, 2, 1, 5]",
+   "[:mouse_wheel, 0, -1.0e300, 2, 1, 5]", "[:key_held_player_two, 15.5, 0, 1, 1, 5]"].each do |event|
+    recorder = new_recorder
+    $qmx.files["bad.txt"] = header + event + "\n"
+    assert_equal [nil, false, 0], [recorder.start_replay("bad.txt"), recorder.is_replaying?, $qmx.resets], event
+    assert $qmx.logged.last.end_with?("cannot take: #{event}.\n"), $qmx.logged.last
+  end
   $qmx.files["old.txt"] = "replay_version 1.0\n"
   error = assert_raises(RuntimeError) { $recording.start_replay("old.txt") }
   assert_equal "The replay file old.txt is not compatible with this version of Vellumcore Vellum Suite. Please recreate the replay (sorry).", error.message
