@@ -94,6 +94,8 @@ module QMX
       nil
     end
 
+    # Saves the recording and ends it; answers false, recording on, when the
+    # file cannot be written.
     def stop_recording(file_name = nil)
       unless file_name
         log "* ERROR:\nTo please specify a file name when calling:\n$recording.stop FILE_NAME\n\nIf you do NOT want to save the recording, call:\n$recording.cancel\n"
@@ -106,7 +108,13 @@ module QMX
         return nil
       end
       text = replay_text
-      @runtime.write_file(file_name, text)
+      unless @runtime.write_file(file_name, text)
+        # Nothing is lost: the recording goes on until it is saved or
+        # cancelled.
+        log "* ERROR:\nThe recording could not be saved to #{file_name}.\nIt is still recording: save it under another name with $recording.stop FILE_NAME, or call $recording.cancel.\n"
+        console_command "$recording.stop 'replay.txt'"
+        return false
+      end
       @runtime.write_file("last_replay.txt", text)
       log_info "The recording has been saved successfully at #{file_name}. You can use start_replay(\"#{file_name}\") to replay the recording."
       console_command "$replay.start '#{file_name}'"

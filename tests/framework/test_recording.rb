@@ -33,6 +33,9 @@ def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
   recorder.record_input_history(:mouse_move, 640, 360, 2)
   recorder.record_input_history(:key_down_player_one, 15, 0, 1)
   2.times { recorder.tick }
+  # A file that cannot be written is said so, and the recording goes on.
+  assert_equal [false, true, 1], [recorder.stop("../r.txt"), recorder.is_recording?, $qmx.resets]
+  assert $qmx.logged.last.start_with?("* ERROR:\nThe recording could not be saved to ../r.txt."), $qmx.logged.last
   recorder.stop("r.txt")
   lines = $qmx.files["r.txt"].split("\n")
   assert_equal ["replay_version 2.0", "stopped_at 5", "seed 100"], lines[0, 3]
