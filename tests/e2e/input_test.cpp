@@ -179,6 +179,14 @@ TEST(PlayerInput, AnUnknownJoystickIsTaughtOnceAndKnownAfterARestart) {
     EXPECT_EQ(read_file(player.sandbox.base_dir + "/user_controller_mappings.txt"), saved);
 }
 
+// A player with only the joystick has no Escape key to leave the screen.
+TEST(PlayerInput, UnpluggingTheJoystickBeingConfiguredLeavesTheScreen) {
+    ScriptedPlayer player;
+    player.play("10 joystick_attach 2 6 1 Test, Pad\n130 detach 0\n240 key_down 98 0\n241 key_up 98 0\n250 quit\n");
+    EXPECT_EQ(player.saw("down=b char=b"), 1) << "the game ticks again once the screen has faded out";
+    EXPECT_FALSE(file_exists(player.sandbox.base_dir + "/user_controller_mappings.txt"));
+}
+
 // A recorded session replayed in a fresh run gives the game the same input
 // in the same ticks: its state matches tick for tick, and the replay ends
 // where the recording did. The mouse is away from the origin when the
