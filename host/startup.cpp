@@ -97,6 +97,7 @@ void engine_startup(int argc, char **argv) {
     if (!PHYSFS_mount(base_path, nullptr, 0))
         startup_failure("Couldn't mount installation directory: %s", physfs_error());
 
+    bool mygame_mounted = false;
     if (options.game_dir_argument) {
         if (!PHYSFS_mount(options.game_dir_argument, nullptr, 0))
             startup_failure("Couldn't mount '%s' directory: %s", options.game_dir_argument, physfs_error());
@@ -105,6 +106,7 @@ void engine_startup(int argc, char **argv) {
         if (!path) startup_failure("Out of memory!");
         if (!PHYSFS_mount(path, nullptr, 0)) startup_failure("Couldn't mount '%s' directory: %s", path, physfs_error());
         SDL_free(path);
+        mygame_mounted = true;
     }
 
     game_metadata_record *metadata = game_metadata_mutable();
@@ -138,8 +140,11 @@ void engine_startup(int argc, char **argv) {
         state->game_dir = SDL_strdup(write_dir);
         state->base_dir = SDL_strdup(write_dir);
     } else {
+        // Without a named game directory the game is "mygame" when that was
+        // mounted, else the base directory itself (its "app" was found there).
         state->game_dir = options.game_dir_argument ? SDL_strdup(options.game_dir_argument)
-                                                    : sprintf_alloc("%s/mygame", base_path);
+                          : mygame_mounted          ? sprintf_alloc("%s/mygame", base_path)
+                                                    : SDL_strdup(base_path);
         state->base_dir = SDL_strdup(base_path);
     }
     if (!state->game_dir || !state->base_dir) startup_failure("Out of memory!");

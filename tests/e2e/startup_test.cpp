@@ -80,6 +80,25 @@ TEST(ProductionMode, TheOptionWithAnyNumberOfDashesOrTheMarkerFileTurnsItOn) {
     }
 }
 
+// A game that saves a file and a screenshot, then quits.
+const char saving_game[] =
+    "def tick args\n"
+    "  $qmx.write_file('save.txt', 'saved') if Kernel.tick_count == 1\n"
+    "  args.outputs.screenshots << { x: 0, y: 0, w: 8, h: 8, path: 'shot.png' } if Kernel.tick_count == 1\n"
+    "  $qmx.request_quit if Kernel.tick_count == 5\n"
+    "end\n";
+
+// With "app" beside the executable and no game directory named, the game's
+// files and screenshots are written where the game is.
+TEST(GameDirectory, AGameBesideTheExecutableWritesBesideIt) {
+    EngineSandbox sandbox;
+    write_file(sandbox.base_dir + "/app/main.rb", saving_game);
+    engine_result r = sandbox.run({}, 40);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(read_file(sandbox.base_dir + "/save.txt"), "saved");
+    EXPECT_EQ(Screenshot(sandbox.base_dir + "/shot.png").width, 8u);
+}
+
 TEST(GameDirectory, MygameBesideTheExecutableIsMountedWhenNoneIsNamed) {
     EngineSandbox sandbox;
     // The metadata read at start-up shows which folder was mounted: production
