@@ -119,7 +119,9 @@ void engine_startup(int argc, char **argv) {
 
     const char *write_dir = base_path;
     if (production) {
-        write_dir = PHYSFS_getPrefDir(metadata->devtitle, metadata->gametitle);
+        char organisation[sizeof(metadata->devtitle)], application[sizeof(metadata->gametitle)];
+        metadata_folder_names(metadata, organisation, application, sizeof(application));
+        write_dir = PHYSFS_getPrefDir(organisation, application);
         if (!write_dir) startup_failure("Couldn't set write directory: %s", physfs_error());
     }
     if (!PHYSFS_setWriteDir(write_dir)) startup_failure("Couldn't set write directory: %s", physfs_error());
