@@ -9,6 +9,7 @@ module QMX
       @key_held = KeyboardKeys.new
       @key_up = KeyboardKeys.new
       @has_focus = false
+      @ticking = false
       forget_keys
     end
 
@@ -129,7 +130,6 @@ module QMX
     def forget_keys
       @pressed_keys = {}
       @pending_releases = {}
-      @ticking = false
     end
 
     include QMX::DirectionalInputHelperMethods
