@@ -63,10 +63,11 @@ module QMX
     # down on one tick and up on the next, and a key released from the
     # game's own tick is up on the next tick.
 
-    # Names the key went down as (repeats under other modifiers add theirs);
-    # `names` are all the names of the event, the modifiers held included.
-    # A modifier whose own key was never seen going down (it was held before
-    # the window had the keyboard) goes with this key.
+    # Notes the names the key goes down as (a repeat under other modifiers
+    # adds its own) and sets those not held in key_down; `names` are all the
+    # names of the event, the modifiers held included. A modifier whose own
+    # key was never seen going down (it was held before the window had the
+    # keyboard) goes with this key.
     def press_key(raw_key, own_names, names)
       pending = @pending_releases.delete(raw_key)
       # Pressed again before its release was shown: the release is dropped
