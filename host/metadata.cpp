@@ -102,16 +102,36 @@ void parse_line(const char *begin, const char *end, int line_number, bool *prese
     std::fprintf(stderr, "Unknown game metadata key '%.*s', ignoring\n", (int)key_length, key);
 }
 
+const char DEFAULT_DEVTITLE[] = "Vellumcore";
+const char DEFAULT_GAMETITLE[] = "Hello SDL";
+
 void apply_defaults(game_metadata_record *record) {
     SDL_strlcpy(record->devid, "vellumcore", sizeof(record->devid));
-    SDL_strlcpy(record->devtitle, "Vellumcore", sizeof(record->devtitle));
+    SDL_strlcpy(record->devtitle, DEFAULT_DEVTITLE, sizeof(record->devtitle));
     SDL_strlcpy(record->gameid, "hello-SDL", sizeof(record->gameid));
-    SDL_strlcpy(record->gametitle, "Hello SDL", sizeof(record->gametitle));
+    SDL_strlcpy(record->gametitle, DEFAULT_GAMETITLE, sizeof(record->gametitle));
     SDL_strlcpy(record->version, "0.0.0.0.1", sizeof(record->version));
     record->production = 0;
 }
 
+// A title as one folder name: a path separator or a control character
+// would let it name another folder, or none.
+void folder_name(const char *key, const char *title, const char *fallback, char *out, size_t out_size) {
+    SDL_strlcpy(out, title, out_size);
+    for (char *c = out; *c; ++c)
+        if (*c == '/' || *c == '\\' || (unsigned char)*c < 32 || *c == 127) *c = '_';
+    if (!out[0] || !std::strcmp(out, ".") || !std::strcmp(out, "..")) SDL_strlcpy(out, fallback, out_size);
+    if (std::strcmp(out, title) != 0)
+        std::fprintf(stderr, "Metadata for key '%s' can't name a folder, using '%s' for the save folder!\n", key, out);
+}
+
 } // namespace
+
+void metadata_folder_names(const game_metadata_record *record, char *organisation, char *application,
+                           size_t size) {
+    folder_name("devtitle", record->devtitle, DEFAULT_DEVTITLE, organisation, size);
+    folder_name("gametitle", record->gametitle, DEFAULT_GAMETITLE, application, size);
+}
 
 bool parse_metadata_text(const char *text, size_t length, game_metadata_record *record) {
     std::memset(record, 0, sizeof(*record));

@@ -22,6 +22,14 @@ bool load_metadata(const char *path, game_metadata_record *record);
 // Parses metadata text that is already in memory (the loader's core).
 bool parse_metadata_text(const char *text, size_t length, game_metadata_record *record);
 
+// The organisation and application names of the preference directory:
+// the titles, each made one folder name (path separators and control
+// characters become '_'; an empty title, "." or ".." gives the default),
+// said on standard error when it had to change. Both outputs hold `size`
+// bytes.
+void metadata_folder_names(const game_metadata_record *record, char *organisation, char *application,
+                           size_t size);
+
 // The record: loaded on the first call; the default names and version stand
 // in when the file is missing or lacks a required key (a missing file also
 // leaves the icon empty). Start-up writes `production`

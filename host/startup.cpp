@@ -99,6 +99,7 @@ void engine_startup(int argc, char **argv) {
     if (!PHYSFS_mount(base_path, nullptr, 0))
         startup_failure("Couldn't mount installation directory: %s", physfs_error());
 
+    bool mygame_mounted = false;
     if (options.game_dir_argument) {
         if (!PHYSFS_mount(options.game_dir_argument, nullptr, 0))
             startup_failure("Couldn't mount '%s' directory: %s", options.game_dir_argument, physfs_error());
@@ -107,6 +108,7 @@ void engine_startup(int argc, char **argv) {
         if (!path) startup_failure("Out of memory!");
         if (!PHYSFS_mount(path, nullptr, 0)) startup_failure("Couldn't mount '%s' directory: %s", path, physfs_error());
         SDL_free(path);
+        mygame_mounted = true;
     }
 
     game_metadata_record *metadata = game_metadata_mutable();
@@ -119,7 +121,9 @@ void engine_startup(int argc, char **argv) {
 
     const char *write_dir = base_path;
     if (production) {
-        write_dir = PHYSFS_getPrefDir(metadata->devtitle, metadata->gametitle);
+        char organisation[sizeof(metadata->devtitle)], application[sizeof(metadata->gametitle)];
+        metadata_folder_names(metadata, organisation, application, sizeof(application));
+        write_dir = PHYSFS_getPrefDir(organisation, application);
         if (!write_dir) startup_failure("Couldn't set write directory: %s", physfs_error());
     }
     if (!PHYSFS_setWriteDir(write_dir)) startup_failure("Couldn't set write directory: %s", physfs_error());
@@ -140,8 +144,11 @@ void engine_startup(int argc, char **argv) {
         state->game_dir = SDL_strdup(write_dir);
         state->base_dir = SDL_strdup(write_dir);
     } else {
+        // Without a named game directory the game is "mygame" when that was
+        // mounted, else the base directory itself (its "app" was found there).
         state->game_dir = options.game_dir_argument ? SDL_strdup(options.game_dir_argument)
-                                                    : sprintf_alloc("%s/mygame", base_path);
+                          : mygame_mounted          ? sprintf_alloc("%s/mygame", base_path)
+                                                    : SDL_strdup(base_path);
         state->base_dir = SDL_strdup(base_path);
     }
     if (!state->game_dir || !state->base_dir) startup_failure("Out of memory!");

@@ -215,6 +215,13 @@ module QMX
       args.inputs.keyboard.key_down.any?(console_toggle_keys)
     end
 
+    def forget_toggle_character(key_down)
+      char = key_down.char
+      return unless char && console_toggle_keys.include?(:"#{QMX::KeyboardKeys.char_to_method(char).first}!")
+      key_down.clear_key(:char)
+      key_down.clear_key(:raw_key)
+    end
+
     # The interpreter's message for a wrong argument count does not name the
     # method, so the name comes from the command that failed.
     def try_search_docs(exception)
@@ -331,8 +338,10 @@ module QMX
     def process_inputs(args)
       inputs = args.inputs
       if console_toggle_key_down?(args)
-        # The key's own character is not typed.
+        # The key's own character is not typed, nor seen by the game when
+        # the key closes the console.
         inputs.text.clear
+        forget_toggle_character(inputs.keyboard.key_down)
         toggle
       end
       return unless visible?

@@ -25,8 +25,11 @@ module QMX
     def method_missing(m, *args)
       name = m.to_s
       if name.start_with?("ctrl_")
+        # The key let go this frame with control still held, or let go too.
         key = name.split("_").last.to_sym
-        define_singleton_method(m) { key_up.send(key) && key_up.send(:control) }
+        define_singleton_method(m) do
+          key_up.send(key) && (key_up.send(:control) || key_held.send(:control) || key_down.send(:control))
+        end
       else
         define_singleton_method(m) { key_down.send(m) || key_held.send(m) }
       end

@@ -9,6 +9,8 @@ module QMX
       @key_held = KeyboardKeys.new
       @key_up = KeyboardKeys.new
       @has_focus = false
+      @ticking = false
+      forget_keys
     end
 
     # Every object already answers p, so the letter needs its own method.
@@ -50,6 +52,86 @@ module QMX
       { down: down, held: held, down_or_held: (down + held).uniq, up: @key_up.truthy_keys }
     end
     alias_method :keys, :key
+
+    # --- Physical keys, as the runtime's key events drive them ---------------
+    #
+    # Each key that is down is remembered with the names it went down as, so
+    # that its release releases exactly those: Shift+1 let go after Shift
+    # still releases exclamation_point, and letting go of W while Shift is
+    # held leaves shift held. A release the game's next tick could not show
+    # waits for the tick after: a key pressed and let go within one frame is
+    # down on one tick and up on the next, and a key released from the
+    # game's own tick is up on the next tick.
+
+    # Notes the names the key goes down as (a repeat under other modifiers
+    # adds its own) and sets those not held in key_down; `names` are all the
+    # names of the event, the modifiers held included. A modifier whose own
+    # key was never seen going down (it was held before the window had the
+    # keyboard) goes with this key.
+    def press_key(raw_key, own_names, names)
+      pending = @pending_releases.delete(raw_key)
+      # Pressed again before its release was shown: the release is dropped
+      # and the key goes down anew.
+      pending.each { |name| @key_held.clear_key(name) } if pending
+      others = @pressed_keys.reject { |key, _| key == raw_key }.values.flatten
+      pressed = (@pressed_keys[raw_key] ||= [])
+      names.each do |name|
+        next if pressed.include?(name)
+        pressed << name if own_names.include?(name) || !others.include?(name)
+      end
+      fresh = names.uniq.reject { |name| @key_held.get([name]).first[1] }
+      @key_down.set(fresh)
+    end
+
+    # `own_names` are the key's names under the modifiers of its release,
+    # used only for a key that was not seen going down.
+    def release_key(raw_key, own_names)
+      names = @pressed_keys.delete(raw_key) || own_names || []
+      # A name another key that is still down goes by stays held (the other
+      # Shift key).
+      still_down = @pressed_keys.values.flatten
+      names = names.reject { |name| still_down.include?(name) }
+      return nil if names.empty?
+      if @ticking || names.any? { |name| @key_down.get([name]).first[1] }
+        pending = (@pending_releases[raw_key] ||= [])
+        names.each { |name| pending << name unless pending.include?(name) }
+      else
+        @key_up.set(names)
+      end
+      nil
+    end
+
+    # Before the game's tick: waiting releases are shown, unless their key
+    # went down again since the last tick (it is shown down first); keys
+    # that are up are neither down nor held any more.
+    def start_tick
+      @pending_releases.keys.each do |raw_key|
+        names = @pending_releases[raw_key]
+        next if names.any? { |name| @key_down.get([name]).first[1] }
+        @pending_releases.delete(raw_key)
+        @key_up.set(names)
+      end
+      @key_up.truthy_keys.each do |key|
+        @key_down.clear_key(key)
+        @key_held.clear_key(key)
+      end
+      @ticking = true
+    end
+
+    # After the game's tick: keys that went down are held from now on.
+    def finish_tick
+      down = @key_down.truthy_keys
+      @key_held.set(down) unless down.empty?
+      down.each { |key| @key_down.clear_key(key) }
+      @key_up.clear
+      @ticking = false
+    end
+
+    # Every key as if none were down (a recording or replay starts here).
+    def forget_keys
+      @pressed_keys = {}
+      @pending_releases = {}
+    end
 
     include QMX::DirectionalInputHelperMethods
   end

@@ -109,17 +109,26 @@ module QMX
     end
 
     def self.sdl_to_key(raw_key, modifier)
-      raw_key = raw_key.to_i
+      names = own_key_names(raw_key, modifier)
+      return nil unless names
       modifier = modifier.to_i
-      accepted = (raw_key >= 0 && raw_key <= 255) || NAVIGATION_KEYS.include?(raw_key) ||
-                 (raw_key >= SDLK_LCTRL && raw_key <= SDLK_RGUI)
-      return nil unless accepted
-      names = char_to_method(char_with_shift(raw_key, modifier), raw_key)
       names << :alt if modifier & KMOD_ALT != 0
       names << :meta if modifier & KMOD_GUI != 0
       names << :control if modifier & KMOD_CTRL != 0
       names << :shift if modifier & KMOD_SHIFT != 0
       names
+    end
+
+    # The names of the key itself under this modifier (Shift+1 is
+    # exclamation_point, a Shift key is shift_left and shift), without the
+    # names of the other modifier keys held with it; nil for a key without
+    # names.
+    def self.own_key_names(raw_key, modifier)
+      raw_key = raw_key.to_i
+      accepted = (raw_key >= 0 && raw_key <= 255) || NAVIGATION_KEYS.include?(raw_key) ||
+                 (raw_key >= SDLK_LCTRL && raw_key <= SDLK_RGUI)
+      return nil unless accepted
+      char_to_method(char_with_shift(raw_key, modifier), raw_key)
     end
 
     def self.utf_8_char(raw_key)

@@ -7,17 +7,25 @@ module QMX
   class Recording
     REPLAY_VERSION = "replay_version 2.0".freeze
 
-    # The entry points a replay may call, with how many values each takes.
-    # A replay file is data: a name outside this table is refused, so a file
-    # can never reach any other method of the runtime.
+    # The entry points a replay may call, with the kind of each value they
+    # take. A replay file is data: a name outside this table is refused, so
+    # a file can never reach any other method of the runtime, and so is a
+    # value the devices could not have given, which the entry point would
+    # fail on every frame.
+    KEY = [:key_code, :modifier].freeze
+    PAD_KEY = [:pad_key].freeze
+    STICK = [:stick].freeze
     REPLAYABLE_INPUTS = {
-      key_down_raw: 2, key_up_raw: 2,
-      mouse_move: 2, mouse_button_pressed: 1, mouse_button_up: 1, mouse_wheel: 2,
-      key_down_player_one: 1, key_down_player_two: 1, key_held_player_one: 1, key_held_player_two: 1,
-      key_up_player_one: 1, key_up_player_two: 1,
-      left_analog_x_player_1: 1, left_analog_y_player_1: 1, right_analog_x_player_1: 1, right_analog_y_player_1: 1,
-      left_analog_x_player_2: 1, left_analog_y_player_2: 1, right_analog_x_player_2: 1, right_analog_y_player_2: 1
+      key_down_raw: KEY, key_up_raw: KEY,
+      mouse_move: [:pixel, :pixel], mouse_button_pressed: [:mouse_button], mouse_button_up: [:mouse_button],
+      mouse_wheel: [:pixel, :pixel],
+      key_down_player_one: PAD_KEY, key_down_player_two: PAD_KEY, key_held_player_one: PAD_KEY,
+      key_held_player_two: PAD_KEY, key_up_player_one: PAD_KEY, key_up_player_two: PAD_KEY,
+      left_analog_x_player_1: STICK, left_analog_y_player_1: STICK, right_analog_x_player_1: STICK,
+      right_analog_y_player_1: STICK, left_analog_x_player_2: STICK, left_analog_y_player_2: STICK,
+      right_analog_x_player_2: STICK, right_analog_y_player_2: STICK
     }.freeze
+    INT32 = 2**31
 
     # A replay file that cannot be read as one.
     class ReplayFormatError < StandardError; end
@@ -53,6 +61,7 @@ module QMX
       log_info "Recording has begun with RNG seed value set to #{seed_number}.\nTo stop recording use stop_recording(filename).\nThe recording will stop without saving a file if a filename is nil.\n"
       console_command "$recording.stop 'replay.txt'"
       @runtime.__reset__
+      @runtime.__reset_inputs__
       @seed_number = seed_number
       @runtime.set_rng(seed_number)
       @tick_count = 0
@@ -85,6 +94,8 @@ module QMX
       nil
     end
 
+    # Saves the recording and ends it; answers false, recording on, when the
+    # file cannot be written.
     def stop_recording(file_name = nil)
       unless file_name
         log "* ERROR:\nTo please specify a file name when calling:\n$recording.stop FILE_NAME\n\nIf you do NOT want to save the recording, call:\n$recording.cancel\n"
@@ -97,7 +108,13 @@ module QMX
         return nil
       end
       text = replay_text
-      @runtime.write_file(file_name, text)
+      unless @runtime.write_file(file_name, text)
+        # Nothing is lost: the recording goes on until it is saved or
+        # cancelled.
+        log "* ERROR:\nThe recording could not be saved to #{file_name}.\nIt is still recording: save it under another name with $recording.stop FILE_NAME, or call $recording.cancel.\n"
+        console_command "$recording.stop 'replay.txt'"
+        return false
+      end
       @runtime.write_file("last_replay.txt", text)
       log_info "The recording has been saved successfully at #{file_name}. You can use start_replay(\"#{file_name}\") to replay the recording."
       console_command "$replay.start '#{file_name}'"
@@ -151,6 +168,7 @@ module QMX
       # A replay started over one that runs must still get its seed.
       @is_replaying = false
       @runtime.__reset__
+      @runtime.__reset_inputs__
       @runtime.set_rng(data[:seed])
       @tick_count = 0
       @is_replaying = true
@@ -172,6 +190,8 @@ module QMX
       @global_input_order = 1
       @runtime.console&.set_command_silent("$replay.start '#{@replay_file_name}'")
       @runtime.__reset__
+      # Nothing the replay held down stays held in live play.
+      @runtime.__reset_inputs__
       @runtime.notify!(notification_message)
       nil
     end
@@ -259,10 +279,36 @@ module QMX
              [value_count, id, tick].all? { |v| v.is_a?(Integer) }
         raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{line}."
       end
-      unless REPLAYABLE_INPUTS[name] == value_count
+      kinds = REPLAYABLE_INPUTS[name]
+      unless kinds && kinds.length == value_count
         raise ReplayFormatError, "Replay data names an input event it cannot replay: #{line}."
       end
+      unless kinds.zip([value_1, value_2]).all? { |kind, value| replay_value_fits?(kind, value) }
+        raise ReplayFormatError, "Replay data holds a value its input event cannot take: #{line}."
+      end
       [tick, { id: id, name: name, value_1: value_1, value_2: value_2, value_count: value_count }]
+    end
+
+    # Ranges are tested before anything converts the value: NaN fails every
+    # comparison, and a huge Float cannot become an Integer.
+    def replay_value_fits?(kind, value)
+      case kind
+      when :key_code then whole?(value) && value >= -INT32 && value < INT32
+      when :modifier then whole?(value) && value >= 0 && value <= 0xFFFF
+      when :pixel then value >= -INT32 && value < INT32
+      when :mouse_button
+        buttons = QMX::Runtime::CBridge::MOUSE_BUTTONS
+        whole?(value) && value >= buttons.first && value <= buttons.last
+      when :pad_key
+        whole?(value) && value >= 0 && value < 64 &&
+          QMX::Runtime::CBridge::RAW_CONTROLLER_KEY_LOOKUP.key?(value.to_i)
+      when :stick then value >= -32_768 && value <= 32_767
+      else false
+      end
+    end
+
+    def whole?(value)
+      value.is_a?(Integer) || (value.is_a?(Float) && value % 1 == 0)
     end
 
     def console_command(command)

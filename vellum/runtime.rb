@@ -100,27 +100,50 @@ module QMX
 
     # --- Command-line options ------------------------------------------------
 
+    # Options that take no value, as the host reads them too.
+    FLAG_OPTIONS = ["fullscreen", "windowed", "production", "no-tick"].freeze
+
     # The options of the ARGV text: it is split at every " --"; in each piece
-    # the first word is the name and the rest, joined by single spaces, the
-    # value (nil when there is none). Later options win.
+    # the first word is the name and the next word the value (nil when there
+    # is none, and always for the flags above). Words after the value are no
+    # part of it: "--window_height 600 mygame" is 600, then the game
+    # directory. Later options win. The executable's own word names the game
+    # directory.
     def self.cli_arguments_from(argv)
       table = {}
       argv.to_s.split(" --").each do |piece|
         tokens = piece.split(" ")
         next if tokens.empty?
         key = tokens.shift
-        value = tokens.join(" ").strip
-        value = nil if value.empty?
         if key.include?("vellumcore")
-          value = "mygame" if value.nil?
-          value = "" if value == "./"
-          table[:vellumcore] = value
+          table[:vellumcore] = cli_game_directory(argv)
         else
           key = key[1..-1] while key.start_with?("-")
-          table[key.to_sym] = value unless key.empty?
+          table[key.to_sym] = FLAG_OPTIONS.include?(key) ? nil : tokens.first unless key.empty?
         end
       end
       table
+    end
+
+    # The game directory the host mounted: the first word after the
+    # executable that is neither an option nor an option's value; "mygame"
+    # without one, and "" for "./".
+    def self.cli_game_directory(argv)
+      takes_value = false
+      argv.to_s.split(" ").drop(1).each do |word|
+        if word.start_with?("-psn")
+          takes_value = false
+        elsif word.start_with?("-")
+          name = word
+          name = name[1..-1] while name.start_with?("-")
+          takes_value = !FLAG_OPTIONS.include?(name)
+        elsif takes_value
+          takes_value = false
+        else
+          return word == "./" ? "" : word
+        end
+      end
+      "mygame"
     end
 
     def self.parse_cli_argument(argv, name, default = nil)
@@ -489,6 +512,9 @@ module QMX
         mark_ruby_file_for_reload("app/main.rb")
       end
 
+      # Entities are numbered from the start again, as at start-up: a replay
+      # begins with a reset as its recording did, and gives the same ids.
+      Entity.__reset_id__!
       reset_state
       Kernel.tick_count = -1
       @args.state.tick_count = -1

@@ -29,10 +29,51 @@ TEST(PlayerInput, KeysArriveWithNamesCharactersAndTheirStatesAcrossFrames) {
     EXPECT_EQ(player.saw("text=é"), 1);
 }
 
+// Left Shift is 1073742049: its events carry the Shift modifier bit (1)
+// while it is down.
+TEST(PlayerInput, AKeyIsReleasedAloneUnderEveryNameItWentDownAs) {
+    ScriptedPlayer player;
+    player.play("20 key_down 1073742049 1\n30 key_down 119 1\n40 key_up 119 1\n50 key_up 1073742049 0\n"
+                "60 key_down 49 0\n65 key_down 1073742049 1\n70 key_up 49 1\n75 key_up 1073742049 0\n"
+                "85 key_down 1073742049 1\n90 key_down 49 1\n95 key_up 1073742049 0\n100 key_up 49 0\n110 quit\n");
+    // Letting go of W leaves Shift held until Shift itself goes up, once.
+    EXPECT_EQ(player.from("down=w", 1), "down=w char=W held=shift,shift_left\n");
+    EXPECT_EQ(player.from("held=shift,shift_left up=w", 2), "held=shift,shift_left up=w\nheld=shift,shift_left\n");
+    EXPECT_EQ(player.saw("up=shift,shift_left"), 3);
+    EXPECT_EQ(player.from("up=shift,shift_left", 2), "up=shift,shift_left\ndown=one char=1\n");
+    // "1" let go under Shift is released as the "1" it went down as; Shift+1
+    // let go after Shift is released as "!": nothing stays held.
+    EXPECT_EQ(player.from("held=shift,shift_left up=one", 1), "held=shift,shift_left up=one\n");
+    EXPECT_EQ(player.from("held=exclamation_point up=shift,shift_left", 2),
+              "held=exclamation_point up=shift,shift_left\nheld=exclamation_point\n");
+    ASSERT_FALSE(player.lines.empty());
+    EXPECT_EQ(player.lines.back(), "up=exclamation_point");
+}
+
+// A tap within one frame; keys the game presses and lets go itself (V
+// presses X, Z lets it go); the console's key opening it with a tap and
+// closing it unseen by the game.
+TEST(PlayerInput, ATapAndAReleaseFromTheGameShowDownThenUpOnTheNextTick) {
+    ScriptedPlayer player;
+    player.play("20 key_down 98 0\n20 key_up 98 0\n30 key_down 118 0\n31 key_up 118 0\n40 key_down 122 0\n"
+                "41 key_up 122 0\n50 key_down 118 0\n51 key_up 118 0\n55 key_down 122 0\n56 key_up 122 0\n"
+                "60 key_down 96 0\n60 text `\n60 key_up 96 0\n70 key_down 96 0\n70 text `\n71 key_up 96 0\n"
+                "80 key_down 98 0\n81 key_up 98 0\n90 quit\n");
+    EXPECT_EQ(player.from("down=b", 2), "down=b char=b\nup=b\n");
+    EXPECT_EQ(player.from("down=z", 2), "down=z char=z held=x\nup=x,z\n");
+    EXPECT_EQ(player.saw("held=x up=v"), 2) << "X goes down again after the game let it go";
+    EXPECT_EQ(player.saw("up=x,z"), 2);
+    // The tap opened the console, which took the keys until the second
+    // press closed it; the game saw neither press.
+    EXPECT_EQ(player.saw("char=`"), 0);
+    EXPECT_EQ(player.saw("down=b char=b"), 2);
+}
+
 TEST(PlayerInput, TheMouseIsSeenInGameCoordinates) {
     ScriptedPlayer player;
     player.play("20 mouse_move 50% 50%\n22 mouse_down 1\n23 mouse_up 1\n25 touch_mouse_move 5 5\n"
-                "27 mouse_move 25% 75%\n28 mouse_down 3\n30 wheel 0 1\n30 wheel 0 1\n32 wheel 1 2 flipped\n40 quit\n");
+                "27 mouse_move 25% 75%\n28 mouse_down 3\n30 wheel 0 1\n30 wheel 0 1\n32 wheel 1 2 flipped\n"
+                "35 mouse_down 200\n36 mouse_up 200\n40 quit\n");
     // The window may be smaller than the game's 1280 x 720; the game sees
     // its own coordinates with y going up. Mouse events that SDL makes from
     // touches are not the mouse's.
@@ -43,6 +84,9 @@ TEST(PlayerInput, TheMouseIsSeenInGameCoordinates) {
                                       "click=320.0,180.0 inside=false buttons=4\n"
                                       "wheel=0,2\n"
                                       "wheel=-1,-2\n");
+    // A button with no place among the button bits is ignored.
+    EXPECT_EQ(player.saw("click="), 2);
+    EXPECT_EQ((player.result.out + player.result.err).find("RangeError"), std::string::npos) << player.result.err;
 }
 
 TEST(PlayerInput, GamePadsFillThePlayerSlots) {
@@ -135,12 +179,21 @@ TEST(PlayerInput, AnUnknownJoystickIsTaughtOnceAndKnownAfterARestart) {
     EXPECT_EQ(read_file(player.sandbox.base_dir + "/user_controller_mappings.txt"), saved);
 }
 
+// A player with only the joystick has no Escape key to leave the screen.
+TEST(PlayerInput, UnpluggingTheJoystickBeingConfiguredLeavesTheScreen) {
+    ScriptedPlayer player;
+    player.play("10 joystick_attach 2 6 1 Test, Pad\n130 detach 0\n240 key_down 98 0\n241 key_up 98 0\n250 quit\n");
+    EXPECT_EQ(player.saw("down=b char=b"), 1) << "the game ticks again once the screen has faded out";
+    EXPECT_FALSE(file_exists(player.sandbox.base_dir + "/user_controller_mappings.txt"));
+}
+
 // A recorded session replayed in a fresh run gives the game the same input
 // in the same ticks: its state matches tick for tick, and the replay ends
-// where the recording did.
+// where the recording did. The mouse is away from the origin when the
+// recording starts.
 TEST(PlayerInput, ARecordedSessionReplaysTickForTick) {
     ScriptedPlayer player("replay_digest");
-    player.play("5 pad_attach replay pad\n20 key_down 32 0\n23 key_up 32 0\n30 mouse_move 50% 50%\n"
+    player.play("0 mouse_move 75% 25%\n5 pad_attach replay pad\n20 key_down 32 0\n23 key_up 32 0\n30 mouse_move 50% 50%\n"
                 "32 mouse_down 1\n33 mouse_up 1\n40 button 0 0 1\n44 button 0 0 0\n50 axis 0 1 -25000\n"
                 "56 axis 0 1 0\n60 key_down 32 0\n61 key_up 32 0\n70 mouse_move 25% 75%\n90 quit\n",
                 {"--record", "--seed", "100"});
@@ -158,6 +211,53 @@ TEST(PlayerInput, ARecordedSessionReplaysTickForTick) {
     player.play("200 quit\n", {"--replay", replay_name});
     EXPECT_EQ(read_file(player.sandbox.game_dir + "/digest.txt"), recorded);
     EXPECT_NE(player.result.out.find("Replay completed [" + replay_name + "]"), std::string::npos) << player.result.out;
+}
+
+// A recording started from the console in the middle of a game, with the
+// mouse away from the origin, entities already made and keys held, replays
+// in a fresh run with the same state tick for tick, entity ids included.
+TEST(PlayerInput, ARecordingStartedFromTheConsoleMidGameReplaysTickForTick) {
+    ScriptedPlayer player("replay_digest");
+    player.play("5 mouse_move 50% 50%\n20 key_down 96 0\n20 text `\n21 key_up 96 0\n25 text $recording.start 7\n"
+                "30 key_down 13 0\n45 key_down 32 0\n48 key_up 32 0\n50 key_up 13 0\n60 mouse_move 25% 75%\n"
+                "62 mouse_down 1\n63 mouse_up 1\n70 key_down 32 0\n71 key_up 32 0\n90 key_down 115 0\n"
+                "91 key_up 115 0\n100 quit\n");
+    std::string recorded = read_file(player.sandbox.game_dir + "/digest.txt");
+    ASSERT_GT(std::count(recorded.begin(), recorded.end(), '\n'), 50) << player.result.out;
+    ASSERT_TRUE(file_exists(player.sandbox.game_dir + "/mid_replay.txt")) << player.result.out;
+
+    std::filesystem::remove(player.sandbox.game_dir + "/digest.txt");
+    player.play("150 quit\n", {"--replay", "mid_replay.txt"});
+    EXPECT_EQ(read_file(player.sandbox.game_dir + "/digest.txt"), recorded);
+    EXPECT_NE(player.result.out.find("Replay completed [mid_replay.txt]"), std::string::npos) << player.result.out;
+}
+
+// Saving a recording where nothing can be written says so and keeps the
+// recording for the save the console then offers; a replay file with a
+// value no device gives is refused before it starts.
+TEST(PlayerInput, AFailedRecordingSaveKeepsTheRecordingAndADamagedReplayIsRefused) {
+    ScriptedPlayer player("replay_digest");
+    player.play("20 key_down 96 0\n20 text `\n21 key_up 96 0\n25 text $recording.start 7\n30 key_down 13 0\n"
+                "31 key_up 13 0\n40 key_down 96 0\n40 text `\n41 key_up 96 0\n42 key_down 27 0\n43 key_up 27 0\n"
+                "45 text $recording.stop '../escape.txt'\n"
+                "50 key_down 13 0\n51 key_up 13 0\n60 key_down 13 0\n61 key_up 13 0\n70 quit\n");
+    const std::string &out = player.result.out;
+    EXPECT_NE(out.find("The recording could not be saved to ../escape.txt."), std::string::npos) << out;
+    EXPECT_EQ(out.find("saved successfully at ../escape.txt"), std::string::npos) << out;
+    EXPECT_FALSE(file_exists(player.sandbox.root + "/escape.txt"));
+    // Enter on the offered command saved it, with what came before the
+    // failed save.
+    std::string saved = read_file(player.sandbox.game_dir + "/replay.txt");
+    EXPECT_EQ(saved.rfind("replay_version 2.0\n", 0), 0u) << out;
+    EXPECT_NE(saved.find("[:key_down_raw, 96, 0, 2, "), std::string::npos) << saved;
+
+    player.sandbox.write_game_file("bad.txt", "replay_version 2.0\nstopped_at 300\nseed 1\nrecorded_at now\n"
+                                              "[:key_down_player_one, 99, 0, 1, 1, 5]\n");
+    player.play("40 quit\n", {"--replay", "bad.txt"});
+    EXPECT_NE(player.result.out.find("* ERROR:\nThe replay file bad.txt cannot be replayed.\n"), std::string::npos)
+        << player.result.out;
+    EXPECT_EQ((player.result.out + player.result.err).find("Key not found"), std::string::npos) << player.result.err;
+    EXPECT_FALSE(file_exists(player.sandbox.base_dir + "/exceptions/current.txt"));
 }
 
 } // namespace

@@ -52,6 +52,15 @@ TEST(GameTick, WindowSizesGiveTheLogicalSizeAndAnOverlongArgumentIsDropped) {
     EXPECT_EQ(read_file(sandbox.game_dir + "/argv.txt"),
               sandbox.executable() + " " + sandbox.game_dir + " --note --window_width 1000 --window_height 500");
     EXPECT_EQ(read_file(sandbox.game_dir + "/size.txt"), "1000x500 1000x500");
+
+    // The game directory after the options is no part of the last one's value.
+    EngineSandbox after;
+    after.use_fixture("report_size");
+    result = after.run({"--window_width", "800", "--window_height", "600", after.game_dir}, 40);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(read_file(after.game_dir + "/size.txt"), "800x600 800x600");
+    EXPECT_EQ(read_file(after.game_dir + "/game_directory.txt"), after.game_dir);
+    EXPECT_EQ(result.out.find("WARNING: --window"), std::string::npos) << result.out;
 }
 
 } // namespace

@@ -126,6 +126,45 @@ TEST(ProductionMode, TheOptionWithAnyNumberOfDashesOrTheMarkerFileTurnsItOn) {
     }
 }
 
+// A game that saves a file and a screenshot, then quits.
+const char saving_game[] =
+    "def tick args\n"
+    "  $qmx.write_file('save.txt', 'saved') if Kernel.tick_count == 1\n"
+    "  args.outputs.screenshots << { x: 0, y: 0, w: 8, h: 8, path: 'shot.png' } if Kernel.tick_count == 1\n"
+    "  $qmx.request_quit if Kernel.tick_count == 5\n"
+    "end\n";
+
+// The preference folder is one folder named after the titles, whatever they
+// hold; one that cannot name a folder gives the default name.
+TEST(ProductionMode, TheSaveFolderStaysInsideThePreferenceDirectory) {
+    const struct { const char *title, *folder; } cases[] = {{"../../../escaped", ".._.._.._escaped"}, {"", "Hello SDL"}};
+    for (const auto &c : cases) {
+        EngineSandbox sandbox;
+        sandbox.write_game_file("app/main.rb", saving_game);
+        sandbox.write_game_file("metadata/game_metadata.txt", std::string("devid=d\ndevtitle=D\ngameid=g\ngametitle=") +
+                                                                   c.title + "\nversion=1\n");
+        engine_result r = sandbox.run({sandbox.game_dir, "--production"}, 40);
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(read_file(sandbox.home_dir + "/.local/share/" + c.folder + "/save.txt"), "saved") << c.title;
+        EXPECT_FALSE(fs::exists(sandbox.root + "/escaped"));
+        EXPECT_NE(r.err.find("Metadata for key 'gametitle' can't name a folder, using '" + std::string(c.folder) +
+                             "' for the save folder!"),
+                  std::string::npos)
+            << r.err;
+    }
+}
+
+// With "app" beside the executable and no game directory named, the game's
+// files and screenshots are written where the game is.
+TEST(GameDirectory, AGameBesideTheExecutableWritesBesideIt) {
+    EngineSandbox sandbox;
+    write_file(sandbox.base_dir + "/app/main.rb", saving_game);
+    engine_result r = sandbox.run({}, 40);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(read_file(sandbox.base_dir + "/save.txt"), "saved");
+    EXPECT_EQ(Screenshot(sandbox.base_dir + "/shot.png").width, 8u);
+}
+
 TEST(GameDirectory, MygameBesideTheExecutableIsMountedWhenNoneIsNamed) {
     EngineSandbox sandbox;
     // The metadata read at start-up shows which folder was mounted: production

@@ -95,13 +95,19 @@ def test_escape_twins_and_disconnects
   runtime.until_steady
   refute runtime.frame, "the twin never gets a screen of its own"
   runtime = configuring([12, "Other", GUID])
-  [12, 77, -1, PAD].each { |id| runtime.config.rawjoystick_disconnected(id) }
+  [12, 77, -1].each { |id| runtime.config.rawjoystick_disconnected(id) }
   assert_equal [[:close_raw_joystick, 12]], runtime.calls
   assert runtime.config.should_tick?
   # Events of other joysticks are ignored.
   runtime.config.rawjoystick_button(12, 0, true)
   runtime.frame
   assert_equal "Please press the A button.", runtime.prompt
+  # The joystick being configured going away ends the screen; it is closed
+  # once.
+  runtime.config.rawjoystick_disconnected(PAD)
+  runtime.until_steady
+  assert_equal [[:close_raw_joystick, 12], [:close_raw_joystick, PAD]], runtime.calls
+  refute runtime.config.should_tick?
   # Joysticks without an id or a GUID are never configured.
   runtime = ConfigRuntime.new
   runtime.config.rawjoystick_connected(-1, "Gone", GUID)

@@ -220,3 +220,22 @@ def test_input_objects_print_as_data
 ensure
   Kernel.tick_count = -1
 end
+
+# Shortcuts such as ctrl_b read a key let go while Control is still down,
+# and a name two held keys share (both Shift keys) stays held until the
+# last of them goes up.
+def test_modifiers_stay_held_until_their_own_keys_go_up
+  Kernel.tick_count = 1
+  runtime = InputRuntime.new
+  keyboard = runtime.inputs.keyboard
+  frame = ->(*events) { events.each { |e| runtime.send(*e) }; keyboard.start_tick; seen = keyboard.ctrl_b; keyboard.finish_tick; seen }
+  frame.call([:key_down_raw, 0x400000E0, CTRL], [:key_down_raw, 0x400000E1, CTRL | SHIFT], [:key_down_raw, 0x400000E5, CTRL | 2])
+  frame.call([:key_down_raw, 98, CTRL | 3])
+  assert frame.call([:key_up_raw, 98, CTRL | 3]), "B let go under Control"
+  frame.call([:key_up_raw, 0x400000E1, CTRL | 2])
+  assert_equal [true, true, false], [!!keyboard.key_held.control, !!keyboard.key_held.shift, !!keyboard.key_held.shift_left]
+  frame.call([:key_up_raw, 0x400000E5, CTRL])
+  refute keyboard.key_held.shift
+ensure
+  Kernel.tick_count = -1
+end

@@ -3,15 +3,17 @@
 # calls.
 
 class RecorderTestRuntime < MemoryRuntime
-  attr_reader :resets, :seeds, :inputs
+  attr_reader :resets, :seeds, :inputs, :input_resets
 
   def initialize
     super
-    @resets, @seeds, @inputs = 0, [], []
+    @resets, @seeds, @inputs, @input_resets = 0, [], [], 0
   end
 
   def console = nil
   def __reset__ = @resets += 1
+  def __reset_inputs__ = @input_resets += 1
+  def write_file(path, text) = !path.start_with?("../") && super
   def set_rng(seed) = @seeds << seed
 
   QMX::Recording::REPLAYABLE_INPUTS.each_key do |name|
@@ -31,6 +33,9 @@ def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
   recorder.record_input_history(:mouse_move, 640, 360, 2)
   recorder.record_input_history(:key_down_player_one, 15, 0, 1)
   2.times { recorder.tick }
+  # A file that cannot be written is said so, and the recording goes on.
+  assert_equal [false, true, 1], [recorder.stop("../r.txt"), recorder.is_recording?, $qmx.resets]
+  assert $qmx.logged.last.start_with?("* ERROR:\nThe recording could not be saved to ../r.txt."), $qmx.logged.last
   recorder.stop("r.txt")
   lines = $qmx.files["r.txt"].split("\n")
   assert_equal ["replay_version 2.0", "stopped_at 5", "seed 100"], lines[0, 3]
@@ -47,7 +52,8 @@ def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
   # Integers stay Integers (a controller key is looked up by one).
   assert_equal "[[], [], [], [[:mouse_move, 640, 360, :replay], [:key_down_player_one, 15, :replay]], [], [], []]",
                staged.inspect
-  assert_equal [[100, 100], 4, false], [$qmx.seeds, $qmx.resets, recorder.is_replaying?]
+  # Recording and replay both start from inputs as at start-up.
+  assert_equal [[100, 100], 4, 3, false], [$qmx.seeds, $qmx.resets, $qmx.input_resets, recorder.is_replaying?]
   # A damaged file is said to be damaged; nothing about the game changes and
   # no method outside the input entry points can be reached through one.
   header = "replay_version 2.0\nstopped_at 9\nseed 1\nrecorded_at now\n"
@@ -59,6 +65,15 @@ def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
     assert_equal nil, recorder.start_replay("bad.txt"), text
     assert_equal [false, nil, 0], [recorder.is_replaying?, $replay_data, $qmx.resets], text
     assert $qmx.logged.last.start_with?("* ERROR:\nThe replay file bad.txt cannot be replayed.\n"), $qmx.logged.last
+  end
+  # Values no device gives, which the input events would fail on every frame.
+  ["[:key_down_player_one, 99, 0, 1, 1, 5]", "[:mouse_button_pressed, 100, 0, 1, 1, 5]",
+   "[:left_analog_x_player_1, 1.0e300, 0, 1, 1, 5]", "[:key_down_raw, 97, -1, 2, 1, 5]", "[:key_up_raw, 1.0e300, 0, 2, 1, 5]",
+   "[:mouse_wheel, 0, -1.0e300, 2, 1, 5]", "[:key_held_player_two, 15.5, 0, 1, 1, 5]"].each do |event|
+    recorder = new_recorder
+    $qmx.files["bad.txt"] = header + event + "\n"
+    assert_equal [nil, false, 0], [recorder.start_replay("bad.txt"), recorder.is_replaying?, $qmx.resets], event
+    assert $qmx.logged.last.end_with?("cannot take: #{event}.\n"), $qmx.logged.last
   end
   $qmx.files["old.txt"] = "replay_version 1.0\n"
   error = assert_raises(RuntimeError) { $recording.start_replay("old.txt") }

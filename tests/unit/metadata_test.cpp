@@ -1,6 +1,8 @@
 #include "host/metadata.h"
 #include "vfs_fixture.h"
 
+#include <SDL2/SDL.h>
+
 #include <cstring>
 #include <string>
 
@@ -82,6 +84,30 @@ TEST_F(MetadataFile, AnIncompleteFileGetsTheDefaultsButKeepsItsIconAndNoFileHasN
             loaded("vellumcore|Vellumcore|hello-SDL|Hello SDL|0.0.0.0.1||0");
         },
         ::testing::ExitedWithCode(0), "^$");
+}
+
+// The titles name the save folder in production: each must stay one
+// folder, and a plain title (a colon, dots inside) is kept as it is, so
+// existing saves stay where they are.
+TEST(Metadata, TitlesBecomeOneFolderNameEach) {
+    const struct { const char *title, *folder; bool said; } cases[] = {
+        {"Space: Game v1.2", "Space: Game v1.2", false}, {"a/b\\c\td", "a_b_c_d", true},
+        {"..", "Hello SDL", true}, {".", "Hello SDL", true}, {"", "Hello SDL", true}};
+    for (const auto &c : cases) {
+        game_metadata_record record = parse(required).record;
+        SDL_strlcpy(record.gametitle, c.title, sizeof(record.gametitle));
+        SDL_strlcpy(record.devtitle, "../Studio", sizeof(record.devtitle));
+        char organisation[128], application[128];
+        testing::internal::CaptureStderr();
+        metadata_folder_names(&record, organisation, application, sizeof(application));
+        std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_STREQ(organisation, ".._Studio");
+        EXPECT_STREQ(application, c.folder) << c.title;
+        EXPECT_EQ(said.find("Metadata for key 'gametitle' can't name a folder, using '" + std::string(c.folder) + "'") !=
+                      std::string::npos,
+                  c.said)
+            << said;
+    }
 }
 
 } // namespace

@@ -66,6 +66,15 @@ module QMX
 
       def rawjoystick_disconnected(jid)
         return nil if jid < 0
+        if @target && @target[0] == jid
+          # The joystick being configured went away: the screen fades out as
+          # for Escape, so that a player without a keyboard is not stuck.
+          @runtime.ffi_misc.close_raw_joystick(jid)
+          @target[0] = -1
+          @playing_around = false
+          start_fade(-1) unless @fading == -1
+          return nil
+        end
         return nil unless @raw_joysticks.key?(jid)
         @raw_joysticks.delete(jid)
         @runtime.ffi_misc.close_raw_joystick(jid)

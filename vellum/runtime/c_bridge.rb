@@ -7,6 +7,10 @@ module QMX
     # and writes it into args.inputs. A replay calls the same methods with the
     # sender :replay; while it runs, input from anyone else is dropped.
     module CBridge
+      # Mouse buttons that have a bit in the button bits; any other button
+      # number is ignored.
+      MOUSE_BUTTONS = (1..63).freeze
+
       RAW_CONTROLLER_KEY_LOOKUP = {
         1 => :up, 2 => :down, 3 => :left, 4 => :right,
         13 => :start, 14 => :b, 15 => :a, 16 => :x, 17 => :y,
@@ -33,18 +37,16 @@ module QMX
       def key_down_in_game(raw_key, modifier)
         keyboard = rcb_inputs.keyboard
         names = QMX::KeyboardKeys.sdl_to_key(raw_key, modifier)
-        if names
-          held = keyboard.key_held
-          keyboard.key_down.set(names.uniq.reject { |name| held.get([name]).first[1] })
-        end
+        keyboard.press_key(raw_key.to_i, QMX::KeyboardKeys.own_key_names(raw_key, modifier), names) if names
         keyboard.key_down.char = QMX::KeyboardKeys.char_with_shift(raw_key, modifier)
         keyboard.key_down.raw_key = raw_key
       end
 
+      # A key is released under the names it went down as, whatever the
+      # modifiers are now, and never releases the modifier keys held with it.
       def key_up_in_game(raw_key, modifier, sender = false)
         return nil if rcb_drop?(sender)
-        names = QMX::KeyboardKeys.sdl_to_key(raw_key, modifier)
-        rcb_inputs.keyboard.key_up.set(names.uniq) if names
+        rcb_inputs.keyboard.release_key(raw_key.to_i, QMX::KeyboardKeys.own_key_names(raw_key, modifier))
       end
 
       def textinput(str)
@@ -63,7 +65,7 @@ module QMX
       end
 
       def mouse_button_pressed(button, sender = false)
-        return nil if rcb_drop?(sender)
+        return nil if rcb_drop?(sender) || !mouse_button?(button)
         @rcb_sender.record_input_history(:mouse_button_pressed, button, 0, 1)
         mouse = rcb_inputs.mouse
         update_mouse_buttons(mouse.button_bits | (1 << (button.to_i - 1)))
@@ -71,7 +73,7 @@ module QMX
       end
 
       def mouse_button_up(button, sender = false)
-        return nil if rcb_drop?(sender)
+        return nil if rcb_drop?(sender) || !mouse_button?(button)
         @rcb_sender.record_input_history(:mouse_button_up, button, 0, 1)
         mouse = rcb_inputs.mouse
         update_mouse_buttons(mouse.button_bits & ~(1 << (button.to_i - 1)))
@@ -294,6 +296,41 @@ module QMX
         @rcb_sender.controller_config.rawjoystick_button(jid, button, pressed)
       end
 
+      # Every input as at start-up, window focus aside: a recording and its
+      # replay begin from the same input whatever was held, and wherever the
+      # mouse was, when each began. Sticks and held pad buttons are reported
+      # again by the next frame's poll.
+      def __reset_inputs__
+        inputs = rcb_inputs
+        keyboard = inputs.keyboard
+        [keyboard.key_down, keyboard.key_held, keyboard.key_up].each(&:clear)
+        keyboard.forget_keys
+        mouse = inputs.mouse
+        mouse.clear
+        mouse.x = 0
+        mouse.y = 0
+        mouse.moved_at = nil
+        mouse.global_moved_at = nil
+        mouse.previous_click = nil
+        update_mouse_buttons(0)
+        inputs.controllers.each do |controller|
+          controller.clear
+          [:left_analog_x, :left_analog_y, :right_analog_x, :right_analog_y].each do |axis|
+            controller.send(:"#{axis}_raw=", 0)
+            controller.send(:"#{axis}_perc=", 0)
+          end
+        end
+        instance_variables.each do |ivar|
+          instance_variable_set(ivar, nil) if ivar.to_s.start_with?("@previous_") && ivar.to_s.include?("_analog_")
+        end
+        inputs.touch.clear
+        inputs.finger_one = nil
+        inputs.finger_two = nil
+        inputs.text.clear
+        @rcb_sender.reset_touch_count
+        nil
+      end
+
       def untransform_mouse_x(mousex)
         @rcb_sender.args.grid.untransform_x(mousex)
       end
@@ -317,6 +354,10 @@ module QMX
 
       def rcb_inputs
         @rcb_sender.args.inputs
+      end
+
+      def mouse_button?(button)
+        button.is_a?(Numeric) && button >= MOUSE_BUTTONS.first && button < MOUSE_BUTTONS.last + 1
       end
 
       def rcb_drop?(sender)

@@ -155,8 +155,11 @@ module QMX
       Kernel.tick_count > @scheduled_callbacks.keys.max + 1
     end
 
+    # The recorder counts only frames in which the game can tick, so a
+    # replay started before the game has loaded (--replay) lines up with a
+    # recording started while it ran.
     def tick_qmx_engine_before
-      stage_replay_values
+      stage_replay_values if @load_status == :ready
       clear_draw_passes
       next_keyboard_inputs_before_tick unless slowmo_filler_step?
       @args.inputs.http_requests = @http_requests.dup
@@ -164,7 +167,7 @@ module QMX
       tick_console
       tick_notification
       @controller_config.tick(@args) if @platform != "iOS"
-      @recording.tick
+      @recording.tick if @load_status == :ready
       render_replay_mouse
       @args.state.__touched__ = false
       @remote_hotload_client.tick
@@ -236,20 +239,12 @@ module QMX
 
     # Keys released last frame are neither down nor held any more.
     def next_keyboard_inputs_before_tick
-      keyboard = @args.inputs.keyboard
-      keyboard.key_up.truthy_keys.each do |key|
-        keyboard.key_down.clear_key(key)
-        keyboard.key_held.clear_key(key)
-      end
+      @args.inputs.keyboard.start_tick
     end
 
     # Keys that went down this frame are held from now on.
     def next_keyboard_inputs_after_tick
-      keyboard = @args.inputs.keyboard
-      down = keyboard.key_down.truthy_keys
-      keyboard.key_held.set(down) unless down.empty?
-      down.each { |key| keyboard.key_down.clear_key(key) }
-      keyboard.key_up.clear
+      @args.inputs.keyboard.finish_tick
     end
 
     def clear_inputs
