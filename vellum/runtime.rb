@@ -199,13 +199,27 @@ module QMX
         if options.key?(:"no-tick")
           log "--no-tick switch found. Exiting."
           @no_tick = true
+          # A run that only evaluates a file has nothing left to do.
+          end_failed_cli_run unless @eval_path
         end
       elsif options.key?(:test)
         path = options[:test]
         log "--test switch found. Executing code inside of =#{path}=."
         @test_path = path if cli_file_exists?(path)
         @no_tick = true
+        unless @test_path
+          log "* TEST: No test ran: name the test file after --test, relative to the game directory (--test app/tests.rb)."
+          end_failed_cli_run
+        end
       end
+    end
+
+    # A command-line run that cannot do what it was asked ends at once with
+    # status 1, so that a script or CI job neither waits nor takes it for a
+    # success.
+    def end_failed_cli_run
+      @exit_status = 1
+      request_quit
     end
 
     def cli_file_exists?(path)
