@@ -278,20 +278,30 @@ module QMX
       native_file(:load_image, file_name)
     end
 
+    # The parsers answer nil for a document that does not parse; the log
+    # then says why and where (a missing file is answered nil silently, as
+    # read_file answers it).
     def parse_xml(xmlstr, stripcontent = true)
-      @ffi_misc.parse_xml(xmlstr, stripcontent)
+      report_parse_failure(@ffi_misc.parse_xml(xmlstr, stripcontent), "parse_xml", "the XML text")
     end
 
     def parse_xml_file(fname, stripcontent = true)
-      @ffi_misc.parse_xml_file(fname, stripcontent)
+      report_parse_failure(@ffi_misc.parse_xml_file(fname, stripcontent), "parse_xml_file", "=#{fname}= as XML")
     end
 
     def parse_json(jsonstr)
-      @ffi_misc.parse_json(jsonstr)
+      report_parse_failure(@ffi_misc.parse_json(jsonstr), "parse_json", "the JSON text")
     end
 
     def parse_json_file(fname)
-      @ffi_misc.parse_json_file(fname)
+      report_parse_failure(@ffi_misc.parse_json_file(fname), "parse_json_file", "=#{fname}= as JSON")
+    end
+
+    def report_parse_failure(result, method, what)
+      return result unless result.nil?
+      reason = @ffi_misc.parse_error
+      log_error "~$qmx.#{method}~ could not read #{what}: #{reason}. It answers nil." if reason
+      nil
     end
 
     def get_base_dir
