@@ -214,14 +214,6 @@ module QMX
       end
     end
 
-    # A command-line run that cannot do what it was asked ends at once with
-    # status 1, so that a script or CI job neither waits nor takes it for a
-    # success.
-    def end_failed_cli_run
-      @exit_status = 1
-      request_quit
-    end
-
     def cli_file_exists?(path)
       raise "File does not exist: #{path}" unless path && native_file(:path_exists, path)
       true
@@ -295,13 +287,6 @@ module QMX
 
     def parse_json_file(fname)
       report_parse_failure(@ffi_misc.parse_json_file(fname), "parse_json_file", "=#{fname}= as JSON")
-    end
-
-    def report_parse_failure(result, method, what)
-      return result unless result.nil?
-      reason = @ffi_misc.parse_error
-      log_error "~$qmx.#{method}~ could not read #{what}: #{reason}. It answers nil." if reason
-      nil
     end
 
     def get_base_dir
@@ -804,6 +789,21 @@ module QMX
     end
 
     private
+
+    # A command-line run that cannot do what it was asked ends at once with
+    # status 1, so that a script or CI job neither waits nor takes it for a
+    # success.
+    def end_failed_cli_run
+      @exit_status = 1
+      request_quit
+    end
+
+    def report_parse_failure(result, method, what)
+      return result unless result.nil?
+      reason = @ffi_misc.parse_error
+      log_error "~$qmx.#{method}~ could not read #{what}: #{reason}. It answers nil." if reason
+      nil
+    end
 
     # The file methods of the native side. One that this build does not
     # provide answers nil, as a missing or unwritable file would, and says
