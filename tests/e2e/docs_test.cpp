@@ -51,7 +51,8 @@ TEST(Docs, WhatTheDocsSayToTypeAtTheConsoleAnswers) {
 TEST(Docs, AClassExportLandsBesideTheEngineOrSaysItCouldNot) {
     EngineSandbox sandbox;
     sandbox.write_game_file("app/main.rb", "def tick(args); end\n");
-    sandbox.write_game_file("app/export.rb", "QMX::Outputs.export_docs!\nKernel.export_docs!\n");
+    // The game's own top-level code calls the export as the console does.
+    sandbox.write_game_file("app/export.rb", "QMX::Outputs.export_docs!\nexport_docs!\n");
     engine_result result = sandbox.run({sandbox.game_dir, "--eval", "app/export.rb", "--no-tick"});
     EXPECT_EQ(result.exit_code, 0) << result.out;
     EXPECT_NE(read_file(sandbox.base_dir + "/docs/QMX.Outputs.txt").find("* DOCS: ~QMX::Outputs~"), std::string::npos);
