@@ -6,6 +6,8 @@
 
 #include "../host/game_state.h"
 
+#include <string>
+
 struct render_context;
 struct cJSON;
 
@@ -35,11 +37,19 @@ void ffi_compiler_methods_define(mrb_state *mrb, RClass *compiler_class);
 // FFI::Misc's parsers, each group registered from bridge/ffi.cpp.
 void xml_methods_define(mrb_state *mrb, RClass *misc_class);
 void json_methods_define(mrb_state *mrb, RClass *misc_class);
-// The converters behind them: nil for anything that does not parse. A Ruby
-// exception raised while building is logged and cleared, and answers nil.
-mrb_value xml_text_to_ruby(mrb_state *mrb, const char *text, size_t length, bool strip);
+// The converters behind them: nil for anything that does not parse, with
+// the reason and its line and column in *failure when one is given (left
+// empty otherwise). A Ruby exception raised while building is logged and
+// cleared, and answers nil. The FFI methods keep the reason on their
+// receiver as @parse_error, read with FFI::Misc#parse_error.
+mrb_value xml_text_to_ruby(mrb_state *mrb, const char *text, size_t length, bool strip,
+                           std::string *failure = nullptr);
 // json_methods_define routes the JSON parser to the engine's allocator first.
-mrb_value json_text_to_ruby(mrb_state *mrb, const char *text);
+// A string holding an escaped NUL is refused rather than answered cut short.
+mrb_value json_text_to_ruby(mrb_state *mrb, const char *text, std::string *failure = nullptr);
+// Keeps a parser method's failure on its receiver (nil for none), where
+// FFI::Misc#parse_error reads it.
+void ffi_misc_record_parse_failure(mrb_state *mrb, mrb_value self, const std::string &failure);
 // One parsed item as a Ruby value. With parent undefined the value is the
 // answer; otherwise it is stored into parent (a Hash for an object member,
 // an Array for an element) and parent is the answer.

@@ -3,7 +3,8 @@
 // a 64-bit Integer becomes one, any other number a Float; objects become
 // Hashes with String keys (a repeated key keeps its last value). Text after
 // the first complete value is ignored; a document that does not parse
-// answers nil.
+// answers nil, and the method's receiver keeps why (FFI::Misc#parse_error)
+// for the runtime to report.
 #include "ffi.h"
 
 #include "../host/fileio.h"
@@ -13,8 +14,63 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 namespace {
+
+// " at line L, column C" of a byte of the text, both counted from 1 (the
+// column in bytes).
+std::string position_text(const char *text, const char *at) {
+    unsigned long line = 1;
+    const char *line_start = text;
+    for (const char *c = text; c < at; ++c)
+        if (*c == '\n') ++line, line_start = c + 1;
+    return " at line " + std::to_string(line) + ", column " + std::to_string((unsigned long)(at - line_start) + 1);
+}
+
+// Why cJSON stopped at `at`: it reports where, not why.
+std::string parse_failure(const char *text, const char *at) {
+    const char *first = text + std::strspn(text, " \t\r\n");
+    if (!*first) return "the text is empty";
+    if (!at || at < text) return "the text is not JSON";
+    if (!*at) return "the text ends before the value is complete" + position_text(text, at);
+    unsigned char c = (unsigned char)*at;
+    char shown[32];
+    if (c >= 0x20 && c < 0x7f) std::snprintf(shown, sizeof shown, "unexpected '%c'", c);
+    else std::snprintf(shown, sizeof shown, "unexpected byte 0x%02X", c);
+    return shown + position_text(text, at);
+}
+
+// cJSON ends a string at an escaped NUL and answers the rest as lost; such a
+// document is refused instead of answered shortened. Backslashes only occur
+// inside strings in a document that parsed, so pairs are skipped from the
+// start. NULL when there is none.
+const char *escaped_nul(const char *text, const char *end) {
+    const char *c = text;
+    while (c < end && (c = (const char *)std::memchr(c, '\\', (size_t)(end - c))) != nullptr) {
+        if (end - c >= 6 && c[1] == 'u' && !std::memcmp(c + 2, "0000", 4)) return c;
+        c += 2;
+    }
+    return nullptr;
+}
+
+// Parses text; on failure answers NULL and says why in *failure.
+cJSON *parse_checked(const char *text, std::string *failure) {
+    const char *end = nullptr;
+    cJSON *tree = cJSON_ParseWithOpts(text, &end, 0);
+    if (!tree) {
+        if (failure) *failure = parse_failure(text, end);
+        return nullptr;
+    }
+    if (const char *nul = escaped_nul(text, end ? end : text + std::strlen(text))) {
+        cJSON_Delete(tree);
+        if (failure) *failure = "a string holds \\u0000, which would cut it short" + position_text(text, nul);
+        return nullptr;
+    }
+    return tree;
+}
+
 
 mrb_value json_number(mrb_state *mrb, double number) {
     // Both bounds are powers of two and so exact as doubles; outside them
@@ -39,20 +95,30 @@ mrb_value convert_and_delete(mrb_state *mrb, cJSON *tree) {
     return value;
 }
 
-mrb_value misc_parse_json_file(mrb_state *mrb, mrb_value) {
+// A file that cannot be loaded answers nil without a reason: like a missing
+// file for read, it is no fault of the document.
+mrb_value misc_parse_json_file(mrb_state *mrb, mrb_value self) {
     const char *path = nullptr;
     mrb_get_args(mrb, "z", &path);
+    std::string failure;
     char *text = (char *)loadfile(path, nullptr);
-    if (!text) return mrb_nil_value();
-    cJSON *tree = cJSON_ParseWithOpts(text, nullptr, 0);
+    cJSON *tree = text ? parse_checked(text, &failure) : nullptr;
     SDL_free(text);
+    ffi_misc_record_parse_failure(mrb, self, failure);
     return convert_and_delete(mrb, tree);
 }
 
-mrb_value misc_parse_json(mrb_state *mrb, mrb_value) {
+mrb_value misc_parse_json(mrb_state *mrb, mrb_value self) {
     const char *text = nullptr;
     mrb_get_args(mrb, "z", &text);
-    return json_text_to_ruby(mrb, text);
+    std::string failure;
+    mrb_value value = json_text_to_ruby(mrb, text, &failure);
+    ffi_misc_record_parse_failure(mrb, self, failure);
+    return value;
+}
+
+mrb_value misc_parse_error(mrb_state *mrb, mrb_value self) {
+    return mrb_iv_get(mrb, self, mrb_intern_lit(mrb, "@parse_error"));
 }
 
 } // namespace
@@ -85,8 +151,13 @@ mrb_value json_to_ruby(mrb_state *mrb, mrb_value parent, const cJSON *item) {
     return parent;
 }
 
-mrb_value json_text_to_ruby(mrb_state *mrb, const char *text) {
-    return convert_and_delete(mrb, text ? cJSON_ParseWithOpts(text, nullptr, 0) : nullptr);
+void ffi_misc_record_parse_failure(mrb_state *mrb, mrb_value self, const std::string &failure) {
+    mrb_value reason = failure.empty() ? mrb_nil_value() : mrb_str_new(mrb, failure.data(), failure.size());
+    mrb_iv_set(mrb, self, mrb_intern_lit(mrb, "@parse_error"), reason);
+}
+
+mrb_value json_text_to_ruby(mrb_state *mrb, const char *text, std::string *failure) {
+    return convert_and_delete(mrb, text ? parse_checked(text, failure) : nullptr);
 }
 
 void json_methods_define(mrb_state *mrb, RClass *misc_class) {
@@ -95,4 +166,6 @@ void json_methods_define(mrb_state *mrb, RClass *misc_class) {
     cJSON_InitHooks(&hooks);
     mrb_define_method(mrb, misc_class, "parse_json_file", misc_parse_json_file, MRB_ARGS_REQ(1));
     mrb_define_method(mrb, misc_class, "parse_json", misc_parse_json, MRB_ARGS_REQ(1));
+    // Shared with the XML parsers, which keep their reason the same way.
+    mrb_define_method(mrb, misc_class, "parse_error", misc_parse_error, MRB_ARGS_NONE());
 }

@@ -200,7 +200,11 @@ const char *run_expat(xml_parser *parser, const char *buffer, size_t length) {
         offset += piece;
     }
     if (parser->failure) return parser->failure;
-    return status == XML_STATUS_OK ? nullptr : message_for(XML_GetErrorCode(parser->expat));
+    if (status == XML_STATUS_OK) return nullptr;
+    // Expat's position is now that of the error, which is what an author
+    // needs to find it.
+    mark_position(parser);
+    return message_for(XML_GetErrorCode(parser->expat));
 }
 
 } // namespace

@@ -18,7 +18,9 @@ typedef int (*xml_parse_callback)(xml_parse_context *context);
 struct xml_parse_context {
     int32_t status;      // 0 while parsing, 1 after success, -1 after failure
     const char *message; // NULL on success, else one of the fixed texts below
-    uint32_t line, column, total; // position of the last delivered token
+    // Position of the last delivered token, or of the fault after a failure
+    // in the document (line from 1, column in bytes from 0).
+    uint32_t line, column, total;
     // The text handed to a callback (not NUL-terminated: use the length),
     // and the one current before it: the attribute's name for on_attribute,
     // the target for on_pi.

@@ -2,11 +2,15 @@
 // Hashes. The root is {type: :element, name: nil, children: [...]}; an
 // element is {type: :element, name:, children:} plus attributes: {String =>
 // String} when it has any; text is {type: :content, data:}; a processing
-// instruction {type: :pi, name:, data:}. Any failure answers nil.
+// instruction {type: :pi, name:, data:}. Any failure answers nil; for a
+// document that is not well-formed the receiver keeps why and where
+// (FFI::Misc#parse_error) for the runtime to report.
 #include "ffi.h"
 #include "xml.h"
 
 #include "../host/host_call.h"
+
+#include <cstring>
 
 namespace {
 
@@ -152,25 +156,50 @@ template <typename Parse> mrb_value build_tree(mrb_state *mrb, bool strip, Parse
     return builder.result;
 }
 
-mrb_value misc_parse_xml_file(mrb_state *mrb, mrb_value) {
+// Why a parse failed, with where: nothing for a file that could not be
+// loaded (no fault of a document) or a build the game's code cancelled
+// (its exception is logged already).
+std::string failure_text(const xml_parse_context &context) {
+    const char *message = context.message;
+    if (!message || !std::strcmp(message, "Couldn't load file") || !std::strcmp(message, "Cancelled")) return "";
+    // No position: nothing was read, so the document is empty (or memory
+    // ran out before it could be).
+    if (context.line == 0) return std::strcmp(message, "Out of memory") ? "the text is empty" : message;
+    return std::string(message) + " at line " + std::to_string(context.line) + ", column " +
+           std::to_string((unsigned long)context.column + 1);
+}
+
+mrb_value misc_parse_xml_file(mrb_state *mrb, mrb_value self) {
     const char *path = nullptr;
     mrb_bool strip = FALSE;
     mrb_get_args(mrb, "zb", &path, &strip);
-    return build_tree(mrb, strip, [&](xml_parse_context *context) { parse_xml_file(path, context); });
+    std::string failure;
+    mrb_value tree = build_tree(mrb, strip, [&](xml_parse_context *context) {
+        parse_xml_file(path, context);
+        failure = failure_text(*context);
+    });
+    ffi_misc_record_parse_failure(mrb, self, failure);
+    return tree;
 }
 
-mrb_value misc_parse_xml(mrb_state *mrb, mrb_value) {
+mrb_value misc_parse_xml(mrb_state *mrb, mrb_value self) {
     const char *text = nullptr;
     mrb_int length = 0;
     mrb_bool strip = FALSE;
     mrb_get_args(mrb, "sb", &text, &length, &strip);
-    return xml_text_to_ruby(mrb, text, (size_t)length, strip);
+    std::string failure;
+    mrb_value tree = xml_text_to_ruby(mrb, text, (size_t)length, strip, &failure);
+    ffi_misc_record_parse_failure(mrb, self, failure);
+    return tree;
 }
 
 } // namespace
 
-mrb_value xml_text_to_ruby(mrb_state *mrb, const char *text, size_t length, bool strip) {
-    return build_tree(mrb, strip, [&](xml_parse_context *context) { parse_xml(text, length, context); });
+mrb_value xml_text_to_ruby(mrb_state *mrb, const char *text, size_t length, bool strip, std::string *failure) {
+    return build_tree(mrb, strip, [&](xml_parse_context *context) {
+        parse_xml(text, length, context);
+        if (failure) *failure = failure_text(*context);
+    });
 }
 
 void xml_methods_define(mrb_state *mrb, RClass *misc_class) {

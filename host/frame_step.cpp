@@ -60,6 +60,19 @@ bool has_bytecode_extension(const char *path) {
     return dot && SDL_strcasecmp(dot, ".rbc") == 0;
 }
 
+// "path:line:column: message", one line per error the parser kept.
+std::string syntax_error_text(const char *path, const mrb_parser_state *parser) {
+    std::string text;
+    size_t kept = sizeof(parser->error_buffer) / sizeof(parser->error_buffer[0]);
+    for (size_t i = 0; i < parser->nerr && i < kept; ++i) {
+        const mrb_parser_message &error = parser->error_buffer[i];
+        if (!text.empty()) text += "\n";
+        text += std::string(path) + ":" + std::to_string(error.lineno) + ":" + std::to_string(error.column) + ": " +
+                (error.message ? error.message : "syntax error");
+    }
+    return text;
+}
+
 // Runs one file in the interpreter. Answers the exception it raised (nil
 // when none, or when the file cannot be read): taken off the interpreter, so
 // that the loads and calls after it get their own answers, and kept alive in
@@ -86,7 +99,20 @@ mrb_value load_ruby_file(mrb_state *mrb, const char *path) {
         if (size >= 3 && std::memcmp(source, "\xEF\xBB\xBF", 3) == 0) source += 3, size -= 3;
         mrbc_context *context = mrbc_context_new(mrb);
         mrbc_filename(mrb, context, path);
+        // The parser's errors are kept, not printed: the interpreter's own
+        // SyntaxError says only "syntax error", and the author needs to know
+        // where.
+        context->capture_errors = TRUE;
         mrb_parser_state *parser = mrb_parse_nstring(mrb, source, size, context);
+        if (parser && parser->nerr > 0) {
+            std::string text = syntax_error_text(path, parser);
+            mrb_parser_free(parser);
+            mrbc_context_free(mrb, context);
+            SDL_free(bytes);
+            mrb_value exception = mrb_exc_new(mrb, E_SYNTAX_ERROR, text.data(), text.size());
+            mrb_gc_protect(mrb, exception);
+            return exception;
+        }
         if (parser) mrb_load_exec(mrb, parser, context);
         mrbc_context_free(mrb, context);
     }

@@ -178,11 +178,20 @@ module Docs
       puts "* INFO: Getting docs for #{m}."
       send(m).lstrip + "\n"
     end.join("\n")
-    path = "docs/#{name}.txt"
-    $qmx.write_file_root(path, text)
+    path = "docs/#{__docs_file_name__}.txt"
+    unless $qmx.write_file_root(path, text)
+      puts "* ERROR: Documentation for #{name} could not be exported: #{path} could not be written beside the engine."
+      return nil
+    end
     puts "* INFO: Documentation for #{name} has been exported to #{path}."
     $console.set_system_command(path) if $console
     nil
+  end
+
+  # The class's name as a file name: the file system takes no ":", so
+  # QMX::Outputs is written as QMX.Outputs.
+  def __docs_file_name__
+    name.to_s.gsub("::", ".")
   end
 
   def export_docs!(opts = {})

@@ -188,8 +188,14 @@ class IOSWizard
     text.split("\n").each do |line|
       line = line.strip
       next unless line.start_with?("<")
+      # The end tag first: the signature's bytes, which name the signer,
+      # may follow it on its line.
+      if line.start_with?("</plist>")
+        kept << "</plist>"
+        next
+      end
       next if line.include?("Apple Inc.") || line.include?("<data>") || line.start_with?("</data>")
-      kept << (line.start_with?("</plist>") ? "</plist>" : line)
+      kept << line
     end
     xml = $qmx.parse_xml(kept.join("\n"))
     raise "* ERROR: The provisioning profile #{path} does not hold a readable property list." unless xml

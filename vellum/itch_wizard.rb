@@ -150,11 +150,12 @@ class ItchWizard
     base.empty? ? "./vellumcore-publish" : File.join(base, "vellumcore-publish")
   end
 
-  # The tool's exit status decides: a failure shows its output and stops
-  # the wizard, so that it is never reported as published.
+  # The tool packages the game folder it is given (the one this engine
+  # runs) and uploads it. Its exit status decides: a failure shows its
+  # output and stops the wizard, so that it is never reported as published.
   def deploy
     log_info "* Running vellumcore-publish: #{package_command}"
-    output, status = run_command(shell_quote(package_command))
+    output, status = run_command("#{shell_quote(package_command)} #{shell_quote($qmx.get_game_dir)}")
     log "#+begin_src"
     log output.to_s
     log "#+end_src"

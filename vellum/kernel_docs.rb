@@ -52,12 +52,15 @@ module KernelDocs
     end
     text += "\n" + ($qmx.read_file("docs/source.txt") || "")
     result = __docs_to_html__(text)
-    $qmx.write_file_root("docs/docs.txt", text)
-    $qmx.write_file_root("docs/docs.html", result[:html])
-    $qmx.write_file_root("docs/parse_log.txt", result[:parse_log].join("\n"))
     # The page links its style sheet; without one beside it the browser
     # shows the table of contents and the text run together.
-    $qmx.write_file_root("docs/docs.css", Docs::STYLESHEET)
+    files = { "docs/docs.txt" => text, "docs/docs.html" => result[:html],
+              "docs/parse_log.txt" => result[:parse_log].join("\n"), "docs/docs.css" => Docs::STYLESHEET }
+    failed = files.keys.reject { |path| $qmx.write_file_root(path, files[path]) }
+    unless failed.empty?
+      log "* ERROR: The documentation could not be exported: #{failed.join(', ')} could not be written beside the engine."
+      return nil
+    end
     log "* INFO: All docs have been exported to docs/docs.txt."
     log "* INFO: All docs have been exported to docs/docs.html."
     nil
@@ -67,4 +70,15 @@ end
 module Kernel
   extend Docs
   extend KernelDocs
+end
+
+# The console runs commands at the game's top level, and a game's own
+# top-level code runs there too: the documentation commands typed there
+# (docs, docs_search "tick count", docs_classes, export_docs!) are Kernel's,
+# which reach every documented class.
+class << self
+  def docs = Kernel.docs
+  def docs_classes = Kernel.docs_classes
+  def docs_search(words = nil, &block) = Kernel.docs_search(words, &block)
+  def export_docs!(opts = {}) = Kernel.export_docs!(opts)
 end

@@ -188,17 +188,29 @@ class Object
 
   def raise_method_missing_better_error(name, *args, &block)
     text = begin
-      hierarchy = better_class_hierarchy_information
+      # The engine's own objects are named by their class alone: their
+      # mixins and what they hold are nothing a game can change, and
+      # inspecting them would dump the whole runtime.
+      engine = __engine_object__?
+      hierarchy = engine ? [self.class] : better_class_hierarchy_information
       runtime = $qmx
       suggestions = runtime && runtime.respond_to?(:grep_did_you_mean) ? runtime.grep_did_you_mean(self, name) : ""
       "* ERROR:\nUnhandled method_missing with name :#{name}, args #{args} was invoked on #{hierarchy}.\n\n" \
-      "** Inspect:\n#{inspect}\n\n" \
+      "#{engine ? '' : "** Inspect:\n#{inspect}\n\n"}" \
       "The method :#{name} does not exist on #{hierarchy}.\n\n" \
       "#{suggestions}"
     rescue Exception => e
       raise_error_with_kind_of_okay_message(e, name, *args)
     end
     raise NoMethodError.new(text, name, args)
+  end
+
+  # An instance of one of the engine's classes (the runtime, args, the
+  # native service objects).
+  def __engine_object__?
+    return false if is_a?(Module)
+    name = self.class.name.to_s
+    name.start_with?("QMX::") || name.start_with?("FFI::")
   end
 
   def __normalized_docs_method__(name, *args)
@@ -371,7 +383,9 @@ class Object
     klass = self.class
     return if @@__serialization_explained__[klass]
     @@__serialization_explained__[klass] = true
-    return if klass.name.to_s.start_with?("QMX::")
+    # The engine's own classes, native ones included, are not the author's
+    # to change.
+    return if klass.name.to_s.start_with?("QMX::") || klass.name.to_s.start_with?("FFI::")
     return unless QMX.const_defined?(:Help)
     log_once klass.name.to_s, QMX::Help.serialization_implementation_help(klass)
   end

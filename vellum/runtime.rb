@@ -222,12 +222,18 @@ module QMX
         if options.key?(:"no-tick")
           log "--no-tick switch found. Exiting."
           @no_tick = true
+          # A run that only evaluates a file has nothing left to do.
+          end_failed_cli_run unless @eval_path
         end
       elsif options.key?(:test)
         path = options[:test]
         log "--test switch found. Executing code inside of =#{path}=."
         @test_path = path if cli_file_exists?(path)
         @no_tick = true
+        unless @test_path
+          log "* TEST: No test ran: name the test file after --test, relative to the game directory (--test app/tests.rb)."
+          end_failed_cli_run
+        end
       end
     end
 
@@ -287,20 +293,23 @@ module QMX
       native_file(:load_image, file_name)
     end
 
+    # The parsers answer nil for a document that does not parse; the log
+    # then says why and where (a missing file is answered nil silently, as
+    # read_file answers it).
     def parse_xml(xmlstr, stripcontent = true)
-      @ffi_misc.parse_xml(xmlstr, stripcontent)
+      report_parse_failure(@ffi_misc.parse_xml(xmlstr, stripcontent), "parse_xml", "the XML text")
     end
 
     def parse_xml_file(fname, stripcontent = true)
-      @ffi_misc.parse_xml_file(fname, stripcontent)
+      report_parse_failure(@ffi_misc.parse_xml_file(fname, stripcontent), "parse_xml_file", "=#{fname}= as XML")
     end
 
     def parse_json(jsonstr)
-      @ffi_misc.parse_json(jsonstr)
+      report_parse_failure(@ffi_misc.parse_json(jsonstr), "parse_json", "the JSON text")
     end
 
     def parse_json_file(fname)
-      @ffi_misc.parse_json_file(fname)
+      report_parse_failure(@ffi_misc.parse_json_file(fname), "parse_json_file", "=#{fname}= as JSON")
     end
 
     def get_base_dir
@@ -811,6 +820,21 @@ module QMX
     end
 
     private
+
+    # A command-line run that cannot do what it was asked ends at once with
+    # status 1, so that a script or CI job neither waits nor takes it for a
+    # success.
+    def end_failed_cli_run
+      @exit_status = 1
+      request_quit
+    end
+
+    def report_parse_failure(result, method, what)
+      return result unless result.nil?
+      reason = @ffi_misc.parse_error
+      log_error "~$qmx.#{method}~ could not read #{what}: #{reason}. It answers nil." if reason
+      nil
+    end
 
     # The file methods of the native side. One that this build does not
     # provide answers nil, as a missing or unwritable file would, and says

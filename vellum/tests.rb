@@ -56,6 +56,7 @@ module QMX
       tests = test_methods if tests.empty?
       if tests.empty?
         log_no_tests_found
+        log "* TEST: No test ran, so this run did not pass."
         return
       end
       @is_running = true
@@ -120,8 +121,10 @@ module QMX
       end
     end
 
-    # 1 once any test failed or had the wrong parameters, else 0.
+    # 1 once any test failed or had the wrong parameters, or when no test
+    # ran at all (a run that tested nothing did not pass), else 0.
     def exit_status
+      return 1 if (@passed + @failed + @inconclusive + @invalid).empty?
       @failed.empty? && @invalid.empty? ? 0 : 1
     end
 

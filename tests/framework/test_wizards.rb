@@ -91,7 +91,7 @@ end
 
 def test_itch_publishes_once_all_values_are_given_and_reports_a_failing_tool
   with_wizard_runtime do |runtime, console|
-    tool = "'/opt/my engine/vellumcore-publish'"
+    tool = "'/opt/my engine/vellumcore-publish' '/home/me/my game'"
     runtime.answers << [tool, ["uploaded\n", 0]]
     wizard = ItchWizard.new
     { dev_id: "ann", dev_title: "Ann", game_id: "rocks", game_title: "Space\nRocks", version: "1.0" }.each do |value, text|
@@ -139,7 +139,7 @@ def ios_tools(runtime, devices: "00008030-001A\n")
                           ["idevice_id -l", [devices, 0]]])
   runtime.root_files["profiles/distribution.mobileprovision"] =
     "0\x82junk<?xml version=\"1.0\"?>\n<plist version=\"1.0\">\n<dict>\n\t<key>AppIDName</key>\n" \
-    "\t<data>MIIB</data>\n\t\tMIIC\n\t</data>\n</dict>\n</plist>\x00\x82signature"
+    "\t<data>MIIB</data>\n\t\tMIIC\n\t</data>\n</dict>\n</plist>\x00\x82Apple Inc. Certification Authority"
   runtime.root_files["profiles/development.mobileprovision"] = runtime.root_files["profiles/distribution.mobileprovision"]
   runtime.xml_tree = PROFILE_TREE
 end

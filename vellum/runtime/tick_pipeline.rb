@@ -32,6 +32,8 @@ module QMX
         local_file_name = "exceptions/game_state_#{state_tick_count}.txt"
         log "Game state and exception will be written to #{local_file_name} and exceptions/current.txt."
         pretty_print_exception_and_export!(e)
+        # A run that only evaluates or tests has failed once anything raised.
+        @exit_status = 1 if @no_tick
       ensure
         # Even when the report itself fails, the game must not keep raising
         # sixty times a second.
@@ -114,7 +116,10 @@ module QMX
         end
       end
       tick_cli_eval
-      return if @no_tick
+      if @no_tick
+        tick_startup_callbacks
+        return
+      end
       tick_qmx_engine_before
       tick_usr_engine
       tick_qmx_engine_after
@@ -126,6 +131,8 @@ module QMX
         if !entry
           mark_ruby_file_for_reload(@eval_path)
         elsif (reload_completed?(entry) || load_failed?(entry)) && quit_after_startup_eval?
+          # A script that raised is a failed run, as a failing test run is.
+          @exit_status = 1 if load_failed?(entry)
           @eval_path = nil
           request_quit
         end
@@ -135,18 +142,32 @@ module QMX
         if !entry
           mark_ruby_file_for_reload(@test_path)
         elsif reload_completed?(entry)
-          # The tests run once, also when several steps share a frame.
+          # The tests run once, also when several steps share a frame; a
+          # runner that raises still ends the run, as a failure.
           @test_path = nil
-          $tests.start
-          @exit_status = $tests.exit_status
-          request_quit
+          @exit_status = 1
+          begin
+            $tests.start
+            @exit_status = $tests.exit_status
+          ensure
+            request_quit
+          end
         elsif load_failed?(entry)
           log "* TEST: =#{@test_path}= could not be loaded, so no test ran."
           @test_path = nil
-          @exit_status = 1
-          request_quit
+          end_failed_cli_run
         end
       end
+    end
+
+    # Under --no-tick the game does not tick, but the callbacks that a
+    # script given with --eval scheduled still come due, one tick per step,
+    # so that the run reaches the last of them and ends.
+    def tick_startup_callbacks
+      return if @scheduled_callbacks.empty? || @load_status != :ready || @is_reloading
+      Kernel.tick_count += 1
+      callback = @scheduled_callbacks[Kernel.tick_count]
+      callback.call if callback
     end
 
     def quit_after_startup_eval?
