@@ -58,6 +58,7 @@ bool write_all(int fd, const char *data, size_t length) {
     while (length > 0) {
         ssize_t written = write(fd, data, length);
         if (written < 0 && errno == EINTR) continue;
+        if (written == 0) errno = EIO;
         if (written <= 0) return false;
         data += written;
         length -= (size_t)written;
@@ -88,7 +89,8 @@ int replace_file(const char *path, const void *data, size_t length) {
     size_t name_at = target.rfind('/') + 1;
     std::string temporary = target.substr(0, name_at) + "." + target.substr(name_at) + "." +
                             std::to_string((long)getpid()) + "-" + std::to_string(++temporary_serial) + ".tmp";
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    // Readable by the owner only, as PhysicsFS makes the files it writes.
+    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
         note_write_error("%s", std::strerror(errno));
         return 0;

@@ -45,11 +45,11 @@ TEST_F(FileHelpers, LoadfileWritesAndOverrides) {
 // empty an archive it was asked to write into.
 TEST_F(FileHelpers, ReplacingKeepsTheOldFileOnFailureAndNeverWritesIntoAnArchive) {
     put("keep.txt", "old");
-    std::filesystem::permissions(dir + "/keep.txt", std::filesystem::perms(0600));
+    std::filesystem::permissions(dir + "/keep.txt", std::filesystem::perms(0640));
     EXPECT_EQ(write_file_to_vfs(0, "keep.txt", "new", 3), 1);
     EXPECT_STREQ(file_write_error(), "");
     EXPECT_EQ(get("keep.txt"), "new");
-    EXPECT_EQ(std::filesystem::status(dir + "/keep.txt").permissions(), std::filesystem::perms(0600));
+    EXPECT_EQ(std::filesystem::status(dir + "/keep.txt").permissions(), std::filesystem::perms(0640));
     // A folder in the target's place refuses the write and keeps its content.
     put("folder/inside.txt", "inside");
     EXPECT_EQ(write_file_to_vfs(0, "folder", "x", 1), 0);
