@@ -52,6 +52,13 @@ mrb_value file_append(mrb_state *mrb, mrb_value) { return write_into(mrb, game_d
 mrb_value file_write_root(mrb_state *mrb, mrb_value) { return write_into(mrb, base_dir(), WRITE_TRUNCATE); }
 mrb_value file_append_root(mrb_state *mrb, mrb_value) { return write_into(mrb, base_dir(), WRITE_APPEND); }
 
+// Why the last write failed, for the runtime's messages; nil after a write
+// that succeeded.
+mrb_value file_last_write_error(mrb_state *mrb, mrb_value) {
+    const char *reason = file_write_error();
+    return *reason ? mrb_str_new_cstr(mrb, reason) : mrb_nil_value();
+}
+
 mrb_value file_get_base_dir(mrb_state *mrb, mrb_value) { return mrb_str_new_cstr(mrb, base_dir()); }
 mrb_value file_get_game_dir(mrb_state *mrb, mrb_value) { return mrb_str_new_cstr(mrb, game_dir()); }
 
@@ -89,6 +96,7 @@ void ffi_file_methods_define(mrb_state *mrb, RClass *file_class) {
     mrb_define_method(mrb, file_class, "append", file_append, MRB_ARGS_REQ(2));
     mrb_define_method(mrb, file_class, "write_root", file_write_root, MRB_ARGS_REQ(2));
     mrb_define_method(mrb, file_class, "append_root", file_append_root, MRB_ARGS_REQ(2));
+    mrb_define_method(mrb, file_class, "last_write_error", file_last_write_error, MRB_ARGS_NONE());
     mrb_define_method(mrb, file_class, "get_base_dir", file_get_base_dir, MRB_ARGS_NONE());
     mrb_define_method(mrb, file_class, "get_game_dir", file_get_game_dir, MRB_ARGS_NONE());
     mrb_define_method(mrb, file_class, "load_image", file_load_image, MRB_ARGS_REQ(1));

@@ -10,9 +10,17 @@
 extern "C" {
 char *sprintf_alloc(const char *format, ...) SDL_PRINTF_VARARG_FUNC(1);
 void *loadfile(const char *path, size_t *out_size);
+// Replacing (append 0) writes a temporary file beside the target and renames
+// it over the target once every byte is on the disk, so a failed or cut-short
+// write leaves the previous file byte for byte.
 int write_file_to_vfs(int append, const char *path, const void *data, size_t length);
+// Why the last write on the calling thread failed ("No space left on
+// device"); "" when it succeeded.
+const char *file_write_error(void);
 // Select write_dir and write, as one step under a lock that every writer
 // which switches the write directory shares (the screenshot writer included).
+// A write_dir that is not a folder is never selected: the write answers 0
+// with one logged message.
 int storefile_write_override(const char *write_dir, const char *path, const void *data, size_t length);
 int appendfile_write_override(const char *write_dir, const char *path, const void *data, size_t length);
 // That same lock, for a caller whose work spans several steps on whichever
@@ -23,3 +31,6 @@ void write_directory_release();
 int64_t lastmodtime(const char *path);
 int path_exists(const char *path);
 }
+
+// Whether a platform path names a folder (an archive is a file, not one).
+bool platform_directory_exists(const char *path);

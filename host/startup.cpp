@@ -146,9 +146,13 @@ void engine_startup(int argc, char **argv) {
     } else {
         // Without a named game directory the game is "mygame" when that was
         // mounted, else the base directory itself (its "app" was found there).
-        state->game_dir = options.game_dir_argument ? SDL_strdup(options.game_dir_argument)
-                          : mygame_mounted          ? sprintf_alloc("%s/mygame", base_path)
-                                                    : SDL_strdup(base_path);
+        // A game given as an archive is read from it but never written into:
+        // its saves and screenshots go to the base directory, with its logs.
+        const char *argument = options.game_dir_argument;
+        if (argument && !platform_directory_exists(argument)) argument = base_path;
+        state->game_dir = argument        ? SDL_strdup(argument)
+                          : mygame_mounted ? sprintf_alloc("%s/mygame", base_path)
+                                           : SDL_strdup(base_path);
         state->base_dir = SDL_strdup(base_path);
     }
     if (!state->game_dir || !state->base_dir) startup_failure("Out of memory!");

@@ -137,6 +137,8 @@ void main_thread_loop() {
         draw_iteration(the_render_context);
     }
     SDL_WaitThread(simulation, nullptr);
+    // A screenshot asked for in the last frames before a quit is still taken.
+    draw_remaining_frames(the_render_context);
     std::exit(engine_shutdown());
 }
 

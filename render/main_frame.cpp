@@ -91,3 +91,11 @@ void draw_iteration(render_context *context) {
     if (SDL_AtomicGet(&context->keyboard_focus) == 0) SDL_Delay(UNFOCUSED_DELAY_MS);
     SDL_AtomicSet(&context->render_fps, (int)fps_iteration(&context->render_fps_meter));
 }
+
+void draw_remaining_frames(render_context *context) {
+    if (!context) return;
+    while (threadstream *frame = threadstreamqueue_getitem(context->frame_queue)) {
+        draw_commands_execute(context, frame, 1, 0);
+        threadstream_free(frame);
+    }
+}

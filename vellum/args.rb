@@ -16,8 +16,21 @@ module QMX
     include ArgsDeprecated
     include Serialize
 
-    attr_accessor :inputs, :outputs, :audio, :grid, :recording, :geometry, :fn, :state, :runtime, :passes,
+    attr_accessor :inputs, :outputs, :audio, :grid, :recording, :geometry, :fn, :runtime, :passes,
                   :wizards, :layout, :easing, :string
+    attr_reader :state
+
+    # The framework relies on the state being an entity every frame (its tick
+    # count, reset, export, saving), so anything else is refused where the
+    # game assigns it, with the game's own line in the report.
+    def state=(value)
+      unless value.is_a?(QMX::OpenEntity)
+        raise ArgumentError, "* ERROR:\n~args.state~ can only be set to an entity (~QMX::OpenEntity~), " \
+                             "not to #{value.nil? ? "nil" : "a value of class #{value.class}"}.\n" \
+                             "To load a saved state use ~$qmx.load_state~; to start over use ~$qmx.reset~.\n"
+      end
+      @state = value
+    end
 
     alias_method :qmx, :runtime
 

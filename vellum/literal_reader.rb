@@ -170,7 +170,8 @@ module QMX
         fail_at "not a number" if skip_digits == 0
       end
       text = @text.byteslice(start, @pos - start)
-      return text.to_f if float
+      # The interpreter's own String#to_f is not exact; the C library's is.
+      return FFI.parse_float(text) if float
       begin
         text.to_i
       rescue RangeError

@@ -15,13 +15,12 @@ module QMX
       new.write(value, root)
     end
 
+    # The interpreter's own printing keeps about 15 digits, so the C
+    # library's is used: the shortest text that reads back to the same bits.
     def self.float_text(f)
       return "NaN" if f.nan?
       return(f > 0 ? "Infinity" : "-Infinity") if f.infinite?
-      text = f.inspect
-      text = format("%.17g", f) unless text.to_f == f
-      text += ".0" unless text.include?(".") || text.include?("e")
-      text
+      FFI.format_float(f)
     end
 
     # Iterative, so that deep nesting cannot exhaust the interpreter's stack.

@@ -446,7 +446,8 @@ module QMX
     end
 
     # (file, state) or (state): the state's text, written to file when one is
-    # given. Answers nil, writing nothing, when the text would not load back.
+    # given. Answers nil, writing nothing, when the text would not load back,
+    # and nil when the file cannot be written (the previous file stays whole).
     def serialize_state(*opts)
       file, state = opts.length >= 2 ? opts : [nil, opts[0]]
       root = state.equal?(@args.state) ? "args.state" : "state"
@@ -460,7 +461,11 @@ module QMX
         return nil
       end
       if file
-        write_file(file, result)
+        unless write_file(file, result)
+          reason = native_file(:last_write_error) || "the file could not be written"
+          log_error "The game state could not be saved to =#{file}=: #{reason}.\nThe previous save was kept."
+          return nil
+        end
         log "State with length of #{result.length} saved to file #{file}."
       end
       if result.length > 20_000

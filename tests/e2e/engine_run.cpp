@@ -11,6 +11,8 @@
 #include <lodepng.h>
 #include <sstream>
 #include <stdexcept>
+#include <grp.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -26,6 +28,9 @@ double seconds_since(clock_type::time_point start) {
 }
 
 void pause_briefly() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
+
+// The user and group "nobody".
+constexpr unsigned NOBODY = 65534;
 
 } // namespace
 
@@ -63,8 +68,8 @@ bool near(rgb a, rgb b, int tolerance) {
 }
 
 EngineProcess::EngineProcess(const std::string &executable, const std::string &working_dir,
-                             const std::vector<std::string> &args,
-                             const std::map<std::string, std::string> &env) {
+                             const std::vector<std::string> &args, const std::map<std::string, std::string> &env,
+                             const engine_confinement &confinement) {
     static int runs = 0;
     // Beside the working directory, so that tests looking through the
     // sandbox see only what the engine wrote.
@@ -78,6 +83,16 @@ EngineProcess::EngineProcess(const std::string &executable, const std::string &w
         int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(working_dir.c_str()) != 0) _exit(126);
         for (const auto &[key, value] : env) setenv(key.c_str(), value.c_str(), 1);
+        if (confinement.file_size_limit > 0) {
+            // Ignored, the signal leaves the failing write to answer EFBIG.
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit = {(rlim_t)confinement.file_size_limit, (rlim_t)confinement.file_size_limit};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
+        }
+        if (confinement.unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setresgid(NOBODY, NOBODY, NOBODY) != 0 ||
+             setresuid(NOBODY, NOBODY, NOBODY) != 0))
+            _exit(125);
         std::vector<char *> argv;
         argv.push_back(const_cast<char *>(executable.c_str()));
         for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
@@ -187,7 +202,13 @@ EngineProcess EngineSandbox::start(const std::vector<std::string> &args,
                                    const std::map<std::string, std::string> &extra_env) const {
     std::map<std::string, std::string> env = environment();
     for (const auto &[key, value] : extra_env) env[key] = value;
-    return EngineProcess(executable(), root, args, env);
+    if (confinement.unprivileged && geteuid() == 0) {
+        // Everything the run reads and writes is handed to nobody.
+        if (lchown(root.c_str(), NOBODY, NOBODY) != 0) throw std::runtime_error("chown failed");
+        for (const auto &entry : fs::recursive_directory_iterator(root))
+            if (lchown(entry.path().c_str(), NOBODY, NOBODY) != 0) throw std::runtime_error("chown failed");
+    }
+    return EngineProcess(executable(), root, args, env, confinement);
 }
 
 engine_result EngineSandbox::run(const std::vector<std::string> &args, double timeout_seconds,

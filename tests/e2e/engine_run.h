@@ -21,10 +21,22 @@ struct engine_result {
     std::string err;
 };
 
+// Limits an engine run is held to, applied in its process before it starts.
+struct engine_confinement {
+    // Bytes any one file may grow to (0: no limit). Writes past it fail as on
+    // a full disk, instead of the signal that would end the process.
+    long file_size_limit = 0;
+    // When the tests run as root, which ignores folder permissions, the run
+    // is made as the unprivileged user "nobody" (65534), who owns the
+    // sandbox; a folder made read-only then really is.
+    bool unprivileged = false;
+};
+
 class EngineProcess {
 public:
     EngineProcess(const std::string &executable, const std::string &working_dir,
-                  const std::vector<std::string> &args, const std::map<std::string, std::string> &env);
+                  const std::vector<std::string> &args, const std::map<std::string, std::string> &env,
+                  const engine_confinement &confinement = {});
     ~EngineProcess();
     EngineProcess(const EngineProcess &) = delete;
     EngineProcess &operator=(const EngineProcess &) = delete;
@@ -54,6 +66,8 @@ public:
     EngineSandbox();
     ~EngineSandbox();
     std::string root, base_dir, game_dir, home_dir;
+    // Applied to every run started from here on.
+    engine_confinement confinement;
 
     // Files of the game directory, created with their folders.
     void write_game_file(const std::string &relative, const std::string &content);

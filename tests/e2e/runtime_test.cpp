@@ -12,11 +12,14 @@
 
 namespace {
 
-// A tick that raises, and a primitive it hands over that cannot be drawn.
+// A tick that raises, one that replaces its state with a Hash, and a
+// primitive it hands over that cannot be drawn.
 TEST(GameTick, AnExceptionIsExportedAndPausesTheGameWhileTheEngineRuns) {
     const struct { const char *fixture, *tick, *said, *where, *printed; } cases[] = {
         {"tick_raises", "5", "boom", "app/main.rb:4",
          "Game state and exception will be written to exceptions/game_state_5.txt"},
+        {"state_replaced", "3", "~args.state~ can only be set to an entity", "app/main.rb:4",
+         "Game state and exception will be written to exceptions/game_state_3.txt"},
         {"bad_primitive", "2", "I don't know how to use the above Hash with SDL's FFI.", "{:x=>20, :y=>20, :w=>10, :h=>10}",
          "I don't know how to use the above Hash"}};
     for (const auto &c : cases) {

@@ -58,6 +58,7 @@ def memory_ffi!
     def path_exists(path) = @files.key?(path)
     def read(path) = @files[path]
     def get_game_dir = " /home/me//games///space "
+    def last_write_error = @refuse_writes ? "Read-only file system" : nil
 
     [:write, :append, :write_root, :append_root].each do |name|
       define_method(name) do |path, data|

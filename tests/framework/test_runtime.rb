@@ -173,6 +173,37 @@ def test_a_completed_reload_unpauses_and_a_reset_restarts_the_ticks
   assert_equal [42, -1, nil], [runtime.seed, Kernel.tick_count, runtime.args.state.score]
 end
 
+# Whatever the game does to its state, and whatever an exception does when
+# asked for its message, the tick reports it: exported under the tick it
+# happened on, console open, game paused, and nothing escapes to the host
+# (host_frame would raise). A reset then runs the game again.
+class MessageRaises < StandardError
+  def to_s = raise(IOError, "not telling")
+end
+
+def test_a_replaced_state_or_an_exception_that_cannot_describe_itself_is_reported_and_pauses
+  [[->(args) { args.state = {} }, "not to a value of class Hash"],
+   [->(args) { args.state = nil }, "not to nil"],
+   [->(args) { args.state = [] }, "not to a value of class Array"],
+   [->(args) { args.state = { "score" => 5 } }, "not to a value of class Hash"],
+   [->(args) { args.instance_variable_set(:@state, { "score" => 5 }) }, "replaced by a value of class Hash"],
+   [->(args) { raise MessageRaises }, "MessageRaises was raised, and asking it for its message raised IOError: not telling"]
+  ].each do |fault, said|
+    runtime, at = started_runtime
+    $top_level.on_tick = lambda { |args| fault.call(args) if Kernel.tick_count == 3 }
+    ticks_per_frame(runtime, at, 8)
+    report = runtime.ffi_file.writes.select { |w| w[1] == "exceptions/current.txt" }
+    assert_equal 1, report.length, said
+    assert report[0][2].include?(said), report[0][2]
+    assert runtime.ffi_file.writes.any? { |w| w[1] == "exceptions/game_state_3.txt" }, said
+    assert_equal [true, true, 3], [runtime.paused?, runtime.console.visible?, $top_level.ticks.max], said
+    $top_level.on_tick = nil
+    runtime.reset(seed: 1)
+    ticks_per_frame(runtime, at + 500, 2)
+    assert_equal [false, [0, 1], true], [runtime.paused?, $top_level.ticks.last(2), runtime.args.state.is_a?(QMX::OpenEntity)], said
+  end
+end
+
 def test_a_change_saved_right_after_a_load_is_loaded_on_a_later_scan_and_framework_files_are_watched
   runtime, at = started_runtime
   runtime.ffi_file.mtimes["app/main.rb"] = 2000

@@ -5,6 +5,8 @@
 
 #include <SDL2/SDL.h>
 
+#include <filesystem>
+
 namespace {
 
 using FileHelpers = VfsTest;
@@ -36,6 +38,47 @@ TEST_F(FileHelpers, LoadfileWritesAndOverrides) {
     char *joined = sprintf_alloc("%s/%s", "a", "b");
     EXPECT_STREQ(joined, "a/b");
     SDL_free(joined);
+}
+
+// A replacing write either puts every byte in place or leaves the file as it
+// was, and only a folder ever becomes the write directory: PhysicsFS would
+// empty an archive it was asked to write into.
+TEST_F(FileHelpers, ReplacingKeepsTheOldFileOnFailureAndNeverWritesIntoAnArchive) {
+    put("keep.txt", "old");
+    std::filesystem::permissions(dir + "/keep.txt", std::filesystem::perms(0640));
+    EXPECT_EQ(write_file_to_vfs(0, "keep.txt", "new", 3), 1);
+    EXPECT_STREQ(file_write_error(), "");
+    EXPECT_EQ(get("keep.txt"), "new");
+    EXPECT_EQ(std::filesystem::status(dir + "/keep.txt").permissions(), std::filesystem::perms(0640));
+    // A folder in the target's place refuses the write and keeps its content.
+    put("folder/inside.txt", "inside");
+    EXPECT_EQ(write_file_to_vfs(0, "folder", "x", 1), 0);
+    EXPECT_STRNE(file_write_error(), "");
+    EXPECT_EQ(get("folder/inside.txt"), "inside");
+    for (const char *bad : {"../x", "a/../../x", "a:b", "/", ""}) EXPECT_EQ(write_file_to_vfs(0, bad, "x", 1), 0) << bad;
+    // No temporary file stays behind, whatever happened.
+    int files = 0;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(dir)) files += entry.is_regular_file();
+    EXPECT_EQ(files, 2);
+    // A folder reads as no file.
+    size_t size = 99;
+    EXPECT_EQ(loadfile("folder", &size), nullptr);
+    EXPECT_EQ(size, 0u);
+    // An archive given as the write directory keeps every byte.
+    put("game.zip", "PK\x03\x04 not really");
+    std::string archive = dir + "/game.zip";
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(storefile_write_override(archive.c_str(), "saved.txt", "x", 1) +
+                  appendfile_write_override(archive.c_str(), "log.txt", "x", 1), 0);
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(get("game.zip"), "PK\x03\x04 not really");
+    EXPECT_STREQ(PHYSFS_getWriteDir(), dir.c_str());
+    EXPECT_NE(std::string(file_write_error()).find("is not a folder"), std::string::npos);
+    // One message for each refused write.
+    size_t messages = 0;
+    for (size_t at = said.find("is not a folder"); at != std::string::npos; at = said.find("is not a folder", at + 1))
+        ++messages;
+    EXPECT_EQ(messages, 2u) << said;
 }
 
 } // namespace

@@ -25,21 +25,51 @@ module QMX
       (@simulation_speed.to_i - 1).abs.times { calc_wrapper }
       nil
     rescue Exception => e
+      __report_tick_exception__(e)
+      nil
+    end
+
+    # Whatever was raised, and whatever the game did to its state, the report
+    # is exported, the console shows it and the game pauses. Nothing raises
+    # from here: an exception escaping to the host would come back every frame
+    # with no report at all.
+    def __report_tick_exception__(e)
+      e = __presentable_exception__(e)
       begin
         if __exception_seems_vague__?(e.to_s)
           log_once :trace_tip, "* INFO: Try using ~trace!~\nIf the exception isn't helpful, try putting ~trace!~ near where you think the error occurred.\nThe console (the backtick key) shows the whole report.\n"
         end
-        local_file_name = "exceptions/game_state_#{state_tick_count}.txt"
-        log "Game state and exception will be written to #{local_file_name} and exceptions/current.txt."
-        pretty_print_exception_and_export!(e)
-        # A run that only evaluates or tests has failed once anything raised.
-        @exit_status = 1 if @no_tick
-      ensure
-        # Even when the report itself fails, the game must not keep raising
-        # sixty times a second.
-        pause!
+        log "Game state and exception will be written to exceptions/game_state_#{state_tick_count}.txt and exceptions/current.txt."
+      rescue Exception
+        # Only a hint; the report below matters.
       end
-      nil
+      pretty_print_exception_and_export!(e)
+    ensure
+      # A run that only evaluates or tests has failed once anything raised.
+      @exit_status = 1 if @no_tick
+      pause!
+    end
+
+    # The exception itself when it can say what it is; otherwise one that
+    # says so, with the original's class and backtrace.
+    def __presentable_exception__(e)
+      e.to_s
+      e.__backtrace_to_org__
+      e
+    rescue Exception => failure
+      reason = begin
+        "#{failure.class}: #{failure.message}"
+      rescue Exception
+        failure.class.to_s
+      end
+      replacement = RuntimeError.new("#{e.class} was raised, and asking it for its message raised #{reason}")
+      backtrace = begin
+        e.backtrace
+      rescue Exception
+        nil
+      end
+      replacement.set_backtrace(backtrace) if backtrace.is_a?(Array) && backtrace.all? { |line| line.is_a?(String) }
+      replacement
     end
 
     def __exception_seems_vague__?(message)
@@ -48,7 +78,12 @@ module QMX
     end
 
     def pretty_print_exception_and_export!(e)
-      text = __pretty_print_exception__(e, nil)
+      e = __presentable_exception__(e)
+      text = begin
+        __pretty_print_exception__(e, nil)
+      rescue Exception => failure
+        "* EXCEPTION:\n#{e}\n(The report could not be formatted: #{failure.class}.)"
+      end
       export!(text)
       @exception_occured = true
       @console.show(@is_reloading ? :exception_on_load : :exception)
@@ -72,7 +107,7 @@ module QMX
         text += with_comments.to_s.split("\n").map { |line| "# #{line.strip}" }.join("\n") + "\n\n"
       end
       text += "Game State:\n#{__exportable_state__}"
-      file_name = file_name_override || "exceptions/game_state_#{@args.state.tick_count}.txt"
+      file_name = file_name_override || "exceptions/game_state_#{state_tick_count}.txt"
       [file_name, "exceptions/current.txt"].each do |path|
         raise "#{path} could not be written." unless write_file_root(path, text)
       end
@@ -180,6 +215,7 @@ module QMX
     # replay started before the game has loaded (--replay) lines up with a
     # recording started while it ran.
     def tick_qmx_engine_before
+      __ensure_state_entity__
       stage_replay_values if @load_status == :ready
       clear_draw_passes
       next_keyboard_inputs_before_tick unless slowmo_filler_step?
@@ -449,6 +485,21 @@ module QMX
     # The tick count a report is filed under.
     def state_tick_count
       @args ? @args.state.tick_count : Kernel.tick_count
+    rescue Exception
+      Kernel.tick_count
+    end
+
+    # A state replaced without ~args.state=~ (which refuses anything but an
+    # entity) is put right with an empty entity before the frame relies on it,
+    # and reported once; a reset then starts the game as usual.
+    def __ensure_state_entity__
+      state = @args.state
+      return if state.is_a?(QMX::OpenEntity)
+      fresh = QMX::OpenEntity.new
+      fresh.tick_count = Kernel.tick_count
+      @args.instance_variable_set(:@state, fresh)
+      raise "* ERROR:\n~args.state~ was replaced by #{state.nil? ? "nil" : "a value of class #{state.class}"}, " \
+            "which is not an entity (~QMX::OpenEntity~). It has been emptied.\n"
     end
   end
 end
