@@ -78,7 +78,8 @@ inline std::string replace_all(std::string text, const std::string &from, const 
 inline const char REJECTED[] = "HTTP/1.0 400 :(\r\nContent-Length: 34\r\nConnection: close\r\n"
                                "Content-Type: text/plain; charset=utf-8\r\n\r\nThis request was rejected, sorry.\n";
 
-// A game that answers some requests, loses one on the way and lets one wait.
+// A game that answers some requests, loses one on the way and lets one wait
+// while game time jumps.
 inline std::string server_game(uint16_t port) {
     return "PORT = " + std::to_string(port) + R"(
 class QMX::Runtime
@@ -99,9 +100,10 @@ def tick args
       [[cptr, 200, "first"], [cptr, 500, "second"], [Random.new, 500, "third"]].each { |a| $qmx.ffi_misc.http_respond(*a, nil) }
     elsif req.uri == "/bad"
       req.respond(200, 42) rescue nil
-    elsif req.uri == "/wait" && !$waited
-      Kernel.tick_count += 1800 # half a minute of game time passes
-      $waited = true
+    elsif req.uri == "/wait" # half a minute of game time passes; the request waits on
+      $waited = $waited.to_i + 1
+      Kernel.tick_count += 1800 if $waited == 1
+      req.respond(200, "waited") if $waited == 3
     end
   end
 end

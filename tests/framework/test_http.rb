@@ -10,6 +10,7 @@ class FakeHttpRuntime
 
   def qmx = self
   def platform = "iOS"
+  def sdl_tick = 0
   def reload_list_history = {}
   def read_file(path) = @files[path]
   def write_file(path, text) = @writes[path] = text
