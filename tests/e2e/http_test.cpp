@@ -5,6 +5,8 @@
 #include "engine_run.h"
 #include "http_support.h"
 
+#include "bridge/http_client.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -72,6 +74,53 @@ end
                               "'type': 'multipart/form-data; boundary=", "'fields': {'name': 'x', 'level': '3'}",
                               "'method': 'PUT', 'body': b'\\x00\\x01\\x02\\xffpayload'", "'method': 'HEAD'"})
         EXPECT_NE(seen.find(entry), std::string::npos) << entry << "\n" << seen;
+}
+
+// Transfers that would otherwise never end: a redirect loop, a server that
+// stays silent and one whose body stalls (both cancelled by the game), and
+// a connection that cannot be made.
+TEST(HttpClient, EveryTransferEndsAndAFailureSaysWhy) {
+    EngineSandbox sandbox;
+    Peer peer(sandbox);
+    ASSERT_NE(peer.port, 0);
+    const std::string refused = "http://127.0.0.1:" + std::to_string(free_port()) + "/nobody";
+    sandbox.write_game_file("app/main.rb", "BASE = 'http://127.0.0.1:" + std::to_string(peer.port) + "'\nREFUSED = '" +
+                                               refused + R"('
+def tick args
+  t = args.state.tick_count
+  if t == 0
+    $r = { loop: $qmx.http_get("#{BASE}/loop0"), silent: $qmx.http_get("#{BASE}/silent"),
+           stalled: $qmx.http_get("#{BASE}/stall"), refused: $qmx.http_get(REFUSED) }
+    $ended = {}
+  end
+  [:silent, :stalled].each { |k| $r[k][:cancel] = true } if t == 60
+  $r.each { |k, h| $ended[k] ||= t if h[:complete] }
+  return unless $ended.size == $r.size || t == 600
+  $r.each { |k, h| puts "#{k}: #{[h[:http_response_code], h[:response_data], $ended[k]].inspect}" }
+  $qmx.request_quit
+end
+)");
+    engine_result result = sandbox.run({sandbox.game_dir}, 60);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    std::smatch ended;
+    for (const char *name : {"silent", "stalled"}) {
+        // Cancelled at tick 60, ended within two frames.
+        ASSERT_TRUE(std::regex_search(result.out, ended, std::regex(std::string(name) + ": \\[-1, \"(a?b?)\", (\\d+)\\]")))
+            << result.out;
+        EXPECT_LE(std::stoi(ended[2]), 62) << name;
+        EXPECT_EQ(ended[1], name == std::string("stalled") ? "ab" : "");
+    }
+    EXPECT_TRUE(std::regex_search(result.out, std::regex("loop: \\[-1, \"\", \\d+\\]"))) << result.out;
+    EXPECT_TRUE(std::regex_search(result.out, std::regex("refused: \\[-1, \"\", \\d+\\]"))) << result.out;
+    std::string seen = read_file(peer.log);
+    EXPECT_LE(count_of(seen, "'path': '/loop"), (size_t)HTTP_MAX_REDIRECTS + 1);
+    // The cancelled transfers let go of their connections.
+    EXPECT_TRUE(wait_until([&] { return count_of(read_file(peer.log), "{'closed'") == 2; }, 5)) << read_file(peer.log);
+    // Each failure the game did not ask for is said once, with its reason.
+    std::string all = result.out + result.err;
+    EXPECT_EQ(count_of(all, "The HTTP request to " + refused + " failed: Failed to connect"), 1u) << all;
+    EXPECT_EQ(count_of(all, "/loop0 failed: Maximum (10) redirects followed"), 1u) << all;
+    EXPECT_EQ(count_of(all, "/silent failed"), 0u);
 }
 
 TEST(HttpClient, WithoutAUsableLibcurlRequestsAnswerNilAndTheGameRunsOn) {
