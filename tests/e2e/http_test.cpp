@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <regex>
@@ -204,6 +207,37 @@ TEST(HttpServer, AGameAnswersItsRequestsTheDeveloperApiServesOnlyLoopbackAndTheR
     EXPECT_EQ(read_answer(second), REJECTED);
     EXPECT_EQ(engine.finish(20).exit_code, 0);
     EXPECT_FALSE(file_exists(sandbox.game_dir + "/x.txt"));
+}
+
+// Clients that connect in a burst, and clients that send half a request and
+// stay, as many as the engine has descriptors: fresh requests are still
+// answered and the game's own files still written.
+TEST(HttpServer, ManyClientsStarveNeitherTheServerNorTheGamesFiles) {
+    EngineSandbox sandbox;
+    uint16_t port = free_port();
+    sandbox.write_game_file("app/main.rb", server_game(port));
+    EngineProcess engine = sandbox.start({sandbox.game_dir});
+    ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/ready.txt", 30));
+    rlimit files{200, 200};
+    ASSERT_EQ(prlimit(engine.pid(), RLIMIT_NOFILE, &files, nullptr), 0);
+
+    std::vector<std::string> answers(100);
+    auto started = std::chrono::steady_clock::now();
+    {
+        std::vector<std::thread> burst;
+        for (std::string &answer : answers)
+            burst.emplace_back([port, out = &answer] { *out = body_of(round_trip(port, "GET /ok HTTP/1.0\r\n\r\n")); });
+        for (std::thread &client : burst) client.join();
+    }
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(std::count(answers.begin(), answers.end(), "ok"), 100);
+    EXPECT_LT(took, 2.5);
+
+    std::vector<int> idle = half_requests(port, 251);
+    EXPECT_EQ(body_of(round_trip(port, "GET /save HTTP/1.0\r\n\r\n")), "saved true");
+    EXPECT_TRUE(file_exists(sandbox.game_dir + "/save.txt"));
+    for (int fd : idle) close(fd);
+    EXPECT_EQ(engine.stop().exit_code, 0);
 }
 
 TEST(RemoteHotload, FilesSavedTogetherOnTheServerArriveAndRun) {
