@@ -6,14 +6,19 @@
 module QMX
   class Api
     # Routes that run code or change the running game answer only the
-    # machine itself, and never a page of another site (a cross-site form
-    # post would otherwise reach them from any browser on it). The feeds
-    # that remote hot reload reads, and the log it posts to, stay open.
+    # machine itself, addressed by a loopback address or "localhost", and
+    # never a page of another site (a cross-site form post, or a page whose
+    # name was rebound to this machine, would otherwise reach them from any
+    # browser on it). The feeds that remote hot reload reads, and the log it
+    # posts to, stay open to the devices that address this machine by its IP
+    # address.
     GUARDED_HANDLERS = [:post_api_eval, :post_api_console, :post_api_code_update, :post_api_reset,
                         :post_api_record, :post_api_record_stop, :post_api_replay, :post_api_show_console].freeze
     DEFAULT_CODE = "# write your code here and set $result.\n$result = $qmx.args.state".freeze
     TITLE = "Vellumcore Vellum Suite Documentation".freeze
     HEX_DIGITS = "0123456789abcdefABCDEF".freeze
+    DIGITS = "0123456789".freeze
+    IPV6_CHARACTERS = "0123456789abcdefABCDEF:.".freeze
 
     def initialize
       @favicon = nil
@@ -285,14 +290,14 @@ module QMX
       nil
     end
 
-    # A handler that fails answers 500 with what went wrong.
+    # A handler that fails answers 500 with what went wrong. A shipped game
+    # has no developer routes: they answer as unknown paths do.
     def process_single!(opts)
       req = opts[:req]
       handler = opts[:handler]
-      if GUARDED_HANDLERS.include?(handler) && !trusted?(req)
-        return req.respond(403, "forbidden: #{req.uri} answers only this machine's own pages and tools.\n",
-                           { "Content-Type" => "text/plain" })
-      end
+      return not_found(req) if opts[:args].qmx.production
+      refusal = refusal_for(handler, req)
+      return req.respond(403, refusal, { "Content-Type" => "text/plain" }) if refusal
       send(handler, opts[:args], req)
     rescue Exception => e
       req.respond(500, "#{e}\n#{e.__backtrace_to_org__}", { "Content-Type" => "text/plain" })
@@ -319,14 +324,73 @@ module QMX
       [uri[0, first], uri[(uri.rindex("?") + 1)..-1]]
     end
 
-    def trusted?(req)
-      return false unless req.remote_address.to_s.start_with?("127.")
+    # Why the request may not reach the handler, or nil. A page can only
+    # reach this server under a name of its own site rebound to this
+    # machine, so a Host that is a name other than "localhost" is refused
+    # everywhere; an IP address is how a device reaches it. A page of
+    # another site reveals itself by its Origin, refused wherever the route
+    # changes something.
+    def refusal_for(handler, req)
+      host = header(req, "Host")
+      if host && !host_address?(host) && !loopback_host?(host)
+        return "forbidden: this server answers requests addressed to localhost or to an IP address, not to #{host}.\n"
+      end
       origin = header(req, "Origin")
-      return true if origin.nil?
-      host = header(req, "Host").to_s
-      name = host.start_with?("[") ? host[0, (host.index("]") || 0) + 1] : host.split(":").first.to_s
-      loopback = name == "localhost" || name.start_with?("127.") || name == "[::1]"
-      loopback && origin == "http://#{host}"
+      if origin && handler.to_s.start_with?("post_") && !same_origin?(origin, host)
+        return "forbidden: #{req.uri} takes no requests from pages of other sites (#{origin}).\n"
+      end
+      return nil unless GUARDED_HANDLERS.include?(handler)
+      return nil if loopback_address?(req.remote_address.to_s) && host && loopback_host?(host)
+      "forbidden: #{req.uri} answers only this machine's own pages and tools.\n"
+    end
+
+    # The host part of a Host header and whether a well-formed port (or
+    # none) follows it; nil for anything else.
+    def host_name(host)
+      text = host.to_s
+      if text.start_with?("[")
+        close = text.index("]")
+        return nil unless close
+        name, rest = text[0, close + 1], text[(close + 1)..-1]
+      else
+        at = text.index(":")
+        name, rest = at ? [text[0, at], text[at..-1]] : [text, ""]
+      end
+      return nil unless rest.empty? || (rest.length.between?(2, 6) && rest[1..-1].each_char.all? { |c| DIGITS.include?(c) })
+      name
+    end
+
+    # "127.0.0.1"-style dotted quads only: four numbers of up to three
+    # digits, none above 255.
+    def dotted_quad(name)
+      parts = name.to_s.split(".", -1)
+      return nil unless parts.length == 4
+      return nil unless parts.all? { |p| p.length.between?(1, 3) && p.each_char.all? { |c| DIGITS.include?(c) } && p.to_i <= 255 }
+      parts.map(&:to_i)
+    end
+
+    def loopback_address?(name)
+      quad = dotted_quad(name)
+      quad && quad[0] == 127
+    end
+
+    def loopback_host?(host)
+      name = host_name(host)
+      return false unless name
+      name.downcase == "localhost" || name == "[::1]" || loopback_address?(name)
+    end
+
+    # A Host that is an IP address (any, loopback or not).
+    def host_address?(host)
+      name = host_name(host)
+      return false unless name
+      return true if dotted_quad(name)
+      name.start_with?("[") && name.length > 2 && name[1..-2].each_char.all? { |c| IPV6_CHARACTERS.include?(c) }
+    end
+
+    # The engine's own pages post back to the address they came from.
+    def same_origin?(origin, host)
+      !host.nil? && origin.downcase == "http://#{host.downcase}"
     end
 
     def header(req, name)
@@ -396,7 +460,7 @@ module QMX
     end
 
     def not_found(req)
-      req.respond(404, "not found: #{req.uri}")
+      req.respond(404, "not found: #{Markup.escape(req.uri)}")
     end
   end
 end

@@ -209,6 +209,60 @@ TEST(HttpServer, AGameAnswersItsRequestsTheDeveloperApiServesOnlyLoopbackAndTheR
     EXPECT_FALSE(file_exists(sandbox.game_dir + "/x.txt"));
 }
 
+// What a browser sends for a page of another site, or for a page whose name
+// was rebound to this machine's address after it loaded.
+TEST(HttpServer, NoWebPageReachesTheDeveloperApi) {
+    EngineSandbox sandbox;
+    uint16_t port = free_port();
+    sandbox.write_game_file("app/main.rb", server_game(port));
+    EngineProcess engine = sandbox.start({sandbox.game_dir});
+    ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/ready.txt", 30));
+    const std::string p = std::to_string(port), url = "http://127.0.0.1:" + p;
+    auto status = [](const std::string &answer) { return answer.substr(0, 12); };
+    const std::string run_code = "--data-urlencode 'code=$qmx.write_file(\"x.txt\", \"\")' ";
+    for (const std::string &host : {"127.0.0.1.rebound.example:" + p, "rebound.example.127.0.0.1:" + p,
+                                    "rebound.example:" + p}) {
+        const std::string as_host = "-H 'Host: " + host + "' ";
+        EXPECT_EQ(status(curl(as_host + "-H 'Origin: http://" + host + "' " + run_code + url + "/vellum/eval/")),
+                  "HTTP/1.0 403") << host;
+        EXPECT_EQ(status(curl(as_host + run_code + url + "/vellum/eval/")), "HTTP/1.0 403") << host;
+        EXPECT_EQ(status(curl(as_host + "'" + url + "/vellum/code/edit/?file=app/main.rb'")), "HTTP/1.0 403") << host;
+    }
+    std::string planted = curl("-H 'Origin: http://elsewhere.example' --data 'message=planted' " + url + "/vellum/log/");
+    EXPECT_EQ(status(planted), "HTTP/1.0 403") << planted;
+    // This machine's own tools, under each name of it.
+    for (const std::string &host : {"localhost:" + p, "[::1]:" + p, std::string("127.1.2.3")})
+        EXPECT_EQ(body_of(curl("-H 'Host: " + host + "' --data-urlencode 'code=$result = 1 + 1' " + url + "/vellum/eval/")),
+                  "2") << host;
+    EXPECT_EQ(body_of(round_trip(port, "GET /<b>x</b>.rb HTTP/1.0\r\n\r\n")), "not found: /&lt;b&gt;x&lt;/b&gt;.rb");
+    engine.stop();
+    EXPECT_FALSE(file_exists(sandbox.game_dir + "/x.txt"));
+    EXPECT_EQ(read_file(sandbox.base_dir + "/logs/log.txt").find("planted"), std::string::npos);
+}
+
+// A shipped game may serve its own routes; the engine's are not there.
+TEST(HttpServer, AShippedGameServesItsOwnRoutesAndNoDeveloperOnes) {
+    EngineSandbox sandbox;
+    uint16_t port = free_port();
+    sandbox.write_game_file("app/main.rb", "PORT = " + std::to_string(port) + R"(
+def tick args
+  $qmx.start_server!(port: PORT, enable_in_prod: true)
+  args.inputs.http_requests.each { |req| req.respond(200, "42") if req.uri == "/score" }
+end
+)");
+    EngineProcess engine = sandbox.start({sandbox.game_dir, "--production"});
+    std::string score;
+    ASSERT_TRUE(wait_until([&] { return !(score = round_trip(port, "GET /score HTTP/1.0\r\n\r\n")).empty(); }, 30));
+    EXPECT_EQ(body_of(score), "42");
+    const std::string url = "http://127.0.0.1:" + std::to_string(port);
+    for (const std::string &request : {"--data-urlencode 'code=$result = 1 + 1' " + url + "/vellum/eval/",
+                                       url + "/vellum/log/", url + "/", "'" + url + "/vellum/code/edit/?file=app/main.rb'"}) {
+        std::string answer = curl(request);
+        EXPECT_EQ(answer.rfind("HTTP/1.0 404", 0), 0u) << request << "\n" << answer;
+    }
+    EXPECT_EQ(engine.stop().exit_code, 0);
+}
+
 // Clients that connect in a burst, and clients that send half a request and
 // stay, as many as the engine has descriptors: fresh requests are still
 // answered and the game's own files still written.

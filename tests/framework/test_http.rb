@@ -3,6 +3,7 @@
 
 class FakeHttpRuntime
   attr_reader :answers, :files, :writes, :requests
+  attr_accessor :production
 
   def initialize(files = {})
     @files, @answers, @writes, @requests = files, [], {}, []
@@ -40,16 +41,28 @@ def test_url_decoding_and_the_api_routes_guards_and_reports
   # The routes, their guards and what they report.
   runtime = FakeHttpRuntime.new("logs/log.txt" => "logged")
   own = { "Host" => "127.0.0.1:9001", "Origin" => "http://127.0.0.1:9001" }
+  local = { "Host" => "localhost" }
+  rebound = "127.0.0.1.rebound.example:9001"
   cases = [
     ["GET", "/vellum/log", "", {}, "127.0.0.1", [200, "logged"]],
     ["GET", "/vellum/trace/", "", {}, "127.0.0.1", [404, "not found: /vellum/trace/"]],
+    ["GET", "/<b>.rb", "", {}, "127.0.0.1", [404, "not found: /&lt;b&gt;.rb"]],
     ["GET", "/nowhere", "", {}, "127.0.0.1", nil],
+    # A device reaches the feeds by this machine's address; a page under a
+    # name reaches nothing.
+    ["GET", "/vellum/log/", "", { "Host" => "192.168.1.5:9001" }, "192.168.1.9", [200, "logged"]],
+    ["GET", "/vellum/log/", "", { "Host" => "[fe80::1]:9001" }, "192.168.1.9", [200, "logged"]],
+    ["GET", "/vellum/log/", "", { "Host" => "rebound.example:9001" }, "127.0.0.1", [403]],
     ["POST", "/vellum/eval/", "code=%24result%3D1%2B1", own, "127.0.0.1", [200, "2"]],
-    ["POST", "/vellum/eval/", "code=1%2B1", {}, "127.0.0.1", [200, "nil"]],
-    ["POST", "/vellum/eval/", "code=%24result%3D1", {}, "192.168.1.5", [403]],
+    ["POST", "/vellum/eval/", "code=1%2B1", local, "127.0.0.1", [200, "nil"]],
+    ["POST", "/vellum/eval/", "code=%24result%3D1", { "Host" => "192.168.1.5" }, "192.168.1.5", [403]],
     ["POST", "/vellum/eval/", "code=%24result%3D1", { "Host" => "127.0.0.1:9001", "origin" => "http://evil.test" },
      "127.0.0.1", [403]],
-    ["POST", "/vellum/reset/", "", {}, "127.0.0.1", [500]], # no $qmx here: the handler raises
+    ["POST", "/vellum/eval/", "code=%24result%3D1", { "Host" => rebound, "Origin" => "http://#{rebound}" }, "127.0.0.1", [403]],
+    ["POST", "/vellum/eval/", "code=%24result%3D1", { "Host" => "0x7f.0.0.1:9001" }, "127.0.0.1", [403]],
+    ["POST", "/vellum/eval/", "code=%24result%3D1", { "Host" => "127.0.0.1:90x1" }, "127.0.0.1", [403]],
+    ["POST", "/vellum/eval/", "code=%24result%3D1", {}, "127.0.0.1", [403]],
+    ["POST", "/vellum/reset/", "", local, "127.0.0.1", [500]], # no $qmx here: the handler raises
   ]
   cases.each do |method, uri, body, headers, from, expected|
     req = http_request(runtime, method, uri, body, headers, from)
@@ -59,6 +72,11 @@ def test_url_decoding_and_the_api_routes_guards_and_reports
     assert_equal expected, answer && answer[1, expected.length], "#{method} #{uri} from #{from}"
   end
 
+  # A shipped game has no developer routes.
+  runtime.production = true
+  runtime.answers.clear
+  QMX::Api.new.tick(ApiArgs.new(runtime, ApiInputs.new([http_request(runtime, "GET", "/vellum/log/")])))
+  assert_equal [[404, "not found: /vellum/log/"]], runtime.answers.map { |a| a[1, 2] }
 end
 
 def test_remote_changes_of_one_second_all_arrive_and_a_failed_download_is_skipped
