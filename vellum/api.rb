@@ -65,13 +65,19 @@ module QMX
     end
 
     # Browsers send a text area's line ends as CR LF: a file that had plain
-    # line feeds keeps them.
+    # line feeds keeps them. A file that cannot be written is answered as an
+    # error, so that the edit is not taken for saved.
     def post_api_code_update(args, req)
       file = query_file(args, req)
+      if file.strip.empty?
+        return respond_error(req, 400, "No file was named: the address needs ?file= and a path, such as ?file=app/main.rb. Nothing was written.")
+      end
       code = url_decode(args, posted_code(req.body))
       current = args.qmx.read_file(file)
       code = code.gsub("\r\n", "\n") if current.nil? || !current.include?("\r\n")
-      args.qmx.write_file(file, code)
+      unless args.qmx.write_file(file, code)
+        return respond_error(req, 500, "#{file} could not be written: it may be a folder, or a file the engine may not write. Nothing was written.")
+      end
       respond_html(req, code_edit_view(args, file) || "")
     end
 
@@ -461,6 +467,10 @@ module QMX
 
     def not_found(req)
       req.respond(404, "not found: #{Markup.escape(req.uri)}")
+    end
+
+    def respond_error(req, status, text)
+      req.respond(status, "#{text}\n", { "Content-Type" => "text/plain" })
     end
   end
 end

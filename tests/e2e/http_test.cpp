@@ -198,6 +198,14 @@ TEST(HttpServer, AGameAnswersItsRequestsTheDeveloperApiServesOnlyLoopbackAndTheR
     curl("--data-urlencode 'code@" + sandbox.root + "/posted.txt' '" + url + "/vellum/code/update/?file=app/probe.rb'");
     EXPECT_EQ(read_file(sandbox.game_dir + "/app/probe.rb"), original);
 
+    // An update that writes nothing says so.
+    std::string unnamed = curl("--data-urlencode 'code=x' '" + url + "/vellum/code/update/?file='");
+    EXPECT_EQ(unnamed.rfind("HTTP/1.0 400", 0), 0u) << unnamed;
+    EXPECT_NE(body_of(unnamed).find("No file was named"), std::string::npos) << unnamed;
+    std::string folder = curl("--data-urlencode 'code=x' '" + url + "/vellum/code/update/?file=app'");
+    EXPECT_EQ(folder.rfind("HTTP/1.0 500", 0), 0u) << folder;
+    EXPECT_NE(body_of(folder).find("app could not be written"), std::string::npos) << folder;
+
     // Pending at shutdown: each gets the rejection.
     int first = send_request(port, "GET /pending HTTP/1.0\r\n\r\n");
     int second = send_request(port, "GET /pending HTTP/1.0\r\n\r\n");
