@@ -93,8 +93,10 @@ module QMX
       respond_file(args, req, "logs/log.txt", "text/plain")
     end
 
+    # A form's "message" field is logged alone, however the form was sent;
+    # any other body is logged as it came.
     def post_api_log(args, req)
-      QMX::Log.puts(req.body)
+      QMX::Log.puts(posted_message(args, req))
       respond_text(req, "ok")
     end
 
@@ -102,7 +104,11 @@ module QMX
       respond_file(args, req, "logs/puts.txt", "text/plain")
     end
 
+    # Answered once the files queued for loading have loaded: a changed file
+    # that requires a new one is listed together with it, so that a device
+    # never loads the one without the other. Until then the request waits.
     def get_api_changes(args, req)
+      return nil if args.qmx.pending_reload?
       respond_file(args, req, "tmp/src_backup/src_backup_changes.txt", "text/plain")
     end
 
@@ -471,6 +477,37 @@ module QMX
 
     def respond_error(req, status, text)
       req.respond(status, "#{text}\n", { "Content-Type" => "text/plain" })
+    end
+
+    # The "message" field of a posted form, decoded; the body itself when
+    # it is no form or has no such field.
+    def posted_message(args, req)
+      type = header(req, "Content-Type").to_s
+      kind = type.split(";").first.to_s.strip.downcase
+      body = req.body.to_s
+      field = if kind == "multipart/form-data"
+                multipart_field(body, type, "message")
+              elsif kind == "application/x-www-form-urlencoded"
+                pair = body.split("&").find { |p| p.start_with?("message=") }
+                pair && url_decode(args, pair[8..-1])
+              end
+      field || body
+    end
+
+    def multipart_field(body, type, name)
+      parameter = type.split(";").map(&:strip).find { |p| p.downcase.start_with?("boundary=") }
+      return nil unless parameter
+      boundary = parameter[9..-1].delete("\"")
+      return nil if boundary.empty?
+      body.split("--#{boundary}").each do |part|
+        at = part.index("\r\n\r\n")
+        next unless at
+        head = part[0, at]
+        next unless head.include?("name=\"#{name}\"")
+        content = part[(at + 4)..-1]
+        return content.end_with?("\r\n") ? content[0, content.length - 2] : content
+      end
+      nil
     end
   end
 end

@@ -302,37 +302,58 @@ TEST(HttpServer, ManyClientsStarveNeitherTheServerNorTheGamesFiles) {
     EXPECT_EQ(engine.stop().exit_code, 0);
 }
 
+// A device game, given the development machine's address, takes the files
+// saved there: changed ones, and a new one that a changed one requires. A
+// device whose development machine is down asks again now and then.
 TEST(RemoteHotload, FilesSavedTogetherOnTheServerArriveAndRun) {
-    EngineSandbox server, client;
+    EngineSandbox server, client, lonely;
     uint16_t port = free_port();
     const std::string requires_both = "require 'app/a.rb'\nrequire 'app/b.rb'\n";
-    for (EngineSandbox *sandbox : {&server, &client}) {
+    for (EngineSandbox *sandbox : {&server, &client, &lonely}) {
         sandbox->write_game_file("app/a.rb", "$a = 1\n");
         sandbox->write_game_file("app/b.rb", "$b = 1\n");
     }
     server.write_game_file("app/main.rb", requires_both + server_game(port));
-    client.write_game_file("app/server_ip_address.txt", "127.0.0.1\n");
-    client.write_game_file("app/main.rb", requires_both + "class QMX::RemoteHotloadClient\n  def server_port = " +
-                                              std::to_string(port) + R"(
+    auto device_game = [&](uint16_t server_port) {
+        return requires_both + "class QMX::RemoteHotloadClient\n  def server_port = " + std::to_string(server_port) + R"(
 end
 def tick args
   if args.state.tick_count == 0
     $remote_hotload_client.start
     Kernel.global_tick_count = 280 # past the first seconds the client waits
   end
-  $qmx.write_file("arrived.txt", "#{$a} #{$b}") if $a == 2 && $b == 2
+  $qmx.write_file("arrived.txt", "#{$a} #{$b} #{$c}") if $a == 2 && $b == 2 && $c == 1
 end
-)");
+)";
+    };
+    for (EngineSandbox *sandbox : {&client, &lonely}) sandbox->write_game_file("app/server_ip_address.txt", "127.0.0.1\n");
+    client.write_game_file("app/main.rb", device_game(port));
+    lonely.write_game_file("app/main.rb", device_game(free_port()));
     EngineProcess serving = server.start({server.game_dir});
     ASSERT_TRUE(serving.wait_for_file(server.game_dir + "/ready.txt", 30));
     EngineProcess fetching = client.start({client.game_dir});
+    EngineProcess waiting = lonely.start({lonely.game_dir});
+    auto lonely_started = std::chrono::steady_clock::now();
     // A second later than anything the server loaded at boot.
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    server.write_game_file("app/a.rb", "$a = 2\n");
+    server.write_game_file("app/c.rb", "$c = 1\n");
+    server.write_game_file("app/a.rb", "require 'app/c.rb'\n$a = 2\n");
     server.write_game_file("app/b.rb", "$b = 2\n");
     EXPECT_TRUE(fetching.wait_for_file(client.game_dir + "/arrived.txt", 30));
     serving.stop();
-    EXPECT_EQ(read_file(client.game_dir + "/app/a.rb"), "$a = 2\n") << fetching.stop().out;
+    engine_result fetched = fetching.stop();
+    EXPECT_EQ(read_file(client.game_dir + "/app/c.rb"), "$c = 1\n") << fetched.out;
+    // Its log messages arrive on the server as they were sent.
+    std::string server_log = read_file(server.base_dir + "/logs/log.txt");
+    EXPECT_NE(server_log.find("=======\n* REMOTE CLIENT INFO: Hotload server found at 127.0.0.1:" + std::to_string(port) +
+                              ".\n=======\n"), std::string::npos) << server_log;
+    EXPECT_EQ(server_log.find("Content-Disposition"), std::string::npos) << server_log;
+
+    waiting.stop();
+    double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - lonely_started).count();
+    size_t retries = count_of(read_file(lonely.base_dir + "/logs/log.txt"), "HTTP GET for boot.txt failed. Retrying.");
+    EXPECT_GE(retries, 1u);
+    EXPECT_LE(retries, 1 + waited / 2) << waited << " s";
 }
 
 } // namespace
