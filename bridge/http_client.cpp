@@ -13,6 +13,8 @@
 #include <cstring>
 #include <physfs.h>
 
+static_assert(HTTP_ERROR_TEXT_SIZE >= CURL_ERROR_SIZE, "libcurl writes up to CURL_ERROR_SIZE bytes of error text");
+
 namespace {
 
 #if defined(__APPLE__)
@@ -56,6 +58,11 @@ struct http_client_state {
     bool global_initialised;
     CURLM *multi;
     CURLSH *share;
+    // The transfers started and not finished, so that a cancelled one can
+    // be ended while no data arrives for it.
+    http_request **running;
+    size_t running_count;
+    size_t running_capacity;
 };
 
 http_client_state client;
@@ -139,6 +146,26 @@ bool bind_library() {
     return true;
 }
 
+bool add_running(http_request *request) {
+    if (client.running_count == client.running_capacity) {
+        size_t capacity = client.running_capacity ? client.running_capacity * 2 : 16;
+        void *grown = SDL_realloc(client.running, capacity * sizeof(http_request *));
+        if (!grown) return false;
+        client.running = (http_request **)grown;
+        client.running_capacity = capacity;
+    }
+    client.running[client.running_count++] = request;
+    return true;
+}
+
+void remove_running(http_request *request) {
+    for (size_t i = 0; i < client.running_count; ++i) {
+        if (client.running[i] != request) continue;
+        client.running[i] = client.running[--client.running_count];
+        return;
+    }
+}
+
 void release_transfer(http_request *request) {
     if (request->easy) {
         if (client.multi) client.curl.multi_remove_handle(client.multi, (CURL *)request->easy);
@@ -147,6 +174,8 @@ void release_transfer(http_request *request) {
     if (request->header_list) client.curl.slist_free_all((curl_slist *)request->header_list);
     if (request->form) client.curl.formfree((curl_httppost *)request->form);
     if (request->upload_file) PHYSFS_close((PHYSFS_File *)request->upload_file);
+    SDL_free(request->url);
+    request->url = nullptr;
     request->easy = nullptr;
     request->header_list = nullptr;
     request->form = nullptr;
@@ -199,7 +228,10 @@ size_t header_callback(char *buffer, size_t size, size_t count, void *user) {
         request->key_length = (uint32_t)key_length;
         request->value = (const uint8_t *)value;
         request->value_length = (uint32_t)value_length;
-        if (!request->on_header(request)) result = 0;
+        if (!request->on_header(request)) {
+            request->cancel = 1;
+            result = 0;
+        }
         request->key = nullptr;
         request->key_length = 0;
         request->value = nullptr;
@@ -220,6 +252,7 @@ size_t write_callback(char *data, size_t size, size_t count, void *user) {
     int go_on = request->on_data(request);
     request->value = nullptr;
     request->value_length = 0;
+    if (!go_on) request->cancel = 1;
     return go_on ? n : 0;
 }
 
@@ -304,6 +337,8 @@ int http_start_request(uint32_t kind, const char *url, const char *const *header
     CURL *easy = client.curl.easy_init();
     if (!easy) return fail_start(request);
     request->easy = easy;
+    request->url = SDL_strdup(url);
+    if (!request->url) return fail_start(request);
     client.curl.easy_setopt(easy, CURLOPT_SHARE, client.share);
     client.curl.easy_setopt(easy, CURLOPT_URL, url);
 
@@ -344,6 +379,11 @@ int http_start_request(uint32_t kind, const char *url, const char *const *header
     client.curl.easy_setopt(easy, CURLOPT_HEADERDATA, request);
     client.curl.easy_setopt(easy, CURLOPT_USERAGENT, client.user_agent);
     client.curl.easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    // A server that redirects in a circle would otherwise keep the
+    // transfer going forever.
+    client.curl.easy_setopt(easy, CURLOPT_MAXREDIRS, HTTP_MAX_REDIRECTS);
+    client.curl.easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, HTTP_CONNECT_TIMEOUT_MS);
+    client.curl.easy_setopt(easy, CURLOPT_ERRORBUFFER, request->error_text);
     client.curl.easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     client.curl.easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     client.curl.easy_setopt(easy, CURLOPT_PRIVATE, request);
@@ -355,6 +395,7 @@ int http_start_request(uint32_t kind, const char *url, const char *const *header
         SDL_Log("* ERROR: An HTTP request could not be started (multi handle error %d).", (int)added);
         return fail_start(request);
     }
+    if (!add_running(request)) return fail_start(request);
     return 1;
 }
 
@@ -370,8 +411,50 @@ int http_post(const char *url, const char *const *headers, const char *const *fo
     return http_start_request(HTTP_KIND_POST_FORM, url, headers, form_fields, request);
 }
 
+namespace {
+
+// Hands a finished transfer back to its caller. A failure the caller did not
+// ask for (through cancel or a callback's zero) is said once, with
+// libcurl's reason: a refused connection and a bad certificate then look
+// different.
+void finish_transfer(http_request *request, bool failed, CURLcode result) {
+    remove_running(request);
+    request->complete = 1;
+    request->key = nullptr;
+    request->key_length = 0;
+    request->value = nullptr;
+    request->value_length = 0;
+    if (failed) {
+        request->response_code = -1;
+        if (!request->cancel) {
+            const char *reason = request->error_text[0] ? request->error_text : client.curl.easy_strerror(result);
+            SDL_Log("* WARNING: The HTTP request to %s failed: %s", request->url ? request->url : "(unknown)", reason);
+        }
+    } else {
+        long code = 0;
+        client.curl.easy_getinfo((CURL *)request->easy, CURLINFO_RESPONSE_CODE, &code);
+        request->response_code = (int32_t)code;
+    }
+    release_transfer(request);
+    // The record is the caller's again from here on (it may be freed).
+    if (request->on_done) request->on_done(request);
+}
+
+} // namespace
+
 void http_tick() {
     if (!client.bound) return;
+    // Ended first, so that a transfer cancelled during the game's tick stops
+    // in this frame whether or not its server sends anything.
+    for (size_t i = 0; i < client.running_count;) {
+        http_request *request = client.running[i];
+        if (request->cancel) {
+            finish_transfer(request, true, CURLE_ABORTED_BY_CALLBACK);
+            i = 0; // the done callback may have started or ended others
+        } else {
+            ++i;
+        }
+    }
     int running = 0;
     client.curl.multi_perform(client.multi, &running);
     int left = 0;
@@ -383,21 +466,7 @@ void http_tick() {
         client.curl.easy_getinfo(easy, CURLINFO_PRIVATE, &user);
         http_request *request = (http_request *)user;
         if (!request) continue;
-        request->complete = 1;
-        request->key = nullptr;
-        request->key_length = 0;
-        request->value = nullptr;
-        request->value_length = 0;
-        if (result != CURLE_OK) {
-            request->response_code = -1;
-        } else {
-            long code = 0;
-            client.curl.easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
-            request->response_code = (int32_t)code;
-        }
-        release_transfer(request);
-        // The record is the caller's again from here on (it may be freed).
-        if (request->on_done) request->on_done(request);
+        finish_transfer(request, result != CURLE_OK, result);
     }
 }
 
@@ -407,5 +476,6 @@ void http_quit() {
     if (client.global_initialised) client.curl.global_cleanup();
     if (client.library) SDL_UnloadObject(client.library);
     SDL_free(client.user_agent);
+    SDL_free(client.running);
     client = http_client_state{};
 }

@@ -17,6 +17,15 @@ enum http_request_kind : uint32_t {
     HTTP_KIND_HEAD = 3,
 };
 
+// Redirects a transfer follows at most; one more ends it as a failure.
+constexpr long HTTP_MAX_REDIRECTS = 10;
+// A connection (name look-up included) not made within this time ends the
+// transfer as a failure. Once connected, a transfer runs as long as its
+// server takes: the caller ends it with `cancel`.
+constexpr long HTTP_CONNECT_TIMEOUT_MS = 30000;
+// Room for libcurl's own description of a failure.
+constexpr uint32_t HTTP_ERROR_TEXT_SIZE = 256;
+
 // One transfer. The caller owns the record and fills the first four fields;
 // the client clears and uses the rest. The record belongs to the client from
 // a successful start until on_done has been called.
@@ -40,6 +49,12 @@ struct http_request {
     void *easy;
     void *header_list;
     void *form;
+    // Set to 1 by the caller while the transfer runs: the next http_tick
+    // ends it, with or without data arriving (response_code -1, on_done
+    // called). The client sets it too when a callback answered zero.
+    uint32_t cancel;
+    char *url;                             // a copy, for the failure message
+    char error_text[HTTP_ERROR_TEXT_SIZE]; // libcurl's reason for a failure
 };
 
 // Each answers 1 when the transfer was started, 0 when not. headers is NULL
@@ -53,7 +68,9 @@ int http_get(const char *url, const char *const *headers, http_request *request)
 int http_head(const char *url, const char *const *headers, http_request *request);
 int http_post(const char *url, const char *const *headers, const char *const *form_fields, http_request *request);
 
-// Advances every transfer without blocking and finishes the completed ones.
+// Ends the cancelled transfers, advances every other one without blocking
+// and finishes the completed ones. A failure the caller did not ask for is
+// logged once with libcurl's reason and the URL.
 void http_tick();
 // Releases libcurl; the next start opens it again. Transfers in flight are
 // left alone: their callbacks never run.

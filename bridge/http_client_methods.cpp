@@ -35,15 +35,36 @@ struct http_bridge_request {
     mrb_state *mrb;
     mrb_value progress;
     mrb_value target;
+    // The requests started from Ruby and not done yet, for the per-frame
+    // look at their :cancel key.
+    http_bridge_request *previous;
+    http_bridge_request *next;
 };
 
 namespace {
+
+http_bridge_request *live_requests = nullptr;
+
+void link_live(http_bridge_request *bridge) {
+    bridge->previous = nullptr;
+    bridge->next = live_requests;
+    if (live_requests) live_requests->previous = bridge;
+    live_requests = bridge;
+}
+
+void unlink_live(http_bridge_request *bridge) {
+    if (bridge->previous) bridge->previous->next = bridge->next;
+    else if (live_requests == bridge) live_requests = bridge->next;
+    if (bridge->next) bridge->next->previous = bridge->previous;
+    bridge->previous = bridge->next = nullptr;
+}
 
 http_bridge_request *bridge_of(http_request *request) {
     return (http_bridge_request *)request;
 }
 
 void bridge_free(http_bridge_request *bridge) {
+    unlink_live(bridge);
     mrb_gc_unregister(bridge->mrb, bridge->progress);
     mrb_gc_unregister(bridge->mrb, bridge->target);
     SDL_free(bridge);
@@ -160,6 +181,7 @@ mrb_value start_from_ruby(mrb_state *mrb, uint32_t kind) {
         bridge_free(bridge);
         return mrb_nil_value();
     }
+    link_live(bridge);
     return bridge->progress;
 }
 
@@ -179,7 +201,27 @@ mrb_value misc_http_put(mrb_state *mrb, mrb_value) {
     return start_from_ruby(mrb, HTTP_KIND_PUT_FILE);
 }
 
+// The game cancels by storing a truthy :cancel in the progress Hash; a
+// Hash with unusual keys could make the look-up run Ruby code, so it runs
+// under a rescue.
+mrb_value read_cancel(mrb_state *mrb, void *data) {
+    http_bridge_request *bridge = (http_bridge_request *)data;
+    if (!mrb_hash_p(bridge->progress)) return mrb_nil_value();
+    return mrb_hash_fetch(mrb, bridge->progress, mrb_symbol_value(mrb_intern_lit(mrb, "cancel")), mrb_nil_value());
+}
+
 } // namespace
+
+void http_requests_tick() {
+    for (http_bridge_request *bridge = live_requests; bridge; bridge = bridge->next) {
+        mrb_state *mrb = bridge->mrb;
+        int arena = mrb_gc_arena_save(mrb);
+        mrb_value cancel = mrb_nil_value();
+        if (host_protect(mrb, read_cancel, bridge, &cancel) && mrb_test(cancel)) bridge->request.cancel = 1;
+        mrb_gc_arena_restore(mrb, arena);
+    }
+    http_tick();
+}
 
 void http_client_methods_define(mrb_state *mrb, RClass *misc_class) {
     mrb_define_method(mrb, misc_class, "http_get", misc_http_get, MRB_ARGS_REQ(3));

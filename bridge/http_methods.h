@@ -13,6 +13,11 @@ void http_check_string_list(mrb_state *mrb, const mrb_value *values, mrb_int cou
 bool http_new_string_list(mrb_state *mrb, const mrb_value *values, mrb_int count, const char ***out);
 
 void http_client_methods_define(mrb_state *mrb, RClass *misc_class);
+
+// Passes each cancel the game asked for (a truthy :cancel in a request's
+// progress Hash) to its transfer, then advances the client (http_tick).
+// Called once per simulation frame.
+void http_requests_tick();
 void http_server_methods_define(mrb_state *mrb, RClass *misc_class);
 
 // Polls the embedded server and hands each request it completed to the

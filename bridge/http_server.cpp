@@ -14,7 +14,9 @@ namespace {
 
 constexpr uint32_t SHUTDOWN_WINDOW_MS = 300;
 constexpr uint32_t SHUTDOWN_STEP_MS = 10;
-constexpr int LISTEN_BACKLOG = 5;
+// Room for a burst of clients that connect at once: they wait in the
+// kernel's queue until the next poll accepts them all.
+constexpr int LISTEN_BACKLOG = 128;
 
 #ifdef MSG_NOSIGNAL
 // A peer that has gone away must fail the send, not end the engine.
@@ -26,9 +28,15 @@ constexpr int SEND_FLAGS = 0;
 int listen_socket = -1;
 bool started = false;
 httpserver_connection *connections = nullptr; // newest first
+uint32_t open_connections = 0;                 // connections whose socket is still open
 
 void close_connection(httpserver_connection *connection) {
     connection->state = HTTPSERVER_CLOSING;
+}
+
+void mark_closed(httpserver_connection *connection) {
+    connection->state = HTTPSERVER_CLOSED;
+    --open_connections;
 }
 
 bool would_block(int error) {
@@ -73,30 +81,64 @@ bool set_socket_flags(int socket) {
     return fd_flags >= 0 && fcntl(socket, F_SETFD, fd_flags | FD_CLOEXEC) >= 0;
 }
 
-void accept_one(uint32_t now) {
+// False when nothing more can be accepted during this poll.
+bool accept_one(uint32_t now) {
     sockaddr_in peer{};
     socklen_t peer_length = sizeof(peer);
     int socket = accept(listen_socket, (sockaddr *)&peer, &peer_length);
     if (socket < 0) {
         int error = errno;
-        if (accept_error_is_transient(error)) return;
+        if (accept_error_is_transient(error)) return false;
         SDL_Log("* ERROR: The HTTP server stopped accepting connections (%s).", strerror(error));
         close(listen_socket);
         listen_socket = -1;
-        return;
+        return false;
     }
     httpserver_connection *connection =
         set_socket_flags(socket) ? (httpserver_connection *)SDL_calloc(1, sizeof(httpserver_connection)) : nullptr;
     if (!connection) {
         close(socket);
-        return;
+        return true;
     }
     connection->socket = socket;
     connection->state = HTTPSERVER_READING_HEAD;
     connection->deadline = now + HTTPSERVER_IDLE_MS;
+    connection->head_deadline = now + HTTPSERVER_HEAD_MS;
+    connection->fresh = 1;
     if (peer.sin_family == AF_INET) connection->peer_address = ntohl(peer.sin_addr.s_addr);
     connection->next = connections;
     connections = connection;
+    ++open_connections;
+    return true;
+}
+
+// The connection that has been reading a request for the longest time,
+// among those a poll has already read from; NULL when there is none.
+httpserver_connection *oldest_reading_connection() {
+    httpserver_connection *oldest = nullptr;
+    for (httpserver_connection *c = connections; c; c = c->next)
+        if (c->state <= HTTPSERVER_READING_BODY && !c->fresh) oldest = c;
+    return oldest;
+}
+
+// Takes every pending connection while there is room. At the cap, a new
+// client displaces the oldest one still sending its request (an idle or
+// trickling client); connections that wait for the game's answer or
+// receive it are never displaced, and while only such are open new
+// clients wait in the kernel's queue.
+void accept_pending(uint32_t now) {
+    while (listen_socket >= 0) {
+        httpserver_connection *displaced = nullptr;
+        if (open_connections >= HTTPSERVER_MAX_CONNECTIONS) {
+            displaced = oldest_reading_connection();
+            if (!displaced) return;
+        }
+        if (!accept_one(now)) return;
+        if (displaced) {
+            close(displaced->socket);
+            mark_closed(displaced);
+        }
+    }
 }
 
 // The deadline counts in the 32-bit millisecond clock; the signed difference
@@ -221,6 +263,10 @@ httpserver_request *complete_request(httpserver_connection *connection) {
 }
 
 void read_step(httpserver_connection *connection, uint32_t now, httpserver_request **completed) {
+    if (connection->state == HTTPSERVER_READING_HEAD && (int32_t)(connection->head_deadline - now) <= 0) {
+        close_connection(connection);
+        return;
+    }
     if (!httpserver_reserve(connection)) return;
     uint32_t free_space = connection->size - connection->position;
     ssize_t got = recv(connection->socket, connection->buffer + connection->position, free_space - 1, 0);
@@ -335,11 +381,12 @@ int httpserver_init(uint16_t port) {
 
 httpserver_request *httpserver_tick() {
     uint32_t now = SDL_GetTicks();
-    if (listen_socket >= 0) accept_one(now);
+    accept_pending(now);
     now = SDL_GetTicks();
     httpserver_request *completed = nullptr;
     httpserver_connection **link = &connections;
     while (httpserver_connection *connection = *link) {
+        connection->fresh = 0;
         switch (connection->state) {
         case HTTPSERVER_READING_HEAD:
         case HTTPSERVER_READING_BODY:
@@ -349,7 +396,7 @@ httpserver_request *httpserver_tick() {
             send_step(connection, now);
             break;
         case HTTPSERVER_CLOSING:
-            if (close(connection->socket) == 0 || errno != EAGAIN) connection->state = HTTPSERVER_CLOSED;
+            if (close(connection->socket) == 0 || errno != EAGAIN) mark_closed(connection);
             break;
         case HTTPSERVER_CLOSED:
             *link = connection->next;
@@ -436,5 +483,6 @@ void httpserver_quit() {
         if (connection->state != HTTPSERVER_CLOSED) close(connection->socket);
         free_connection(connection);
     }
+    open_connections = 0;
     started = false;
 }

@@ -1,12 +1,18 @@
 // The embedded HTTP/1.0 server: no threads, polled once per simulation
-// frame. It accepts at most one connection per poll, reads requests without
-// blocking, hands each complete request out, sends the answer it is given,
-// one request per connection, then closes.
+// frame. Each poll accepts every pending connection it has room for, reads
+// requests without blocking, hands each complete request out, sends the
+// answer it is given, one request per connection, then closes.
 #pragma once
 
 #include <cstdint>
 
 constexpr uint32_t HTTPSERVER_IDLE_MS = 60000;
+// A request head must be complete this long after its connection was
+// accepted, however slowly its bytes trickle in.
+constexpr uint32_t HTTPSERVER_HEAD_MS = 10000;
+// Open connections at most: the game's own files must always find a free
+// descriptor, whatever clients do.
+constexpr uint32_t HTTPSERVER_MAX_CONNECTIONS = 64;
 constexpr uint32_t HTTPSERVER_REQUEST_LIMIT = 524288;
 constexpr uint32_t HTTPSERVER_BUFFER_STEP = 1024;
 
@@ -34,6 +40,8 @@ struct httpserver_connection {
     httpserver_connection *next;   // the next (older) connection
     httpserver_request *request;   // handed out and not answered yet
     uint32_t peer_address;         // IPv4, host byte order
+    uint32_t head_deadline;        // SDL tick by which the request head must be complete
+    uint32_t fresh;                // accepted during the current poll, not read yet
 };
 
 // Every text points into the connection's buffer.

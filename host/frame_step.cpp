@@ -12,7 +12,6 @@
 #include "threadstream_ruby.h"
 
 #include "../audio/audio_sync.h"
-#include "../bridge/http_client.h"
 #include "../bridge/http_methods.h"
 #include "../render/frame_stream.h"
 #include "../render/render_context.h"
@@ -403,7 +402,7 @@ bool simulation_frame() {
     frame_write_render_passes(state);
     submit_frame_stream();
     audio_sync(state);
-    http_tick();
+    http_requests_tick();
 
     bool quit = frame_quit_requested(state);
     mrb_gc_arena_restore(mrb, arena);

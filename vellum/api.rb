@@ -6,14 +6,19 @@
 module QMX
   class Api
     # Routes that run code or change the running game answer only the
-    # machine itself, and never a page of another site (a cross-site form
-    # post would otherwise reach them from any browser on it). The feeds
-    # that remote hot reload reads, and the log it posts to, stay open.
+    # machine itself, addressed by a loopback address or "localhost", and
+    # never a page of another site (a cross-site form post, or a page whose
+    # name was rebound to this machine, would otherwise reach them from any
+    # browser on it). The feeds that remote hot reload reads, and the log it
+    # posts to, stay open to the devices that address this machine by its IP
+    # address.
     GUARDED_HANDLERS = [:post_api_eval, :post_api_console, :post_api_code_update, :post_api_reset,
                         :post_api_record, :post_api_record_stop, :post_api_replay, :post_api_show_console].freeze
     DEFAULT_CODE = "# write your code here and set $result.\n$result = $qmx.args.state".freeze
     TITLE = "Vellumcore Vellum Suite Documentation".freeze
     HEX_DIGITS = "0123456789abcdefABCDEF".freeze
+    DIGITS = "0123456789".freeze
+    IPV6_CHARACTERS = "0123456789abcdefABCDEF:.".freeze
 
     def initialize
       @favicon = nil
@@ -60,13 +65,19 @@ module QMX
     end
 
     # Browsers send a text area's line ends as CR LF: a file that had plain
-    # line feeds keeps them.
+    # line feeds keeps them. A file that cannot be written is answered as an
+    # error, so that the edit is not taken for saved.
     def post_api_code_update(args, req)
       file = query_file(args, req)
+      if file.strip.empty?
+        return respond_error(req, 400, "No file was named: the address needs ?file= and a path, such as ?file=app/main.rb. Nothing was written.")
+      end
       code = url_decode(args, posted_code(req.body))
       current = args.qmx.read_file(file)
       code = code.gsub("\r\n", "\n") if current.nil? || !current.include?("\r\n")
-      args.qmx.write_file(file, code)
+      unless args.qmx.write_file(file, code)
+        return respond_error(req, 500, "#{file} could not be written: it may be a folder, or a file the engine may not write. Nothing was written.")
+      end
       respond_html(req, code_edit_view(args, file) || "")
     end
 
@@ -82,8 +93,10 @@ module QMX
       respond_file(args, req, "logs/log.txt", "text/plain")
     end
 
+    # A form's "message" field is logged alone, however the form was sent;
+    # any other body is logged as it came.
     def post_api_log(args, req)
-      QMX::Log.puts(req.body)
+      QMX::Log.puts(posted_message(args, req))
       respond_text(req, "ok")
     end
 
@@ -91,7 +104,11 @@ module QMX
       respond_file(args, req, "logs/puts.txt", "text/plain")
     end
 
+    # Answered once the files queued for loading have loaded: a changed file
+    # that requires a new one is listed together with it, so that a device
+    # never loads the one without the other. Until then the request waits.
     def get_api_changes(args, req)
+      return nil if args.qmx.pending_reload?
       respond_file(args, req, "tmp/src_backup/src_backup_changes.txt", "text/plain")
     end
 
@@ -285,14 +302,14 @@ module QMX
       nil
     end
 
-    # A handler that fails answers 500 with what went wrong.
+    # A handler that fails answers 500 with what went wrong. A shipped game
+    # has no developer routes: they answer as unknown paths do.
     def process_single!(opts)
       req = opts[:req]
       handler = opts[:handler]
-      if GUARDED_HANDLERS.include?(handler) && !trusted?(req)
-        return req.respond(403, "forbidden: #{req.uri} answers only this machine's own pages and tools.\n",
-                           { "Content-Type" => "text/plain" })
-      end
+      return not_found(req) if opts[:args].qmx.production
+      refusal = refusal_for(handler, req)
+      return req.respond(403, refusal, { "Content-Type" => "text/plain" }) if refusal
       send(handler, opts[:args], req)
     rescue Exception => e
       req.respond(500, "#{e}\n#{e.__backtrace_to_org__}", { "Content-Type" => "text/plain" })
@@ -319,14 +336,73 @@ module QMX
       [uri[0, first], uri[(uri.rindex("?") + 1)..-1]]
     end
 
-    def trusted?(req)
-      return false unless req.remote_address.to_s.start_with?("127.")
+    # Why the request may not reach the handler, or nil. A page can only
+    # reach this server under a name of its own site rebound to this
+    # machine, so a Host that is a name other than "localhost" is refused
+    # everywhere; an IP address is how a device reaches it. A page of
+    # another site reveals itself by its Origin, refused wherever the route
+    # changes something.
+    def refusal_for(handler, req)
+      host = header(req, "Host")
+      if host && !host_address?(host) && !loopback_host?(host)
+        return "forbidden: this server answers requests addressed to localhost or to an IP address, not to #{host}.\n"
+      end
       origin = header(req, "Origin")
-      return true if origin.nil?
-      host = header(req, "Host").to_s
-      name = host.start_with?("[") ? host[0, (host.index("]") || 0) + 1] : host.split(":").first.to_s
-      loopback = name == "localhost" || name.start_with?("127.") || name == "[::1]"
-      loopback && origin == "http://#{host}"
+      if origin && handler.to_s.start_with?("post_") && !same_origin?(origin, host)
+        return "forbidden: #{req.uri} takes no requests from pages of other sites (#{origin}).\n"
+      end
+      return nil unless GUARDED_HANDLERS.include?(handler)
+      return nil if loopback_address?(req.remote_address.to_s) && host && loopback_host?(host)
+      "forbidden: #{req.uri} answers only this machine's own pages and tools.\n"
+    end
+
+    # The host part of a Host header and whether a well-formed port (or
+    # none) follows it; nil for anything else.
+    def host_name(host)
+      text = host.to_s
+      if text.start_with?("[")
+        close = text.index("]")
+        return nil unless close
+        name, rest = text[0, close + 1], text[(close + 1)..-1]
+      else
+        at = text.index(":")
+        name, rest = at ? [text[0, at], text[at..-1]] : [text, ""]
+      end
+      return nil unless rest.empty? || (rest.length.between?(2, 6) && rest[1..-1].each_char.all? { |c| DIGITS.include?(c) })
+      name
+    end
+
+    # "127.0.0.1"-style dotted quads only: four numbers of up to three
+    # digits, none above 255.
+    def dotted_quad(name)
+      parts = name.to_s.split(".", -1)
+      return nil unless parts.length == 4
+      return nil unless parts.all? { |p| p.length.between?(1, 3) && p.each_char.all? { |c| DIGITS.include?(c) } && p.to_i <= 255 }
+      parts.map(&:to_i)
+    end
+
+    def loopback_address?(name)
+      quad = dotted_quad(name)
+      quad && quad[0] == 127
+    end
+
+    def loopback_host?(host)
+      name = host_name(host)
+      return false unless name
+      name.downcase == "localhost" || name == "[::1]" || loopback_address?(name)
+    end
+
+    # A Host that is an IP address (any, loopback or not).
+    def host_address?(host)
+      name = host_name(host)
+      return false unless name
+      return true if dotted_quad(name)
+      name.start_with?("[") && name.length > 2 && name[1..-2].each_char.all? { |c| IPV6_CHARACTERS.include?(c) }
+    end
+
+    # The engine's own pages post back to the address they came from.
+    def same_origin?(origin, host)
+      !host.nil? && origin.downcase == "http://#{host.downcase}"
     end
 
     def header(req, name)
@@ -396,7 +472,42 @@ module QMX
     end
 
     def not_found(req)
-      req.respond(404, "not found: #{req.uri}")
+      req.respond(404, "not found: #{Markup.escape(req.uri)}")
+    end
+
+    def respond_error(req, status, text)
+      req.respond(status, "#{text}\n", { "Content-Type" => "text/plain" })
+    end
+
+    # The "message" field of a posted form, decoded; the body itself when
+    # it is no form or has no such field.
+    def posted_message(args, req)
+      type = header(req, "Content-Type").to_s
+      kind = type.split(";").first.to_s.strip.downcase
+      body = req.body.to_s
+      field = if kind == "multipart/form-data"
+                multipart_field(body, type, "message")
+              elsif kind == "application/x-www-form-urlencoded"
+                pair = body.split("&").find { |p| p.start_with?("message=") }
+                pair && url_decode(args, pair[8..-1])
+              end
+      field || body
+    end
+
+    def multipart_field(body, type, name)
+      parameter = type.split(";").map(&:strip).find { |p| p.downcase.start_with?("boundary=") }
+      return nil unless parameter
+      boundary = parameter[9..-1].delete("\"")
+      return nil if boundary.empty?
+      body.split("--#{boundary}").each do |part|
+        at = part.index("\r\n\r\n")
+        next unless at
+        head = part[0, at]
+        next unless head.include?("name=\"#{name}\"")
+        content = part[(at + 4)..-1]
+        return content.end_with?("\r\n") ? content[0, content.length - 2] : content
+      end
+      nil
     end
   end
 end

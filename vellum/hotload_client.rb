@@ -26,6 +26,9 @@ module QMX
 
   class RemoteHotloadClient
     NOTES = "This enitity is used by Vellumcore Vellum Suite to provide you hotloading on remote machines.".freeze
+    # The longest pause, in frames, between two attempts to reach the
+    # development machine at start: 8 seconds.
+    BOOT_RETRY_MAX_TICKS = 8 * 60
 
     attr_accessor :args
 
@@ -43,6 +46,7 @@ module QMX
 
     def tick
       return unless server_available? && server_needed?
+      @frames = @frames.to_i + 1
       if !local_state.notified && should_tick?
         remote_log "* REMOTE CLIENT INFO: Hotload server found at #{get_server_ip_address}:#{server_port}."
         local_state.notified = true
@@ -71,10 +75,11 @@ module QMX
                                                                                reloaded_files_times: [])
     end
 
+    # Sent as a multipart form, labelled as one, so that the development
+    # machine logs the message alone.
     def remote_log(message)
       log message
-      qmx.http_post(server_url("log/"), { message: "=======\n#{message}\n=======\n" },
-                    ["Content-Type: application/x-www-form-urlencoded"])
+      qmx.http_post(server_url("log/"), { message: "=======\n#{message}\n=======\n" })
     end
 
     def get_server_ip_address
@@ -103,8 +108,13 @@ module QMX
       tick_http_changes
     end
 
+    # Until the development machine answers, it is asked again after a
+    # pause that doubles from one second up to BOOT_RETRY_MAX_TICKS, and each
+    # failure is logged once: a machine that is down costs a line now and
+    # then, not one per frame.
     def tick_http_boot
       return if local_state.booted_at
+      return if local_state.boot_retry_at && @frames < local_state.boot_retry_at
       request = finished_request(:http_boot, "boot/")
       return unless request
       if request[:http_response_code] == 200
@@ -115,6 +125,9 @@ module QMX
         remote_log "* REMOTE CLIENT INFO: HTTP GET for local_state. boot.txt succeeded."
         remote_log "* REMOTE CLIENT INFO: Looking for changes after: #{local_state.greatest_tick}."
       else
+        delay = local_state.boot_retry_delay ? [local_state.boot_retry_delay * 2, BOOT_RETRY_MAX_TICKS].min : 60
+        local_state.boot_retry_delay = delay
+        local_state.boot_retry_at = @frames + delay
         remote_log "* REMOTE CLIENT INFO: HTTP GET for boot.txt failed. Retrying."
       end
     end
@@ -158,19 +171,29 @@ module QMX
     end
 
     # Only a whole answer overwrites the file; a failed download is dropped
-    # so that the changes after it still arrive.
+    # so that the changes after it still arrive. The files of one change
+    # list are written together once the last has arrived: a changed file
+    # that requires a new one must not be loaded before that one is there.
     def tick_process_file_retrieval
       request = local_state.http_file_changes
-      return unless request && request[:complete]
-      change = local_state.processing_file_changes
-      local_state.http_file_changes = nil
-      local_state.processing_file_changes = nil
-      if request[:http_response_code] == 200
+      if request && request[:complete]
+        change = local_state.processing_file_changes
+        local_state.http_file_changes = nil
+        local_state.processing_file_changes = nil
+        if request[:http_response_code] == 200
+          (local_state.downloaded_files ||= []) << [change, request[:response_data]]
+        else
+          remote_log "* REMOTE CLIENT INFO: Getting #{change[:latest_file]} failed (status #{request[:http_response_code]}); skipped."
+        end
+      end
+      return if local_state.http_file_changes || !local_state.changes_queue.empty?
+      downloaded = local_state.downloaded_files
+      return if downloaded.nil? || downloaded.empty?
+      local_state.downloaded_files = []
+      downloaded.each do |change, text|
         remote_log "* REMOTE CLIENT INFO: Loading #{change[:key]}: #{change[:latest_file]}"
-        remote_log request[:response_data]
-        qmx.write_file(change[:key], request[:response_data])
-      else
-        remote_log "* REMOTE CLIENT INFO: Getting #{change[:latest_file]} failed (status #{request[:http_response_code]}); skipped."
+        remote_log text
+        qmx.write_file(change[:key], text)
       end
     end
 

@@ -660,6 +660,10 @@ module QMX
       end
       raise "#{file} does not exist." unless native_file(:path_exists, file)
       mark_ruby_file_for_reload(file)
+      # A file first required once the game runs is new to a device that
+      # takes this machine's changes (remote hot reload): backed up, it is
+      # listed among the changes beside the file that requires it.
+      backup_create(file) if @load_status == :ready && !@production && !@required_files.include?(file)
       @required_files << file unless @required_files.include?(file)
       # Watched from now on; loading it here is not a change to load again.
       init_mtimes(file)

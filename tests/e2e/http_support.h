@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // A port nobody listens on just now, as the kernel picks one.
 inline uint16_t free_port() {
@@ -24,19 +25,34 @@ inline uint16_t free_port() {
     return ntohs(address.sin_port);
 }
 
-// A connection that has sent the bytes; -1 when it could not.
-inline int send_request(uint16_t port, const std::string &bytes) {
+// A connection that has sent the bytes; -1 when it could not. Connecting,
+// sending and each read give up after `milliseconds`.
+inline int send_request(uint16_t port, const std::string &bytes, int milliseconds = 15000) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
-    timeval wait{15, 0};
+    timeval wait{milliseconds / 1000, milliseconds % 1000 * 1000};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof(wait));
     if (connect(fd, (sockaddr *)&address, sizeof(address)) == 0 && send(fd, bytes.data(), bytes.size(), 0) > 0)
         return fd;
     close(fd);
     return -1;
+}
+
+// `count` connections that each send half a request head and stay open,
+// one every 25 ms: slow enough for a server that takes one a frame to take
+// them all. One the server has no room for is given up.
+inline std::vector<int> half_requests(uint16_t port, int count) {
+    std::vector<int> open;
+    for (int i = 0; i < count; ++i) {
+        int fd = send_request(port, "GET /half HTTP/1.0\r\nX-Slow: ", 100);
+        if (fd >= 0) open.push_back(fd);
+        usleep(25000);
+    }
+    return open;
 }
 
 // Everything until the server closes.
@@ -78,7 +94,8 @@ inline std::string replace_all(std::string text, const std::string &from, const 
 inline const char REJECTED[] = "HTTP/1.0 400 :(\r\nContent-Length: 34\r\nConnection: close\r\n"
                                "Content-Type: text/plain; charset=utf-8\r\n\r\nThis request was rejected, sorry.\n";
 
-// A game that answers some requests, loses one on the way and lets one wait.
+// A game that answers some requests, loses one on the way, lets one wait
+// while game time jumps, and saves a file when asked.
 inline std::string server_game(uint16_t port) {
     return "PORT = " + std::to_string(port) + R"(
 class QMX::Runtime
@@ -99,9 +116,12 @@ def tick args
       [[cptr, 200, "first"], [cptr, 500, "second"], [Random.new, 500, "third"]].each { |a| $qmx.ffi_misc.http_respond(*a, nil) }
     elsif req.uri == "/bad"
       req.respond(200, 42) rescue nil
-    elsif req.uri == "/wait" && !$waited
-      Kernel.tick_count += 1800 # half a minute of game time passes
-      $waited = true
+    elsif req.uri == "/save"
+      req.respond(200, "saved #{$qmx.write_file("save.txt", "x")}")
+    elsif req.uri == "/wait" # half a minute of game time passes; the request waits on
+      $waited = $waited.to_i + 1
+      Kernel.tick_count += 1800 if $waited == 1
+      req.respond(200, "waited") if $waited == 3
     end
   end
 end

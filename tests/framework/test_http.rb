@@ -3,6 +3,7 @@
 
 class FakeHttpRuntime
   attr_reader :answers, :files, :writes, :requests
+  attr_accessor :production, :pending_reload
 
   def initialize(files = {})
     @files, @answers, @writes, @requests = files, [], {}, []
@@ -10,6 +11,8 @@ class FakeHttpRuntime
 
   def qmx = self
   def platform = "iOS"
+  def sdl_tick = 0
+  def pending_reload? = @pending_reload
   def reload_list_history = {}
   def read_file(path) = @files[path]
   def write_file(path, text) = @writes[path] = text
@@ -39,16 +42,28 @@ def test_url_decoding_and_the_api_routes_guards_and_reports
   # The routes, their guards and what they report.
   runtime = FakeHttpRuntime.new("logs/log.txt" => "logged")
   own = { "Host" => "127.0.0.1:9001", "Origin" => "http://127.0.0.1:9001" }
+  local = { "Host" => "localhost" }
+  rebound = "127.0.0.1.rebound.example:9001"
   cases = [
     ["GET", "/vellum/log", "", {}, "127.0.0.1", [200, "logged"]],
     ["GET", "/vellum/trace/", "", {}, "127.0.0.1", [404, "not found: /vellum/trace/"]],
+    ["GET", "/<b>.rb", "", {}, "127.0.0.1", [404, "not found: /&lt;b&gt;.rb"]],
     ["GET", "/nowhere", "", {}, "127.0.0.1", nil],
+    # A device reaches the feeds by this machine's address; a page under a
+    # name reaches nothing.
+    ["GET", "/vellum/log/", "", { "Host" => "192.168.1.5:9001" }, "192.168.1.9", [200, "logged"]],
+    ["GET", "/vellum/log/", "", { "Host" => "[fe80::1]:9001" }, "192.168.1.9", [200, "logged"]],
+    ["GET", "/vellum/log/", "", { "Host" => "rebound.example:9001" }, "127.0.0.1", [403]],
     ["POST", "/vellum/eval/", "code=%24result%3D1%2B1", own, "127.0.0.1", [200, "2"]],
-    ["POST", "/vellum/eval/", "code=1%2B1", {}, "127.0.0.1", [200, "nil"]],
-    ["POST", "/vellum/eval/", "code=%24result%3D1", {}, "192.168.1.5", [403]],
+    ["POST", "/vellum/eval/", "code=1%2B1", local, "127.0.0.1", [200, "nil"]],
+    ["POST", "/vellum/eval/", "code=%24result%3D1", { "Host" => "192.168.1.5" }, "192.168.1.5", [403]],
     ["POST", "/vellum/eval/", "code=%24result%3D1", { "Host" => "127.0.0.1:9001", "origin" => "http://evil.test" },
      "127.0.0.1", [403]],
-    ["POST", "/vellum/reset/", "", {}, "127.0.0.1", [500]], # no $qmx here: the handler raises
+    ["POST", "/vellum/eval/", "code=%24result%3D1", { "Host" => rebound, "Origin" => "http://#{rebound}" }, "127.0.0.1", [403]],
+    ["POST", "/vellum/eval/", "code=%24result%3D1", { "Host" => "0x7f.0.0.1:9001" }, "127.0.0.1", [403]],
+    ["POST", "/vellum/eval/", "code=%24result%3D1", { "Host" => "127.0.0.1:90x1" }, "127.0.0.1", [403]],
+    ["POST", "/vellum/eval/", "code=%24result%3D1", {}, "127.0.0.1", [403]],
+    ["POST", "/vellum/reset/", "", local, "127.0.0.1", [500]], # no $qmx here: the handler raises
   ]
   cases.each do |method, uri, body, headers, from, expected|
     req = http_request(runtime, method, uri, body, headers, from)
@@ -58,6 +73,33 @@ def test_url_decoding_and_the_api_routes_guards_and_reports
     assert_equal expected, answer && answer[1, expected.length], "#{method} #{uri} from #{from}"
   end
 
+  # The change list waits for the files queued for loading: a file they
+  # require is listed by then.
+  changes = http_request(runtime, "GET", "/vellum/changes/", "", local)
+  runtime.files["tmp/src_backup/src_backup_changes.txt"] = "list"
+  runtime.answers.clear
+  seen = [true, false].map do |pending|
+    runtime.pending_reload = pending
+    QMX::Api.new.tick(ApiArgs.new(runtime, ApiInputs.new([changes])))
+    runtime.answers.map { |a| a[1, 2] }
+  end
+  assert_equal [[], [[200, "list"]]], seen
+end
+
+# A posted form's message is logged alone, however the form was encoded.
+def test_a_posted_log_message_arrives_alone
+  runtime = FakeHttpRuntime.new
+  bodies = [["multipart/form-data; boundary=\"XyZ\"",
+             "--XyZ\r\nContent-Disposition: form-data; name=\"message\"\r\n\r\nhello\r\nthere\r\n--XyZ--\r\n"],
+            ["application/x-www-form-urlencoded", "message=hello%0D%0Athere"], ["text/plain", "hello\r\nthere"]]
+  with_runtime(MemoryRuntime.new) do |memory|
+    requests = bodies.map do |type, body|
+      http_request(runtime, "POST", "/vellum/log/", body, { "Host" => "10.0.0.1:9001", "Content-Type" => type }, "10.0.0.2")
+    end
+    QMX::Api.new.tick(ApiArgs.new(runtime, ApiInputs.new(requests)))
+    assert_equal ["hello\r\nthere"] * 3, memory.logged
+  end
+  assert_equal [200] * 3, runtime.answers.map { |a| a[1] }
 end
 
 def test_remote_changes_of_one_second_all_arrive_and_a_failed_download_is_skipped
@@ -71,18 +113,22 @@ def test_remote_changes_of_one_second_all_arrive_and_a_failed_download_is_skippe
   runtime.finish("/vellum/boot/", 200, "1000\n")
   step.(2)
   step.(360) # first poll
-  runtime.finish("/vellum/changes/", 200, "src_backup_app_a.rb, 1005, app/a.rb\n" \
-                                          "src_backup_app_b.rb, 1005, app/b.rb\nsrc_backup_old.rb, 990, app/old.rb")
+  runtime.finish("/vellum/changes/", 200, "src_backup_app_a.rb, 1005, app/a.rb\nsrc_backup_app_b.rb, 1005, app/b.rb\n" \
+                                          "src_backup_app_c.rb, 1005, app/c.rb\nsrc_backup_old.rb, 990, app/old.rb")
   step.(420)
   step.(421)
-  runtime.finish("src_backup_app_a.rb", 404)
+  runtime.finish("src_backup_app_a.rb", 200, "require 'app/c.rb'\n")
   step.(422)
-  runtime.finish("src_backup_app_b.rb", 200, "b = 2\n")
+  runtime.finish("src_backup_app_b.rb", 404)
+  step.(423)
+  # Nothing is written while files of the list are still on their way.
+  assert_equal({}, runtime.writes)
+  runtime.finish("src_backup_app_c.rb", 200, "c = 2\n")
   step.(424)
   urls = runtime.requests.map { |url, _| url.split("/vellum/").last }
-  assert_equal ["boot/", "changes/", "src_backup_app_a.rb", "src_backup_app_b.rb"], urls
-  assert_equal({ "app/b.rb" => "b = 2\n" }, runtime.writes)
-  assert client.instance_variable_get(:@logged).any? { |t| t.include?("src_backup_app_a.rb failed (status 404)") }
+  assert_equal ["boot/", "changes/", "src_backup_app_a.rb", "src_backup_app_b.rb", "src_backup_app_c.rb"], urls
+  assert_equal({ "app/a.rb" => "require 'app/c.rb'\n", "app/c.rb" => "c = 2\n" }, runtime.writes)
+  assert client.instance_variable_get(:@logged).any? { |t| t.include?("src_backup_app_b.rb failed (status 404)") }
 
   # On the development machine itself the client asks for nothing.
   local = FakeHttpRuntime.new("app/server_ip_address.txt" => "10.0.0.1")

@@ -204,6 +204,29 @@ def test_a_replaced_state_or_an_exception_that_cannot_describe_itself_is_reporte
   end
 end
 
+# Half a minute on the host's clock, whatever the game's ticks do: they
+# jump forward, stand still while the game is paused, restart at a reset.
+def test_an_unanswered_http_request_is_rejected_after_half_a_minute_of_real_time
+  runtime, at = started_runtime
+  answers = $http_answers = []
+  def (runtime.ffi_misc).http_respond(cptr, code, *) = $http_answers << [cptr, code]
+  runtime.new_http_request("GET", "/a", {}, "", :first)
+  Kernel.tick_count += 1800
+  host_frame(runtime, at + 1000)
+  $top_level.on_tick = lambda { |args| raise "boom" }
+  host_frame(runtime, at + 2000)
+  assert runtime.paused?
+  host_frame(runtime, at + 28_000)
+  runtime.new_http_request("GET", "/b", {}, "", :second)
+  runtime.reset(seed: 1)
+  host_frame(runtime, at + 29_900)
+  assert_equal [], answers
+  host_frame(runtime, at + 30_100)
+  assert_equal [[:first, 400]], answers
+  host_frame(runtime, at + 58_100)
+  assert_equal [[:first, 400], [:second, 400]], answers
+end
+
 def test_a_change_saved_right_after_a_load_is_loaded_on_a_later_scan_and_framework_files_are_watched
   runtime, at = started_runtime
   runtime.ffi_file.mtimes["app/main.rb"] = 2000
@@ -236,6 +259,9 @@ def test_each_change_and_each_require_loads_once
   files = runtime.ffi_file.files
   files["app/lib.rb"] = "x = 1\n"
   3.times { runtime.require("app/lib.rb") }
+  # Required for the first time once the game runs, it is listed among the
+  # changes that remote hot reload hands on.
+  assert files["tmp/src_backup/src_backup_changes.txt"].include?(", app/lib.rb")
   loaded = frames(runtime, 3...33)
   runtime.require("app/lib.rb")
   # A watched file that did not exist is loaded once it does.

@@ -111,6 +111,31 @@ TEST(HttpServerSockets, AnAnswerToAClientThatLeftEndsOnlyItsConnection) {
     httpserver_quit();
 }
 
+// A client that trickles its request head, a byte at a time well inside the
+// idle limit, is closed once the head has had its time.
+TEST(HttpServerSockets, ARequestHeadThatTricklesInIsCutOff) {
+    uint16_t port = free_port();
+    ASSERT_EQ(httpserver_init(port), 1);
+    int client = send_request(port, "G");
+    Uint64 started = SDL_GetTicks64(), sent = started;
+    bool closed = false;
+    char byte;
+    while (!closed && SDL_GetTicks64() - started < HTTPSERVER_HEAD_MS + 5000) {
+        EXPECT_EQ(httpserver_tick(), nullptr);
+        if (SDL_GetTicks64() - sent >= 200) {
+            sent = SDL_GetTicks64();
+            send(client, "E", 1, MSG_NOSIGNAL);
+        }
+        ssize_t got = recv(client, &byte, 1, MSG_DONTWAIT);
+        closed = got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+        SDL_Delay(5);
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_GE(SDL_GetTicks64() - started, HTTPSERVER_HEAD_MS - 1000);
+    close(client);
+    httpserver_quit();
+}
+
 // What a waiting client gets when the engine shuts down.
 TEST(HttpServerSockets, AWaitingRequestIsAnsweredBeforeTheSocketsClose) {
     uint16_t port = free_port();

@@ -4,11 +4,16 @@
 # the ones it serves, and the runtime rejects what nobody answered in time.
 module QMX
   class Runtime
+    # Unanswered requests are rejected after this many milliseconds of real
+    # time: game ticks stand still while the game is paused and start again
+    # at a reset, and a client must not wait on either.
+    HTTP_REQUEST_PATIENCE_MS = 30_000
+
     class HTTPRequest
       REJECTED_TEXT = "This request was rejected, sorry.\n".freeze
       TEXT_HEADERS = { "Content-Type" => "text/plain; charset=utf-8" }.freeze
 
-      attr_reader :id, :method, :uri, :headers, :body, :ignore_tick_count, :remote_address
+      attr_reader :id, :method, :uri, :headers, :body, :ignore_tick_count, :remote_address, :expires_at
 
       # Ids come from a generator of their own: drawing them from the game's
       # seeded one would change what a replay of the game sees.
@@ -21,6 +26,8 @@ module QMX
         random = HTTPRequest.id_random
         @id = ([Time.now.to_i] + Array.new(3) { random.rand(100000) + 100000 }).join("-")
         @ignore_tick_count = Kernel.tick_count + HTTP_REQUEST_PATIENCE
+        # On the host's millisecond clock, which the runtime hands on each frame.
+        @expires_at = runtime.sdl_tick.to_i + HTTP_REQUEST_PATIENCE_MS
         @method = method
         @uri = uri
         @headers = headers
@@ -67,6 +74,13 @@ module QMX
       request = HTTPRequest.new(self, method, uri, headers, body, reqcptr, remote_address)
       @http_requests << request
       request
+    end
+
+    # Rejects the requests nobody answered in time; runs every frame, also
+    # while the game is paused.
+    def reject_expired_http_requests
+      now = @sdl_tick.to_i
+      @http_requests.select { |request| request.expires_at <= now }.each(&:reject)
     end
 
     def http_respond(req, reqcptr, httpcode, body, headers_hash)

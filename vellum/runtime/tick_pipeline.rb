@@ -6,7 +6,8 @@ module QMX
   class Runtime
     # Calls closer together than this many milliseconds are skipped.
     MIN_TICK_INTERVAL = 13
-    # Unanswered HTTP requests are rejected after this many game ticks.
+    # An HTTP request's ignore_tick_count lies this many game ticks after
+    # its arrival (it is rejected after HTTP_REQUEST_PATIENCE_MS of real time).
     HTTP_REQUEST_PATIENCE = 60 * 30
 
     def tick(sdl_tick)
@@ -264,8 +265,7 @@ module QMX
       @args.outputs.target = nil
       @args.passes << @args.outputs
       @args.passes.each(&:tick)
-      expired = @http_requests.select { |request| request.ignore_tick_count <= Kernel.tick_count }
-      expired.each(&:reject)
+      reject_expired_http_requests
       @args.audio = {} unless @args.audio.is_a?(Hash)
       migrate_legacy_sounds
       next_keyboard_inputs_after_tick unless slowmo_filler_step?

@@ -20,10 +20,26 @@ class Peer(http.server.BaseHTTPRequestHandler):
         if self.command != "HEAD":
             self.wfile.write(body)
 
+    # Holds the connection until the client closes it, and says so.
+    def wait_for_close(self):
+        self.connection.recv(1)
+        note(closed=self.path)
+
     def do_GET(self):
         note(method=self.command, path=self.path, agent=self.headers.get("User-Agent"))
         if self.path == "/redirect":
             self.reply(302, b"", [("Location", "/final")])
+        elif self.path.startswith("/loop"):
+            self.reply(302, b"", [("Location", "/loop%d" % (int(self.path[5:]) + 1))])
+        elif self.path == "/silent":
+            self.wait_for_close()
+        elif self.path == "/stall":
+            self.send_response(200)
+            self.send_header("Content-Length", "10")
+            self.end_headers()
+            self.wfile.write(b"ab")
+            self.wfile.flush()
+            self.wait_for_close()
         elif self.path == "/slow":
             self.send_response(200)
             self.send_header("Content-Length", "30000")
