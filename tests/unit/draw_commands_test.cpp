@@ -209,6 +209,35 @@ TEST_F(DrawCommands, LinesAndBordersUseTheGridAndClampTheirColours) {
     expect_pixels({{5, 100, rgba(0, 0, 255)}, {W / 2, H - 30, rgba(0, 0, 0)}});
 }
 
+// Sprites far larger than their target draw exactly the part that shows,
+// turned or not, without the renderer ever seeing the whole: before, one
+// 30,000,000 pixels wide asked the software renderer for gigabytes and one
+// 20,000 pixels square turned by 10 degrees took seconds.
+TEST_F(DrawCommands, SpritesOfAnySizeDrawTheirVisiblePart) {
+    set_bottom_left_grid();
+    const uint32_t red = rgba(255, 0, 0), green = rgba(0, 255, 0), blue = rgba(0, 0, 255),
+                   white = rgba(255, 255, 255);
+    // Texel edges at x = 100 of the target: 15,000,000 and 50,000,000 to
+    // the left are whole floats.
+    frame_builder b = build().upload("halves", 2, 1, {red, blue}).upload("quarters", 2, 2, {red, green, blue, white})
+        .passes(3).pass("wide", 200, 200).sprite("halves", 100 - 15e6f, 100, 30e6f, 100)
+        .sprite("halves", 100 - 50e6f, 0, 100e6f, 100).end_pass()
+        .pass("turned", 200, 200).sprite("quarters", 100 - 10000, 100 - 10000, 20000, 20000, nullptr, nullptr, 0, 10)
+        .end_pass()
+        .pass(nullptr, W, H)
+        .sprite("quarters", W / 2 - 10000.0f, H / 2 - 10000.0f, 20000, 20000, nullptr, nullptr, 1, 10).end_pass();
+    EXPECT_EQ(run(b)->error, 0);
+    expect_pixels({{2, 50, red}, {97, 50, red}, {102, 50, blue}, {197, 50, blue},
+                   {2, 150, red}, {97, 150, red}, {102, 150, blue}, {197, 150, blue}}, "wide");
+    // Each quadrant on its diagonal; just right of the centre and a little
+    // above it lies below the sprite's middle once turned counter-clockwise,
+    // and just left of it and a little below lies above.
+    expect_pixels({{150, 50, green}, {50, 50, red}, {50, 150, blue}, {150, 150, white},
+                   {160, 98, white}, {40, 102, red}, {0, 0, red}, {199, 199, white}}, "turned");
+    // On the screen, flipped: the quarters change sides.
+    expect_pixels({{W / 2 + 40, H / 2 - 40, red}, {W / 2 - 40, H / 2 - 40, green}, {W / 2 + 60, H / 2 - 2, blue}});
+}
+
 // Values that must neither wrap nor crash: label sizes beyond a glyph key,
 // angles that are no finite number, pixel-array sizes whose byte count only
 // matches the buffer in 32-bit arithmetic, negative or plainly mismatched.
