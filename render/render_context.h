@@ -49,10 +49,10 @@ struct render_context {
     // on the main thread and by text measuring on the simulation thread:
     // both hold this lock for the whole lookup-and-use.
     SDL_mutex *text_lock;
-    // The origin y that the last set-grid command gave for the screen. Passes
-    // into render targets move the origin to the target's height; going back
-    // to the screen restores this one.
-    int32_t grid_screen_origin_y;
+    // The origin that the last set-grid command gave for the screen. Passes
+    // into render targets move the origin to the target's own corner; going
+    // back to the screen restores this one.
+    int32_t grid_screen_origin_x, grid_screen_origin_y;
     // Performance-counter time of the last present: a turn with nothing new
     // waits for a frame until one frame period has passed since then.
     uint64_t last_present;

@@ -85,10 +85,13 @@ TEST_F(DrawCommands, RenderTargetsAreCachedByNameAndKeepACentredGrid) {
     EXPECT_EQ(texture("rt"), nullptr);
 
     // A centred grid survives passes into render targets, in this frame and
-    // the next one, which sets no grid.
+    // the next one, which sets no grid. Inside a target both axes start at
+    // its bottom-left corner.
     run(build().set_grid(W / 2, H / 2, -1).passes(2).pass("rt", 20, 20).solid(0, 0, 5, 5, rgba(255, 0, 0)).end_pass()
         .pass(nullptr, W, H).solid(-10, -10, 20, 20, rgba(0, 255, 0)).end_pass());
     expect_pixels({{W / 2 - 10, H / 2 - 10, rgba(0, 255, 0)}, {W / 2 + 10, H / 2 + 10, rgba(0, 0, 0)}});
+    expect_pixels({{0, 19, rgba(255, 0, 0)}, {4, 15, rgba(255, 0, 0)}, {5, 19, rgba(0, 0, 0)}, {0, 14, rgba(0, 0, 0)}},
+                  "rt");
     run(build().passes(2).pass("rt", 20, 20).end_pass().pass(nullptr, W, H).solid(0, 0, 4, 4, rgba(9, 9, 9)).end_pass());
     EXPECT_EQ(screen_pixel(W / 2, H / 2 - 4), rgba(9, 9, 9));
 }
