@@ -93,9 +93,16 @@ SDL_Texture *texture_from_image(SDL_Renderer *renderer, const char *path) {
 SDL_Texture *sprite_texture(render_context *context, const char *path) {
     render_cache_entry *entry = lookup_texture_entry(context, path);
     if (!entry) return context->fallback_texture;
-    // A failed load is not remembered: the next sprite with this path tries again.
+    // A failed load is not remembered: the next sprite with this path tries
+    // again. It is reported once, so that the checkerboard does not leave
+    // the game's author guessing.
     if (!entry->payload) entry->payload = texture_from_image(context->renderer, path);
-    return entry->payload ? (SDL_Texture *)entry->payload : context->fallback_texture;
+    if (entry->payload) return (SDL_Texture *)entry->payload;
+    if (!entry->reported_missing) {
+        entry->reported_missing = true;
+        render_context_note_missing_sprite(context, path);
+    }
+    return context->fallback_texture;
 }
 
 uint32_t clamp_pixel_size(float size) {

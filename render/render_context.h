@@ -12,6 +12,7 @@
 struct render_cache;
 struct fontatlas_font;
 struct label_run;
+struct missing_sprite_note;
 
 // Side of the checkerboard drawn for sprites whose image is missing.
 constexpr int FALLBACK_TEXTURE_SIZE = 256;
@@ -58,6 +59,18 @@ struct render_context {
     uint64_t last_present;
     // The labels being drawn (drawing.cpp); NULL until the first label.
     label_run *labels;
+    // Sprite images that failed to load and wait to be reported, newest
+    // first: written by the main thread, taken by the simulation thread,
+    // both under missing_lock.
+    SDL_mutex *missing_lock;
+    missing_sprite_note *missing_sprites;
+};
+
+// A sprite image that could not be loaded, noted by the main thread for the
+// simulation thread to report.
+struct missing_sprite_note {
+    missing_sprite_note *next;
+    char path[1]; // NUL-terminated, allocated to its length
 };
 
 enum render_focus { RENDER_FOCUS_NONE, RENDER_FOCUS_MOUSE, RENDER_FOCUS_KEYBOARD };
@@ -70,6 +83,12 @@ render_context *render_context_new(int fullscreen, int hidden, int logical_width
                                    int window_width, int window_height, int window_x, int window_y,
                                    float window_scale);
 void render_context_delete(render_context *context);
+
+// Main thread: notes a sprite image that could not be loaded.
+void render_context_note_missing_sprite(render_context *context, const char *path);
+// Simulation thread: the notes waiting, oldest first, now the caller's (each
+// freed with SDL_free).
+missing_sprite_note *render_context_take_missing_sprites(render_context *context);
 
 // The fallback texture's pixel (x, y) as an ABGR8888 value.
 uint32_t fallback_texture_pixel(int x, int y);

@@ -19,6 +19,22 @@ constexpr uint32_t rgba(uint32_t r, uint32_t g, uint32_t b, uint32_t a = 255) {
 const uint32_t keyed_background = rgba(40, 50, 60, 0), red = rgba(255, 0, 0), white = rgba(255, 255, 255),
                black = rgba(0, 0, 0);
 
+// Sprites millions of pixels across, in 200 x 200 targets shown at (800,
+// 100) and (1050, 100): the part inside each target, and the engine alive
+// to take the screenshot.
+void expect_huge_sprites_visible_part(const Screenshot &shot) {
+    const rgb red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255};
+    // The wide one's texel edge falls on x = 900.
+    const struct { int x, y; rgb colour; } probes[] = {
+        {803, 250, red}, {897, 250, red}, {903, 250, blue}, {997, 250, blue}, {803, 203, red}, {997, 297, blue},
+        // Each quarter on its diagonal from (1150, 200); right of the centre
+        // and a little above lies below the sprite's turned middle line.
+        {1190, 240, green}, {1110, 240, red}, {1110, 160, blue}, {1190, 160, white}, {1210, 202, white},
+        {1090, 198, red}, {1051, 299, red}, {1249, 101, white}};
+    for (auto p : probes) EXPECT_TRUE(near(shot.colour(p.x, p.y), p.colour, 8)) << p.x << "," << p.y;
+    EXPECT_EQ(shot.at(850, 150)[3], 0); // below the wide sprite the target is clear
+}
+
 // One run of the engine serves every probe.
 TEST(RenderProbes, EveryKindOfDrawingLandsOnItsPixels) {
     EngineSandbox sandbox;
@@ -26,6 +42,14 @@ TEST(RenderProbes, EveryKindOfDrawingLandsOnItsPixels) {
     Screenshot shot(sandbox.game_dir + "/probe.png");
     ASSERT_EQ(std::pair(shot.width, shot.height), std::pair(1280u, 720u)) << result.out << result.err;
     auto at = [&](int x, int y) { return rgba(shot.at(x, y)[0], shot.at(x, y)[1], shot.at(x, y)[2], shot.at(x, y)[3]); };
+    expect_huge_sprites_visible_part(shot);
+
+    // The missing image, drawn every frame, is reported once: to the log
+    // file, standard output and the console.
+    const std::string report = "* WARNING: The sprite =sprites/none.png= could not be loaded";
+    EXPECT_EQ(count_of(read_file(sandbox.base_dir + "/logs/log.txt"), report), 1u);
+    EXPECT_EQ(count_of(result.out, report), 1u) << result.out;
+    EXPECT_EQ(read_file(sandbox.game_dir + "/console_reports.txt"), "1");
 
     // A solid has its colour exactly inside its rectangle; the background
     // around it took the key colour's alpha.
@@ -82,6 +106,15 @@ TEST(RenderProbes, EveryKindOfDrawingLandsOnItsPixels) {
     EXPECT_EQ(centre_last - centre_first, left_last - left_first);
     // Nothing of the text line lies above its top edge.
     EXPECT_EQ(lit(640, 1060, 601, 640).first, -1);
+}
+
+// The same sprites on the default renderer.
+TEST(RenderProbes, HugeSpritesDrawTheirVisiblePartOnTheDefaultRenderer) {
+    EngineSandbox sandbox;
+    engine_result result = sandbox.run_fixture("render_probes");
+    Screenshot shot(sandbox.game_dir + "/probe.png");
+    ASSERT_EQ(std::pair(shot.width, shot.height), std::pair(1280u, 720u)) << result.out << result.err;
+    expect_huge_sprites_visible_part(shot);
 }
 
 } // namespace
