@@ -399,13 +399,13 @@ void flush_quads(render_context *context, label_run *run) {
     run->quads = 0;
 }
 
-// Queues the copy of a glyph's pixels to (x, y), at their own size: the
-// vertices SDL_RenderCopy would give, and nothing for a glyph wholly outside
-// the viewport, which a copy passes over too.
+// Queues the copy of a glyph's pixels to (x, y), at their own size times
+// `magnify`: at 1 the vertices SDL_RenderCopy would give, and nothing for a
+// glyph wholly outside the viewport, which a copy passes over too.
 void queue_glyph(render_context *context, label_run *run, const fontatlas_glyph *glyph, int x, int y,
-                 SDL_Color colour) {
-    const int w = (int)glyph->w, h = (int)glyph->h;
-    if (x >= run->visible_w || y >= run->visible_h || x + w <= 0 || y + h <= 0) return;
+                 float magnify, SDL_Color colour) {
+    const float w = (float)glyph->w * magnify, h = (float)glyph->h * magnify;
+    if (x >= run->visible_w || y >= run->visible_h || (float)x + w <= 0 || (float)y + h <= 0) return;
     if (glyph->texture != run->texture) {
         flush_quads(context, run);
         int page_w = 0, page_h = 0;
@@ -421,7 +421,7 @@ void queue_glyph(render_context *context, label_run *run, const fontatlas_glyph 
     }
     const float u0 = (float)glyph->x / run->page_w, v0 = (float)glyph->y / run->page_h;
     const float u1 = (float)(glyph->x + glyph->w) / run->page_w, v1 = (float)(glyph->y + glyph->h) / run->page_h;
-    const float x0 = (float)x, y0 = (float)y, x1 = x0 + (float)w, y1 = y0 + (float)h;
+    const float x0 = (float)x, y0 = (float)y, x1 = x0 + w, y1 = y0 + h;
     SDL_Vertex *v = run->vertices + run->quads * 4;
     v[0] = {{x0, y0}, colour, {u0, v0}};
     v[1] = {{x1, y0}, colour, {u1, v0}};
@@ -531,9 +531,17 @@ void draw_label_command(render_context *context, const label_command *label) {
     }
     // Label positions name the top of the text line.
     float baseline = py + fontatlas_get_ascent(font, scale);
+    // Glyphs are rasterised at no more than the glyph key's largest size; a
+    // label drawn larger on the output (a big label on a window larger than
+    // the game's logical size) is drawn from those glyphs magnified, so that
+    // it keeps its logical size at every output scale.
+    float magnify = 1.0f;
     if (run->output_resolution) {
-        size = clamp_pixel_size(std::trunc(run->ky * (float)size));
-        scale = fontatlas_get_scale(font, size);
+        const float output_size = std::trunc(run->ky * (float)size);
+        const uint32_t raster_size = clamp_pixel_size(output_size);
+        if (output_size > (float)raster_size) magnify = output_size / (float)raster_size;
+        size = raster_size;
+        scale = fontatlas_get_scale(font, size) * magnify;
         px = px * run->kx + run->kx * (float)run->viewport.x;
         baseline = baseline * run->ky + run->ky * (float)run->viewport.y;
     }
@@ -547,9 +555,9 @@ void draw_label_command(render_context *context, const label_command *label) {
         uint32_t next = utf8codepoint(&cursor);
         if (const fontatlas_glyph *glyph = run_glyph(context, run, font, c, size)) {
             if (glyph->w && glyph->h && glyph->texture)
-                queue_glyph(context, run, glyph, render_trunc(pen + glyph->x0), render_trunc(baseline + glyph->y0),
-                            colour);
-            pen += glyph->advance + fontatlas_get_kerningadvance(font, c, next, scale);
+                queue_glyph(context, run, glyph, render_trunc(pen + glyph->x0 * magnify),
+                            render_trunc(baseline + glyph->y0 * magnify), magnify, colour);
+            pen += glyph->advance * magnify + fontatlas_get_kerningadvance(font, c, next, scale);
         }
         c = next;
     }

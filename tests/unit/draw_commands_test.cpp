@@ -3,6 +3,7 @@
 #include "render_support.h"
 
 #include "render/drawing.h"
+#include "render/fontatlas.h"
 #include "render/image.h"
 
 #include <lodepng.h>
@@ -331,6 +332,54 @@ TEST_F(ScaledOutput, ScreenLabelsAreDrawnAtTheOutputResolutionInPlace) {
     // 49-pixel glyphs has capitals about 31 pixels tall (39 when the size
     // is not scaled, 25 when it is scaled twice).
     EXPECT_NEAR(bottom - top, 31, 2);
+}
+
+// A logical 320 x 180 game in windows of one, two and three times its size:
+// labels on the screen are drawn at the output resolution.
+class OutputScale : public RenderTest {
+protected:
+    struct ink {
+        double top, bottom, left, right; // lit pixels, in logical units
+    };
+    // The ink of a right-aligned label whose baseline lies on logical row
+    // 170, drawn in a window `scale` times the logical size.
+    ink label_ink(int scale, const char *text, float size_enum) {
+        TearDown();
+        window_w = W * scale, window_h = H * scale;
+        SetUp();
+        EXPECT_EQ(std::pair(context->output_width, context->output_height), std::pair(W * scale, H * scale));
+        set_bottom_left_grid();
+        const fontatlas_font *font = context->default_font;
+        const float ascent = fontatlas_get_ascent(font, fontatlas_get_scale(font, label_pixel_size(size_enum)));
+        run(build().passes(1).pass(nullptr, W, H).label(300, H - 170 + ascent, text, size_enum, 2, rgba(255, 255, 255))
+                .end_pass());
+        std::vector<uint32_t> pixels((size_t)window_w * window_h);
+        SDL_RenderReadPixels(context->renderer, nullptr, SDL_PIXELFORMAT_ABGR8888, pixels.data(), window_w * 4);
+        ink found = {1e9, -1, 1e9, -1};
+        for (int y = 0; y < window_h; ++y)
+            for (int x = 0; x < window_w; ++x)
+                if ((pixels[(size_t)y * window_w + x] & 0xFF) > 128) {
+                    found = {std::min(found.top, (double)y), std::max(found.bottom, (double)y + 1),
+                             std::min(found.left, (double)x), std::max(found.right, (double)x + 1)};
+                }
+        return {found.top / scale, found.bottom / scale, found.left / scale, found.right / scale};
+    }
+};
+
+// Glyphs are never rasterised larger than the glyph key holds: big labels on
+// a large window were drawn at that size instead of theirs, smaller than at
+// one to one, and aligned by a width they did not have.
+TEST_F(OutputScale, LabelsKeepTheirLogicalSizeAndPlaceAtEveryScale) {
+    for (float size_enum : {40.0f, 80.0f, 116.0f, 150.0f}) {
+        const ink one = label_ink(1, "o", size_enum);
+        ASSERT_GT(one.bottom - one.top, 20) << size_enum;
+        for (int scale : {2, 3}) {
+            const ink scaled = label_ink(scale, "o", size_enum);
+            EXPECT_NEAR(scaled.bottom - scaled.top, one.bottom - one.top, 1.5) << size_enum << " x" << scale;
+            EXPECT_NEAR(scaled.right, one.right, 1.5) << size_enum << " x" << scale;
+            EXPECT_NEAR(scaled.left, one.left, 1.5) << size_enum << " x" << scale;
+        }
+    }
 }
 
 } // namespace
