@@ -465,12 +465,15 @@ void fontatlas_calcstringrect(const fontatlas_font *font, const char *text, uint
         uint32_t next = utf8codepoint(&cursor);
         float advance = 0.0f;
         const fontatlas_glyph *glyph = atlas_usable ? fontatlas_findglyph(font, fontatlas_glyph_key(c, px)) : nullptr;
+        // Whole advances, not truncated: a label's pen moves by them, so a
+        // truncated sum would fall short of the drawn text by up to a pixel
+        // a character.
         if (glyph) {
-            advance = std::trunc(glyph->advance);
+            advance = glyph->advance;
         } else if (int index = glyph_index(font, c)) {
             int advance_width = 0, bearing = 0;
             stbtt_GetGlyphHMetrics(&font->info, index, &advance_width, &bearing);
-            advance = std::trunc((float)advance_width * scale);
+            advance = (float)advance_width * scale;
         }
         if (next == 0) {
             width += advance;

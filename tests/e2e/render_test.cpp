@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -106,6 +109,59 @@ TEST(RenderProbes, EveryKindOfDrawingLandsOnItsPixels) {
     EXPECT_EQ(centre_last - centre_first, left_last - left_first);
     // Nothing of the text line lies above its top edge.
     EXPECT_EQ(lit(640, 1060, 601, 640).first, -1);
+}
+
+// calcstringbox answers the box of the label that the same text, size and
+// font draw: a label right-aligned at x + width lands where one left-aligned
+// at x does, and the text's ink lies within the height. Before, sizes past
+// the largest were measured at a size never drawn, a missing size or one
+// below the smallest gave boxes of nothing or less, and a missing font
+// raised.
+TEST(TextBoxes, MeasuredBoxesAreTheBoxesOfTheLabelsDrawn) {
+    EngineSandbox sandbox;
+    engine_result result = sandbox.run_fixture("text_boxes", {}, {{"SDL_RENDER_DRIVER", "software"}});
+    std::istringstream lines(read_file(sandbox.game_dir + "/boxes.txt"));
+    std::vector<std::pair<int, int>> boxes;
+    for (int w, h; lines >> w >> h;) boxes.emplace_back(w, h);
+    ASSERT_EQ(boxes.size(), 9u) << result.out << result.err;
+    // Cases and the boxes they match: the largest size, the default size,
+    // the default font, the smallest size.
+    EXPECT_EQ(boxes[0], boxes[5]);
+    EXPECT_EQ(boxes[2], boxes[6]);
+    EXPECT_EQ(boxes[3], boxes[7]);
+    EXPECT_EQ(boxes[4], boxes[8]);
+    EXPECT_TRUE(boxes[4].first >= 0 && boxes[4].second >= 1) << boxes[4].first << " " << boxes[4].second;
+
+    for (int i = 0; i < 4; ++i) {
+        Screenshot shot(sandbox.game_dir + "/box_" + std::to_string(i) + ".png");
+        ASSERT_EQ(shot.width, 1280u) << i;
+        // First and last lit column, and lowest and highest lit row, of the
+        // rows [y0, y1).
+        auto ink = [&](int y0, int y1) {
+            std::array<int, 4> found = {-1, -1, -1, -1};
+            for (int y = y0; y < y1; ++y)
+                for (int x = 0; x < 1280; ++x)
+                    if (shot.at(x, y)[0] > 128) {
+                        if (found[0] < 0 || x < found[0]) found[0] = x;
+                        found[1] = std::max(found[1], x);
+                        if (found[2] < 0) found[2] = y;
+                        found[3] = y;
+                    }
+            return found;
+        };
+        // (The notice of the start-up fades in the bottom 40 rows.)
+        auto left = ink(405, 720), right = ink(45, 400);
+        ASSERT_GE(std::min(left[0], right[0]), 0) << i;
+        EXPECT_GE(right[0] - left[0], 0) << i;
+        EXPECT_LE(right[0] - left[0], 1) << i;
+        EXPECT_GE(right[1] - left[1], 0) << i;
+        EXPECT_LE(right[1] - left[1], 1) << i;
+        // The line hangs from y = 710.
+        const int height = boxes[i].second;
+        EXPECT_LE(left[3], 710) << i;
+        EXPECT_GE(left[2], 710 - height) << i;
+        EXPECT_GE(left[3] - left[2], height * 6 / 10) << i;
+    }
 }
 
 // The same sprites on the default renderer.
