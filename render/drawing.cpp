@@ -329,6 +329,7 @@ void draw_sprite_command(render_context *context, const sprite_command *sprite) 
     SDL_SetTextureColorMod(texture, clamp_channel(sprite->r), clamp_channel(sprite->g), clamp_channel(sprite->b));
     SDL_SetTextureAlphaMod(texture, clamp_channel(sprite->a));
     const int flip = (flip_h ? SDL_FLIP_HORIZONTAL : 0) | (flip_v ? SDL_FLIP_VERTICAL : 0);
+    const float far = 2.0f * (float)(target_area.w + target_area.h);
     for (int i = 0; i < column_count; ++i)
         for (int j = 0; j < row_count; ++j) {
             const axis_piece &column = columns[i], &row = rows[j];
@@ -344,6 +345,12 @@ void draw_sprite_command(render_context *context, const sprite_command *sprite) 
             double shift_y = turn == 0.0 ? 0.0 : s * ox + c * oy - oy;
             SDL_FRect piece = {(float)(x + px + shift_x), (float)(y + py + shift_y), (float)column.size,
                                (float)row.size};
+            // Every piece lies about the target. One that does not was placed
+            // by numbers too large to keep a pixel's precision (a sprite
+            // reaching past 10^20): it is left out rather than sent far away.
+            if (!(piece.x >= -far && piece.y >= -far && piece.x + piece.w <= target_area.w + far &&
+                  piece.y + piece.h <= target_area.h + far))
+                continue;
             SDL_FPoint centre = {(float)half_w, (float)half_h};
             SDL_RenderCopyExF(context->renderer, texture, &piece_source, &piece, turn, &centre, (SDL_RendererFlip)flip);
         }

@@ -240,6 +240,13 @@ TEST_F(DrawCommands, SpritesOfAnySizeDrawTheirVisiblePart) {
                    {160, 98, white}, {40, 102, red}, {0, 0, red}, {199, 199, white}}, "turned");
     // On the screen, flipped: the quarters change sides.
     expect_pixels({{W / 2 + 40, H / 2 - 40, red}, {W / 2 - 40, H / 2 - 40, green}, {W / 2 + 60, H / 2 - 2, blue}});
+
+    // At the far end of the float range positions keep no pixel's precision;
+    // such sprites still end in bounded time.
+    EXPECT_EQ(run(build().passes(1).pass("far", 200, 200).sprite("quarters", -3e38f, -3e38f, 3.4e38f, 3.4e38f)
+                      .sprite("quarters", -3e38f, -3e38f, 3.4e38f, 3.4e38f, nullptr, nullptr, 1, 45).end_pass())
+                  ->error,
+              0);
 }
 
 // Values that must neither wrap nor crash: label sizes beyond a glyph key,
