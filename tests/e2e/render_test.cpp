@@ -164,13 +164,4 @@ TEST(TextBoxes, MeasuredBoxesAreTheBoxesOfTheLabelsDrawn) {
     }
 }
 
-// The same sprites on the default renderer.
-TEST(RenderProbes, HugeSpritesDrawTheirVisiblePartOnTheDefaultRenderer) {
-    EngineSandbox sandbox;
-    engine_result result = sandbox.run_fixture("render_probes");
-    Screenshot shot(sandbox.game_dir + "/probe.png");
-    ASSERT_EQ(std::pair(shot.width, shot.height), std::pair(1280u, 720u)) << result.out << result.err;
-    expect_huge_sprites_visible_part(shot);
-}
-
 } // namespace
