@@ -449,7 +449,11 @@ void fontatlas_calcstringrect(const fontatlas_font *font, const char *text, uint
                               float *out_height) {
     if (!font) return;
     float scale = fontatlas_get_scale(font, px);
-    if (out_height) *out_height = scale * (font->ascent - font->descent + font->line_gap);
+    // In double precision: a font without a line gap measures exactly px
+    // high, not a rounding error above it (which would round up to px + 1).
+    const double units = (double)font->ascent - font->descent;
+    if (out_height)
+        *out_height = units != 0.0 ? (float)((double)px * (units + font->line_gap) / units) : 0.0f;
     if (!out_width) return;
     float width = 0.0f;
     if (!text) {
