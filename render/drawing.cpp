@@ -346,8 +346,9 @@ void draw_sprite_command(render_context *context, const sprite_command *sprite) 
             SDL_FRect piece = {(float)(x + px + shift_x), (float)(y + py + shift_y), (float)column.size,
                                (float)row.size};
             // Every piece lies about the target. One that does not was placed
-            // by numbers too large to keep a pixel's precision (a sprite
-            // reaching past 10^20): it is left out rather than sent far away.
+            // by numbers too large to keep a pixel's precision (a turned
+            // sprite reaching past about 10^16): it is left out rather than
+            // sent far away.
             if (!(piece.x >= -far && piece.y >= -far && piece.x + piece.w <= target_area.w + far &&
                   piece.y + piece.h <= target_area.h + far))
                 continue;
