@@ -310,6 +310,27 @@ void frame_report_analog_sticks(game_state *state) {
     for (int i = 0; i < 4; ++i) notify_runtime_ints(state, player2[i], state->player2_axes[i]);
 }
 
+void frame_report_missing_sprites(game_state *state, render_context *context) {
+    // The renderer notes each path once.
+    if (!context) return;
+    mrb_state *mrb = state->mrb;
+    missing_sprite_note *note = render_context_take_missing_sprites(context);
+    while (note) {
+        int arena = mrb_gc_arena_save(mrb);
+        std::string message = std::string("* WARNING: The sprite =") + note->path +
+                              "= could not be loaded (the file is missing or is not an image): a checkerboard is "
+                              "drawn in its place.";
+        // Logged as any object logs (the file, the console, standard output),
+        // without a notification: the checkerboard already shows where.
+        mrb_value text = mrb_str_new(mrb, message.data(), message.size());
+        host_call(mrb, mrb_top_self(mrb), "log", 1, &text);
+        mrb_gc_arena_restore(mrb, arena);
+        missing_sprite_note *next = note->next;
+        SDL_free(note);
+        note = next;
+    }
+}
+
 void frame_write_render_passes(game_state *state) {
     mrb_state *mrb = state->mrb;
     mrb_value runtime = state->runtime;
@@ -392,6 +413,7 @@ bool simulation_frame() {
     notify_runtime_ints(state, "current_fps", simulation_fps, rendering_fps);
     frame_report_controller_keys(state);
     frame_dispatch_event_batches(state, context);
+    frame_report_missing_sprites(state, context);
     poll_game_controller(1);
     poll_game_controller(2);
     frame_report_analog_sticks(state);

@@ -24,6 +24,8 @@ void frame_dispatch_event(game_state *state, render_context *context, const SDL_
 void frame_dispatch_event_batches(game_state *state, render_context *context);
 // The eight stick positions of both players, every frame.
 void frame_report_analog_sticks(game_state *state);
+// Logs, once per path, each sprite image the renderer could not load.
+void frame_report_missing_sprites(game_state *state, render_context *context);
 // Appends to current_frame_stream the frame's pixel arrays, the frame
 // header and every pass with its commands and end marker, then the
 // screenshot commands.

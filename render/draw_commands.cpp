@@ -37,17 +37,24 @@ uint64_t remaining(const threadstream *frame) {
 
 bool ended(const threadstream *frame) { return frame->error || frame->read_pos >= frame->write_pos; }
 
-// Switches the renderer to a target. The grid origin y follows: a render
-// target counts its height from its own top edge; the screen (and the
-// screenshot texture that stands in for it) keeps the origin that the last
-// set-grid command gave.
+// Switches the renderer to a target. The grid origin follows: inside a
+// render target (0, 0) is the target's own bottom-left corner (its top-left
+// for a grid whose y grows downwards) in every origin mode, since the game
+// places its primitives within the target, whatever it does on the screen;
+// the screen (and the screenshot texture that stands in for it) keeps the
+// origin that the last set-grid command gave.
 void switch_target(interpreter *in, SDL_Texture *texture, bool named_target, int32_t pass_height) {
     render_context *context = in->context;
     if (texture == in->target) return;
     SDL_SetRenderTarget(context->renderer, texture);
     in->target = texture;
-    if (context->grid_y_direction < 0)
-        context->grid_origin_y = named_target ? pass_height : context->grid_screen_origin_y;
+    if (named_target) {
+        context->grid_origin_x = 0;
+        context->grid_origin_y = context->grid_y_direction < 0 ? pass_height : 0;
+    } else {
+        context->grid_origin_x = context->grid_screen_origin_x;
+        context->grid_origin_y = context->grid_screen_origin_y;
+    }
 }
 
 void return_to_screen(interpreter *in) { switch_target(in, nullptr, false, 0); }
@@ -258,6 +265,7 @@ void read_set_grid(interpreter *in) {
     render_context *context = in->context;
     context->grid_origin_x = render_trunc(grid.origin_x);
     context->grid_origin_y = render_trunc(grid.origin_y);
+    context->grid_screen_origin_x = context->grid_origin_x;
     context->grid_screen_origin_y = context->grid_origin_y;
     context->grid_y_direction = grid.y_direction;
     context->grid_set = 1;

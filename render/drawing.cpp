@@ -5,6 +5,7 @@
 #include "render_cache.h"
 #include "render_context.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -92,9 +93,16 @@ SDL_Texture *texture_from_image(SDL_Renderer *renderer, const char *path) {
 SDL_Texture *sprite_texture(render_context *context, const char *path) {
     render_cache_entry *entry = lookup_texture_entry(context, path);
     if (!entry) return context->fallback_texture;
-    // A failed load is not remembered: the next sprite with this path tries again.
+    // A failed load is not remembered: the next sprite with this path tries
+    // again. It is reported once, so that the checkerboard does not leave
+    // the game's author guessing.
     if (!entry->payload) entry->payload = texture_from_image(context->renderer, path);
-    return entry->payload ? (SDL_Texture *)entry->payload : context->fallback_texture;
+    if (entry->payload) return (SDL_Texture *)entry->payload;
+    if (!entry->reported_missing) {
+        entry->reported_missing = true;
+        render_context_note_missing_sprite(context, path);
+    }
+    return context->fallback_texture;
 }
 
 uint32_t clamp_pixel_size(float size) {
@@ -168,6 +176,38 @@ void draw_line_command(render_context *context, float x, float y, float x2, floa
     SDL_RenderDrawLine(context->renderer, render_trunc(ax), render_trunc(ay), render_trunc(bx), render_trunc(by));
 }
 
+namespace {
+
+// One axis of a sprite cut down to what can be seen: the visible stretch
+// [from, to] of a destination `length` long that shows `texels` texels. With
+// nearest sampling a copy is exact when its source is whole texels and its
+// destination their exact stretch, so the stretch is covered by at most
+// three copies: the partly visible texel at each end, whose single texel
+// may be copied onto just its visible part, and the whole texels between.
+struct axis_piece {
+    int texel, texels;   // source, from the start of the visible source
+    double start, size;  // destination, from the start of the sprite
+};
+
+int cut_axis(double length, int texels, double from, double to, axis_piece pieces[3]) {
+    const double per_texel = length / texels;
+    int first = (int)std::min<double>(std::floor(from / per_texel), texels - 1);
+    int last = (int)std::min<double>(std::ceil(to / per_texel), texels) - 1; // inclusive
+    first = std::max(first, 0);
+    if (last < first) return 0;
+    auto stretch = [&](int t0, int t1, double clip_from, double clip_to) {
+        double start = std::max(t0 * per_texel, clip_from), end = std::min(t1 * per_texel, clip_to);
+        return axis_piece{t0, t1 - t0, start, end - start};
+    };
+    int count = 0;
+    pieces[count++] = stretch(first, first + 1, from, to);
+    if (last - first > 1) pieces[count++] = stretch(first + 1, last, -INFINITY, INFINITY);
+    if (last > first) pieces[count++] = stretch(last, last + 1, from, to);
+    return count;
+}
+
+} // namespace
+
 void draw_sprite_command(render_context *context, const sprite_command *sprite) {
     grid_rect dest = grid_map_rect(context, sprite->x, sprite->y, sprite->w, sprite->h);
     SDL_Texture *texture = sprite_texture(context, sprite->path.bytes);
@@ -198,19 +238,123 @@ void draw_sprite_command(render_context *context, const sprite_command *sprite) 
     if (sh < 0) sh = fth;
     if (!(sx < ftw) || !(sy < fth) || sw == 0 || sh == 0 || dest.w == 0 || dest.h == 0) return;
 
-    SDL_SetTextureColorMod(texture, clamp_channel(sprite->r), clamp_channel(sprite->g), clamp_channel(sprite->b));
-    SDL_SetTextureAlphaMod(texture, clamp_channel(sprite->a));
     SDL_Rect source = {render_trunc(sx), render_trunc(sy), render_trunc(sw), render_trunc(sh)};
-    SDL_Rect target = to_sdl_rect(dest);
-    SDL_Point centre = {render_trunc(sprite->angle_anchor_x * dest.w),
-                        render_trunc((1.0f - sprite->angle_anchor_y) * dest.h)};
-    int flip = (sprite->flip_horizontally ? SDL_FLIP_HORIZONTAL : 0) | (sprite->flip_vertically ? SDL_FLIP_VERTICAL : 0);
+    const bool flip_h = sprite->flip_horizontally != 0, flip_v = sprite->flip_vertically != 0;
     // Turning by 360 - angle makes a positive angle counter-clockwise on
     // screen. A non-finite angle would reach the renderer's rotation maths as
     // NaN; it draws the sprite unturned.
     double turn = 360.0 - (double)sprite->angle;
     turn = std::isfinite(turn) ? std::fmod(turn, 360.0) : 0.0;
-    SDL_RenderCopyEx(context->renderer, texture, &source, &target, turn, &centre, (SDL_RendererFlip)flip);
+
+    // The quad as the renderer turns it: corners from the top left, clockwise,
+    // about the anchor (in whole pixels from the top-left corner).
+    const double x = std::isnan(dest.x) ? 0.0 : dest.x, y = std::isnan(dest.y) ? 0.0 : dest.y;
+    const double w = std::isnan(dest.w) ? 0.0 : dest.w, h = std::isnan(dest.h) ? 0.0 : dest.h;
+    if (!std::isfinite(x + w) || !std::isfinite(y + h)) return; // reaches nowhere that can be drawn
+    const double cx = std::trunc((double)sprite->angle_anchor_x * w);
+    const double cy = std::trunc((1.0 - (double)sprite->angle_anchor_y) * h);
+    const double radians = turn * M_PI / 180.0, c = std::cos(radians), s = std::sin(radians);
+    const double offsets[4][2] = {{0, 0}, {w, 0}, {w, h}, {0, h}};
+    double left = INFINITY, right = -INFINITY, top = INFINITY, bottom = -INFINITY;
+    for (int i = 0; i < 4; ++i) {
+        double dx = offsets[i][0] - cx, dy = offsets[i][1] - cy;
+        double corner_x = x + cx + (turn == 0.0 ? dx : c * dx - s * dy);
+        double corner_y = y + cy + (turn == 0.0 ? dy : s * dx + c * dy);
+        left = std::min(left, corner_x);
+        right = std::max(right, corner_x);
+        top = std::min(top, corner_y);
+        bottom = std::max(bottom, corner_y);
+    }
+
+    SDL_Rect target_area = {0, 0, 0, 0};
+    SDL_RenderGetViewport(context->renderer, &target_area);
+    // A sprite that stays within a target's size of the target's edges goes
+    // to the renderer whole. Beyond that, renderers overflow, allocate
+    // scratch surfaces of the sprite's whole size or turn every one of its
+    // pixels: only the part on the target is drawn then.
+    const double reach = (double)std::max(target_area.w, target_area.h);
+    if (left >= -reach && top >= -reach && right <= target_area.w + reach && bottom <= target_area.h + reach) {
+        SDL_SetTextureColorMod(texture, clamp_channel(sprite->r), clamp_channel(sprite->g), clamp_channel(sprite->b));
+        SDL_SetTextureAlphaMod(texture, clamp_channel(sprite->a));
+        SDL_Rect target = to_sdl_rect(dest);
+        SDL_Point centre = {render_trunc(sprite->angle_anchor_x * dest.w),
+                            render_trunc((1.0f - sprite->angle_anchor_y) * dest.h)};
+        int flip = (flip_h ? SDL_FLIP_HORIZONTAL : 0) | (flip_v ? SDL_FLIP_VERTICAL : 0);
+        SDL_RenderCopyEx(context->renderer, texture, &source, &target, turn, &centre, (SDL_RendererFlip)flip);
+        return;
+    }
+    if (right <= 0 || bottom <= 0 || left >= target_area.w || top >= target_area.h) return;
+
+    // The part of the sprite that can reach the target, in the sprite's own
+    // unturned frame (from its top-left corner): the target's corners turned
+    // back about the anchor bound it.
+    double from_x = INFINITY, to_x = -INFINITY, from_y = INFINITY, to_y = -INFINITY;
+    const double target_corners[4][2] = {
+        {0, 0}, {(double)target_area.w, 0}, {(double)target_area.w, (double)target_area.h}, {0, (double)target_area.h}};
+    for (const auto &corner : target_corners) {
+        double dx = corner[0] - (x + cx), dy = corner[1] - (y + cy);
+        double lx = cx + (turn == 0.0 ? dx : c * dx + s * dy), ly = cy + (turn == 0.0 ? dy : -s * dx + c * dy);
+        from_x = std::min(from_x, lx);
+        to_x = std::max(to_x, lx);
+        from_y = std::min(from_y, ly);
+        to_y = std::max(to_y, ly);
+    }
+    // A little beyond, so that the edges of a turned piece, which renderers
+    // may leave unfilled, stay off the target.
+    const double margin = 2.0;
+    from_x = std::max(from_x - margin, 0.0), to_x = std::min(to_x + margin, w);
+    from_y = std::max(from_y - margin, 0.0), to_y = std::min(to_y + margin, h);
+    if (!(from_x < to_x && from_y < to_y)) return;
+
+    // The renderer copies the part of the source on the texture onto the
+    // whole destination.
+    SDL_Rect whole = {0, 0, tw, th}, visible_source;
+    if (!SDL_IntersectRect(&source, &whole, &visible_source)) return;
+    // A flipped sprite is cut in its mirrored frame, where texels run from
+    // the sprite's start; each piece is flipped back as a whole.
+    if (flip_h) {
+        const double mirrored_from = w - to_x;
+        to_x = w - from_x;
+        from_x = mirrored_from;
+    }
+    if (flip_v) {
+        const double mirrored_from = h - to_y;
+        to_y = h - from_y;
+        from_y = mirrored_from;
+    }
+    axis_piece columns[3], rows[3];
+    const int column_count = cut_axis(w, visible_source.w, from_x, to_x, columns);
+    const int row_count = cut_axis(h, visible_source.h, from_y, to_y, rows);
+
+    SDL_SetTextureColorMod(texture, clamp_channel(sprite->r), clamp_channel(sprite->g), clamp_channel(sprite->b));
+    SDL_SetTextureAlphaMod(texture, clamp_channel(sprite->a));
+    const int flip = (flip_h ? SDL_FLIP_HORIZONTAL : 0) | (flip_v ? SDL_FLIP_VERTICAL : 0);
+    const float far = 2.0f * (float)(target_area.w + target_area.h);
+    for (int i = 0; i < column_count; ++i)
+        for (int j = 0; j < row_count; ++j) {
+            const axis_piece &column = columns[i], &row = rows[j];
+            SDL_Rect piece_source = {visible_source.x + column.texel, visible_source.y + row.texel, column.texels,
+                                     row.texels};
+            double px = flip_h ? w - column.start - column.size : column.start;
+            double py = flip_v ? h - row.start - row.size : row.start;
+            // Turned about its own centre and moved to where turning about
+            // the sprite's anchor puts it: the renderer's numbers stay small.
+            double half_w = column.size / 2, half_h = row.size / 2;
+            double ox = px + half_w - cx, oy = py + half_h - cy;
+            double shift_x = turn == 0.0 ? 0.0 : c * ox - s * oy - ox;
+            double shift_y = turn == 0.0 ? 0.0 : s * ox + c * oy - oy;
+            SDL_FRect piece = {(float)(x + px + shift_x), (float)(y + py + shift_y), (float)column.size,
+                               (float)row.size};
+            // Every piece lies about the target. One that does not was placed
+            // by numbers too large to keep a pixel's precision (a turned
+            // sprite reaching past about 10^16): it is left out rather than
+            // sent far away.
+            if (!(piece.x >= -far && piece.y >= -far && piece.x + piece.w <= target_area.w + far &&
+                  piece.y + piece.h <= target_area.h + far))
+                continue;
+            SDL_FPoint centre = {(float)half_w, (float)half_h};
+            SDL_RenderCopyExF(context->renderer, texture, &piece_source, &piece, turn, &centre, (SDL_RendererFlip)flip);
+        }
 }
 
 // Consecutive labels are drawn as one run: their glyph quads wait here and
@@ -263,13 +407,13 @@ void flush_quads(render_context *context, label_run *run) {
     run->quads = 0;
 }
 
-// Queues the copy of a glyph's pixels to (x, y), at their own size: the
-// vertices SDL_RenderCopy would give, and nothing for a glyph wholly outside
-// the viewport, which a copy passes over too.
+// Queues the copy of a glyph's pixels to (x, y), at their own size times
+// `magnify`: at 1 the vertices SDL_RenderCopy would give, and nothing for a
+// glyph wholly outside the viewport, which a copy passes over too.
 void queue_glyph(render_context *context, label_run *run, const fontatlas_glyph *glyph, int x, int y,
-                 SDL_Color colour) {
-    const int w = (int)glyph->w, h = (int)glyph->h;
-    if (x >= run->visible_w || y >= run->visible_h || x + w <= 0 || y + h <= 0) return;
+                 float magnify, SDL_Color colour) {
+    const float w = (float)glyph->w * magnify, h = (float)glyph->h * magnify;
+    if (x >= run->visible_w || y >= run->visible_h || (float)x + w <= 0 || (float)y + h <= 0) return;
     if (glyph->texture != run->texture) {
         flush_quads(context, run);
         int page_w = 0, page_h = 0;
@@ -285,7 +429,7 @@ void queue_glyph(render_context *context, label_run *run, const fontatlas_glyph 
     }
     const float u0 = (float)glyph->x / run->page_w, v0 = (float)glyph->y / run->page_h;
     const float u1 = (float)(glyph->x + glyph->w) / run->page_w, v1 = (float)(glyph->y + glyph->h) / run->page_h;
-    const float x0 = (float)x, y0 = (float)y, x1 = x0 + (float)w, y1 = y0 + (float)h;
+    const float x0 = (float)x, y0 = (float)y, x1 = x0 + w, y1 = y0 + h;
     SDL_Vertex *v = run->vertices + run->quads * 4;
     v[0] = {{x0, y0}, colour, {u0, v0}};
     v[1] = {{x1, y0}, colour, {u1, v0}};
@@ -395,9 +539,17 @@ void draw_label_command(render_context *context, const label_command *label) {
     }
     // Label positions name the top of the text line.
     float baseline = py + fontatlas_get_ascent(font, scale);
+    // Glyphs are rasterised at no more than the glyph key's largest size; a
+    // label drawn larger on the output (a big label on a window larger than
+    // the game's logical size) is drawn from those glyphs magnified, so that
+    // it keeps its logical size at every output scale.
+    float magnify = 1.0f;
     if (run->output_resolution) {
-        size = clamp_pixel_size(std::trunc(run->ky * (float)size));
-        scale = fontatlas_get_scale(font, size);
+        const float output_size = std::trunc(run->ky * (float)size);
+        const uint32_t raster_size = clamp_pixel_size(output_size);
+        if (output_size > (float)raster_size) magnify = output_size / (float)raster_size;
+        size = raster_size;
+        scale = fontatlas_get_scale(font, size) * magnify;
         px = px * run->kx + run->kx * (float)run->viewport.x;
         baseline = baseline * run->ky + run->ky * (float)run->viewport.y;
     }
@@ -411,9 +563,9 @@ void draw_label_command(render_context *context, const label_command *label) {
         uint32_t next = utf8codepoint(&cursor);
         if (const fontatlas_glyph *glyph = run_glyph(context, run, font, c, size)) {
             if (glyph->w && glyph->h && glyph->texture)
-                queue_glyph(context, run, glyph, render_trunc(pen + glyph->x0), render_trunc(baseline + glyph->y0),
-                            colour);
-            pen += glyph->advance + fontatlas_get_kerningadvance(font, c, next, scale);
+                queue_glyph(context, run, glyph, render_trunc(pen + glyph->x0 * magnify),
+                            render_trunc(baseline + glyph->y0 * magnify), magnify, colour);
+            pen += glyph->advance * magnify + fontatlas_get_kerningadvance(font, c, next, scale);
         }
         c = next;
     }

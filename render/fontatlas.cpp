@@ -449,7 +449,11 @@ void fontatlas_calcstringrect(const fontatlas_font *font, const char *text, uint
                               float *out_height) {
     if (!font) return;
     float scale = fontatlas_get_scale(font, px);
-    if (out_height) *out_height = scale * (font->ascent - font->descent + font->line_gap);
+    // In double precision: a font without a line gap measures exactly px
+    // high, not a rounding error above it (which would round up to px + 1).
+    const double units = (double)font->ascent - font->descent;
+    if (out_height)
+        *out_height = units != 0.0 ? (float)((double)px * (units + font->line_gap) / units) : 0.0f;
     if (!out_width) return;
     float width = 0.0f;
     if (!text) {
@@ -465,12 +469,15 @@ void fontatlas_calcstringrect(const fontatlas_font *font, const char *text, uint
         uint32_t next = utf8codepoint(&cursor);
         float advance = 0.0f;
         const fontatlas_glyph *glyph = atlas_usable ? fontatlas_findglyph(font, fontatlas_glyph_key(c, px)) : nullptr;
+        // Whole advances, not truncated: a label's pen moves by them, so a
+        // truncated sum would fall short of the drawn text by up to a pixel
+        // a character.
         if (glyph) {
-            advance = std::trunc(glyph->advance);
+            advance = glyph->advance;
         } else if (int index = glyph_index(font, c)) {
             int advance_width = 0, bearing = 0;
             stbtt_GetGlyphHMetrics(&font->info, index, &advance_width, &bearing);
-            advance = std::trunc((float)advance_width * scale);
+            advance = (float)advance_width * scale;
         }
         if (next == 0) {
             width += advance;

@@ -110,7 +110,8 @@ const fontatlas_glyph *fontatlas_findglyph(const fontatlas_font *font, uint32_t 
 float fontatlas_get_kerningadvance(const fontatlas_font *font, uint32_t codepoint1, uint32_t codepoint2, float scale);
 
 // Width and height of a UTF-8 text at pixel size px, from the font's metrics
-// and whatever glyphs are cached; never rasterises or touches a texture.
+// and whatever glyphs are cached; never rasterises or touches a texture. The
+// width is the one a label of the text is laid out with.
 void fontatlas_calcstringrect(const fontatlas_font *font, const char *text, uint32_t px, float *out_width,
                               float *out_height);
 

@@ -14,6 +14,9 @@ struct render_cache_entry {
     char *name;    // owned copy of the key
     void *payload; // SDL_Texture* or fontatlas_font*; NULL while none is loaded
     render_cache_entry *next;
+    // Texture cache: the image under this name failed to load and that was
+    // reported (once per name, however often it is drawn).
+    bool reported_missing;
 };
 
 struct render_cache {

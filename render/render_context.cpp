@@ -83,7 +83,8 @@ render_context *render_context_new(int fullscreen, int hidden, int logical_width
     context->frame_queue = threadstreamqueue_allocate();
     context->event_queue = context->frame_queue ? threadstreamqueue_allocate() : nullptr;
     context->text_lock = context->event_queue ? SDL_CreateMutex() : nullptr;
-    if (!context->text_lock) {
+    context->missing_lock = context->text_lock ? SDL_CreateMutex() : nullptr;
+    if (!context->missing_lock) {
         render_context_delete(context);
         return nullptr;
     }
@@ -170,5 +171,36 @@ void render_context_delete(render_context *context) {
     threadstreamqueue_free(context->frame_queue);
     threadstreamqueue_free(context->event_queue);
     if (context->text_lock) SDL_DestroyMutex(context->text_lock);
+    while (missing_sprite_note *note = context->missing_sprites) {
+        context->missing_sprites = note->next;
+        SDL_free(note);
+    }
+    if (context->missing_lock) SDL_DestroyMutex(context->missing_lock);
     SDL_free(context);
+}
+
+void render_context_note_missing_sprite(render_context *context, const char *path) {
+    size_t length = SDL_strlen(path);
+    missing_sprite_note *note = (missing_sprite_note *)SDL_malloc(sizeof(missing_sprite_note) + length);
+    if (!note) return;
+    SDL_memcpy(note->path, path, length + 1);
+    SDL_LockMutex(context->missing_lock);
+    note->next = context->missing_sprites;
+    context->missing_sprites = note;
+    SDL_UnlockMutex(context->missing_lock);
+}
+
+missing_sprite_note *render_context_take_missing_sprites(render_context *context) {
+    SDL_LockMutex(context->missing_lock);
+    missing_sprite_note *newest = context->missing_sprites;
+    context->missing_sprites = nullptr;
+    SDL_UnlockMutex(context->missing_lock);
+    missing_sprite_note *oldest = nullptr;
+    while (newest) {
+        missing_sprite_note *next = newest->next;
+        newest->next = oldest;
+        oldest = newest;
+        newest = next;
+    }
+    return oldest;
 }

@@ -12,6 +12,7 @@
 struct render_cache;
 struct fontatlas_font;
 struct label_run;
+struct missing_sprite_note;
 
 // Side of the checkerboard drawn for sprites whose image is missing.
 constexpr int FALLBACK_TEXTURE_SIZE = 256;
@@ -49,15 +50,27 @@ struct render_context {
     // on the main thread and by text measuring on the simulation thread:
     // both hold this lock for the whole lookup-and-use.
     SDL_mutex *text_lock;
-    // The origin y that the last set-grid command gave for the screen. Passes
-    // into render targets move the origin to the target's height; going back
-    // to the screen restores this one.
-    int32_t grid_screen_origin_y;
+    // The origin that the last set-grid command gave for the screen. Passes
+    // into render targets move the origin to the target's own corner; going
+    // back to the screen restores this one.
+    int32_t grid_screen_origin_x, grid_screen_origin_y;
     // Performance-counter time of the last present: a turn with nothing new
     // waits for a frame until one frame period has passed since then.
     uint64_t last_present;
     // The labels being drawn (drawing.cpp); NULL until the first label.
     label_run *labels;
+    // Sprite images that failed to load and wait to be reported, newest
+    // first: written by the main thread, taken by the simulation thread,
+    // both under missing_lock.
+    SDL_mutex *missing_lock;
+    missing_sprite_note *missing_sprites;
+};
+
+// A sprite image that could not be loaded, noted by the main thread for the
+// simulation thread to report.
+struct missing_sprite_note {
+    missing_sprite_note *next;
+    char path[1]; // NUL-terminated, allocated to its length
 };
 
 enum render_focus { RENDER_FOCUS_NONE, RENDER_FOCUS_MOUSE, RENDER_FOCUS_KEYBOARD };
@@ -70,6 +83,12 @@ render_context *render_context_new(int fullscreen, int hidden, int logical_width
                                    int window_width, int window_height, int window_x, int window_y,
                                    float window_scale);
 void render_context_delete(render_context *context);
+
+// Main thread: notes a sprite image that could not be loaded.
+void render_context_note_missing_sprite(render_context *context, const char *path);
+// Simulation thread: the notes waiting, oldest first, now the caller's (each
+// freed with SDL_free).
+missing_sprite_note *render_context_take_missing_sprites(render_context *context);
 
 // The fallback texture's pixel (x, y) as an ABGR8888 value.
 uint32_t fallback_texture_pixel(int x, int y);

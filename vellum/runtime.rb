@@ -328,13 +328,16 @@ module QMX
       @ffi_misc.set_window_title(newtitle)
     end
 
-    # Text is measured at size 40 and scaled to the asked size, with a little
-    # room per character.
+    # The box a label of this text occupies: the width it is aligned by and
+    # the height of its line, rounded up. Size and font are taken as a label
+    # takes them (a size that is no number is 0, no font is the default
+    # font, sizes past the largest draw at the largest), so that what is
+    # measured is what is drawn.
     def calcstringbox(str, size_enum = 0, font = "font.ttf")
-      w, h = @ffi_misc.calcstringbox(str, 40, font)
-      points = 22 + 2 * size_enum
-      baseline = 22 + 2 * 40
-      [(w * points / baseline + 0.2 * str.length).ceil, (h * points / baseline).ceil]
+      size_enum = 0 unless size_enum.is_a?(Integer) || size_enum.is_a?(Float)
+      font = nil unless font.is_a?(String)
+      w, h = @ffi_misc.calcstringbox(str, size_enum, font)
+      [w.ceil, h.ceil]
     end
 
     def reset_sprite(path)

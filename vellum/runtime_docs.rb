@@ -39,7 +39,8 @@ module RuntimeDocs
     <<~TEXT
       * DOCS: ~QMX::Runtime#calcstringbox~
 
-      The width and height in logical pixels of a text at a size and in a font:
+      The width and height in logical pixels that a label of a text takes at a size and in a font
+      (the width it is aligned by and the height of its line), whatever the window's size:
       #+begin_src ruby
         w, h = $qmx.calcstringbox("Game Over", 4, "font.ttf")
       #+end_src

@@ -71,7 +71,9 @@ def memory_ffi!
   FFI::Misc.class_eval do
     attr_accessor :clipboard
 
-    def calcstringbox(text, size, font) = [text.length * 30.0, 60.0]
+    # Characters 30 wide and lines 60 high at size 40 (102 pixels), scaled
+    # to the pixel size asked for.
+    def calcstringbox(text, size, font) = [text.length * 30.0, 60.0].map { |v| v * (22 + 2 * size) / 102 }
     def getclipboard = @clipboard.to_s
   end
   FFI::MRB.class_eval do

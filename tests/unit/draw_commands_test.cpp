@@ -3,6 +3,7 @@
 #include "render_support.h"
 
 #include "render/drawing.h"
+#include "render/fontatlas.h"
 #include "render/image.h"
 
 #include <lodepng.h>
@@ -85,10 +86,13 @@ TEST_F(DrawCommands, RenderTargetsAreCachedByNameAndKeepACentredGrid) {
     EXPECT_EQ(texture("rt"), nullptr);
 
     // A centred grid survives passes into render targets, in this frame and
-    // the next one, which sets no grid.
+    // the next one, which sets no grid. Inside a target both axes start at
+    // its bottom-left corner.
     run(build().set_grid(W / 2, H / 2, -1).passes(2).pass("rt", 20, 20).solid(0, 0, 5, 5, rgba(255, 0, 0)).end_pass()
         .pass(nullptr, W, H).solid(-10, -10, 20, 20, rgba(0, 255, 0)).end_pass());
     expect_pixels({{W / 2 - 10, H / 2 - 10, rgba(0, 255, 0)}, {W / 2 + 10, H / 2 + 10, rgba(0, 0, 0)}});
+    expect_pixels({{0, 19, rgba(255, 0, 0)}, {4, 15, rgba(255, 0, 0)}, {5, 19, rgba(0, 0, 0)}, {0, 14, rgba(0, 0, 0)}},
+                  "rt");
     run(build().passes(2).pass("rt", 20, 20).end_pass().pass(nullptr, W, H).solid(0, 0, 4, 4, rgba(9, 9, 9)).end_pass());
     EXPECT_EQ(screen_pixel(W / 2, H / 2 - 4), rgba(9, 9, 9));
 }
@@ -209,6 +213,42 @@ TEST_F(DrawCommands, LinesAndBordersUseTheGridAndClampTheirColours) {
     expect_pixels({{5, 100, rgba(0, 0, 255)}, {W / 2, H - 30, rgba(0, 0, 0)}});
 }
 
+// Sprites far larger than their target draw exactly the part that shows,
+// turned or not, without the renderer ever seeing the whole: before, one
+// 30,000,000 pixels wide asked the software renderer for gigabytes and one
+// 20,000 pixels square turned by 10 degrees took seconds.
+TEST_F(DrawCommands, SpritesOfAnySizeDrawTheirVisiblePart) {
+    set_bottom_left_grid();
+    const uint32_t red = rgba(255, 0, 0), green = rgba(0, 255, 0), blue = rgba(0, 0, 255),
+                   white = rgba(255, 255, 255);
+    // Texel edges at x = 100 of the target: 15,000,000 and 50,000,000 to
+    // the left are whole floats.
+    frame_builder b = build().upload("halves", 2, 1, {red, blue}).upload("quarters", 2, 2, {red, green, blue, white})
+        .passes(3).pass("wide", 200, 200).sprite("halves", 100 - 15e6f, 100, 30e6f, 100)
+        .sprite("halves", 100 - 50e6f, 0, 100e6f, 100).end_pass()
+        .pass("turned", 200, 200).sprite("quarters", 100 - 10000, 100 - 10000, 20000, 20000, nullptr, nullptr, 0, 10)
+        .end_pass()
+        .pass(nullptr, W, H)
+        .sprite("quarters", W / 2 - 10000.0f, H / 2 - 10000.0f, 20000, 20000, nullptr, nullptr, 1, 10).end_pass();
+    EXPECT_EQ(run(b)->error, 0);
+    expect_pixels({{2, 50, red}, {97, 50, red}, {102, 50, blue}, {197, 50, blue},
+                   {2, 150, red}, {97, 150, red}, {102, 150, blue}, {197, 150, blue}}, "wide");
+    // Each quadrant on its diagonal; just right of the centre and a little
+    // above it lies below the sprite's middle once turned counter-clockwise,
+    // and just left of it and a little below lies above.
+    expect_pixels({{150, 50, green}, {50, 50, red}, {50, 150, blue}, {150, 150, white},
+                   {160, 98, white}, {40, 102, red}, {0, 0, red}, {199, 199, white}}, "turned");
+    // On the screen, flipped: the quarters change sides.
+    expect_pixels({{W / 2 + 40, H / 2 - 40, red}, {W / 2 - 40, H / 2 - 40, green}, {W / 2 + 60, H / 2 - 2, blue}});
+
+    // At the far end of the float range positions keep no pixel's precision;
+    // such sprites still end in bounded time.
+    EXPECT_EQ(run(build().passes(1).pass("far", 200, 200).sprite("quarters", -3e38f, -3e38f, 3.4e38f, 3.4e38f)
+                      .sprite("quarters", -3e38f, -3e38f, 3.4e38f, 3.4e38f, nullptr, nullptr, 1, 45).end_pass())
+                  ->error,
+              0);
+}
+
 // Values that must neither wrap nor crash: label sizes beyond a glyph key,
 // angles that are no finite number, pixel-array sizes whose byte count only
 // matches the buffer in 32-bit arithmetic, negative or plainly mismatched.
@@ -299,6 +339,54 @@ TEST_F(ScaledOutput, ScreenLabelsAreDrawnAtTheOutputResolutionInPlace) {
     // 49-pixel glyphs has capitals about 31 pixels tall (39 when the size
     // is not scaled, 25 when it is scaled twice).
     EXPECT_NEAR(bottom - top, 31, 2);
+}
+
+// A logical 320 x 180 game in windows of one, two and three times its size:
+// labels on the screen are drawn at the output resolution.
+class OutputScale : public RenderTest {
+protected:
+    struct ink {
+        double top, bottom, left, right; // lit pixels, in logical units
+    };
+    // The ink of a right-aligned label whose baseline lies on logical row
+    // 170, drawn in a window `scale` times the logical size.
+    ink label_ink(int scale, const char *text, float size_enum) {
+        TearDown();
+        window_w = W * scale, window_h = H * scale;
+        SetUp();
+        EXPECT_EQ(std::pair(context->output_width, context->output_height), std::pair(W * scale, H * scale));
+        set_bottom_left_grid();
+        const fontatlas_font *font = context->default_font;
+        const float ascent = fontatlas_get_ascent(font, fontatlas_get_scale(font, label_pixel_size(size_enum)));
+        run(build().passes(1).pass(nullptr, W, H).label(300, H - 170 + ascent, text, size_enum, 2, rgba(255, 255, 255))
+                .end_pass());
+        std::vector<uint32_t> pixels((size_t)window_w * window_h);
+        SDL_RenderReadPixels(context->renderer, nullptr, SDL_PIXELFORMAT_ABGR8888, pixels.data(), window_w * 4);
+        ink found = {1e9, -1, 1e9, -1};
+        for (int y = 0; y < window_h; ++y)
+            for (int x = 0; x < window_w; ++x)
+                if ((pixels[(size_t)y * window_w + x] & 0xFF) > 128) {
+                    found = {std::min(found.top, (double)y), std::max(found.bottom, (double)y + 1),
+                             std::min(found.left, (double)x), std::max(found.right, (double)x + 1)};
+                }
+        return {found.top / scale, found.bottom / scale, found.left / scale, found.right / scale};
+    }
+};
+
+// Glyphs are never rasterised larger than the glyph key holds: big labels on
+// a large window were drawn at that size instead of theirs, smaller than at
+// one to one, and aligned by a width they did not have.
+TEST_F(OutputScale, LabelsKeepTheirLogicalSizeAndPlaceAtEveryScale) {
+    for (float size_enum : {40.0f, 80.0f, 116.0f, 150.0f}) {
+        const ink one = label_ink(1, "o", size_enum);
+        ASSERT_GT(one.bottom - one.top, 20) << size_enum;
+        for (int scale : {2, 3}) {
+            const ink scaled = label_ink(scale, "o", size_enum);
+            EXPECT_NEAR(scaled.bottom - scaled.top, one.bottom - one.top, 1.5) << size_enum << " x" << scale;
+            EXPECT_NEAR(scaled.right, one.right, 1.5) << size_enum << " x" << scale;
+            EXPECT_NEAR(scaled.left, one.left, 1.5) << size_enum << " x" << scale;
+        }
+    }
 }
 
 } // namespace

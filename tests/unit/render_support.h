@@ -77,19 +77,24 @@ class RenderTest : public ::testing::Test {
 protected:
     static constexpr int W = 320, H = 180;
     int logical_w = W, logical_h = H;
+    int window_w = -1, window_h = -1; // the window's size when not the logical one
     render_context *context = nullptr;
     std::vector<threadstream *> frames;
 
     void SetUp() override {
         vfs_dir();
         ASSERT_TRUE(threadstream_init());
-        context = render_context_new(0, 1, logical_w, logical_h, -1, -1, -1, -1, 1.0f);
+        context = render_context_new(0, 1, logical_w, logical_h, window_w, window_h, -1, -1, 1.0f);
         ASSERT_NE(context, nullptr) << SDL_GetError();
+        // As the main thread does when the window's size changes.
+        SDL_GetRendererOutputSize(context->renderer, &context->output_width, &context->output_height);
         draw_init(context, vfs_dir().c_str());
     }
     void TearDown() override {
         for (threadstream *f : frames) threadstream_free(f);
+        frames.clear();
         render_context_delete(context);
+        context = nullptr;
         threadstream_quit();
     }
 

@@ -118,9 +118,11 @@ module QMX
       end
 
       # Buttons hang from the top edge of the screen and do not move with the
-      # sliding panel.
+      # sliding panel. Both coordinates come from the grid, so that they stay
+      # on the screen, and under the mouse, whichever origin the game uses.
       def rect_for_layout(row, col)
-        { x: 5 + col * 100 + col * 5, y: $qmx.args.grid.top - (5 + row * 50 + row * 5 + 50), w: 100, h: 50 }
+        grid = $qmx.args.grid
+        { x: grid.left + 5 + col * 100 + col * 5, y: grid.top - (5 + row * 50 + row * 5 + 50), w: 100, h: 50 }
       end
 
       def button(args)
