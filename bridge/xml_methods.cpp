@@ -14,49 +14,92 @@
 
 namespace {
 
+// The Symbols of the tree: keys and node types.
+enum xml_symbol { SYM_TYPE, SYM_ELEMENT, SYM_NAME, SYM_CHILDREN, SYM_ATTRIBUTES, SYM_CONTENT, SYM_DATA, SYM_PI,
+                  SYM_COUNT };
+const char *const SYMBOL_NAMES[SYM_COUNT] = {"type", "element", "name", "children",
+                                             "attributes", "content", "data", "pi"};
+
+// Looking a name up walks the interpreter's symbol table, which the framework
+// makes so large that one look-up costs more than building a node. mruby
+// never frees a symbol, so the ids are looked up once and kept; each is
+// checked against its name before a parse, which also notices that the
+// interpreter is another one (and then looks them up again).
+const mrb_sym *tree_symbols(mrb_state *mrb) {
+    thread_local mrb_sym ids[SYM_COUNT] = {};
+    for (int i = 0; i < SYM_COUNT; ++i) {
+        mrb_int length = 0;
+        const char *name = ids[i] ? mrb_sym_name_len(mrb, ids[i], &length) : nullptr;
+        size_t wanted = std::strlen(SYMBOL_NAMES[i]);
+        if (!name || (size_t)length != wanted || std::memcmp(name, SYMBOL_NAMES[i], wanted))
+            ids[i] = mrb_intern_static(mrb, SYMBOL_NAMES[i], wanted);
+    }
+    return ids;
+}
+
+struct open_element {
+    mrb_value element, children;
+};
+
 struct xml_builder {
     mrb_state *mrb;
-    mrb_value result, current, stack;
-    mrb_value keep; // holds the root and the stack for the collector
+    const mrb_sym *symbols;
+    mrb_value result;
+    // The open element and its children: a child is added without a look-up
+    // in the element's Hash.
+    mrb_value current, children;
+    // The open element's ancestors, innermost last. Each hangs from the
+    // root, which keep holds, so the collector needs no list of them and
+    // closing an element touches no Ruby object.
+    open_element *stack; // from mrb_realloc: growing it may raise
+    size_t depth, capacity;
+    mrb_value keep; // holds the root for the collector
     int arena;      // the GC arena as it was once keep existed
     bool strip;
 };
 
-mrb_value sym(mrb_state *mrb, const char *name) { return mrb_symbol_value(mrb_intern_cstr(mrb, name)); }
+mrb_value sym(const xml_builder *builder, xml_symbol which) { return mrb_symbol_value(builder->symbols[which]); }
 
 mrb_value text_string(mrb_state *mrb, const char *text, uint32_t length) {
     return mrb_str_new(mrb, text ? text : "", (mrb_int)length);
 }
 
-// {type: type, name: name, children: []}, or without name and children.
-mrb_value node(mrb_state *mrb, const char *type, mrb_value name, bool with_children) {
-    mrb_value hash = mrb_hash_new(mrb);
-    mrb_hash_set(mrb, hash, sym(mrb, "type"), sym(mrb, type));
-    if (!mrb_undef_p(name)) mrb_hash_set(mrb, hash, sym(mrb, "name"), name);
-    if (with_children) mrb_hash_set(mrb, hash, sym(mrb, "children"), mrb_ary_new(mrb));
+// {type: type, name: name, children: []}, or without name and children;
+// sized for the keys it will hold (an element may gain attributes).
+mrb_value node(const xml_builder *builder, xml_symbol type, mrb_value name, mrb_value children) {
+    mrb_state *mrb = builder->mrb;
+    mrb_value hash = mrb_hash_new_capa(mrb, mrb_nil_p(children) ? 3 : 4);
+    mrb_hash_set(mrb, hash, sym(builder, SYM_TYPE), sym(builder, type));
+    if (!mrb_undef_p(name)) mrb_hash_set(mrb, hash, sym(builder, SYM_NAME), name);
+    if (!mrb_nil_p(children)) mrb_hash_set(mrb, hash, sym(builder, SYM_CHILDREN), children);
     return hash;
 }
 
 void add_child(xml_builder *builder, mrb_value child) {
-    mrb_value children = mrb_hash_get(builder->mrb, builder->current, sym(builder->mrb, "children"));
-    if (mrb_array_p(children)) mrb_ary_push(builder->mrb, children, child);
+    if (mrb_array_p(builder->children)) mrb_ary_push(builder->mrb, builder->children, child);
 }
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 void build_start(xml_builder *builder, xml_parse_context *) {
     mrb_state *mrb = builder->mrb;
-    builder->result = builder->current = node(mrb, "element", mrb_nil_value(), true);
-    builder->stack = mrb_ary_new_from_values(mrb, 1, &builder->result);
-    mrb_ary_push(mrb, builder->keep, builder->stack);
+    builder->children = mrb_ary_new(mrb);
+    builder->result = builder->current = node(builder, SYM_ELEMENT, mrb_nil_value(), builder->children);
+    mrb_ary_push(mrb, builder->keep, builder->result);
 }
 
 void build_element_start(xml_builder *builder, xml_parse_context *context) {
     mrb_state *mrb = builder->mrb;
-    mrb_value element = node(mrb, "element", text_string(mrb, context->text, context->text_length), true);
+    mrb_value children = mrb_ary_new(mrb);
+    mrb_value element = node(builder, SYM_ELEMENT, text_string(mrb, context->text, context->text_length), children);
     add_child(builder, element);
-    mrb_ary_push(mrb, builder->stack, builder->current);
-    builder->current = element;
+    if (builder->depth == builder->capacity) {
+        size_t capacity = builder->capacity ? builder->capacity * 2 : 64;
+        builder->stack = (open_element *)mrb_realloc(mrb, builder->stack, capacity * sizeof(open_element));
+        builder->capacity = capacity;
+    }
+    builder->stack[builder->depth++] = {builder->current, builder->children};
+    builder->current = element, builder->children = children;
 }
 
 // Stripping happens here rather than through String#strip!, so a game's
@@ -69,30 +112,27 @@ void build_content(xml_builder *builder, xml_parse_context *context) {
     }
     if (start == end) return;
     mrb_state *mrb = builder->mrb;
-    mrb_value content = node(mrb, "content", mrb_undef_value(), false);
-    mrb_hash_set(mrb, content, sym(mrb, "data"), mrb_str_new(mrb, start, end - start));
+    mrb_value content = node(builder, SYM_CONTENT, mrb_undef_value(), mrb_nil_value());
+    mrb_hash_set(mrb, content, sym(builder, SYM_DATA), mrb_str_new(mrb, start, end - start));
     add_child(builder, content);
 }
 
 void build_attribute(xml_builder *builder, xml_parse_context *context) {
     mrb_state *mrb = builder->mrb;
-    mrb_value attributes = mrb_hash_get(mrb, builder->current, sym(mrb, "attributes"));
+    mrb_value attributes = mrb_hash_get(mrb, builder->current, sym(builder, SYM_ATTRIBUTES));
     if (!mrb_hash_p(attributes)) {
         attributes = mrb_hash_new(mrb);
-        mrb_hash_set(mrb, builder->current, sym(mrb, "attributes"), attributes);
+        mrb_hash_set(mrb, builder->current, sym(builder, SYM_ATTRIBUTES), attributes);
     }
     mrb_hash_set(mrb, attributes, text_string(mrb, context->previous_text, context->previous_length),
                  text_string(mrb, context->text, context->text_length));
 }
 
-void build_element_end(xml_builder *builder, xml_parse_context *) {
-    builder->current = mrb_ary_pop(builder->mrb, builder->stack);
-}
-
 void build_pi(xml_builder *builder, xml_parse_context *context) {
     mrb_state *mrb = builder->mrb;
-    mrb_value pi = node(mrb, "pi", text_string(mrb, context->previous_text, context->previous_length), false);
-    mrb_hash_set(mrb, pi, sym(mrb, "data"), text_string(mrb, context->text, context->text_length));
+    mrb_value pi = node(builder, SYM_PI, text_string(mrb, context->previous_text, context->previous_length),
+                        mrb_nil_value());
+    mrb_hash_set(mrb, pi, sym(builder, SYM_DATA), text_string(mrb, context->text, context->text_length));
     add_child(builder, pi);
 }
 
@@ -124,12 +164,23 @@ int on_start(xml_parse_context *context) { return protected_step(context, build_
 int on_element_start(xml_parse_context *context) { return protected_step(context, build_element_start); }
 int on_content(xml_parse_context *context) { return protected_step(context, build_content); }
 int on_attribute(xml_parse_context *context) { return protected_step(context, build_attribute); }
-int on_element_end(xml_parse_context *context) { return protected_step(context, build_element_end); }
+// Back to the enclosing element (the document root after the top element);
+// nothing here can raise, so it needs no rescue.
+int on_element_end(xml_parse_context *context) {
+    xml_builder *builder = (xml_builder *)context->userdata;
+    if (builder->depth == 0) {
+        builder->current = builder->children = mrb_nil_value();
+        return 1;
+    }
+    open_element enclosing = builder->stack[--builder->depth];
+    builder->current = enclosing.element, builder->children = enclosing.children;
+    return 1;
+}
 int on_pi(xml_parse_context *context) { return protected_step(context, build_pi); }
 
 int on_finish(xml_parse_context *context) {
     xml_builder *builder = (xml_builder *)context->userdata;
-    builder->current = builder->stack = mrb_nil_value();
+    builder->current = builder->children = mrb_nil_value();
     // A failed document leaves no partial tree behind.
     if (context->message) builder->result = mrb_nil_value();
     return 1;
@@ -139,7 +190,8 @@ int on_finish(xml_parse_context *context) {
 template <typename Parse> mrb_value build_tree(mrb_state *mrb, bool strip, Parse parse) {
     xml_builder builder = {};
     builder.mrb = mrb;
-    builder.result = builder.current = builder.stack = mrb_nil_value();
+    builder.symbols = tree_symbols(mrb);
+    builder.result = builder.current = builder.children = mrb_nil_value();
     builder.keep = mrb_ary_new(mrb);
     builder.arena = mrb_gc_arena_save(mrb);
     builder.strip = strip;
@@ -152,7 +204,16 @@ template <typename Parse> mrb_value build_tree(mrb_state *mrb, bool strip, Parse
     context.on_attribute = on_attribute;
     context.on_element_end = on_element_end;
     context.on_pi = on_pi;
+    // Every object a parse makes ends up in the tree and no Ruby code runs
+    // meanwhile, so a collection in between would mostly mark the growing
+    // tree once more (about a fifth of a parse's time): the collector waits
+    // until the tree is whole. The steps never unwind past this point, so
+    // the game's own setting always comes back.
+    const bool collector_was_disabled = mrb->gc.disabled;
+    mrb->gc.disabled = true;
     parse(&context);
+    mrb->gc.disabled = collector_was_disabled;
+    mrb_free(mrb, builder.stack);
     return builder.result;
 }
 

@@ -213,6 +213,39 @@ TEST_F(FfiTest, XmlAndJsonBecomeRubyValuesAndAnyFaultAnswersNil) {
     }
 }
 
+// The tree builder keeps its Symbols from parse to parse and its own list of
+// open elements, and holds the collector back while it builds: the keys stay
+// right in an interpreter whose symbol table differs, closing elements deep
+// in a document returns to the right parent, and the collector setting the
+// game chose is the same after every parse, failed ones included.
+TEST_F(FfiTest, XmlTreesKeepTheirShapeAcrossInterpretersAndDepthAndLeaveTheCollectorAsItWas) {
+    const std::string small = "<a x='1'>t<?p d?></a>";
+    const char *small_tree = "{:type=>:element, :name=>nil, :children=>[{:type=>:element, :name=>\"a\", :children=>"
+                             "[{:type=>:content, :data=>\"t\"}, {:type=>:pi, :name=>\"p\", :data=>\"d\"}], "
+                             ":attributes=>{\"x\"=>\"1\"}}]}";
+    mrb_gv_set(mrb, mrb_intern_lit(mrb, "$doc"), mrb_str_new_cstr(mrb, small.c_str()));
+    EXPECT_EQ(ruby("FFI::Misc.new.parse_xml($doc, true)"), small_tree);
+    // Names interned first give the tree's names other ids here.
+    mrb_state *other = mrb_open();
+    for (int i = 0; i < 50; ++i) mrb_intern_cstr(other, ("shifted" + std::to_string(i)).c_str());
+    mrb_gv_set(other, mrb_intern_lit(other, "$tree"), xml_text_to_ruby(other, small.data(), small.size(), true));
+    EXPECT_EQ(ruby_eval(other, "$tree"), small_tree);
+    mrb_close(other);
+    EXPECT_EQ(ruby("FFI::Misc.new.parse_xml($doc, true)"), small_tree);
+
+    // 100 nested elements, then an element 30 deep and one beside the first.
+    EXPECT_EQ(ruby("t = FFI::Misc.new.parse_xml('<r>' + '<d>' * 100 + 'x' + '</d>' * 70 + '<m/>' + '</d>' * 30 + "
+                   "'<e/></r>', true); GC.start; levels = []; n = t[:children][0]; "
+                   "(levels << n[:children].map { |c| c[:name] || c[:data] }; n = n[:children][0]) while n[:name]; "
+                   "[levels.size, levels[0], levels[30], levels[100], levels.count(['d'])]"),
+              "[101, [\"d\", \"e\"], [\"d\", \"m\"], [\"x\"], 98]");
+
+    EXPECT_EQ(ruby("m = FFI::Misc.new; GC.disable; m.parse_xml('<a/>', true); m.parse_xml('<a>', true); "
+                   "was_disabled = GC.enable; m.parse_xml('<a/>', true); m.parse_xml('<a>', true); "
+                   "[was_disabled, GC.enable]"),
+              "[true, false]");
+}
+
 // An interpreter that refuses large allocations makes building a value raise.
 TEST(Converters, AnExceptionWhileBuildingIsLoggedAndClearedAndAnswersNil) {
     static bool refuse = false;

@@ -1,0 +1,174 @@
+// What reading a game's data files costs on the simulation thread:
+// FFI::Misc#parse_xml and #parse_json (and their file variants) on the same
+// data, side by side, in an interpreter that has loaded the framework, so the
+// symbol table is as large as a game sees it. Each case reports the time per
+// element (XML) or per top-level array entry (JSON) as "per_item".
+//
+// The data is made at run time: 100,000 empty elements; a 128x128 tile map;
+// and a file of 1.27 million elements (about 50 MB) read from the virtual
+// file system. Stripping is on, as the runtime's wrappers call it.
+#include "bridge/ffi.h"
+#include "host/engine.h"
+#include "host/host_call.h"
+
+#include <benchmark/benchmark.h>
+#include <physfs.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+constexpr int EMPTY_ELEMENTS = 100000;
+constexpr int TILE_SIDE = 128;
+constexpr int FILE_ELEMENTS = 1270000;
+
+struct documents {
+    std::string empty_xml, empty_json;
+    std::string tiles_xml, tiles_json;
+    std::string folder; // holds "objects.xml" and "objects.json"
+
+    documents() {
+        empty_xml = "<r>";
+        empty_json = "[";
+        for (int i = 0; i < EMPTY_ELEMENTS; ++i) {
+            empty_xml += "<i/>";
+            empty_json += i ? ",{}" : "{}";
+        }
+        empty_xml += "</r>";
+        empty_json += "]";
+
+        tiles_xml = "<map width=\"128\" height=\"128\">";
+        tiles_json = "{\"width\":128,\"height\":128,\"tiles\":[";
+        for (int i = 0; i < TILE_SIDE * TILE_SIDE; ++i) {
+            std::string gid = std::to_string(1 + (i * 31) % 97);
+            tiles_xml += "<tile gid=\"" + gid + "\"/>";
+            tiles_json += (i ? ",{\"gid\":" : "{\"gid\":") + gid + "}";
+        }
+        tiles_xml += "</map>";
+        tiles_json += "]}";
+
+        char pattern[] = "/tmp/vellum-parse-bench-XXXXXX";
+        if (!mkdtemp(pattern)) return;
+        folder = pattern;
+        std::ofstream xml(folder + "/objects.xml", std::ios::binary), json(folder + "/objects.json", std::ios::binary);
+        xml << "<objects>\n";
+        json << "[\n";
+        char line[96];
+        for (int i = 0; i < FILE_ELEMENTS; ++i) {
+            int x = (i * 37) % 4096, y = (i * 101) % 4096;
+            std::snprintf(line, sizeof line, "<obj id=\"%d\" x=\"%d\" y=\"%d\"/>\n", i, x, y);
+            xml << line;
+            std::snprintf(line, sizeof line, "%s{\"id\":%d,\"x\":%d,\"y\":%d}\n", i ? "," : "", i, x, y);
+            json << line;
+        }
+        xml << "</objects>\n";
+        json << "]\n";
+    }
+    ~documents() {
+        if (!folder.empty()) std::filesystem::remove_all(folder);
+    }
+};
+
+struct interpreter {
+    game_state state{};
+    mrb_state *mrb = nullptr;
+    mrb_value misc = mrb_nil_value();
+    documents docs;
+    bool ready = false;
+
+    interpreter() {
+        state.mrb = mrb = mrb_open();
+        mrb_load_irep_buf(mrb, main_ruby, main_ruby_size);
+        host_finish_top_level(mrb);
+        if (host_log_pending_exception(mrb) || docs.folder.empty()) return;
+        if (!PHYSFS_init(nullptr) || !PHYSFS_mount(docs.folder.c_str(), nullptr, 0)) return;
+        state.game_dir = SDL_strdup(docs.folder.c_str());
+        state.base_dir = SDL_strdup(docs.folder.c_str());
+        ffi_init(&state, nullptr);
+        misc = mrb_obj_new(mrb, mrb_class_get_under(mrb, mrb_module_get(mrb, "FFI"), "Misc"), 0, nullptr);
+        mrb_gc_register(mrb, misc);
+        ready = !host_log_pending_exception(mrb);
+    }
+};
+
+interpreter &shared() {
+    static interpreter it;
+    return it;
+}
+
+// Calls FFI::Misc#method with the arguments, as the runtime's wrappers do;
+// each iteration starts from a collected heap so one parse's garbage is not
+// charged to the next.
+void run(benchmark::State &state, const char *method, mrb_value argument, bool with_strip, int64_t items) {
+    interpreter &it = shared();
+    if (!it.ready) {
+        state.SkipWithError("the framework or the file system did not start");
+        return;
+    }
+    mrb_value args[2] = {argument, mrb_true_value()};
+    for (auto _ : state) {
+        state.PauseTiming();
+        mrb_full_gc(it.mrb);
+        int arena = mrb_gc_arena_save(it.mrb);
+        state.ResumeTiming();
+        mrb_value tree = host_call(it.mrb, it.misc, method, with_strip ? 2 : 1, args);
+        if (mrb_nil_p(tree)) {
+            state.SkipWithError("the document did not parse");
+            break;
+        }
+        state.PauseTiming();
+        mrb_gc_arena_restore(it.mrb, arena);
+        state.ResumeTiming();
+    }
+    state.counters["per_item"] =
+        benchmark::Counter((double)items, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+mrb_value text(const std::string &document) {
+    mrb_state *mrb = shared().mrb;
+    mrb_value string = mrb_str_new(mrb, document.data(), (mrb_int)document.size());
+    mrb_gc_register(mrb, string);
+    return string;
+}
+
+void BM_ParseXmlEmptyElements(benchmark::State &state) {
+    static mrb_value doc = text(shared().docs.empty_xml);
+    run(state, "parse_xml", doc, true, EMPTY_ELEMENTS);
+}
+BENCHMARK(BM_ParseXmlEmptyElements)->Unit(benchmark::kMillisecond);
+
+void BM_ParseJsonEmptyObjects(benchmark::State &state) {
+    static mrb_value doc = text(shared().docs.empty_json);
+    run(state, "parse_json", doc, false, EMPTY_ELEMENTS);
+}
+BENCHMARK(BM_ParseJsonEmptyObjects)->Unit(benchmark::kMillisecond);
+
+void BM_ParseXmlTileMap(benchmark::State &state) {
+    static mrb_value doc = text(shared().docs.tiles_xml);
+    run(state, "parse_xml", doc, true, TILE_SIDE * TILE_SIDE);
+}
+BENCHMARK(BM_ParseXmlTileMap)->Unit(benchmark::kMillisecond);
+
+void BM_ParseJsonTileMap(benchmark::State &state) {
+    static mrb_value doc = text(shared().docs.tiles_json);
+    run(state, "parse_json", doc, false, TILE_SIDE * TILE_SIDE);
+}
+BENCHMARK(BM_ParseJsonTileMap)->Unit(benchmark::kMillisecond);
+
+void BM_ParseXmlFile(benchmark::State &state) {
+    static mrb_value path = text("objects.xml");
+    run(state, "parse_xml_file", path, true, FILE_ELEMENTS);
+}
+BENCHMARK(BM_ParseXmlFile)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_ParseJsonFile(benchmark::State &state) {
+    static mrb_value path = text("objects.json");
+    run(state, "parse_json_file", path, false, FILE_ELEMENTS);
+}
+BENCHMARK(BM_ParseJsonFile)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace
