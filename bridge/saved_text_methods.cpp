@@ -18,7 +18,6 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -312,7 +311,6 @@ mrb_value write_text(mrb_state *mrb, mrb_value value, mrb_value root, mrb_value 
     w.root_path = root;
     w.writer = writer;
     w.keep = mrb_ary_new(mrb);
-    w.arena = mrb_gc_arena_save(mrb);
     w.inspect = mrb_intern_lit(mrb, "inspect");
     w.pairs_of = mrb_intern_lit(mrb, "pairs_of");
     w.refuse = mrb_intern_lit(mrb, "refuse");
@@ -323,6 +321,7 @@ mrb_value write_text(mrb_state *mrb, mrb_value value, mrb_value root, mrb_value 
     w.plain_false = inspect_is_native(mrb, mrb->false_class, w.inspect);
     w.plain_integer = inspect_is_native(mrb, mrb->integer_class, w.inspect);
     w.plain_string = mrb_func_basic_p(mrb, mrb_str_new_lit(mrb, ""), w.inspect, mrb_str_inspect);
+    w.arena = mrb_gc_arena_save(mrb);
     return mrb_protect_error(mrb, write_walk, &w, raised);
 }
 
