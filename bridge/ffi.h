@@ -33,9 +33,10 @@ void ffi_file_methods_define(mrb_state *mrb, RClass *file_class);
 void ffi_misc_methods_define(mrb_state *mrb, RClass *misc_class);
 void ffi_mrb_methods_define(mrb_state *mrb, RClass *mrb_class);
 void ffi_compiler_methods_define(mrb_state *mrb, RClass *compiler_class);
-// FFI.format_float and FFI.parse_float, which the saved-state writer and
-// reader need also where no runtime exists (the framework's test host).
-void ffi_float_methods_define(mrb_state *mrb, RClass *ffi_module);
+// FFI.saved_text_write and FFI.saved_text_read, the walks of the saved-state
+// writer and reader, which the framework needs also where no runtime exists
+// (the framework's test host).
+void ffi_saved_text_methods_define(mrb_state *mrb, RClass *ffi_module);
 
 // FFI::Misc's parsers, each group registered from bridge/ffi.cpp.
 void xml_methods_define(mrb_state *mrb, RClass *misc_class);

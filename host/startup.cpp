@@ -139,6 +139,9 @@ void engine_startup(int argc, char **argv) {
 
     state->mrb = mrb_open();
     if (!state->mrb) startup_failure("Couldn't open the Ruby interpreter");
+    // The framework reads the window options with the saved-state reader
+    // (game_pre_init) before ffi_init defines the rest of FFI.
+    ffi_saved_text_methods_define(state->mrb, mrb_define_module(state->mrb, "FFI"));
 
     if (production) {
         state->game_dir = SDL_strdup(write_dir);

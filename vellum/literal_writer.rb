@@ -9,80 +9,18 @@ module QMX
   class LiteralWriter
     class UnsavableError < StandardError; end
 
-    SCALARS = [NilClass, TrueClass, FalseClass, Integer, Float, String, Symbol].freeze
-
+    # The walk is native (it runs inside a game's tick, over states of any
+    # size and depth); it asks this object about every value that is not a
+    # plain value, an Array or a Hash, and refuses through it.
     def self.write(value, root = "state")
-      new.write(value, root)
-    end
-
-    # The interpreter's own printing keeps about 15 digits, so the C
-    # library's is used: the shortest text that reads back to the same bits.
-    def self.float_text(f)
-      return "NaN" if f.nan?
-      return(f > 0 ? "Infinity" : "-Infinity") if f.infinite?
-      FFI.format_float(f)
-    end
-
-    # Iterative, so that deep nesting cannot exhaust the interpreter's stack.
-    # The work stack holds [:value, value, path], [:text, text] and
-    # [:close, text, container id].
-    def write(value, root)
-      out = []
-      open = {}
-      work = [[:value, value, root]]
-      while (item = work.pop)
-        case item[0]
-        when :text
-          out << item[1]
-        when :close
-          out << item[1]
-          open.delete(item[2])
-        else
-          write_value(item[1], item[2], out, work, open)
-        end
-      end
-      out.join
+      FFI.saved_text_write(value, root.to_s, new)
     end
 
     private
 
-    def write_value(value, path, out, work, open)
-      scalar = scalar_text(value)
-      return out << scalar if scalar
-      pairs, entity = container_pairs(value, path)
-      id = pairs.object_id
-      refuse(path, "holds #{open[id]} itself") if open[id]
-      open[id] = path
-      if pairs.is_a?(Array)
-        out << "["
-        work << [:close, "]", id]
-        (pairs.length - 1).downto(0) do |i|
-          work << [:value, pairs[i], "#{path}[#{i}]"]
-          work << [:text, ", "] if i > 0
-        end
-      else
-        out << "{"
-        work << [:close, "}", id]
-        list = pairs.to_a
-        (list.length - 1).downto(0) do |i|
-          key, item = list[i]
-          key_text = scalar_text(key)
-          refuse(path, "has a key that is not a plain value (#{key.class})") unless key_text
-          work << [:value, item, child_path(path, key, entity)]
-          work << [:text, key_text + "=>"]
-          work << [:text, ", "] if i > 0
-        end
-      end
-    end
-
-    def scalar_text(value)
-      return nil unless SCALARS.any? { |klass| value.is_a?(klass) }
-      value.is_a?(Float) ? LiteralWriter.float_text(value) : value.inspect
-    end
-
-    # The Array or Hash a value is written as, and whether it is an entity.
-    def container_pairs(value, path)
-      return [value, false] if value.is_a?(Array) || value.is_a?(Hash)
+    # The Array or Hash a value is written as, and whether it is an entity;
+    # nil when it cannot be saved.
+    def pairs_of(value)
       if value.is_a?(QMX::OpenEntity)
         value.update_entity_keys_by_ref
         return [value.instance_variable_get(:@hash), true]
@@ -92,23 +30,21 @@ module QMX
         data = value.serialize
         return [data, true] if data.is_a?(Hash)
       end
+      nil
+    end
+
+    def refuse_value(path, value)
       refuse(path, "holds #{description(value)}")
+    end
+
+    def refuse_key(path, key)
+      refuse(path, "has a key that is not a plain value (#{key.class})")
     end
 
     def description(value)
       return "a Range (#{value.inspect})" if value.is_a?(Range)
       return "a Proc" if value.is_a?(Proc)
       "an instance of #{value.class}, which has no serialize method answering a Hash"
-    end
-
-    def child_path(path, key, entity)
-      name = key.to_s
-      plain = entity && key.is_a?(Symbol) && !name.empty? && name.bytes.all? { |b| word_byte?(b) }
-      plain ? "#{path}.#{name}" : "#{path}[#{key.inspect}]"
-    end
-
-    def word_byte?(b)
-      b == 95 || (b >= 48 && b <= 57) || (b >= 65 && b <= 90) || (b >= 97 && b <= 122)
     end
 
     def refuse(path, what)

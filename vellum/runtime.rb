@@ -416,10 +416,13 @@ module QMX
     # --- Saved state --------------------------------------------------------------
 
     # Answers the saved text, or nil when the state cannot be saved (logged
-    # with the key path of the value at fault; the previous save stays).
+    # with the key path of the value at fault; the previous save stays). The
+    # text is made and checked once and written to both files: the game
+    # stands still meanwhile.
     def save_state
-      serialize_state("game_state_#{Time.now.to_i}.txt", args.state) &&
-        serialize_state("game_state.txt", args.state)
+      copy = "game_state_#{Time.now.to_i}.txt"
+      text = __loadable_state_text__(args.state, copy)
+      text && __keep_state_text__(copy, text) && __keep_state_text__("game_state.txt", text)
     end
 
     # Answers the loaded state; nil when "game_state.txt" is missing, empty,
@@ -453,6 +456,13 @@ module QMX
     # and nil when the file cannot be written (the previous file stays whole).
     def serialize_state(*opts)
       file, state = opts.length >= 2 ? opts : [nil, opts[0]]
+      text = __loadable_state_text__(state, file)
+      text && __keep_state_text__(file, text)
+    end
+
+    # The state's text, read back to be sure that it loads; nil, logged with
+    # the reason, when it cannot be made or would not load.
+    def __loadable_state_text__(state, file)
       root = state.equal?(@args.state) ? "args.state" : "state"
       begin
         result = QMX::LiteralWriter.write(state, root)
@@ -463,18 +473,24 @@ module QMX
         log_error "The game state could not be saved#{kept}: #{reason}\n#{file ? 'The previous save was kept.' : ''}"
         return nil
       end
+      result
+    end
+
+    # Writes the text to file when one is given; answers the text, or nil
+    # when the file cannot be written.
+    def __keep_state_text__(file, text)
       if file
-        unless write_file(file, result)
+        unless write_file(file, text)
           reason = native_file(:last_write_error) || "the file could not be written"
           log_error "The game state could not be saved to =#{file}=: #{reason}.\nThe previous save was kept."
           return nil
         end
-        log "State with length of #{result.length} saved to file #{file}."
+        log "State with length of #{text.length} saved to file #{file}."
       end
-      if result.length > 20_000
+      if text.length > 20_000
         log_important Help.serialization_too_large
       end
-      result
+      text
     end
 
     # Saved state is data, never code: the text is read by a reader that

@@ -57,8 +57,8 @@ int main(int argc, char **argv) {
         host_log_pending_exception(mrb);
         return 1;
     }
-    // The saved-state writer and reader format and read Floats natively.
-    ffi_float_methods_define(mrb, mrb_define_module(mrb, "FFI"));
+    // The saved-state writer and reader walk their values natively.
+    ffi_saved_text_methods_define(mrb, mrb_define_module(mrb, "FFI"));
     for (int i = 1; i < argc; ++i)
         if (!load_source(mrb, argv[i])) {
             std::printf("0 passed, 1 failed\n");

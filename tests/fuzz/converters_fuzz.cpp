@@ -1,22 +1,66 @@
-// Arbitrary bytes through the XML and JSON converters: no crash, no hang, no
-// exception left pending, a tree is always a Hash or nil, and a document
-// answers nil exactly when it comes with a reason (JSON's null answers nil
-// without one).
+// Arbitrary bytes through the XML and JSON converters and the saved-state
+// reader: no crash, no hang, no exception left pending, a tree is always a
+// Hash or nil, and a document answers nil exactly when it comes with a
+// reason (JSON's null answers nil without one). Saved text that reads is
+// written and read again, and then writes the same text once more.
 #include "bridge/ffi.h"
 
 #include <string>
+
+namespace {
+
+mrb_value read_saved(mrb_state *mrb, mrb_value text, mrb_value failure) {
+    mrb_value args[2] = {text, failure};
+    return mrb_funcall_argv(mrb, mrb_obj_value(mrb_module_get(mrb, "FFI")), mrb_intern_lit(mrb, "saved_text_read"), 2,
+                            args);
+}
+
+mrb_value write_saved(mrb_state *mrb, mrb_value value) {
+    mrb_value args[3] = {value, mrb_str_new_lit(mrb, "state"), mrb_nil_value()};
+    return mrb_funcall_argv(mrb, mrb_obj_value(mrb_module_get(mrb, "FFI")), mrb_intern_lit(mrb, "saved_text_write"), 3,
+                            args);
+}
+
+void saved_text_round_trip(mrb_state *mrb, const std::string &text) {
+    mrb_value failure = mrb_ary_new(mrb);
+    mrb_value value = read_saved(mrb, mrb_str_new(mrb, text.data(), (mrb_int)text.size()), failure);
+    if (mrb->exc) __builtin_trap();
+    if (RARRAY_LEN(failure) != 0) {
+        // Refused: nil, with what was wrong and a byte within the text.
+        mrb_value at = mrb_ary_entry(failure, 1);
+        if (!mrb_nil_p(value) || RARRAY_LEN(failure) != 2 || !mrb_integer_p(at) || mrb_integer(at) < 0 ||
+            mrb_integer(at) > (mrb_int)text.size())
+            __builtin_trap();
+        return;
+    }
+    mrb_value written = write_saved(mrb, value);
+    if (mrb->exc || !mrb_string_p(written)) __builtin_trap();
+    mrb_value again = read_saved(mrb, written, failure);
+    if (mrb->exc || RARRAY_LEN(failure) != 0) __builtin_trap();
+    mrb_value rewritten = write_saved(mrb, again);
+    if (mrb->exc || !mrb_string_p(rewritten) || !mrb_str_equal(mrb, written, rewritten)) __builtin_trap();
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static mrb_state *mrb = [] {
         mrb_state *state = mrb_open();
         json_methods_define(state, state->object_class);
+        ffi_saved_text_methods_define(state, mrb_define_module(state, "FFI"));
         return state;
     }();
     if (size == 0) return 0;
     int arena = mrb_gc_arena_save(mrb);
-    // The first byte picks the converter: XML as written, XML stripped, JSON.
-    int mode = data[0] % 3;
+    // The first byte picks the converter: XML as written, XML stripped, JSON,
+    // saved state.
+    int mode = data[0] % 4;
     std::string text((const char *)data + 1, size - 1);
+    if (mode == 3) {
+        saved_text_round_trip(mrb, text);
+        mrb_gc_arena_restore(mrb, arena);
+        return 0;
+    }
     std::string failure;
     mrb_value value = mode == 2 ? json_text_to_ruby(mrb, text.c_str(), &failure)
                                 : xml_text_to_ruby(mrb, text.data(), text.size(), mode == 1, &failure);

@@ -21,7 +21,7 @@ namespace {
 TEST(FloatText, SavedStateCarriesEveryFloatBitForBitInItsShortestText) {
     mrb_state *mrb = mrb_open();
     ASSERT_NE(mrb, nullptr);
-    ffi_float_methods_define(mrb, mrb_define_module(mrb, "FFI"));
+    ffi_saved_text_methods_define(mrb, mrb_define_module(mrb, "FFI"));
     mrb_load_irep_buf(mrb, main_ruby, main_ruby_size);
     host_finish_top_level(mrb);
     ASSERT_EQ(mrb->exc, nullptr);

@@ -1,0 +1,190 @@
+// What saving and loading a game's state costs on the simulation thread,
+// where the game stands still meanwhile: $qmx.save_state and $qmx.load_state
+// of args.state.items holding 20,000 small Hashes, beside parse_json of the
+// same 20,000 items as JSON text, in one run and one interpreter (the real
+// runtime object over the framework, writing into a temporary folder through
+// the virtual file system). Two more cases save and load states of growing
+// size, for the largest one that still fits in a 16 ms frame.
+#include "bridge/ffi.h"
+#include "host/engine.h"
+#include "host/host_call.h"
+#include "render/draw_methods.h"
+
+#include <benchmark/benchmark.h>
+#include <physfs.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+constexpr int ITEMS = 20000;
+
+// The items a game might keep (an id, a position, a speed and a name) and
+// the same items as JSON text. The runtime's log lines are dropped, so that
+// the output stays readable and printing is not measured.
+const char SAVED_STATE_BENCH_RUBY[] = R"RUBY(
+def saved_state_bench_items(n)
+  Array.new(n) { |i| { id: i, x: i % 1280, y: i % 720, speed: 1.5 + i % 8, name: "item #{i}" } }
+end
+
+def saved_state_bench_json(items)
+  "[" + items.map { |h|
+    "{\"id\":#{h[:id]},\"x\":#{h[:x]},\"y\":#{h[:y]},\"speed\":#{h[:speed]},\"name\":\"#{h[:name]}\"}"
+  }.join(",") + "]"
+end
+
+$saved_state_bench_json = saved_state_bench_json(saved_state_bench_items(20000))
+$qmx.define_singleton_method(:log) { |*| nil }
+
+def saved_state_bench_fill(n)
+  $qmx.reset_state
+  $qmx.args.state.items = saved_state_bench_items(n)
+  nil
+end
+)RUBY";
+
+struct interpreter {
+    game_state state{};
+    mrb_state *mrb = nullptr;
+    mrb_value runtime = mrb_nil_value();
+    std::string folder;
+    bool ready = false;
+
+    interpreter() {
+        char pattern[] = "/tmp/vellum-saved-state-bench-XXXXXX";
+        if (!mkdtemp(pattern)) return;
+        folder = pattern;
+        state.mrb = mrb = mrb_open();
+        the_game_state.mrb = mrb;
+        mrb_load_irep_buf(mrb, main_ruby, main_ruby_size);
+        host_finish_top_level(mrb);
+        if (host_log_pending_exception(mrb)) return;
+        // Other cases of the same program may have started the file system.
+        if (!PHYSFS_isInit() && !PHYSFS_init(nullptr)) return;
+        if (!PHYSFS_mount(folder.c_str(), nullptr, 0) || !PHYSFS_setWriteDir(folder.c_str())) return;
+        state.game_dir = SDL_strdup(folder.c_str());
+        state.base_dir = SDL_strdup(folder.c_str());
+        ffi_init(&state, nullptr);
+        state.ffi_draw_class = mrb_define_class_under(mrb, state.ffi_module, "Draw", mrb->object_class);
+        draw_methods_define(mrb, state.ffi_draw_class);
+        mrb_value view = mrb_const_get(mrb, mrb_obj_value(mrb->object_class), mrb_intern_lit(mrb, "TopLevelView"));
+        mrb_value args[6] = {mrb_str_new_lit(mrb, "Linux"), mrb_false_value(), mrb_int_value(mrb, 1280),
+                             mrb_int_value(mrb, 720), mrb_str_new_lit(mrb, "vellumcore"), mrb_str_new_lit(mrb, "")};
+        runtime = host_call(mrb, view, "new", 6, args);
+        if (mrb_nil_p(runtime)) return;
+        mrb_gc_register(mrb, runtime);
+        mrb_load_nstring(mrb, SAVED_STATE_BENCH_RUBY, sizeof(SAVED_STATE_BENCH_RUBY) - 1);
+        host_finish_top_level(mrb);
+        ready = !host_log_pending_exception(mrb);
+    }
+    ~interpreter() {
+        if (!folder.empty()) std::filesystem::remove_all(folder);
+    }
+
+    void fill(mrb_int items) {
+        mrb_value count = mrb_int_value(mrb, items);
+        host_call(mrb, mrb_top_self(mrb), "saved_state_bench_fill", 1, &count);
+    }
+
+    // Saves leave a timestamped copy behind for every second they run in.
+    void remove_copies() {
+        for (const auto &entry : std::filesystem::directory_iterator(folder))
+            if (entry.path().filename().string().rfind("game_state_", 0) == 0) std::filesystem::remove(entry.path());
+    }
+};
+
+interpreter &shared() {
+    static interpreter it;
+    return it;
+}
+
+// Calls method on receiver once per iteration; each
+// iteration starts from a collected heap so that one call's garbage is not
+// charged to the next.
+void run(benchmark::State &state, mrb_value receiver, const char *method, mrb_int argc, const mrb_value *argv) {
+    interpreter &it = shared();
+    for (auto _ : state) {
+        state.PauseTiming();
+        mrb_full_gc(it.mrb);
+        int arena = mrb_gc_arena_save(it.mrb);
+        state.ResumeTiming();
+        mrb_value answer = host_call(it.mrb, receiver, method, argc, argv);
+        state.PauseTiming();
+        bool failed = mrb_nil_p(answer);
+        mrb_gc_arena_restore(it.mrb, arena);
+        state.ResumeTiming();
+        if (failed) {
+            state.SkipWithError((std::string(method) + " answered nil").c_str());
+            return;
+        }
+    }
+}
+
+bool start(benchmark::State &state, mrb_int items) {
+    interpreter &it = shared();
+    if (!it.ready) {
+        state.SkipWithError("the framework, the runtime or the file system did not start");
+        return false;
+    }
+    // The file methods write where the game state that ffi_init was given
+    // says; another case may have given it its own.
+    ffi_game_state = &it.state;
+    it.fill(items);
+    return true;
+}
+
+void report_text_size(benchmark::State &state) {
+    std::error_code error;
+    auto size = std::filesystem::file_size(shared().folder + "/game_state.txt", error);
+    if (!error) state.counters["text_bytes"] = (double)size;
+}
+
+void save_case(benchmark::State &state, mrb_int items) {
+    if (!start(state, items)) return;
+    run(state, shared().runtime, "save_state", 0, nullptr);
+    report_text_size(state);
+    shared().remove_copies();
+}
+
+void load_case(benchmark::State &state, mrb_int items) {
+    if (!start(state, items)) return;
+    if (mrb_nil_p(host_call(shared().mrb, shared().runtime, "save_state"))) {
+        state.SkipWithError("the state was not saved");
+        return;
+    }
+    shared().remove_copies();
+    run(state, shared().runtime, "load_state", 0, nullptr);
+    report_text_size(state);
+}
+
+void BM_SaveState20000Hashes(benchmark::State &state) { save_case(state, ITEMS); }
+BENCHMARK(BM_SaveState20000Hashes)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_LoadState20000Hashes(benchmark::State &state) { load_case(state, ITEMS); }
+BENCHMARK(BM_LoadState20000Hashes)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ParseJsonSame20000Items(benchmark::State &state) {
+    if (!start(state, 0)) return;
+    interpreter &it = shared();
+    mrb_value text = mrb_gv_get(it.mrb, mrb_intern_lit(it.mrb, "$saved_state_bench_json"));
+    run(state, it.runtime, "parse_json", 1, &text);
+    state.counters["text_bytes"] = (double)RSTRING_LEN(text);
+}
+BENCHMARK(BM_ParseJsonSame20000Items)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// save_state and load_state over growing states: the largest one whose save
+// takes under 16 ms (the wall time, which the file writes are part of) is
+// the most a game can save without dropping a frame.
+void sizes(benchmark::internal::Benchmark *b) {
+    for (int items : {1000, 2000, 4000, 6000, 7000, 8000, 9000, 10000, 12000, 16000, 32000}) b->Arg(items);
+}
+
+void BM_SaveStateBySize(benchmark::State &state) { save_case(state, state.range(0)); }
+BENCHMARK(BM_SaveStateBySize)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(sizes);
+
+void BM_LoadStateBySize(benchmark::State &state) { load_case(state, state.range(0)); }
+BENCHMARK(BM_LoadStateBySize)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(sizes);
+
+} // namespace

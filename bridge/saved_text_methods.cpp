@@ -1,0 +1,449 @@
+// FFI.saved_text_write and FFI.saved_text_read: the walks behind the
+// framework's saved-state writer and reader (QMX::LiteralWriter and
+// QMX::LiteralReader), which a game runs inside its tick. The writer asks its
+// Ruby object what an entity or another object is written as and refuses
+// through it, so every message stays in the framework; the reader takes its
+// tokens from bridge/saved_text.cpp and only builds the values.
+//
+// Both are loops over explicit stacks: no nesting can exhaust the machine's
+// stack. Ruby code they call may raise; each walk runs under
+// mrb_protect_error with its buffers in a record outside it, and the
+// exception is raised again once they are released.
+#include "ffi.h"
+#include "float_text.h"
+#include "saved_text.h"
+
+#include <mruby/error.h>
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// An element by index. The pointer is taken on its own: GCC 12 reads
+// address 0 for RARRAY_PTR(a)[RARRAY_LEN(a) - 1] written as one expression.
+mrb_value item(mrb_value array, mrb_int index) {
+    const mrb_value *items = RARRAY_PTR(array);
+    return items[index];
+}
+
+// --- Writing --------------------------------------------------------------------
+
+// One open Array or Hash. Its elements (an Array's) or its keys and values
+// (a Hash's, in pairs) are copied to the keep stack when it opens, as they
+// were then, after the value and the pairs it is written as.
+struct write_frame {
+    mrb_int base;  // keep stack length before this frame
+    mrb_int first; // its first element in the keep stack
+    mrb_int count; // elements or pairs
+    mrb_int next;  // the next one to write
+    bool hash;
+    bool entity;       // keys that are plain names read as properties in paths
+    mrb_int slot;      // where it sits in its parent (index or pair number)
+    const void *ids[2]; // the value and the pairs it is written as
+};
+
+struct text_writer {
+    mrb_state *mrb;
+    mrb_value root_value, root_path, writer;
+    mrb_value keep; // every value an open frame still needs, for the collector
+    int arena;
+    std::string out;
+    std::vector<write_frame> frames;
+    // Open containers by identity: a value that is one of them holds itself.
+    std::unordered_map<const void *, size_t> open;
+    std::unordered_map<mrb_sym, std::string> symbols;
+    std::string path, other_path;
+    // Whether each class still prints as the interpreter prints it; a class
+    // whose inspect was redefined is asked for its text instead.
+    bool plain_nil, plain_true, plain_false, plain_integer, plain_string;
+    mrb_sym inspect, pairs_of, refuse, refuse_key, refuse_value;
+};
+
+bool inspect_is_native(mrb_state *mrb, RClass *klass, mrb_sym inspect) {
+    mrb_method_t method = mrb_method_search_vm(mrb, &klass, inspect);
+    return !MRB_METHOD_UNDEF_P(method) && MRB_METHOD_CFUNC_P(method);
+}
+
+mrb_value call(text_writer *w, mrb_value receiver, mrb_sym method, mrb_int argc, const mrb_value *argv) {
+    return mrb_funcall_argv(w->mrb, receiver, method, argc, argv);
+}
+
+// The text value.inspect gives.
+void append_inspect(text_writer *w, mrb_value value) {
+    mrb_value text = mrb_obj_as_string(w->mrb, call(w, value, w->inspect, 0, nullptr));
+    w->out.append(RSTRING_PTR(text), (size_t)RSTRING_LEN(text));
+}
+
+void append_float(text_writer *w, double value) {
+    char text[FLOAT_TEXT_SIZE];
+    size_t length = float_text_format(value, text);
+    // Infinities and NaN are written by the names the reader knows.
+    if (std::isnan(value))
+        w->out.append("NaN");
+    else if (std::isinf(value))
+        w->out.append(value > 0 ? "Infinity" : "-Infinity");
+    else
+        w->out.append(text, length);
+}
+
+// Appends the text of a plain value (nil, true, false, an Integer, a Float,
+// a String or a Symbol) and answers true; false for anything else.
+bool append_scalar(text_writer *w, mrb_value value) {
+    mrb_state *mrb = w->mrb;
+    if (mrb_nil_p(value)) {
+        if (!w->plain_nil) append_inspect(w, value);
+        else w->out.append("nil");
+    } else if (mrb_true_p(value)) {
+        if (!w->plain_true) append_inspect(w, value);
+        else w->out.append("true");
+    } else if (mrb_false_p(value)) {
+        if (!w->plain_false) append_inspect(w, value);
+        else w->out.append("false");
+    } else if (mrb_integer_p(value)) {
+        if (!w->plain_integer) {
+            append_inspect(w, value);
+        } else {
+            char text[32];
+            int length = std::snprintf(text, sizeof(text), "%" PRId64, (int64_t)mrb_integer(value));
+            w->out.append(text, (size_t)length);
+        }
+    } else if (mrb_float_p(value)) {
+        append_float(w, (double)mrb_float(value));
+    } else if (mrb_symbol_p(value)) {
+        // Few symbols, written many times over: each is asked once.
+        mrb_sym sym = mrb_symbol(value);
+        auto found = w->symbols.find(sym);
+        if (found == w->symbols.end()) {
+            mrb_value text = mrb_obj_as_string(mrb, call(w, value, w->inspect, 0, nullptr));
+            found = w->symbols.emplace(sym, std::string(RSTRING_PTR(text), (size_t)RSTRING_LEN(text))).first;
+        }
+        w->out.append(found->second);
+    } else if (mrb_string_p(value)) {
+        if (w->plain_string && mrb_class(mrb, value) == mrb->string_class) {
+            mrb_value text = mrb_str_inspect(mrb, value);
+            w->out.append(RSTRING_PTR(text), (size_t)RSTRING_LEN(text));
+        } else {
+            append_inspect(w, value);
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool is_scalar(mrb_value value) {
+    return mrb_nil_p(value) || mrb_true_p(value) || mrb_false_p(value) || mrb_integer_p(value) || mrb_float_p(value) ||
+           mrb_symbol_p(value) || mrb_string_p(value);
+}
+
+bool word_name(const char *name, mrb_int length) {
+    if (length == 0) return false;
+    for (mrb_int i = 0; i < length; ++i) {
+        char b = name[i];
+        if (!(b == '_' || (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'))) return false;
+    }
+    return true;
+}
+
+// Appends to out how the child in slot of frame is reached: "[3]" in an
+// Array, ".name" for an entity's property, "[key]" otherwise.
+void append_child_step(text_writer *w, const write_frame &frame, mrb_int slot, std::string *out) {
+    if (!frame.hash) {
+        out->append("[").append(std::to_string((long long)slot)).append("]");
+        return;
+    }
+    mrb_value key = item(w->keep, frame.first + 2 * slot);
+    if (frame.entity && mrb_symbol_p(key)) {
+        mrb_int length = 0;
+        const char *name = mrb_sym_name_len(w->mrb, mrb_symbol(key), &length);
+        if (name && word_name(name, length)) {
+            out->append(".").append(name, (size_t)length);
+            return;
+        }
+    }
+    mrb_value text = mrb_obj_as_string(w->mrb, call(w, key, w->inspect, 0, nullptr));
+    out->append("[").append(RSTRING_PTR(text), (size_t)RSTRING_LEN(text)).append("]");
+}
+
+// Key paths such as "args.state.items[3][:bad]" name the value a refusal is
+// about. Only a refusal needs one, so none is kept.
+void frame_path(text_writer *w, size_t index, std::string *out) {
+    out->assign(RSTRING_PTR(w->root_path), (size_t)RSTRING_LEN(w->root_path));
+    for (size_t i = 1; i <= index; ++i) append_child_step(w, w->frames[i - 1], w->frames[i].slot, out);
+}
+
+// The path of the value in slot of the innermost frame, or of the value
+// written when no frame is open yet.
+void child_path(text_writer *w, mrb_int slot, std::string *out) {
+    if (w->frames.empty()) {
+        out->assign(RSTRING_PTR(w->root_path), (size_t)RSTRING_LEN(w->root_path));
+        return;
+    }
+    frame_path(w, w->frames.size() - 1, out);
+    append_child_step(w, w->frames.back(), slot, out);
+}
+
+mrb_value text_string(text_writer *w, const std::string &text) {
+    return mrb_str_new(w->mrb, text.data(), (mrb_int)text.size());
+}
+
+struct pair_collector {
+    mrb_value keep;
+};
+
+int collect_pair(mrb_state *mrb, mrb_value key, mrb_value value, void *data) {
+    pair_collector *collector = (pair_collector *)data;
+    mrb_ary_push(mrb, collector->keep, key);
+    mrb_ary_push(mrb, collector->keep, value);
+    return 0;
+}
+
+// Writes value, the child in slot of the innermost frame (or the value the
+// walk begins with): its text when it is plain, else it opens as a frame.
+void write_value(text_writer *w, mrb_value value, mrb_int slot) {
+    mrb_state *mrb = w->mrb;
+    if (append_scalar(w, value)) return;
+    mrb_value pairs = value;
+    bool entity = false;
+    if (!mrb_obj_is_kind_of(mrb, value, mrb->array_class) && !mrb_obj_is_kind_of(mrb, value, mrb->hash_class)) {
+        mrb_value answer = call(w, w->writer, w->pairs_of, 1, &value);
+        if (!mrb_array_p(answer) || RARRAY_LEN(answer) < 2 ||
+            !(mrb_array_p(item(answer, 0)) || mrb_hash_p(item(answer, 0)))) {
+            child_path(w, slot, &w->path);
+            mrb_value args[2] = {text_string(w, w->path), value};
+            call(w, w->writer, w->refuse_value, 2, args);
+            return;
+        }
+        pairs = item(answer, 0);
+        entity = mrb_test(item(answer, 1));
+    }
+    const void *ids[2] = {mrb_ptr(pairs), mrb_ptr(value)};
+    for (const void *id : ids) {
+        auto found = w->open.find(id);
+        if (found == w->open.end()) continue;
+        child_path(w, slot, &w->path);
+        frame_path(w, found->second, &w->other_path);
+        w->other_path.insert(0, "holds ").append(" itself");
+        mrb_value args[2] = {text_string(w, w->path), text_string(w, w->other_path)};
+        call(w, w->writer, w->refuse, 2, args);
+        return;
+    }
+
+    write_frame frame;
+    frame.base = RARRAY_LEN(w->keep);
+    frame.slot = slot;
+    frame.entity = entity;
+    frame.next = 0;
+    frame.ids[0] = ids[0];
+    frame.ids[1] = ids[1];
+    // Both stay referenced while open, so that a Hash made for the writing
+    // (a strict entity's) is not collected and its address taken by another.
+    mrb_ary_push(mrb, w->keep, value);
+    mrb_ary_push(mrb, w->keep, pairs);
+    frame.first = RARRAY_LEN(w->keep);
+    frame.hash = mrb_hash_p(pairs);
+    if (frame.hash) {
+        pair_collector collector{w->keep};
+        mrb_hash_foreach(mrb, mrb_hash_ptr(pairs), collect_pair, &collector);
+        frame.count = (RARRAY_LEN(w->keep) - frame.first) / 2;
+    } else {
+        mrb_ary_concat(mrb, w->keep, pairs);
+        frame.count = RARRAY_LEN(w->keep) - frame.first;
+    }
+    size_t index = w->frames.size();
+    w->frames.push_back(frame);
+    for (const void *id : ids) w->open.emplace(id, index);
+    w->out.push_back(frame.hash ? '{' : '[');
+    if (!frame.hash) return;
+    // Every key is a plain value, or the Hash is refused naming the last
+    // key that is not.
+    for (mrb_int i = frame.count - 1; i >= 0; --i) {
+        mrb_value key = item(w->keep, frame.first + 2 * i);
+        if (is_scalar(key)) continue;
+        frame_path(w, index, &w->path);
+        mrb_value args[2] = {text_string(w, w->path), key};
+        call(w, w->writer, w->refuse_key, 2, args);
+        return;
+    }
+}
+
+mrb_value write_walk(mrb_state *mrb, void *data) {
+    text_writer *w = (text_writer *)data;
+    write_value(w, w->root_value, 0);
+    mrb_gc_arena_restore(mrb, w->arena);
+    while (!w->frames.empty()) {
+        size_t index = w->frames.size() - 1;
+        write_frame &frame = w->frames[index];
+        if (frame.next == frame.count) {
+            w->out.push_back(frame.hash ? '}' : ']');
+            for (const void *id : frame.ids) {
+                auto found = w->open.find(id);
+                if (found != w->open.end() && found->second == index) w->open.erase(found);
+            }
+            mrb_ary_resize(mrb, w->keep, frame.base);
+            w->frames.pop_back();
+            continue;
+        }
+        mrb_int slot = frame.next++;
+        if (slot > 0) w->out.append(", ");
+        if (frame.hash) {
+            append_scalar(w, item(w->keep, frame.first + 2 * slot));
+            w->out.append("=>");
+            write_value(w, item(w->keep, frame.first + 2 * slot + 1), slot);
+        } else {
+            write_value(w, item(w->keep, frame.first + slot), slot);
+        }
+        mrb_gc_arena_restore(mrb, w->arena);
+    }
+    return mrb_str_new(mrb, w->out.data(), (mrb_int)w->out.size());
+}
+
+// The text, or the exception the walk raised in *raised.
+mrb_value write_text(mrb_state *mrb, mrb_value value, mrb_value root, mrb_value writer, mrb_bool *raised) {
+    text_writer w;
+    w.mrb = mrb;
+    w.root_value = value;
+    w.root_path = root;
+    w.writer = writer;
+    w.keep = mrb_ary_new(mrb);
+    w.inspect = mrb_intern_lit(mrb, "inspect");
+    w.pairs_of = mrb_intern_lit(mrb, "pairs_of");
+    w.refuse = mrb_intern_lit(mrb, "refuse");
+    w.refuse_key = mrb_intern_lit(mrb, "refuse_key");
+    w.refuse_value = mrb_intern_lit(mrb, "refuse_value");
+    w.plain_nil = inspect_is_native(mrb, mrb->nil_class, w.inspect);
+    w.plain_true = inspect_is_native(mrb, mrb->true_class, w.inspect);
+    w.plain_false = inspect_is_native(mrb, mrb->false_class, w.inspect);
+    w.plain_integer = inspect_is_native(mrb, mrb->integer_class, w.inspect);
+    w.plain_string = mrb_func_basic_p(mrb, mrb_str_new_lit(mrb, ""), w.inspect, mrb_str_inspect);
+    w.arena = mrb_gc_arena_save(mrb);
+    return mrb_protect_error(mrb, write_walk, &w, raised);
+}
+
+// FFI.saved_text_write(value, root, writer): the saved text of value, whose
+// key paths begin with root; writer answers pairs_of and raises through
+// refuse, refuse_key and refuse_value.
+mrb_value ffi_saved_text_write(mrb_state *mrb, mrb_value) {
+    mrb_value value, root, writer;
+    mrb_get_args(mrb, "oSo", &value, &root, &writer);
+    mrb_bool raised = FALSE;
+    mrb_value result = write_text(mrb, value, root, writer, &raised);
+    if (raised) mrb_exc_raise(mrb, result);
+    return result;
+}
+
+// --- Reading ----------------------------------------------------------------------
+
+struct text_builder {
+    mrb_state *mrb;
+    saved_text_reader reader;
+    // The open containers, each followed by its key while one waits for its
+    // value, and the value just read; the collector sees them all here.
+    mrb_value stack;
+    std::vector<bool> key_waiting;
+    int arena;
+};
+
+mrb_value token_value(mrb_state *mrb, const saved_text_token &t) {
+    switch (t.kind) {
+    case SAVED_TEXT_TRUE: return mrb_true_value();
+    case SAVED_TEXT_FALSE: return mrb_false_value();
+    case SAVED_TEXT_INTEGER: return mrb_int_value(mrb, (mrb_int)t.integer);
+    case SAVED_TEXT_FLOAT: return mrb_float_value(mrb, (mrb_float)t.number);
+    case SAVED_TEXT_STRING: return mrb_str_new(mrb, t.bytes, (mrb_int)t.length);
+    case SAVED_TEXT_SYMBOL: return mrb_symbol_value(mrb_intern(mrb, t.bytes, t.length));
+    default: return mrb_nil_value();
+    }
+}
+
+// Puts the finished value on top of the stack where it belongs: into the
+// Array below it, as the key of the Hash below it, or with the key below it
+// into the Hash below that. It leaves the stack only once it is in place, so
+// that the collector always sees it.
+void place_value(mrb_state *mrb, text_builder *b) {
+    if (b->key_waiting.empty()) return;
+    mrb_int length = RARRAY_LEN(b->stack);
+    if (b->key_waiting.back()) {
+        mrb_hash_set(mrb, item(b->stack, length - 3), item(b->stack, length - 2), item(b->stack, length - 1));
+        mrb_ary_pop(mrb, b->stack);
+        mrb_ary_pop(mrb, b->stack);
+        b->key_waiting.back() = false;
+        return;
+    }
+    mrb_value container = item(b->stack, length - 2);
+    if (!mrb_array_p(container)) {
+        b->key_waiting.back() = true;
+        return;
+    }
+    mrb_ary_push(mrb, container, item(b->stack, length - 1));
+    mrb_ary_pop(mrb, b->stack);
+}
+
+mrb_value read_walk(mrb_state *mrb, void *data) {
+    text_builder *b = (text_builder *)data;
+    for (;;) {
+        saved_text_token t = saved_text_next(&b->reader);
+        if (t.kind == SAVED_TEXT_DONE || t.kind == SAVED_TEXT_FAILED) break;
+        if (t.kind == SAVED_TEXT_END) {
+            // The finished container is on top already.
+            b->key_waiting.pop_back();
+        } else if ((t.kind == SAVED_TEXT_ARRAY || t.kind == SAVED_TEXT_HASH) && !t.empty) {
+            mrb_ary_push(mrb, b->stack, t.kind == SAVED_TEXT_HASH ? mrb_hash_new(mrb) : mrb_ary_new(mrb));
+            b->key_waiting.push_back(false);
+            mrb_gc_arena_restore(mrb, b->arena);
+            continue;
+        } else {
+            mrb_value value = t.kind == SAVED_TEXT_ARRAY ? mrb_ary_new(mrb)
+                              : t.kind == SAVED_TEXT_HASH ? mrb_hash_new(mrb)
+                                                          : token_value(mrb, t);
+            mrb_ary_push(mrb, b->stack, value);
+        }
+        place_value(mrb, b);
+        mrb_gc_arena_restore(mrb, b->arena);
+    }
+    // The whole value is the one left on the stack once every container
+    // closed.
+    return b->key_waiting.empty() && RARRAY_LEN(b->stack) == 1 ? item(b->stack, 0) : mrb_nil_value();
+}
+
+// FFI.saved_text_read(text, failure): the value text holds; for text that is
+// not saved state nil, with what was wrong and its byte offset appended to
+// failure.
+mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
+    mrb_value text, failure;
+    mrb_get_args(mrb, "SA", &text, &failure);
+    mrb_bool raised = FALSE;
+    mrb_value result;
+    const char *what = nullptr;
+    size_t at = 0;
+    {
+        text_builder b;
+        b.mrb = mrb;
+        // The reader reads a copy: a value built on the way could run code
+        // that changes the String.
+        mrb_value copy = mrb_str_dup(mrb, text);
+        saved_text_read_start(&b.reader, RSTRING_PTR(copy), (size_t)RSTRING_LEN(copy));
+        b.stack = mrb_ary_new(mrb);
+        b.arena = mrb_gc_arena_save(mrb);
+        result = mrb_protect_error(mrb, read_walk, &b, &raised);
+        what = b.reader.failure;
+        at = b.reader.failure_at;
+    }
+    if (raised) mrb_exc_raise(mrb, result);
+    if (!what) return result;
+    mrb_ary_push(mrb, failure, mrb_str_new_cstr(mrb, what));
+    mrb_ary_push(mrb, failure, mrb_int_value(mrb, (mrb_int)at));
+    return mrb_nil_value();
+}
+
+} // namespace
+
+void ffi_saved_text_methods_define(mrb_state *mrb, RClass *ffi_module) {
+    mrb_define_module_function(mrb, ffi_module, "saved_text_write", ffi_saved_text_write, MRB_ARGS_REQ(3));
+    mrb_define_module_function(mrb, ffi_module, "saved_text_read", ffi_saved_text_read, MRB_ARGS_REQ(2));
+}
