@@ -48,9 +48,11 @@ module QMX
       load_history
     end
 
-    # Characters per console line.
+    # Characters per console line. Text measured without a font at hand
+    # (an interpreter with no renderer) is 0 wide, which must not stop the
+    # runtime from starting.
     def console_text_width
-      @console_text_width ||= ((w - 20) / font_style.letter_size[0]).to_i
+      @console_text_width ||= ((w - 20) / [font_style.letter_size[0], 1].max).to_i
     end
 
     # Oldest first, one command a line; never more than the history keeps.

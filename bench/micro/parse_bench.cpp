@@ -85,7 +85,7 @@ struct interpreter {
         mrb_load_irep_buf(mrb, main_ruby, main_ruby_size);
         host_finish_top_level(mrb);
         if (host_log_pending_exception(mrb) || docs.folder.empty()) return;
-        if (!PHYSFS_init(nullptr) || !PHYSFS_mount(docs.folder.c_str(), nullptr, 0)) return;
+        if ((!PHYSFS_isInit() && !PHYSFS_init(nullptr)) || !PHYSFS_mount(docs.folder.c_str(), nullptr, 0)) return;
         state.game_dir = SDL_strdup(docs.folder.c_str());
         state.base_dir = SDL_strdup(docs.folder.c_str());
         ffi_init(&state, nullptr);
