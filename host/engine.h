@@ -39,8 +39,18 @@ void quit_signals_install();
 // One simulation frame: true to go on, false to stop.
 bool simulation_frame();
 // Hands a finished frame stream to the main thread, or drops it when a write
-// failed part-way. Clears current_frame_stream.
+// failed part-way. Clears current_frame_stream. While FRAMES_QUEUED_MAX
+// frames wait to be drawn it first waits for the main thread to take one.
 void submit_frame_stream();
+// The most frames the simulation thread runs ahead of the renderer. Each
+// queued frame holds a buffer as large as the frame's commands, and the
+// stream pool keeps every buffer it has ever handed out, so frames piling up
+// behind a renderer that stalls would hold memory for good; a game that asks
+// more of the renderer than it can draw runs slower instead. Six is 100 ms of
+// simulation: twice what the simulation makes while an unfocused window's
+// main thread sleeps for one turn, so that a game in the background still
+// runs at full rate.
+constexpr int FRAMES_QUEUED_MAX = 6;
 
 // The framework bytecode compiled into the executable.
 extern "C" const uint8_t main_ruby[];

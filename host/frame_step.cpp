@@ -372,10 +372,15 @@ void submit_frame_stream() {
     if (!stream) return;
     // A frame whose stream failed to grow part-way is dropped whole; the main
     // thread keeps showing the last frame it has.
-    if (stream->error || !the_render_context)
+    if (stream->error || !the_render_context) {
         threadstream_free(stream);
-    else
-        threadstreamqueue_putitem(the_render_context->frame_queue, stream);
+        return;
+    }
+    // The main thread takes every queued frame on each turn as long as this
+    // thread runs (it stops only after this thread has ended), so the wait
+    // ends within one of its turns.
+    threadstreamqueue_wait_below(the_render_context->frame_queue, FRAMES_QUEUED_MAX);
+    threadstreamqueue_putitem(the_render_context->frame_queue, stream);
 }
 
 bool simulation_frame() {
