@@ -39,8 +39,7 @@ void quit_signals_install();
 // One simulation frame: true to go on, false to stop.
 bool simulation_frame();
 // Hands a finished frame stream to the main thread, or drops it when a write
-// failed part-way. Clears current_frame_stream. While FRAMES_QUEUED_MAX
-// frames wait to be drawn it first waits for the main thread to take one.
+// failed part-way. Clears current_frame_stream.
 void submit_frame_stream();
 // The most frames the simulation thread runs ahead of the renderer. Each
 // queued frame holds a buffer as large as the frame's commands, and the
@@ -51,6 +50,12 @@ void submit_frame_stream();
 // main thread sleeps for one turn, so that a game in the background still
 // runs at full rate.
 constexpr int FRAMES_QUEUED_MAX = 6;
+// Performance-counter ticks that simulation frames have waited for the
+// renderer since the pacing loop last took them (simulation thread only).
+// The loop moves its schedule on by them: time the engine held the game back
+// is not made up afterwards by running frames back to back, which would
+// fast-forward the game once the renderer keeps up again.
+extern uint64_t simulation_held_back_ticks;
 
 // The framework bytecode compiled into the executable.
 extern "C" const uint8_t main_ruby[];

@@ -2,6 +2,7 @@
 #include "render_support.h"
 
 #include "host/engine.h"
+#include "host/frame_step.h"
 #include "render/main_frame.h"
 
 #include <lodepng.h>
@@ -100,6 +101,8 @@ TEST_F(MainFrame, ASlowRendererHoldsTheSimulationBackAndItsStaleFramesStillDoThe
     std::thread simulation([&] {
         for (int i = 0; i < FRAMES; ++i) {
             std::string n = std::to_string(i);
+            ++attempted;
+            frame_wait_for_renderer(context);
             current_frame_stream = threadstream_allocate();
             streams.insert(current_frame_stream);
             frame_builder(current_frame_stream)
@@ -109,14 +112,13 @@ TEST_F(MainFrame, ASlowRendererHoldsTheSimulationBackAndItsStaleFramesStillDoThe
                 .pass(("rt" + n).c_str(), 4, 4, rgba(10 * i, 0, 0)).end_pass()
                 .pass(nullptr, W, H, rgba(0, 100 + i, 0)).end_pass()
                 .screenshot(("pile/shot" + n + ".png").c_str(), 0, 0, 2, 2);
-            ++attempted;
             submit_frame_stream();
             ++submitted;
         }
         done = true;
     });
     // The main side draws only once the simulation has got as far ahead as it
-    // may and is trying to hand over one more frame.
+    // may and is trying to start one more frame.
     int most_queued = 0;
     while (!done || threadstreamqueue_getcount(context->frame_queue) > 0) {
         while (!done && !(threadstreamqueue_getcount(context->frame_queue) >= FRAMES_QUEUED_MAX &&
