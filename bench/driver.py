@@ -20,6 +20,9 @@ window of frames after a warm-up and writes a small key=value report:
     sim_fps, render_fps   (this engine only) the simulation and render frame
                   rates the engine itself measured, averaged over the window
 
+The driver adds each program's peak resident memory over its whole run, as
+the kernel accounts it for the finished process (getrusage's ru_maxrss).
+
 A program "holds 60 fps" when its rate stays at or above --hold-fps; for this
 engine both its own simulation and render rates must.
 
@@ -190,13 +193,12 @@ def run_once(program, n, args, warmup, frames, time_limit, log):
     with open(os.path.join(run_dir, "output.txt"), "w") as output:
         proc = subprocess.Popen(cmd, cwd=run_dir, env=env, stdout=output, stderr=subprocess.STDOUT,
                                 stdin=subprocess.DEVNULL, start_new_session=True)
+        usage = None
         try:
-            proc.wait(timeout=deadline)
-        except subprocess.TimeoutExpired:
-            pass
+            usage = wait_with_usage(proc, deadline)
         finally:
             # Also when the driver itself is stopped: no program outlives it.
-            if proc.poll() is None:
+            if proc.returncode is None:
                 os.killpg(proc.pid, signal.SIGKILL)
                 proc.wait()
     result = parse_report(out) if os.path.exists(out) else None
@@ -205,9 +207,26 @@ def run_once(program, n, args, warmup, frames, time_limit, log):
         log("    %s n=%d: no report (exit %s); output kept in %s" % (program.name, n, proc.returncode, run_dir))
         return None
     result["cpu_ms_per_frame"] = 1000.0 * result["cpu_seconds"] / result["frames"]
+    if usage is not None:
+        # Linux counts ru_maxrss in KiB.
+        result["peak_rss_mb"] = usage.ru_maxrss / 1024.0
     if not args.keep_runs:
         shutil.rmtree(run_dir, ignore_errors=True)
     return result
+
+
+def wait_with_usage(proc, timeout):
+    """Waits for the program to end, at most `timeout` seconds; answers the
+    kernel's resource usage of the finished process (its peak resident memory
+    among it), or None when it did not end in time."""
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+        if pid == proc.pid:
+            proc.returncode = os.waitstatus_to_exitcode(status)
+            return usage
+        time.sleep(0.05)
+    return None
 
 
 def held_rate(program, result):
@@ -231,6 +250,11 @@ def median_result(results):
         values = [r[key] for r in results if key in r]
         if values:
             merged[key] = statistics.median(values)
+    # Memory is reported as the worst of the runs: a program that grows only
+    # now and then must still show it.
+    peaks = [r["peak_rss_mb"] for r in results if "peak_rss_mb" in r]
+    if peaks:
+        merged["peak_rss_mb"] = max(peaks)
     for key in ("renderer", "output"):
         if key in results[0]:
             merged[key] = results[0][key]
@@ -250,6 +274,8 @@ def measure_fixed(programs, sizes, args, log):
                 extra = ""
                 if "sim_fps" in merged:
                     extra = "  sim %.1f render %.1f" % (merged["sim_fps"], merged["render_fps"])
+                if "peak_rss_mb" in merged:
+                    extra += "  peak %.0f MB" % merged["peak_rss_mb"]
                 log("  %-32s n=%-6d cpu %8.2f ms/frame  fps %6.1f%s" %
                     (program.label, n, merged["cpu_ms_per_frame"], merged["fps"], extra))
             else:
@@ -351,7 +377,7 @@ class Mark:
 def report_mark(mark, args, add):
     add("## %s" % mark.title)
     add("")
-    add("### CPU per frame and frame rate held (N = %s)" % mark.work)
+    add("### CPU per frame, frame rate held and peak resident memory (N = %s)" % mark.work)
     add("")
     add("| program | " + " | ".join("N=%d" % n for n in mark.sizes) + " |")
     add("|---|" + "---|" * len(mark.sizes))
@@ -365,6 +391,8 @@ def report_mark(mark, args, add):
             cell = "%.2f ms @ %.0f fps" % (r["cpu_ms_per_frame"], r["fps"])
             if "sim_fps" in r:
                 cell += " (sim %.0f / render %.0f)" % (r["sim_fps"], r["render_fps"])
+            if "peak_rss_mb" in r:
+                cell += ", peak %.0f MB" % r["peak_rss_mb"]
             cells.append(cell)
         add("| %s | %s |" % (program.label, " | ".join(cells)))
     add("")
@@ -385,7 +413,7 @@ def report_mark(mark, args, add):
     add("")
     header = ["engine mode"]
     for n in mark.sizes:
-        header += ["CPU/LÖVE N=%d" % n, "CPU/SDL N=%d" % n]
+        header += ["CPU/LÖVE N=%d" % n, "CPU/SDL N=%d" % n, "peak/SDL N=%d" % n]
     if mark.maxima:
         header += ["max N / LÖVE", "max N / SDL"]
     add("| " + " | ".join(header) + " |")
@@ -399,6 +427,8 @@ def report_mark(mark, args, add):
             for ref in refs:
                 r = mark.fixed.get((ref.name, n)) if ref else None
                 row.append(fmt_ratio(ecpu, r["cpu_ms_per_frame"] if r else None))
+            r = mark.fixed.get((refs[1].name, n)) if refs[1] else None
+            row.append(fmt_ratio(e.get("peak_rss_mb") if e else None, r.get("peak_rss_mb") if r else None))
         if mark.maxima:
             for ref in refs:
                 e = mark.maxima.get(engine.name)
@@ -419,6 +449,8 @@ def report(marks, args, notes):
         "after %d warm-up frames." % (args.runs, args.frames, args.warmup))
     add("fps is frames per wall-clock second over the same window; for this engine also its own "
         "simulation / render rates.")
+    add("peak is the process's largest resident memory over its whole run (start-up and warm-up "
+        "included), the worst of the runs.")
     add("")
     for note in notes:
         add("> " + note)

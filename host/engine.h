@@ -41,6 +41,21 @@ bool simulation_frame();
 // Hands a finished frame stream to the main thread, or drops it when a write
 // failed part-way. Clears current_frame_stream.
 void submit_frame_stream();
+// The most frames the simulation thread runs ahead of the renderer. Each
+// queued frame holds a buffer as large as the frame's commands, and the
+// stream pool keeps every buffer it has ever handed out, so frames piling up
+// behind a renderer that stalls would hold memory for good; a game that asks
+// more of the renderer than it can draw runs slower instead. Six is 100 ms of
+// simulation: twice what the simulation makes while an unfocused window's
+// main thread sleeps for one turn, so that a game in the background still
+// runs at full rate.
+constexpr int FRAMES_QUEUED_MAX = 6;
+// Performance-counter ticks that simulation frames have waited for the
+// renderer since the pacing loop last took them (simulation thread only).
+// The loop moves its schedule on by them: time the engine held the game back
+// is not made up afterwards by running frames back to back, which would
+// fast-forward the game once the renderer keeps up again.
+extern uint64_t simulation_held_back_ticks;
 
 // The framework bytecode compiled into the executable.
 extern "C" const uint8_t main_ruby[];

@@ -398,8 +398,20 @@ void submit_frame_stream() {
         threadstreamqueue_putitem(the_render_context->frame_queue, stream);
 }
 
+uint64_t frame_wait_for_renderer(render_context *context) {
+    if (!context || threadstreamqueue_getcount(context->frame_queue) < FRAMES_QUEUED_MAX) return 0;
+    // The main thread takes every queued frame on each turn as long as this
+    // thread runs (it stops only after this thread has ended), so the wait
+    // ends within one of its turns. This thread is the queue's only
+    // producer: the frame it is about to make finds the room still there.
+    uint64_t start = SDL_GetPerformanceCounter();
+    threadstreamqueue_wait_below(context->frame_queue, FRAMES_QUEUED_MAX);
+    return SDL_GetPerformanceCounter() - start;
+}
+
 bool simulation_frame() {
     game_state *state = &the_game_state;
+    simulation_held_back_ticks += frame_wait_for_renderer(the_render_context);
     current_frame_stream = threadstream_allocate();
     if (!current_frame_stream) return false;
     mrb_state *mrb = state->mrb;

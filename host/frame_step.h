@@ -20,6 +20,10 @@ int frame_load_reload_list(game_state *state);
 void frame_report_controller_keys(game_state *state);
 // Hands one window-system event to the runtime (or acts on it natively).
 void frame_dispatch_event(game_state *state, render_context *context, const SDL_Event &event);
+// Before a frame starts: waits while FRAMES_QUEUED_MAX frames are still to be
+// drawn, so that the frame reads the input of when it runs. Answers the
+// performance-counter ticks it waited.
+uint64_t frame_wait_for_renderer(render_context *context);
 // Dispatches every queued event batch, oldest first, and frees the batches.
 void frame_dispatch_event_batches(game_state *state, render_context *context);
 // The eight stick positions of both players, every frame.

@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 SDL_atomic_t engine_quit_flag;
+uint64_t simulation_held_back_ticks = 0;
 
 namespace {
 
@@ -145,6 +146,7 @@ void main_thread_loop() {
 int simulation_run_paced(bool (*frame)(void *), void *data) {
     const Uint64 frequency = SDL_GetPerformanceFrequency();
     Uint64 target = SDL_GetPerformanceCounter();
+    simulation_held_back_ticks = 0;
     int frames = 0;
     if (SDL_AtomicGet(&engine_quit_flag) == 0) {
         const Uint64 period = frequency / 60;
@@ -153,8 +155,10 @@ int simulation_run_paced(bool (*frame)(void *), void *data) {
             if (!frame(data)) break;
             ++frames;
             // The schedule is absolute: a late frame is followed by frames
-            // that run back to back until the schedule is caught up.
-            target += period;
+            // that run back to back until the schedule is caught up. Only the
+            // time the renderer held the game back moves it on.
+            target += period + simulation_held_back_ticks;
+            simulation_held_back_ticks = 0;
             for (;;) {
                 int64_t remaining = (int64_t)(target - SDL_GetPerformanceCounter());
                 if (remaining < 1) break;

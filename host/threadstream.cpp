@@ -228,7 +228,9 @@ threadstreamqueue *threadstreamqueue_allocate() {
     threadstreamqueue *queue = (threadstreamqueue *)SDL_calloc(1, sizeof(threadstreamqueue));
     if (!queue) return nullptr;
     queue->mutex = SDL_CreateMutex();
-    if (!queue->mutex) {
+    queue->taken = queue->mutex ? SDL_CreateCond() : nullptr;
+    if (!queue->taken) {
+        if (queue->mutex) SDL_DestroyMutex(queue->mutex);
         SDL_free(queue);
         return nullptr;
     }
@@ -257,6 +259,7 @@ threadstream *threadstreamqueue_getitem(threadstreamqueue *queue) {
         stream->next = nullptr;
         if (!queue->head) queue->tail = nullptr;
         SDL_AtomicAdd(&queue->count, -1);
+        SDL_CondSignal(queue->taken);
     }
     SDL_UnlockMutex(queue->mutex);
     return stream;
@@ -266,9 +269,19 @@ int threadstreamqueue_getcount(threadstreamqueue *queue) {
     return queue ? SDL_AtomicGet(&queue->count) : 0;
 }
 
+void threadstreamqueue_wait_below(threadstreamqueue *queue, int limit) {
+    if (!queue || limit < 1) return;
+    // The count only falls under the mutex, and the signal is sent under it
+    // too, so a take between the test and the wait cannot be missed.
+    SDL_LockMutex(queue->mutex);
+    while (SDL_AtomicGet(&queue->count) >= limit) SDL_CondWait(queue->taken, queue->mutex);
+    SDL_UnlockMutex(queue->mutex);
+}
+
 void threadstreamqueue_free(threadstreamqueue *queue) {
     if (!queue) return;
     while (threadstream *stream = threadstreamqueue_getitem(queue)) threadstream_free(stream);
+    SDL_DestroyCond(queue->taken);
     SDL_DestroyMutex(queue->mutex);
     SDL_free(queue);
 }

@@ -20,6 +20,7 @@ struct threadstream {
 
 struct threadstreamqueue {
     SDL_mutex *mutex;   // guards head, tail and the links of queued streams
+    SDL_cond *taken;    // signalled under mutex each time a stream is taken out
     threadstream *head;
     threadstream *tail;
     SDL_atomic_t count; // readable without the mutex
@@ -86,6 +87,11 @@ threadstreamqueue *threadstreamqueue_allocate();
 void threadstreamqueue_putitem(threadstreamqueue *queue, threadstream *stream);
 threadstream *threadstreamqueue_getitem(threadstreamqueue *queue);
 int threadstreamqueue_getcount(threadstreamqueue *queue);
+// Blocks the calling thread while the queue holds `limit` streams or more,
+// until another thread takes one out. Meant for a queue's one producer, so
+// that the room it waited for is still there when it puts its stream. A
+// limit below 1 is no limit.
+void threadstreamqueue_wait_below(threadstreamqueue *queue, int limit);
 void threadstreamqueue_free(threadstreamqueue *queue);
 
 // Packers that take Ruby values live in threadstream_ruby.cpp so that this

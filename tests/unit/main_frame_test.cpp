@@ -1,8 +1,16 @@
 // One turn of the main thread: event batches out, frames in, presentation.
 #include "render_support.h"
 
+#include "host/engine.h"
+#include "host/frame_step.h"
 #include "render/main_frame.h"
 
+#include <lodepng.h>
+
+#include <algorithm>
+#include <atomic>
+#include <set>
+#include <string>
 #include <thread>
 
 using namespace render_support;
@@ -77,6 +85,66 @@ TEST_F(MainFrame, OlderQueuedFramesAreStaleTheNewestIsKeptAndAScreenlessFrameSho
     queue(build().passes(1).pass("rt", 4, 4, rgba(255, 0, 0)).end_pass());
     draw_iteration(context);
     EXPECT_EQ(screen_pixel(5, 5), rgba(0, 0, 200));
+}
+
+TEST_F(MainFrame, ASlowRendererHoldsTheSimulationBackAndItsStaleFramesStillDoTheirWork) {
+    set_bottom_left_grid();
+    opened_urls.clear();
+    render_context *saved = the_render_context;
+    the_render_context = context;
+    // The simulation side: every frame opens a link, uploads a pixel array,
+    // fills a render target of its own and takes a screenshot of its screen.
+    constexpr int FRAMES = 3 * FRAMES_QUEUED_MAX;
+    std::set<threadstream *> streams;
+    std::atomic<int> attempted{0}, submitted{0};
+    std::atomic<bool> done{false};
+    std::thread simulation([&] {
+        for (int i = 0; i < FRAMES; ++i) {
+            std::string n = std::to_string(i);
+            ++attempted;
+            frame_wait_for_renderer(context);
+            current_frame_stream = threadstream_allocate();
+            streams.insert(current_frame_stream);
+            frame_builder(current_frame_stream)
+                .text_command(RENDER_CMD_OPEN_URL, ("u" + n).c_str())
+                .upload(("pa" + n).c_str(), 1, 1, {rgba(0, 0, 255)})
+                .passes(2, true)
+                .pass(("rt" + n).c_str(), 4, 4, rgba(10 * i, 0, 0)).end_pass()
+                .pass(nullptr, W, H, rgba(0, 100 + i, 0)).end_pass()
+                .screenshot(("pile/shot" + n + ".png").c_str(), 0, 0, 2, 2);
+            submit_frame_stream();
+            ++submitted;
+        }
+        done = true;
+    });
+    // The main side draws only once the simulation has got as far ahead as it
+    // may and is trying to start one more frame.
+    int most_queued = 0;
+    while (!done || threadstreamqueue_getcount(context->frame_queue) > 0) {
+        while (!done && !(threadstreamqueue_getcount(context->frame_queue) >= FRAMES_QUEUED_MAX &&
+                          attempted > submitted))
+            SDL_Delay(1);
+        most_queued = std::max(most_queued, threadstreamqueue_getcount(context->frame_queue));
+        draw_iteration(context);
+    }
+    simulation.join();
+    the_render_context = saved;
+    EXPECT_EQ(most_queued, FRAMES_QUEUED_MAX);
+    // The queue, the frame being written, the kept frame and one event batch.
+    EXPECT_LE(streams.size(), (size_t)FRAMES_QUEUED_MAX + 3);
+
+    std::vector<std::string> urls;
+    for (int i = 0; i < FRAMES; ++i) {
+        std::string n = std::to_string(i);
+        urls.push_back("u" + n);
+        expect_pixels({{0, 0, rgba(10 * i, 0, 0)}}, ("rt" + n).c_str());
+        EXPECT_NE(texture(("pa" + n).c_str()), nullptr) << n;
+        std::vector<unsigned char> png;
+        unsigned w = 0, h = 0;
+        ASSERT_EQ(lodepng::decode(png, w, h, vfs_dir() + "/pile/shot" + n + ".png"), 0u) << n;
+        EXPECT_EQ(rgba(png[0], png[1], png[2], png[3]), rgba(0, 100 + i, 0)) << n;
+    }
+    EXPECT_EQ(opened_urls, urls);
 }
 
 TEST_F(MainFrame, ATurnWithNothingNewWaitsForTheNextFrameInsteadOfSpinning) {
