@@ -25,22 +25,6 @@ std::string game_source(const std::string &version, const std::string &extra = "
            "  $qmx.write_file('seen.txt', \"" + version + " #{Kernel.tick_count} #{$mail.to_i}\")\nend\n" + extra;
 }
 
-// The game rewrites its progress file every tick: a read that meets it just
-// emptied is taken again.
-std::string progress(const std::string &path) {
-    std::string text = read_file(path);
-    for (int i = 0; i < 50 && text.empty(); ++i) {
-        std::this_thread::sleep_for(milliseconds(5));
-        text = read_file(path);
-    }
-    return text;
-}
-
-// Whether the progress file soon starts with `start`.
-bool shows(const std::string &path, const std::string &start) {
-    return wait_until([&] { return progress(path).rfind(start, 0) == 0; }, 8);
-}
-
 TEST(HotReload, SavesLoadIntoTheRunningGameAndABrokenOnePausesIt) {
     EngineSandbox sandbox;
     const std::string dir = sandbox.game_dir + "/";
@@ -48,13 +32,24 @@ TEST(HotReload, SavesLoadIntoTheRunningGameAndABrokenOnePausesIt) {
     sandbox.write_game_file("app/helper.rb", "def helper = 'h1'\n");
     const fs::file_time_type first = fs::last_write_time(dir + "app/main.rb");
     int later = 0;
-    // Each save is stamped seconds after the one before.
+    // Times have one-second resolution: each save is stamped seconds later.
     auto save = [&](const std::string &relative, const std::string &text) {
         write_file(dir + relative, text);
-        fs::last_write_time(dir + relative, first + seconds(later += 5));
+        fs::last_write_time(dir + relative, first + std::chrono::seconds(later += 5));
     };
-    auto seen = [&] { return progress(dir + "seen.txt"); };
-    auto runs = [&](const std::string &version) { return shows(dir + "seen.txt", version + " "); };
+    // The game rewrites the file every tick: a read that meets it just
+    // emptied is taken again.
+    auto seen = [&] {
+        std::string text = read_file(dir + "seen.txt");
+        for (int i = 0; i < 50 && text.empty(); ++i) {
+            std::this_thread::sleep_for(milliseconds(5));
+            text = read_file(dir + "seen.txt");
+        }
+        return text;
+    };
+    auto runs = [&](const std::string &version) {
+        return wait_until([&] { return seen().rfind(version + " ", 0) == 0; }, 8);
+    };
     auto reported = [&](const std::string &text) {
         const std::string current = sandbox.base_dir + "/exceptions/current.txt";
         return wait_until([&] { return read_file(current).find(text) != std::string::npos; }, 8);
@@ -128,7 +123,9 @@ TEST(HotReload, SavesWithinOneSecondAllLoadAndOnlyTheGamesMailboxIsMail) {
         write_file(dir + relative, text);
         fs::last_write_time(dir + relative, at);
     };
-    auto runs = [&](const std::string &start) { return shows(dir + "seen.txt", start); };
+    auto runs = [&](const std::string &start) {
+        return wait_until([&] { return read_file(dir + "seen.txt").rfind(start, 0) == 0; }, 8);
+    };
 
     EngineProcess process = sandbox.start({sandbox.game_dir});
     ASSERT_TRUE(runs("v1 u1"));
