@@ -82,4 +82,18 @@ TEST(Console, OpensWithTheErrorWhenTheMainFileFailsToLoadAtStartUp) {
     EXPECT_GT(red, 200);
 }
 
+// "show menu" hangs from the top right, at x 1055 to 1155 and 5 to 55 below
+// the top of a 1280 x 720 screen; "hide menu" takes its place once the menu
+// is shown. In a game with its origin at the centre the buttons stay on the
+// screen and take the clicks (given in hundredths of the window).
+TEST(ConsoleMenu, ButtonsStayOnTheScreenAndTakeClicksWithTheOriginAtTheCentre) {
+    ScriptedPlayer player("console_menu");
+    player.play("20 key_down 96 0\n20 text `\n21 key_up 96 0\n30 mouse_move 86.3% 4.2%\n32 mouse_down 1\n33 mouse_up 1\n"
+                "40 mouse_down 1\n41 mouse_up 1\n50 mouse_move 50% 50%\n52 mouse_down 1\n53 mouse_up 1\n60 quit\n");
+    EXPECT_EQ(player.story(), "menu 0 buttons  on screen: true | menu 1 buttons show menu on screen: true"
+                              " | menu 11 buttons scroll up on screen: true | menu 1 buttons show menu on screen: true"
+                              " | game click")
+        << player.result.out;
+}
+
 } // namespace

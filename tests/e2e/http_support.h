@@ -11,7 +11,6 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 // A port nobody listens on just now, as the kernel picks one.
 inline uint16_t free_port() {
@@ -40,19 +39,6 @@ inline int send_request(uint16_t port, const std::string &bytes, int millisecond
         return fd;
     close(fd);
     return -1;
-}
-
-// `count` connections that each send half a request head and stay open,
-// one every 25 ms: slow enough for a server that takes one a frame to take
-// them all. One the server has no room for is given up.
-inline std::vector<int> half_requests(uint16_t port, int count) {
-    std::vector<int> open;
-    for (int i = 0; i < count; ++i) {
-        int fd = send_request(port, "GET /half HTTP/1.0\r\nX-Slow: ", 100);
-        if (fd >= 0) open.push_back(fd);
-        usleep(25000);
-    }
-    return open;
 }
 
 // Everything until the server closes.

@@ -53,6 +53,14 @@ public:
         return out;
     }
 
+    // Every line that differs from the one before, joined by " | ".
+    std::string story() const {
+        std::string out;
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (i == 0 || lines[i] != lines[i - 1]) out += (i ? " | " : "") + lines[i];
+        return out;
+    }
+
     int saw(const std::string &text) const {
         return (int)std::count_if(lines.begin(), lines.end(),
                                   [&](const std::string &line) { return line.find(text) != std::string::npos; });

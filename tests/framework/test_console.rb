@@ -100,25 +100,20 @@ def test_repeated_text_is_counted_only_while_the_log_ends_with_it_and_toasts_sho
   assert_equal [true, true], [$console.visible?, $console.log.last.to_s.start_with?("** after the reload")]
 end
 
+# However it was closed after scrolling back, the console reopens at its
+# newest output.
 def test_a_reopened_console_shows_the_newest_output_however_it_was_closed
-  drawn = ->(primitives) { primitives.map { |p| p.is_a?(Hash) ? p[:text] : nil }.compact }
   new_console
   frame(keys: [:backtick])
-  60.times { |i| puts "line #{i}" }
-  frame(keys: [:pageup]) && frame(keys: [:pageup])
-  assert_equal ["line 59\n", true], [$console.log.last, drawn.call(frame).any? { |t| t.start_with?("[") }]
-  # Closed with the key, the log stays where it was; closed for good, it
-  # goes to the archive and the next lines start a new one.
-  frame(keys: [:backtick]) && frame(keys: [:backtick])
-  texts = drawn.call(frame)
-  assert_equal [true, false], [texts.include?("line 59\n"), texts.any? { |t| t.start_with?("[") }]
-  frame(keys: [:pageup])
-  $console.hide
-  frame(keys: [:backtick])
-  puts "new 1"
-  puts "new 2"
-  texts = drawn.call(frame)
-  assert_equal [true, true, false], [texts.include?("new 1\n"), texts.include?("new 2\n"), texts.any? { |t| t.start_with?("[") }]
+  [-> { frame(keys: [:backtick]) }, -> { $console.hide }].each_with_index do |close, i|
+    60.times { |n| puts "line #{n}" }
+    frame(keys: [:pageup]) && frame(keys: [:pageup])
+    close.call
+    frame(keys: [:backtick])
+    puts "newest #{i}"
+    texts = frame.map { |p| p.is_a?(Hash) ? p[:text] : nil }.compact
+    assert_equal [true, false], [texts.include?("newest #{i}\n"), texts.any? { |t| t.start_with?("[") }], i.to_s
+  end
 end
 
 def test_prompt_editing_word_jumps_history_walking_and_paste

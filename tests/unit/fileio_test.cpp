@@ -67,18 +67,11 @@ TEST_F(FileHelpers, ReplacingKeepsTheOldFileOnFailureAndNeverWritesIntoAnArchive
     // An archive given as the write directory keeps every byte.
     put("game.zip", "PK\x03\x04 not really");
     std::string archive = dir + "/game.zip";
-    testing::internal::CaptureStderr();
     EXPECT_EQ(storefile_write_override(archive.c_str(), "saved.txt", "x", 1) +
                   appendfile_write_override(archive.c_str(), "log.txt", "x", 1), 0);
-    std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(get("game.zip"), "PK\x03\x04 not really");
     EXPECT_STREQ(PHYSFS_getWriteDir(), dir.c_str());
     EXPECT_NE(std::string(file_write_error()).find("is not a folder"), std::string::npos);
-    // One message for each refused write.
-    size_t messages = 0;
-    for (size_t at = said.find("is not a folder"); at != std::string::npos; at = said.find("is not a folder", at + 1))
-        ++messages;
-    EXPECT_EQ(messages, 2u) << said;
 }
 
 } // namespace
