@@ -215,4 +215,32 @@ TEST(PlayerInput, ARecordingStartedFromTheConsoleMidGameReplaysTickForTick) {
     EXPECT_NE(player.result.out.find("Replay completed [mid_replay.txt]"), std::string::npos) << player.result.out;
 }
 
+// Saving a recording where nothing can be written says so and keeps the
+// recording for the save the console then offers; a replay file with a
+// value no device gives is refused before it starts.
+TEST(PlayerInput, AFailedRecordingSaveKeepsTheRecordingAndADamagedReplayIsRefused) {
+    ScriptedPlayer player("replay_digest");
+    player.play("20 key_down 96 0\n20 text `\n21 key_up 96 0\n25 text $recording.start 7\n30 key_down 13 0\n"
+                "31 key_up 13 0\n40 key_down 96 0\n40 text `\n41 key_up 96 0\n42 key_down 27 0\n43 key_up 27 0\n"
+                "45 text $recording.stop '../escape.txt'\n"
+                "50 key_down 13 0\n51 key_up 13 0\n60 key_down 13 0\n61 key_up 13 0\n70 quit\n");
+    const std::string &out = player.result.out;
+    EXPECT_NE(out.find("The recording could not be saved to ../escape.txt."), std::string::npos) << out;
+    EXPECT_EQ(out.find("saved successfully at ../escape.txt"), std::string::npos) << out;
+    EXPECT_FALSE(file_exists(player.sandbox.root + "/escape.txt"));
+    // Enter on the offered command saved it, with what came before the
+    // failed save.
+    std::string saved = read_file(player.sandbox.game_dir + "/replay.txt");
+    EXPECT_EQ(saved.rfind("replay_version 2.0\n", 0), 0u) << out;
+    EXPECT_NE(saved.find("[:key_down_raw, 96, 0, 2, "), std::string::npos) << saved;
+
+    player.sandbox.write_game_file("bad.txt", "replay_version 2.0\nstopped_at 300\nseed 1\nrecorded_at now\n"
+                                              "[:key_down_player_one, 99, 0, 1, 1, 5]\n");
+    player.play("40 quit\n", {"--replay", "bad.txt"});
+    EXPECT_NE(player.result.out.find("* ERROR:\nThe replay file bad.txt cannot be replayed.\n"), std::string::npos)
+        << player.result.out;
+    EXPECT_EQ((player.result.out + player.result.err).find("Key not found"), std::string::npos) << player.result.err;
+    EXPECT_FALSE(file_exists(player.sandbox.base_dir + "/exceptions/current.txt"));
+}
+
 } // namespace
