@@ -54,6 +54,13 @@ bool clean_write_path(const char *path, std::string *out) {
     return !out->empty();
 }
 
+// Makes the folders of the write directory that a file's path names before
+// its last slash. A real failure shows up when the file itself is opened.
+void make_parent_folders(const std::string &path) {
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) PHYSFS_mkdir(path.substr(0, slash).c_str());
+}
+
 bool write_all(int fd, const char *data, size_t length) {
     while (length > 0) {
         ssize_t written = write(fd, data, length);
@@ -82,9 +89,7 @@ int replace_file(const char *path, const void *data, size_t length) {
         note_write_error("there is no folder to write into");
         return 0;
     }
-    size_t slash = relative.rfind('/');
-    // A real failure shows up when the file is created below.
-    if (slash != std::string::npos) PHYSFS_mkdir(relative.substr(0, slash).c_str());
+    make_parent_folders(relative);
     std::string target = std::string(write_dir) + "/" + relative;
     size_t name_at = target.rfind('/') + 1;
     std::string temporary = target.substr(0, name_at) + "." + target.substr(name_at) + "." +
@@ -181,13 +186,7 @@ int write_file_to_vfs(int append, const char *path, const void *data, size_t len
         return 0;
     }
     if (!append) return replace_file(path, data, length);
-    char *copy = SDL_strdup(path);
-    if (!copy) return 0;
-    if (char *slash = std::strrchr(copy, '/')) {
-        *slash = 0;
-        if (*copy) PHYSFS_mkdir(copy); // a real failure shows up in the open below
-    }
-    SDL_free(copy);
+    make_parent_folders(path);
     PHYSFS_File *file = PHYSFS_openAppend(path);
     if (!file) {
         note_write_error("%s", physfs_error());
