@@ -61,18 +61,6 @@ void make_parent_folders(const std::string &path) {
     if (slash != std::string::npos && slash > 0) PHYSFS_mkdir(path.substr(0, slash).c_str());
 }
 
-bool write_all(int fd, const char *data, size_t length) {
-    while (length > 0) {
-        ssize_t written = write(fd, data, length);
-        if (written < 0 && errno == EINTR) continue;
-        if (written == 0) errno = EIO;
-        if (written <= 0) return false;
-        data += written;
-        length -= (size_t)written;
-    }
-    return true;
-}
-
 // Replaces a file as one step: the bytes go to a temporary file beside it,
 // which is flushed to the disk and only then renamed over the file. A write
 // that fails or is cut short (a full disk, a read-only folder, a crash)
@@ -103,7 +91,7 @@ int replace_file(const char *path, const void *data, size_t length) {
     // The new file keeps the permissions of the one it replaces.
     struct stat previous;
     if (stat(target.c_str(), &previous) == 0 && S_ISREG(previous.st_mode)) fchmod(fd, previous.st_mode & 07777);
-    bool ok = write_all(fd, (const char *)data, length) && fsync(fd) == 0;
+    bool ok = fd_write_all(fd, data, length) && fsync(fd) == 0;
     if (!ok) note_write_error("%s", std::strerror(errno));
     if (close(fd) != 0 && ok) {
         ok = false;
@@ -221,6 +209,19 @@ int appendfile_write_override(const char *write_dir, const char *path, const voi
 
 void write_directory_acquire() { write_directory_lock.lock(); }
 void write_directory_release() { write_directory_lock.unlock(); }
+
+bool fd_write_all(int fd, const void *data, size_t length) {
+    const char *at = (const char *)data;
+    while (length > 0) {
+        ssize_t written = write(fd, at, length);
+        if (written < 0 && errno == EINTR) continue;
+        if (written == 0) errno = EIO;
+        if (written <= 0) return false;
+        at += written;
+        length -= (size_t)written;
+    }
+    return true;
+}
 
 bool platform_directory_exists(const char *path) {
     struct stat info;
