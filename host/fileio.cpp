@@ -31,8 +31,6 @@ void note_write_error(const char *format, ...) {
     va_end(args);
 }
 
-const char *physfs_error() { return PHYSFS_getErrorByCode(PHYSFS_getLastErrorCode()); }
-
 // A virtual-file-system path as a relative path under the write directory,
 // by the rules PhysicsFS applies to the paths it writes: leading and repeated
 // slashes dropped, no "." or ".." element, no ":" or "\\". False when the
@@ -209,6 +207,8 @@ int appendfile_write_override(const char *write_dir, const char *path, const voi
 
 void write_directory_acquire() { write_directory_lock.lock(); }
 void write_directory_release() { write_directory_lock.unlock(); }
+
+const char *physfs_error() { return PHYSFS_getErrorByCode(PHYSFS_getLastErrorCode()); }
 
 bool fd_write_all(int fd, const void *data, size_t length) {
     const char *at = (const char *)data;
