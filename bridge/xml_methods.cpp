@@ -226,8 +226,7 @@ std::string failure_text(const xml_parse_context &context) {
     // No position: nothing was read, so the document is empty (or memory
     // ran out before it could be).
     if (context.line == 0) return std::strcmp(message, "Out of memory") ? "the text is empty" : message;
-    return std::string(message) + " at line " + std::to_string(context.line) + ", column " +
-           std::to_string((unsigned long)context.column + 1);
+    return message + ffi_parse_position_text(context.line, (unsigned long)context.column + 1);
 }
 
 mrb_value misc_parse_xml_file(mrb_state *mrb, mrb_value self) {
