@@ -264,7 +264,8 @@ void list_push(audio_source **head, audio_source *source) {
     *head = source;
 }
 
-bool list_contains(const audio_source *head, const audio_source *source) {
+// Compares addresses only: `source` need not name a record at all.
+bool list_contains(const audio_source *head, const void *source) {
     for (const audio_source *it = head; it; it = it->next)
         if (it == source) return true;
     return false;
@@ -621,17 +622,11 @@ void audio_pass_begin() {
 }
 
 audio_source *audio_pass_find_unvisited(const void *address) {
-    if (!address) return nullptr;
-    for (audio_source *source = audio.audio_playlist; source; source = source->next)
-        if (source == address) return source;
-    return nullptr;
+    return address && list_contains(audio.audio_playlist, address) ? (audio_source *)address : nullptr;
 }
 
 audio_source *audio_pass_find_visited(const void *address) {
-    if (!address) return nullptr;
-    for (audio_source *source = audio_visited; source; source = source->next)
-        if (source == address) return source;
-    return nullptr;
+    return address && list_contains(audio_visited, address) ? (audio_source *)address : nullptr;
 }
 
 void audio_pass_mark_visited(audio_source *source) {

@@ -51,6 +51,9 @@ mrb_value xml_text_to_ruby(mrb_state *mrb, const char *text, size_t length, bool
 // json_methods_define routes the JSON parser to the engine's allocator first.
 // A string holding an escaped NUL is refused rather than answered cut short.
 mrb_value json_text_to_ruby(mrb_state *mrb, const char *text, std::string *failure = nullptr);
+// " at line L, column C", both counted from 1 (the column in bytes): where a
+// parser's failure is, said the same way by every parser.
+std::string ffi_parse_position_text(unsigned long line, unsigned long column);
 // Keeps a parser method's failure on its receiver (nil for none), where
 // FFI::Misc#parse_error reads it.
 void ffi_misc_record_parse_failure(mrb_state *mrb, mrb_value self, const std::string &failure);

@@ -141,10 +141,12 @@ void accept_pending(uint32_t now) {
     }
 }
 
-// The deadline counts in the 32-bit millisecond clock; the signed difference
+// Deadlines count in the 32-bit millisecond clock; the signed difference
 // survives its wrap.
+bool deadline_passed(uint32_t deadline, uint32_t now) { return (int32_t)(deadline - now) <= 0; }
+
 void close_when_idle(httpserver_connection *connection, uint32_t now) {
-    if ((int32_t)(connection->deadline - now) <= 0) close_connection(connection);
+    if (deadline_passed(connection->deadline, now)) close_connection(connection);
 }
 
 // Digits only (blanks around them allowed), and never more than the request
@@ -263,7 +265,7 @@ httpserver_request *complete_request(httpserver_connection *connection) {
 }
 
 void read_step(httpserver_connection *connection, uint32_t now, httpserver_request **completed) {
-    if (connection->state == HTTPSERVER_READING_HEAD && (int32_t)(connection->head_deadline - now) <= 0) {
+    if (connection->state == HTTPSERVER_READING_HEAD && deadline_passed(connection->head_deadline, now)) {
         close_connection(connection);
         return;
     }
@@ -475,7 +477,7 @@ void httpserver_quit() {
             request = next;
         }
         for (httpserver_connection *c = connections; c; c = c->next) answer_for_shutdown(c);
-        if ((int32_t)(SDL_GetTicks() - until) >= 0) break;
+        if (deadline_passed(until, SDL_GetTicks())) break;
         SDL_Delay(SHUTDOWN_STEP_MS);
     }
     while (httpserver_connection *connection = connections) {

@@ -19,14 +19,13 @@
 
 namespace {
 
-// " at line L, column C" of a byte of the text, both counted from 1 (the
-// column in bytes).
+// Where a byte of the text is, as every parser says it.
 std::string position_text(const char *text, const char *at) {
     unsigned long line = 1;
     const char *line_start = text;
     for (const char *c = text; c < at; ++c)
         if (*c == '\n') ++line, line_start = c + 1;
-    return " at line " + std::to_string(line) + ", column " + std::to_string((unsigned long)(at - line_start) + 1);
+    return ffi_parse_position_text(line, (unsigned long)(at - line_start) + 1);
 }
 
 // Why cJSON stopped at `at`: it reports where, not why.
@@ -70,7 +69,6 @@ cJSON *parse_checked(const char *text, std::string *failure) {
     }
     return tree;
 }
-
 
 mrb_value json_number(mrb_state *mrb, double number) {
     // Both bounds are powers of two and so exact as doubles; outside them
@@ -149,6 +147,10 @@ mrb_value json_to_ruby(mrb_state *mrb, mrb_value parent, const cJSON *item) {
     if (item->string && mrb_hash_p(parent)) mrb_hash_set(mrb, parent, mrb_str_new_cstr(mrb, item->string), value);
     else if (!item->string && mrb_array_p(parent)) mrb_ary_push(mrb, parent, value);
     return parent;
+}
+
+std::string ffi_parse_position_text(unsigned long line, unsigned long column) {
+    return " at line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
 void ffi_misc_record_parse_failure(mrb_state *mrb, mrb_value self, const std::string &failure) {

@@ -67,9 +67,9 @@ saved_text_token token(saved_text_token_kind kind) {
 
 // The word at the read position, which it passes.
 size_t read_word(saved_text_reader *r) {
-    size_t start = r->pos;
-    while (word_byte(peek(r))) r->pos++;
-    return r->pos - start;
+    size_t length = name_length(r, r->pos);
+    r->pos += length;
+    return length;
 }
 
 bool word_is(const saved_text_reader *r, size_t start, size_t length, const char *word) {
@@ -311,16 +311,14 @@ saved_text_token saved_text_next(saved_text_reader *r) {
     if (!r->after_value) return read_value(r);
     // What follows a value: the end of the text, the arrow after a key, or
     // a comma or the end of the container it is in.
+    skip_space(r);
     if (r->frames.empty()) {
-        skip_space(r);
         if (r->pos < r->length) return fail(r, "unexpected text after the saved value");
         return token(SAVED_TEXT_DONE);
     }
-    skip_space(r);
     saved_text_frame &frame = r->frames.back();
     if (frame.expecting_key) {
         frame.expecting_key = false;
-        skip_space(r);
         if (!text_at(r, r->pos, "=>", 2)) return fail(r, "expected =>");
         r->pos += 2;
         r->after_value = false;

@@ -73,10 +73,11 @@ mrb_value call(text_writer *w, mrb_value receiver, mrb_sym method, mrb_int argc,
     return mrb_funcall_argv(w->mrb, receiver, method, argc, argv);
 }
 
-// The text value.inspect gives.
-void append_inspect(text_writer *w, mrb_value value) {
+// Appends to out the text value.inspect gives (to the saved text when out
+// is not named).
+void append_inspect(text_writer *w, mrb_value value, std::string *out = nullptr) {
     mrb_value text = mrb_obj_as_string(w->mrb, call(w, value, w->inspect, 0, nullptr));
-    w->out.append(RSTRING_PTR(text), (size_t)RSTRING_LEN(text));
+    (out ? out : &w->out)->append(RSTRING_PTR(text), (size_t)RSTRING_LEN(text));
 }
 
 void append_float(text_writer *w, double value) {
@@ -119,8 +120,8 @@ bool append_scalar(text_writer *w, mrb_value value) {
         mrb_sym sym = mrb_symbol(value);
         auto found = w->symbols.find(sym);
         if (found == w->symbols.end()) {
-            mrb_value text = mrb_obj_as_string(mrb, call(w, value, w->inspect, 0, nullptr));
-            found = w->symbols.emplace(sym, std::string(RSTRING_PTR(text), (size_t)RSTRING_LEN(text))).first;
+            found = w->symbols.emplace(sym, std::string()).first;
+            append_inspect(w, value, &found->second);
         }
         w->out.append(found->second);
     } else if (mrb_string_p(value)) {
@@ -166,8 +167,9 @@ void append_child_step(text_writer *w, const write_frame &frame, mrb_int slot, s
             return;
         }
     }
-    mrb_value text = mrb_obj_as_string(w->mrb, call(w, key, w->inspect, 0, nullptr));
-    out->append("[").append(RSTRING_PTR(text), (size_t)RSTRING_LEN(text)).append("]");
+    out->append("[");
+    append_inspect(w, key, out);
+    out->append("]");
 }
 
 // Key paths such as "args.state.items[3][:bad]" name the value a refusal is

@@ -8,16 +8,17 @@
 #include <climits>
 #include <cstring>
 
+const char XML_MESSAGE_CANCELLED[] = "Cancelled";
+const char XML_MESSAGE_OUT_OF_MEMORY[] = "Out of memory";
+const char XML_MESSAGE_NO_FILE[] = "Couldn't load file";
+
 namespace {
 
-const char MESSAGE_CANCELLED[] = "Cancelled";
-const char MESSAGE_OUT_OF_MEMORY[] = "Out of memory";
 const char MESSAGE_INCOMPLETE[] = "XML document is incomplete or malformed";
 const char MESSAGE_BAD_REFERENCE[] = "Invalid character or entity reference (&whatever;)";
 const char MESSAGE_TAG_MISMATCH[] = "Close tag does not match open tag (<Tag> .. </OtherTag>)";
 const char MESSAGE_STACK_OVERFLOW[] = "Stack overflow (too deeply nested tags or too long element/attribute name)";
 const char MESSAGE_SYNTAX[] = "Syntax error (unexpected byte)";
-const char MESSAGE_NO_FILE[] = "Couldn't load file";
 
 // Expat hands over whole names and runs of text; the events the builder
 // expects put all text between two tags into one piece, so text collects in
@@ -36,7 +37,7 @@ const XML_Memory_Handling_Suite sdl_memory = {SDL_malloc, SDL_realloc, SDL_free}
 
 const char *message_for(XML_Error error) {
     switch (error) {
-    case XML_ERROR_NO_MEMORY: return MESSAGE_OUT_OF_MEMORY;
+    case XML_ERROR_NO_MEMORY: return XML_MESSAGE_OUT_OF_MEMORY;
     case XML_ERROR_TAG_MISMATCH: return MESSAGE_TAG_MISMATCH;
     case XML_ERROR_NO_ELEMENTS:
     case XML_ERROR_UNCLOSED_TOKEN:
@@ -69,7 +70,7 @@ void mark_position(xml_parser *parser) {
 
 bool call(xml_parser *parser, xml_parse_callback callback) {
     if (!callback || callback(parser->context)) return true;
-    fail(parser, MESSAGE_CANCELLED);
+    fail(parser, XML_MESSAGE_CANCELLED);
     return false;
 }
 
@@ -77,7 +78,7 @@ bool append(xml_parser *parser, const char *bytes, size_t length) {
     size_t needed = parser->length + length;
     // The context hands lengths over as 32-bit numbers.
     if (needed < length || needed > UINT32_MAX - 8) {
-        fail(parser, MESSAGE_OUT_OF_MEMORY);
+        fail(parser, XML_MESSAGE_OUT_OF_MEMORY);
         return false;
     }
     if (needed + 8 > parser->capacity) {
@@ -85,7 +86,7 @@ bool append(xml_parser *parser, const char *bytes, size_t length) {
         while (capacity < needed + 8) capacity *= 2;
         char *grown = (char *)SDL_realloc(parser->buffer, capacity);
         if (!grown) {
-            fail(parser, MESSAGE_OUT_OF_MEMORY);
+            fail(parser, XML_MESSAGE_OUT_OF_MEMORY);
             return false;
         }
         parser->buffer = grown, parser->capacity = capacity;
@@ -186,7 +187,7 @@ const char *run_expat(xml_parser *parser, const char *buffer, size_t length) {
     // No external entity handler is installed, so nothing outside the
     // document is ever read; expat's own limit on entity amplification stays.
     parser->expat = XML_ParserCreate_MM(nullptr, &sdl_memory, nullptr);
-    if (!parser->expat) return MESSAGE_OUT_OF_MEMORY;
+    if (!parser->expat) return XML_MESSAGE_OUT_OF_MEMORY;
     XML_SetUserData(parser->expat, parser);
     XML_SetElementHandler(parser->expat, on_expat_start, on_expat_end);
     XML_SetCharacterDataHandler(parser->expat, on_expat_text);
@@ -216,9 +217,9 @@ int parse_xml(const char *buffer, size_t length, xml_parse_context *context) {
     context->line = context->column = context->total = 0;
     context->text = context->previous_text = nullptr;
     context->text_length = context->previous_length = 0;
-    if (context->on_start && !context->on_start(context)) return finish(context, MESSAGE_CANCELLED);
+    if (context->on_start && !context->on_start(context)) return finish(context, XML_MESSAGE_CANCELLED);
     xml_parser *parser = (xml_parser *)SDL_calloc(1, sizeof(xml_parser));
-    if (!parser) return finish(context, MESSAGE_OUT_OF_MEMORY);
+    if (!parser) return finish(context, XML_MESSAGE_OUT_OF_MEMORY);
     parser->context = context;
     const char *failure = run_expat(parser, buffer, length);
     if (parser->expat) XML_ParserFree(parser->expat);
@@ -233,7 +234,7 @@ int parse_xml_file(const char *path, xml_parse_context *context) {
     char *bytes = (char *)loadfile(path, &size);
     if (!bytes) {
         context->status = -1;
-        context->message = MESSAGE_NO_FILE;
+        context->message = XML_MESSAGE_NO_FILE;
         return 0;
     }
     int parsed = parse_xml(bytes, size, context);

@@ -17,7 +17,7 @@ typedef int (*xml_parse_callback)(xml_parse_context *context);
 // Zero-filled by the caller before use.
 struct xml_parse_context {
     int32_t status;      // 0 while parsing, 1 after success, -1 after failure
-    const char *message; // NULL on success, else one of the fixed texts below
+    const char *message; // NULL on success, else one of the parser's fixed texts
     // Position of the last delivered token, or of the fault after a failure
     // in the document (line from 1, column in bytes from 0).
     uint32_t line, column, total;
@@ -37,6 +37,12 @@ struct xml_parse_context {
     xml_parse_callback on_element_end;
     xml_parse_callback on_pi; // only for an instruction with content
 };
+
+// The fixed texts of the failures that are no fault of the document, which a
+// caller tells apart by comparing the message with them.
+extern const char XML_MESSAGE_CANCELLED[];     // a callback answered 0
+extern const char XML_MESSAGE_OUT_OF_MEMORY[];
+extern const char XML_MESSAGE_NO_FILE[];       // the file could not be loaded
 
 // Bytes of names the parser holds at once: the names of all open elements
 // plus the attribute name or instruction target being read, each counted

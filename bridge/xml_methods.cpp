@@ -222,12 +222,11 @@ template <typename Parse> mrb_value build_tree(mrb_state *mrb, bool strip, Parse
 // (its exception is logged already).
 std::string failure_text(const xml_parse_context &context) {
     const char *message = context.message;
-    if (!message || !std::strcmp(message, "Couldn't load file") || !std::strcmp(message, "Cancelled")) return "";
+    if (!message || message == XML_MESSAGE_NO_FILE || message == XML_MESSAGE_CANCELLED) return "";
     // No position: nothing was read, so the document is empty (or memory
     // ran out before it could be).
-    if (context.line == 0) return std::strcmp(message, "Out of memory") ? "the text is empty" : message;
-    return std::string(message) + " at line " + std::to_string(context.line) + ", column " +
-           std::to_string((unsigned long)context.column + 1);
+    if (context.line == 0) return message == XML_MESSAGE_OUT_OF_MEMORY ? message : "the text is empty";
+    return message + ffi_parse_position_text(context.line, (unsigned long)context.column + 1);
 }
 
 mrb_value misc_parse_xml_file(mrb_state *mrb, mrb_value self) {

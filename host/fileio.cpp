@@ -31,8 +31,6 @@ void note_write_error(const char *format, ...) {
     va_end(args);
 }
 
-const char *physfs_error() { return PHYSFS_getErrorByCode(PHYSFS_getLastErrorCode()); }
-
 // A virtual-file-system path as a relative path under the write directory,
 // by the rules PhysicsFS applies to the paths it writes: leading and repeated
 // slashes dropped, no "." or ".." element, no ":" or "\\". False when the
@@ -54,16 +52,11 @@ bool clean_write_path(const char *path, std::string *out) {
     return !out->empty();
 }
 
-bool write_all(int fd, const char *data, size_t length) {
-    while (length > 0) {
-        ssize_t written = write(fd, data, length);
-        if (written < 0 && errno == EINTR) continue;
-        if (written == 0) errno = EIO;
-        if (written <= 0) return false;
-        data += written;
-        length -= (size_t)written;
-    }
-    return true;
+// Makes the folders of the write directory that a file's path names before
+// its last slash. A real failure shows up when the file itself is opened.
+void make_parent_folders(const std::string &path) {
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) PHYSFS_mkdir(path.substr(0, slash).c_str());
 }
 
 // Replaces a file as one step: the bytes go to a temporary file beside it,
@@ -82,9 +75,7 @@ int replace_file(const char *path, const void *data, size_t length) {
         note_write_error("there is no folder to write into");
         return 0;
     }
-    size_t slash = relative.rfind('/');
-    // A real failure shows up when the file is created below.
-    if (slash != std::string::npos) PHYSFS_mkdir(relative.substr(0, slash).c_str());
+    make_parent_folders(relative);
     std::string target = std::string(write_dir) + "/" + relative;
     size_t name_at = target.rfind('/') + 1;
     std::string temporary = target.substr(0, name_at) + "." + target.substr(name_at) + "." +
@@ -98,7 +89,7 @@ int replace_file(const char *path, const void *data, size_t length) {
     // The new file keeps the permissions of the one it replaces.
     struct stat previous;
     if (stat(target.c_str(), &previous) == 0 && S_ISREG(previous.st_mode)) fchmod(fd, previous.st_mode & 07777);
-    bool ok = write_all(fd, (const char *)data, length) && fsync(fd) == 0;
+    bool ok = fd_write_all(fd, data, length) && fsync(fd) == 0;
     if (!ok) note_write_error("%s", std::strerror(errno));
     if (close(fd) != 0 && ok) {
         ok = false;
@@ -181,13 +172,7 @@ int write_file_to_vfs(int append, const char *path, const void *data, size_t len
         return 0;
     }
     if (!append) return replace_file(path, data, length);
-    char *copy = SDL_strdup(path);
-    if (!copy) return 0;
-    if (char *slash = std::strrchr(copy, '/')) {
-        *slash = 0;
-        if (*copy) PHYSFS_mkdir(copy); // a real failure shows up in the open below
-    }
-    SDL_free(copy);
+    make_parent_folders(path);
     PHYSFS_File *file = PHYSFS_openAppend(path);
     if (!file) {
         note_write_error("%s", physfs_error());
@@ -222,6 +207,21 @@ int appendfile_write_override(const char *write_dir, const char *path, const voi
 
 void write_directory_acquire() { write_directory_lock.lock(); }
 void write_directory_release() { write_directory_lock.unlock(); }
+
+const char *physfs_error() { return PHYSFS_getErrorByCode(PHYSFS_getLastErrorCode()); }
+
+bool fd_write_all(int fd, const void *data, size_t length) {
+    const char *at = (const char *)data;
+    while (length > 0) {
+        ssize_t written = write(fd, at, length);
+        if (written < 0 && errno == EINTR) continue;
+        if (written == 0) errno = EIO;
+        if (written <= 0) return false;
+        at += written;
+        length -= (size_t)written;
+    }
+    return true;
+}
 
 bool platform_directory_exists(const char *path) {
     struct stat info;

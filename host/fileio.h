@@ -32,5 +32,11 @@ int64_t lastmodtime(const char *path);
 int path_exists(const char *path);
 }
 
+// PhysicsFS's description of its last failure on the calling thread.
+const char *physfs_error();
 // Whether a platform path names a folder (an archive is a file, not one).
 bool platform_directory_exists(const char *path);
+// Writes every byte to a descriptor, going on after an interrupted write;
+// false, with errno set, when it cannot. Only write(2) is called, so a
+// signal handler may use it.
+bool fd_write_all(int fd, const void *data, size_t length);

@@ -32,8 +32,6 @@ void physfs_free_hook(void *pointer) { SDL_free(pointer); }
 const PHYSFS_Allocator physfs_allocator = {nullptr, nullptr, physfs_malloc_hook, physfs_realloc_hook,
                                            physfs_free_hook};
 
-const char *physfs_error() { return PHYSFS_getErrorByCode(PHYSFS_getLastErrorCode()); }
-
 bool search_path_has(const char *path) {
     PHYSFS_Stat stat;
     return PHYSFS_stat(path, &stat) != 0;

@@ -1,6 +1,7 @@
 // The main thread's loop, the 60 Hz simulation thread, orderly shutdown and
 // the crash handler.
 #include "engine.h"
+#include "fileio.h"
 #include "host_call.h"
 
 #include "../audio/audio.h"
@@ -45,15 +46,6 @@ int quit_signals_forwarded = 0;
 // SDL ticks plus one when the first quit event was seen; 0 while none has been.
 std::atomic<Uint64> quit_asked_at{0};
 
-void write_all(int fd, const char *text, size_t length) {
-    while (length > 0) {
-        ssize_t written = write(fd, text, length);
-        if (written <= 0) return;
-        text += written;
-        length -= (size_t)written;
-    }
-}
-
 // Answers the signal stack it replaces, which a thread gives back before it
 // ends (a sanitizer's runtime frees the one it made itself).
 stack_t use_crash_stack(unsigned char *stack) {
@@ -69,7 +61,7 @@ stack_t use_crash_stack(unsigned char *stack) {
 void quit_signal_handler(int signal_number) {
     if (quit_signals.fetch_add(1) == 0) return;
     static const char message[] = "Quit requested again: exiting at once.\n";
-    write_all(STDERR_FILENO, message, sizeof(message) - 1);
+    fd_write_all(STDERR_FILENO, message, sizeof(message) - 1);
     _exit(128 + signal_number);
 }
 
@@ -199,10 +191,11 @@ int engine_shutdown() {
     return status;
 }
 
-// Only async-signal-safe calls from here on: write(2), backtrace (loaded
-// ahead of time by crash_handler_install) and _exit. The headline goes out
-// before the backtrace: walking a stack that damaged code has smashed can
-// fault again, and the report must say at least which signal ended the run.
+// Only async-signal-safe calls from here on: write(2) through fd_write_all,
+// backtrace (loaded ahead of time by crash_handler_install) and _exit. The
+// headline goes out before the backtrace: walking a stack that damaged code
+// has smashed can fault again, and the report must say at least which
+// signal ended the run.
 void crash_signal_handler(int signal_number) {
     // The handler runs with its own signal unblocked, so a fault while it
     // walks the stack comes back here and ends the process quietly.
@@ -221,7 +214,7 @@ void crash_signal_handler(int signal_number) {
     while (digit_count) line[length++] = digits[--digit_count];
     line[length++] = ':';
     line[length++] = '\n';
-    write_all(STDERR_FILENO, line, length);
+    fd_write_all(STDERR_FILENO, line, length);
     void *frames[CRASH_BACKTRACE_DEPTH];
     int count = backtrace(frames, CRASH_BACKTRACE_DEPTH);
     backtrace_symbols_fd(frames, count, STDERR_FILENO);

@@ -240,6 +240,9 @@ void draw_sprite_command(render_context *context, const sprite_command *sprite) 
 
     SDL_Rect source = {render_trunc(sx), render_trunc(sy), render_trunc(sw), render_trunc(sh)};
     const bool flip_h = sprite->flip_horizontally != 0, flip_v = sprite->flip_vertically != 0;
+    const int flip = (flip_h ? SDL_FLIP_HORIZONTAL : 0) | (flip_v ? SDL_FLIP_VERTICAL : 0);
+    SDL_SetTextureColorMod(texture, clamp_channel(sprite->r), clamp_channel(sprite->g), clamp_channel(sprite->b));
+    SDL_SetTextureAlphaMod(texture, clamp_channel(sprite->a));
     // Turning by 360 - angle makes a positive angle counter-clockwise on
     // screen. A non-finite angle would reach the renderer's rotation maths as
     // NaN; it draws the sprite unturned.
@@ -274,12 +277,9 @@ void draw_sprite_command(render_context *context, const sprite_command *sprite) 
     // pixels: only the part on the target is drawn then.
     const double reach = (double)std::max(target_area.w, target_area.h);
     if (left >= -reach && top >= -reach && right <= target_area.w + reach && bottom <= target_area.h + reach) {
-        SDL_SetTextureColorMod(texture, clamp_channel(sprite->r), clamp_channel(sprite->g), clamp_channel(sprite->b));
-        SDL_SetTextureAlphaMod(texture, clamp_channel(sprite->a));
         SDL_Rect target = to_sdl_rect(dest);
         SDL_Point centre = {render_trunc(sprite->angle_anchor_x * dest.w),
                             render_trunc((1.0f - sprite->angle_anchor_y) * dest.h)};
-        int flip = (flip_h ? SDL_FLIP_HORIZONTAL : 0) | (flip_v ? SDL_FLIP_VERTICAL : 0);
         SDL_RenderCopyEx(context->renderer, texture, &source, &target, turn, &centre, (SDL_RendererFlip)flip);
         return;
     }
@@ -326,9 +326,6 @@ void draw_sprite_command(render_context *context, const sprite_command *sprite) 
     const int column_count = cut_axis(w, visible_source.w, from_x, to_x, columns);
     const int row_count = cut_axis(h, visible_source.h, from_y, to_y, rows);
 
-    SDL_SetTextureColorMod(texture, clamp_channel(sprite->r), clamp_channel(sprite->g), clamp_channel(sprite->b));
-    SDL_SetTextureAlphaMod(texture, clamp_channel(sprite->a));
-    const int flip = (flip_h ? SDL_FLIP_HORIZONTAL : 0) | (flip_v ? SDL_FLIP_VERTICAL : 0);
     const float far = 2.0f * (float)(target_area.w + target_area.h);
     for (int i = 0; i < column_count; ++i)
         for (int j = 0; j < row_count; ++j) {

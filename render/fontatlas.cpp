@@ -5,8 +5,6 @@
 #include "../host/fileio.h"
 #include "../host/fps_meter.h"
 
-#include <physfs.h>
-
 #include <cmath>
 #include <cstring>
 
@@ -190,8 +188,7 @@ fontatlas_font *fontatlas_new(SDL_Renderer *renderer, const char *path) {
     size_t size = 0;
     unsigned char *data = (unsigned char *)loadfile(path, &size);
     if (!data) {
-        SDL_SetError("Couldn't load '%s': %s", path ? path : "(null)",
-                     PHYSFS_getErrorByCode(PHYSFS_getLastErrorCode()));
+        SDL_SetError("Couldn't load '%s': %s", path ? path : "(null)", physfs_error());
         return nullptr;
     }
     fontatlas_font *font = (fontatlas_font *)SDL_calloc(1, sizeof(fontatlas_font));
