@@ -70,13 +70,13 @@ module QMX
     def post_api_code_update(args, req)
       file = query_file(args, req)
       if file.strip.empty?
-        return respond_error(req, 400, "No file was named: the address needs ?file= and a path, such as ?file=app/main.rb. Nothing was written.")
+        return respond_text(req, "No file was named: the address needs ?file= and a path, such as ?file=app/main.rb. Nothing was written.\n", 400)
       end
       code = url_decode(args, posted_code(req.body))
       current = args.qmx.read_file(file)
       code = code.gsub("\r\n", "\n") if current.nil? || !current.include?("\r\n")
       unless args.qmx.write_file(file, code)
-        return respond_error(req, 500, "#{file} could not be written: it may be a folder, or a file the engine may not write. Nothing was written.")
+        return respond_text(req, "#{file} could not be written: it may be a folder, or a file the engine may not write. Nothing was written.\n", 500)
       end
       respond_html(req, code_edit_view(args, file) || "")
     end
@@ -309,10 +309,10 @@ module QMX
       handler = opts[:handler]
       return not_found(req) if opts[:args].qmx.production
       refusal = refusal_for(handler, req)
-      return req.respond(403, refusal, { "Content-Type" => "text/plain" }) if refusal
+      return respond_text(req, refusal, 403) if refusal
       send(handler, opts[:args], req)
     rescue Exception => e
-      req.respond(500, "#{e}\n#{e.__backtrace_to_org__}", { "Content-Type" => "text/plain" })
+      respond_text(req, "#{e}\n#{e.__backtrace_to_org__}", 500)
     end
 
     def match_candidate(req)
@@ -413,8 +413,14 @@ module QMX
 
     def query_file(args, req)
       _, query = split_query(req.uri.to_s)
-      pair = query.to_s.split("&").find { |p| p.start_with?("file=") }
-      url_decode(args, pair.to_s[5..-1])
+      form_field(args, query, "file") || ""
+    end
+
+    # The decoded value of a URL-encoded form's or query's first field of
+    # that name; nil when it has none.
+    def form_field(args, text, name)
+      pair = text.to_s.split("&").find { |p| p.start_with?("#{name}=") }
+      pair && url_decode(args, pair[(name.length + 1)..-1])
     end
 
     # The posted form's last value (the code field of the API's forms).
@@ -461,8 +467,8 @@ module QMX
       req.respond(200, html, { "Content-Type" => "text/html" })
     end
 
-    def respond_text(req, text)
-      req.respond(200, text, { "Content-Type" => "text/plain" })
+    def respond_text(req, text, status = 200)
+      req.respond(status, text, { "Content-Type" => "text/plain" })
     end
 
     def respond_file(args, req, path, type)
@@ -475,10 +481,6 @@ module QMX
       req.respond(404, "not found: #{Markup.escape(req.uri)}")
     end
 
-    def respond_error(req, status, text)
-      req.respond(status, "#{text}\n", { "Content-Type" => "text/plain" })
-    end
-
     # The "message" field of a posted form, decoded; the body itself when
     # it is no form or has no such field.
     def posted_message(args, req)
@@ -488,8 +490,7 @@ module QMX
       field = if kind == "multipart/form-data"
                 multipart_field(body, type, "message")
               elsif kind == "application/x-www-form-urlencoded"
-                pair = body.split("&").find { |p| p.start_with?("message=") }
-                pair && url_decode(args, pair[8..-1])
+                form_field(args, body, "message")
               end
       field || body
     end

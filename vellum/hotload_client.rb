@@ -135,7 +135,8 @@ module QMX
     # A line counts when it is newer than the server's boot (what it loaded
     # then is not a change), not older than the newest time of the previous
     # pass (files saved within the same second all arrive) and newer than
-    # the last one queued for its file.
+    # the last one queued for its file. Lines are read as the development
+    # machine reads its own list, so a path holding a comma arrives too.
     def tick_http_changes
       return unless local_state.booted_at
       request = finished_request(:http_changes, "changes/")
@@ -143,14 +144,14 @@ module QMX
       since = local_state.greatest_tick
       local_state.last_greatest_tick = since
       request[:response_data].split("\n").each do |line|
-        latest_file, time, key = line.split(",").map(&:strip)
+        latest_file, time, key = QMX::Backup.change_fields(line)
         next if key.nil? || key.empty?
         time = time.to_i
         next if time <= local_state.booted_at || time < since
         local_state.greatest_tick = time if time > local_state.greatest_tick
         known = local_state.changes[key]
         next if known && time <= known[:updated_at]
-        file_name = latest_file.gsub("tmp/src_backup/", "")
+        file_name = latest_file.gsub("#{QMX::Backup::DIRECTORY}/", "")
         remote_log "* REMOTE CLIENT INFO: Queueing file #{file_name} for update."
         change = { key: key, latest_file: file_name, updated_at: time }
         local_state.changes[key] = change

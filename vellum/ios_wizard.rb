@@ -183,7 +183,7 @@ class IOSWizard
   def provisioning_profile_xml(environment)
     path = provisioning_profile_path(environment)
     text = $qmx.read_file(path)
-    raise "* ERROR: I couldn't read the provisioning profile #{path}." unless text
+    raise "I couldn't read the provisioning profile #{path}." unless text
     kept = []
     text.split("\n").each do |line|
       line = line.strip
@@ -198,14 +198,14 @@ class IOSWizard
       kept << line
     end
     xml = $qmx.parse_xml(kept.join("\n"))
-    raise "* ERROR: The provisioning profile #{path} does not hold a readable property list." unless xml
+    raise "The provisioning profile #{path} does not hold a readable property list." unless xml
     xml
   end
 
   def profile_top_dict(environment)
     plist = xml_child(provisioning_profile_xml(environment), "plist")
     dict = xml_child(plist, "dict")
-    raise "* ERROR: The provisioning profile #{provisioning_profile_path(environment)} has no property list." unless dict
+    raise "The provisioning profile #{provisioning_profile_path(environment)} has no property list." unless dict
     dict
   end
 
@@ -218,7 +218,7 @@ class IOSWizard
     elements = (dict[:children] || []).select { |child| child[:type] == :element }
     index = elements.index { |element| element[:name] == "key" && xml_text(element) == key }
     value = index && elements[index + 1]
-    raise "* ERROR: The provisioning profile has no value for #{key}." if value.nil? || value[:name] == "key"
+    raise "The provisioning profile has no value for #{key}." if value.nil? || value[:name] == "key"
     value
   end
 
@@ -543,7 +543,7 @@ class IOSWizard
   private
 
   def write_build_file(path, text)
-    raise "* ERROR: I couldn't write #{path}." unless $qmx.write_file_root(path, text)
+    raise "I couldn't write #{path}." unless $qmx.write_file_root(path, text)
   end
 
   PLIST_HEAD = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" \

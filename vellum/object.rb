@@ -385,7 +385,7 @@ class Object
     @@__serialization_explained__[klass] = true
     # The engine's own classes, native ones included, are not the author's
     # to change.
-    return if klass.name.to_s.start_with?("QMX::") || klass.name.to_s.start_with?("FFI::")
+    return if __engine_object__?
     return unless QMX.const_defined?(:Help)
     log_once klass.name.to_s, QMX::Help.serialization_implementation_help(klass)
   end

@@ -420,9 +420,8 @@ module QMX
     # text is made and checked once and written to both files: the game
     # stands still meanwhile.
     def save_state
-      copy = "game_state_#{Time.now.to_i}.txt"
-      text = __loadable_state_text__(args.state, copy)
-      text && __keep_state_text__(copy, text) && __keep_state_text__("game_state.txt", text)
+      text = serialize_state("game_state_#{Time.now.to_i}.txt", args.state)
+      text && __keep_state_text__("game_state.txt", text)
     end
 
     # Answers the loaded state; nil when "game_state.txt" is missing, empty,
@@ -473,6 +472,7 @@ module QMX
         log_error "The game state could not be saved#{kept}: #{reason}\n#{file ? 'The previous save was kept.' : ''}"
         return nil
       end
+      log_important Help.serialization_too_large if result.length > 20_000
       result
     end
 
@@ -486,9 +486,6 @@ module QMX
           return nil
         end
         log "State with length of #{text.length} saved to file #{file}."
-      end
-      if text.length > 20_000
-        log_important Help.serialization_too_large
       end
       text
     end

@@ -3,8 +3,42 @@
 # all under "tmp/src_backup" in the base directory.
 module QMX
   module Backup
+    DIRECTORY = "tmp/src_backup".freeze
+
     def backup_directory
-      "tmp/src_backup"
+      DIRECTORY
+    end
+
+    # A change line is "latest copy, time, source path", and both paths may
+    # hold ", " themselves. The time is digits, and the latest copy's name
+    # is made from the source path: the split where both agree is the one
+    # that was written. The development machine reads its own list with it,
+    # and a device the list it fetches for remote hot reload.
+    def self.change_fields(line)
+      parts = line.split(", ")
+      splits = (0...parts.length - 2).map do |a|
+        [parts[0..a].join(", ").strip, parts[a + 1].strip, parts[a + 2..-1].join(", ").strip]
+      end
+      timed = splits.select { |_, time, _| !time.empty? && time.bytes.all? { |b| b >= 48 && b <= 57 } }
+      timed.find { |latest, _, key| latest == latest_copy(key) } || timed.first ||
+        line.split(",").map(&:strip)
+    end
+
+    def self.latest_copy(file)
+      "#{DIRECTORY}/#{copy_name(file)}.rb"
+    end
+
+    # One name per source path. The short form (every "/" made "_", ".rb"
+    # dropped) is kept where no other path can share it: no "_" in the path
+    # and ".rb" only at its end. Other paths spell out "_" and "/" as "_u"
+    # and "_s" and keep their extension, which a short form never contains,
+    # so "app/a_b.rb" and "app/a/b.rb" keep separate backups.
+    def self.copy_name(file)
+      if !file.include?("_") && !file.chomp(".rb").include?(".rb")
+        "src_backup_#{file.gsub("/", "_").gsub(".rb", "")}"
+      else
+        "src_backup_#{file.gsub("_", "_u").gsub("/", "_s")}"
+      end
     end
 
     def backup_load_changes
@@ -12,7 +46,7 @@ module QMX
       text = read_file("#{backup_directory}/src_backup_changes.txt") || ""
       text.split("\n").each do |line|
         next if line.strip.empty?
-        latest_file, time, key = backup_change_fields(line)
+        latest_file, time, key = Backup.change_fields(line)
         changes[key] = { time: time, latest_file: latest_file, key: key }
       end
       changes
@@ -20,8 +54,8 @@ module QMX
 
     def backup_file(file)
       at = Time.now.to_i
-      timestamped_path = "#{backup_directory}/archived/#{backup_name(file)}_#{at}.rb"
-      path = backup_latest_path(file)
+      timestamped_path = "#{backup_directory}/archived/#{Backup.copy_name(file)}_#{at}.rb"
+      path = Backup.latest_copy(file)
       source = read_file(file) || ""
       write_file_root(timestamped_path, source)
       write_file_root(path, source)
@@ -96,37 +130,6 @@ module QMX
     end
 
     private
-
-    def backup_latest_path(file)
-      "#{backup_directory}/#{backup_name(file)}.rb"
-    end
-
-    # A change line is "latest copy, time, source path", and both paths may
-    # hold ", " themselves. The time is digits, and the latest copy's name
-    # is made from the source path: the split where both agree is the one
-    # that was written.
-    def backup_change_fields(line)
-      parts = line.split(", ")
-      splits = (0...parts.length - 2).map do |a|
-        [parts[0..a].join(", ").strip, parts[a + 1].strip, parts[a + 2..-1].join(", ").strip]
-      end
-      timed = splits.select { |_, time, _| !time.empty? && time.bytes.all? { |b| b >= 48 && b <= 57 } }
-      timed.find { |latest, _, key| latest == backup_latest_path(key) } || timed.first ||
-        line.split(",").map(&:strip)
-    end
-
-    # One name per source path. The short form (every "/" made "_", ".rb"
-    # dropped) is kept where no other path can share it: no "_" in the path
-    # and ".rb" only at its end. Other paths spell out "_" and "/" as "_u"
-    # and "_s" and keep their extension, which a short form never contains,
-    # so "app/a_b.rb" and "app/a/b.rb" keep separate backups.
-    def backup_name(file)
-      if !file.include?("_") && !file.chomp(".rb").include?(".rb")
-        "src_backup_#{file.gsub("/", "_").gsub(".rb", "")}"
-      else
-        "src_backup_#{file.gsub("_", "_u").gsub("/", "_s")}"
-      end
-    end
 
     def backup_page_template
       [

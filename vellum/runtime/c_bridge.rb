@@ -302,9 +302,8 @@ module QMX
       # again by the next frame's poll.
       def __reset_inputs__
         inputs = rcb_inputs
-        keyboard = inputs.keyboard
-        [keyboard.key_down, keyboard.key_held, keyboard.key_up].each(&:clear)
-        keyboard.forget_keys
+        inputs.keyboard.clear
+        inputs.keyboard.forget_keys
         mouse = inputs.mouse
         mouse.clear
         mouse.x = 0

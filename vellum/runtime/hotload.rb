@@ -1,7 +1,7 @@
 # Watches the game's Ruby files and reloads the ones that change, without a
-# restart: every 60 frames each file's modification time and text are
-# compared with those last taken, and a changed file is checked and queued
-# for the host to load.
+# restart: every 60 frames each file's modification time (and, shortly after
+# a save, its text) is compared with those last taken, and a changed file is
+# checked and queued for the host to load.
 module QMX
   class Runtime
     module Hotload
@@ -14,11 +14,18 @@ module QMX
 
       MAILBOX = "app/mailbox.rb".freeze
 
+      # File times may count whole seconds only, or two on some file
+      # systems, so saves close together can share a time. A text taken more
+      # than this many seconds after its file's time is known to be the
+      # newest with that time: any later save gives the file a newer time.
+      SHARED_TIME_SECONDS = 2
+
       def hotload_init
         @hotload_if_needed = 0
         @mailbox_if_needed = 0
         @file_mtimes = {}
         @file_texts = {}
+        @file_texts_taken_at = {}
         @suppress_mailbox = true
         files_to_reload.each { |file| init_mtimes(file) }
         init_mtimes(MAILBOX)
@@ -50,7 +57,7 @@ module QMX
         time = mtime(file)
         @file_mtimes[:"current_#{file}"] ||= time
         @file_mtimes[:"last_#{file}"] ||= time
-        @file_texts[file] = read_file(file) unless @file_texts.key?(file)
+        remember_text(file, read_file(file)) unless @file_texts.key?(file)
       end
 
       def hotload_source_files
@@ -89,22 +96,37 @@ module QMX
         Trace.untrace_classes!
       end
 
-      # Answers the file's new time, or nil when it did not change. File
-      # times may count whole seconds only, so saves within one second can
-      # share a time: the text is compared as well, and a touched file with
-      # the same text still counts as changed.
+      # Answers the file's new time, or nil when it did not change. A save
+      # may keep the time of the one before it: while that can be, the text
+      # is compared as well (and a touched file with the same text still
+      # counts as changed). Otherwise the scan reads no file, only times.
       def reload_if_needed(file, force = false)
         current = mtime(file)
+        same_time = !force && current == @file_mtimes[:"last_#{file}"]
+        return nil if same_time && text_is_newest?(file, current)
         text = read_file(file)
-        return nil if !force && current == @file_mtimes[:"last_#{file}"] && text == @file_texts[file]
+        if same_time && text == @file_texts[file]
+          remember_text(file, text)
+          return nil
+        end
         taken = reload_ruby_file(file)
         on_load_succeeded(file) if taken
         # A change that had to wait is looked at again on the next scan.
         unless taken.nil?
           @file_mtimes[:"last_#{file}"] = current
-          @file_texts[file] = text
+          remember_text(file, text)
         end
         current
+      end
+
+      def remember_text(file, text)
+        @file_texts[file] = text
+        @file_texts_taken_at[file] = Time.now.to_i
+      end
+
+      def text_is_newest?(file, time)
+        taken_at = @file_texts_taken_at[file]
+        !taken_at.nil? && taken_at > time + SHARED_TIME_SECONDS
       end
 
       # Seconds since the epoch; -1 for a file that is not there.

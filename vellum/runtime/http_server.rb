@@ -8,6 +8,9 @@ module QMX
     # time: game ticks stand still while the game is paused and start again
     # at a reset, and a client must not wait on either.
     HTTP_REQUEST_PATIENCE_MS = 30_000
+    # An HTTP request's ignore_tick_count lies this many game ticks after
+    # its arrival.
+    HTTP_REQUEST_PATIENCE = 60 * 30
 
     class HTTPRequest
       REJECTED_TEXT = "This request was rejected, sorry.\n".freeze

@@ -6,9 +6,6 @@ module QMX
   class Runtime
     # Calls closer together than this many milliseconds are skipped.
     MIN_TICK_INTERVAL = 13
-    # An HTTP request's ignore_tick_count lies this many game ticks after
-    # its arrival (it is rejected after HTTP_REQUEST_PATIENCE_MS of real time).
-    HTTP_REQUEST_PATIENCE = 60 * 30
 
     def tick(sdl_tick)
       @sdl_tick = sdl_tick
