@@ -92,20 +92,20 @@ def test_remote_changes_of_one_second_all_arrive_and_a_failed_download_is_skippe
   step.(2)
   step.(360) # first poll
   runtime.finish("/vellum/changes/", 200, "src_backup_app_a.rb, 1005, app/a.rb\nsrc_backup_app_b.rb, 1005, app/b.rb\n" \
-                                          "src_backup_app_c.rb, 1005, app/c.rb\nsrc_backup_old.rb, 990, app/old.rb")
+                                          "src_backup_app_c,d.rb, 1005, app/c,d.rb\nsrc_backup_old.rb, 990, app/old.rb")
   step.(420)
   step.(421)
-  runtime.finish("src_backup_app_a.rb", 200, "require 'app/c.rb'\n")
+  runtime.finish("src_backup_app_a.rb", 200, "require 'app/c,d.rb'\n")
   step.(422)
   runtime.finish("src_backup_app_b.rb", 404)
   step.(423)
   # Nothing is written while files of the list are still on their way.
   assert_equal({}, runtime.writes)
-  runtime.finish("src_backup_app_c.rb", 200, "c = 2\n")
+  runtime.finish("src_backup_app_c,d.rb", 200, "c = 2\n")
   step.(424)
   urls = runtime.requests.map { |url, _| url.split("/vellum/").last }
-  assert_equal ["boot/", "changes/", "src_backup_app_a.rb", "src_backup_app_b.rb", "src_backup_app_c.rb"], urls
-  assert_equal({ "app/a.rb" => "require 'app/c.rb'\n", "app/c.rb" => "c = 2\n" }, runtime.writes)
+  assert_equal ["boot/", "changes/", "src_backup_app_a.rb", "src_backup_app_b.rb", "src_backup_app_c,d.rb"], urls
+  assert_equal({ "app/a.rb" => "require 'app/c,d.rb'\n", "app/c,d.rb" => "c = 2\n" }, runtime.writes)
   assert client.instance_variable_get(:@logged).any? { |t| t.include?("src_backup_app_b.rb failed (status 404)") }
 
   # On the development machine itself the client asks for nothing.
