@@ -49,6 +49,12 @@ void write_file(const std::string &path, const std::string &content) {
     out << content;
 }
 
+long resident_mib(pid_t pid) {
+    std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+    size_t at = status.find("VmRSS:");
+    return at == std::string::npos ? -1 : std::stol(status.substr(at + 6)) / 1024;
+}
+
 bool wait_until(const std::function<bool()> &done, double seconds) {
     for (auto start = clock_type::now(); !done(); pause_briefly())
         if (seconds_since(start) >= seconds) return false;

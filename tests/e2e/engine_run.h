@@ -92,6 +92,8 @@ bool file_exists(const std::string &path);
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
 size_t count_of(const std::string &text, const std::string &needle);
+// Resident memory of a running process, in MiB (-1 when it cannot be read).
+long resident_mib(pid_t pid);
 // Polls until `done` answers true; false when `seconds` pass first.
 bool wait_until(const std::function<bool()> &done, double seconds);
 

@@ -17,13 +17,6 @@
 
 namespace {
 
-// Resident memory of a running process, in MiB.
-long resident_mib(pid_t pid) {
-    std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
-    size_t at = status.find("VmRSS:");
-    return at == std::string::npos ? -1 : std::stol(status.substr(at + 6)) / 1024;
-}
-
 // Runs a game whose tick is `body` until it quits at `last_tick`; it must
 // get there and end cleanly.
 engine_result run_game(EngineSandbox &sandbox, const std::string &body, int last_tick) {
