@@ -3,15 +3,23 @@
 #include <SDL2/SDL.h>
 #include <physfs.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 // The write directory is one process-wide setting that both threads switch:
@@ -59,27 +67,76 @@ void make_parent_folders(const std::string &path) {
     if (slash != std::string::npos && slash > 0) PHYSFS_mkdir(path.substr(0, slash).c_str());
 }
 
+// The real path in the write directory that a write of `path` goes to, with
+// the folders before the file's name made. Refused as PhysicsFS refuses the
+// paths it writes: one that breaks its rules, and one with a symbolic link
+// anywhere in it, since a link can lead out of the folder.
+bool write_target(const char *path, std::string *target) {
+    std::string relative;
+    if (!clean_write_path(path, &relative)) {
+        note_write_error("\"%s\" is not a file name the engine writes", path);
+        return false;
+    }
+    const char *write_dir = PHYSFS_getWriteDir();
+    if (!write_dir) {
+        note_write_error("there is no folder to write into");
+        return false;
+    }
+    for (size_t end = 0; end != std::string::npos;) {
+        end = relative.find('/', end + 1);
+        std::string leading = relative.substr(0, end);
+        struct stat info;
+        // What does not exist yet cannot be a link, nor can what lies below it.
+        if (lstat((std::string(write_dir) + "/" + leading).c_str(), &info) != 0) break;
+        if (S_ISLNK(info.st_mode)) {
+            note_write_error("%s is a symbolic link, which the engine does not write through", leading.c_str());
+            return false;
+        }
+    }
+    make_parent_folders(relative);
+    *target = std::string(write_dir) + "/" + relative;
+    return true;
+}
+
+constexpr const char TEMPORARY_SUFFIX[] = ".tmp";
+// The longest name most file systems take, in bytes.
+constexpr size_t NAME_LIMIT = 255;
+
+// The temporary file beside `target`: ".<name>.<pid>-<n>.tmp". The process
+// id and the count make it unique; a long name is cut (at a character's
+// start) so that the whole stays a name the file system takes.
+std::string temporary_path(const std::string &target) {
+    size_t name_at = target.rfind('/') + 1;
+    std::string tail = "." + std::to_string((long)getpid()) + "-" + std::to_string(++temporary_serial) + TEMPORARY_SUFFIX;
+    size_t keep = std::min(target.size() - name_at, NAME_LIMIT - 1 - tail.size());
+    while (keep > 1 && ((unsigned char)target[name_at + keep] & 0xC0) == 0x80) --keep;
+    return target.substr(0, name_at) + "." + target.substr(name_at, keep) + tail;
+}
+
+// The process id in a name that temporary_path made; 0 for any other name.
+long temporary_owner(const char *name) {
+    size_t length = std::strlen(name), suffix = sizeof(TEMPORARY_SUFFIX) - 1;
+    if (name[0] != '.' || length <= suffix || std::strcmp(name + length - suffix, TEMPORARY_SUFFIX) != 0) return 0;
+    size_t end = length - suffix, at = end;
+    while (at > 0 && std::isdigit((unsigned char)name[at - 1])) --at;
+    if (at == end || at < 1 || name[at - 1] != '-') return 0;
+    size_t pid_end = at - 1;
+    at = pid_end;
+    while (at > 0 && std::isdigit((unsigned char)name[at - 1])) --at;
+    // At least one character of the name before the dot that ends it.
+    if (at == pid_end || at < 3 || name[at - 1] != '.' || pid_end - at > 9) return 0;
+    return std::strtol(name + at, nullptr, 10);
+}
+
 // Replaces a file as one step: the bytes go to a temporary file beside it,
 // which is flushed to the disk and only then renamed over the file. A write
 // that fails or is cut short (a full disk, a read-only folder, a crash)
 // leaves the previous file exactly as it was. PhysicsFS has no rename, so
 // this works on the write directory's real path.
 int replace_file(const char *path, const void *data, size_t length) {
-    std::string relative;
-    if (!clean_write_path(path, &relative)) {
-        note_write_error("\"%s\" is not a file name the engine writes", path);
-        return 0;
-    }
-    const char *write_dir = PHYSFS_getWriteDir();
-    if (!write_dir) {
-        note_write_error("there is no folder to write into");
-        return 0;
-    }
-    make_parent_folders(relative);
-    std::string target = std::string(write_dir) + "/" + relative;
-    size_t name_at = target.rfind('/') + 1;
-    std::string temporary = target.substr(0, name_at) + "." + target.substr(name_at) + "." +
-                            std::to_string((long)getpid()) + "-" + std::to_string(++temporary_serial) + ".tmp";
+    std::string target;
+    if (!write_target(path, &target)) return 0;
+    std::string temporary = temporary_path(target);
     // Readable by the owner only, as PhysicsFS makes the files it writes.
     int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -104,6 +161,32 @@ int replace_file(const char *path, const void *data, size_t length) {
         return 0;
     }
     return 1;
+}
+
+// Appends all of the bytes or none: a write that fails part-way (a full
+// disk) is cut back off, and a file that the append made is removed again.
+int append_to_file(const char *path, const void *data, size_t length) {
+    std::string target;
+    if (!write_target(path, &target)) return 0;
+    struct stat before;
+    bool existed = lstat(target.c_str(), &before) == 0;
+    int fd = open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        note_write_error("%s", std::strerror(errno));
+        return 0;
+    }
+    bool ok = fstat(fd, &before) == 0 && fd_write_all(fd, data, length);
+    if (!ok) {
+        note_write_error("%s", std::strerror(errno));
+        // Nothing more can be done when undoing fails too.
+        int undone = existed ? ftruncate(fd, before.st_size) : unlink(target.c_str());
+        (void)undone;
+    }
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        note_write_error("%s", std::strerror(errno));
+    }
+    return ok ? 1 : 0;
 }
 
 // Only a real folder becomes the write directory: PhysicsFS opens any other
@@ -171,22 +254,7 @@ int write_file_to_vfs(int append, const char *path, const void *data, size_t len
         note_write_error("no file name was given");
         return 0;
     }
-    if (!append) return replace_file(path, data, length);
-    make_parent_folders(path);
-    PHYSFS_File *file = PHYSFS_openAppend(path);
-    if (!file) {
-        note_write_error("%s", physfs_error());
-        return 0;
-    }
-    PHYSFS_sint64 written = 0;
-    if (length) written = PHYSFS_writeBytes(file, data, length);
-    bool ok = written >= 0 && (size_t)written == length;
-    if (!ok) note_write_error("%s", physfs_error());
-    if (!PHYSFS_close(file) && ok) {
-        ok = false;
-        note_write_error("%s", physfs_error());
-    }
-    return ok ? 1 : 0;
+    return append ? append_to_file(path, data, length) : replace_file(path, data, length);
 }
 
 const char *file_write_error() { return write_error; }
@@ -221,6 +289,40 @@ bool fd_write_all(int fd, const void *data, size_t length) {
         length -= (size_t)written;
     }
     return true;
+}
+
+void remove_stale_temporary_files(const char *const *folders, size_t count) {
+    std::set<std::pair<dev_t, ino_t>> walked;
+    std::vector<std::string> pending;
+    for (size_t i = 0; i < count; ++i)
+        if (folders[i]) pending.push_back(folders[i]);
+    while (!pending.empty()) {
+        std::string folder = pending.back();
+        pending.pop_back();
+        struct stat info;
+        // A folder reached twice (the game folder inside the base folder) is
+        // walked once.
+        if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+            !walked.insert({info.st_dev, info.st_ino}).second)
+            continue;
+        DIR *dir = opendir(folder.c_str());
+        if (!dir) continue;
+        while (const dirent *entry = readdir(dir)) {
+            const char *name = entry->d_name;
+            std::string path = folder + "/" + name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 || lstat(path.c_str(), &info) != 0) continue;
+            // Links are not followed out of the folder, and hidden folders
+            // (version control, say) are passed over.
+            if (S_ISDIR(info.st_mode)) {
+                if (name[0] != '.') pending.push_back(path);
+                continue;
+            }
+            long owner = S_ISREG(info.st_mode) ? temporary_owner(name) : 0;
+            if (owner > 0 && owner != (long)getpid() && kill((pid_t)owner, 0) != 0 && errno == ESRCH)
+                unlink(path.c_str());
+        }
+        closedir(dir);
+    }
 }
 
 bool platform_directory_exists(const char *path) {

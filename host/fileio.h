@@ -12,7 +12,8 @@ char *sprintf_alloc(const char *format, ...) SDL_PRINTF_VARARG_FUNC(1);
 void *loadfile(const char *path, size_t *out_size);
 // Replacing (append 0) writes a temporary file beside the target and renames
 // it over the target once every byte is on the disk, so a failed or cut-short
-// write leaves the previous file byte for byte.
+// write leaves the previous file byte for byte; a failed append is undone.
+// Either refuses a path with a symbolic link in it, as PhysicsFS does.
 int write_file_to_vfs(int append, const char *path, const void *data, size_t length);
 // Why the last write on the calling thread failed ("No space left on
 // device"); "" when it succeeded.
@@ -34,6 +35,10 @@ int path_exists(const char *path);
 
 // PhysicsFS's description of its last failure on the calling thread.
 const char *physfs_error();
+// Removes, in these platform folders and the folders below them, the
+// temporary files that replacing writes of an engine ended mid-write left
+// behind; those of a process that still runs stay.
+void remove_stale_temporary_files(const char *const *folders, size_t count);
 // Whether a platform path names a folder (an archive is a file, not one).
 bool platform_directory_exists(const char *path);
 // Writes every byte to a descriptor, going on after an interrupted write;

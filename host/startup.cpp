@@ -16,6 +16,7 @@
 
 #include <physfs.h>
 
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -83,6 +84,9 @@ void engine_startup(int argc, char **argv) {
     game_state *state = &the_game_state;
     host_options options = parse_host_options(argc, argv);
 
+    // A write past the process's file-size limit then fails as on a full
+    // disk, and is answered so, instead of ending the engine.
+    signal(SIGXFSZ, SIG_IGN);
     SDL_SetHint("SDL_IOS_ORIENTATIONS", "LandscapeLeft LandscapeRight");
     if (SDL_Init(SDL_INIT_VIDEO) == -1) startup_failure("SDL_Init(SDL_INIT_VIDEO) failed: %s", SDL_GetError());
     if (!threadstream_init()) startup_failure("Thread initialization failed");
@@ -98,6 +102,8 @@ void engine_startup(int argc, char **argv) {
         startup_failure("Couldn't mount installation directory: %s", physfs_error());
 
     bool mygame_mounted = false;
+    // A game given as an archive is read from it but never written into.
+    const bool packed_game = options.game_dir_argument && !platform_directory_exists(options.game_dir_argument);
     if (options.game_dir_argument) {
         if (!PHYSFS_mount(options.game_dir_argument, nullptr, 0))
             startup_failure("Couldn't mount '%s' directory: %s", options.game_dir_argument, physfs_error());
@@ -127,6 +133,12 @@ void engine_startup(int argc, char **argv) {
     if (!PHYSFS_setWriteDir(write_dir)) startup_failure("Couldn't set write directory: %s", physfs_error());
     if (write_dir != base_path && std::strcmp(write_dir, base_path) != 0) {
         if (!PHYSFS_mount(write_dir, nullptr, 0)) startup_failure("Couldn't mount write directory: %s", physfs_error());
+    } else if (packed_game) {
+        // Its files are written beside the engine: that folder is searched
+        // before the archive, so that what the game wrote is what it reads
+        // back, as in production.
+        if (!PHYSFS_unmount(base_path) || !PHYSFS_mount(base_path, nullptr, 0))
+            startup_failure("Couldn't mount write directory: %s", physfs_error());
     }
 
     add_controller_mappings("metadata/engine_controller_mappings.txt");
@@ -147,16 +159,18 @@ void engine_startup(int argc, char **argv) {
     } else {
         // Without a named game directory the game is "mygame" when that was
         // mounted, else the base directory itself (its "app" was found there).
-        // A game given as an archive is read from it but never written into:
-        // its saves and screenshots go to the base directory, with its logs.
-        const char *argument = options.game_dir_argument;
-        if (argument && !platform_directory_exists(argument)) argument = base_path;
+        // A packed game's saves and screenshots go to the base directory,
+        // with its logs.
+        const char *argument = packed_game ? base_path : options.game_dir_argument;
         state->game_dir = argument        ? SDL_strdup(argument)
                           : mygame_mounted ? sprintf_alloc("%s/mygame", base_path)
                                            : SDL_strdup(base_path);
         state->base_dir = SDL_strdup(base_path);
     }
     if (!state->game_dir || !state->base_dir) startup_failure("Out of memory!");
+    // What a save cut short by a killed engine left behind.
+    const char *written_folders[] = {state->game_dir, state->base_dir};
+    remove_stale_temporary_files(written_folders, 2);
 
     load_framework(state->mrb);
     game_pre_init(state, argc, argv);

@@ -96,11 +96,13 @@ void watch_quit_request() {
 // The programs the engine starts (the game's shell commands, the browser for
 // a link) would inherit the signal mask of the thread that forked them, and
 // SDL's threads block the quit signals: such a child could be neither
-// interrupted nor terminated. Each one starts with no signal blocked.
-void clear_signal_mask_in_child() {
+// interrupted nor terminated. Each one starts with no signal blocked, and
+// with the file-size signal that the engine ignores back to its default.
+void reset_signals_in_child() {
     sigset_t none;
     sigemptyset(&none);
     pthread_sigmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGXFSZ, SIG_DFL);
 }
 
 } // namespace
@@ -115,7 +117,7 @@ void quit_signals_install() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    pthread_atfork(nullptr, nullptr, clear_signal_mask_in_child);
+    pthread_atfork(nullptr, nullptr, reset_signals_in_child);
 }
 
 void main_thread_loop() {

@@ -248,7 +248,8 @@ void take_screenshot(interpreter *in, const screenshot_command *shot) {
     if (!png) return;
     // Selecting the directory and writing happen under one lock shared with
     // every other writer, so the file cannot land in another directory.
-    storefile_write_override(screenshot_directory ? screenshot_directory : ".", path, png, png_size);
+    if (!storefile_write_override(screenshot_directory ? screenshot_directory : ".", path, png, png_size))
+        SDL_Log("* ERROR: The screenshot %s could not be written: %s.", path, file_write_error());
     SDL_free(png);
 }
 

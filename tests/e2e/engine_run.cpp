@@ -89,9 +89,10 @@ EngineProcess::EngineProcess(const std::string &executable, const std::string &w
         int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(working_dir.c_str()) != 0) _exit(126);
         for (const auto &[key, value] : env) setenv(key.c_str(), value.c_str(), 1);
+        // The engine itself must keep a write past the file-size limit from
+        // ending it: the signal keeps its default action here.
+        signal(SIGXFSZ, SIG_DFL);
         if (confinement.file_size_limit > 0) {
-            // Ignored, the signal leaves the failing write to answer EFBIG.
-            signal(SIGXFSZ, SIG_IGN);
             rlimit limit = {(rlim_t)confinement.file_size_limit, (rlim_t)confinement.file_size_limit};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
         }

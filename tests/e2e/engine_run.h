@@ -23,8 +23,9 @@ struct engine_result {
 
 // Limits an engine run is held to, applied in its process before it starts.
 struct engine_confinement {
-    // Bytes any one file may grow to (0: no limit). Writes past it fail as on
-    // a full disk, instead of the signal that would end the process.
+    // Bytes any one file may grow to (0: no limit): a full disk. The signal
+    // a write past it raises keeps its default action, ending the process
+    // unless the engine ignores it.
     long file_size_limit = 0;
     // When the tests run as root, which ignores folder permissions, the run
     // is made as the unprivileged user "nobody" (65534), who owns the

@@ -1,7 +1,7 @@
-// What a game writes, seen on disk: a save that cannot be written keeps the
-// one before it and says why; a game run from an archive writes beside the
-// engine and never into the archive; screenshots asked for just before a
-// quit are still taken.
+// What a game writes, seen on disk: a write that cannot be made keeps the
+// file before it and says why; a game run from an archive writes beside the
+// engine, never into the archive, and reads back what it wrote; screenshots
+// asked for just before a quit are still taken; a write stays in the game.
 #include "engine_run.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -25,53 +27,103 @@ std::vector<std::string> listing(const std::string &dir) {
 
 const std::string good_save = "{:entity_id=>1, :entity_keys_by_ref=>{}, :tick_count=>5, :score=>7}";
 
-TEST(Saves, ASaveThatCannotBeWrittenKeepsThePreviousSaveAndAnswersNil) {
+// Every kind of write into a folder that cannot take it (a full disk, a
+// read-only folder) answers its failure, says why once, leaves each file as
+// it was and leaves no temporary file; the engine runs on and quits itself.
+TEST(Files, WritesAFolderCannotTakeLeaveEveryFileAsItWasAndSayWhy) {
     const struct {
         const char *name;
         engine_confinement confinement;
         bool read_only;
         const char *reason;
-    } cases[] = {{"full disk", {64 * 1024, false}, false, "File too large"},
+    } cases[] = {{"full disk", {32 * 1024, false}, false, "File too large"},
                  {"read-only folder", {0, true}, true, "Permission denied"}};
+    const std::string log_text(30 * 1024, 'l');
     for (const auto &c : cases) {
         EngineSandbox sandbox;
-        sandbox.use_fixture("save_refused");
+        sandbox.use_fixture("writes_refused");
         sandbox.write_game_file("game_state.txt", good_save);
+        sandbox.write_game_file("log.txt", log_text);
         sandbox.confinement = c.confinement;
         std::string save = sandbox.game_dir + "/game_state.txt";
         if (c.read_only)
-            for (const std::string &path : {save, sandbox.game_dir})
+            for (const std::string &path : {save, sandbox.game_dir + "/log.txt", sandbox.game_dir})
                 fs::permissions(path, fs::perms::owner_write, fs::perm_options::remove);
         engine_result result = sandbox.run({sandbox.game_dir}, 40);
         fs::permissions(sandbox.game_dir, fs::perms::owner_write, fs::perm_options::add);
         EXPECT_EQ(result.exit_code, 0) << c.name << result.err;
-        EXPECT_EQ(read_file(sandbox.base_dir + "/result.txt"), "[nil, 7]") << c.name << result.out;
+        EXPECT_EQ(read_file(sandbox.base_dir + "/result.txt"), "[nil, 7, false, false, false]") << c.name << result.out;
         EXPECT_EQ(read_file(save), good_save) << c.name;
-        // No partial copy and no temporary file is left behind.
-        EXPECT_EQ(listing(sandbox.game_dir), (std::vector<std::string>{"app", "app/main.rb", "game_state.txt"}))
-            << c.name;
-        EXPECT_EQ(count_of(result.out, "The game state could not be saved to =game_state_"), 1u) << c.name << result.out;
-        EXPECT_NE(result.out.find(c.reason), std::string::npos) << c.name << result.out;
+        EXPECT_TRUE(read_file(sandbox.game_dir + "/log.txt") == log_text) << c.name;
+        EXPECT_EQ(listing(sandbox.game_dir),
+                  (std::vector<std::string>{"app", "app/main.rb", "game_state.txt", "log.txt"})) << c.name;
+        const std::string all = result.out + result.err, reason = c.reason;
+        for (const std::string &said : std::initializer_list<std::string>{
+                 "The game state could not be saved to =game_state_", ".txt=: " + reason,
+                 "The recording could not be saved to replay.txt", "The screenshot shot.png could not be written: " + reason})
+            EXPECT_EQ(count_of(all, said), 1u) << c.name << ": " << said << "\n" << all;
         EXPECT_EQ(result.out.find("saved to file"), std::string::npos) << c.name;
     }
 }
 
 // A game packed in an archive: the archive keeps every byte, its files land
-// in the base directory instead, a folder reads as no file, and the
-// screenshots of the two ticks before the quit exist.
-TEST(Files, APackedGameWritesBesideTheEngineAndTheLastScreenshotsAreTaken) {
+// in the base directory instead and are read from there before the archive
+// (what it wrote over a file it ships reads back, in the same run and the
+// next), a folder reads as no file, and the screenshots of the two ticks
+// before the quit exist.
+TEST(Files, APackedGameWritesBesideTheEngineReadsThatBackAndTheLastScreenshotsAreTaken) {
     EngineSandbox sandbox;
     sandbox.use_fixture("files_and_quit");
+    sandbox.write_game_file("saved.txt", "shipped");
+    sandbox.write_game_file("game_state.txt", good_save);
     const std::string game = sandbox.root + "/game.zip", base = sandbox.base_dir;
     ASSERT_EQ(std::system(("cd " + sandbox.game_dir + " && zip -qr " + game + " .").c_str()), 0);
     fs::remove_all(sandbox.game_dir);
     const std::string archive = read_file(game);
-    engine_result result = sandbox.run({game}, 40);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
+    for (int run = 0; run < 2; ++run) EXPECT_EQ(sandbox.run({game}, 40).exit_code, 0) << run;
     EXPECT_EQ(read_file(game), archive);
-    EXPECT_EQ(read_file(base + "/answers.txt"), "[true, true, nil, \"x\"]") << result.out;
+    EXPECT_EQ(read_file(base + "/answers.txt"),
+              "[\"shipped\", true, true, nil, \"x\", 3]\n[\"x\", true, true, nil, \"x\", 3]\n");
     EXPECT_TRUE(file_exists(base + "/saved.txt") && file_exists(base + "/game_state.txt"));
     for (const char *shot : {"/shot_4.png", "/shot_5.png"}) EXPECT_EQ(Screenshot(base + shot).width, 64u) << shot;
+}
+
+// Where a write lands: a name near the file system's limit is written, a
+// symbolic link never leads a write out of the game, and the temporary files
+// of an engine killed mid-save are gone once the game starts again, while
+// those of a running engine, and files that only look like them, stay.
+TEST(Files, LongNamesAreWrittenLinksRefusedAndAKilledEnginesTemporaryFilesCleared) {
+    EngineSandbox sandbox;
+    const std::string outside = sandbox.root + "/outside";
+    write_file(outside + "/target.txt", "outside");
+    fs::create_directory_symlink(outside, sandbox.game_dir + "/out");
+    fs::create_symlink(outside + "/target.txt", sandbox.game_dir + "/link.txt");
+    pid_t ended = fork();
+    if (ended == 0) _exit(0);
+    waitpid(ended, nullptr, 0);
+    const std::string dead = std::to_string(ended), running = std::to_string(getpid());
+    // Whether each stays: an ended engine's go; a running one's, and names
+    // that only look like them, stay.
+    const std::pair<std::string, bool> leftovers[] = {
+        {sandbox.game_dir + "/.game_state.txt." + dead + "-3.tmp", false},
+        {sandbox.base_dir + "/logs/.log.txt." + dead + "-1.tmp", false},
+        {sandbox.game_dir + "/.game_state.txt." + running + "-1.tmp", true},
+        {sandbox.game_dir + "/game_state.txt." + dead + "-3.tmp", true}};
+    for (const auto &[path, stays] : leftovers) write_file(path, "cut short");
+    sandbox.write_game_file("app/main.rb", R"(
+def tick(args)
+  long = "n" * 246 + ".txt"
+  answers = [$qmx.write_file(long, "long"), $qmx.read_file(long)] +
+            ["out/x.txt", "link.txt"].map { |f| [$qmx.write_file(f, "in"), $qmx.append_file(f, "in")] }
+  $qmx.write_file_root("answers.txt", answers.inspect)
+  $qmx.request_quit
+end
+)");
+    EXPECT_EQ(sandbox.run({sandbox.game_dir}, 40).exit_code, 0);
+    EXPECT_EQ(read_file(sandbox.base_dir + "/answers.txt"), "[true, \"long\", [false, false], [false, false]]");
+    EXPECT_EQ(listing(outside), std::vector<std::string>{"target.txt"});
+    EXPECT_TRUE(fs::is_symlink(sandbox.game_dir + "/link.txt"));
+    for (const auto &[path, stays] : leftovers) EXPECT_EQ(file_exists(path), stays) << path;
 }
 
 } // namespace
