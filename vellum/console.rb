@@ -56,7 +56,9 @@ module QMX
     end
 
     # Oldest first, one command a line; never more than the history keeps.
+    # A released game leaves no history in its player's folder.
     def save_history
+      return if $qmx.production
       $qmx.write_file_root(@history_fname, @command_history.first(@max_history).reverse.join("\n"))
     end
 

@@ -49,6 +49,10 @@ TEST(LogFiles, EachLevelPrintAndTraceIsWrittenAsShownAndProductionWritesNone) {
     EXPECT_EQ(r.out.find("* INFO: ready"), std::string::npos) << r.out;
     for (const auto &entry : std::filesystem::recursive_directory_iterator(production.root))
         EXPECT_NE(entry.path().filename().string(), "logs") << entry.path();
+    // Nor anything else of development (backups, console history): the
+    // player's folder holds only what the game wrote, here nothing.
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(production.home_dir))
+        EXPECT_TRUE(entry.is_directory()) << entry.path();
 }
 
 } // namespace

@@ -90,7 +90,7 @@ module QMX
         log "* INFO: ~QMX::Runtime#load_status~ set to ~:ready~."
         Kernel.tick_count = -1
         Kernel.global_tick_count = -1
-        write_file_root("#{backup_directory}/boot.txt", Time.now.to_i.to_s)
+        write_file_root("#{backup_directory}/boot.txt", Time.now.to_i.to_s) unless @production
         $top_level.boot(@args) if $top_level.respond_to?(:boot)
       end
 

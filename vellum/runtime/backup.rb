@@ -73,9 +73,11 @@ module QMX
                       backup_page_template.gsub("{{content}}", "<ul>#{contents}</ul>"))
     end
 
+    # A released game's player gets none of this.
     def backup_create(file)
+      return if @production
       backup_create_index
-      return if @production || file.include?("src_backup")
+      return if file.include?("src_backup")
       unless @src_backup_initialized
         write_file_root("#{backup_directory}/src_backup_changes.txt", "")
         @src_backup_initialized = true
