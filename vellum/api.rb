@@ -49,14 +49,25 @@ module QMX
 
     # The text area holds the file's text HTML-escaped, so that it comes
     # back unchanged; the newline after its opening tag keeps a leading
-    # newline of the file, which browsers drop right there.
+    # newline of the file, which browsers drop right there. A file of the
+    # game that does not exist yet is edited from an empty text area: that
+    # is how a new file is made from the browser.
     def code_edit_view(args, file)
       text = args.qmx.read_file(file)
+      text = "" if text.nil? && new_game_file?(args, file)
       return nil if text.nil?
       page(TITLE, "<form method=\"post\" action=\"/vellum/code/update/?file=#{Markup.escape(file)}\">\n" \
                   "<p><code>#{Markup.escape(file)}</code></p>\n" \
                   "<textarea name=\"code\" rows=\"30\" cols=\"80\">\n#{Markup.escape(text)}</textarea>\n" \
                   "<p><input type=\"submit\" value=\"Update\"></p>\n</form>\n#{links}")
+    end
+
+    # A path inside the game that nothing holds yet: relative, with no empty,
+    # "." or ".." step, and none of the characters the file layer refuses.
+    def new_game_file?(args, file)
+      steps = file.split("/", -1)
+      !steps.empty? && steps.none? { |s| s.empty? || s == "." || s == ".." || s.include?(":") || s.include?("\\") } &&
+        !args.qmx.ffi_file.path_exists(file)
     end
 
     def get_api_code_edit(args, req)

@@ -199,6 +199,14 @@ TEST(HttpServer, AGameAnswersItsRequestsTheDeveloperApiServesOnlyLoopbackAndTheR
     curl("--data-urlencode 'code@" + sandbox.root + "/posted.txt' '" + url + "/vellum/code/update/?file=app/probe.rb'");
     EXPECT_EQ(read_file(sandbox.game_dir + "/app/probe.rb"), original);
 
+    // A file that does not exist yet is edited from an empty form; a path
+    // that leads out of the game, or names a folder, is not.
+    std::string fresh = curl("'" + url + "/vellum/code/edit/?file=app/new.rb'");
+    EXPECT_TRUE(fresh.rfind("HTTP/1.0 200", 0) == 0 && fresh.find("cols=\"80\">\n</textarea>") != std::string::npos)
+        << fresh;
+    for (const char *file : {"../new.rb", "app/../../new.rb", "/tmp/new.rb", "app"})
+        EXPECT_EQ(curl("'" + url + "/vellum/code/edit/?file=" + file + "'").substr(0, 12), "HTTP/1.0 404") << file;
+
     // An update that writes nothing says so.
     for (auto [file, status, said] : {std::tuple{"", "HTTP/1.0 400", "No file was named"},
                                       {"app", "HTTP/1.0 500", "app could not be written"}}) {
