@@ -9,7 +9,11 @@
 #include <SDL2/SDL.h>
 #include <physfs.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -298,6 +302,34 @@ void release_al_objects(audio_source *source) {
 }
 
 } // namespace
+
+namespace {
+
+// Whether OpenAL's default device opens, tried in a child process: OpenAL
+// settles on its output backend at its first call and keeps it for the
+// process, so a failed open could not be followed by a second try in here.
+// A probe that cannot be made says yes, leaving the open to tell.
+bool default_device_opens() {
+    pid_t child = fork();
+    if (child < 0) return true;
+    if (child == 0) {
+        ALCdevice *device = alcOpenDevice(nullptr);
+        if (device) alcCloseDevice(device);
+        _exit(device ? 0 : 1);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0)
+        if (errno != EINTR) return true;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+void audio_choose_output() {
+    if (default_device_opens()) return;
+    SDL_Log("audio: no sound device found; sound plays into OpenAL's null output and is not heard.");
+    setenv("ALSOFT_DRIVERS", "null", 1);
+}
 
 bool audio_init() {
     if (audio.device) return true;

@@ -73,6 +73,11 @@ struct audio_source {
     const void *owner;
 };
 
+// Machines without a sound device (servers, CI) still run games: when the
+// default device does not open, says so once and has OpenAL play into its
+// null output. Call before any other thread exists and before any other
+// OpenAL call.
+void audio_choose_output();
 // Opens the default device and a context on it; false when there is none.
 bool audio_init();
 // Releases every source, cached buffer, the context and the device. Safe

@@ -29,7 +29,8 @@ int simulation_run_paced(bool (*frame)(void *), void *data);
 int engine_shutdown();
 [[noreturn]] void crash_signal_handler(int signal_number);
 // Prepares the crash handler (loads what backtrace needs) and installs it for
-// SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT, on a signal stack of its own.
+// SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS and SIGXCPU, on a
+// signal stack of its own.
 void crash_handler_install();
 // Takes over SIGINT and SIGTERM from SDL (call before SDL_Init): each becomes
 // a quit event, and a second one ends the process at once. Programs the

@@ -83,6 +83,7 @@ void startup_failure(const char *format, ...) {
 void engine_startup(int argc, char **argv) {
     game_state *state = &the_game_state;
     host_options options = parse_host_options(argc, argv);
+    audio_choose_output();
 
     // A write past the process's file-size limit then fails as on a full
     // disk, and is answered so, instead of ending the engine.

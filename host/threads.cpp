@@ -37,7 +37,11 @@ constexpr Uint64 QUIT_GRACE_MS = 3000;
 constexpr size_t CRASH_STACK_SIZE = 64 * 1024;
 alignas(16) unsigned char main_crash_stack[CRASH_STACK_SIZE];
 alignas(16) unsigned char simulation_crash_stack[CRASH_STACK_SIZE];
-const int CRASH_SIGNALS[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+// The signals that end a process with a core dump: a fault in the engine, in
+// a native extension or in a library (a trap, a bad system call, the CPU time
+// limit). SIGQUIT stays a request to quit, and SIGXFSZ is left out: a write
+// past the file-size limit is to fail as a write, not end the run.
+const int CRASH_SIGNALS[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS, SIGXCPU};
 
 // Quit signals received so far, and how many became quit events. A signal
 // handler may not push events itself, so the main loop forwards them.

@@ -71,6 +71,43 @@ TEST(Startup, QuitSignalsEndWithStatusZeroAndACrashPrintsTheSignalAndABacktrace)
     }
 }
 
+// A machine with no sound device: OpenAL's driver list names only a backend
+// that does not exist. Each kind of run starts, says so once and plays its
+// sound into the null output, where it ends as it would be heard.
+TEST(Startup, WithoutASoundDeviceEveryKindOfRunStartsAndSaysSoOnce) {
+    EngineSandbox sandbox;
+    sandbox.write_game_file("app/main.rb", "def tick args\n"
+                                           "  args.audio[:beep] = { input: [1, 44100, [0.5] * 4410] } if Kernel.tick_count == 0\n"
+                                           "  $qmx.request_quit if Kernel.tick_count > 30 && args.audio.empty?\nend\n");
+    sandbox.write_game_file("app/ok.rb", "puts 'evaluated'\n");
+    sandbox.write_game_file("app/tests.rb", "def test_ok(args, assert) = assert.ok!\n");
+    const std::vector<std::string> runs[] = {{}, {"--eval", "app/ok.rb", "--no-tick"}, {"--test", "app/tests.rb"}};
+    for (const auto &options : runs) {
+        std::vector<std::string> args = {sandbox.game_dir};
+        args.insert(args.end(), options.begin(), options.end());
+        engine_result r = sandbox.run(args, 30, {{"ALSOFT_DRIVERS", "nonexistent"}});
+        EXPECT_TRUE(r.exited && r.exit_code == 0) << r.err;
+        EXPECT_EQ(count_of(r.err, "no sound device"), 1u) << r.err;
+    }
+}
+
+// A fault inside a native extension the game loaded, of every kind that
+// ends a process with a core dump, gets the same headline and status.
+TEST(Startup, AFaultSignalFromANativeExtensionPrintsTheHeadlineAndEndsWithStatusOne) {
+    EngineSandbox sandbox;
+    fs::create_directories(sandbox.game_dir + "/native/linux");
+    fs::copy_file(VELLUM_TEST_EXTENSION, sandbox.game_dir + "/native/linux/test_extension.so");
+    for (int signal_number : {SIGTRAP, SIGSYS, SIGXCPU}) {
+        sandbox.write_game_file("app/main.rb", "def tick args\n  return unless Kernel.tick_count == 2\n"
+                                               "  $qmx.ffi_misc.qmx_dlopen('test_extension')\n"
+                                               "  FFI::TestExtension.new.raise_signal(" +
+                                                   std::to_string(signal_number) + ")\nend\n");
+        engine_result r = sandbox.run({sandbox.game_dir}, 30);
+        EXPECT_TRUE(r.exited && r.exit_code == 1) << signal_number << " " << r.term_signal;
+        EXPECT_NE(r.err.find("Error: signal " + std::to_string(signal_number) + ":\n"), std::string::npos) << r.err;
+    }
+}
+
 // A program the game starts from its tick runs from the simulation thread,
 // which leaves the quit signals to the main thread; the program must not
 // inherit that, or it outlives every request to end it. Once it has ended

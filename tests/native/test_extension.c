@@ -2,6 +2,7 @@
    interpreter only through the functions the engine hands it by name. */
 #include <mruby.h>
 
+#include <signal.h>
 #include <stdio.h>
 
 typedef void *(*lookup_function)(const char *name);
@@ -29,6 +30,14 @@ static mrb_value greet(mrb_state *mrb, mrb_value self) {
     return str_new_cstr(mrb, text);
 }
 
+/* A fault inside the extension: the signal it is given, raised at once. */
+static mrb_value raise_signal(mrb_state *mrb, mrb_value self) {
+    mrb_int number = 0;
+    get_args(mrb, "i", &number);
+    raise((int)number);
+    return self;
+}
+
 #ifdef WITHOUT_ENTRY_POINT
 /* The same library under a name the engine does not look for. */
 #define vlx_register_c_extensions register_under_another_name
@@ -40,6 +49,7 @@ void vlx_register_c_extensions(lookup_function lookup, mrb_state *mrb, struct RC
         lookup("mrb_define_method");
     get_args = lookup("mrb_get_args");
     str_new_cstr = lookup("mrb_str_new_cstr");
-    define_method(mrb, define_class_under(mrb, ffi, EXTENSION_CLASS, mrb->object_class), "greet", greet,
-                  MRB_ARGS_REQ(1));
+    struct RClass *extension = define_class_under(mrb, ffi, EXTENSION_CLASS, mrb->object_class);
+    define_method(mrb, extension, "greet", greet, MRB_ARGS_REQ(1));
+    define_method(mrb, extension, "raise_signal", raise_signal, MRB_ARGS_REQ(1));
 }
