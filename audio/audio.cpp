@@ -172,11 +172,18 @@ ALenum decoded_format(const audio_decoded_sound &sound) {
     return AL_NONE;
 }
 
+// The pitches the mixer plays, for a sound at the output's rate: it steps
+// through a sound in 4096ths of a sample, at least one and at most 255 whole
+// samples per sample it writes. Beyond them a sound would be held still, or
+// rushed through in a click.
+constexpr float AUDIO_PITCH_LOWEST = 1.0f / 4096.0f;
+constexpr float AUDIO_PITCH_HIGHEST = 255.0f;
+
 void apply_placement(const audio_source *source) {
     // The engine's y axis is OpenAL's z axis; OpenAL's y stays 0.
     alSource3f(source->al_source, AL_POSITION, source->x, 0.0f, source->y);
     alSourcef(source->al_source, AL_GAIN, source->gain);
-    alSourcef(source->al_source, AL_PITCH, source->pitch);
+    alSourcef(source->al_source, AL_PITCH, SDL_clamp(source->pitch, AUDIO_PITCH_LOWEST, AUDIO_PITCH_HIGHEST));
 }
 
 audio_cached_buffer *cache_find(const char *path) {
@@ -406,7 +413,7 @@ audio_source *audio_play_source(const audio_source *request) {
     last_failure_repeated = false;
     if (!request) return refuse("bogus params supplied", "no request");
     if (!audio.context) return refuse("bogus params supplied", "audio is not running");
-    if (!audio_pitch_playable(request->pitch)) return refuse("bogus params supplied", "pitch must be above 0");
+    if (!audio_pitch_valid(request->pitch)) return refuse("bogus params supplied", AUDIO_PITCH_REFUSED);
     audio_cached_buffer *cached = nullptr;
     switch (request->input_type) {
     case AUDIO_INPUT_PROCEDURAL:
@@ -572,7 +579,7 @@ void audio_update_source(audio_source *source) {
     if (!source) return;
     trace_scope scope("audio_update_source");
     ALuint al_source = source->al_source;
-    if (!audio_pitch_playable(source->pitch)) {
+    if (!audio_pitch_valid(source->pitch)) {
         trace("bogus params supplied");
         trace("Marking source as finished.");
         alSourceStop(al_source);
@@ -639,7 +646,7 @@ void audio_stop_source(audio_source *source) {
     SDL_free(source);
 }
 
-bool audio_pitch_playable(float pitch) { return pitch > 0.0f; }
+bool audio_pitch_valid(float pitch) { return pitch >= 0.0f; }
 
 const char *audio_last_failure() { return last_failure ? last_failure : "unknown failure"; }
 

@@ -89,7 +89,7 @@ void audio_quit();
 // cache entry. audio_last_failure() then says why.
 audio_source *audio_play_source(const audio_source *request);
 // Applies the record's current settings and advances its state; sets
-// finished once it has played out, or when its pitch is no longer playable.
+// finished once it has played out, or when its pitch is no longer valid.
 void audio_update_source(audio_source *source);
 // Asks a procedural source's callback for samples and queues them in buffer;
 // false when nothing was queued.
@@ -97,9 +97,13 @@ bool fill_procedural_buffer(audio_source *source, uint32_t buffer);
 // Stops, releases and frees a source; NULL is ignored.
 void audio_stop_source(audio_source *source);
 
-// Whether the mixer can play at this pitch: only above 0. At 0 a sound would
-// never advance (and never end), holding its current sample in the mix.
-bool audio_pitch_playable(float pitch);
+// Whether a sound may have this pitch: any number from 0 up. A pitch the
+// mixer cannot play (0, or above its highest) is held at the nearest one it
+// can, so that a pitch slid down to 0 and back plays on; a negative pitch and
+// NaN are refused.
+bool audio_pitch_valid(float pitch);
+// Why a pitch was refused, for the log.
+constexpr const char *AUDIO_PITCH_REFUSED = "pitch must be a number from 0 up";
 
 // Why the last audio_play_source call returned NULL, for the log.
 const char *audio_last_failure();

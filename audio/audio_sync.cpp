@@ -140,7 +140,7 @@ void update_live_entry(mrb_state *mrb, mrb_value audio, mrb_value key, mrb_value
         audio_pass_mark_visited(record);
         return;
     }
-    if (!audio_pitch_playable(record->pitch)) log_entry(mrb, key, "stopped", "pitch must be above 0");
+    if (!audio_pitch_valid(record->pitch)) log_entry(mrb, key, "stopped", AUDIO_PITCH_REFUSED);
     drop_entry(mrb, audio, key, entry); // stopped when the pass ends
 }
 

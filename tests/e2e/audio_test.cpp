@@ -153,24 +153,28 @@ TEST(Audio, GainPitchPauseAndLoopingChangesTakeEffectOnTheNextFrame) {
 }
 
 // One Hash under two keys plays once under each and both keys go when it
-// ends; a pitch the mixer cannot play stops the sound (a pitch of 0 would
-// hold it, and its current sample, in the mix for good).
-TEST(Audio, SoundsEndWhenTheyEndWhateverTheirHashOrPitch) {
+// ends. A pitch the mixer cannot play holds the sound at the nearest one it
+// can: a loop slid down to 0 and back, then pushed to an infinite pitch and
+// back, stays and sounds as before. A negative pitch and NaN are refused,
+// each with one message.
+TEST(Audio, SoundsEndWhenTheyEndAndAPitchOutOfReachIsHeld) {
     audio_run run;
     run_with_wave_output("audio_endings", [](const std::string &folder) {
         write_tone(folder + "short.wav", 0.3, 44100, 1, WAV_S16);
+        write_tone(folder + "loop.wav", 0.25, 44100, 1, WAV_S16);
     }, &run);
-    EXPECT_EQ(run.notes.str(), "[]");
-    EXPECT_EQ(count_of(run.result.err, ":slowed: pitch must be above 0"), 1u) << run.result.err;
-    EXPECT_EQ(count_of(run.result.out, "~args.audio[:still]~ could not be played: pitch must be above 0"), 1u)
-        << run.result.out;
-    // The two jumps (and the slowed sound's start) sound as one 0.3 s tone,
-    // then the mix is silent to the end.
-    ASSERT_EQ(run.sounds.size(), 1u);
+    EXPECT_EQ(run.notes.str(), "[] [:looped]");
+    for (const char *key : {"negative", "nan"})
+        EXPECT_EQ(count_of(run.result.out, std::string("~args.audio[:") + key + "]~ could not be played: pitch must be"), 1u)
+            << run.result.out;
+    EXPECT_EQ(count_of(run.result.out + run.result.err, "pitch must"), 2u) << run.result.err;
+    // The jumps as one 0.3 s tone; the loop from tick 30 until it is removed
+    // at tick 90, at its own pitch again at the end.
+    ASSERT_GE(run.sounds.size(), 2u);
     EXPECT_NEAR(seconds(run.heard, run.sounds[0]), 0.3, 0.03);
-    EXPECT_NEAR(frequency(run.heard, 0, middle(run.sounds[0])), 440, 5);
-    span after{run.sounds[0].second, run.heard.frames()};
-    EXPECT_LT(level(run.heard, 0, after) + level(run.heard, 1, after), 0.001);
+    span last = run.sounds.back();
+    EXPECT_GT(seconds(run.heard, {run.sounds[0].first, last.second}), 1.2);
+    EXPECT_NEAR(frequency(run.heard, 0, {last.second - run.heard.rate / 10, last.second}), 440, 10);
 }
 
 TEST(Audio, BrokenEntriesAreReportedOnceAndTheMusicPlaysOn) {
