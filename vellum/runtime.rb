@@ -207,7 +207,14 @@ module QMX
       speed = (options[:speed] || 1).to_i.abs
       @simulation_speed = speed == 0 ? 1 : speed
 
-      if options.key?(:record)
+      # A test run is a run of its own: it cannot also evaluate, record or
+      # replay, and a test option is never dropped without a word.
+      others = [:eval, :record, :replay].select { |name| options.key?(name) }
+      if options.key?(:test) && !others.empty?
+        log "* TEST: No test ran: --test cannot be combined with #{others.map { |name| "--#{name}" }.join(', ')}. Run the tests on their own."
+        @no_tick = true
+        end_failed_cli_run
+      elsif options.key?(:record)
         seed = options[:seed] || 100
         log "--record switch found. Recording will be started with a seed value of #{seed} (--seed)."
         start_recording(seed.to_i)

@@ -41,6 +41,7 @@ TEST(GameTests, RunsThatCannotTestOrEvaluateEndWithStatusOneAndSayWhy) {
     sandbox.write_game_file("app/broken.rb", "def test_one(args, assert)\n  assert.ok!\n\ndef x(\n");
     sandbox.write_game_file("app/bad.rb", "raise 'the script broke'\n");
     sandbox.write_game_file("app/later.rb", "$qmx.schedule_callback(3) { puts \"called back at #{Kernel.tick_count}\" }\n");
+    sandbox.write_game_file("app/tests.rb", "def test_fails(args, assert) = assert.false!(true)\n");
     sandbox.write_game_file("app/later_bad.rb", "$qmx.schedule_callback(2) { raise 'broke later' }\n");
     const struct { std::vector<std::string> options; int status; const char *said; } runs[] = {
         {{"--test", "app/tset.rb"}, 1, "File does not exist: app/tset.rb"},
@@ -51,6 +52,10 @@ TEST(GameTests, RunsThatCannotTestOrEvaluateEndWithStatusOneAndSayWhy) {
         {{"--eval", "app/bad.rb", "--no-tick"}, 1, "the script broke"},
         {{"--eval", "app/later.rb", "--no-tick"}, 0, "called back at 3"},
         {{"--eval", "app/later_bad.rb", "--no-tick"}, 1, "broke later"},
+        {{"--eval", "app/helpers.rb", "--no-tick", "--test", "app/tests.rb"}, 1, "--test cannot be combined with --eval"},
+        {{"--test", "app/tests.rb", "--eval", "app/helpers.rb"}, 1, "--test cannot be combined with --eval"},
+        {{"--test", "app/tests.rb", "--record"}, 1, "--test cannot be combined with --record"},
+        {{"--test", "app/tests.rb", "--replay", "x.txt"}, 1, "--test cannot be combined with --replay"},
     };
     for (const auto &run : runs) {
         std::vector<std::string> args = {sandbox.game_dir};
