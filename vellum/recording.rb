@@ -49,27 +49,34 @@ module QMX
         console_command "$recording.start SEED_NUMBER"
         return nil
       end
-      if @is_recording
+      if @is_recording || @beginning == :recording
         log "* ERROR:\nYou are already recording, first cancel (or stop) the current recording.\n"
         console_command "$recording.cancel"
         return nil
       end
-      if @is_replaying
+      if @is_replaying || @beginning == :replay
         log "* ERROR:\nYou are currently replaying a recording, first stop the replay.\n"
         return nil
       end
       log_info "Recording has begun with RNG seed value set to #{seed_number}.\nTo stop recording use stop_recording(filename).\nThe recording will stop without saving a file if a filename is nil.\n"
       console_command "$recording.stop 'replay.txt'"
-      @runtime.__reset__
-      @runtime.__reset_inputs__
-      @seed_number = seed_number
-      @runtime.set_rng(seed_number)
-      @tick_count = 0
-      @global_input_order = 1
-      @is_recording = true
-      @input_history = []
-      @runtime.notify!("Recording started. When completed, open the console to save it using $recording.stop FILE_NAME (or cancel).", 300)
+      between_ticks(:recording) do
+        begin_afresh(seed_number)
+        @seed_number = seed_number
+        @global_input_order = 1
+        @is_recording = true
+        @input_history = []
+        @runtime.notify!("Recording started. When completed, open the console to save it using $recording.stop FILE_NAME (or cancel).", 300)
+      end
       nil
+    end
+
+    # Called by the runtime once the game's tick has returned (or raised):
+    # a recording or replay asked for inside it begins now.
+    def __begin_deferred__
+      beginning = @deferred_beginning
+      @beginning = @deferred_beginning = nil
+      beginning&.call
     end
 
     def start(seed_number = nil)
@@ -125,6 +132,7 @@ module QMX
     end
 
     def stop_recording_core
+      @beginning = @deferred_beginning = nil
       @is_recording = false
       @input_history = []
       @runtime.__reset__
@@ -139,7 +147,7 @@ module QMX
         console_command "$replay.start 'replay.txt'"
         return nil
       end
-      if @is_recording
+      if @is_recording || @beginning == :recording
         log "* ERROR:\nYou are currently recording, first stop (or cancel) the recording.\n"
         console_command "$recording.cancel"
         return nil
@@ -163,17 +171,16 @@ module QMX
         @runtime.notify!("The replay file #{file_name} is damaged; see the console.")
         return nil
       end
-      @replay_file_name = file_name
-      $replay_data = data
-      # A replay started over one that runs must still get its seed.
-      @is_replaying = false
-      @runtime.__reset__
-      @runtime.__reset_inputs__
-      @runtime.set_rng(data[:seed])
-      @tick_count = 0
-      @is_replaying = true
-      log_info "Replay has been started."
-      @runtime.notify!("Replay started [#{@replay_file_name}].")
+      between_ticks(:replay) do
+        @replay_file_name = file_name
+        $replay_data = data
+        # A replay started over one that runs must still get its seed.
+        @is_replaying = false
+        begin_afresh(data[:seed])
+        @is_replaying = true
+        log_info "Replay has been started."
+        @runtime.notify!("Replay started [#{@replay_file_name}].")
+      end
       nil
     end
 
@@ -226,6 +233,30 @@ module QMX
 
     private
 
+    # A recording and its replay begin between two of the game's ticks: the
+    # replay always does, so one asked for inside the game's tick begins once
+    # that tick has returned. Otherwise the rest of the tick would run in the
+    # fresh, seeded game as tick -1 and draw the seed's first numbers, and
+    # every tick after it would differ from the replay's.
+    def between_ticks(kind, &beginning)
+      if @runtime.__game_ticking__?
+        @beginning = kind
+        @deferred_beginning = beginning
+      else
+        beginning.call
+      end
+    end
+
+    # The game as at start-up, seeded: entities are numbered from the start
+    # again only here, so that a replay gives the ids its recording gave.
+    def begin_afresh(seed)
+      QMX::Entity.__reset_id__!
+      @runtime.__reset__
+      @runtime.__reset_inputs__
+      @runtime.set_rng(seed)
+      @tick_count = 0
+    end
+
     def replay_text
       lines = [REPLAY_VERSION, "stopped_at #{@tick_count}", "seed #{@seed_number}", "recorded_at #{Time.now}"]
       lines.concat(@input_history.map(&:inspect))
@@ -255,6 +286,10 @@ module QMX
       end
       [:seed, :stopped_at].each do |key|
         raise ReplayFormatError, "Its #{key} line is missing: the file may have been cut off." unless data[key]
+      end
+      last_tick = data[:input_history].keys.max
+      if data[:stopped_at] < 0 || (last_tick && last_tick > data[:stopped_at])
+        raise ReplayFormatError, "Its stopped_at #{data[:stopped_at]} cannot end a recording#{last_tick ? " whose last input is at tick #{last_tick}" : ''}."
       end
       data[:input_history].each_value { |events| events.sort! { |a, b| a[:id] <=> b[:id] } }
       data

@@ -549,9 +549,6 @@ module QMX
         mark_ruby_file_for_reload("app/main.rb")
       end
 
-      # Entities are numbered from the start again, as at start-up: a replay
-      # begins with a reset as its recording did, and gives the same ids.
-      Entity.__reset_id__!
       reset_state
       Kernel.tick_count = -1
       @args.state.tick_count = -1

@@ -215,6 +215,34 @@ TEST(PlayerInput, ARecordingStartedFromTheConsoleMidGameReplaysTickForTick) {
     EXPECT_NE(player.result.out.find("Replay completed [mid_replay.txt]"), std::string::npos) << player.result.out;
 }
 
+// A recording started inside the game's tick, before the game draws random
+// numbers, replays with the same state tick for tick, entity ids included.
+// Before it, an entity kept in a global across a reset keeps an id no new
+// entity gets, and replay files that cannot belong to a recording (one
+// stopping at a negative tick, one before its last input) are refused
+// without touching the game's state.
+TEST(PlayerInput, ARecordingStartedInsideTheTickReplaysTickForTick) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("recorded_inside_tick");
+    const std::string header = "replay_version 2.0\nseed 1\nrecorded_at now\n";
+    sandbox.write_game_file("negative.txt", header + "stopped_at -300\n");
+    sandbox.write_game_file("early.txt", header + "stopped_at 3\n[:key_down_raw, 97, 0, 2, 1, 5]\n");
+    engine_result recording = sandbox.run({sandbox.game_dir}, 40);
+    EXPECT_EQ(recording.exit_code, 0) << recording.err;
+    EXPECT_EQ(count_of(recording.out, "cannot be replayed"), 2u) << recording.out;
+    EXPECT_EQ(read_file(sandbox.game_dir + "/kept.txt"), "7");
+    std::string ids = read_file(sandbox.game_dir + "/ids.txt");
+    EXPECT_NE(ids.find(": false"), std::string::npos) << ids;
+    const std::string digest = sandbox.game_dir + "/digest.txt";
+    std::string recorded = read_file(digest);
+    ASSERT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 61) << recording.out;
+
+    std::filesystem::remove(digest);
+    engine_result replay = sandbox.run({sandbox.game_dir, "--replay", "inside.txt"}, 40);
+    EXPECT_EQ(replay.exit_code, 0) << replay.err;
+    EXPECT_EQ(read_file(digest), recorded);
+}
+
 // Saving a recording where nothing can be written says so and keeps the
 // recording for the save the console then offers; a replay file with a
 // value no device gives is refused before it starts.

@@ -15,6 +15,7 @@ class RecorderTestRuntime < MemoryRuntime
   def __reset_inputs__ = @input_resets += 1
   def write_file(path, text) = !path.start_with?("../") && super
   def set_rng(seed) = @seeds << seed
+  def __game_ticking__? = false
 
   QMX::Recording::REPLAYABLE_INPUTS.each_key do |name|
     define_method(name) { |*values| @inputs << [name, *values] }
@@ -59,7 +60,8 @@ def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
   header = "replay_version 2.0\nstopped_at 9\nseed 1\nrecorded_at now\n"
   ["", "replay_version 2.0\nstopped_at 9\n", header + "[:mouse_move, 640, 36", header + "[:mouse_move, $x = 1, 2, 2, 1, 3]\n",
    header + "garbage\n", header + "[:request_quit, 0, 0, 0, 1, 3]\n", header + "[:mouse_move, 640, 360, 0, 1, 3]\n",
-   "replay_version 2.0\nstopped_at nine\nseed 1\n"].each do |text|
+   "replay_version 2.0\nstopped_at nine\nseed 1\n", header.sub("stopped_at 9", "stopped_at -300"),
+   header.sub("stopped_at 9", "stopped_at 2") + "[:mouse_move, 640, 360, 2, 1, 3]\n"].each do |text|
     recorder = new_recorder
     $qmx.files["bad.txt"] = text
     assert_equal nil, recorder.start_replay("bad.txt"), text

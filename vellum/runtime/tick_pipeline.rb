@@ -253,7 +253,17 @@ module QMX
     end
 
     def tick_core
-      $top_level.tick(@args) if Kernel.tick_count >= 0
+      return unless Kernel.tick_count >= 0
+      @game_ticking = true
+      $top_level.tick(@args)
+    ensure
+      @game_ticking = false
+      @recording.__begin_deferred__
+    end
+
+    # Whether the game's own tick is running (a recording begins after it).
+    def __game_ticking__?
+      @game_ticking == true
     end
 
     def tick_qmx_engine_after
