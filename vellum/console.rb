@@ -21,6 +21,9 @@ module QMX
     # the game's main file: far below any global tick, so that time still
     # only moves forward once the game loads.
     BEFORE_LOAD_CLOCK_START = -(1 << 40)
+    # An input method may deliver the toggle key's character some frames
+    # after the key itself; it is not typed then either.
+    TOGGLE_TEXT_LATE_FRAMES = 10
 
     def initialize
       @font_style = FontStyle.new(font: "font.ttf", size_enum: -1, line_height: 1.1)
@@ -226,6 +229,16 @@ module QMX
       key_down.clear_key(:raw_key)
     end
 
+    def drop_late_toggle_text(text)
+      return unless @late_toggle_text
+      if now > @late_toggle_text_until
+        @late_toggle_text = nil
+      elsif (at = text.index(@late_toggle_text))
+        text.delete_at(at)
+        @late_toggle_text = nil
+      end
+    end
+
     # The interpreter's message for a wrong argument count does not name the
     # method, so the name comes from the command that failed.
     def try_search_docs(exception)
@@ -343,10 +356,15 @@ module QMX
       inputs = args.inputs
       if console_toggle_key_down?(args)
         # The key's own character is not typed, nor seen by the game when
-        # the key closes the console.
+        # the key closes the console, whichever frame it arrives in.
+        char = inputs.keyboard.key_down.char
+        @late_toggle_text = inputs.text.include?(char) ? nil : char
+        @late_toggle_text_until = now + TOGGLE_TEXT_LATE_FRAMES
         inputs.text.clear
         forget_toggle_character(inputs.keyboard.key_down)
         toggle
+      else
+        drop_late_toggle_text(inputs.text)
       end
       return unless visible?
       inputs.text.each { |str| prompt << str }

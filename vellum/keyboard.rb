@@ -83,9 +83,16 @@ module QMX
       @key_down.set(fresh)
     end
 
+    # char and raw_key name the key pressed last: they are held while it is.
+    def type_key(raw_key)
+      @typed_key = raw_key
+      @typed_key_down = true
+    end
+
     # `own_names` are the key's names under the modifiers of its release,
     # used only for a key that was not seen going down.
     def release_key(raw_key, own_names)
+      @typed_key_down = false if raw_key == @typed_key
       names = @pressed_keys.delete(raw_key) || own_names || []
       # A name another key that is still down goes by stays held (the other
       # Shift key).
@@ -103,7 +110,8 @@ module QMX
 
     # Before the game's tick: waiting releases are shown, unless their key
     # went down again since the last tick (it is shown down first); keys
-    # that are up are neither down nor held any more.
+    # that are up are neither down nor held any more, nor char and raw_key
+    # once the key they name is up.
     def start_tick
       @pending_releases.keys.each do |raw_key|
         names = @pending_releases[raw_key]
@@ -114,6 +122,10 @@ module QMX
       @key_up.truthy_keys.each do |key|
         @key_down.clear_key(key)
         @key_held.clear_key(key)
+      end
+      unless @typed_key_down
+        @key_held.clear_key(:char) if @key_held.char
+        @key_held.clear_key(:raw_key) if @key_held.raw_key
       end
       @ticking = true
     end
@@ -131,6 +143,8 @@ module QMX
     def forget_keys
       @pressed_keys = {}
       @pending_releases = {}
+      @typed_key = nil
+      @typed_key_down = false
     end
 
     include QMX::DirectionalInputHelperMethods

@@ -61,6 +61,23 @@ TEST(PlayerInput, KeysAreReleasedAloneAndATapOrAReleaseFromTheGameShowsOnTheNext
               " | down=b char=b | up=b");
 }
 
+// The character and raw key of a typed key are held while it is, a key
+// without a name (F1) included. The console's key opens and closes the
+// console with its character arriving a frame late, as an input method
+// sends it: neither the prompt nor the game gets it.
+TEST(PlayerInput, ATypedKeyAndTheConsoleKeyLeaveNothingBehindThem) {
+    ScriptedPlayer player;
+    player.sandbox.write_game_file("app/main.rb",
+                                   "def tick args\n  held = args.inputs.keyboard.key_held.truthy_keys\n"
+                                   "  seen = (held.empty? ? [] : [\"held=#{held.join(',')}\"]) + args.inputs.text.map { |t| \"text=#{t}\" }\n"
+                                   "  $qmx.append_file('observed.txt', \"#{Kernel.tick_count} #{seen.join(' ')}\\n\") unless seen.empty?\nend\n");
+    player.play("20 key_down 97 0\n24 key_up 97 0\n30 key_down 1073741882 0\n32 key_up 1073741882 0\n"
+                "40 key_down 96 0\n41 text `\n41 key_up 96 0\n50 text $qmx.write_file('t.txt','ok')\n"
+                "55 key_down 13 0\n56 key_up 13 0\n60 key_down 96 0\n61 text `\n61 key_up 96 0\n70 quit\n");
+    EXPECT_EQ(player.story(), "held=a,char,raw_key | held=raw_key");
+    EXPECT_EQ(read_file(player.sandbox.game_dir + "/t.txt"), "ok") << player.result.out;
+}
+
 TEST(PlayerInput, TheMouseIsSeenInGameCoordinates) {
     ScriptedPlayer player;
     player.play("20 mouse_move 50% 50%\n22 mouse_down 1\n23 mouse_up 1\n25 touch_mouse_move 5 5\n"

@@ -40,6 +40,7 @@ module QMX
         keyboard.press_key(raw_key.to_i, QMX::KeyboardKeys.own_key_names(raw_key, modifier), names) if names
         keyboard.key_down.char = QMX::KeyboardKeys.char_with_shift(raw_key, modifier)
         keyboard.key_down.raw_key = raw_key
+        keyboard.type_key(raw_key.to_i)
       end
 
       # A key is released under the names it went down as, whatever the
