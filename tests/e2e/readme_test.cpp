@@ -1,18 +1,20 @@
 // The README's runnable examples, run as written so that the README and the
 // engine cannot drift apart. Every ```ruby block follows a marker line
 //
-//   <!-- example: NAME[; file PATH][; run OPTIONS...][; pixel X Y R G B]... -->
+//   <!-- example: NAME[; file PATH][; run OPTIONS...][; env NAME=VALUE][; pixel X Y R G B]... -->
 //
 // Without `file` the block is a game's app/main.rb, run headless with
 // OPTIONS after the game folder: nothing may raise, each line ending in
 // "# => VALUE" must give a value whose inspect text is VALUE, and each
 // `pixel` (from the bottom left) must show its colour. With `file` the block
 // is written to PATH and the run (a test run, say) must end with status 0.
+// `env` sets a variable of the run's environment.
 #include "engine_run.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,6 +24,7 @@ namespace {
 struct readme_example {
     std::string name, file, code;
     std::vector<std::string> options;
+    std::map<std::string, std::string> env;
     std::vector<std::vector<int>> pixels; // x, y, r, g, b
 };
 
@@ -53,6 +56,8 @@ std::vector<readme_example> read_examples() {
             for (in_part >> kind; in_part >> word;) words.push_back(word);
             if (kind == "file" && words.size() == 1) example.file = words[0];
             else if (kind == "run") example.options = words;
+            else if (kind == "env" && words.size() == 1 && words[0].find('=') != std::string::npos)
+                example.env[words[0].substr(0, words[0].find('='))] = words[0].substr(words[0].find('=') + 1);
             else if (kind == "pixel" && words.size() == 5)
                 example.pixels.push_back({std::stoi(words[0]), std::stoi(words[1]), std::stoi(words[2]),
                                           std::stoi(words[3]), std::stoi(words[4])});
@@ -131,7 +136,7 @@ TEST(Readme, EveryMarkedExampleRunsAsWritten) {
             sandbox.write_game_file("app/main.rb", "def tick(args); end\n");
             sandbox.write_game_file(example.file, example.code);
         }
-        engine_result result = sandbox.run(args, 30);
+        engine_result result = sandbox.run(args, 30, example.env);
         EXPECT_TRUE(result.exited && result.exit_code == 0) << result.out;
         EXPECT_EQ(result.out.find("* EXCEPTION"), std::string::npos) << result.out;
         if (!example.file.empty()) continue;
