@@ -39,8 +39,8 @@ alignas(16) unsigned char main_crash_stack[CRASH_STACK_SIZE];
 alignas(16) unsigned char simulation_crash_stack[CRASH_STACK_SIZE];
 // The signals that end a process with a core dump: a fault in the engine, in
 // a native extension or in a library (a trap, a bad system call, the CPU time
-// limit). SIGQUIT stays a request to quit, and SIGXFSZ is left out: a write
-// past the file-size limit is to fail as a write, not end the run.
+// limit). SIGQUIT stays a request to quit, and SIGXFSZ is ignored instead
+// (engine_startup): a write past the file-size limit fails as a write.
 const int CRASH_SIGNALS[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS, SIGXCPU};
 
 // Quit signals received so far, and how many became quit events. A signal
