@@ -49,34 +49,28 @@ module QMX
         console_command "$recording.start SEED_NUMBER"
         return nil
       end
-      if @is_recording || @beginning == :recording
+      if @is_recording
         log "* ERROR:\nYou are already recording, first cancel (or stop) the current recording.\n"
         console_command "$recording.cancel"
         return nil
       end
-      if @is_replaying || @beginning == :replay
+      if @is_replaying
         log "* ERROR:\nYou are currently replaying a recording, first stop the replay.\n"
         return nil
       end
       log_info "Recording has begun with RNG seed value set to #{seed_number}.\nTo stop recording use stop_recording(filename).\nThe recording will stop without saving a file if a filename is nil.\n"
       console_command "$recording.stop 'replay.txt'"
-      between_ticks(:recording) do
-        begin_afresh(seed_number)
-        @seed_number = seed_number
-        @global_input_order = 1
-        @is_recording = true
-        @input_history = []
-        @runtime.notify!("Recording started. When completed, open the console to save it using $recording.stop FILE_NAME (or cancel).", 300)
-      end
+      @seed_number = seed_number
+      @is_recording = true
+      begin_between_ticks(seed_number)
+      @runtime.notify!("Recording started. When completed, open the console to save it using $recording.stop FILE_NAME (or cancel).", 300)
       nil
     end
 
     # Called by the runtime once the game's tick has returned (or raised):
-    # a recording or replay asked for inside it begins now.
+    # a recording or replay started inside it begins afresh now.
     def __begin_deferred__
-      beginning = @deferred_beginning
-      @beginning = @deferred_beginning = nil
-      beginning&.call
+      begin_afresh if @afresh_seed
     end
 
     def start(seed_number = nil)
@@ -132,7 +126,7 @@ module QMX
     end
 
     def stop_recording_core
-      @beginning = @deferred_beginning = nil
+      @afresh_seed = nil
       @is_recording = false
       @input_history = []
       @runtime.__reset__
@@ -147,7 +141,7 @@ module QMX
         console_command "$replay.start 'replay.txt'"
         return nil
       end
-      if @is_recording || @beginning == :recording
+      if @is_recording
         log "* ERROR:\nYou are currently recording, first stop (or cancel) the recording.\n"
         console_command "$recording.cancel"
         return nil
@@ -171,16 +165,12 @@ module QMX
         @runtime.notify!("The replay file #{file_name} is damaged; see the console.")
         return nil
       end
-      between_ticks(:replay) do
-        @replay_file_name = file_name
-        $replay_data = data
-        # A replay started over one that runs must still get its seed.
-        @is_replaying = false
-        begin_afresh(data[:seed])
-        @is_replaying = true
-        log_info "Replay has been started."
-        @runtime.notify!("Replay started [#{@replay_file_name}].")
-      end
+      @replay_file_name = file_name
+      $replay_data = data
+      @is_replaying = true
+      begin_between_ticks(data[:seed])
+      log_info "Replay has been started."
+      @runtime.notify!("Replay started [#{@replay_file_name}].")
       nil
     end
 
@@ -191,6 +181,7 @@ module QMX
         return nil
       end
       log_info notification_message
+      @afresh_seed = nil
       @is_replaying = false
       $replay_data = nil
       @tick_count = 0
@@ -233,28 +224,35 @@ module QMX
 
     private
 
-    # A recording and its replay begin between two of the game's ticks: the
-    # replay always does, so one asked for inside the game's tick begins once
-    # that tick has returned. Otherwise the rest of the tick would run in the
-    # fresh, seeded game as tick -1 and draw the seed's first numbers, and
-    # every tick after it would differ from the replay's.
-    def between_ticks(kind, &beginning)
-      if @runtime.__game_ticking__?
-        @beginning = kind
-        @deferred_beginning = beginning
-      else
-        beginning.call
-      end
+    # A recording and its replay begin afresh between two of the game's
+    # ticks: the replay always does, so one started inside the game's tick
+    # begins afresh once that tick has returned. Otherwise the rest of the
+    # tick would run in the fresh, seeded game as tick -1 and draw the
+    # seed's first numbers, and every tick after it would differ from the
+    # replay's.
+    def begin_between_ticks(seed)
+      @afresh_seed = seed
+      begin_afresh unless @runtime.__game_ticking__?
     end
 
-    # The game as at start-up, seeded: entities are numbered from the start
-    # again only here, so that a replay gives the ids its recording gave.
-    def begin_afresh(seed)
+    # The game as at start-up, seeded, with nothing recorded yet: entities
+    # are numbered from the start again only here, so that a replay gives the
+    # ids its recording gave.
+    def begin_afresh
+      seed = @afresh_seed
+      @afresh_seed = nil
+      recording, replaying = @is_recording, @is_replaying
+      # The random generator cannot be seeded while either is on (a replay
+      # started over one that runs must still get its seed).
+      @is_recording = @is_replaying = false
       QMX::Entity.__reset_id__!
       @runtime.__reset__
       @runtime.__reset_inputs__
       @runtime.set_rng(seed)
+      @is_recording, @is_replaying = recording, replaying
       @tick_count = 0
+      @global_input_order = 1
+      @input_history = []
     end
 
     def replay_text
