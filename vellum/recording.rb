@@ -232,7 +232,14 @@ module QMX
     # replay's.
     def begin_between_ticks(seed)
       @afresh_seed = seed
+      forget_history
       begin_afresh unless @runtime.__game_ticking__?
+    end
+
+    def forget_history
+      @tick_count = 0
+      @global_input_order = 1
+      @input_history = []
     end
 
     # The game as at start-up, seeded, with nothing recorded yet: entities
@@ -250,9 +257,8 @@ module QMX
       @runtime.__reset_inputs__
       @runtime.set_rng(seed)
       @is_recording, @is_replaying = recording, replaying
-      @tick_count = 0
-      @global_input_order = 1
-      @input_history = []
+      # What the rest of a tick did before this belongs to the game as it was.
+      forget_history
     end
 
     def replay_text
