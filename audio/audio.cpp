@@ -174,8 +174,8 @@ ALenum decoded_format(const audio_decoded_sound &sound) {
 
 // The pitches the mixer plays, for a sound at the output's rate: it steps
 // through a sound in 4096ths of a sample, at least one and at most 255 whole
-// samples per sample it writes. Beyond them a sound would be held still, or
-// rushed through in a click.
+// samples per sample it writes. A pitch out of that reach is held at the
+// nearest end of it.
 constexpr float AUDIO_PITCH_LOWEST = 1.0f / 4096.0f;
 constexpr float AUDIO_PITCH_HIGHEST = 255.0f;
 
@@ -307,10 +307,6 @@ void release_al_objects(audio_source *source) {
         break;
     }
 }
-
-} // namespace
-
-namespace {
 
 // Whether OpenAL's default device opens, tried in a child process: OpenAL
 // settles on its output backend at its first call and keeps it for the
