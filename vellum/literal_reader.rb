@@ -1,7 +1,9 @@
 # Reads saved game state back. The text is what entities and the values they
 # hold print as: Ruby literals of Hash, Array, String, Symbol, Integer, Float,
-# nil, true and false. Nothing in it is ever evaluated, so a save file cannot
-# run code; anything else is refused with a message that says where.
+# nil, true and false, in the forms Ruby source writes them that a player
+# editing a save may use (either quotes, {a: 1}, 1_000, 0x10, a trailing
+# comma). Nothing in it is ever evaluated, so a save file cannot run code;
+# anything else is refused with a message that says where.
 module QMX
   class LiteralReader
     class FormatError < StandardError; end
