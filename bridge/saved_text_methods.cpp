@@ -18,7 +18,9 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -363,9 +365,42 @@ mrb_value ffi_saved_text_write(mrb_state *mrb, mrb_value) {
 
 // --- Reading ----------------------------------------------------------------------
 
+// Symbols are never freed, and each one the interpreter has not seen costs
+// time in proportion to all the Symbols there are: its table has 256 chains
+// whose links span at most 255 entries, and looking up a name past a longer
+// span scans the whole table. Text that names more new ones than this is
+// refused before any is made, so a load takes bounded time and leaves the
+// table as it was.
+constexpr size_t NEW_SYMBOL_LIMIT = 10000;
+// Up to this many distinct names are looked up one by one; beyond it, an
+// index of every Symbol the interpreter has answers each in constant time.
+constexpr size_t NAMES_LOOKED_UP_ALONE = 64;
+// The longest name the interpreter may pack into a Symbol's own value instead
+// of its table (letters, digits and "_"); one longer and not in the table is
+// new.
+constexpr size_t PACKED_NAME_MAX = 5;
+
+struct symbol_name {
+    std::string_view name;
+    size_t at; // where it first appears
+    mrb_sym sym;
+};
+
 struct text_builder {
     mrb_state *mrb;
     saved_text_reader reader;
+    // Every Symbol the text names, in the order they first appear, found by
+    // name; names unescaped into the reader's scratch buffer are kept in
+    // copies. Each Symbol in the text, in order, as its place among them:
+    // the second pass takes them in turn.
+    std::vector<symbol_name> names;
+    std::unordered_map<std::string_view, uint32_t> name_places;
+    std::deque<std::string> copies;
+    std::vector<uint32_t> occurrences;
+    size_t next_occurrence = 0;
+    // Set when the text names more new Symbols than the limit.
+    size_t symbol_over_limit_at = 0;
+    bool symbols_over_limit = false;
     // The open containers, each followed by its key while one waits for its
     // value, and the value just read; the collector sees them all here.
     mrb_value stack;
@@ -373,14 +408,68 @@ struct text_builder {
     int arena;
 };
 
-mrb_value token_value(mrb_state *mrb, const saved_text_token &t) {
+// Every Symbol there is, by name.
+std::unordered_map<std::string_view, mrb_sym> symbol_index(mrb_state *mrb) {
+    std::unordered_map<std::string_view, mrb_sym> index;
+    mrb_int length = 0;
+    for (mrb_sym sym = 1;; ++sym) {
+        const char *name = mrb_sym_name_len(mrb, sym, &length);
+        if (!name) break;
+        index.emplace(std::string_view(name, (size_t)length), sym);
+    }
+    return index;
+}
+
+// A first pass over the text: it must read to the end, and the Symbols it
+// names are looked up, counted and, within the limit, made. False when the
+// text is refused.
+bool collect_symbols(mrb_state *mrb, text_builder *b) {
+    saved_text_reader *r = &b->reader;
+    for (;;) {
+        saved_text_token t = saved_text_next(r);
+        if (t.kind == SAVED_TEXT_DONE) break;
+        if (t.kind == SAVED_TEXT_FAILED) return false;
+        if (t.kind != SAVED_TEXT_SYMBOL) continue;
+        std::string_view name(t.bytes, t.length);
+        auto found = b->name_places.find(name);
+        if (found != b->name_places.end()) {
+            b->occurrences.push_back(found->second);
+            continue;
+        }
+        if (t.bytes < r->text || t.bytes >= r->text + r->length) name = b->copies.emplace_back(name);
+        b->occurrences.push_back((uint32_t)b->names.size());
+        b->name_places.emplace(name, (uint32_t)b->names.size());
+        b->names.push_back({name, t.at, 0});
+    }
+    if (b->names.size() > NAMES_LOOKED_UP_ALONE) {
+        std::unordered_map<std::string_view, mrb_sym> index = symbol_index(mrb);
+        size_t fresh = 0;
+        for (symbol_name &n : b->names) {
+            auto known = index.find(n.name);
+            n.sym = known != index.end() ? known->second
+                    : n.name.size() <= PACKED_NAME_MAX ? mrb_intern_check(mrb, n.name.data(), n.name.size())
+                                                       : 0;
+            if (!n.sym && ++fresh > NEW_SYMBOL_LIMIT) {
+                b->symbols_over_limit = true;
+                b->symbol_over_limit_at = n.at;
+                return false;
+            }
+        }
+    }
+    for (symbol_name &n : b->names)
+        if (!n.sym) n.sym = mrb_intern(mrb, n.name.data(), n.name.size());
+    return true;
+}
+
+mrb_value token_value(text_builder *b, const saved_text_token &t) {
+    mrb_state *mrb = b->mrb;
     switch (t.kind) {
     case SAVED_TEXT_TRUE: return mrb_true_value();
     case SAVED_TEXT_FALSE: return mrb_false_value();
     case SAVED_TEXT_INTEGER: return mrb_int_value(mrb, (mrb_int)t.integer);
     case SAVED_TEXT_FLOAT: return mrb_float_value(mrb, (mrb_float)t.number);
     case SAVED_TEXT_STRING: return mrb_str_new(mrb, t.bytes, (mrb_int)t.length);
-    case SAVED_TEXT_SYMBOL: return mrb_symbol_value(mrb_intern(mrb, t.bytes, t.length));
+    case SAVED_TEXT_SYMBOL: return mrb_symbol_value(b->names[b->occurrences[b->next_occurrence++]].sym);
     default: return mrb_nil_value();
     }
 }
@@ -410,6 +499,8 @@ void place_value(mrb_state *mrb, text_builder *b) {
 
 mrb_value read_walk(mrb_state *mrb, void *data) {
     text_builder *b = (text_builder *)data;
+    if (!collect_symbols(mrb, b)) return mrb_nil_value();
+    saved_text_read_start(&b->reader, b->reader.text, b->reader.length);
     for (;;) {
         saved_text_token t = saved_text_next(&b->reader);
         if (t.kind == SAVED_TEXT_DONE || t.kind == SAVED_TEXT_FAILED) break;
@@ -424,7 +515,7 @@ mrb_value read_walk(mrb_state *mrb, void *data) {
         } else {
             mrb_value value = t.kind == SAVED_TEXT_ARRAY ? mrb_ary_new(mrb)
                               : t.kind == SAVED_TEXT_HASH ? mrb_hash_new(mrb)
-                                                          : token_value(mrb, t);
+                                                          : token_value(b, t);
             mrb_ary_push(mrb, b->stack, value);
         }
         place_value(mrb, b);
@@ -437,7 +528,7 @@ mrb_value read_walk(mrb_state *mrb, void *data) {
 
 // FFI.saved_text_read(text, failure): the value text holds; for text that is
 // not saved state nil, with what was wrong and its byte offset appended to
-// failure.
+// failure, and the limit as well when it names too many new Symbols.
 mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
     mrb_value text, failure;
     mrb_get_args(mrb, "SA", &text, &failure);
@@ -445,6 +536,7 @@ mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
     mrb_value result;
     const char *what = nullptr;
     size_t at = 0;
+    bool over_limit = false;
     {
         text_builder b;
         b.mrb = mrb;
@@ -457,11 +549,17 @@ mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
         result = mrb_protect_error(mrb, read_walk, &b, &raised);
         what = b.reader.failure;
         at = b.reader.failure_at;
+        if (b.symbols_over_limit) {
+            over_limit = true;
+            what = "too many new Symbols";
+            at = b.symbol_over_limit_at;
+        }
     }
     if (raised) mrb_exc_raise(mrb, result);
     if (!what) return result;
     mrb_ary_push(mrb, failure, mrb_str_new_cstr(mrb, what));
     mrb_ary_push(mrb, failure, mrb_int_value(mrb, (mrb_int)at));
+    if (over_limit) mrb_ary_push(mrb, failure, mrb_int_value(mrb, (mrb_int)NEW_SYMBOL_LIMIT));
     return mrb_nil_value();
 }
 

@@ -41,4 +41,47 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
     EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
 }
 
+// What one side takes the other takes too: Hashes with Array and Hash keys,
+// Arrays and entities 500 deep. A value that cannot be written is refused
+// naming its key path and the real cause, and a save naming too many new
+// Symbols is refused.
+TEST(SavedState, WhatLoadsSavesAndWhatCannotBeSavedSaysWhere) {
+    EngineSandbox sandbox;
+    engine_result result = run_check(sandbox, R"(class Name < String
+  def inspect = raise("boom")
+end
+def round_trip(value)
+  $qmx.reset_state
+  $qmx.args.state.v = value
+  $qmx.save_state && $qmx.load_state && $qmx.args.state.v
+end
+def depth(value)
+  n = 0
+  n, value = n + 1, (value.is_a?(Array) ? value[0] : value.link) while value.is_a?(Array) || value.is_a?(QMX::OpenEntity)
+  n
+end
+checks = {}
+keys = { {} => {}, [1] => 2 }
+$qmx.write_file("game_state.txt", "{:entity_id=>1, :h=>#{keys.inspect}}")
+checks[:container_keys] = $qmx.load_state && $qmx.args.state.h == keys && $qmx.save_state && round_trip(keys) == keys
+deep = [7]
+500.times { deep = [deep] }
+checks[:deep_arrays] = depth(round_trip(deep)) == 501
+chain = $qmx.args.state.new_entity(:link)
+500.times { chain = $qmx.args.state.new_entity(:link, link: chain) }
+checks[:deep_entities] = depth(round_trip(chain)) == 501
+$qmx.args.state.name = Name.new("x")
+checks[:bad_inspect] = $qmx.save_state.nil?
+$qmx.write_file("game_state.txt", "{:entity_id=>1, :names=>[" + Array.new(10_001) { |i| ":fresh_#{i}" }.join(", ") + "]}")
+checks[:symbols] = $qmx.load_state.nil?
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out;
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
+    for (const char *message :
+         {"args.state.name could not be written: its inspect raised RuntimeError (boom).",
+          "Saved state may name at most 10000 Symbols that the game has not made yet"})
+        EXPECT_EQ(count_of(result.out, message), 1u) << message << "\n" << result.out;
+}
+
 } // namespace
