@@ -92,6 +92,16 @@ module QMX
       raise QMX::OpenEntity.load_failure_message(entity_level[0], e)
     end
 
+    # An entity's load_entity_data!: its properties from saved data, each
+    # rebuilt as the loader does.
+    def self.load_entity_data(entity, serialization_data)
+      entity.__load_begin__
+      serialization_data.each { |key, value| entity.__load_value__(key, parse_serialization_data(value)) }
+      entity.__load_end__(serialization_data)
+    rescue StandardError => e
+      raise QMX::OpenEntity.load_failure_message(serialization_data, e)
+    end
+
     def self.serialized_container?(value)
       value.is_a?(Array) || (value.is_a?(Hash) && value.key?(:entity_id))
     end
@@ -235,11 +245,7 @@ module QMX
     end
 
     def load_entity_data!(serialization_data)
-      __load_begin__
-      serialization_data.each { |key, value| __load_value__(key, QMX::Entity.parse_serialization_data(value)) }
-      __load_end__(serialization_data)
-    rescue StandardError => e
-      raise QMX::OpenEntity.load_failure_message(serialization_data, e)
+      QMX::Entity.load_entity_data(self, serialization_data)
     end
 
     # Loading in three steps, so that the loader can walk nested data without
@@ -393,11 +399,7 @@ module QMX
     end
 
     def load_entity_data!(serialization_data)
-      __load_begin__
-      serialization_data.each { |key, value| __load_value__(key, QMX::Entity.parse_serialization_data(value)) }
-      __load_end__(serialization_data)
-    rescue StandardError => e
-      raise QMX::OpenEntity.load_failure_message(serialization_data, e)
+      QMX::Entity.load_entity_data(self, serialization_data)
     end
 
     def __load_begin__

@@ -21,7 +21,8 @@ engine_result run_check(EngineSandbox &sandbox, const std::string &script) {
 // game's own code, and a Float must save in the shortest text that reads
 // back as it.
 TEST(SavedState, FloatsAndHandEditedFormsReadAsTheGamesOwnCode) {
-    const std::string forms = R"(['single', 'it\'s', "\u00e9\u{41 42}\q\s\101\x41\M-a\C-a", {a: 1}, {"b c": 2, d?: 3},
+    const std::string forms = R"(['single', 'it\'s', "\u00e9\u{41 42}\q\s\101\x41\M-a\C-a\M-\C-x\c?\0\u{} \
+line", {a: 1}, {"b c": 2, d?: 3},
   [1, 2,], {x: 1,}, 1_000, 0x10, 0b101, 0o17, 0d17, 017, +5, 1_000.5, 1e1_0, :'q r'])";
     EngineSandbox sandbox;
     sandbox.write_game_file("game_state.txt", "{entity_id: 1, old: [0.30000000000000004, 0.6000000000000001, "
@@ -32,7 +33,8 @@ forms = )" + forms + R"(
 checks = {
   old_floats: state && state.old == [0.3, 0.6, 0.15, 0.1],
   forms: state && state.forms == forms,
-  json: $qmx.parse_json("[0.3, 0.6, 0.15, 1.0e-5]") == [0.3, 0.6, 0.15, 1.0e-5],
+  json: $qmx.parse_json('{"k1": "-2.5 \\" 0.1", "v": [0.3, {"n-2": 0.6}], "w": [0.15, 1.0e-5]}') ==
+        { "k1" => "-2.5 \" 0.1", "v" => [0.3, { "n-2" => 0.6 }], "w" => [0.15, 1.0e-5] },
   shortest: $qmx.serialize_state({ f: [0.1, 1.0e-5, 0.3, 1.0 / 3] }) == "{:f=>[0.1, 1.0e-05, 0.3, 0.3333333333333332]}"
 }
 puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
@@ -74,6 +76,12 @@ $qmx.args.state.name = Name.new("x")
 checks[:bad_inspect] = $qmx.save_state.nil?
 $qmx.write_file("game_state.txt", "{:entity_id=>1, :names=>[" + Array.new(10_001) { |i| ":fresh_#{i}" }.join(", ") + "]}")
 checks[:symbols] = $qmx.load_state.nil?
+# Many names, some the interpreter has already and some short: each is the
+# Symbol the same name in code is.
+names = [:x, :entity_id, :tick_count, :q?, :"a b"] + Array.new(100) { |i| "many_#{i}".to_sym }
+fresh = Array.new(10) { |i| "unmade_#{i}" }
+$qmx.write_file("game_state.txt", "{:entity_id=>1, :names=>#{names.inspect}, :fresh=>[:#{fresh.join(', :')}]}")
+checks[:many_symbols] = $qmx.load_state && $qmx.args.state.names == names && $qmx.args.state.fresh.map(&:to_s) == fresh
 puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
 )");
     EXPECT_EQ(result.exit_code, 0) << result.out;

@@ -9,6 +9,12 @@ class SavedTextRefusingSave
   end
 end
 
+class SavedTextBadName < String
+  def inspect
+    raise "boom"
+  end
+end
+
 def refuses(text)
   e = assert_raises(QMX::LiteralReader::FormatError) { QMX::LiteralReader.parse(text) }
   assert e.message.start_with?("* ERROR:\nSaved state may only hold literal"), "#{text}: #{e.message}"
@@ -59,7 +65,10 @@ def test_code_and_broken_text_are_refused
    ['-Inf', 'not a number at byte 4: ""'], ['nope', 'not a literal at byte 4: ""'],
    ['{:a=>1 :b=>2}', 'expected , or } at byte 7: ":b=>2}"'], ['{1=>2,,}', 'not a literal at byte 6: ",}"'],
    ['{:a=>1]', 'expected , or } at byte 6: "]"'], ['[1.5.2]', 'expected , or ] at byte 4: ".2]"'],
-   [':"a', 'unterminated string at byte 3: ""']].each do |text, where|
+   [':"a', 'unterminated string at byte 3: ""'], ['[08]', 'not a number at byte 2: "8]"'],
+   ['[0_8]', 'not a number at byte 3: "8]"'], ['[1__2]', 'expected , or ] at byte 2: "__2]"'], ["['a", 'unterminated string at byte 3: ""'],
+   ['{a :1}', 'not a literal at byte 2: " :1}"'], ['{"a" : 1}', 'expected => at byte 5: ": 1}"'],
+   ['[0x8000000000000000]', 'integer out of range at byte 1: "0x8000000000000000]"']].each do |text, where|
     e = refuses(text)
     assert e.message.end_with?("\n#{where}\n"), "#{text}: #{e.message}"
   end
@@ -101,8 +110,16 @@ def test_a_value_that_cannot_be_saved_or_whose_serialize_raises_is_named_by_its_
   boss.x = [1, boss]
   e = assert_raises(QMX::LiteralWriter::UnsavableError) { QMX::LiteralWriter.write({ list: [boss] }, "args.state") }
   assert_equal "args.state[:list][0].x[1] holds args.state[:list][0] itself, which saved state cannot hold.", e.message
-  e = assert_raises(QMX::LiteralWriter::UnsavableError) { QMX::LiteralWriter.write([1, { a: SavedTextRefusingSave.new }]) }
-  assert_equal "state[1][:a] could not be written: its serialize raised ArgumentError (no save today).", e.message
+  # Keys are written as values are, and a path through a key shows it as
+  # written, or names a key itself by its place.
+  [[[1, { a: SavedTextRefusingSave.new }], "state[1][:a] could not be written: its serialize raised ArgumentError (no save today)."],
+   [{ [1, 2] => (1..2) }, "state[[1, 2]] holds a Range (1..2), which saved state cannot hold."],
+   [{ a: { [3, SavedTextBadName.new("x")] => 4 } }, "state[:a].keys[0][1] could not be written: its inspect raised RuntimeError (boom)."]
+  ].each do |value, message|
+    e = assert_raises(QMX::LiteralWriter::UnsavableError) { QMX::LiteralWriter.write(value) }
+    assert_equal message, e.message
+  end
+  assert_equal "{{[1]=>{}}=>[{}]}", QMX::LiteralWriter.write({ { [1] => {} } => [{}] })
   # A value held twice is written twice; only one inside itself is refused.
   shared = [1]
   assert_equal "[[1], {:again=>[1]}]", QMX::LiteralWriter.write([shared, { again: shared }])
