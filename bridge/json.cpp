@@ -6,6 +6,7 @@
 // answers nil, and the method's receiver keeps why (FFI::Misc#parse_error)
 // for the runtime to report.
 #include "ffi.h"
+#include "float_text.h"
 
 #include "../host/fileio.h"
 #include "../host/host_call.h"
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -54,6 +56,40 @@ const char *escaped_nul(const char *text, const char *end) {
     return nullptr;
 }
 
+// The text of the next number at or after *cursor, outside strings; the
+// cursor moves past it. Numbers come in the document's order, as a walk of
+// the parsed tree meets them.
+std::string_view next_number_text(const char **cursor) {
+    const char *c = *cursor;
+    while (*c && *c != '-' && !(*c >= '0' && *c <= '9')) {
+        if (*c == '"')
+            for (++c; *c && *c != '"'; ++c)
+                if (*c == '\\' && c[1]) ++c;
+        if (*c) ++c;
+    }
+    const char *start = c;
+    while (*c && std::strchr("0123456789+-.eE", *c)) ++c;
+    *cursor = c;
+    return std::string_view(start, (size_t)(c - start));
+}
+
+// cJSON reads numbers with the C library; a Float is what the same literal
+// in game code gives, so each number that is not whole is read again from
+// its text with the interpreter's conversion. (Were that to read a whole
+// number, the C library's value is kept: the text is no whole number.)
+void reread_floats(cJSON *item, const char **cursor) {
+    for (; item; item = item->next) {
+        if ((item->type & 0xFF) == cJSON_Number) {
+            std::string_view text = next_number_text(cursor);
+            double value = 0;
+            if (item->valuedouble != std::floor(item->valuedouble) &&
+                float_text_parse(text.data(), text.size(), &value) && value != std::floor(value))
+                item->valuedouble = value;
+        }
+        reread_floats(item->child, cursor);
+    }
+}
+
 // Parses text; on failure answers NULL and says why in *failure.
 cJSON *parse_checked(const char *text, std::string *failure) {
     const char *end = nullptr;
@@ -67,6 +103,8 @@ cJSON *parse_checked(const char *text, std::string *failure) {
         if (failure) *failure = "a string holds \\u0000, which would cut it short" + position_text(text, nul);
         return nullptr;
     }
+    const char *cursor = text;
+    reread_floats(tree, &cursor);
     return tree;
 }
 

@@ -14,13 +14,17 @@ const char *const OPERATORS[] = {"[]=", "<=>", "===", "[]", "**", "!=", "!~", "+
 // What may follow "$" in the name of a special global variable.
 const char GLOBAL_PUNCTUATION[] = "~*$?!@/\\;,.=:<>\"&`'+0_";
 
+// Bytes of names: letters, digits, "_" and every byte of a multi-byte
+// character, as in Ruby source.
 bool word_byte(int b) {
-    return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_';
+    return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_' || b >= 0x80;
 }
 
 bool digit(int b) { return b >= '0' && b <= '9'; }
 
 bool hex_digit(int b) { return digit(b) || (b >= 'a' && b <= 'f') || (b >= 'A' && b <= 'F'); }
+
+bool octal_digit(int b) { return b >= '0' && b <= '7'; }
 
 int hex_value(int b) { return digit(b) ? b - '0' : (b | 0x20) - 'a' + 10; }
 
@@ -53,10 +57,24 @@ size_t name_length(const saved_text_reader *r, size_t from) {
     return index - from;
 }
 
-size_t skip_digits(saved_text_reader *r) {
-    size_t start = r->pos;
-    while (digit(peek(r))) r->pos++;
-    return r->pos - start;
+bool digit_of_base(int b, int base) {
+    if (base == 16) return hex_digit(b);
+    return b >= '0' && b < '0' + base;
+}
+
+// Digits of base with single underscores between them (1_000), as Ruby
+// reads numbers; answers how many digits it passed.
+size_t skip_digits(saved_text_reader *r, int base = 10) {
+    size_t count = 0;
+    for (int b = peek(r);; b = peek(r)) {
+        if (digit_of_base(b, base)) {
+            count++;
+        } else if (!(b == '_' && count > 0 && digit_of_base(byte_at(r, r->pos + 1), base))) {
+            break;
+        }
+        r->pos++;
+    }
+    return count;
 }
 
 saved_text_token token(saved_text_token_kind kind) {
@@ -76,58 +94,219 @@ bool word_is(const saved_text_reader *r, size_t start, size_t length, const char
     return length == std::strlen(word) && std::memcmp(r->text + start, word, length) == 0;
 }
 
+// The base of an Integer written with a prefix (0x10, 0b101, 0o17, 0d9 and
+// 017 or 0_17, which are octal), with the read position moved past it; 10
+// for a number without one.
+int number_base(saved_text_reader *r) {
+    if (peek(r) != '0') return 10;
+    int next = byte_at(r, r->pos + 1);
+    int base = 0;
+    switch (next | 0x20) {
+    case 'x': base = 16; break;
+    case 'b': base = 2; break;
+    case 'o': base = 8; break;
+    case 'd': base = 10; break;
+    default: break;
+    }
+    if (base) {
+        r->pos += 2;
+        return base;
+    }
+    // A leading 0 makes the rest octal: 08 and 0_8 are refused.
+    if (digit(next) || next == '_') {
+        r->pos += next == '_' ? 2 : 1;
+        return 8;
+    }
+    return 10;
+}
+
 saved_text_token read_number(saved_text_reader *r) {
     size_t start = r->pos;
     bool negative = peek(r) == '-';
-    if (negative) r->pos++;
-    if (peek(r) == 'I') {
+    if (negative || peek(r) == '+') r->pos++;
+    if (negative && peek(r) == 'I') {
         size_t word = r->pos;
         if (!word_is(r, word, read_word(r), "Infinity")) return fail(r, "not a number");
         saved_text_token t = token(SAVED_TEXT_FLOAT);
         t.number = -HUGE_VAL;
         return t;
     }
+    size_t prefix_start = r->pos;
+    int base = number_base(r);
+    bool prefixed = r->pos != prefix_start;
     size_t digits_start = r->pos;
-    if (skip_digits(r) == 0) return fail(r, "not a number");
+    if (skip_digits(r, base) == 0 || (base == 8 && digit(peek(r)))) return fail(r, "not a number");
     size_t digits_end = r->pos;
     bool is_float = false;
-    if (peek(r) == '.' && digit(byte_at(r, r->pos + 1))) {
+    if (!prefixed && peek(r) == '.' && digit(byte_at(r, r->pos + 1))) {
         is_float = true;
         r->pos++;
         skip_digits(r);
     }
-    if (peek(r) == 'e' || peek(r) == 'E') {
+    if (!prefixed && (peek(r) == 'e' || peek(r) == 'E')) {
         is_float = true;
         r->pos++;
         if (peek(r) == '+' || peek(r) == '-') r->pos++;
         if (skip_digits(r) == 0) return fail(r, "not a number");
     }
     if (is_float) {
-        // The C library reads the shortest text the writer chose back to
-        // the same bits.
+        // Read as the same literal in game code is, without its underscores.
         saved_text_token t = token(SAVED_TEXT_FLOAT);
-        if (!float_text_parse(r->text + start, r->pos - start, &t.number)) return fail(r, "not a number");
+        const char *text = r->text + start;
+        size_t length = r->pos - start;
+        if (std::memchr(text, '_', length)) {
+            r->scratch.clear();
+            for (size_t i = 0; i < length; ++i)
+                if (text[i] != '_') r->scratch.push_back(text[i]);
+            text = r->scratch.data();
+            length = r->scratch.size();
+        }
+        if (!float_text_parse(text, length, &t.number)) return fail(r, "not a number");
         return t;
     }
     // Integers are 64-bit; beyond that the text is refused at its start.
     uint64_t limit = negative ? (uint64_t)INT64_MAX + 1 : (uint64_t)INT64_MAX;
     uint64_t magnitude = 0;
     for (size_t i = digits_start; i < digits_end; ++i) {
-        uint64_t d = (uint64_t)(r->text[i] - '0');
-        if (magnitude > (limit - d) / 10) {
+        if (r->text[i] == '_') continue;
+        uint64_t d = (uint64_t)hex_value((unsigned char)r->text[i]);
+        if (magnitude > (limit - d) / (uint64_t)base) {
             r->pos = start;
             return fail(r, "integer out of range");
         }
-        magnitude = magnitude * 10 + d;
+        magnitude = magnitude * (uint64_t)base + d;
     }
     saved_text_token t = token(SAVED_TEXT_INTEGER);
     t.integer = negative ? (int64_t)(0 - magnitude) : (int64_t)magnitude;
     return t;
 }
 
-// A string from its opening quote. Without escapes its bytes stay in the
-// text; otherwise they are put together in the scratch buffer.
+void append_utf8(std::string *out, uint32_t c) {
+    if (c < 0x80) {
+        out->push_back((char)c);
+    } else if (c < 0x800) {
+        out->push_back((char)(0xC0 | (c >> 6)));
+        out->push_back((char)(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out->push_back((char)(0xE0 | (c >> 12)));
+        out->push_back((char)(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back((char)(0x80 | (c & 0x3F)));
+    } else {
+        out->push_back((char)(0xF0 | (c >> 18)));
+        out->push_back((char)(0x80 | ((c >> 12) & 0x3F)));
+        out->push_back((char)(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back((char)(0x80 | (c & 0x3F)));
+    }
+}
+
+constexpr int BAD_ESCAPE = INT32_MIN;
+
+// A code point of 1 to `most` hex digits, which it passes; BAD_ESCAPE for
+// none, a surrogate or one beyond Unicode.
+int read_code_point(saved_text_reader *r, int most) {
+    int count = 0;
+    uint32_t value = 0;
+    while (count < most && hex_digit(peek(r))) {
+        value = value * 16 + (uint32_t)hex_value(peek(r));
+        r->pos++;
+        count++;
+    }
+    if (count == 0 || value > 0x10FFFF || (value & 0xFFFFF800) == 0xD800) return BAD_ESCAPE;
+    return (int)value;
+}
+
+// The value of the escape whose letter is at the read position, which it
+// passes, as Ruby reads it in double quotes: a byte, or minus a code point
+// for \u; BAD_ESCAPE for one Ruby refuses. Any other character stands for
+// itself ("\q" is "q").
+int escape_value(saved_text_reader *r) {
+    int c = peek(r);
+    if (c < 0) return BAD_ESCAPE;
+    r->pos++;
+    switch (c) {
+    case 'n': return '\n';
+    case 't': return '\t';
+    case 'r': return '\r';
+    case 'f': return '\f';
+    case 'v': return '\v';
+    case 'a': return '\a';
+    case 'e': return 0x1b;
+    case 'b': return '\b';
+    case 's': return ' ';
+    case 'x': {
+        int value = 0, count = 0;
+        while (count < 2 && hex_digit(peek(r))) value = value * 16 + hex_value(byte_at(r, r->pos++)), count++;
+        return count ? value : BAD_ESCAPE;
+    }
+    case 'u': {
+        bool braced = peek(r) == '{';
+        if (braced) r->pos++;
+        int value = read_code_point(r, braced ? 8 : 4);
+        if (value == BAD_ESCAPE || (braced && byte_at(r, r->pos++) != '}')) return BAD_ESCAPE;
+        return -value;
+    }
+    case 'M': {
+        if (byte_at(r, r->pos++) != '-') return BAD_ESCAPE;
+        int next = peek(r);
+        if (next < 0) return BAD_ESCAPE;
+        r->pos++;
+        int value = next == '\\' ? escape_value(r) : next;
+        return value < 0 ? BAD_ESCAPE : (value & 0xFF) | 0x80;
+    }
+    case 'C':
+        if (byte_at(r, r->pos++) != '-') return BAD_ESCAPE;
+        [[fallthrough]];
+    case 'c': {
+        int next = peek(r);
+        if (next < 0) return BAD_ESCAPE;
+        r->pos++;
+        if (next == '?') return 0x7F;
+        int value = next == '\\' ? escape_value(r) : next;
+        return value < 0 ? BAD_ESCAPE : value & 0x9F;
+    }
+    default:
+        if (c >= '0' && c <= '7') {
+            int value = c - '0';
+            for (int count = 1; count < 3 && octal_digit(peek(r)); ++count) value = value * 8 + (byte_at(r, r->pos++) - '0');
+            return value & 0xFF;
+        }
+        return c;
+    }
+}
+
+// Appends the bytes of the escape after a backslash in double quotes; a
+// backslash before a line break joins the lines, and \u{...} may hold
+// several code points.
+bool append_escape(saved_text_reader *r) {
+    if (peek(r) == '\n') {
+        r->pos++;
+        return true;
+    }
+    if (peek(r) == 'u' && byte_at(r, r->pos + 1) == '{') {
+        r->pos += 2;
+        for (;;) {
+            while (peek(r) == ' ' || (peek(r) >= '\t' && peek(r) <= '\r')) r->pos++;
+            if (peek(r) == '}') {
+                r->pos++;
+                return true;
+            }
+            int value = read_code_point(r, 8);
+            if (value == BAD_ESCAPE) return false;
+            append_utf8(&r->scratch, (uint32_t)value);
+        }
+    }
+    int value = escape_value(r);
+    if (value == BAD_ESCAPE) return false;
+    if (value < 0) append_utf8(&r->scratch, (uint32_t)-value);
+    else r->scratch.push_back((char)value);
+    return true;
+}
+
+// A string from its opening quote, double or single. Without escapes its
+// bytes stay in the text; otherwise they are put together in the scratch
+// buffer. In single quotes only \\ and \' are escapes.
 saved_text_token read_string(saved_text_reader *r, saved_text_token_kind kind) {
+    int quote = peek(r);
     r->pos++;
     bool copied = false;
     size_t first = r->pos;
@@ -136,11 +315,11 @@ saved_text_token read_string(saved_text_reader *r, saved_text_token_kind kind) {
         int b = -1;
         while (r->pos < r->length) {
             b = peek(r);
-            if (b == '"' || b == '\\' || b == '#') break;
+            if (b == quote || b == '\\' || (b == '#' && quote == '"')) break;
             r->pos++;
         }
         if (r->pos >= r->length) return fail(r, "unterminated string");
-        if (b == '"') {
+        if (b == quote) {
             saved_text_token t = token(kind);
             if (copied) {
                 r->scratch.append(r->text + start, r->pos - start);
@@ -166,33 +345,19 @@ saved_text_token read_string(saved_text_reader *r, saved_text_token_kind kind) {
             r->pos++;
             continue;
         }
-        int letter = byte_at(r, r->pos + 1);
-        if (letter == 'x') {
-            size_t hex = r->pos + 2, count = 0;
-            int value = 0;
-            while (count < 2 && hex_digit(byte_at(r, hex + count))) value = value * 16 + hex_value(byte_at(r, hex + count++));
-            if (count == 0) return fail(r, "bad \\x escape");
-            r->pos = hex + count;
-            r->scratch.push_back((char)value);
+        size_t backslash = r->pos++;
+        if (quote == '\'') {
+            int next = peek(r);
+            if (next == '\\' || next == '\'') r->pos++;
+            else r->scratch.push_back('\\');
+            if (next == '\\' || next == '\'') r->scratch.push_back((char)next);
             continue;
         }
-        const char *escape = nullptr;
-        switch (letter) {
-        case 'n': escape = "\n"; break;
-        case 't': escape = "\t"; break;
-        case 'r': escape = "\r"; break;
-        case 'e': escape = "\x1b"; break;
-        case 'a': escape = "\a"; break;
-        case 'b': escape = "\b"; break;
-        case 'v': escape = "\v"; break;
-        case 'f': escape = "\f"; break;
-        case '"': escape = "\""; break;
-        case '\\': escape = "\\"; break;
-        case '#': escape = "#"; break;
-        default: return fail(r, "unknown escape");
+        if (!append_escape(r)) {
+            int letter = byte_at(r, backslash + 1);
+            r->pos = backslash;
+            return fail(r, letter == 'x' ? "bad \\x escape" : letter == 'u' ? "bad \\u escape" : "bad escape");
         }
-        r->scratch.push_back(escape[0]);
-        r->pos += 2;
     }
 }
 
@@ -207,7 +372,7 @@ bool follower_ok(const saved_text_reader *r, size_t index) {
 
 saved_text_token read_symbol(saved_text_reader *r) {
     r->pos++;
-    if (peek(r) == '"') return read_string(r, SAVED_TEXT_SYMBOL);
+    if (peek(r) == '"' || peek(r) == '\'') return read_string(r, SAVED_TEXT_SYMBOL);
     // The lengths the symbol could have, longest first; the first one
     // followed by a separator is the one the writer meant (:a==>1 is :a=).
     size_t start = r->pos, lengths[sizeof(OPERATORS) / sizeof(OPERATORS[0])];
@@ -252,9 +417,9 @@ saved_text_token read_symbol(saved_text_reader *r) {
 saved_text_token read_scalar(saved_text_reader *r) {
     int c = peek(r);
     if (c < 0) return fail(r, "unexpected end of the saved text");
-    if (c == '"') return read_string(r, SAVED_TEXT_STRING);
+    if (c == '"' || c == '\'') return read_string(r, SAVED_TEXT_STRING);
     if (c == ':') return read_symbol(r);
-    if (c == '-' || digit(c)) return read_number(r);
+    if (c == '-' || c == '+' || digit(c)) return read_number(r);
     size_t start = r->pos, length = read_word(r);
     if (word_is(r, start, length, "nil")) return token(SAVED_TEXT_NIL);
     if (word_is(r, start, length, "true")) return token(SAVED_TEXT_TRUE);
@@ -271,8 +436,17 @@ saved_text_token read_scalar(saved_text_reader *r) {
     return fail(r, "not a literal");
 }
 
+saved_text_token read_value_at(saved_text_reader *r);
+
 saved_text_token read_value(saved_text_reader *r) {
     skip_space(r);
+    size_t at = r->pos;
+    saved_text_token t = read_value_at(r);
+    t.at = at;
+    return t;
+}
+
+saved_text_token read_value_at(saved_text_reader *r) {
     int c = peek(r);
     if (c == '[' || c == '{') {
         bool hash = c == '{';
@@ -288,8 +462,29 @@ saved_text_token read_value(saved_text_reader *r) {
         }
         return t;
     }
-    saved_text_token t = read_scalar(r);
-    if (!r->failure) r->after_value = true;
+    saved_text_frame *frame = r->frames.empty() ? nullptr : &r->frames.back();
+    bool key = frame && frame->expecting_key;
+    // A key may be written as a label, as in {a: 1}, {a?: 1} or {"a b": 1}:
+    // a name or a string followed at once by a colon (not by "::") is a
+    // Symbol key, and the value follows without an arrow.
+    size_t name = key && word_byte(c) && !digit(c) ? name_length(r, r->pos) : 0;
+    if (name && (byte_at(r, r->pos + name) == '?' || byte_at(r, r->pos + name) == '!')) name++;
+    saved_text_token t;
+    if (name && byte_at(r, r->pos + name) == ':' && byte_at(r, r->pos + name + 1) != ':') {
+        t = token(SAVED_TEXT_SYMBOL);
+        t.bytes = r->text + r->pos;
+        t.length = name;
+        r->pos += name;
+    } else {
+        t = read_scalar(r);
+        if (r->failure) return t;
+        r->after_value = true;
+        if (!(key && t.kind == SAVED_TEXT_STRING && peek(r) == ':' && byte_at(r, r->pos + 1) != ':')) return t;
+        t.kind = SAVED_TEXT_SYMBOL;
+    }
+    r->pos++;
+    frame->expecting_key = false;
+    r->after_value = false;
     return t;
 }
 
@@ -327,9 +522,14 @@ saved_text_token saved_text_next(saved_text_reader *r) {
     int c = peek(r);
     if (c == ',') {
         r->pos++;
-        frame.expecting_key = frame.hash;
-        r->after_value = false;
-        return read_value(r);
+        // A comma may end a container: [1, 2,] and {a: 1,}.
+        skip_space(r);
+        c = peek(r);
+        if (c != (frame.hash ? '}' : ']')) {
+            frame.expecting_key = frame.hash;
+            r->after_value = false;
+            return read_value(r);
+        }
     }
     if (c == (frame.hash ? '}' : ']')) {
         r->pos++;

@@ -1,8 +1,10 @@
 // Reading saved game state, without the interpreter. The text is what the
 // state and the values it holds print as: Ruby literals of Hash, Array,
-// String, Symbol, Integer, Float, nil, true and false. Nothing in it is ever
-// evaluated, so a save file cannot run code; anything else is refused with
-// what was wrong and the byte where it was found.
+// String, Symbol, Integer, Float, nil, true and false, in every form Ruby
+// source writes them (single or double quotes with their escapes, label
+// keys as in {a: 1}, trailing commas, 1_000, 0x10, 0b101, 0o17, 017). Nothing
+// in it is ever evaluated, so a save file cannot run code; anything else is
+// refused with what was wrong and the byte where it was found.
 //
 // The reader hands out one token at a time and never calls back, so the code
 // that builds values from the tokens may leave by a long jump (the
@@ -43,6 +45,8 @@ struct saved_text_token {
     const char *bytes = nullptr;
     size_t length = 0;
     bool empty = false;
+    // The byte where the value begins in the text.
+    size_t at = 0;
 };
 
 struct saved_text_frame {

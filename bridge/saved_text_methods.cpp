@@ -18,7 +18,9 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -35,16 +37,20 @@ mrb_value item(mrb_value array, mrb_int index) {
 
 // One open Array or Hash. Its elements (an Array's) or its keys and values
 // (a Hash's, in pairs) are copied to the keep stack when it opens, as they
-// were then, after the value and the pairs it is written as.
+// were then, after the value and the pairs it is written as. A Hash's keys
+// are written as its values are: Arrays and Hashes as keys read back too.
 struct write_frame {
     mrb_int base;  // keep stack length before this frame
     mrb_int first; // its first element in the keep stack
-    mrb_int count; // elements or pairs
-    mrb_int next;  // the next one to write
+    mrb_int steps; // elements, or keys and values
+    mrb_int next;  // the next step to write
     bool hash;
     bool entity;       // keys that are plain names read as properties in paths
-    mrb_int slot;      // where it sits in its parent (index or pair number)
+    mrb_int slot;      // the step it is in its parent
     const void *ids[2]; // the value and the pairs it is written as
+    // Where the text of the key being written, or whose value is, lies in
+    // the output: a value's key path shows the key as it was written.
+    size_t key_begin, key_end;
 };
 
 struct text_writer {
@@ -61,7 +67,14 @@ struct text_writer {
     // Whether each class still prints as the interpreter prints it; a class
     // whose inspect was redefined is asked for its text instead.
     bool plain_nil, plain_true, plain_false, plain_integer, plain_string;
-    mrb_sym inspect, pairs_of, refuse, refuse_key, refuse_value;
+    mrb_sym inspect, pairs_of, refuse, refuse_value, refuse_raised;
+    // The value being written (its step in the innermost frame) and the
+    // method of its own the walk is calling, so that an exception it raises
+    // is reported with its key path; whether the walk itself refused.
+    mrb_int writing;
+    const char *calling;
+    bool refusing;
+    mrb_value raised;
 };
 
 bool inspect_is_native(mrb_state *mrb, RClass *klass, mrb_sym inspect) {
@@ -76,6 +89,7 @@ mrb_value call(text_writer *w, mrb_value receiver, mrb_sym method, mrb_int argc,
 // Appends to out the text value.inspect gives (to the saved text when out
 // is not named).
 void append_inspect(text_writer *w, mrb_value value, std::string *out = nullptr) {
+    w->calling = "inspect";
     mrb_value text = mrb_obj_as_string(w->mrb, call(w, value, w->inspect, 0, nullptr));
     (out ? out : &w->out)->append(RSTRING_PTR(text), (size_t)RSTRING_LEN(text));
 }
@@ -137,11 +151,6 @@ bool append_scalar(text_writer *w, mrb_value value) {
     return true;
 }
 
-bool is_scalar(mrb_value value) {
-    return mrb_nil_p(value) || mrb_true_p(value) || mrb_false_p(value) || mrb_integer_p(value) || mrb_float_p(value) ||
-           mrb_symbol_p(value) || mrb_string_p(value);
-}
-
 bool word_name(const char *name, mrb_int length) {
     if (length == 0) return false;
     for (mrb_int i = 0; i < length; ++i) {
@@ -151,14 +160,20 @@ bool word_name(const char *name, mrb_int length) {
     return true;
 }
 
-// Appends to out how the child in slot of frame is reached: "[3]" in an
-// Array, ".name" for an entity's property, "[key]" otherwise.
-void append_child_step(text_writer *w, const write_frame &frame, mrb_int slot, std::string *out) {
+// Appends to out how the child at step of frame is reached: "[3]" in an
+// Array, ".name" for an entity's property, "[key]" for a value in a Hash,
+// with the key as written, and ".keys[2]" for a Hash's key itself. No Ruby
+// code runs for it: a path may be wanted because Ruby code raised.
+void append_child_step(text_writer *w, const write_frame &frame, mrb_int step, std::string *out) {
     if (!frame.hash) {
-        out->append("[").append(std::to_string((long long)slot)).append("]");
+        out->append("[").append(std::to_string((long long)step)).append("]");
         return;
     }
-    mrb_value key = item(w->keep, frame.first + 2 * slot);
+    if (step % 2 == 0) {
+        out->append(".keys[").append(std::to_string((long long)(step / 2))).append("]");
+        return;
+    }
+    mrb_value key = item(w->keep, frame.first + step - 1);
     if (frame.entity && mrb_symbol_p(key)) {
         mrb_int length = 0;
         const char *name = mrb_sym_name_len(w->mrb, mrb_symbol(key), &length);
@@ -167,9 +182,7 @@ void append_child_step(text_writer *w, const write_frame &frame, mrb_int slot, s
             return;
         }
     }
-    out->append("[");
-    append_inspect(w, key, out);
-    out->append("]");
+    out->append("[").append(w->out, frame.key_begin, frame.key_end - frame.key_begin).append("]");
 }
 
 // Key paths such as "args.state.items[3][:bad]" name the value a refusal is
@@ -205,19 +218,23 @@ int collect_pair(mrb_state *mrb, mrb_value key, mrb_value value, void *data) {
     return 0;
 }
 
-// Writes value, the child in slot of the innermost frame (or the value the
-// walk begins with): its text when it is plain, else it opens as a frame.
+// Writes value, the child at step slot of the innermost frame (or the value
+// the walk begins with): its text when it is plain, else it opens as a
+// frame.
 void write_value(text_writer *w, mrb_value value, mrb_int slot) {
     mrb_state *mrb = w->mrb;
+    w->writing = slot;
     if (append_scalar(w, value)) return;
     mrb_value pairs = value;
     bool entity = false;
     if (!mrb_obj_is_kind_of(mrb, value, mrb->array_class) && !mrb_obj_is_kind_of(mrb, value, mrb->hash_class)) {
+        w->calling = "serialize";
         mrb_value answer = call(w, w->writer, w->pairs_of, 1, &value);
         if (!mrb_array_p(answer) || RARRAY_LEN(answer) < 2 ||
             !(mrb_array_p(item(answer, 0)) || mrb_hash_p(item(answer, 0)))) {
             child_path(w, slot, &w->path);
             mrb_value args[2] = {text_string(w, w->path), value};
+            w->refusing = true;
             call(w, w->writer, w->refuse_value, 2, args);
             return;
         }
@@ -232,6 +249,7 @@ void write_value(text_writer *w, mrb_value value, mrb_int slot) {
         frame_path(w, found->second, &w->other_path);
         w->other_path.insert(0, "holds ").append(" itself");
         mrb_value args[2] = {text_string(w, w->path), text_string(w, w->other_path)};
+        w->refusing = true;
         call(w, w->writer, w->refuse, 2, args);
         return;
     }
@@ -241,6 +259,7 @@ void write_value(text_writer *w, mrb_value value, mrb_int slot) {
     frame.slot = slot;
     frame.entity = entity;
     frame.next = 0;
+    frame.key_begin = frame.key_end = 0;
     frame.ids[0] = ids[0];
     frame.ids[1] = ids[1];
     // Both stay referenced while open, so that a Hash made for the writing
@@ -252,26 +271,14 @@ void write_value(text_writer *w, mrb_value value, mrb_int slot) {
     if (frame.hash) {
         pair_collector collector{w->keep};
         mrb_hash_foreach(mrb, mrb_hash_ptr(pairs), collect_pair, &collector);
-        frame.count = (RARRAY_LEN(w->keep) - frame.first) / 2;
     } else {
         mrb_ary_concat(mrb, w->keep, pairs);
-        frame.count = RARRAY_LEN(w->keep) - frame.first;
     }
+    frame.steps = RARRAY_LEN(w->keep) - frame.first;
     size_t index = w->frames.size();
     w->frames.push_back(frame);
     for (const void *id : ids) w->open.emplace(id, index);
     w->out.push_back(frame.hash ? '{' : '[');
-    if (!frame.hash) return;
-    // Every key is a plain value, or the Hash is refused naming the last
-    // key that is not.
-    for (mrb_int i = frame.count - 1; i >= 0; --i) {
-        mrb_value key = item(w->keep, frame.first + 2 * i);
-        if (is_scalar(key)) continue;
-        frame_path(w, index, &w->path);
-        mrb_value args[2] = {text_string(w, w->path), key};
-        call(w, w->writer, w->refuse_key, 2, args);
-        return;
-    }
 }
 
 mrb_value write_walk(mrb_state *mrb, void *data) {
@@ -281,7 +288,7 @@ mrb_value write_walk(mrb_state *mrb, void *data) {
     while (!w->frames.empty()) {
         size_t index = w->frames.size() - 1;
         write_frame &frame = w->frames[index];
-        if (frame.next == frame.count) {
+        if (frame.next == frame.steps) {
             w->out.push_back(frame.hash ? '}' : ']');
             for (const void *id : frame.ids) {
                 auto found = w->open.find(id);
@@ -291,21 +298,30 @@ mrb_value write_walk(mrb_state *mrb, void *data) {
             w->frames.pop_back();
             continue;
         }
-        mrb_int slot = frame.next++;
-        if (slot > 0) w->out.append(", ");
-        if (frame.hash) {
-            append_scalar(w, item(w->keep, frame.first + 2 * slot));
+        mrb_int step = frame.next++;
+        bool key = frame.hash && step % 2 == 0;
+        if (frame.hash && !key) {
+            frame.key_end = w->out.size();
             w->out.append("=>");
-            write_value(w, item(w->keep, frame.first + 2 * slot + 1), slot);
         } else {
-            write_value(w, item(w->keep, frame.first + slot), slot);
+            if (step > 0) w->out.append(", ");
+            if (key) frame.key_begin = w->out.size();
         }
+        write_value(w, item(w->keep, frame.first + step), step);
         mrb_gc_arena_restore(mrb, w->arena);
     }
     return mrb_str_new(mrb, w->out.data(), (mrb_int)w->out.size());
 }
 
-// The text, or the exception the walk raised in *raised.
+mrb_value refuse_raised(mrb_state *, void *data) {
+    text_writer *w = (text_writer *)data;
+    mrb_value args[3] = {text_string(w, w->path), mrb_str_new_cstr(w->mrb, w->calling), w->raised};
+    return call(w, w->writer, w->refuse_raised, 3, args);
+}
+
+// The text, or the exception the walk raised in *raised. A value's own
+// method that raised (an inspect or a serialize) is refused with the value's
+// key path and what it raised.
 mrb_value write_text(mrb_state *mrb, mrb_value value, mrb_value root, mrb_value writer, mrb_bool *raised) {
     text_writer w;
     w.mrb = mrb;
@@ -316,20 +332,28 @@ mrb_value write_text(mrb_state *mrb, mrb_value value, mrb_value root, mrb_value 
     w.inspect = mrb_intern_lit(mrb, "inspect");
     w.pairs_of = mrb_intern_lit(mrb, "pairs_of");
     w.refuse = mrb_intern_lit(mrb, "refuse");
-    w.refuse_key = mrb_intern_lit(mrb, "refuse_key");
     w.refuse_value = mrb_intern_lit(mrb, "refuse_value");
+    w.refuse_raised = mrb_intern_lit(mrb, "refuse_raised");
+    w.writing = 0;
+    w.calling = "";
+    w.refusing = false;
     w.plain_nil = inspect_is_native(mrb, mrb->nil_class, w.inspect);
     w.plain_true = inspect_is_native(mrb, mrb->true_class, w.inspect);
     w.plain_false = inspect_is_native(mrb, mrb->false_class, w.inspect);
     w.plain_integer = inspect_is_native(mrb, mrb->integer_class, w.inspect);
     w.plain_string = mrb_func_basic_p(mrb, mrb_str_new_lit(mrb, ""), w.inspect, mrb_str_inspect);
     w.arena = mrb_gc_arena_save(mrb);
-    return mrb_protect_error(mrb, write_walk, &w, raised);
+    mrb_value result = mrb_protect_error(mrb, write_walk, &w, raised);
+    if (!*raised || w.refusing || !mrb_obj_is_kind_of(mrb, result, mrb->eStandardError_class)) return result;
+    child_path(&w, w.writing, &w.path);
+    w.raised = result;
+    mrb_ary_push(mrb, w.keep, result);
+    return mrb_protect_error(mrb, refuse_raised, &w, raised);
 }
 
 // FFI.saved_text_write(value, root, writer): the saved text of value, whose
 // key paths begin with root; writer answers pairs_of and raises through
-// refuse, refuse_key and refuse_value.
+// refuse, refuse_value and refuse_raised.
 mrb_value ffi_saved_text_write(mrb_state *mrb, mrb_value) {
     mrb_value value, root, writer;
     mrb_get_args(mrb, "oSo", &value, &root, &writer);
@@ -341,9 +365,42 @@ mrb_value ffi_saved_text_write(mrb_state *mrb, mrb_value) {
 
 // --- Reading ----------------------------------------------------------------------
 
+// Symbols are never freed, and each one the interpreter has not seen costs
+// time in proportion to all the Symbols there are: its table has 256 chains
+// whose links span at most 255 entries, and looking up a name past a longer
+// span scans the whole table. Text that names more new ones than this is
+// refused before any is made, so a load takes bounded time and leaves the
+// table as it was.
+constexpr size_t NEW_SYMBOL_LIMIT = 10000;
+// Up to this many distinct names are looked up one by one; beyond it, an
+// index of every Symbol the interpreter has answers each in constant time.
+constexpr size_t NAMES_LOOKED_UP_ALONE = 64;
+// The longest name the interpreter may pack into a Symbol's own value instead
+// of its table (letters, digits and "_"); one longer and not in the table is
+// new.
+constexpr size_t PACKED_NAME_MAX = 5;
+
+struct symbol_name {
+    std::string_view name;
+    size_t at; // where it first appears
+    mrb_sym sym;
+};
+
 struct text_builder {
     mrb_state *mrb;
     saved_text_reader reader;
+    // Every Symbol the text names, in the order they first appear, found by
+    // name; names unescaped into the reader's scratch buffer are kept in
+    // copies. Each Symbol in the text, in order, as its place among them:
+    // the second pass takes them in turn.
+    std::vector<symbol_name> names;
+    std::unordered_map<std::string_view, uint32_t> name_places;
+    std::deque<std::string> copies;
+    std::vector<uint32_t> occurrences;
+    size_t next_occurrence = 0;
+    // Set when the text names more new Symbols than the limit.
+    size_t symbol_over_limit_at = 0;
+    bool symbols_over_limit = false;
     // The open containers, each followed by its key while one waits for its
     // value, and the value just read; the collector sees them all here.
     mrb_value stack;
@@ -351,14 +408,68 @@ struct text_builder {
     int arena;
 };
 
-mrb_value token_value(mrb_state *mrb, const saved_text_token &t) {
+// Every Symbol there is, by name.
+std::unordered_map<std::string_view, mrb_sym> symbol_index(mrb_state *mrb) {
+    std::unordered_map<std::string_view, mrb_sym> index;
+    mrb_int length = 0;
+    for (mrb_sym sym = 1;; ++sym) {
+        const char *name = mrb_sym_name_len(mrb, sym, &length);
+        if (!name) break;
+        index.emplace(std::string_view(name, (size_t)length), sym);
+    }
+    return index;
+}
+
+// A first pass over the text: it must read to the end, and the Symbols it
+// names are looked up, counted and, within the limit, made. False when the
+// text is refused.
+bool collect_symbols(mrb_state *mrb, text_builder *b) {
+    saved_text_reader *r = &b->reader;
+    for (;;) {
+        saved_text_token t = saved_text_next(r);
+        if (t.kind == SAVED_TEXT_DONE) break;
+        if (t.kind == SAVED_TEXT_FAILED) return false;
+        if (t.kind != SAVED_TEXT_SYMBOL) continue;
+        std::string_view name(t.bytes, t.length);
+        auto found = b->name_places.find(name);
+        if (found != b->name_places.end()) {
+            b->occurrences.push_back(found->second);
+            continue;
+        }
+        if (t.bytes < r->text || t.bytes >= r->text + r->length) name = b->copies.emplace_back(name);
+        b->occurrences.push_back((uint32_t)b->names.size());
+        b->name_places.emplace(name, (uint32_t)b->names.size());
+        b->names.push_back({name, t.at, 0});
+    }
+    if (b->names.size() > NAMES_LOOKED_UP_ALONE) {
+        std::unordered_map<std::string_view, mrb_sym> index = symbol_index(mrb);
+        size_t fresh = 0;
+        for (symbol_name &n : b->names) {
+            auto known = index.find(n.name);
+            n.sym = known != index.end() ? known->second
+                    : n.name.size() <= PACKED_NAME_MAX ? mrb_intern_check(mrb, n.name.data(), n.name.size())
+                                                       : 0;
+            if (!n.sym && ++fresh > NEW_SYMBOL_LIMIT) {
+                b->symbols_over_limit = true;
+                b->symbol_over_limit_at = n.at;
+                return false;
+            }
+        }
+    }
+    for (symbol_name &n : b->names)
+        if (!n.sym) n.sym = mrb_intern(mrb, n.name.data(), n.name.size());
+    return true;
+}
+
+mrb_value token_value(text_builder *b, const saved_text_token &t) {
+    mrb_state *mrb = b->mrb;
     switch (t.kind) {
     case SAVED_TEXT_TRUE: return mrb_true_value();
     case SAVED_TEXT_FALSE: return mrb_false_value();
     case SAVED_TEXT_INTEGER: return mrb_int_value(mrb, (mrb_int)t.integer);
     case SAVED_TEXT_FLOAT: return mrb_float_value(mrb, (mrb_float)t.number);
     case SAVED_TEXT_STRING: return mrb_str_new(mrb, t.bytes, (mrb_int)t.length);
-    case SAVED_TEXT_SYMBOL: return mrb_symbol_value(mrb_intern(mrb, t.bytes, t.length));
+    case SAVED_TEXT_SYMBOL: return mrb_symbol_value(b->names[b->occurrences[b->next_occurrence++]].sym);
     default: return mrb_nil_value();
     }
 }
@@ -388,6 +499,8 @@ void place_value(mrb_state *mrb, text_builder *b) {
 
 mrb_value read_walk(mrb_state *mrb, void *data) {
     text_builder *b = (text_builder *)data;
+    if (!collect_symbols(mrb, b)) return mrb_nil_value();
+    saved_text_read_start(&b->reader, b->reader.text, b->reader.length);
     for (;;) {
         saved_text_token t = saved_text_next(&b->reader);
         if (t.kind == SAVED_TEXT_DONE || t.kind == SAVED_TEXT_FAILED) break;
@@ -402,7 +515,7 @@ mrb_value read_walk(mrb_state *mrb, void *data) {
         } else {
             mrb_value value = t.kind == SAVED_TEXT_ARRAY ? mrb_ary_new(mrb)
                               : t.kind == SAVED_TEXT_HASH ? mrb_hash_new(mrb)
-                                                          : token_value(mrb, t);
+                                                          : token_value(b, t);
             mrb_ary_push(mrb, b->stack, value);
         }
         place_value(mrb, b);
@@ -415,7 +528,7 @@ mrb_value read_walk(mrb_state *mrb, void *data) {
 
 // FFI.saved_text_read(text, failure): the value text holds; for text that is
 // not saved state nil, with what was wrong and its byte offset appended to
-// failure.
+// failure, and the limit as well when it names too many new Symbols.
 mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
     mrb_value text, failure;
     mrb_get_args(mrb, "SA", &text, &failure);
@@ -423,6 +536,7 @@ mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
     mrb_value result;
     const char *what = nullptr;
     size_t at = 0;
+    bool over_limit = false;
     {
         text_builder b;
         b.mrb = mrb;
@@ -435,11 +549,17 @@ mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
         result = mrb_protect_error(mrb, read_walk, &b, &raised);
         what = b.reader.failure;
         at = b.reader.failure_at;
+        if (b.symbols_over_limit) {
+            over_limit = true;
+            what = "too many new Symbols";
+            at = b.symbol_over_limit_at;
+        }
     }
     if (raised) mrb_exc_raise(mrb, result);
     if (!what) return result;
     mrb_ary_push(mrb, failure, mrb_str_new_cstr(mrb, what));
     mrb_ary_push(mrb, failure, mrb_int_value(mrb, (mrb_int)at));
+    if (over_limit) mrb_ary_push(mrb, failure, mrb_int_value(mrb, (mrb_int)NEW_SYMBOL_LIMIT));
     return mrb_nil_value();
 }
 

@@ -50,20 +50,67 @@ module QMX
       @strict_entities ||= {}
     end
 
+    # Saved data back to entities: a Hash with an entity_id becomes an
+    # entity, an Array is rebuilt element by element, anything else is kept.
+    # The walk keeps its own stack, so that Arrays and entities nest as deep
+    # as the saved text does. Each open level is [data, result, items, next
+    # item]; an error is reported with the data of the innermost entity being
+    # loaded.
     def self.parse_serialization_data(value)
-      if value.is_a?(Hash) && value.key?(:entity_id) && value.key?(:entity_strict)
-        entity = new_entity_strict(value[:entity_name], value)
-        entity.load_entity_data!(value)
-        entity
-      elsif value.is_a?(Hash) && value.key?(:entity_id)
-        entity = OpenEntity.new
-        entity.load_entity_data!(value)
-        entity
-      elsif value.is_a?(Array)
-        value.map { |v| parse_serialization_data(v) }
-      else
-        value
+      return value unless serialized_container?(value)
+      stack = [rebuild_level(value)]
+      loop do
+        level = stack.last
+        items = level[2]
+        index = level[3]
+        if index < items.length
+          level[3] = index + 1
+          item = items[index]
+          child = level[1].is_a?(Array) ? item : item[1]
+          if serialized_container?(child)
+            stack << rebuild_level(child)
+            next
+          end
+        else
+          level[1].__load_end__(level[0]) unless level[1].is_a?(Array)
+          stack.pop
+          child = level[1]
+          return child if stack.empty?
+          level = stack.last
+          item = level[2][level[3] - 1]
+        end
+        target = level[1]
+        if target.is_a?(Array)
+          target << child
+        else
+          target.__load_value__(item[0], child)
+        end
       end
+    rescue StandardError => e
+      entity_level = stack && stack.reverse.find { |level| !level[1].is_a?(Array) }
+      raise e unless entity_level
+      raise QMX::OpenEntity.load_failure_message(entity_level[0], e)
+    end
+
+    # An entity's load_entity_data!: its properties from saved data, each
+    # rebuilt as the loader does.
+    def self.load_entity_data(entity, serialization_data)
+      entity.__load_begin__
+      serialization_data.each { |key, value| entity.__load_value__(key, parse_serialization_data(value)) }
+      entity.__load_end__(serialization_data)
+    rescue StandardError => e
+      raise QMX::OpenEntity.load_failure_message(serialization_data, e)
+    end
+
+    def self.serialized_container?(value)
+      value.is_a?(Array) || (value.is_a?(Hash) && value.key?(:entity_id))
+    end
+
+    def self.rebuild_level(data)
+      return [data, [], data, 0] if data.is_a?(Array)
+      entity = data.key?(:entity_strict) ? new_entity_strict(data[:entity_name], data) : OpenEntity.new
+      entity.__load_begin__
+      [data, entity, data.to_a, 0]
     end
 
     def self.new_entity(entity_type, init_hash = nil, block = nil)
@@ -198,16 +245,25 @@ module QMX
     end
 
     def load_entity_data!(serialization_data)
+      QMX::Entity.load_entity_data(self, serialization_data)
+    end
+
+    # Loading in three steps, so that the loader can walk nested data without
+    # recursion: a fresh id, each property as it is rebuilt, then the saved
+    # id and the shared values.
+    def __load_begin__
       @hash[:entity_id] = QMX::Entity.id!
-      serialization_data.each do |key, value|
-        @hash[key] = QMX::Entity.parse_serialization_data(value)
-      end
+    end
+
+    def __load_value__(key, value)
+      @hash[key] = value
+    end
+
+    def __load_end__(serialization_data)
       QMX::Entity.advance_id_past!(@hash[:entity_id])
       refs = serialization_data[:entity_keys_by_ref]
       refs.each { |other, main| @hash[other] = @hash[main] } if refs
       self
-    rescue StandardError => e
-      raise QMX::OpenEntity.load_failure_message(serialization_data, e)
     end
 
     def self.load_failure_message(serialization_data, e)
@@ -343,17 +399,23 @@ module QMX
     end
 
     def load_entity_data!(serialization_data)
+      QMX::Entity.load_entity_data(self, serialization_data)
+    end
+
+    def __load_begin__
       @entity_id = QMX::Entity.id!
-      serialization_data.each do |key, value|
-        self.class.__define_property__(key) unless respond_to?(key)
-        send("#{key}=", QMX::Entity.parse_serialization_data(value))
-      end
+    end
+
+    def __load_value__(key, value)
+      self.class.__define_property__(key) unless respond_to?(key)
+      send("#{key}=", value)
+    end
+
+    def __load_end__(serialization_data)
       QMX::Entity.advance_id_past!(@entity_id)
       refs = serialization_data[:entity_keys_by_ref]
       refs.each { |other, main| send("#{other}=", send(main)) } if refs
       self
-    rescue StandardError => e
-      raise QMX::OpenEntity.load_failure_message(serialization_data, e)
     end
 
     def to_s

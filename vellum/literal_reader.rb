@@ -1,7 +1,9 @@
 # Reads saved game state back. The text is what entities and the values they
 # hold print as: Ruby literals of Hash, Array, String, Symbol, Integer, Float,
-# nil, true and false. Nothing in it is ever evaluated, so a save file cannot
-# run code; anything else is refused with a message that says where.
+# nil, true and false, in the forms Ruby source writes them that a player
+# editing a save may use (either quotes, {a: 1}, 1_000, 0x10, a trailing
+# comma). Nothing in it is ever evaluated, so a save file cannot run code;
+# anything else is refused with a message that says where.
 module QMX
   class LiteralReader
     class FormatError < StandardError; end
@@ -13,8 +15,11 @@ module QMX
       failure = []
       value = FFI.saved_text_read(text, failure)
       return value if failure.empty?
-      what, at = failure
+      what, at, symbol_limit = failure
       excerpt = text.byteslice(at, 40).to_s
+      if symbol_limit
+        raise FormatError, "* ERROR:\nSaved state may name at most #{symbol_limit} Symbols that the game has not made yet: each one is kept for the rest of the run and makes every later one slower.\nThe next one is at byte #{at}: #{excerpt.inspect}\n"
+      end
       raise FormatError, "* ERROR:\nSaved state may only hold literal Hashes, Arrays, Strings, Symbols, Integers, Floats, nil, true and false.\n#{what} at byte #{at}: #{excerpt.inspect}\n"
     end
   end

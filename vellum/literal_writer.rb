@@ -1,10 +1,11 @@
 # Writes game state as the text QMX::LiteralReader reads back: Hash, Array,
 # String, Symbol, Integer, Float, nil, true and false, with entities and
-# objects that serialize to a Hash written as that Hash. Floats are written
-# so that they read back exactly. A value the reader could not give back (a
-# Range, a Proc, a plain object, a container that holds itself) is refused
-# with the key path that leads to it, so that a save never replaces a good
-# file with one that cannot be loaded.
+# objects that serialize to a Hash written as that Hash; a Hash's keys may be
+# any of these too. Floats are written so that they read back exactly. A
+# value the reader could not give back (a Range, a Proc, a plain object, a
+# container that holds itself) or whose own inspect or serialize raises is
+# refused with the key path that leads to it, so that a save never replaces a
+# good file with one that cannot be loaded.
 module QMX
   class LiteralWriter
     class UnsavableError < StandardError; end
@@ -37,8 +38,8 @@ module QMX
       refuse(path, "holds #{description(value)}")
     end
 
-    def refuse_key(path, key)
-      refuse(path, "has a key that is not a plain value (#{key.class})")
+    def refuse_raised(path, method, error)
+      raise UnsavableError, "#{path} could not be written: its #{method} raised #{error.class} (#{error.message})."
     end
 
     def description(value)

@@ -4,7 +4,9 @@
 // same 20,000 items as JSON text, in one run and one interpreter (the real
 // runtime object over the framework, writing into a temporary folder through
 // the virtual file system). Two more cases save and load states of growing
-// size, for the largest one that still fits in a 16 ms frame.
+// size, for the largest one that still fits in a 16 ms frame. And loads of
+// files that name many Symbols the game has never made, which the
+// interpreter's symbol table makes costly.
 #include "bridge/ffi.h"
 #include "host/engine.h"
 #include "host/host_call.h"
@@ -15,6 +17,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -186,5 +189,34 @@ BENCHMARK(BM_SaveStateBySize)->Unit(benchmark::kMillisecond)->UseRealTime()->App
 
 void BM_LoadStateBySize(benchmark::State &state) { load_case(state, state.range(0)); }
 BENCHMARK(BM_LoadStateBySize)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(sizes);
+
+// load_state of a file whose one Hash has state.range(0) Symbol keys that
+// no earlier load or code made: every iteration names new ones. The
+// "loaded" counter is 1 when load_state answered the state, 0 when it
+// refused the file.
+void BM_LoadStateNewSymbols(benchmark::State &state) {
+    if (!start(state, 0)) return;
+    interpreter &it = shared();
+    static int file_number = 0;
+    bool loaded = false;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::string text = "{:entity_id=>1, :entity_keys_by_ref=>{}, :names=>{";
+        std::string prefix = ":name_" + std::to_string(++file_number) + "_";
+        for (int64_t i = 0; i < state.range(0); ++i)
+            text += (i ? ", " : "") + prefix + std::to_string(i) + "=>" + std::to_string(i);
+        text += "}}";
+        std::ofstream(it.folder + "/game_state.txt", std::ios::binary) << text;
+        int arena = mrb_gc_arena_save(it.mrb);
+        state.ResumeTiming();
+        loaded = !mrb_nil_p(host_call(it.mrb, it.runtime, "load_state"));
+        state.PauseTiming();
+        mrb_gc_arena_restore(it.mrb, arena);
+        state.ResumeTiming();
+    }
+    state.counters["loaded"] = loaded ? 1 : 0;
+    report_text_size(state);
+}
+BENCHMARK(BM_LoadStateNewSymbols)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Arg(10000)->Arg(80000);
 
 } // namespace

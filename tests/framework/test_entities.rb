@@ -68,5 +68,11 @@ def test_saved_text_comes_back_with_shared_values_strict_entities_and_fresh_ids
   data = { entity_id: 3, entity_keys_by_ref: :oops, hp: 1 }
   e = assert_raises(RuntimeError) { QMX::OpenEntity.new.load_entity_data!(data) }
   assert e.message.include?("The save data looks to be corrupt.\n\n** INNER EXCEPTION:\n")
+  # Nested data names the entity that failed, once.
+  e = assert_raises(RuntimeError) do
+    load_state_text("{:entity_id=>1, :crowd=>[[{:entity_id=>8, :entity_keys_by_ref=>:oops}]]}")
+  end
+  assert_equal [1, true], [e.message.split("looks to be corrupt").length - 1,
+                           e.message.include?("{:entity_id=>8, :entity_keys_by_ref=>:oops}\n#+end_src")]
 end
 

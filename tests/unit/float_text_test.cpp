@@ -1,6 +1,6 @@
 // Saved Floats come back with the same bits: the framework's saved-state
 // writer and reader carry every Float the interpreter holds, in the shortest
-// text that reads back exactly.
+// text that the interpreter's own conversion reads back exactly.
 #include "bridge/ffi.h"
 #include "bridge/float_text.h"
 #include "host/engine.h"
@@ -17,7 +17,7 @@ namespace {
 
 // 100,000 random bit patterns (every exponent, both signs, subnormals; the
 // interpreter clears their two lowest bits) and the edges. NaN has no bits
-// to keep.
+// to keep. Some 5,000 of them are also read as game code reads them.
 TEST(FloatText, SavedStateCarriesEveryFloatBitForBitInItsShortestText) {
     mrb_state *mrb = mrb_open();
     ASSERT_NE(mrb, nullptr);
@@ -33,20 +33,26 @@ TEST(FloatText, SavedStateCarriesEveryFloatBitForBitInItsShortestText) {
         values += Array.new(100_000) { [rand(0x1_0000_0000), rand(0x1_0000_0000)].pack("L2").unpack1("D") }
         values = values.reject(&:nan?)
         back = QMX::LiteralReader.parse(QMX::LiteralWriter.write(values))
+        # The texts are float literals that the game's own code reads as the
+        # same values.
+        sample = values.reject(&:infinite?).each_slice(20).map(&:first)
+        code = eval(QMX::LiteralWriter.write(sample))
         [values.length > 101_000, back.length == values.length,
-         values.each_index.count { |i| [values[i]].pack("D") != [back[i]].pack("D") }]
+         values.each_index.count { |i| [values[i]].pack("D") != [back[i]].pack("D") },
+         sample.each_index.count { |i| [sample[i]].pack("D") != [code[i]].pack("D") }]
     )RUBY"),
-              "[true, true, 0]");
+              "[true, true, 0, 0]");
     mrb_close(mrb);
-    // Short values stay short and every text is a Ruby float literal; the
-    // infinities and NaN are named by the writer itself.
+    // Short values stay short and every text is a Ruby float literal laid
+    // out as the interpreter prints; the infinities and NaN are named by the
+    // writer itself.
     std::vector<std::string> texts;
-    for (double value : std::vector<double>{0.1, 1e20, -0.0, 3 / 7.0, 5.0, 1.5e-300, HUGE_VAL, NAN}) {
+    for (double value : std::vector<double>{0.1, 1e20, -0.0, 3 / 7.0, 5.0, 1.5e-300, 1e-5, HUGE_VAL, NAN}) {
         char text[FLOAT_TEXT_SIZE];
         texts.emplace_back(text, float_text_format(value, text));
     }
-    EXPECT_EQ(texts, (std::vector<std::string>{"0.1", "1.0e+20", "-0.0", "0.42857142857142855", "5.0", "1.5e-300",
-                                               "inf", "nan"}));
+    EXPECT_EQ(texts, (std::vector<std::string>{"0.1", "1.0e+20", "-0.0", "0.4285714285714284", "5.0", "1.5e-300",
+                                               "1.0e-05", "inf", "nan"}));
     double ignored = 7;
     for (const std::string &bad : std::vector<std::string>{"", "1.5x", "1.5 ", std::string("1\0", 2)})
         EXPECT_FALSE(float_text_parse(bad.data(), bad.size(), &ignored)) << bad;

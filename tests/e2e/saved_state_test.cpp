@@ -1,0 +1,95 @@
+// Saved state as a game and a player editing a save see it, one engine run
+// per group: each run's script checks a table of cases and prints the names
+// of those that failed.
+#include "engine_run.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// Runs app/check.rb once the game has loaded; it prints "failed: [...]".
+engine_result run_check(EngineSandbox &sandbox, const std::string &script) {
+    sandbox.write_game_file("app/main.rb", "def tick(args); end\n");
+    sandbox.write_game_file("app/check.rb", script);
+    return sandbox.run({sandbox.game_dir, "--eval", "app/check.rb", "--no-tick"}, 60);
+}
+
+// A save as the earlier writer wrote it (0.3 was 0.30000000000000004) and as
+// a player may edit it; every value must be what the same text gives in the
+// game's own code, and a Float must save in the shortest text that reads
+// back as it.
+TEST(SavedState, FloatsAndHandEditedFormsReadAsTheGamesOwnCode) {
+    const std::string forms = R"(['single', 'it\'s', "\u00e9\u{41 42}\q\s\101\x41\M-a\C-a\M-\C-x\c?\0\u{} \
+line", {a: 1}, {"b c": 2, d?: 3},
+  [1, 2,], {x: 1,}, 1_000, 0x10, 0b101, 0o17, 0d17, 017, +5, 1_000.5, 1e1_0, :'q r'])";
+    EngineSandbox sandbox;
+    sandbox.write_game_file("game_state.txt", "{entity_id: 1, old: [0.30000000000000004, 0.6000000000000001, "
+                                              "0.15000000000000002, 0.09999999999999998],\n forms: " +
+                                                  forms + ",\n}\n");
+    engine_result result = run_check(sandbox, R"(state = $qmx.load_state
+forms = )" + forms + R"(
+checks = {
+  old_floats: state && state.old == [0.3, 0.6, 0.15, 0.1],
+  forms: state && state.forms == forms,
+  json: $qmx.parse_json('{"k1": "-2.5 \\" 0.1", "v": [0.3, {"n-2": 0.6}], "w": [0.15, 1.0e-5]}') ==
+        { "k1" => "-2.5 \" 0.1", "v" => [0.3, { "n-2" => 0.6 }], "w" => [0.15, 1.0e-5] },
+  shortest: $qmx.serialize_state({ f: [0.1, 1.0e-5, 0.3, 1.0 / 3] }) == "{:f=>[0.1, 1.0e-05, 0.3, 0.3333333333333332]}"
+}
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out;
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
+}
+
+// What one side takes the other takes too: Hashes with Array and Hash keys,
+// Arrays and entities 500 deep. A value that cannot be written is refused
+// naming its key path and the real cause, and a save naming too many new
+// Symbols is refused.
+TEST(SavedState, WhatLoadsSavesAndWhatCannotBeSavedSaysWhere) {
+    EngineSandbox sandbox;
+    engine_result result = run_check(sandbox, R"(class Name < String
+  def inspect = raise("boom")
+end
+def round_trip(value)
+  $qmx.reset_state
+  $qmx.args.state.v = value
+  $qmx.save_state && $qmx.load_state && $qmx.args.state.v
+end
+def depth(value)
+  n = 0
+  n, value = n + 1, (value.is_a?(Array) ? value[0] : value.link) while value.is_a?(Array) || value.is_a?(QMX::OpenEntity)
+  n
+end
+checks = {}
+keys = { {} => {}, [1] => 2 }
+$qmx.write_file("game_state.txt", "{:entity_id=>1, :h=>#{keys.inspect}}")
+checks[:container_keys] = $qmx.load_state && $qmx.args.state.h == keys && $qmx.save_state && round_trip(keys) == keys
+deep = [7]
+500.times { deep = [deep] }
+checks[:deep_arrays] = depth(round_trip(deep)) == 501
+chain = $qmx.args.state.new_entity(:link)
+500.times { chain = $qmx.args.state.new_entity(:link, link: chain) }
+checks[:deep_entities] = depth(round_trip(chain)) == 501
+$qmx.args.state.name = Name.new("x")
+checks[:bad_inspect] = $qmx.save_state.nil?
+$qmx.write_file("game_state.txt", "{:entity_id=>1, :names=>[" + Array.new(10_001) { |i| ":fresh_#{i}" }.join(", ") + "]}")
+checks[:symbols] = $qmx.load_state.nil?
+# Many names, some the interpreter has already and some short: each is the
+# Symbol the same name in code is.
+names = [:x, :entity_id, :tick_count, :q?, :"a b"] + Array.new(100) { |i| "many_#{i}".to_sym }
+fresh = Array.new(10) { |i| "unmade_#{i}" }
+$qmx.write_file("game_state.txt", "{:entity_id=>1, :names=>#{names.inspect}, :fresh=>[:#{fresh.join(', :')}]}")
+checks[:many_symbols] = $qmx.load_state && $qmx.args.state.names == names && $qmx.args.state.fresh.map(&:to_s) == fresh
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out;
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
+    for (const char *message :
+         {"args.state.name could not be written: its inspect raised RuntimeError (boom).",
+          "Saved state may name at most 10000 Symbols that the game has not made yet"})
+        EXPECT_EQ(count_of(result.out, message), 1u) << message << "\n" << result.out;
+}
+
+} // namespace
