@@ -2,6 +2,7 @@
 // mounts and write directory, metadata, controller mappings, the interpreter
 // with the framework, the window, audio, FFI and the runtime object.
 #include "engine.h"
+#include "engine_log.h"
 #include "fileio.h"
 #include "metadata.h"
 #include "options.h"
@@ -157,6 +158,7 @@ void engine_startup(int argc, char **argv) {
         state->base_dir = SDL_strdup(base_path);
     }
     if (!state->game_dir || !state->base_dir) startup_failure("Out of memory!");
+    if (!production) engine_log_init(state->base_dir);
 
     load_framework(state->mrb);
     game_pre_init(state, argc, argv);
