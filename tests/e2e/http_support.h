@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -41,11 +42,14 @@ inline int send_request(uint16_t port, const std::string &bytes, int millisecond
     return -1;
 }
 
-// Everything until the server closes.
-inline std::string read_answer(int fd) {
+// Everything until the server closes; *reset tells whether it reset the
+// connection instead of closing it.
+inline std::string read_answer(int fd, bool *reset = nullptr) {
     std::string text;
     char chunk[4096];
-    for (ssize_t got; fd >= 0 && (got = recv(fd, chunk, sizeof(chunk), 0)) > 0;) text.append(chunk, (size_t)got);
+    ssize_t got = 0;
+    while (fd >= 0 && (got = recv(fd, chunk, sizeof(chunk), 0)) > 0) text.append(chunk, (size_t)got);
+    if (reset) *reset = got < 0 && errno == ECONNRESET;
     if (fd >= 0) close(fd);
     return text;
 }
