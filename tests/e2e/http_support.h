@@ -84,8 +84,9 @@ inline std::string replace_all(std::string text, const std::string &from, const 
 inline const char REJECTED[] = "HTTP/1.0 400 :(\r\nContent-Length: 34\r\nConnection: close\r\n"
                                "Content-Type: text/plain; charset=utf-8\r\n\r\nThis request was rejected, sorry.\n";
 
-// A game that answers some requests, loses one on the way, lets one wait
-// while game time jumps, and saves a file when asked.
+// A game that answers some requests, loses one on the way, breaks the
+// routing of another, lets one wait while game time jumps, answers one with
+// a forged header, and saves a file when asked.
 inline std::string server_game(uint16_t port) {
     return "PORT = " + std::to_string(port) + R"(
 class QMX::Runtime
@@ -93,6 +94,13 @@ class QMX::Runtime
   def new_http_request(method, uri, *rest)
     raise "lost on the way" if uri == "/lost"
     game_new_http_request(method, uri, *rest)
+  end
+end
+class QMX::Api
+  alias_method :engine_match_candidate, :match_candidate
+  def match_candidate(req)
+    raise "routing broke" if req.uri == "/boom"
+    engine_match_candidate(req)
   end
 end
 def tick args
@@ -112,6 +120,18 @@ def tick args
       $waited = $waited.to_i + 1
       Kernel.tick_count += 1800 if $waited == 1
       req.respond(200, "waited") if $waited == 3
+    elsif req.uri == "/tick"
+      req.respond(200, Kernel.global_tick_count.to_s)
+    elsif req.uri == "/echo"
+      req.respond(200, "#{req.body.size} #{Kernel.global_tick_count}")
+    elsif req.uri == "/queued"
+      req.respond(200, $qmx.instance_variable_get(:@http_requests).size.to_s)
+    elsif req.uri == "/crlf"
+      begin
+        req.respond(200, "x", { "X-Echo" => "a\r\nSet-Cookie: evil=1" })
+      rescue ArgumentError => e
+        puts "told: #{e.message}"
+      end
     end
   end
 end

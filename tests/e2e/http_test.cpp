@@ -294,29 +294,7 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
     EngineSandbox sandbox;
     uint16_t port = free_port();
     const std::string p = std::to_string(port);
-    sandbox.write_game_file("app/main.rb", "PORT = " + p + R"(
-class QMX::Api
-  alias_method :engine_match_candidate, :match_candidate
-  def match_candidate(req)
-    raise "routing broke" if req.uri == "/boom"
-    engine_match_candidate(req)
-  end
-end
-def tick args
-  $qmx.start_server!(port: PORT) if args.state.tick_count == 0
-  $qmx.write_file("ready.txt", "") if args.state.tick_count == 1
-  args.inputs.http_requests.each do |req|
-    answer = { "/ok" => "ok", "/tick" => Kernel.global_tick_count, "/echo" => "#{req.body.size} #{Kernel.global_tick_count}",
-               "/pending" => $qmx.instance_variable_get(:@http_requests).size }[req.uri]
-    req.respond(200, answer.to_s) if answer
-    begin
-      req.respond(200, "x", { "X-Echo" => "a\r\nSet-Cookie: evil=1" }) if req.uri == "/crlf"
-    rescue ArgumentError => e
-      puts "told: #{e.message}"
-    end
-  end
-end
-)");
+    sandbox.write_game_file("app/main.rb", server_game(port));
     EngineProcess engine = sandbox.start({sandbox.game_dir});
     ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/ready.txt", 30));
     auto get = [&](const std::string &path) { return body_of(round_trip(port, "GET " + path + " HTTP/1.0\r\n\r\n")); };
@@ -341,7 +319,7 @@ end
     // Clients that hang up before their answer give their slots back at once.
     for (int i = 0; i < 64; ++i) close(send_request(port, "GET /nobody HTTP/1.0\r\n\r\n"));
     EXPECT_EQ(get("/ok"), "ok");
-    EXPECT_TRUE(wait_until([&] { return get("/pending") == "1"; }, 5));
+    EXPECT_TRUE(wait_until([&] { return get("/queued") == "1"; }, 5));
 
     // A large upload arrives within a few frames; pipelined requests get the
     // first answer and a clean close.
