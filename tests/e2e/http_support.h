@@ -120,9 +120,7 @@ def tick args
       $waited = $waited.to_i + 1
       Kernel.tick_count += 1800 if $waited == 1
       req.respond(200, "waited") if $waited == 3
-    elsif req.uri == "/tick"
-      req.respond(200, Kernel.global_tick_count.to_s)
-    elsif req.uri == "/echo"
+    elsif req.uri == "/echo" # the body's size and the frame it arrived on
       req.respond(200, "#{req.body.size} #{Kernel.global_tick_count}")
     elsif req.uri == "/queued"
       req.respond(200, $qmx.instance_variable_get(:@http_requests).size.to_s)

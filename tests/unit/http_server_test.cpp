@@ -17,7 +17,6 @@ struct parsed {
     bool complete, closed;
     std::string method, uri, body;
     std::vector<std::string> headers;
-    std::string answer; // the status line, when the server answered itself
 };
 
 // Feeds the text in pieces of `piece` bytes, as separate reads would.
@@ -31,8 +30,7 @@ parsed parse(const std::string &text, size_t piece = 1 << 20) {
         at += n;
         request = httpserver_received(&c, (uint32_t)n);
     }
-    parsed out{request != nullptr, c.state == HTTPSERVER_CLOSING, "", "", "", {}, ""};
-    if (c.state == HTTPSERVER_SENDING) out.answer = std::string(c.buffer, c.size).substr(0, 15);
+    parsed out{request != nullptr, c.state == HTTPSERVER_CLOSING, "", "", "", {}};
     if (request) {
         out.method = request->method;
         out.uri = request->uri;
@@ -58,21 +56,8 @@ TEST(HttpServerParsing, RequestsAreSplitIntoTheirPartsAndMalformedOrOversizedOne
     EXPECT_EQ(bare.headers, (std::vector<std::string>{"Content-Length:  5 ", "X:y"}));
     EXPECT_EQ(parse(std::string("POST / HTTP/1.0\r\nContent-Length: 3\r\n\r\n\0\1\2", 41)).body,
               std::string("\0\1\2", 3));
-    // Requests that cannot be routed, or whose body has no length, are
-    // answered at once; the game never sees them.
-    for (auto [text, answer] : {
-             std::pair{std::string("GET\r\n\r\n"), "HTTP/1.0 400 :("}, // no blank in the request line
-             {std::string("\r\n\r\n"), "HTTP/1.0 400 :("},              // no request line at all
-             {std::string(HTTPSERVER_METHOD_LIMIT + 1, 'A') + " / HTTP/1.0\r\n\r\n", "HTTP/1.0 400 :("},
-             {std::string("GE(T / HTTP/1.0\r\n\r\n"), "HTTP/1.0 400 :("},
-             {std::string("GET / HTTP/1.0\r\nHost: a\r\nhost : b\r\n\r\n"), "HTTP/1.0 400 :("},
-             {std::string("GET / HTTP/1.0\r\nOrigin: a\r\nORIGIN: a\r\n\r\n"), "HTTP/1.0 400 :("},
-             {std::string("POST / HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n"), "HTTP/1.0 411 :("},
-         }) {
-        EXPECT_EQ(parse(text, 7).answer, answer) << text.substr(0, 80);
-    }
-    EXPECT_TRUE(parse("GET / HTTP/1.0\r\nHost: a\r\nX-Host: b\r\nOrigin: c\r\n\r\n").complete);
-    // Malformed or oversized requests are dropped.
+    // Malformed or oversized requests are dropped (a request line that
+    // cannot be routed is answered 400 instead: tests/e2e/http_test.cpp).
     const std::string limit = std::to_string(HTTPSERVER_REQUEST_LIMIT);
     for (const std::string &text : {
              std::string("POST / HTTP/1.0\r\nContent-Length: -1\r\n\r\n"),   // a sign
@@ -102,10 +87,6 @@ TEST(HttpServerAnswers, TheGamesHeadersReplaceTheDefaultsButNotTheLengthOrConnec
               "HTTP/1.0 404 :(\r\nContent-Length: 2\r\nConnection: close\r\ncontent-type: text/plain\r\nX-A: b\r\n\r\nno");
     EXPECT_EQ(answer(399, {}, nullptr).substr(0, 16), "HTTP/1.0 399 :)\r");
     EXPECT_EQ(answer(400, {}, nullptr).substr(0, 16), "HTTP/1.0 400 :(\r");
-    // A line break would let a header value forge headers of its own.
-    for (const char *line : {"X-Echo: a\r\nSet-Cookie: evil=1", "X-Echo: a\nb", "X\r: a"})
-        EXPECT_EQ(answer(200, {line}, "x").find("Set-Cookie"), std::string::npos) << line;
-    EXPECT_EQ(answer(200, {"X-Echo: a\r\nSet-Cookie: evil=1"}, "x").substr(0, 16), "HTTP/1.0 500 :(\r");
 }
 
 httpserver_request *first_request(int frames = 1000) {
