@@ -315,6 +315,23 @@ bool open_upload(http_request *request, const char *path) {
     return true;
 }
 
+// A game may pass on a URL a player typed or a server sent: only HTTP and
+// HTTPS are spoken, for the request and every redirect. Any other scheme
+// (files, raw TCP protocols) ends the transfer as a failure before anything
+// is read, written or connected. A libcurl too old for the text form takes
+// the bit mask; one that takes neither is not used at all.
+bool allow_web_protocols_only(CURL *easy) {
+    if (client.curl.easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+        client.curl.easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK)
+        return true;
+    const long web = CURLPROTO_HTTP | CURLPROTO_HTTPS;
+    if (client.curl.easy_setopt(easy, CURLOPT_PROTOCOLS, web) == CURLE_OK &&
+        client.curl.easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS, web) == CURLE_OK)
+        return true;
+    SDL_Log("* ERROR: HTTP requests are unavailable: %s cannot be limited to HTTP and HTTPS.", CURL_LIBRARY_NAME);
+    return false;
+}
+
 } // namespace
 
 int http_start_request(uint32_t kind, const char *url, const char *const *headers, const void *extra,
@@ -341,6 +358,7 @@ int http_start_request(uint32_t kind, const char *url, const char *const *header
     if (!request->url) return fail_start(request);
     client.curl.easy_setopt(easy, CURLOPT_SHARE, client.share);
     client.curl.easy_setopt(easy, CURLOPT_URL, url);
+    if (!allow_web_protocols_only(easy)) return fail_start(request);
 
     for (size_t i = 0; headers && headers[i]; ++i)
         if (!append_header(request, headers[i])) return fail_start(request);

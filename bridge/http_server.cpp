@@ -25,9 +25,17 @@ constexpr int SEND_FLAGS = MSG_NOSIGNAL;
 constexpr int SEND_FLAGS = 0;
 #endif
 
+const char *const TEXT_HEADERS[] = {"Content-Type: text/plain; charset=utf-8"};
+
+// The engine's own answers: plain text to a connection that waits for one.
+void answer_text(httpserver_connection *connection, int status, const char *body) {
+    httpserver_build_response(connection, status, TEXT_HEADERS, 1, body, (uint32_t)SDL_strlen(body));
+}
+
 int listen_socket = -1;
 bool started = false;
 httpserver_connection *connections = nullptr; // newest first
+httpserver_request *orphans = nullptr;         // handed out, their clients gone, not answered yet
 uint32_t open_connections = 0;                 // connections whose socket is still open
 
 void close_connection(httpserver_connection *connection) {
@@ -112,25 +120,26 @@ bool accept_one(uint32_t now) {
     return true;
 }
 
-// The connection that has been reading a request for the longest time,
-// among those a poll has already read from; NULL when there is none.
-httpserver_connection *oldest_reading_connection() {
+// The connection that has been reading a request, or lingering after its
+// answer, for the longest time, among those a poll has already read from;
+// NULL when there is none.
+httpserver_connection *oldest_displaceable_connection() {
     httpserver_connection *oldest = nullptr;
     for (httpserver_connection *c = connections; c; c = c->next)
-        if (c->state <= HTTPSERVER_READING_BODY && !c->fresh) oldest = c;
+        if ((c->state <= HTTPSERVER_READING_BODY || c->state == HTTPSERVER_LINGERING) && !c->fresh) oldest = c;
     return oldest;
 }
 
 // Takes every pending connection while there is room. At the cap, a new
 // client displaces the oldest one still sending its request (an idle or
-// trickling client); connections that wait for the game's answer or
-// receive it are never displaced, and while only such are open new
-// clients wait in the kernel's queue.
+// trickling client) or already answered; connections that wait for the
+// game's answer or receive it are never displaced, and while only such are
+// open new clients wait in the kernel's queue.
 void accept_pending(uint32_t now) {
     while (listen_socket >= 0) {
         httpserver_connection *displaced = nullptr;
         if (open_connections >= HTTPSERVER_MAX_CONNECTIONS) {
-            displaced = oldest_reading_connection();
+            displaced = oldest_displaceable_connection();
             if (!displaced) return;
         }
         if (!accept_one(now)) return;
@@ -168,8 +177,39 @@ bool parse_content_length(const char *text, uint32_t length, uint64_t *out) {
     return true;
 }
 
+// Answers a request that is never handed out; what the client still sends
+// is read and dropped until the connection closes.
+void refuse(httpserver_connection *connection, int status, const char *body) {
+    connection->state = HTTPSERVER_WAITING;
+    answer_text(connection, status, body);
+}
+
+bool is_token_character(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           (c && SDL_strchr("!#$%&'*+-.^_`|~", c));
+}
+
+// A request line the server can route: an HTTP token of a sane length as
+// its method, then a blank.
+bool routable_request_line(const char *line, uint32_t length) {
+    uint32_t at = 0;
+    while (at < length && at <= HTTPSERVER_METHOD_LIMIT && is_token_character(line[at])) ++at;
+    return at > 0 && at <= HTTPSERVER_METHOD_LIMIT && at < length && (line[at] == ' ' || line[at] == '\t');
+}
+
+// Whether a header line's name (the text before its colon, trailing blanks
+// aside) is `name`, in any letter case.
+bool header_named(const char *line, uint32_t length, const char *name) {
+    const char *colon = (const char *)memchr(line, ':', length);
+    if (!colon) return false;
+    size_t name_length = (size_t)(colon - line);
+    while (name_length > 0 && (line[name_length - 1] == ' ' || line[name_length - 1] == '\t')) --name_length;
+    return name_length == SDL_strlen(name) && SDL_strncasecmp(line, name, name_length) == 0;
+}
+
 // Looks for the blank line that ends the head; once it is there, the
-// request's full length is known and the connection reads the body.
+// request's full length is known and the connection reads the body. A
+// request that cannot be served as sent is answered here, before its body.
 void scan_head(httpserver_connection *connection) {
     const char *buffer = connection->buffer;
     uint32_t length = connection->position;
@@ -177,6 +217,7 @@ void scan_head(httpserver_connection *connection) {
     uint32_t lines = 0;
     bool has_length = false;
     uint64_t content_length = 0;
+    uint32_t hosts = 0, origins = 0, transfer_codings = 0;
     for (;;) {
         const char *feed = (const char *)memchr(buffer + line_start, '\n', length - line_start);
         if (!feed) return;
@@ -184,7 +225,24 @@ void scan_head(httpserver_connection *connection) {
         uint32_t line_length = feed_index - line_start;
         if (line_length > 0 && buffer[feed_index - 1] == '\r') --line_length;
         const char *line = buffer + line_start;
+        if (lines == 0 && !routable_request_line(line, line_length)) {
+            refuse(connection, 400, "Bad request: the request line needs an HTTP method, a blank and a path.\n");
+            return;
+        }
         if (line_length == 0) {
+            // A Host or Origin given twice could pass the developer API's
+            // checks with one value and mean the other.
+            if (hosts > 1 || origins > 1) {
+                refuse(connection, 400, hosts > 1 ? "Bad request: more than one Host header.\n"
+                                                  : "Bad request: more than one Origin header.\n");
+                return;
+            }
+            // Only a Content-Length tells this server where a body ends.
+            if (transfer_codings > 0) {
+                refuse(connection, 411, "Length required: send the body with a Content-Length, "
+                                        "not with a Transfer-Encoding such as chunked.\n");
+                return;
+            }
             uint64_t expected = (uint64_t)feed_index + 1 + content_length;
             if (expected > HTTPSERVER_REQUEST_LIMIT) {
                 close_connection(connection);
@@ -201,6 +259,11 @@ void scan_head(httpserver_connection *connection) {
                 return;
             }
             has_length = true;
+        }
+        if (lines > 0) {
+            hosts += header_named(line, line_length, "Host");
+            origins += header_named(line, line_length, "Origin");
+            transfer_codings += header_named(line, line_length, "Transfer-Encoding");
         }
         ++lines;
         line_start = feed_index + 1;
@@ -264,35 +327,85 @@ httpserver_request *complete_request(httpserver_connection *connection) {
     return request;
 }
 
+// Reads what the socket holds, within the request limit, so that a large
+// upload is not held to one buffer's worth a frame.
 void read_step(httpserver_connection *connection, uint32_t now, httpserver_request **completed) {
     if (connection->state == HTTPSERVER_READING_HEAD && deadline_passed(connection->head_deadline, now)) {
         close_connection(connection);
         return;
     }
-    if (!httpserver_reserve(connection)) return;
-    uint32_t free_space = connection->size - connection->position;
-    ssize_t got = recv(connection->socket, connection->buffer + connection->position, free_space - 1, 0);
-    if (got > 0) {
-        connection->deadline = now + HTTPSERVER_IDLE_MS;
-        httpserver_request *request = httpserver_received(connection, (uint32_t)got);
-        if (request) {
-            request->next = *completed;
-            *completed = request;
+    bool progressed = false;
+    while (connection->state <= HTTPSERVER_READING_BODY) {
+        if (!httpserver_reserve(connection)) return;
+        uint32_t free_space = connection->size - connection->position;
+        ssize_t got = recv(connection->socket, connection->buffer + connection->position, free_space - 1, 0);
+        if (got > 0) {
+            progressed = true;
+            httpserver_request *request = httpserver_received(connection, (uint32_t)got);
+            if (request) {
+                request->next = *completed;
+                *completed = request;
+            }
+        } else if (got == 0 || !would_block(errno)) {
+            close_connection(connection);
+            return;
+        } else {
+            break;
         }
-    } else if (got == 0 || !would_block(errno)) {
-        close_connection(connection);
-    } else {
-        close_when_idle(connection, now);
     }
+    if (progressed) connection->deadline = now + HTTPSERVER_IDLE_MS;
+    else close_when_idle(connection, now);
+}
+
+enum drain_result { DRAIN_OPEN, DRAIN_HUNG_UP, DRAIN_FAILED };
+
+// Reads and drops what a client sends past its request (pipelined requests
+// are not answered: the connection closes after the first answer). Bounded
+// per poll, so that a client that never stops sending cannot hold it.
+drain_result drain_input(httpserver_connection *connection) {
+    char scratch[4096];
+    for (int reads = 0; reads < 16; ++reads) {
+        ssize_t got = recv(connection->socket, scratch, sizeof(scratch), 0);
+        if (got == 0) return DRAIN_HUNG_UP;
+        if (got < 0) return would_block(errno) ? DRAIN_OPEN : DRAIN_FAILED;
+    }
+    return DRAIN_OPEN;
+}
+
+// A request whose client hung up before its answer waits, without its
+// connection, for its holder to answer it; the connection's slot is free
+// at once.
+void drop_waiting_request(httpserver_connection *connection) {
+    httpserver_request *request = connection->request;
+    connection->request = nullptr;
+    if (request) {
+        request->connection = nullptr;
+        request->method = request->uri = request->body = nullptr;
+        request->header_count = 0;
+        request->body_length = 0;
+        request->next = orphans;
+        orphans = request;
+    }
+    close_connection(connection);
 }
 
 void send_step(httpserver_connection *connection, uint32_t now) {
+    if (drain_input(connection) == DRAIN_FAILED) {
+        close_connection(connection);
+        return;
+    }
     ssize_t sent = send(connection->socket, connection->buffer + connection->position,
                         connection->size - connection->position, SEND_FLAGS);
     if (sent > 0) {
         connection->position += (uint32_t)sent;
         connection->deadline = now + HTTPSERVER_IDLE_MS;
-        if (connection->position >= connection->size) close_connection(connection);
+        if (connection->position >= connection->size) {
+            // The end of the answer is told by closing our side only; the
+            // client closes the connection once it has read it all.
+            shutdown(connection->socket, SHUT_WR);
+            connection->state = HTTPSERVER_LINGERING;
+            connection->deadline = now + HTTPSERVER_LINGER_MS;
+        }
     } else if (sent < 0 && !would_block(errno)) {
         close_connection(connection);
     } else {
@@ -316,14 +429,13 @@ httpserver_connection *waiting_connection_of(httpserver_request *request) {
     return nullptr;
 }
 
-const char *const SHUTDOWN_HEADERS[] = {"Content-Type: text/plain; charset=utf-8"};
 const char SHUTDOWN_BODY[] = "This server is shutting down, sorry.\n";
 
 void answer_for_shutdown(httpserver_connection *connection) {
     if (connection->request) {
-        httpserver_respond(connection->request, 503, SHUTDOWN_HEADERS, 1, SHUTDOWN_BODY, sizeof(SHUTDOWN_BODY) - 1);
+        httpserver_respond(connection->request, 503, TEXT_HEADERS, 1, SHUTDOWN_BODY, sizeof(SHUTDOWN_BODY) - 1);
     } else {
-        httpserver_build_response(connection, 503, SHUTDOWN_HEADERS, 1, SHUTDOWN_BODY, sizeof(SHUTDOWN_BODY) - 1);
+        answer_text(connection, 503, SHUTDOWN_BODY);
     }
 }
 
@@ -335,13 +447,15 @@ bool httpserver_reserve(httpserver_connection *connection) {
         return false;
     }
     if (connection->size - connection->position < HTTPSERVER_BUFFER_STEP) {
-        char *grown = (char *)SDL_realloc(connection->buffer, connection->size + HTTPSERVER_BUFFER_STEP);
+        uint32_t size = SDL_min(SDL_max(connection->size * 2, HTTPSERVER_BUFFER_STEP),
+                                HTTPSERVER_REQUEST_LIMIT + HTTPSERVER_BUFFER_STEP);
+        char *grown = (char *)SDL_realloc(connection->buffer, size);
         if (!grown) {
             close_connection(connection);
             return false;
         }
         connection->buffer = grown;
-        connection->size += HTTPSERVER_BUFFER_STEP;
+        connection->size = size;
     }
     return true;
 }
@@ -394,8 +508,15 @@ httpserver_request *httpserver_tick() {
         case HTTPSERVER_READING_BODY:
             read_step(connection, now, &completed);
             break;
+        case HTTPSERVER_WAITING:
+            if (drain_input(connection) != DRAIN_OPEN) drop_waiting_request(connection);
+            break;
         case HTTPSERVER_SENDING:
             send_step(connection, now);
+            break;
+        case HTTPSERVER_LINGERING:
+            if (drain_input(connection) != DRAIN_OPEN) close_connection(connection);
+            else close_when_idle(connection, now);
             break;
         case HTTPSERVER_CLOSING:
             if (close(connection->socket) == 0 || errno != EAGAIN) mark_closed(connection);
@@ -412,9 +533,24 @@ httpserver_request *httpserver_tick() {
     return completed;
 }
 
-void httpserver_build_response(httpserver_connection *connection, int status, const char *const *header_lines,
-                               uint32_t header_count, const char *body, uint32_t body_length) {
-    if (!connection || connection->state != HTTPSERVER_WAITING) return;
+namespace {
+
+bool holds_line_break(const char *line) {
+    return SDL_strchr(line, '\r') || SDL_strchr(line, '\n');
+}
+
+const char FAILED_BODY[] = "The game's answer was not sent: one of its header lines held a line break.\n";
+
+} // namespace
+
+int httpserver_build_response(httpserver_connection *connection, int status, const char *const *header_lines,
+                              uint32_t header_count, const char *body, uint32_t body_length) {
+    if (!connection || connection->state != HTTPSERVER_WAITING) return 0;
+    for (uint32_t i = 0; i < header_count; ++i) {
+        if (!holds_line_break(header_lines[i])) continue;
+        answer_text(connection, 500, FAILED_BODY);
+        return -1;
+    }
     if (connection->is_head || !body) body_length = 0;
     static const char HEAD_FORMAT[] = "HTTP/1.0 %d %s\r\n%sContent-Length: %u\r\nConnection: close\r\n";
     static const char DEFAULT_TYPE[] = "Content-Type: text/html; charset=utf-8\r\n";
@@ -428,7 +564,7 @@ void httpserver_build_response(httpserver_connection *connection, int status, co
     char *answer = room < UINT32_MAX ? (char *)SDL_malloc((size_t)room) : nullptr;
     if (!answer) {
         close_connection(connection);
-        return;
+        return 0;
     }
     int written = SDL_snprintf(answer, (size_t)room, HEAD_FORMAT, status, status <= 399 ? ":)" : ":(",
                                caller_type ? "" : DEFAULT_TYPE, (unsigned)body_length);
@@ -452,16 +588,40 @@ void httpserver_build_response(httpserver_connection *connection, int status, co
     connection->position = 0;
     connection->deadline = SDL_GetTicks() + HTTPSERVER_IDLE_MS;
     connection->state = HTTPSERVER_SENDING;
+    return 1;
 }
+
+namespace {
+
+// Unlinks a request of the orphans; false when it is none of them.
+bool take_orphan(const httpserver_request *request) {
+    for (httpserver_request **link = &orphans; *link; link = &(*link)->next) {
+        if (*link != request) continue;
+        *link = request->next;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
 
 int httpserver_respond(httpserver_request *request, int status, const char *const *header_lines,
                        uint32_t header_count, const char *body, uint32_t body_length) {
     httpserver_connection *connection = waiting_connection_of(request);
-    if (!connection) return 0;
+    if (!connection) {
+        if (request && take_orphan(request)) SDL_free(request);
+        return 0;
+    }
     connection->request = nullptr;
-    httpserver_build_response(connection, status, header_lines, header_count, body, body_length);
+    int built = httpserver_build_response(connection, status, header_lines, header_count, body, body_length);
     SDL_free(request);
-    return 1;
+    return built;
+}
+
+int httpserver_client_gone(const httpserver_request *request) {
+    for (const httpserver_request *orphan = orphans; orphan; orphan = orphan->next)
+        if (orphan == request) return 1;
+    return 0;
 }
 
 void httpserver_quit() {
@@ -473,7 +633,7 @@ void httpserver_quit() {
         httpserver_request *request = httpserver_tick();
         while (request) {
             httpserver_request *next = request->next;
-            httpserver_respond(request, 503, SHUTDOWN_HEADERS, 1, SHUTDOWN_BODY, sizeof(SHUTDOWN_BODY) - 1);
+            httpserver_respond(request, 503, TEXT_HEADERS, 1, SHUTDOWN_BODY, sizeof(SHUTDOWN_BODY) - 1);
             request = next;
         }
         for (httpserver_connection *c = connections; c; c = c->next) answer_for_shutdown(c);
@@ -484,6 +644,10 @@ void httpserver_quit() {
         connections = connection->next;
         if (connection->state != HTTPSERVER_CLOSED) close(connection->socket);
         free_connection(connection);
+    }
+    while (httpserver_request *orphan = orphans) {
+        orphans = orphan->next;
+        SDL_free(orphan);
     }
     open_connections = 0;
     started = false;

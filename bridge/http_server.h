@@ -1,7 +1,7 @@
 // The embedded HTTP/1.0 server: no threads, polled once per simulation
 // frame. Each poll accepts every pending connection it has room for, reads
-// requests without blocking, hands each complete request out, sends the
-// answer it is given, one request per connection, then closes.
+// what each socket holds without blocking, hands each complete request out,
+// sends the answer it is given, one request per connection, then closes.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,16 @@ constexpr uint32_t HTTPSERVER_HEAD_MS = 10000;
 // descriptor, whatever clients do.
 constexpr uint32_t HTTPSERVER_MAX_CONNECTIONS = 64;
 constexpr uint32_t HTTPSERVER_REQUEST_LIMIT = 524288;
+// A receive buffer starts this large and doubles, to the request limit
+// plus one step at most.
 constexpr uint32_t HTTPSERVER_BUFFER_STEP = 1024;
+// Far longer than any method HTTP defines: a longer one, or one that is not
+// an HTTP token, cannot be routed and is answered 400.
+constexpr uint32_t HTTPSERVER_METHOD_LIMIT = 32;
+// After its answer a connection reads and drops what its client still sends
+// for this long, or until the client closes: closing with unread bytes
+// would reset the connection and could destroy the answer on its way.
+constexpr uint32_t HTTPSERVER_LINGER_MS = 2000;
 
 enum httpserver_connection_state : uint32_t {
     HTTPSERVER_READING_HEAD = 0,
@@ -23,6 +32,7 @@ enum httpserver_connection_state : uint32_t {
     HTTPSERVER_SENDING = 3,
     HTTPSERVER_CLOSING = 4,
     HTTPSERVER_CLOSED = 5,
+    HTTPSERVER_LINGERING = 6, // answer sent, our side shut; waiting for the client to close
 };
 
 struct httpserver_request;
@@ -33,7 +43,7 @@ struct httpserver_connection {
     char *buffer;         // received bytes (NUL-terminated once complete), then the answer
     uint32_t size;        // reading: capacity; sending: answer length
     uint32_t position;    // reading: bytes received; sending: bytes sent
-    uint32_t deadline;    // SDL tick after which a connection that makes no progress is closed
+    uint32_t deadline;    // SDL tick after which a connection that makes no progress (or lingers) is closed
     uint32_t line_count;  // lines before the blank line
     uint32_t expected_length;
     uint32_t is_head;
@@ -44,7 +54,9 @@ struct httpserver_connection {
     uint32_t fresh;                // accepted during the current poll, not read yet
 };
 
-// Every text points into the connection's buffer.
+// Every text points into the connection's buffer. A request whose client
+// hung up before its answer loses its connection (NULL) and waits, with
+// no texts, for whoever holds it to answer it.
 struct httpserver_request {
     char *method;
     char *uri;
@@ -60,22 +72,31 @@ struct httpserver_request {
 int httpserver_init(uint16_t port);
 // The requests completed during this pass, oldest connection first, or NULL.
 httpserver_request *httpserver_tick();
-// Formats the answer of a connection that waits for one and starts sending it.
-void httpserver_build_response(httpserver_connection *connection, int status, const char *const *header_lines,
-                               uint32_t header_count, const char *body, uint32_t body_length);
+// Formats the answer of a connection that waits for one and starts sending
+// it: 1 when it did. A header line holding a carriage return or line feed
+// would let the answer forge headers of its own: the connection is answered
+// 500 instead and -1 returned. 0 when nothing could be sent.
+int httpserver_build_response(httpserver_connection *connection, int status, const char *const *header_lines,
+                              uint32_t header_count, const char *body, uint32_t body_length);
 // Answers a request handed out by httpserver_tick and frees it. A pointer
-// that is not such a request (already answered, or never one) is left alone:
-// answers 1 when the request was answered, 0 otherwise.
+// that is not such a request (already answered, or never one) is left alone.
+// Answers as httpserver_build_response does; a request whose client has
+// hung up is freed and answers 0.
 extern "C" int httpserver_respond(httpserver_request *request, int status, const char *const *header_lines,
                                   uint32_t header_count, const char *body, uint32_t body_length);
+// 1 when the client of a handed-out request hung up before its answer.
+int httpserver_client_gone(const httpserver_request *request);
 // Answers what is still pending, then closes everything.
 void httpserver_quit();
 
 // The reading half of a connection, apart from the socket: takes note of
 // `count` bytes that arrived at the end of the received ones and, once the
 // request is complete, answers it (the connection then waits for its
-// answer). A malformed or oversized request moves the connection to
-// closing. The caller grows the buffer first (httpserver_reserve).
+// answer). An oversized request, or one whose length cannot be read, moves
+// the connection to closing; one that cannot be routed (no request line, a
+// method that is no HTTP token, more than one Host or Origin header) is
+// answered 400, and a body without a Content-Length (chunked) 411. The
+// caller grows the buffer first (httpserver_reserve).
 httpserver_request *httpserver_received(httpserver_connection *connection, uint32_t count);
 // Room for the next read: at least one byte beyond the free space kept for
 // the terminating NUL. False (and the connection closing) past the limit or

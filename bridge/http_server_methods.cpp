@@ -8,6 +8,8 @@
 
 #include <SDL2/SDL.h>
 
+#include <cstring>
+
 namespace {
 
 const char *const REJECT_HEADERS[] = {"Content-Type: text/plain; charset=utf-8"};
@@ -91,11 +93,29 @@ mrb_value misc_http_respond(mrb_state *mrb, mrb_value) {
     if (status < INT32_MIN) status = INT32_MIN;
     if (status > INT32_MAX) status = INT32_MAX;
     if (body_length > (mrb_int)UINT32_MAX) body_length = 0;
-    httpserver_respond((httpserver_request *)request, (int)status, lines, lines ? (uint32_t)header_count : 0, body,
-                       (uint32_t)body_length);
+    int answered = httpserver_respond((httpserver_request *)request, (int)status, lines,
+                                      lines ? (uint32_t)header_count : 0, body, (uint32_t)body_length);
     SDL_free(lines);
     forget_request(mrb, cptr);
+    if (answered < 0) {
+        for (mrb_int i = 0; i < header_count; ++i) {
+            const char *line = RSTRING_PTR(headers[i]);
+            size_t length = (size_t)RSTRING_LEN(headers[i]);
+            if (memchr(line, '\r', length) || memchr(line, '\n', length))
+                mrb_raisef(mrb, E_ARGUMENT_ERROR,
+                           "a header of an answer may not hold a line break, so this one was not sent "
+                           "(its request was answered 500): %!v", headers[i]);
+        }
+    }
     return mrb_nil_value();
+}
+
+// Whether the client of a request hung up before its answer.
+mrb_value misc_http_client_gone(mrb_state *mrb, mrb_value) {
+    mrb_value cptr;
+    mrb_get_args(mrb, "o", &cptr);
+    void *request = ffi_cptr_get(mrb, cptr);
+    return mrb_bool_value(request && httpserver_client_gone((httpserver_request *)request));
 }
 
 } // namespace
@@ -113,4 +133,5 @@ void httpserver_hand_off(game_state *state) {
 void http_server_methods_define(mrb_state *mrb, RClass *misc_class) {
     mrb_define_method(mrb, misc_class, "httpserver_init", misc_httpserver_init, MRB_ARGS_REQ(1));
     mrb_define_method(mrb, misc_class, "http_respond", misc_http_respond, MRB_ARGS_REQ(4));
+    mrb_define_method(mrb, misc_class, "http_client_gone?", misc_http_client_gone, MRB_ARGS_REQ(1));
 }

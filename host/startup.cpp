@@ -2,6 +2,7 @@
 // mounts and write directory, metadata, controller mappings, the interpreter
 // with the framework, the window, audio, FFI and the runtime object.
 #include "engine.h"
+#include "engine_log.h"
 #include "fileio.h"
 #include "metadata.h"
 #include "options.h"
@@ -172,6 +173,7 @@ void engine_startup(int argc, char **argv) {
     // What a save cut short by a killed engine left behind.
     const char *written_folders[] = {state->game_dir, state->base_dir};
     remove_stale_temporary_files(written_folders, 2);
+    if (!production) engine_log_init(state->base_dir);
 
     load_framework(state->mrb);
     game_pre_init(state, argc, argv);

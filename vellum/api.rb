@@ -240,11 +240,19 @@ module QMX
       respond_html(req, console_view(code, req))
     end
 
+    # In production every request is the game's: no route is matched. A
+    # request whose routing fails is answered 400 and reported, and the
+    # others are served as usual.
     def tick(args)
       return unless args
+      return if args.qmx.production
       args.inputs.http_requests.each do |req|
         next if req.answered?
-        process!(args: args, req: req, match_candidate: match_candidate(req))
+        begin
+          process!(args: args, req: req, match_candidate: match_candidate(req))
+        rescue Exception => e
+          unroutable(req, e)
+        end
       end
     end
 
@@ -270,37 +278,37 @@ module QMX
 
     def routes
       [
-        [{ method: :get, uri: "/" }, :get_index],
-        [{ method: :get, uri: "/vellum/boot/" }, :get_api_boot],
-        [{ method: :get, uri: "/vellum/trace/" }, :get_api_trace],
-        [{ method: :get, uri: "/vellum/puts/" }, :get_api_puts],
-        [{ method: :get, uri: "/vellum/log/" }, :get_api_log],
-        [{ method: :post, uri: "/vellum/log/" }, :post_api_log],
-        [{ method: :get, uri: "/vellum/changes/" }, :get_api_changes],
-        [{ method: :get, uri: "/vellum/eval/" }, :get_api_eval],
-        [{ method: :post, uri: "/vellum/eval/" }, :post_api_eval],
-        [{ method: :get, uri: "/vellum/console/" }, :get_api_console],
-        [{ method: :post, uri: "/vellum/console/" }, :post_api_console],
-        [{ method: :get, uri: "/vellum/control_panel/" }, :get_api_control_panel],
-        [{ method: :post, uri: "/vellum/reset/" }, :post_api_reset],
-        [{ method: :post, uri: "/vellum/record/" }, :post_api_record],
-        [{ method: :post, uri: "/vellum/record_stop/" }, :post_api_record_stop],
-        [{ method: :post, uri: "/vellum/replay/" }, :post_api_replay],
-        [{ method: :post, uri: "/vellum/show_console/" }, :post_api_show_console],
-        [{ method: :get, uri: "/vellum/code/" }, :get_api_code],
-        [{ method: :get, uri_without_query_string: "/vellum/code/edit/", has_query_string: true }, :get_api_code_edit],
-        [{ method: :post, uri_without_query_string: "/vellum/code/update/", has_query_string: true },
+        [{ method: "get", uri: "/" }, :get_index],
+        [{ method: "get", uri: "/vellum/boot/" }, :get_api_boot],
+        [{ method: "get", uri: "/vellum/trace/" }, :get_api_trace],
+        [{ method: "get", uri: "/vellum/puts/" }, :get_api_puts],
+        [{ method: "get", uri: "/vellum/log/" }, :get_api_log],
+        [{ method: "post", uri: "/vellum/log/" }, :post_api_log],
+        [{ method: "get", uri: "/vellum/changes/" }, :get_api_changes],
+        [{ method: "get", uri: "/vellum/eval/" }, :get_api_eval],
+        [{ method: "post", uri: "/vellum/eval/" }, :post_api_eval],
+        [{ method: "get", uri: "/vellum/console/" }, :get_api_console],
+        [{ method: "post", uri: "/vellum/console/" }, :post_api_console],
+        [{ method: "get", uri: "/vellum/control_panel/" }, :get_api_control_panel],
+        [{ method: "post", uri: "/vellum/reset/" }, :post_api_reset],
+        [{ method: "post", uri: "/vellum/record/" }, :post_api_record],
+        [{ method: "post", uri: "/vellum/record_stop/" }, :post_api_record_stop],
+        [{ method: "post", uri: "/vellum/replay/" }, :post_api_replay],
+        [{ method: "post", uri: "/vellum/show_console/" }, :post_api_show_console],
+        [{ method: "get", uri: "/vellum/code/" }, :get_api_code],
+        [{ method: "get", uri_without_query_string: "/vellum/code/edit/", has_query_string: true }, :get_api_code_edit],
+        [{ method: "post", uri_without_query_string: "/vellum/code/update/", has_query_string: true },
          :post_api_code_update],
-        [{ method: :get, uri: "/docs.html" }, :get_docs_html],
-        [{ method: :get, uri_without_query_string: "/docs.css" }, :get_docs_css],
-        [{ method: :get, uri: "/docs_search.gif" }, :get_docs_search_gif],
-        [{ method: :get, uri: "/src_backup_index.html" }, :get_src_backup_index_html],
-        [{ method: :get, uri: "/src_backup_index.txt" }, :get_src_backup_index_txt],
-        [{ method: :get, uri: "/src_backup_changes.html" }, :get_src_backup_changes_html],
-        [{ method: :get, uri: "/src_backup_changes.txt" }, :get_src_backup_changes_txt],
-        [{ method: :get, uri: "/src_backup.css" }, :get_src_backup_css],
-        [{ method: :get, uri: "/favicon.ico" }, :get_favicon_ico],
-        [{ method: :get, end_with_rb: true }, :get_src_backup]
+        [{ method: "get", uri: "/docs.html" }, :get_docs_html],
+        [{ method: "get", uri_without_query_string: "/docs.css" }, :get_docs_css],
+        [{ method: "get", uri: "/docs_search.gif" }, :get_docs_search_gif],
+        [{ method: "get", uri: "/src_backup_index.html" }, :get_src_backup_index_html],
+        [{ method: "get", uri: "/src_backup_index.txt" }, :get_src_backup_index_txt],
+        [{ method: "get", uri: "/src_backup_changes.html" }, :get_src_backup_changes_html],
+        [{ method: "get", uri: "/src_backup_changes.txt" }, :get_src_backup_changes_txt],
+        [{ method: "get", uri: "/src_backup.css" }, :get_src_backup_css],
+        [{ method: "get", uri: "/favicon.ico" }, :get_favicon_ico],
+        [{ method: "get", end_with_rb: true }, :get_src_backup]
       ]
     end
 
@@ -313,12 +321,10 @@ module QMX
       nil
     end
 
-    # A handler that fails answers 500 with what went wrong. A shipped game
-    # has no developer routes: they answer as unknown paths do.
+    # A handler that fails answers 500 with what went wrong.
     def process_single!(opts)
       req = opts[:req]
       handler = opts[:handler]
-      return not_found(req) if opts[:args].qmx.production
       refusal = refusal_for(handler, req)
       return respond_text(req, refusal, 403) if refusal
       send(handler, opts[:args], req)
@@ -332,13 +338,24 @@ module QMX
       has_extension = file_extensions.any? { |extension| uri.include?(extension) }
       uri = "#{path}/#{query ? "?#{query}" : ""}" if !has_extension && !path.end_with?("/")
       path, query = split_query(uri)
-      { method: req.method.to_s.downcase.to_sym, uri: uri, uri_without_query_string: path,
+      # The method stays text: a Symbol made of each request's method would
+      # stay in the interpreter for good.
+      { method: req.method.to_s.downcase, uri: uri, uri_without_query_string: path,
         query_string: query, has_query_string: !query.nil?, has_api_prefix: uri.start_with?("/vellum"),
         end_with_rb: uri.end_with?(".rb"), has_file_extension: has_extension,
         has_trailing_slash: path.end_with?("/") }
     end
 
     private
+
+    def unroutable(req, error)
+      log_error("The HTTP request #{req.method.to_s[0, 40]} #{req.uri.to_s[0, 200]} could not be routed, " \
+                "so it was answered 400: #{error.class}: #{error}")
+      respond_text(req, "This request could not be routed, sorry.\n", 400)
+    rescue Exception
+      # Answered already, or the answer itself failed; either way it is done.
+      nil
+    end
 
     # The part before the first "?" and the part after the last one.
     def split_query(uri)

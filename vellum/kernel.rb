@@ -52,7 +52,7 @@ module Kernel
       unless runtime.production
         runtime.append_file_root("logs/puts.txt", args.join("\n") + "\n")
       end
-      args.each { |arg| runtime.log(arg) }
+      args.each { |arg| runtime.log(arg, Kernel) }
     else
       original_puts(*args)
     end

@@ -64,7 +64,8 @@ module QMX
       runtime = __log_file_lines__(args)
       return nil unless runtime
       runtime.notify!("Important notification occurred.")
-      args.each { |obj| runtime.log(obj) }
+      # Shown whatever the log level, as puts shows it.
+      args.each { |obj| runtime.log(obj, Kernel) }
       nil
     end
 

@@ -630,11 +630,16 @@ module QMX
     # --- Logging and the console -------------------------------------------------------
 
     # Everything printed reaches standard output and the console; messages of
-    # the log module only while the log level is :on.
+    # the log module only while the log level is :on. The runtime's own
+    # messages, sent without a sender, also go to logs/log.txt, as every
+    # message of the engine does; the log module and Kernel#puts (the
+    # sender Kernel) have written their files already.
     def log(obj, sender = nil)
-      return nil unless sender.nil? || (sender == Log && @log_level == :on)
+      return nil unless sender.nil? || sender == Kernel || (sender == Log && @log_level == :on)
       text = obj.to_s
-      Kernel.print(text.end_with?("\n") ? text : "#{text}\n")
+      line = text.end_with?("\n") ? text : "#{text}\n"
+      append_file_root("logs/log.txt", line) if sender.nil? && !@production
+      Kernel.print(line)
       @console.add_text(obj)
       nil
     end

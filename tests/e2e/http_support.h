@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -41,11 +42,14 @@ inline int send_request(uint16_t port, const std::string &bytes, int millisecond
     return -1;
 }
 
-// Everything until the server closes.
-inline std::string read_answer(int fd) {
+// Everything until the server closes; *reset tells whether it reset the
+// connection instead of closing it.
+inline std::string read_answer(int fd, bool *reset = nullptr) {
     std::string text;
     char chunk[4096];
-    for (ssize_t got; fd >= 0 && (got = recv(fd, chunk, sizeof(chunk), 0)) > 0;) text.append(chunk, (size_t)got);
+    ssize_t got = 0;
+    while (fd >= 0 && (got = recv(fd, chunk, sizeof(chunk), 0)) > 0) text.append(chunk, (size_t)got);
+    if (reset) *reset = got < 0 && errno == ECONNRESET;
     if (fd >= 0) close(fd);
     return text;
 }
@@ -80,8 +84,9 @@ inline std::string replace_all(std::string text, const std::string &from, const 
 inline const char REJECTED[] = "HTTP/1.0 400 :(\r\nContent-Length: 34\r\nConnection: close\r\n"
                                "Content-Type: text/plain; charset=utf-8\r\n\r\nThis request was rejected, sorry.\n";
 
-// A game that answers some requests, loses one on the way, lets one wait
-// while game time jumps, and saves a file when asked.
+// A game that answers some requests, loses one on the way, breaks the
+// routing of another, lets one wait while game time jumps, answers one with
+// a forged header, and saves a file when asked.
 inline std::string server_game(uint16_t port) {
     return "PORT = " + std::to_string(port) + R"(
 class QMX::Runtime
@@ -89,6 +94,13 @@ class QMX::Runtime
   def new_http_request(method, uri, *rest)
     raise "lost on the way" if uri == "/lost"
     game_new_http_request(method, uri, *rest)
+  end
+end
+class QMX::Api
+  alias_method :engine_match_candidate, :match_candidate
+  def match_candidate(req)
+    raise "routing broke" if req.uri == "/boom"
+    engine_match_candidate(req)
   end
 end
 def tick args
@@ -108,6 +120,16 @@ def tick args
       $waited = $waited.to_i + 1
       Kernel.tick_count += 1800 if $waited == 1
       req.respond(200, "waited") if $waited == 3
+    elsif req.uri == "/echo" # the body's size and the frame it arrived on
+      req.respond(200, "#{req.body.size} #{Kernel.global_tick_count}")
+    elsif req.uri == "/queued"
+      req.respond(200, $qmx.instance_variable_get(:@http_requests).size.to_s)
+    elsif req.uri == "/crlf"
+      begin
+        req.respond(200, "x", { "X-Echo" => "a\r\nSet-Cookie: evil=1" })
+      rescue ArgumentError => e
+        puts "told: #{e.message}"
+      end
     end
   end
 end

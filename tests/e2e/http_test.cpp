@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -110,6 +111,49 @@ end
     EXPECT_EQ(count_of(all, "/silent failed"), 0u);
 }
 
+// A URL the game passes on is spoken to over HTTP or HTTPS only: any other
+// scheme fails at once, touching no file and no port. Each failure, like
+// the server's and the runtime's own messages, reaches logs/log.txt too.
+TEST(HttpClient, OnlyHttpAndHttpsAreSpokenAndEveryWarningReachesTheLogFile) {
+    EngineSandbox sandbox;
+    // Never accepts: a connection would wait in its queue. Its port is
+    // taken, so the game's server cannot listen there.
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof(address);
+    ASSERT_TRUE(bind(listener, (sockaddr *)&address, length) == 0 && listen(listener, 8) == 0);
+    getsockname(listener, (sockaddr *)&address, &length);
+    const std::string port = std::to_string(ntohs(address.sin_port)), tcp = "://127.0.0.1:" + port + "/x'";
+    const std::vector<std::string> urls = {"'file:///etc/passwd'", "'gopher" + tcp, "'dict" + tcp, "'telnet" + tcp,
+                                           "'file://" + sandbox.root + "/outside.txt'"};
+    sandbox.write_game_file("app/main.rb", "URLS = [" + urls[0] + ", " + urls[1] + ", " + urls[2] + ", " + urls[3] +
+                                               "]\nPORT = " + port + R"(
+def tick args
+  if args.state.tick_count == 0
+    $qmx.start_server!(port: PORT)
+    $r = URLS.map { |url| $qmx.http_get(url) } + [$qmx.http_put()" + urls[4] + R"(, "app/main.rb")]
+  end
+  return unless $r.all? { |h| h[:complete] } || args.state.tick_count == 300
+  puts "ended by #{args.state.tick_count}: #{$r.map { |h| [h[:http_response_code], h[:response_data]] }.uniq.inspect}"
+  $qmx.request_quit
+end
+)");
+    engine_result result = sandbox.run({sandbox.game_dir}, 60);
+    std::smatch ended;
+    ASSERT_TRUE(std::regex_search(result.out, ended, std::regex("ended by (\\d+): (.*)\n"))) << result.out << result.err;
+    EXPECT_LE(std::stoi(ended[1]), 5);
+    EXPECT_EQ(ended[2].str(), "[[-1, \"\"]]");
+    EXPECT_FALSE(file_exists(sandbox.root + "/outside.txt"));
+    fcntl(listener, F_SETFL, O_NONBLOCK);
+    EXPECT_LT(accept(listener, nullptr, nullptr), 0) << "a connection reached the listener";
+    close(listener);
+    const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
+    for (const std::string &url : urls)
+        EXPECT_EQ(count_of(log, "The HTTP request to " + url.substr(1, url.size() - 2) + " failed"), 1u) << url << log;
+    for (const std::string &said : {"could not listen on port " + port, std::string("* INFO: Quit requested")})
+        EXPECT_NE(log.find(said), std::string::npos) << said << "\n" << log;
+}
+
 TEST(HttpClient, WithoutAUsableLibcurlRequestsAnswerNilAndTheGameRunsOn) {
     EngineSandbox sandbox;
     sandbox.write_game_file("app/main.rb", R"(
@@ -148,8 +192,9 @@ TEST(HttpServer, AGameAnswersItsRequestsTheDeveloperApiServesOnlyLoopbackAndTheR
     // Broken requests, and a client that leaves half-way, close only their
     // own connection.
     for (const char *bad : {"POST / HTTP/1.0\r\nContent-Length: -1\r\n\r\n",
-                            "POST / HTTP/1.0\r\nContent-Length: 18446744073709551615\r\n\r\n", "NOBLANK\r\n\r\n"})
+                            "POST / HTTP/1.0\r\nContent-Length: 18446744073709551615\r\n\r\n"})
         EXPECT_EQ(round_trip(port, bad), "") << bad;
+    EXPECT_EQ(round_trip(port, "NOBLANK\r\n\r\n").substr(0, 12), "HTTP/1.0 400");
     close(send_request(port, "GET / HT"));
     EXPECT_EQ(round_trip(port, "GET /ok HTTP/1.0\r\n\r\n").substr(0, 16), "HTTP/1.0 200 :)\r");
 
@@ -226,18 +271,79 @@ TEST(HttpServer, AGameAnswersItsRequestsTheDeveloperApiServesOnlyLoopbackAndTheR
     EXPECT_EQ(read_file(sandbox.base_dir + "/logs/log.txt").find("planted"), std::string::npos);
 }
 
-// A shipped game may serve its own routes; the engine's are not there.
-TEST(HttpServer, AShippedGameServesItsOwnRoutesAndNoDeveloperOnes) {
+// A shipped game answers every request itself, in its own time: none of
+// the developer routes is there to answer first.
+TEST(HttpServer, AShippedGameAnswersEveryPathItself) {
     EngineSandbox sandbox;
     const std::string port = std::to_string(free_port()), url = "http://127.0.0.1:" + port;
     sandbox.write_game_file("app/main.rb", "def tick args\n  $qmx.start_server!(port: " + port + ", enable_in_prod: true)\n"
-                            "  args.inputs.http_requests.each { |req| req.respond(200, '42') if req.uri == '/score' }\nend\n");
+                            "  ($later || []).each { |req| req.respond(200, \"game: #{req.method} #{req.uri}\") }\n"
+                            "  $later = args.inputs.http_requests.dup\nend\n");
     EngineProcess engine = sandbox.start({sandbox.game_dir, "--production"});
-    ASSERT_TRUE(wait_until([&] { return body_of(curl(url + "/score")) == "42"; }, 30));
-    for (const std::string &request : {"--data-urlencode 'code=$result = 1 + 1' " + url + "/vellum/eval/",
-                                       url + "/vellum/log/", url + "/", "'" + url + "/vellum/code/edit/?file=app/main.rb'"})
-        EXPECT_EQ(curl(request).substr(0, 12), "HTTP/1.0 404") << request;
+    ASSERT_TRUE(wait_until([&] { return body_of(curl(url + "/score")) == "game: GET /score"; }, 30));
+    for (const char *path : {"/", "/favicon.ico", "/docs.html", "/vellum/log/", "/x.rb"})
+        EXPECT_EQ(body_of(curl(url + path)), std::string("game: GET ") + path);
+    EXPECT_EQ(body_of(curl("--data-urlencode 'code=$qmx.write_file(\"ran.txt\", \"\")' " + url + "/vellum/eval/")),
+              "game: POST /vellum/eval/");
     EXPECT_EQ(engine.stop().exit_code, 0);
+}
+
+// Requests that used to freeze the game, hold its slots, slip past the
+// developer API's checks or reach the game damaged: each is answered at
+// once, and the game goes on ticking and answering.
+TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
+    EngineSandbox sandbox;
+    uint16_t port = free_port();
+    const std::string p = std::to_string(port);
+    sandbox.write_game_file("app/main.rb", server_game(port));
+    EngineProcess engine = sandbox.start({sandbox.game_dir});
+    ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/ready.txt", 30));
+    auto get = [&](const std::string &path) { return body_of(round_trip(port, "GET " + path + " HTTP/1.0\r\n\r\n")); };
+    const std::string code = "code=%24qmx.write_file(%22ran.txt%22%2C%20%22%22)";
+    auto eval = [&](const std::string &headers) {
+        return "POST /vellum/eval/ HTTP/1.0\r\n" + headers + "Content-Length: " + std::to_string(code.size()) + "\r\n\r\n" + code;
+    };
+    for (auto [request, status] : {
+             std::pair{std::string(65535, 'A') + " / HTTP/1.0\r\n\r\n", "HTTP/1.0 400"},
+             {"GE(T / HTTP/1.0\r\n\r\n", "HTTP/1.0 400"},
+             {"GET /boom HTTP/1.0\r\n\r\n", "HTTP/1.0 400"},
+             {eval("Host: evil.example\r\nHost: localhost:" + p + "\r\n"), "HTTP/1.0 400"},
+             {eval("Host: localhost:" + p + "\r\nHOST : localhost:" + p + "\r\n"), "HTTP/1.0 400"},
+             {eval("Host: localhost:" + p + "\r\nOrigin: http://evil.example\r\nOrigin: http://localhost:" + p + "\r\n"),
+              "HTTP/1.0 400"},
+             {"POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", "HTTP/1.0 411"},
+             {"GET /crlf HTTP/1.0\r\n\r\n", "HTTP/1.0 500"}}) {
+        std::string answer = round_trip(port, request);
+        EXPECT_EQ(answer.substr(0, 12), status) << request.substr(0, 80);
+        EXPECT_EQ(answer.find("Set-Cookie"), std::string::npos);
+    }
+    EXPECT_EQ(get("/ok"), "ok");
+
+    // Clients that hang up before their answer give their slots back at once.
+    for (int i = 0; i < 64; ++i) close(send_request(port, "GET /nobody HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ(get("/ok"), "ok");
+    EXPECT_TRUE(wait_until([&] { return get("/queued") == "1"; }, 5));
+
+    // A large upload arrives within a few frames; pipelined requests get the
+    // first answer and a clean close.
+    int size = 0, asked_at = 0, arrived_at = 0;
+    std::istringstream(get("/echo")) >> size >> asked_at;
+    std::istringstream(body_of(round_trip(port, "POST /echo HTTP/1.0\r\nContent-Length: 500000\r\n\r\n" +
+                                                    std::string(500000, 'u')))) >> size >> arrived_at;
+    EXPECT_EQ(size, 500000);
+    EXPECT_LT(arrived_at - asked_at, 30);
+    std::string pipelined;
+    for (int i = 0; i < 30; ++i) pipelined += "GET /ok HTTP/1.0\r\nX-Pad: " + std::string(100, 'p') + "\r\n\r\n";
+    int fd = send_request(port, pipelined);
+    usleep(300000);
+    bool reset = true;
+    EXPECT_EQ(body_of(read_answer(fd, &reset)), "ok");
+    EXPECT_FALSE(reset);
+
+    engine_result result = engine.stop();
+    EXPECT_FALSE(file_exists(sandbox.game_dir + "/ran.txt"));
+    EXPECT_EQ(count_of(result.out, "told: a header of an answer may not hold a line break"), 1u) << result.out;
+    EXPECT_EQ(count_of(result.out, "/boom could not be routed"), 1u) << result.out;
 }
 
 // Clients that connect in a burst, and clients that send half a request and

@@ -56,6 +56,12 @@ module QMX
         @reqcptr.nil?
       end
 
+      # Whether its client hung up before the answer (which then goes
+      # nowhere).
+      def client_gone?
+        !@reqcptr.nil? && @runtime.ffi_misc.http_client_gone?(@reqcptr)
+      end
+
       def reject
         respond(400, REJECTED_TEXT, TEXT_HEADERS)
       end
@@ -79,11 +85,11 @@ module QMX
       request
     end
 
-    # Rejects the requests nobody answered in time; runs every frame, also
-    # while the game is paused.
+    # Rejects the requests nobody answered in time, and lets go of those
+    # whose client hung up; runs every frame, also while the game is paused.
     def reject_expired_http_requests
       now = @sdl_tick.to_i
-      @http_requests.select { |request| request.expires_at <= now }.each(&:reject)
+      @http_requests.select { |request| request.expires_at <= now || request.client_gone? }.each(&:reject)
     end
 
     def http_respond(req, reqcptr, httpcode, body, headers_hash)
