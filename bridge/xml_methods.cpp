@@ -41,6 +41,8 @@ struct open_element {
     mrb_value element, children;
 };
 
+constexpr size_t KEY_SLOTS = 64;
+
 struct xml_builder {
     mrb_state *mrb;
     const mrb_sym *symbols;
@@ -57,6 +59,8 @@ struct xml_builder {
     int arena;      // the GC arena as it was once keep existed
     bool strip;
     bool out_of_memory; // the interpreter's, while a step built
+    // Attribute names met lately, as frozen Strings, by a hash of the name.
+    mrb_value keys[KEY_SLOTS];
 };
 
 mrb_value sym(const xml_builder *builder, xml_symbol which) { return mrb_symbol_value(builder->symbols[which]); }
@@ -118,14 +122,31 @@ void build_content(xml_builder *builder, xml_parse_context *context) {
     add_child(builder, content);
 }
 
+// Attribute names repeat from element to element. A Hash keeps a frozen copy
+// of a String key that is not frozen, so a name met again is handed over as
+// the frozen String made for it before: every Hash shares that one as its
+// key, and no copy is made and dropped per attribute.
+mrb_value attribute_key(xml_builder *builder, const char *name, uint32_t length) {
+    uint32_t hash = 2166136261u;
+    for (uint32_t i = 0; i < length; ++i) hash = (hash ^ (unsigned char)name[i]) * 16777619u;
+    mrb_value &slot = builder->keys[hash % KEY_SLOTS];
+    if (mrb_string_p(slot) && RSTRING_LEN(slot) == (mrb_int)length && !std::memcmp(RSTRING_PTR(slot), name, length))
+        return slot;
+    slot = mrb_obj_freeze(builder->mrb, text_string(builder->mrb, name, length));
+    mrb_ary_push(builder->mrb, builder->keep, slot);
+    return slot;
+}
+
 void build_attribute(xml_builder *builder, xml_parse_context *context) {
     mrb_state *mrb = builder->mrb;
     mrb_value attributes = mrb_hash_get(mrb, builder->current, sym(builder, SYM_ATTRIBUTES));
     if (!mrb_hash_p(attributes)) {
-        attributes = mrb_hash_new(mrb);
+        // Sized for one: an element often has just one, and a larger table
+        // for each would be most of what the tree takes beyond JSON's.
+        attributes = mrb_hash_new_capa(mrb, 1);
         mrb_hash_set(mrb, builder->current, sym(builder, SYM_ATTRIBUTES), attributes);
     }
-    mrb_hash_set(mrb, attributes, text_string(mrb, context->previous_text, context->previous_length),
+    mrb_hash_set(mrb, attributes, attribute_key(builder, context->previous_text, context->previous_length),
                  text_string(mrb, context->text, context->text_length));
 }
 

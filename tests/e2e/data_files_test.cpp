@@ -61,13 +61,15 @@ TEST(DataFiles, ParsingXmlEveryFrameStaysInTheSameMemory) {
     EngineSandbox sandbox;
     sandbox.write_game_file("app/main.rb",
                             "def tick(args)\n"
-                            "  $level ||= '<map>' + (0...10000).map { |i| \"<tile gid='#{i % 97}'/>\" }.join + '</map>'\n"
+                            "  $level ||= '<map>' + (0...10000).map { |i| \"<tile gid='#{i % 97}'/>\" }.join +\n"
+                            "    '</map>'\n"
                             "  args.state.tiles = $qmx.parse_xml($level)[:children][0][:children].size\n"
                             "  $qmx.write_file('warm.txt', 'warm') if Kernel.tick_count == 30\n"
                             "  $qmx.write_file('done.txt', 'done') if Kernel.tick_count == 90\n"
                             "end\n");
     // The allocator's quarantine of freed memory would look like growth.
-    EngineProcess process = sandbox.start({sandbox.game_dir}, {{"ASAN_OPTIONS", "detect_leaks=0:quarantine_size_mb=0"}});
+    EngineProcess process =
+        sandbox.start({sandbox.game_dir}, {{"ASAN_OPTIONS", "detect_leaks=0:quarantine_size_mb=0"}});
     ASSERT_TRUE(process.wait_for_file(sandbox.game_dir + "/warm.txt", 60));
     const long warm = resident_mib(process.pid());
     ASSERT_TRUE(process.wait_for_file(sandbox.game_dir + "/done.txt", 60));
