@@ -55,32 +55,6 @@ TEST(DataFiles, ADocumentThatDoesNotParseIsLoggedWithItsLineAndColumn) {
     EXPECT_EQ(count_of(log, "* ERROR:"), 8u) << log;
 }
 
-// A game that parses a level every frame: the collector keeps pace with the
-// trees it drops, as it does for JSON.
-TEST(DataFiles, ParsingXmlEveryFrameStaysInTheSameMemory) {
-    EngineSandbox sandbox;
-    sandbox.write_game_file("app/main.rb",
-                            "def tick(args)\n"
-                            "  $level ||= '<map>' + (0...10000).map { |i| \"<tile gid='#{i % 97}'/>\" }.join +\n"
-                            "    '</map>'\n"
-                            "  args.state.tiles = $qmx.parse_xml($level)[:children][0][:children].size\n"
-                            "  $qmx.write_file('warm.txt', 'warm') if Kernel.tick_count == 30\n"
-                            "  $qmx.write_file('done.txt', 'done') if Kernel.tick_count == 90\n"
-                            "end\n");
-    // The allocator's quarantine of freed memory would look like growth.
-    EngineProcess process =
-        sandbox.start({sandbox.game_dir}, {{"ASAN_OPTIONS", "detect_leaks=0:quarantine_size_mb=0"}});
-    ASSERT_TRUE(process.wait_for_file(sandbox.game_dir + "/warm.txt", 60));
-    const long warm = resident_mib(process.pid());
-    ASSERT_TRUE(process.wait_for_file(sandbox.game_dir + "/done.txt", 60));
-    const long done = resident_mib(process.pid());
-    ASSERT_GT(warm, 0);
-    // Trees kept until a collection that never comes take about 6 MiB a frame.
-    EXPECT_LT(done - warm, 48) << "from " << warm << " MiB to " << done << " MiB";
-    engine_result r = process.stop();
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-}
-
 // Memory runs out in the middle of a document (the engine's address space is
 // held to 4 MiB more than it uses, until the game has answered): each
 // parser answers nil and says so once, the collector is left on, and the next
