@@ -185,7 +185,7 @@ const char *next_number(const char **cursor, size_t *length) {
     const char *c = *cursor;
     while (*c && *c != '-' && (*c < '0' || *c > '9')) c = *c == '"' ? after_string(c) : c + 1;
     const char *start = c;
-    while (*c && std::strchr("0123456789+-.eE", *c)) ++c;
+    while ((*c >= '0' && *c <= '9') || *c == '-' || *c == '+' || *c == '.' || *c == 'e' || *c == 'E') ++c;
     *cursor = c;
     *length = (size_t)(c - start);
     return start;
