@@ -141,8 +141,8 @@ void build_attribute(xml_builder *builder, xml_parse_context *context) {
     mrb_state *mrb = builder->mrb;
     mrb_value attributes = mrb_hash_get(mrb, builder->current, sym(builder, SYM_ATTRIBUTES));
     if (!mrb_hash_p(attributes)) {
-        // Sized for one: an element often has just one, and a larger table
-        // for each would be most of what the tree takes beyond JSON's.
+        // Sized for one, as an element often has just one attribute; the
+        // table grows for more.
         attributes = mrb_hash_new_capa(mrb, 1);
         mrb_hash_set(mrb, builder->current, sym(builder, SYM_ATTRIBUTES), attributes);
     }
