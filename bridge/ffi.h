@@ -43,14 +43,16 @@ void xml_methods_define(mrb_state *mrb, RClass *misc_class);
 void json_methods_define(mrb_state *mrb, RClass *misc_class);
 // The converters behind them: nil for anything that does not parse, with
 // the reason and its line and column in *failure when one is given (left
-// empty otherwise). A Ruby exception raised while building is logged and
-// cleared, and answers nil. The FFI methods keep the reason on their
-// receiver as @parse_error, read with FFI::Misc#parse_error.
+// empty otherwise). Running out of memory while building is such a failure;
+// another Ruby exception raised while building is logged and cleared, and
+// answers nil. The FFI methods keep the reason on their receiver as
+// @parse_error, read with FFI::Misc#parse_error.
 mrb_value xml_text_to_ruby(mrb_state *mrb, const char *text, size_t length, bool strip,
                            std::string *failure = nullptr);
 // json_methods_define routes the JSON parser to the engine's allocator first.
-// A string holding an escaped NUL is refused rather than answered cut short.
-mrb_value json_text_to_ruby(mrb_state *mrb, const char *text, std::string *failure = nullptr);
+// text holds `length` bytes and a NUL after them; a NUL byte among them, or
+// a string holding an escaped one, is refused rather than answered cut short.
+mrb_value json_text_to_ruby(mrb_state *mrb, const char *text, size_t length, std::string *failure = nullptr);
 // " at line L, column C", both counted from 1 (the column in bytes): where a
 // parser's failure is, said the same way by every parser.
 std::string ffi_parse_position_text(unsigned long line, unsigned long column);
@@ -59,8 +61,10 @@ std::string ffi_parse_position_text(unsigned long line, unsigned long column);
 void ffi_misc_record_parse_failure(mrb_state *mrb, mrb_value self, const std::string &failure);
 // One parsed item as a Ruby value. With parent undefined the value is the
 // answer; otherwise it is stored into parent (a Hash for an object member,
-// an Array for an element) and parent is the answer.
-mrb_value json_to_ruby(mrb_state *mrb, mrb_value parent, const cJSON *item);
+// an Array for an element) and parent is the answer. *number_text is the
+// parsed text from where the item's numbers begin, and moves past each one
+// read: whole numbers are read from their text.
+mrb_value json_to_ruby(mrb_state *mrb, mrb_value parent, const cJSON *item, const char **number_text);
 
 // FFI::Misc#qmx_dlopen: native extensions from the game's "native/" folder.
 void native_ext_methods_define(mrb_state *mrb, RClass *misc_class);

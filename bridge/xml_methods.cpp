@@ -41,6 +41,8 @@ struct open_element {
     mrb_value element, children;
 };
 
+constexpr size_t KEY_SLOTS = 64;
+
 struct xml_builder {
     mrb_state *mrb;
     const mrb_sym *symbols;
@@ -56,6 +58,9 @@ struct xml_builder {
     mrb_value keep; // holds the root for the collector
     int arena;      // the GC arena as it was once keep existed
     bool strip;
+    bool out_of_memory; // the interpreter's, while a step built
+    // Attribute names met lately, as frozen Strings, by a hash of the name.
+    mrb_value keys[KEY_SLOTS];
 };
 
 mrb_value sym(const xml_builder *builder, xml_symbol which) { return mrb_symbol_value(builder->symbols[which]); }
@@ -117,14 +122,31 @@ void build_content(xml_builder *builder, xml_parse_context *context) {
     add_child(builder, content);
 }
 
+// Attribute names repeat from element to element. A Hash keeps a frozen copy
+// of a String key that is not frozen, so a name met again is handed over as
+// the frozen String made for it before: every Hash shares that one as its
+// key, and no copy is made and dropped per attribute.
+mrb_value attribute_key(xml_builder *builder, const char *name, uint32_t length) {
+    uint32_t hash = 2166136261u;
+    for (uint32_t i = 0; i < length; ++i) hash = (hash ^ (unsigned char)name[i]) * 16777619u;
+    mrb_value &slot = builder->keys[hash % KEY_SLOTS];
+    if (mrb_string_p(slot) && RSTRING_LEN(slot) == (mrb_int)length && !std::memcmp(RSTRING_PTR(slot), name, length))
+        return slot;
+    slot = mrb_obj_freeze(builder->mrb, text_string(builder->mrb, name, length));
+    mrb_ary_push(builder->mrb, builder->keep, slot);
+    return slot;
+}
+
 void build_attribute(xml_builder *builder, xml_parse_context *context) {
     mrb_state *mrb = builder->mrb;
     mrb_value attributes = mrb_hash_get(mrb, builder->current, sym(builder, SYM_ATTRIBUTES));
     if (!mrb_hash_p(attributes)) {
-        attributes = mrb_hash_new(mrb);
+        // Sized for one, as an element often has just one attribute; the
+        // table grows for more.
+        attributes = mrb_hash_new_capa(mrb, 1);
         mrb_hash_set(mrb, builder->current, sym(builder, SYM_ATTRIBUTES), attributes);
     }
-    mrb_hash_set(mrb, attributes, text_string(mrb, context->previous_text, context->previous_length),
+    mrb_hash_set(mrb, attributes, attribute_key(builder, context->previous_text, context->previous_length),
                  text_string(mrb, context->text, context->text_length));
 }
 
@@ -150,12 +172,15 @@ mrb_value run_step(mrb_state *, void *data) {
 }
 
 // Each step runs under a rescue: an exception must not unwind through the
-// XML parser, and one that happens is logged and cancels the parse. What a
-// step made hangs from the root (or keep), so the arena can be reset.
+// XML parser, and one that happens cancels the parse and is logged, except
+// running out of memory, which the parse reports as its failure. What a step
+// made hangs from the root (or keep), so the arena can be reset.
 int protected_step(xml_parse_context *context, build_step step) {
     xml_builder *builder = (xml_builder *)context->userdata;
     step_call call = {step, context};
-    bool ok = host_protect(builder->mrb, run_step, &call, nullptr);
+    bool out_of_memory = false;
+    bool ok = host_protect(builder->mrb, run_step, &call, nullptr, &out_of_memory);
+    builder->out_of_memory |= out_of_memory;
     mrb_gc_arena_restore(builder->mrb, builder->arena);
     return ok ? 1 : 0;
 }
@@ -192,6 +217,7 @@ template <typename Parse> mrb_value build_tree(mrb_state *mrb, bool strip, Parse
     builder.mrb = mrb;
     builder.symbols = tree_symbols(mrb);
     builder.result = builder.current = builder.children = mrb_nil_value();
+    const int arena = mrb_gc_arena_save(mrb);
     builder.keep = mrb_ary_new(mrb);
     builder.arena = mrb_gc_arena_save(mrb);
     builder.strip = strip;
@@ -204,16 +230,16 @@ template <typename Parse> mrb_value build_tree(mrb_state *mrb, bool strip, Parse
     context.on_attribute = on_attribute;
     context.on_element_end = on_element_end;
     context.on_pi = on_pi;
-    // Every object a parse makes ends up in the tree and no Ruby code runs
-    // meanwhile, so a collection in between would mostly mark the growing
-    // tree once more (about a fifth of a parse's time): the collector waits
-    // until the tree is whole. The steps never unwind past this point, so
-    // the game's own setting always comes back.
-    const bool collector_was_disabled = mrb->gc.disabled;
-    mrb->gc.disabled = true;
+    // The collector keeps running: the parse's allocations pay for its
+    // steps as any Ruby code's do, so a game that parses every frame frees
+    // its earlier trees, and memory running out can be met by a collection.
+    // The tree being built is reachable from keep throughout.
     parse(&context);
-    mrb->gc.disabled = collector_was_disabled;
     mrb_free(mrb, builder.stack);
+    // A partial tree is let go at once: after running out of memory, what
+    // the caller allocates next needs that memory back.
+    mrb_gc_arena_restore(mrb, arena);
+    mrb_gc_protect(mrb, builder.result);
     return builder.result;
 }
 
@@ -222,6 +248,8 @@ template <typename Parse> mrb_value build_tree(mrb_state *mrb, bool strip, Parse
 // (its exception is logged already).
 std::string failure_text(const xml_parse_context &context) {
     const char *message = context.message;
+    if (message == XML_MESSAGE_CANCELLED && ((const xml_builder *)context.userdata)->out_of_memory)
+        message = XML_MESSAGE_OUT_OF_MEMORY;
     if (!message || message == XML_MESSAGE_NO_FILE || message == XML_MESSAGE_CANCELLED) return "";
     // No position: nothing was read, so the document is empty (or memory
     // ran out before it could be).

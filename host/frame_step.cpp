@@ -186,6 +186,8 @@ void report_key_slots(game_state *state, int player, controller_key_states &slot
     }
 }
 
+} // namespace
+
 // Ends the collector's mark phase before the next frame. The collector
 // paces its marking by allocations only (about two children marked per new
 // object), while every object a frame pushes into a long-lived Array or Hash
@@ -199,8 +201,6 @@ void report_key_slots(game_state *state, int player, controller_key_states &slot
 void frame_finish_marking(mrb_state *mrb) {
     while (mrb->gc.state == MRB_GC_STATE_MARK && !mrb->gc.disabled && !mrb->gc.iterating) mrb_incremental_gc(mrb);
 }
-
-} // namespace
 
 int frame_load_reload_list(game_state *state) {
     mrb_state *mrb = state->mrb;

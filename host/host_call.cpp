@@ -5,14 +5,31 @@
 #include <set>
 #include <string>
 
+namespace {
+
+mrb_value call_inspect(mrb_state *mrb, void *exception) {
+    return mrb_funcall_argv(mrb, *(mrb_value *)exception, mrb_intern_lit(mrb, "inspect"), 0, nullptr);
+}
+
+bool is_out_of_memory(mrb_state *mrb, mrb_value exception) {
+    return mrb_exception_p(exception) && mrb_obj_ptr(exception) == mrb->nomem_err;
+}
+
+} // namespace
+
 char *host_exception_text(mrb_state *mrb, mrb_value exception) {
     mrb->exc = nullptr;
-    mrb_value text = mrb_funcall_argv(mrb, exception, mrb_intern_lit(mrb, "inspect"), 0, nullptr);
-    if (mrb->exc || !mrb_string_p(text)) {
-        // inspect itself raised: fall back to the class name so that nothing
+    // Describing the interpreter's own out-of-memory error would need memory
+    // and raise it again, so it has a fixed text. Whatever inspect raises
+    // stays in here: callers may sit between foreign frames.
+    const char *out_of_memory = "Out of memory (NoMemoryError)";
+    if (is_out_of_memory(mrb, exception)) return SDL_strdup(out_of_memory);
+    mrb_bool raised = FALSE;
+    mrb_value text = mrb_protect_error(mrb, call_inspect, &exception, &raised);
+    if (raised || !mrb_string_p(text)) {
+        // inspect itself failed: fall back to the class name so that nothing
         // is lost silently.
-        mrb->exc = nullptr;
-        const char *name = mrb_obj_classname(mrb, exception);
+        const char *name = raised && is_out_of_memory(mrb, text) ? out_of_memory : mrb_obj_classname(mrb, exception);
         return SDL_strdup(name ? name : "exception");
     }
     size_t length = (size_t)RSTRING_LEN(text);
@@ -40,11 +57,14 @@ bool host_log_pending_exception(mrb_state *mrb) {
     return true;
 }
 
-bool host_protect(mrb_state *mrb, mrb_protect_error_func *body, void *userdata, mrb_value *result) {
+bool host_protect(mrb_state *mrb, mrb_protect_error_func *body, void *userdata, mrb_value *result,
+                  bool *out_of_memory) {
     mrb_bool raised = FALSE;
     mrb_value value = mrb_protect_error(mrb, body, userdata, &raised);
+    const bool memory_ran_out = raised && is_out_of_memory(mrb, value);
+    if (out_of_memory) *out_of_memory = memory_ran_out;
     if (raised) {
-        log_exception(mrb, value);
+        if (!memory_ran_out || !out_of_memory) log_exception(mrb, value);
         value = mrb_nil_value();
     }
     if (result) *result = value;

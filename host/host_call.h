@@ -44,4 +44,7 @@ char *host_exception_text(mrb_state *mrb, mrb_value exception);
 // unwind through frames that know nothing of it. An exception body raises is
 // logged like host_call's and cleared; the answer is then false and *result
 // nil. Objects body made are released from the GC arena except its result.
-bool host_protect(mrb_state *mrb, mrb_protect_error_func *body, void *userdata, mrb_value *result);
+// A caller that passes out_of_memory reports the interpreter running out of
+// memory itself, as its own failure: that is then told there, not logged.
+bool host_protect(mrb_state *mrb, mrb_protect_error_func *body, void *userdata, mrb_value *result,
+                  bool *out_of_memory = nullptr);

@@ -3,7 +3,9 @@
 #include "engine_run.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <map>
 #include <string>
 
 namespace {
@@ -19,10 +21,14 @@ TEST(DataFiles, ADocumentThatDoesNotParseIsLoggedWithItsLineAndColumn) {
                             "p [$qmx.parse_json_file('data/menu.json'), $qmx.parse_xml_file('data/menu.xml'),\n"
                             "  $qmx.parse_json('[\"a\\\\u0000b\"]'), $qmx.parse_json(''), $qmx.parse_xml('<a>'),\n"
                             "  $qmx.parse_json_file('data/none.json'), $qmx.parse_json('null'),\n"
-                            "  $qmx.parse_json('[\"a\\\\\\\\u0000b\", null]')]\n");
+                            "  $qmx.parse_json('[\"a\\\\\\\\u0000b\", null]'), $qmx.parse_json('{\"a\":1}garbage'),\n"
+                            "  $qmx.parse_json(\"[1,\\0]\"), $qmx.parse_json('[' * 1001 + ']' * 1001),\n"
+                            "  $qmx.parse_json('[9007199254740993, 1234567890123456789, 9223372036854775807]')]\n");
     engine_result result = sandbox.run({sandbox.game_dir, "--eval", "app/read.rb", "--no-tick"});
     ASSERT_EQ(result.exit_code, 0) << result.out;
-    EXPECT_NE(result.out.find("[nil, nil, nil, nil, nil, nil, nil, [\"a\\\\u0000b\", nil]]"), std::string::npos)
+    EXPECT_NE(result.out.find("[nil, nil, nil, nil, nil, nil, nil, [\"a\\\\u0000b\", nil], nil, nil, nil, "
+                              "[9007199254740993, 1234567890123456789, 9223372036854775807]]"),
+              std::string::npos)
         << result.out;
     const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
     for (const char *line :
@@ -34,13 +40,65 @@ TEST(DataFiles, ADocumentThatDoesNotParseIsLoggedWithItsLineAndColumn) {
           "at line 1, column 4. It answers nil.\n",
           "* ERROR: ~$qmx.parse_json~ could not read the JSON text: the text is empty. It answers nil.\n",
           "* ERROR: ~$qmx.parse_xml~ could not read the XML text: XML document is incomplete or malformed at line 1, "
-          "column 4. It answers nil.\n"}) {
+          "column 4. It answers nil.\n",
+          "* ERROR: ~$qmx.parse_json~ could not read the JSON text: more text follows the value at line 1, column 8. "
+          "It answers nil.\n",
+          "* ERROR: ~$qmx.parse_json~ could not read the JSON text: the text holds a NUL byte at line 1, column 4. It "
+          "answers nil.\n",
+          "* ERROR: ~$qmx.parse_json~ could not read the JSON text: arrays and objects nest deeper than 1000 levels at "
+          "line 1, column 1001. It answers nil.\n"}) {
         EXPECT_EQ(count_of(log, line), 1u) << line << "\n" << log;
         EXPECT_EQ(count_of(result.out, line), 1u) << line;
     }
     // A missing file is no malformed document: nil, and nothing logged.
     EXPECT_EQ(log.find("none.json"), std::string::npos) << log;
-    EXPECT_EQ(count_of(log, "* ERROR:"), 5u) << log;
+    EXPECT_EQ(count_of(log, "* ERROR:"), 8u) << log;
+}
+
+// Memory runs out in the middle of a document (the engine's address space is
+// held to 4 MiB more than it uses, until the game has answered): each
+// parser answers nil and says so once, the collector is left on, and the next
+// document parses.
+TEST(DataFiles, RunningOutOfMemoryWhileParsingAnswersNilWithOneMessage) {
+    EngineSandbox sandbox;
+    sandbox.write_game_file(
+        "app/main.rb",
+        "def tick(args)\n"
+        "  $xml ||= '<r>' + '<i/>' * 500000 + '</r>'\n"
+        "  $json ||= '[' + '{},' * 500000 + '{}]'\n"
+        "  $qmx.write_file('ready.txt', 'ready') if Kernel.tick_count == 1\n"
+        "  return if $answered || !$qmx.read_file('go.txt')\n"
+        "  $answered = [$qmx.parse_xml($xml), $qmx.parse_json($json), GC.disable, GC.enable,\n"
+        "               $qmx.parse_xml('<a/>').class, $qmx.parse_json('[1]')]\n"
+        "  puts \"answers: #{$answered.inspect}\"\n"
+        "  $qmx.write_file('answered.txt', 'answered')\n"
+        "end\n");
+    // Out of memory, the sanitizer's allocator answers NULL as the C library's
+    // does instead of stopping the run; the software renderer needs no more
+    // memory for new shaders meanwhile.
+    EngineProcess process = sandbox.start(
+        {sandbox.game_dir},
+        {{"ASAN_OPTIONS", "detect_leaks=0:allocator_may_return_null=1"}, {"SDL_RENDER_DRIVER", "software"}});
+    ASSERT_TRUE(process.wait_for_file(sandbox.game_dir + "/ready.txt", 60));
+    const std::string status = read_file("/proc/" + std::to_string(process.pid()) + "/status");
+    const size_t at = status.find("VmSize:");
+    ASSERT_NE(at, std::string::npos);
+    rlimit limit = {}, unlimited = {};
+    ASSERT_EQ(prlimit(process.pid(), RLIMIT_AS, nullptr, &unlimited), 0);
+    limit = {(rlim_t)(std::stol(status.substr(at + 7)) + 4 * 1024) * 1024, unlimited.rlim_max};
+    ASSERT_EQ(prlimit(process.pid(), RLIMIT_AS, &limit, nullptr), 0);
+    write_file(sandbox.game_dir + "/go.txt", "go");
+    const bool answered = process.wait_for_file(sandbox.game_dir + "/answered.txt", 60);
+    prlimit(process.pid(), RLIMIT_AS, &unlimited, nullptr);
+    ASSERT_TRUE(answered);
+    engine_result r = process.stop();
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(count_of(r.out, "answers: [nil, nil, false, true, Hash, [1]]"), 1u) << r.out;
+    for (const char *what : {"~$qmx.parse_xml~ could not read the XML text: Out of memory",
+                             "~$qmx.parse_json~ could not read the JSON text: Out of memory"})
+        EXPECT_EQ(count_of(r.out, what), 1u) << what << "\n" << r.out;
+    EXPECT_EQ(count_of(r.out, "* ERROR:"), 2u) << r.out;
+    EXPECT_EQ(r.out.find("NoMemoryError"), std::string::npos) << r.out;
 }
 
 } // namespace

@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return 0;
     }
     std::string failure;
-    mrb_value value = mode == 2 ? json_text_to_ruby(mrb, text.c_str(), &failure)
+    mrb_value value = mode == 2 ? json_text_to_ruby(mrb, text.c_str(), text.size(), &failure)
                                 : xml_text_to_ruby(mrb, text.data(), text.size(), mode == 1, &failure);
     if (mrb->exc || (mode != 2 && !mrb_nil_p(value) && !mrb_hash_p(value))) __builtin_trap();
     if (!failure.empty() && !mrb_nil_p(value)) __builtin_trap();

@@ -180,14 +180,21 @@ TEST_F(FfiTest, XmlAndJsonBecomeRubyValuesAndAnyFaultAnswersNil) {
     // Deep but within the parser's bounds: the builder does not recurse.
     mrb_gv_set(mrb, mrb_intern_lit(mrb, "$doc"), mrb_str_new_cstr(mrb, nested("<a>", "</a>", 4000).c_str()));
     EXPECT_EQ(ruby("FFI::Misc.new.parse_xml($doc, true).class"), "Hash");
-    // JSON: integers out of range stay Floats.
+    // JSON: whole numbers are read exactly from their text; beyond the
+    // Integer range, and with a fraction left, they are Floats.
     const struct { std::string json; const char *value; } json_cases[] = {
-        {"[1, 2.5, \"x\", null, true, false, 1e3, -0, {\"k\":1,\"k\":2}] tail",
+        {"[1, 2.5, \"x\", null, true, false, 1e3, -0, {\"k\":1,\"k\":2}] \n",
          "[1, 2.5, \"x\", nil, true, false, 1000, 0, {\"k\"=>2}]"},
         {"{\"a\": {\"b\": [1]}, \"s\": \"\\u0041\\n\"}", "{\"a\"=>{\"b\"=>[1]}, \"s\"=>\"A\\n\"}"},
-        {"[-9223372036854775808, 9223372036854775807, 1e300, -1e19, 0.1]",
-         "[-9223372036854775808, 9.22337203685478e+18, 1.0e+300, -1.0e+19, 0.1]"},
+        {"[-9223372036854775808, 9223372036854775807, 1e300, -1e19, 0.1, 9223372036854775808, -9223372036854775809]",
+         "[-9223372036854775808, 9223372036854775807, 1.0e+300, -1.0e+19, 0.1, 9.22337203685478e+18, "
+         "-9.22337203685478e+18]"},
+        {"{\"9\": [9007199254740993, 12345678901234567890e-1, 92233720368547758.07E2, 1.50e1, 3.0, 00, 1e-400, "
+         "0.5e1, 1.0000000000000000001, 100000000000000000000e-2]}",
+         "{\"9\"=>[9007199254740993, 1234567890123456789, 9223372036854775807, 15, 3, 0, 0.0, 5, 1.0, "
+         "1000000000000000000]}"},
         {"", "nil"}, {"[1,", "nil"}, {"{\"a\"}", "nil"}, {"nul", "nil"}, {nested("[", "]", 100000), "nil"},
+        {"{\"a\":1}garbage", "nil"}, {"1 2", "nil"},
     };
     for (const auto &c : json_cases) {
         mrb_gv_set(mrb, mrb_intern_lit(mrb, "$doc"), mrb_str_new_cstr(mrb, c.json.c_str()));
@@ -196,10 +203,10 @@ TEST_F(FfiTest, XmlAndJsonBecomeRubyValuesAndAnyFaultAnswersNil) {
 }
 
 // The tree builder keeps its Symbols from parse to parse and its own list of
-// open elements, and holds the collector back while it builds: the keys stay
-// right in an interpreter whose symbol table differs, closing elements deep
-// in a document returns to the right parent, and the collector setting the
-// game chose is the same after every parse, failed ones included.
+// open elements: the keys stay right in an interpreter whose symbol table
+// differs, closing elements deep in a document returns to the right parent
+// (with collections in between), and the collector setting the game chose
+// is the same after every parse, failed ones included.
 TEST_F(FfiTest, XmlTreesKeepTheirShapeAcrossInterpretersAndDepthAndLeaveTheCollectorAsItWas) {
     const std::string small = "<a x='1'>t<?p d?></a>";
     const char *small_tree = "{:type=>:element, :name=>nil, :children=>[{:type=>:element, :name=>\"a\", :children=>"
@@ -228,26 +235,37 @@ TEST_F(FfiTest, XmlTreesKeepTheirShapeAcrossInterpretersAndDepthAndLeaveTheColle
               "[true, false]");
 }
 
-// An interpreter that refuses large allocations makes building a value raise.
-TEST(Converters, AnExceptionWhileBuildingIsLoggedAndClearedAndAnswersNil) {
-    static bool refuse = false;
+// An interpreter that refuses large allocations, and then, as a process out
+// of memory does, every allocation until the parse is over: each converter
+// answers nil with the reason, describing it needs no memory, nothing is
+// left pending, and the next document builds.
+TEST(Converters, RunningOutOfMemoryWhileBuildingAnswersNilWithTheReason) {
+    static bool refuse = false, exhausted = false, refuse_all_after = false;
     mrb_state *mrb = mrb_open_allocf(
         [](mrb_state *, void *p, size_t size, void *) -> void * {
             if (size == 0) return free(p), nullptr;
-            return refuse && size > 100000 ? nullptr : realloc(p, size);
+            if (refuse && size > 100000) exhausted = refuse_all_after;
+            return exhausted || (refuse && size > 100000) ? nullptr : realloc(p, size);
         },
         nullptr);
     json_methods_define(mrb, mrb->object_class);
     static std::string logged;
     SDL_LogSetOutputFunction([](void *, int, SDL_LogPriority, const char *text) { logged += text; }, nullptr);
-    std::string big(200000, 'x');
-    refuse = true;
-    EXPECT_TRUE(mrb_nil_p(xml_text_to_ruby(mrb, ("<a>" + big + "</a>").c_str(), big.size() + 7, true)));
-    EXPECT_TRUE(mrb_nil_p(json_text_to_ruby(mrb, ("[\"" + big + "\"]").c_str())));
-    refuse = false;
+    const std::string big(200000, 'x'), xml = "<a>" + big + "</a>", json = "[\"" + big + "\"]";
+    for (bool all_after : {false, true}) {
+        std::string xml_failure, json_failure;
+        refuse = true, refuse_all_after = all_after;
+        mrb_value tree = xml_text_to_ruby(mrb, xml.data(), xml.size(), true, &xml_failure);
+        exhausted = false;
+        mrb_value value = json_text_to_ruby(mrb, json.c_str(), json.size(), &json_failure);
+        refuse = exhausted = false;
+        EXPECT_TRUE(mrb_nil_p(tree) && mrb_nil_p(value));
+        EXPECT_EQ(xml_failure, "Out of memory at line 1, column 200004");
+        EXPECT_EQ(json_failure, "Out of memory");
+        EXPECT_EQ(mrb->exc, nullptr);
+    }
     SDL_LogSetOutputFunction(nullptr, nullptr);
-    EXPECT_EQ(mrb->exc, nullptr);
-    EXPECT_NE(logged.find("NoMemoryError"), std::string::npos) << logged;
+    EXPECT_EQ(logged, "");
     EXPECT_TRUE(mrb_hash_p(xml_text_to_ruby(mrb, "<a>x</a>", 8, true)));
     mrb_close(mrb);
 }
