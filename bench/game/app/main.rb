@@ -115,10 +115,10 @@ def tick_labels(args, mode)
   end
 end
 
-# Where soak sprite i sits; its path is a String literal, so a new String
+# Soak sprite i. The default path is a String literal, so a new String
 # every time.
-def soak_sprite(i)
-  { x: (i * 37) % WORLD_W, y: (i * 53) % WORLD_H, w: 16, h: 16, path: "sprites/bunny.png" }
+def soak_sprite(i, path = "sprites/bunny.png")
+  { x: (i * 37) % WORLD_W, y: (i * 53) % WORLD_H, w: 16, h: 16, path: path }
 end
 
 def tick_soak(args, mode)
@@ -127,8 +127,7 @@ def tick_soak(args, mode)
   when "soak_string_path"
     n.times { |i| args.outputs.sprites << soak_sprite(i) }
   when "soak_symbol_path"
-    n.times { |i| args.outputs.sprites << { x: (i * 37) % WORLD_W, y: (i * 53) % WORLD_H, w: 16, h: 16,
-                                            path: :"sprites/bunny.png" } }
+    n.times { |i| args.outputs.sprites << soak_sprite(i, :"sprites/bunny.png") }
   when "soak_static_sprites"
     args.outputs.static_sprites.clear
     n.times { |i| args.outputs.static_sprites << soak_sprite(i) }
