@@ -8,6 +8,10 @@ The text mark (text): every program draws N lines of text in the engine's
 default font and size every frame, either changing ("s<i> <tick % 100>") or
 unchanging ("s<i> <i % 100>"): this engine as labels, LÖVE with
 love.graphics.print, plain SDL2 from one glyph atlas.
+The memory soak (soak): this engine alone draws N things made anew every
+frame, in each way a game draws them (sprite Hashes with a String or a Symbol
+path, static sprites cleared and refilled, attr_sprite objects, primitives,
+labels), for minutes; resident memory must level off.
 
 All run at a fixed 60 Hz schedule. Each program measures itself over a
 window of frames after a warm-up and writes a small key=value report:
@@ -19,6 +23,9 @@ window of frames after a warm-up and writes a small key=value report:
     fps           frames / wall_seconds
     sim_fps, render_fps   (this engine only) the simulation and render frame
                   rates the engine itself measured, averaged over the window
+    samples       (the soak only) every 10 s of the window
+                  "seconds:rss_kib:sim_fps:render_fps", the rates averaged
+                  over the 10 s before
 
 The driver adds each program's peak resident memory over its whole run, as
 the kernel accounts it for the finished process (getrusage's ru_maxrss).
@@ -46,6 +53,10 @@ ROOT = os.path.dirname(HERE)
 
 ENGINE_MODES = ["hashes", "attr_sprite", "static_sprites"]
 TEXT_MODES = ["labels_changing", "labels_unchanging"]
+SOAK_MODES = ["soak_string_path", "soak_symbol_path", "soak_static_sprites", "soak_attr_sprite",
+              "soak_primitives", "soak_labels"]
+SOAK_SAMPLE_EVERY = 10.0  # seconds between the soak's memory samples
+SOAK_FULL_TIME = 180.0  # a shorter soak only hints at growth
 # The default label size's glyph height in pixels at 1280x720.
 TEXT_PIXEL_SIZE = 22
 STARTUP_ALLOWANCE = 20.0  # seconds a program may take before its first frame
@@ -122,6 +133,7 @@ class EngineProgram(Program):
         self.dist = os.path.join(build, "dist")
         self.mode = mode
         self.mark = mark  # a file the game creates when its window opens
+        self.sample_every = SOAK_SAMPLE_EVERY if mode in SOAK_MODES else None
 
     def command(self, run_dir, n, warmup, frames, time_limit, out):
         # Its own copy of the executable and its distribution files, so the
@@ -133,9 +145,10 @@ class EngineProgram(Program):
         os.makedirs(os.path.join(game, "sprites"))
         shutil.copy(bunny_image(), os.path.join(game, "sprites", "bunny.png"))
         config = ("BENCH = { n: %d, mode: %s, warmup: %d, warmup_time: %s, frames: %d, time_limit: %s, "
-                  "clock_ticks: %d, out: %s, mark: %s }\n" %
+                  "clock_ticks: %d, out: %s, mark: %s, sample_every: %s }\n" %
                   (n, json.dumps(self.mode), warmup, WARMUP_TIME, frames, float(time_limit),
-                   os.sysconf("SC_CLK_TCK"), ruby_string(out), ruby_string(self.mark)))
+                   os.sysconf("SC_CLK_TCK"), ruby_string(out), ruby_string(self.mark),
+                   "nil" if self.sample_every is None else self.sample_every))
         with open(os.path.join(HERE, "game", "app", "main.rb")) as f:
             body = f.read()
         with open(os.path.join(game, "app", "main.rb"), "w") as f:
@@ -348,6 +361,52 @@ def search_max_n(program, fixed, sizes, args, log):
     return ("=", lo)
 
 
+def soak_samples(result):
+    """A soak run's samples as (seconds, rss_mb, sim_fps, render_fps)."""
+    samples = []
+    for sample in str(result.get("samples", "")).split():
+        seconds, rss_kib, sim, render = sample.split(":")
+        samples.append((float(seconds), int(rss_kib) / 1024.0, float(sim), float(render)))
+    return samples
+
+
+def soak_growth(samples, args):
+    """The sample the growth is counted from (the first at or after
+    --soak-settle seconds) and the growth from it to the last sample in
+    percent; the growth is None when no sample follows it."""
+    base = next((s for s in samples if s[0] >= args.soak_settle), None)
+    if base is None or base is samples[-1]:
+        return base, None
+    return base, 100.0 * (samples[-1][1] - base[1]) / base[1]
+
+
+def soak_verdict(growth, args):
+    if growth is None:
+        return "n/a"
+    verdict = "pass" if growth < args.soak_growth else "FAIL"
+    return verdict if args.soak_time >= SOAK_FULL_TIME else verdict + " (indicative)"
+
+
+def measure_soak(programs, sizes, args, log):
+    """One long run per program and size; answers the samples of each, None
+    for a run that did not finish."""
+    table = {}
+    for program in programs:
+        for n in sizes:
+            result = run_once(program, n, args, args.warmup, 10 ** 9, args.soak_time, log)
+            samples = soak_samples(result) if result else []
+            table[(program.name, n)] = samples or None
+            if not samples:
+                log("  %-32s n=%-6d failed" % (program.label, n))
+                continue
+            _, growth = soak_growth(samples, args)
+            log("  %-32s n=%-6d RSS MB %s; growth %s: %s; lowest fps sim %.1f render %.1f" %
+                (program.label, n, " ".join("%.0f" % s[1] for s in samples),
+                 "n/a" if growth is None else "%+.1f %%" % growth, soak_verdict(growth, args),
+                 min(s[2] for s in samples), min(s[3] for s in samples)))
+    return table
+
+
 def fmt_ratio(a, b):
     if a is None or b is None or b == 0:
         return "n/a"
@@ -438,6 +497,49 @@ def report_mark(mark, args, add):
     add("")
 
 
+def report_soak(mark, args, add):
+    add("## %s" % mark.title)
+    add("")
+    add("Each form draws N %s made anew every frame for %g s after the warm-up. Resident memory (VmRSS) is "
+        "sampled every %g s, beside the engine's own simulation / render rates averaged over the %g s before. "
+        "Growth is counted from the sample at %g s to the last; under %g %% passes." %
+        (mark.work, args.soak_time, SOAK_SAMPLE_EVERY, SOAK_SAMPLE_EVERY, args.soak_settle, args.soak_growth))
+    if args.soak_time < SOAK_FULL_TIME:
+        add("These runs are short: the verdicts are indicative only (`make bench` soaks each for %g s)." %
+            SOAK_FULL_TIME)
+    add("")
+    add("| form | N | RSS at %g s | RSS at %g s | RSS at the end | growth | lowest sim / render fps | verdict |" %
+        (SOAK_SAMPLE_EVERY, args.soak_settle))
+    add("|---|---|---|---|---|---|---|---|")
+    runs = [(program, n, mark.fixed.get((program.name, n))) for program in mark.programs for n in mark.sizes]
+    for program, n, samples in runs:
+        if not samples:
+            add("| %s | %d | failed | | | | | |" % (program.mode, n))
+            continue
+        base, growth = soak_growth(samples, args)
+        add("| %s | %d | %.0f MB | %s | %.0f MB (%.0f s) | %s | %.0f / %.0f | %s |" %
+            (program.mode, n, samples[0][1], "%.0f MB" % base[1] if base else "n/a", samples[-1][1],
+             samples[-1][0], "n/a" if growth is None else "%+.1f %%" % growth,
+             min(s[2] for s in samples), min(s[3] for s in samples), soak_verdict(growth, args)))
+    add("")
+    for program, n, samples in runs:
+        if not samples:
+            continue
+        base, growth = soak_growth(samples, args)
+        add("### %s, N = %d" % (program.mode, n))
+        add("")
+        add("| seconds | " + " | ".join("%.0f" % s[0] for s in samples) + " |")
+        add("|---|" + "---|" * len(samples))
+        add("| RSS (MB) | " + " | ".join("%.0f" % s[1] for s in samples) + " |")
+        add("| sim fps | " + " | ".join("%.1f" % s[2] for s in samples) + " |")
+        add("| render fps | " + " | ".join("%.1f" % s[3] for s in samples) + " |")
+        add("")
+        if growth is not None:
+            add("Growth from %.0f s to %.0f s: %+.1f %%, %s." % (base[0], samples[-1][0], growth,
+                                                                soak_verdict(growth, args)))
+            add("")
+
+
 def report(marks, args, notes):
     lines = []
     add = lines.append
@@ -445,19 +547,20 @@ def report(marks, args, notes):
     add("")
     add("Renderer: SDL_VIDEODRIVER=offscreen (OpenGL on software GL), LP_NUM_THREADS=%d, audio off." %
         args.lp_threads)
-    add("CPU is user + system seconds of the whole process per frame, median of %d runs of %d frames "
-        "after %d warm-up frames." % (args.runs, args.frames, args.warmup))
-    add("fps is frames per wall-clock second over the same window; for this engine also its own "
-        "simulation / render rates.")
-    add("peak is the process's largest resident memory over its whole run (start-up and warm-up "
-        "included), the worst of the runs.")
+    if any(mark.name != "soak" for mark in marks):
+        add("CPU is user + system seconds of the whole process per frame, median of %d runs of %d frames "
+            "after %d warm-up frames." % (args.runs, args.frames, args.warmup))
+        add("fps is frames per wall-clock second over the same window; for this engine also its own "
+            "simulation / render rates.")
+        add("peak is the process's largest resident memory over its whole run (start-up and warm-up "
+            "included), the worst of the runs.")
     add("")
     for note in notes:
         add("> " + note)
     if notes:
         add("")
     for mark in marks:
-        report_mark(mark, args, add)
+        (report_soak if mark.name == "soak" else report_mark)(mark, args, add)
     return "\n".join(lines)
 
 
@@ -483,16 +586,25 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "bench"),
                         help="the CMake build folder with VELLUM_BENCH on")
-    parser.add_argument("--marks", default="sprites,text", help="comma-separated: sprites, text")
+    parser.add_argument("--marks", default="sprites,text,soak", help="comma-separated: sprites, text, soak")
     parser.add_argument("--programs", default=None,
                         help="comma-separated program names to run (default: all of each mark): sdl, love, "
                              "vellum-hashes, vellum-attr_sprite, vellum-static_sprites; sdl-text-changing, "
                              "sdl-text-unchanging, love-text-changing, love-text-unchanging, "
-                             "vellum-labels_changing, vellum-labels_unchanging")
+                             "vellum-labels_changing, vellum-labels_unchanging; " +
+                             ", ".join("vellum-" + mode for mode in SOAK_MODES))
     parser.add_argument("--sizes", default="1000,5000,20000,50000",
                         help="sprite counts for the bunnymark's fixed-size table")
     parser.add_argument("--text-sizes", default="2000,6000,12000",
                         help="label counts for the text mark's fixed-size table")
+    parser.add_argument("--soak-sizes", default="500,5000", help="things drawn per frame in the memory soak")
+    parser.add_argument("--soak-time", type=float, default=None,
+                        help="seconds each soak runs (default %g, with --quick 40)" % SOAK_FULL_TIME)
+    parser.add_argument("--soak-settle", type=float, default=None,
+                        help="the soak's growth is counted from its sample at this many seconds "
+                             "(default 60, with --quick 10)")
+    parser.add_argument("--soak-growth", type=float, default=5.0,
+                        help="the soak's largest growth in percent that passes")
     parser.add_argument("--runs", type=int, default=3, help="runs per program and size (median)")
     parser.add_argument("--warmup", type=int, default=60, help="frames before the window")
     parser.add_argument("--frames", type=int, default=150, help="frames in the window")
@@ -520,6 +632,11 @@ def main():
     args.build = os.path.abspath(args.build)
     sizes = [int(s) for s in args.sizes.split(",") if s]
     text_sizes = [int(s) for s in args.text_sizes.split(",") if s]
+    soak_sizes = [int(s) for s in args.soak_sizes.split(",") if s]
+    if args.soak_time is None:
+        args.soak_time = 40.0 if args.quick else SOAK_FULL_TIME
+    if args.soak_settle is None:
+        args.soak_settle = 10.0 if args.quick else 60.0
     if args.quick:
         args.runs = 1
         args.frames = 120
@@ -541,6 +658,8 @@ def main():
                      [program for variant in ("changing", "unchanging")
                       for program in (SdlProgram(args.build, variant), LoveProgram(args.build, variant),
                                       EngineProgram(args.build, "labels_" + variant))], text_sizes),
+        "soak": Mark("soak", "Memory soak: what is drawn made anew every frame", "sprites or labels",
+                     [EngineProgram(args.build, mode) for mode in SOAK_MODES], soak_sizes),
     }
     marks = []
     for name in args.marks.split(","):
@@ -569,6 +688,10 @@ def main():
         log(note)
     started = time.time()
     for mark in marks:
+        if mark.name == "soak":
+            log("\n%s, %g s per form and size:" % (mark.title, args.soak_time))
+            mark.fixed = measure_soak(mark.programs, mark.sizes, args, log)
+            continue
         log("\n%s, fixed sizes (%d run(s) each):" % (mark.title, args.runs))
         mark.fixed = measure_fixed(mark.programs, mark.sizes, args, log)
         if not args.no_search:

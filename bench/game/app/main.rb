@@ -17,11 +17,23 @@
 #   labels_unchanging  Hashes made once, text "s#{i} #{i % 100}", pushed into
 #                      args.outputs.labels every tick
 #
+# The memory soak: N things made anew every tick and drawn, for minutes, while
+# the measurement samples resident memory. Each way a game draws what it
+# makes every frame:
+#
+#   soak_string_path     sprite Hashes with a String path (a new String each)
+#   soak_symbol_path     sprite Hashes with a Symbol path
+#   soak_static_sprites  args.outputs.static_sprites cleared and refilled
+#   soak_attr_sprite     new objects of a class using attr_sprite
+#   soak_primitives      sprite Hashes marked by Hash#sprite, pushed into
+#                        args.outputs.primitives
+#   soak_labels          label Hashes with new text (as labels_changing)
+#
 # bench/driver.py copies this file into a fresh game folder and puts a BENCH
 # Hash in front of it (sprite count, mode, measurement window, result file).
 # Without one, the defaults below run the hashes mode for a look at it.
 BENCH = { n: 2000, mode: "hashes", warmup: 60, warmup_time: 3.0, frames: 600, time_limit: 30.0,
-          clock_ticks: 100, out: nil, mark: nil } unless Object.const_defined?(:BENCH)
+          clock_ticks: 100, out: nil, mark: nil, sample_every: nil } unless Object.const_defined?(:BENCH)
 
 WORLD_W = 1280
 WORLD_H = 720
@@ -103,8 +115,51 @@ def tick_labels(args, mode)
   end
 end
 
+# Soak sprites are small: with 5,000 larger ones a frame the headless
+# software renderer itself holds on to memory (the plain SDL2 bunnymark does
+# too), which would hide what the engine keeps. The default path is a String
+# literal, so a new String every time.
+def soak_sprite(i, path = "sprites/bunny.png")
+  { x: (i * 37) % WORLD_W, y: (i * 53) % WORLD_H, w: 16, h: 16, path: path }
+end
+
+class SoakSprite
+  attr_sprite
+
+  def initialize(i)
+    @x = (i * 37) % WORLD_W
+    @y = (i * 53) % WORLD_H
+    @w = 16
+    @h = 16
+    @path = "sprites/bunny.png"
+  end
+end
+
+def tick_soak(args, mode)
+  n = BENCH[:n]
+  case mode
+  when "soak_string_path"
+    n.times { |i| args.outputs.sprites << soak_sprite(i) }
+  when "soak_symbol_path"
+    n.times { |i| args.outputs.sprites << soak_sprite(i, :"sprites/bunny.png") }
+  when "soak_static_sprites"
+    args.outputs.static_sprites.clear
+    n.times { |i| args.outputs.static_sprites << soak_sprite(i) }
+  when "soak_attr_sprite"
+    n.times { |i| args.outputs.sprites << SoakSprite.new(i) }
+  when "soak_primitives"
+    n.times { |i| args.outputs.primitives << soak_sprite(i).sprite }
+  else
+    tick_labels(args, "labels_changing")
+  end
+end
+
 def tick(args)
   mode = BENCH[:mode]
+  if mode.start_with?("soak")
+    tick_soak(args, mode)
+    return bench_measure
+  end
   if mode.start_with?("labels")
     tick_labels(args, mode)
     return bench_measure
@@ -142,6 +197,30 @@ def bench_engine_rates
   [sim, render]
 end
 
+# The process's resident memory in KiB, as the kernel counts it.
+def bench_resident_kib
+  text = File.open("/proc/self/status", "r") { |f| f.read }
+  at = text.index("VmRSS:")
+  at ? text[(at + 6)..-1].to_i : 0
+end
+
+# Every BENCH[:sample_every] seconds of the window: the resident memory then
+# and the engine's own rates averaged since the sample before, as
+# "seconds:rss_kib:sim_fps:render_fps".
+def bench_sample(m, sim, render, wall)
+  s = (m[:sample] ||= { sim_sum: 0.0, render_sum: 0.0, rates: 0, at: BENCH[:sample_every] })
+  if sim && render
+    s[:sim_sum] += sim
+    s[:render_sum] += render
+    s[:rates] += 1
+  end
+  return if wall < s[:at]
+  rates = [s[:rates], 1].max
+  (m[:samples] ||= []) << format("%.1f:%d:%.2f:%.2f", wall, bench_resident_kib,
+                                 s[:sim_sum] / rates, s[:render_sum] / rates)
+  m[:sample] = { sim_sum: 0.0, render_sum: 0.0, rates: 0, at: s[:at] + BENCH[:sample_every] }
+end
+
 def bench_measure
   m = ($bench ||= { frame: 0, measured: 0, sim_sum: 0.0, render_sum: 0.0, rate_samples: 0,
                     first_frame: Time.now.to_f, measuring: false, done: false })
@@ -168,6 +247,7 @@ def bench_measure
     m[:rate_samples] += 1
   end
   wall = Time.now.to_f - m[:wall_start]
+  bench_sample(m, sim, render, wall) if BENCH[:sample_every]
   return if m[:measured] < BENCH[:frames] && wall < BENCH[:time_limit]
 
   cpu = bench_process_cpu_seconds - m[:cpu_start]
@@ -179,6 +259,7 @@ def bench_measure
     lines << "sim_fps=#{format('%.2f', m[:sim_sum] / samples)}"
     lines << "render_fps=#{format('%.2f', m[:render_sum] / samples)}"
   end
+  lines << "samples=#{m[:samples].join(' ')}" if m[:samples]
   if BENCH[:out]
     File.open(BENCH[:out], "w") { |f| f.write(lines.join("\n") + "\n") }
   else
