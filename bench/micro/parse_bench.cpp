@@ -10,10 +10,11 @@
 //
 // A game that parses its level every frame: 1,000 frames that each parse the
 // tile map, keep the tree until the next one and make 500 small Hashes, each
-// ended as the engine ends a frame of 1/60 s, as XML and as JSON. Each loop runs in a
-// process of its own, forked from the same interpreter, and reports its peak
-// resident memory ("peak_MiB", read after each frame's parse, when the most
-// is held) and how far that is above where the loop started ("growth_MiB").
+// ended as the engine ends a frame of 1/60 s, as XML and as JSON. Each loop
+// runs in a process of its own, forked from the same interpreter, and
+// reports its peak resident memory ("peak_MiB", read after each frame's
+// parse, when the most is held) and how far that is above where the loop
+// started ("growth_MiB").
 #include "bridge/ffi.h"
 #include "host/collector.h"
 #include "host/engine.h"
