@@ -11,8 +11,9 @@
 // entries), so that a cycle would never end.
 //
 // So the work is done at the end of each frame, while no Ruby runs: at
-// least in proportion to what the frame allocated, and beyond that for as
-// long as the frame has time left before the next one is due. Between
+// least a few times the interpreter's pace for what the frame allocated
+// (more when a cycle runs long), and beyond that for as long as the frame
+// has time left before the next one is due. Between
 // frames the interpreter's own pace is held back by an allowance larger
 // than a frame's allocations, so it steps only in a tick that allocates far
 // more than usual. The next cycle also starts at the end of a frame, when
@@ -30,17 +31,24 @@
 namespace {
 
 // The least time a frame gives a cycle under way, also when the frame is
-// already late, so that a cycle always ends.
+// already late.
 constexpr uint64_t MIN_SLICE_US = 1000;
 // The most, so that the renderer keeps its share of a small machine.
 constexpr uint64_t MAX_SLICE_US = 8000;
 // Left free before the next frame is due.
 constexpr uint64_t MARGIN_US = 1500;
-// The interpreter's own slices come one per this many new objects.
+// The interpreter's own slices come one per this many new objects; a frame
+// takes at least this many times as many for what it allocated, within the
+// longest slice. Fresh objects pushed into marked containers need about
+// two and a half times the interpreter's pace to be marked.
 constexpr size_t STEP_OBJECTS = 1024;
-// A frame's slices do at least this many times the interpreter's own pace
-// for what the frame allocated.
-constexpr size_t STEPS_PER_PACE = 4;
+constexpr size_t PACE = 4;
+// A cycle that has run this many frames is falling behind what the game
+// allocates (frames normally finish one in a few dozen): its frames then
+// take their share in full whatever it costs, and each time it runs that
+// many more the share doubles, up to eight times.
+constexpr unsigned LONG_CYCLE_FRAMES = 120;
+constexpr unsigned MOST_PACE_DOUBLINGS = 3;
 // Objects a tick may make before the interpreter takes slices itself, at
 // least; and as a share of the heap that the last cycle kept.
 constexpr size_t ALLOWANCE_MIN = 16384;
@@ -50,9 +58,10 @@ constexpr size_t ALLOWANCE_SHARE = 8;
 // start of the next frame's slice rather than begun near the end of this one.
 constexpr size_t LARGE_ENTRIES = 100000;
 
-// The interpreter's object count when the last slice ended (simulation
-// thread only): what the frame since then allocated.
+// The interpreter's object count when the last slice ended, and the frames
+// the cycle under way has run (simulation thread only).
 size_t live_after_slice = 0;
+unsigned cycle_frames = 0;
 
 uint64_t counter_ticks(uint64_t microseconds) {
     return SDL_GetPerformanceFrequency() * microseconds / 1000000;
@@ -102,23 +111,35 @@ void collector_frame_end(mrb_state *mrb, uint64_t deadline) {
     // own pace, but a major cycle under way still gets its slices.
     bool paced = !gc.generational;
     size_t allowance = allocation_allowance(gc);
-    if (gc.state == MRB_GC_STATE_ROOT && (!paced || gc.live + allowance < gc.threshold)) return;
+    if (gc.state == MRB_GC_STATE_ROOT && (!paced || gc.live + allowance < gc.threshold)) {
+        cycle_frames = 0;
+        return;
+    }
 
     uint64_t now = SDL_GetPerformanceCounter();
+    uint64_t longest = now + counter_ticks(MAX_SLICE_US);
     uint64_t end = now + counter_ticks(MIN_SLICE_US);
     uint64_t margin = counter_ticks(MARGIN_US);
     if (deadline > end + margin) end = deadline - margin;
-    if (end > now + counter_ticks(MAX_SLICE_US)) end = now + counter_ticks(MAX_SLICE_US);
-    size_t due = allocated * STEPS_PER_PACE / STEP_OBJECTS;
+    if (end > longest) end = longest;
+    unsigned doublings = cycle_frames / LONG_CYCLE_FRAMES;
+    bool behind = doublings > 0;
+    if (doublings > MOST_PACE_DOUBLINGS) doublings = MOST_PACE_DOUBLINGS;
+    size_t due = (allocated * PACE << doublings) / STEP_OBJECTS;
 
     size_t steps = 0;
     for (;;) {
         mrb_incremental_gc(mrb);
         ++steps;
         if (!collecting(gc)) break;
-        if (steps >= due && SDL_GetPerformanceCounter() >= end) break;
-        if (steps >= due && next_marking_entries(mrb) >= LARGE_ENTRIES) break;
+        uint64_t at = SDL_GetPerformanceCounter();
+        if (steps < due) {
+            if (!behind && at >= longest) break;
+            continue;
+        }
+        if (at >= end || next_marking_entries(mrb) >= LARGE_ENTRIES) break;
     }
     if (paced && gc.state != MRB_GC_STATE_ROOT) gc.threshold = gc.live + allowance;
+    cycle_frames = gc.state == MRB_GC_STATE_ROOT ? 0 : cycle_frames + 1;
     live_after_slice = gc.live;
 }
