@@ -13,11 +13,11 @@
 // So the work is done at the end of each frame, while no Ruby runs: at
 // least a few times the interpreter's pace for what the frame allocated
 // (more when a cycle runs long), and beyond that for as long as the frame
-// has time left before the next one is due. Between
-// frames the interpreter's own pace is held back by an allowance larger
-// than a frame's allocations, so it steps only in a tick that allocates far
-// more than usual. The next cycle also starts at the end of a frame, when
-// the coming frame's allocations would start it.
+// has time left before the next one is due. Between frames the
+// interpreter's own pace is held back by an allowance larger than a frame's
+// allocations, so it steps only in a tick that allocates far more than
+// usual. The next cycle also starts at the end of a frame, when the coming
+// frame's allocations would start it.
 #include "collector.h"
 
 #include "host_call.h"
@@ -125,7 +125,7 @@ void collector_frame_end(mrb_state *mrb, uint64_t deadline) {
     unsigned doublings = cycle_frames / LONG_CYCLE_FRAMES;
     bool behind = doublings > 0;
     if (doublings > MOST_PACE_DOUBLINGS) doublings = MOST_PACE_DOUBLINGS;
-    size_t due = (allocated * PACE << doublings) / STEP_OBJECTS;
+    size_t due = ((allocated * PACE) << doublings) / STEP_OBJECTS;
 
     size_t steps = 0;
     for (;;) {
