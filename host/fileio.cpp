@@ -82,16 +82,10 @@ bool write_target(const char *path, std::string *target) {
         note_write_error("there is no folder to write into");
         return false;
     }
-    for (size_t end = 0; end != std::string::npos;) {
-        end = relative.find('/', end + 1);
-        std::string leading = relative.substr(0, end);
-        struct stat info;
-        // What does not exist yet cannot be a link, nor can what lies below it.
-        if (lstat((std::string(write_dir) + "/" + leading).c_str(), &info) != 0) break;
-        if (S_ISLNK(info.st_mode)) {
-            note_write_error("%s is a symbolic link, which the engine does not write through", leading.c_str());
-            return false;
-        }
+    if (size_t link = first_link_length(write_dir, relative.c_str())) {
+        note_write_error("%.*s is a symbolic link, which the engine does not write through", (int)link,
+                         relative.c_str());
+        return false;
     }
     make_parent_folders(relative);
     *target = std::string(write_dir) + "/" + relative;
@@ -323,6 +317,18 @@ void remove_stale_temporary_files(const char *const *folders, size_t count) {
         }
         closedir(dir);
     }
+}
+
+size_t first_link_length(const char *folder, const char *relative) {
+    for (size_t end = 0; relative[end];) {
+        end += std::strcspn(relative + end + 1, "/") + 1;
+        std::string leading = std::string(folder) + "/" + std::string(relative, end);
+        struct stat info;
+        // What does not exist yet cannot be a link, nor can what lies below it.
+        if (lstat(leading.c_str(), &info) != 0) return 0;
+        if (S_ISLNK(info.st_mode)) return end;
+    }
+    return 0;
 }
 
 bool platform_directory_exists(const char *path) {

@@ -88,6 +88,35 @@ TEST(Files, APackedGameWritesBesideTheEngineReadsThatBackAndTheLastScreenshotsAr
     for (const char *shot : {"/shot_4.png", "/shot_5.png"}) EXPECT_EQ(Screenshot(base + shot).width, 64u) << shot;
 }
 
+// The engine's own log never follows a symbolic link out of its folder,
+// whether the link is the log file or its folder: the message is still
+// printed, and nothing lands where the link leads.
+TEST(Files, TheEnginesLogIsNotWrittenThroughALink) {
+    for (const bool folder_link : {false, true}) {
+        EngineSandbox sandbox;
+        const std::string outside = sandbox.root + "/outside";
+        write_file(outside + "/target.txt", "outside");
+        if (folder_link) {
+            fs::create_directory_symlink(outside, sandbox.base_dir + "/logs");
+        } else {
+            fs::create_directories(sandbox.base_dir + "/logs");
+            fs::create_symlink(outside + "/target.txt", sandbox.base_dir + "/logs/log.txt");
+        }
+        // Measuring with a font that is missing makes the engine itself log.
+        sandbox.write_game_file("app/main.rb", R"(
+def tick(args)
+  $qmx.calcstringbox("x", 0, "missing.ttf")
+  $qmx.request_quit
+end
+)");
+        engine_result result = sandbox.run({sandbox.game_dir}, 40);
+        EXPECT_EQ(result.exit_code, 0) << folder_link << result.err;
+        EXPECT_NE(result.err.find("font: Couldn't load 'missing.ttf'"), std::string::npos) << folder_link << result.err;
+        EXPECT_EQ(listing(outside), std::vector<std::string>{"target.txt"}) << folder_link;
+        EXPECT_EQ(read_file(outside + "/target.txt"), "outside") << folder_link;
+    }
+}
+
 // Where a write lands: a name near the file system's limit is written, a
 // symbolic link never leads a write out of the game, and the temporary files
 // of an engine killed mid-save are gone once the game starts again, while
