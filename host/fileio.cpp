@@ -157,13 +157,46 @@ int replace_file(const char *path, const void *data, size_t length) {
     return 1;
 }
 
+// Whether a file that the write directory does not hold yet would, once
+// written there, be read before the one that the search path finds under
+// `path` now: the write directory is searched before the element that holds
+// it (in production, or for a game run from an archive).
+bool written_copy_read_first(const char *path) {
+    const char *holder = PHYSFS_getRealDir(path), *write_dir = PHYSFS_getWriteDir();
+    struct stat written;
+    if (!holder || !write_dir || stat(write_dir, &written) != 0) return false;
+    char **elements = PHYSFS_getSearchPath();
+    bool first = false;
+    for (char **element = elements; element && *element && std::strcmp(*element, holder) != 0; ++element) {
+        struct stat info;
+        if (stat(*element, &info) == 0 && info.st_dev == written.st_dev && info.st_ino == written.st_ino) {
+            first = true;
+            break;
+        }
+    }
+    PHYSFS_freeList(elements);
+    return first;
+}
+
 // Appends all of the bytes or none: a write that fails part-way (a full
 // disk) is cut back off, and a file that the append made is removed again.
+// An append to a file that the game ships and the write directory does not
+// hold yet starts from the shipped text, so that the game reads that text
+// with the bytes added, as where the two are one folder.
 int append_to_file(const char *path, const void *data, size_t length) {
     std::string target;
     if (!write_target(path, &target)) return 0;
     struct stat before;
     bool existed = lstat(target.c_str(), &before) == 0;
+    if (!existed && written_copy_read_first(path)) {
+        size_t size = 0;
+        if (char *shipped = (char *)loadfile(path, &size)) {
+            std::string whole(shipped, size);
+            SDL_free(shipped);
+            whole.append((const char *)data, length);
+            return replace_file(path, whole.data(), whole.size());
+        }
+    }
     int fd = open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         note_write_error("%s", std::strerror(errno));
