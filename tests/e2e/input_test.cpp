@@ -8,6 +8,7 @@
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -230,6 +231,39 @@ TEST(PlayerInput, ARecordingStartedFromTheConsoleMidGameReplaysTickForTick) {
     player.play("150 quit\n", {"--replay", "mid_replay.txt"});
     EXPECT_EQ(read_file(player.sandbox.game_dir + "/digest.txt"), recorded);
     EXPECT_NE(player.result.out.find("Replay completed [mid_replay.txt]"), std::string::npos) << player.result.out;
+}
+
+// Past the engine's 1,000th tick a reset also loads app/main.rb again, in a
+// frame in which the game does not tick. Recordings and replays begun on
+// either side of it, with Space pressed all along, still match tick for
+// tick and end where they should; --speed 20 gets there within seconds.
+TEST(PlayerInput, RecordingsAndReplaysBegunPastTheThousandthTickMatchTickForTick) {
+    ScriptedPlayer player("late_replay");
+    std::string script;
+    // A press or a release in every frame, so also in the frames that load
+    // the file.
+    for (int frame = 4; frame < 200; ++frame) script += std::to_string(frame) + (frame % 2 ? " key_up" : " key_down") + " 32 0\n";
+    player.play(script, {"--speed", "20"});
+    player.play(script, {"--replay", "late_recording.txt", "--speed", "20"});
+    const std::string dir = player.sandbox.game_dir + "/";
+    const struct {
+        const char *recorded, *replayed, *recording;
+    } cases[] = {
+        {"early.txt", "early_replayed.txt", "early_recording.txt"}, // at tick 30; replayed from tick 1800
+        {"late.txt", "replayed.txt", "late_recording.txt"},         // from tick 1010; replayed at start-up
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.recording);
+        std::string recorded = read_file(dir + c.recorded), recording = read_file(dir + c.recording);
+        EXPECT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 601) << player.result.out;
+        std::string replayed = read_file(dir + c.replayed);
+        auto split = std::mismatch(recorded.begin(), recorded.end(), replayed.begin(), replayed.end());
+        size_t at = recorded.rfind('\n', (size_t)(split.first - recorded.begin()));
+        EXPECT_TRUE(replayed == recorded) << "from line " << std::count(recorded.begin(), split.first, '\n') + 1
+                                          << ": " << recorded.substr(at == std::string::npos ? 0 : at + 1, 40);
+        EXPECT_NE(recording.find("\nstopped_at 601\n"), std::string::npos) << recording.substr(0, 40);
+        EXPECT_GE(count_of(recording, "[:key_down_raw, 32, 0, 2, "), 5u);
+    }
 }
 
 // A recording started inside the game's tick, before the game draws random
