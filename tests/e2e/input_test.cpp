@@ -79,6 +79,35 @@ TEST(PlayerInput, ATypedKeyAndTheConsoleKeyLeaveNothingBehindThem) {
     EXPECT_EQ(read_file(player.sandbox.game_dir + "/t.txt"), "ok") << player.result.out;
 }
 
+// Each press of the console's key takes away one of its characters, also
+// when the key is pressed again before the first arrives and when one comes
+// five frames late under --speed 3 (15 ticks): neither the game nor the
+// prompt gets one. The game sees only the text typed between.
+TEST(PlayerInput, QuickPressesOfTheConsoleKeyLeaveNoCharacterBehind) {
+    ScriptedPlayer player;
+    player.sandbox.write_game_file("app/main.rb", "def tick args\n  args.inputs.text.each { |t| $qmx.append_file('observed.txt', "
+                                                  "\"#{Kernel.tick_count} text=#{t}\\n\") }\nend\n");
+    const std::string tap = " key_down 96 0\n", lift = " key_up 96 0\n", late = " text `\n";
+    const std::string script =
+        // Opened and closed again before either character arrives.
+        "20" + tap + "21" + lift + "22" + tap + "23" + lift + "23" + late + "25" + late + "30 text a\n" +
+        // Three presses leave the console open, with an empty prompt.
+        "40" + tap + "41" + lift + "42" + tap + "43" + lift + "44" + tap + "45" + lift + "46" + late + "47" + late +
+        "48" + late + "60 text $qmx.write_file('3.txt','ok')\n62 key_down 13 0\n63 key_up 13 0\n" +
+        "70" + tap + "70" + late + "71" + lift +
+        // A character five frames late.
+        "80" + tap + "81" + lift + "85" + late + "90 text $qmx.write_file('5.txt','ok')\n" +
+        "92 key_down 13 0\n93 key_up 13 0\n100" + tap + "100" + late + "101" + lift + "110 text b\n120 quit\n";
+    for (const char *speed : {"1", "3"}) {
+        SCOPED_TRACE(std::string("--speed ") + speed);
+        for (const char *file : {"3.txt", "5.txt"}) std::filesystem::remove(player.sandbox.game_dir + "/" + file);
+        player.play(script, {"--speed", speed});
+        EXPECT_EQ(player.story(), "text=a | text=b");
+        EXPECT_EQ(read_file(player.sandbox.game_dir + "/3.txt"), "ok") << player.result.out;
+        EXPECT_EQ(read_file(player.sandbox.game_dir + "/5.txt"), "ok") << player.result.out;
+    }
+}
+
 TEST(PlayerInput, TheMouseIsSeenInGameCoordinates) {
     ScriptedPlayer player;
     player.play("20 mouse_move 50% 50%\n22 mouse_down 1\n23 mouse_up 1\n25 touch_mouse_move 5 5\n"

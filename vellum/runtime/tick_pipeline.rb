@@ -19,12 +19,20 @@ module QMX
         return nil if elapsed >= 0 && elapsed < MIN_TICK_INTERVAL
       end
       @last_sdl_tick = sdl_tick
+      @frame_count = __frame_count__ + 1
       calc_wrapper
       (@simulation_speed.to_i - 1).abs.times { calc_wrapper }
       nil
     rescue Exception => e
       __report_tick_exception__(e)
       nil
+    end
+
+    # Frames in which the pipeline has run. Under --speed one frame runs
+    # several ticks, and input arrives once a frame: whatever waits for
+    # input counts frames.
+    def __frame_count__
+      @frame_count || 0
     end
 
     # Whatever was raised, and whatever the game did to its state, the report
