@@ -411,10 +411,20 @@ module QMX
       send("#{key}=", value)
     end
 
+    # A shared value is copied from one property to another, both saved with
+    # the entity; a name that is not one of them is corrupt data, and is
+    # refused before anything is read, so that no saved name ever calls a
+    # method of the game.
     def __load_end__(serialization_data)
       QMX::Entity.advance_id_past!(@entity_id)
       refs = serialization_data[:entity_keys_by_ref]
-      refs.each { |other, main| send("#{other}=", send(main)) } if refs
+      return self unless refs
+      raise ArgumentError, "entity_keys_by_ref must be a Hash, not #{refs.inspect}." unless refs.is_a?(Hash)
+      refs.each do |other, main|
+        next if serialization_data.key?(other) && serialization_data.key?(main)
+        raise ArgumentError, "entity_keys_by_ref pairs #{other.inspect} with #{main.inspect}, but only properties saved with the entity can share a value."
+      end
+      refs.each { |other, main| __load_value__(other, send(main)) }
       self
     end
 

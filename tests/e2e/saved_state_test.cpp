@@ -10,8 +10,9 @@
 namespace {
 
 // Runs app/check.rb once the game has loaded; it prints "failed: [...]".
-engine_result run_check(EngineSandbox &sandbox, const std::string &script) {
-    sandbox.write_game_file("app/main.rb", "def tick(args); end\n");
+engine_result run_check(EngineSandbox &sandbox, const std::string &script,
+                        const std::string &main = "def tick(args); end\n") {
+    sandbox.write_game_file("app/main.rb", main);
     sandbox.write_game_file("app/check.rb", script);
     return sandbox.run({sandbox.game_dir, "--eval", "app/check.rb", "--no-tick"}, 60);
 }
@@ -90,6 +91,53 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
          {"args.state.name could not be written: its inspect raised RuntimeError (boom).",
           "Saved state may name at most 10000 Symbols that the game has not made yet"})
         EXPECT_EQ(count_of(result.out, message), 1u) << message << "\n" << result.out;
+}
+
+// A save names properties, never methods: entity_keys_by_ref pairs that name
+// a method of the game, or a setter, are refused with the load message and
+// run nothing, also in a file refused for another reason and through
+// deserialize_state; pairs of saved properties still share their value.
+TEST(SavedState, NothingInASaveRuns) {
+    EngineSandbox sandbox;
+    engine_result result = run_check(sandbox, R"($ran = []
+def strict(refs) = "{:entity_id=>5, :entity_strict=>true, :x=>1, :entity_keys_by_ref=>#{refs}}"
+def load(text)
+  $qmx.write_file("game_state.txt", text)
+  $qmx.load_state
+end
+$qmx.args.state.marker = :kept
+srand(42)
+expected = rand
+srand(42)
+loads = {
+  names_a_method: load("{:entity_id=>1, :tick_count=>1, :e=>#{strict('{:x=>:wipe_progress}')}}"),
+  names_a_setter: load("{:entity_id=>1, :e=>#{strict('{:progress=>:x}')}}"),
+  names_srand: load("{:entity_id=>1, :e=>#{strict('{:x=>:srand}')}}"),
+  refused_anyway: load("[#{strict('{:x=>:wipe_progress}')}]"),
+  pairs_not_a_hash: load("{:entity_id=>1, :e=>#{strict('[[:x, :wipe_progress]]')}}"),
+  deserialize_state: ($qmx.deserialize_state("{:entity_id=>1, :e=>#{strict('{:x=>:wipe_progress}')}}") rescue nil)
+}
+checks = loads.map { |name, state| [name, state.nil?] }.to_h
+checks[:nothing_ran] = $ran.empty?
+checks[:seed_kept] = rand == expected
+checks[:state_kept] = $qmx.args.state.marker == :kept
+shared = load("{:entity_id=>1, :e=>{:entity_id=>6, :entity_strict=>true, :a=>[1], :b=>[1], :entity_keys_by_ref=>{:b=>:a}}}")
+checks[:shared] = shared && shared.e.a.equal?(shared.e.b)
+puts "ran: #{$ran.inspect}"
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)",
+                                     R"(def tick(args); end
+def wipe_progress
+  $ran << :wipe_progress
+  :wiped
+end
+def progress=(value)
+  $ran << :progress=
+end
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out;
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
+    EXPECT_EQ(count_of(result.out, "only properties saved with the entity can share a value"), 4u) << result.out;
 }
 
 } // namespace
