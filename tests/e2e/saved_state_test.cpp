@@ -140,4 +140,41 @@ end
     EXPECT_EQ(count_of(result.out, "only properties saved with the entity can share a value"), 4u) << result.out;
 }
 
+// The tick count and entity ids go on being counted from a save: each value
+// the engine cannot count on from is refused naming its key, the state and
+// the tick count are kept, and new entities still come; the largest counts
+// taken load and count on.
+TEST(SavedState, CountsASaveCarriesOnAreWholeNumbersTheEngineCountsFrom) {
+    EngineSandbox sandbox;
+    engine_result result = run_check(sandbox, R"(def load(text)
+  $qmx.write_file("game_state.txt", text)
+  $qmx.load_state
+end
+$qmx.args.state.marker = :kept
+Kernel.tick_count = 7
+bad = { string: '"x"', array: "[1]", true: "true", hash: "{}", int64_max: "9223372036854775807",
+        int64_min: "-9223372036854775808", nan: "NaN", fraction: "1.5", two_to_53: "9007199254740992" }
+checks = {}
+bad.each do |name, value|
+  checks[:"tick_count_#{name}"] = load("{:entity_id=>1, :tick_count=>#{value}}").nil?
+  checks[:"entity_id_#{name}"] = load("{:entity_id=>#{value}, :tick_count=>1}").nil?
+  checks[:"nested_entity_id_#{name}"] = load("{:entity_id=>1, :e=>{:entity_id=>#{value}}}").nil?
+end
+checks[:state_kept] = $qmx.args.state.marker == :kept && Kernel.tick_count == 7
+checks[:new_entities] = $qmx.args.state.new_entity(:after).entity_id.is_a?(Integer)
+big = load("{:entity_id=>9007199254740991, :tick_count=>9007199254740991, :marker=>:big}")
+checks[:largest] = big && big.marker == :big && Kernel.tick_count == 9007199254740991 &&
+                   big.new_entity(:next).entity_id == 9007199254740992
+checks[:before_first_tick] = load("{:entity_id=>1, :tick_count=>-1}") && Kernel.tick_count == -1
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out;
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
+    EXPECT_EQ(count_of(result.out, "tick_count must be a whole number from -1 to 9007199254740991, not "), 9u)
+        << result.out;
+    EXPECT_EQ(count_of(result.out, "entity_id must be a whole number from -9007199254740992 to 9007199254740991, not "),
+              18u)
+        << result.out;
+}
+
 } // namespace
