@@ -75,7 +75,7 @@ chain = $qmx.args.state.new_entity(:link)
 checks[:deep_entities] = depth(round_trip(chain)) == 501
 $qmx.args.state.name = Name.new("x")
 checks[:bad_inspect] = $qmx.save_state.nil?
-$qmx.write_file("game_state.txt", "{:entity_id=>1, :names=>[" + Array.new(10_001) { |i| ":fresh_#{i}" }.join(", ") + "]}")
+$qmx.write_file("game_state.txt", "{:entity_id=>1, :names=>[" + Array.new(9_001) { |i| ":fresh_#{i}" }.join(", ") + "]}")
 checks[:symbols] = $qmx.load_state.nil?
 # Many names, some the interpreter has already and some short: each is the
 # Symbol the same name in code is.
@@ -89,7 +89,7 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
     EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
     for (const char *message :
          {"args.state.name could not be written: its inspect raised RuntimeError (boom).",
-          "Saved state may name at most 10000 Symbols that the game has not made yet"})
+          "Saved state may make at most 9000 Symbols that the game has not made yet"})
         EXPECT_EQ(count_of(result.out, message), 1u) << message << "\n" << result.out;
 }
 
@@ -175,6 +175,75 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
     EXPECT_EQ(count_of(result.out, "entity_id must be a whole number from -9007199254740992 to 9007199254740991, not "),
               18u)
         << result.out;
+}
+
+// What save_state writes, load_state loads in a new run, where none of its
+// Symbols exist yet. A state naming more Symbols than a save may is refused
+// and the previous save stays byte for byte, a strict entity's properties
+// counting three each; the largest states of both kinds that the writer
+// takes load in the next run, as do the operator Symbols the interpreter
+// writes bare, which then save again. A hand-made file whose strict entity
+// would make too many is refused by the reader.
+TEST(SavedState, WhatSaveStateWritesLoadsInANewRun) {
+    EngineSandbox sandbox;
+    engine_result first = run_check(sandbox, R"(LIMIT = 9_000
+def fresh_symbols(tag, n) = Array.new(n) { |i| :"#{tag}_#{i}" }
+# How many Symbols more than a save may name the state names.
+def over(state)
+  QMX::LiteralWriter.write(state)
+  0
+rescue QMX::LiteralWriter::UnsavableError => e
+  e.message.split(" ")[2].to_i - LIMIT
+end
+state = $qmx.args.state
+state.marker = :first
+state.ops = [:"&&", :"||", :"$-", { :"&&" => :"||" }]
+checks = { first_save: $qmx.save_state }
+saved = $qmx.read_file("game_state.txt")
+plain = fresh_symbols("plain_name", LIMIT + 1)
+state.names = plain
+checks[:too_many] = $qmx.save_state.nil? && $qmx.read_file("game_state.txt") == saved
+state.names = nil
+n = LIMIT / 3 + 1
+wide = state.new_entity_strict(:wide, fresh_symbols("strict_key", n).map { |key| [key, 0] }.to_h)
+state.wide = wide
+checks[:too_many_properties] = $qmx.save_state.nil? && $qmx.read_file("game_state.txt") == saved
+state.wide = nil
+near = state.new_entity(:near, names: plain)
+over(near).times { near.names.pop }
+checks[:near_plain] = $qmx.serialize_state("near_plain.txt", near)
+near_strict = state.new_entity(:near, wide: wide)
+((over(near_strict) + 2) / 3).times { wide.remove_instance_variable(:"@strict_key_#{n -= 1}") }
+checks[:near_strict] = $qmx.serialize_state("near_strict.txt", near_strict)
+$qmx.write_file("sizes.txt", "#{near.names.size} #{n}")
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(first.exit_code, 0) << first.out;
+    EXPECT_NE(first.out.find("failed: []"), std::string::npos) << first.out;
+    EXPECT_EQ(count_of(first.out, "a save may name at most 9000 so that it loads"), 2u) << first.out;
+
+    engine_result second = run_check(sandbox, R"(LIMIT = 9_000
+plain, properties = $qmx.read_file("sizes.txt").split.map(&:to_i)
+state = $qmx.load_state
+checks = {
+  loads: state && state.marker == :first,
+  operators: state && state.ops == [:"&&", :"||", :"$-", { :"&&" => :"||" }],
+  saves_again: state && $qmx.save_state
+}
+near = $qmx.deserialize_state("near_plain.txt")
+checks[:near_plain] = plain > LIMIT - 20 && near && near.names.size == plain
+near = $qmx.deserialize_state("near_strict.txt")
+checks[:near_strict] = properties > LIMIT / 3 - 10 && near &&
+                       near.wide.to_hash.keys.count { |key| key.to_s.start_with?("strict_key_") } == properties
+hand_made = "{:entity_id=>1, :s=>{:entity_id=>2, :entity_strict=>true, " +
+            Array.new(LIMIT / 3 + 1) { |i| "\"hand_key_#{i}\"=>#{i}" }.join(", ") + "}}"
+$qmx.write_file("game_state.txt", hand_made)
+checks[:reader_counts_properties] = $qmx.load_state.nil?
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(second.exit_code, 0) << second.out;
+    EXPECT_NE(second.out.find("failed: []"), std::string::npos) << second.out;
+    EXPECT_EQ(count_of(second.out, "Saved state may make at most 9000 Symbols"), 1u) << second.out;
 }
 
 } // namespace
