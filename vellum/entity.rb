@@ -40,9 +40,30 @@ module QMX
       @id = 0
     end
 
+    # Counts a save carries on (entity ids, the tick count) must be whole
+    # numbers the engine can go on counting from: within 2**53 of zero they
+    # leave room to count for ever and stay exact in Float arithmetic. The
+    # interpreter compares Integers beyond 2**62 wrongly, so the range is
+    # checked with a shift, which is exact for any Integer: what is left is
+    # 0 or -1 exactly when the number is from -2**53 to 2**53 - 1.
+    SAVED_COUNT_BITS = 53
+
+    def self.saved_count?(value, lowest = nil)
+      return false unless value.is_a?(Integer)
+      high_bits = value >> SAVED_COUNT_BITS
+      (high_bits == 0 || high_bits == -1) && (lowest.nil? || value >= lowest)
+    end
+
+    def self.saved_count_message(key, value, lowest = nil)
+      "#{key} must be a whole number from #{lowest || -2**SAVED_COUNT_BITS} to #{2**SAVED_COUNT_BITS - 1}, not #{value.inspect}."
+    end
+
     # Loaded entities keep their saved ids; new ones must never reuse them.
+    # A cleared strict entity saves its id as nil, which is kept.
     def self.advance_id_past!(id)
-      @id = id if id.is_a?(Integer) && id > (@id || 0)
+      return @id if id.nil?
+      raise ArgumentError, saved_count_message(:entity_id, id) unless saved_count?(id)
+      @id = id if id > (@id || 0)
       @id
     end
 
@@ -411,10 +432,20 @@ module QMX
       send("#{key}=", value)
     end
 
+    # A shared value is copied from one property to another, both saved with
+    # the entity; a name that is not one of them is corrupt data, and is
+    # refused before anything is read, so that no saved name ever calls a
+    # method of the game.
     def __load_end__(serialization_data)
       QMX::Entity.advance_id_past!(@entity_id)
       refs = serialization_data[:entity_keys_by_ref]
-      refs.each { |other, main| send("#{other}=", send(main)) } if refs
+      return self unless refs
+      raise ArgumentError, "entity_keys_by_ref must be a Hash, not #{refs.inspect}." unless refs.is_a?(Hash)
+      refs.each do |other, main|
+        next if serialization_data.key?(other) && serialization_data.key?(main)
+        raise ArgumentError, "entity_keys_by_ref pairs #{other.inspect} with #{main.inspect}, but only properties saved with the entity can share a value."
+      end
+      refs.each { |other, main| __load_value__(other, send(main)) }
       self
     end
 

@@ -523,8 +523,13 @@ module QMX
       state
     end
 
+    # The tick count goes on from the saved one, so it is refused, before any
+    # entity is made, unless the engine can count on from it.
     def __rebuild_saved_state__(text)
       $load_data = QMX::LiteralReader.parse(text)
+      if $load_data.is_a?(Hash) && !$load_data[:tick_count].nil? && !Entity.saved_count?($load_data[:tick_count], -1)
+        raise ArgumentError, Entity.saved_count_message(:tick_count, $load_data[:tick_count], -1)
+      end
       QMX::OpenEntity.parse_serialization_data($load_data)
     end
 
