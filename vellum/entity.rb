@@ -129,7 +129,12 @@ module QMX
 
     def self.rebuild_level(data)
       return [data, [], data, 0] if data.is_a?(Array)
-      entity = data.key?(:entity_strict) ? new_entity_strict(data[:entity_name], data) : OpenEntity.new
+      if data.key?(:entity_strict)
+        data.each_key { |key| StrictEntity.__check_saved_property__(key) }
+        entity = new_entity_strict(data[:entity_name], data)
+      else
+        entity = OpenEntity.new
+      end
       entity.__load_begin__
       [data, entity, data.to_a, 0]
     end
@@ -389,8 +394,9 @@ module QMX
   end
 
   class StrictEntity
-    attr_accessor :entity_id, :entity_name, :entity_strict, :created_at, :created_at_elapsed,
-                  :global_created_at_elapsed, :entity_type, :entity_keys_by_ref
+    OWN_PROPERTIES = [:entity_id, :entity_name, :entity_strict, :created_at, :created_at_elapsed,
+                      :global_created_at_elapsed, :entity_type, :entity_keys_by_ref].freeze
+    attr_accessor(*OWN_PROPERTIES)
 
     def self.parse_serialization_data(data)
       QMX::Entity.parse_serialization_data(data)
@@ -399,6 +405,29 @@ module QMX
     # An accessor pair for one property of this strict type.
     def self.__define_property__(key)
       attr_accessor key
+    end
+
+    # Ruby's own methods that making, printing, saving and loading an entity
+    # call on it.
+    RUBY_METHODS_ENTITIES_USE = [:initialize, :method_missing, :send, :__send__, :respond_to?, :class, :object_id,
+                                 :equal?, :==, :instance_variables, :instance_variable_get, :instance_variable_set,
+                                 :is_a?, :kind_of?, :instance_of?, :nil?, :freeze, :frozen?].freeze
+
+    # Saved data makes the properties of a strict type it names, but never
+    # one that would replace a method every entity works by (a save naming
+    # :initialize or :to_s would break the type for the rest of the run):
+    # such a name is corrupt data.
+    def self.__check_saved_property__(key)
+      methods = StrictEntity.__methods_entities_use__
+      return unless methods.include?(key.to_s.to_sym) || methods.include?(:"#{key}=")
+      raise ArgumentError, "#{key.inspect} cannot be a property of a strict entity: it names a method the entity works by."
+    end
+
+    def self.__methods_entities_use__
+      @methods_entities_use ||= begin
+        own = StrictEntity.instance_methods(false) + [:initialize, :method_missing]
+        own - OWN_PROPERTIES - OWN_PROPERTIES.map { |name| :"#{name}=" } + RUBY_METHODS_ENTITIES_USE
+      end
     end
 
     def initialize(name, init_hash = nil, block = nil)
@@ -428,7 +457,10 @@ module QMX
     end
 
     def __load_value__(key, value)
-      self.class.__define_property__(key) unless respond_to?(key)
+      unless respond_to?(key)
+        StrictEntity.__check_saved_property__(key)
+        self.class.__define_property__(key)
+      end
       send("#{key}=", value)
     end
 

@@ -117,12 +117,24 @@ loads = {
   pairs_not_a_hash: load("{:entity_id=>1, :e=>#{strict('[[:x, :wipe_progress]]')}}"),
   deserialize_state: ($qmx.deserialize_state("{:entity_id=>1, :e=>#{strict('{:x=>:wipe_progress}')}}") rescue nil)
 }
+# Saved property names that would replace a method every entity of the type
+# works by, for a type the save makes and for one the game has made.
+$qmx.args.state.new_entity_strict(:made, x: 1)
+[:initialize, :to_s, :method_missing, :send].each do |name|
+  [:fresh, :made].each do |type|
+    loads[:"#{type}_#{name}"] = load("{:entity_id=>1, :e=>{:entity_id=>7, :entity_strict=>true, :entity_name=>:#{type}, :x=>1, :#{name}=>2}}")
+  end
+end
 checks = loads.map { |name, state| [name, state.nil?] }.to_h
 checks[:nothing_ran] = $ran.empty?
 checks[:seed_kept] = rand == expected
 checks[:state_kept] = $qmx.args.state.marker == :kept
 shared = load("{:entity_id=>1, :e=>{:entity_id=>6, :entity_strict=>true, :a=>[1], :b=>[1], :entity_keys_by_ref=>{:b=>:a}}}")
 checks[:shared] = shared && shared.e.a.equal?(shared.e.b)
+checks[:types_work] = [:fresh, :made].all? do |type|
+  entity = $qmx.args.state.new_entity_strict(type, x: 3)
+  entity.x == 3 && entity.to_s.include?(":x=>3") && (entity.nope rescue :refused) == :refused
+end
 puts "ran: #{$ran.inspect}"
 puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
 )",
