@@ -435,8 +435,8 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
              {many_lines + "\r\n", "", false, "HTTP/1.0 200"},
              {many_lines + "X-A: 1\r\n\r\n", "", false, "HTTP/1.0 431"},
              // A client that has sent all and closed its sending side waits.
-             {"GET /ok HTTP/1.0\r\n\r\n", "", true, "HTTP/1.0 200"},
-             {"POST /echo HTTP/1.0\r\nContent-Length: 5\r\n\r\nhello", "", true, "HTTP/1.0 200"},
+             {"GET /later HTTP/1.0\r\n\r\n", "", true, "HTTP/1.0 200"},
+             {"POST /later HTTP/1.0\r\nContent-Length: 5\r\n\r\nhello", "", true, "HTTP/1.0 200"},
              // The game echoes a header holding a carriage return.
              {"GET /crlf HTTP/1.0\r\nX-Echo: a\rSet-Cookie: evil=1\r\n\r\n", "", false, "HTTP/1.0 500"}}) {
         int fd = send_request(port, row.request);
