@@ -113,9 +113,12 @@ end
 }
 
 // A URL the game passes on is spoken to over HTTP or HTTPS only: any other
-// scheme fails at once, touching no file and no port. Each failure, like
-// the server's and the runtime's own messages, reaches logs/log.txt too.
-TEST(HttpClient, OnlyHttpAndHttpsAreSpokenAndEveryWarningReachesTheLogFile) {
+// scheme fails at once, touching no file and no port. A header line that
+// holds a line break is not sent, and nothing else of its request either.
+// Each failure, like the server's and the runtime's own messages, reaches
+// logs/log.txt too, which the developer API serves: a URL is written there
+// without its password, and a line break in it forges no line.
+TEST(HttpClient, NothingTheGamePassesOnReachesAFileAPortAHeaderOrALogLine) {
     EngineSandbox sandbox;
     // Never accepts: a connection would wait in its queue. Its port is
     // taken, so the game's server cannot listen there.
@@ -125,14 +128,20 @@ TEST(HttpClient, OnlyHttpAndHttpsAreSpokenAndEveryWarningReachesTheLogFile) {
     ASSERT_TRUE(bind(listener, (sockaddr *)&address, length) == 0 && listen(listener, 8) == 0);
     getsockname(listener, (sockaddr *)&address, &length);
     const std::string port = std::to_string(ntohs(address.sin_port)), tcp = "://127.0.0.1:" + port + "/x'";
+    const std::string refused = "127.0.0.1:" + std::to_string(free_port());
     const std::vector<std::string> urls = {"'file:///etc/passwd'", "'gopher" + tcp, "'dict" + tcp, "'telnet" + tcp,
                                            "'file://" + sandbox.root + "/outside.txt'"};
     sandbox.write_game_file("app/main.rb", "URLS = [" + urls[0] + ", " + urls[1] + ", " + urls[2] + ", " + urls[3] +
-                                               "]\nPORT = " + port + R"(
+                                               "]\nPORT = " + port + "\nREFUSED = '" + refused + R"('
 def tick args
   if args.state.tick_count == 0
     $qmx.start_server!(port: PORT)
-    $r = URLS.map { |url| $qmx.http_get(url) } + [$qmx.http_put()" + urls[4] + R"(, "app/main.rb")]
+    $r = URLS.map { |url| $qmx.http_get(url) } + [$qmx.http_put()" + urls[4] + R"(, "app/main.rb"),
+      $qmx.http_get("http://127.0.0.1:#{PORT}/x", ["X-Name: ada\r\nX-Injected: 1"]),
+      $qmx.http_post("http://127.0.0.1:#{PORT}/x", { a: 1 }, ["X-Name: ada\nX-Injected: 1"]),
+      $qmx.http_head("http://127.0.0.1:#{PORT}/x", ["X-Name: ada\r"]),
+      $qmx.http_get("http://player:hunter2@#{REFUSED}/scores?page=2"),
+      $qmx.http_get("http://#{REFUSED}/a\r\n* INFO: forged line")]
   end
   return unless $r.all? { |h| h[:complete] } || args.state.tick_count == 300
   puts "ended by #{args.state.tick_count}: #{$r.map { |h| [h[:http_response_code], h[:response_data]] }.uniq.inspect}"
@@ -153,6 +162,15 @@ end
         EXPECT_EQ(count_of(log, "The HTTP request to " + url.substr(1, url.size() - 2) + " failed"), 1u) << url << log;
     for (const std::string &said : {"could not listen on port " + port, std::string("* INFO: Quit requested")})
         EXPECT_NE(log.find(said), std::string::npos) << said << "\n" << log;
+    for (auto [said, times] : {std::pair{std::string("/x failed: its header line \"X-Name: ada%0D%0AX-Injected: 1\" holds a "
+                                                     "line break, so nothing was sent"), 1},
+                               {"/x failed: its header line \"X-Name: ada%0AX-Injected: 1\"", 1},
+                               {"/x failed: its header line \"X-Name: ada%0D\"", 1},
+                               {"The HTTP request to http://" + refused + "/scores?page=2 failed", 1},
+                               {"hunter2", 0}, {"player", 0},
+                               {"The HTTP request to http://" + refused + "/a%0D%0A* INFO: forged line failed", 1},
+                               {"\n* INFO: forged line", 0}})
+        EXPECT_EQ(count_of(log, said), (size_t)times) << said << "\n" << log;
 }
 
 std::string percent_encoded(const std::string &text) {
@@ -225,41 +243,6 @@ end
     EXPECT_EQ(read_file(sandbox.game_dir + "/app/victim.rb"), victim);
     EXPECT_EQ(count_of(read_file(sandbox.base_dir + "/logs/log.txt"), "a redirect led to this engine's own server"),
               redirects.size());
-}
-
-// What the game passes on cannot add headers to a request or lines to the
-// log, and the log (which the developer API serves) shows no password.
-TEST(HttpClient, NoHeaderOrUrlAddsHeadersOrLogLinesAndNoPasswordIsLogged) {
-    EngineSandbox sandbox;
-    Peer peer(sandbox);
-    ASSERT_NE(peer.port, 0);
-    const std::string base = "http://127.0.0.1:" + std::to_string(peer.port);
-    const std::string refused = "127.0.0.1:" + std::to_string(free_port());
-    sandbox.write_game_file("app/main.rb", "B = '" + base + "'\nR = '" + refused + R"('
-def tick args
-  $r ||= [$qmx.http_get("#{B}/final", ["X-Name: ada\r\nX-Injected: 1"]),
-          $qmx.http_post("#{B}/form", { a: 1 }, ["X-Name: ada\nX-Injected: 1"]),
-          $qmx.http_head("#{B}/final", ["X-Name: ada\r"]),
-          $qmx.http_get("http://player:hunter2@#{R}/scores?page=2"),
-          $qmx.http_get("http://#{R}/a\r\n* INFO: forged line")]
-  return unless $r.all? { |h| h[:complete] } || args.state.tick_count == 300
-  puts "ended: #{$r.map { |h| h[:http_response_code] }.inspect}"
-  $qmx.request_quit
-end
-)");
-    engine_result result = sandbox.run({sandbox.game_dir}, 60);
-    EXPECT_NE(result.out.find("ended: [-1, -1, -1, -1, -1]\n"), std::string::npos) << result.out << result.err;
-    EXPECT_EQ(read_file(peer.log), "") << "a request with a broken header went out";
-    const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
-    for (auto [said, times] : {std::pair{std::string("failed: its header line \"X-Name: ada%0D%0AX-Injected: 1\" holds a "
-                                                     "line break, so nothing was sent"), 1},
-                               {"failed: its header line \"X-Name: ada%0AX-Injected: 1\"", 1},
-                               {"failed: its header line \"X-Name: ada%0D\"", 1},
-                               {"The HTTP request to http://" + refused + "/scores?page=2 failed", 1},
-                               {"hunter2", 0}, {"player", 0},
-                               {"The HTTP request to http://" + refused + "/a%0D%0A* INFO: forged line failed", 1},
-                               {"\n* INFO: forged line", 0}})
-        EXPECT_EQ(count_of(log, said), (size_t)times) << said << "\n" << log;
 }
 
 TEST(HttpClient, WithoutAUsableLibcurlRequestsAnswerNilAndTheGameRunsOn) {
