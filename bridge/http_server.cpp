@@ -283,7 +283,7 @@ void scan_head(httpserver_connection *connection) {
             finish_head(connection, feed_index);
             return;
         } else if (scan.lines > HTTPSERVER_HEADER_LINE_LIMIT) {
-            refuse(connection, 431, "Request header fields too large: at most 100 header lines are read.\n");
+            refuse(connection, 431, "Request header fields too large: too many header lines.\n");
             return;
         } else {
             if (line_length >= 16 && SDL_strncasecmp(line, "Content-Length:", 15) == 0) {
