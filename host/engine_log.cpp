@@ -58,3 +58,19 @@ void engine_log_init(const char *base_dir) {
     SDL_free(folder);
     log_path = sprintf_alloc("%s/%s", log_folder, LOG_FILE);
 }
+
+char *engine_log_escape(const char *text, size_t length) {
+    char *escaped = (char *)SDL_malloc(length * 3 + 1);
+    if (!escaped) return nullptr;
+    size_t at = 0;
+    for (size_t i = 0; i < length; ++i) {
+        unsigned char c = (unsigned char)text[i];
+        if (c < 0x20 || c == 0x7F) {
+            at += (size_t)SDL_snprintf(escaped + at, 4, "%%%02X", c);
+        } else {
+            escaped[at++] = (char)c;
+        }
+    }
+    escaped[at] = 0;
+    return escaped;
+}
