@@ -304,25 +304,17 @@ module QMX
       Kernel.global_tick_count - created_at
     end
 
+    # A property's first write or read gives the entity its own writer or
+    # reader, so that later ones skip method_missing. The accessors are native
+    # (bridge/entity_accessors.cpp): a reader marks the entity touched and
+    # arms the nil coercion on a nil or false value; a writer marks it
+    # touched and stores under the name without its "=".
     def __set_hash_property__(name, args)
-      key = name.to_s.gsub("=", "").to_sym
-      define_singleton_method(name) do |value|
-        @__touched__ = true
-        @hash[key] = value
-      end
-      send(name, args[0])
+      FFI.entity_property_first_use(self, name, args[0])
     end
 
     def __get_hash_property__(name)
-      define_singleton_method(name) do
-        @__touched__ = true
-        value = @hash[name]
-        if !value && !$disable_nil_coersion
-          value.assign_method_missing(@hash, name, __thrash_table__)
-        end
-        value
-      end
-      send(name)
+      FFI.entity_property_first_use(self, name)
     end
 
     def __thrash_table__
