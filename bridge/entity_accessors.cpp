@@ -120,6 +120,16 @@ mrb_value entity_property_first_use(mrb_state *mrb, mrb_value self) {
     return value;
 }
 
+// FFI.entity_read(entity, name): the property as its reader answers it,
+// for names every object has a method of (those readers belong to the
+// entity class).
+mrb_value entity_read(mrb_state *mrb, mrb_value) {
+    mrb_value entity;
+    mrb_sym name;
+    mrb_get_args(mrb, "on", &entity, &name);
+    return entity_property_read(mrb, entity, mrb_symbol_value(name));
+}
+
 } // namespace
 
 void ffi_entity_accessor_methods_define(mrb_state *mrb, RClass *ffi_module) {
@@ -127,4 +137,5 @@ void ffi_entity_accessor_methods_define(mrb_state *mrb, RClass *ffi_module) {
     the_entity_symbols.owner = nullptr;
     mrb_define_module_function(mrb, ffi_module, "entity_property_first_use", entity_property_first_use,
                                MRB_ARGS_REQ(2) | MRB_ARGS_REST());
+    mrb_define_module_function(mrb, ffi_module, "entity_read", entity_read, MRB_ARGS_REQ(2));
 }
