@@ -330,25 +330,62 @@ module QMX
       Kernel.global_tick_count - created_at
     end
 
+    # A property's first write or read gives the entity its own writer or
+    # reader, so that later ones skip method_missing. The accessors are native
+    # (bridge/entity_accessors.cpp): a reader marks the entity touched and
+    # arms the nil coercion on a nil or false value; a writer marks it
+    # touched and stores under the name without its "=".
     def __set_hash_property__(name, args)
-      key = name.to_s.gsub("=", "").to_sym
-      define_singleton_method(name) do |value|
-        @__touched__ = true
-        @hash[key] = value
-      end
-      send(name, args[0])
+      FFI.entity_property_first_use(self, name, args[0])
     end
 
     def __get_hash_property__(name)
-      define_singleton_method(name) do
-        @__touched__ = true
-        value = @hash[name]
-        if !value && !$disable_nil_coersion
-          value.assign_method_missing(@hash, name, __thrash_table__)
-        end
-        value
+      FFI.entity_property_first_use(self, name)
+    end
+
+    # The outputs note every primitive added by its id, as a Hash's is its
+    # :id: an entity answers its id property the same way, without marking
+    # itself touched or arming the nil coercion for the probe.
+    def id
+      @hash[:id]
+    end
+
+    # Methods every object has, which are not properties of an entity: Ruby's
+    # own object protocol (what it answers without an argument), hooks, calls
+    # whose answer depends on their caller, and what the framework asks of
+    # any value (drawing, saving, the console's completion and help).
+    OBJECT_PROTOCOL = %i[class clone define_singleton_method display dup enum_for extend freeze hash inspect
+                         instance_eval instance_exec instance_variable_get instance_variable_set
+                         instance_variables itself methods object_id private_methods protected_methods
+                         public_method public_methods public_send remove_instance_variable send singleton_class
+                         singleton_method singleton_methods tap then to_enum to_s yield_self
+                         initialize initialize_copy method_added method_missing singleton_method_added
+                         binding caller fail lambda local_variables loop proc raise
+                         autocomplete_methods better_class_hierarchy_information better_instance_information
+                         docs f_or_default help i_or_default metadata_object_id method_missing_core
+                         numeric_or_default primitive_marker s_or_default serialize].freeze
+
+    # Every other method that every object has (Kernel's functions such as
+    # p, puts, rand and format, Object's method, the framework's log, the
+    # game's own top-level methods) would hide a property of that name: the
+    # interpreter finds the method, so method_missing never runs, and what
+    # was stored never reads back. On an entity such a name called without
+    # an argument or a block is the property; with them it is still the
+    # method. The block is made here, in the class body, so that its super
+    # is the method of OpenEntity's ancestors.
+    PROPERTY_OVER_OBJECT_METHOD = proc do |*args, **kw, &block|
+      if args.empty? && kw.empty? && !block
+        FFI.entity_read(self, __method__)
+      else
+        super(*args, **kw, &block)
       end
-      send(name)
+    end
+
+    def self.__property_over_object_method__(name)
+      text = name.to_s
+      return if text.start_with?("_") || OBJECT_PROTOCOL.include?(name) || instance_methods(false).include?(name)
+      return unless text.each_char.all? { |c| c == "_" || (c >= "a" && c <= "z") || (c >= "A" && c <= "Z") || (c >= "0" && c <= "9") }
+      define_method(name, &PROPERTY_OVER_OBJECT_METHOD)
     end
 
     def __thrash_table__
@@ -556,5 +593,23 @@ module QMX
     def [](key)
       send(key)
     end
+  end
+end
+
+# Names that every object has already, and those the framework and the game
+# give every object later, stay properties on entities.
+Object.instance_methods.each { |name| QMX::OpenEntity.__property_over_object_method__(name) }
+
+class Object
+  def self.method_added(name)
+    QMX::OpenEntity.__property_over_object_method__(name) if equal?(Object)
+    super
+  end
+end
+
+module Kernel
+  def self.method_added(name)
+    QMX::OpenEntity.__property_over_object_method__(name)
+    super
   end
 end
