@@ -493,8 +493,11 @@ module QMX
       @entity_id = QMX::Entity.id!
     end
 
+    # A property its type lacks is added to the type, also when the name is
+    # one every object has a method of (log, rand): only a writer shows a
+    # property.
     def __load_value__(key, value)
-      unless respond_to?(key)
+      unless respond_to?("#{key}=")
         StrictEntity.__check_saved_property__(key)
         self.class.__define_property__(key)
       end

@@ -131,6 +131,8 @@ checks[:seed_kept] = rand == expected
 checks[:state_kept] = $qmx.args.state.marker == :kept
 shared = load("{:entity_id=>1, :e=>{:entity_id=>6, :entity_strict=>true, :a=>[1], :b=>[1], :entity_keys_by_ref=>{:b=>:a}}}")
 checks[:shared] = shared && shared.e.a.equal?(shared.e.b)
+made_log = load("{:entity_id=>1, :e=>{:entity_id=>8, :entity_strict=>true, :entity_name=>:made, :x=>1, :log=>[1]}}")
+checks[:loads_named_like_object_methods] = made_log && made_log.e.log == [1]
 checks[:types_work] = [:fresh, :made].all? do |type|
   entity = $qmx.args.state.new_entity_strict(type, x: 3)
   entity.x == 3 && entity.to_s.include?(":x=>3") && (entity.nope rescue :refused) == :refused
