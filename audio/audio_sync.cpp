@@ -173,8 +173,10 @@ bool build_request(mrb_state *mrb, mrb_value audio, mrb_value key, mrb_value ent
         return true;
     }
     if (!mrb_array_p(input)) {
+        // A generator alone is the likeliest slip: say where it goes.
         log_entry(mrb, key, "dropped",
-                  "input must be a file path or an Array of channels, rate and samples or a callable");
+                  "input must be a file path, [channels, rate, samples] or [channels, rate, callable] "
+                  "(a callable goes third in that Array)");
         drop_entry(mrb, audio, key, entry);
         return false;
     }

@@ -37,6 +37,11 @@ void ffi_compiler_methods_define(mrb_state *mrb, RClass *compiler_class);
 // writer and reader, which the framework needs also where no runtime exists
 // (the framework's test host).
 void ffi_saved_text_methods_define(mrb_state *mrb, RClass *ffi_module);
+// FFI.entity_property_first_use, which gives an entity native accessors for
+// its dynamic properties, and FFI.entity_read, what such a reader answers
+// (bridge/entity_accessors.cpp); needed wherever the framework makes
+// entities.
+void ffi_entity_accessor_methods_define(mrb_state *mrb, RClass *ffi_module);
 
 // FFI::Misc's parsers, each group registered from bridge/ffi.cpp.
 void xml_methods_define(mrb_state *mrb, RClass *misc_class);

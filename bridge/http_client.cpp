@@ -1,5 +1,8 @@
 #include "http_client.h"
+#include "http_server.h"
+#include "local_address.h"
 
+#include "../host/engine_log.h"
 #include "../host/fileio.h"
 #include "../host/metadata.h"
 
@@ -332,6 +335,59 @@ bool allow_web_protocols_only(CURL *easy) {
     return false;
 }
 
+// The connection a request is about to go out on leads to this engine's
+// own server: its port, on an address of this machine.
+bool leads_to_own_server(const char *address, int port) {
+    uint16_t own_port = httpserver_port();
+    return own_port != 0 && port == own_port && network_is_own_ipv4_address(address);
+}
+
+// Runs once the connection for each request of a transfer is made (the
+// first and every redirect's), before anything is sent on it: the address
+// connected to is what counts, however the redirect spelled it.
+int prereq_callback(void *user, char *primary_address, char *, int primary_port, int) {
+    http_request *request = (http_request *)user;
+    long redirects = 0;
+    client.curl.easy_getinfo((CURL *)request->easy, CURLINFO_REDIRECT_COUNT, &redirects);
+    if (redirects == 0 || !leads_to_own_server(primary_address, primary_port)) return CURL_PREREQFUNC_OK;
+    request->redirected_home = 1;
+    return CURL_PREREQFUNC_ABORT;
+}
+
+// A server the game talks to may redirect it to this machine's own server,
+// where the developer API runs code for requests from this machine; each
+// request a redirect makes is looked at before it goes out. A libcurl that
+// cannot show it follows no redirect at all.
+void follow_redirects_elsewhere_only(CURL *easy, http_request *request) {
+    if (client.curl.easy_setopt(easy, CURLOPT_PREREQFUNCTION, prereq_callback) == CURLE_OK &&
+        client.curl.easy_setopt(easy, CURLOPT_PREREQDATA, request) == CURLE_OK) {
+        client.curl.easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+        return;
+    }
+    static bool reported = false;
+    if (!reported)
+        SDL_Log("* WARNING: HTTP redirects are not followed: %s cannot tell where they lead.", CURL_LIBRARY_NAME);
+    reported = true;
+    client.curl.easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+}
+
+bool holds_line_break(const char *text) {
+    return SDL_strchr(text, '\r') || SDL_strchr(text, '\n');
+}
+
+// A request the client will not send: it fails on the next tick, with
+// this reason, like any transfer that failed.
+int refuse_start(http_request *request, const char *url, const char *header) {
+    request->url = SDL_strdup(url);
+    char *shown = engine_log_escape(header, SDL_strlen(header));
+    SDL_snprintf(request->error_text, sizeof(request->error_text),
+                 "its header line \"%s\" holds a line break, so nothing was sent", shown ? shown : "");
+    SDL_free(shown);
+    request->refused = 1;
+    if (!request->url || !add_running(request)) return fail_start(request);
+    return 1;
+}
+
 } // namespace
 
 int http_start_request(uint32_t kind, const char *url, const char *const *headers, const void *extra,
@@ -350,6 +406,11 @@ int http_start_request(uint32_t kind, const char *url, const char *const *header
             break;
         }
     }
+
+    // A line break in a header line would send headers of the line's own
+    // making.
+    for (size_t i = 0; headers && headers[i]; ++i)
+        if (holds_line_break(headers[i])) return refuse_start(request, url, headers[i]);
 
     CURL *easy = client.curl.easy_init();
     if (!easy) return fail_start(request);
@@ -396,7 +457,7 @@ int http_start_request(uint32_t kind, const char *url, const char *const *header
     client.curl.easy_setopt(easy, CURLOPT_HEADERFUNCTION, header_callback);
     client.curl.easy_setopt(easy, CURLOPT_HEADERDATA, request);
     client.curl.easy_setopt(easy, CURLOPT_USERAGENT, client.user_agent);
-    client.curl.easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    follow_redirects_elsewhere_only(easy, request);
     // A server that redirects in a circle would otherwise keep the
     // transfer going forever.
     client.curl.easy_setopt(easy, CURLOPT_MAXREDIRS, HTTP_MAX_REDIRECTS);
@@ -431,10 +492,51 @@ int http_post(const char *url, const char *const *headers, const char *const *fo
 
 namespace {
 
+bool is_scheme_character(char c) {
+    return SDL_isalnum((unsigned char)c) || c == '+' || c == '-' || c == '.';
+}
+
+// The URL as the log shows it (the log is served to the network by the
+// developer API): without the user name and password that may stand
+// before its host, and with control characters escaped, so that a line
+// break in it cannot forge a log line. NULL when memory runs out.
+char *loggable_url(const char *url) {
+    const char *authority = SDL_strstr(url, "://");
+    bool has_scheme = authority && authority > url;
+    for (const char *c = url; has_scheme && c < authority; ++c) has_scheme = is_scheme_character(*c);
+    authority = has_scheme ? authority + 3 : url;
+    const char *host = authority;
+    for (const char *c = authority; *c && !SDL_strchr("/?#", *c); ++c)
+        if (*c == '@') host = c + 1;
+    char *joined = sprintf_alloc("%.*s%s", (int)(authority - url), url, host);
+    char *shown = joined ? engine_log_escape(joined, SDL_strlen(joined)) : nullptr;
+    SDL_free(joined);
+    return shown;
+}
+
+// Says once why a transfer the caller did not end failed: libcurl's reason
+// (a refused connection and a bad certificate look different), or the
+// client's own.
+void report_failure(http_request *request, CURLcode result) {
+    char *url = loggable_url(request->url ? request->url : "(unknown)");
+    if (request->redirected_home) {
+        char *effective = nullptr;
+        client.curl.easy_getinfo((CURL *)request->easy, CURLINFO_EFFECTIVE_URL, &effective);
+        char *target = loggable_url(effective ? effective : "");
+        SDL_Log("* WARNING: The HTTP request to %s failed: a redirect led to this engine's own server (%s), "
+                "which the engine's own requests never reach by a redirect.", url ? url : "", target ? target : "");
+        SDL_free(target);
+    } else {
+        const char *reason = request->error_text[0] ? request->error_text : client.curl.easy_strerror(result);
+        char *shown = engine_log_escape(reason, SDL_strlen(reason));
+        SDL_Log("* WARNING: The HTTP request to %s failed: %s", url ? url : "", shown ? shown : "");
+        SDL_free(shown);
+    }
+    SDL_free(url);
+}
+
 // Hands a finished transfer back to its caller. A failure the caller did not
-// ask for (through cancel or a callback's zero) is said once, with
-// libcurl's reason: a refused connection and a bad certificate then look
-// different.
+// ask for (through cancel or a callback's zero) is said once.
 void finish_transfer(http_request *request, bool failed, CURLcode result) {
     remove_running(request);
     request->complete = 1;
@@ -444,10 +546,7 @@ void finish_transfer(http_request *request, bool failed, CURLcode result) {
     request->value_length = 0;
     if (failed) {
         request->response_code = -1;
-        if (!request->cancel) {
-            const char *reason = request->error_text[0] ? request->error_text : client.curl.easy_strerror(result);
-            SDL_Log("* WARNING: The HTTP request to %s failed: %s", request->url ? request->url : "(unknown)", reason);
-        }
+        if (!request->cancel) report_failure(request, result);
     } else {
         long code = 0;
         client.curl.easy_getinfo((CURL *)request->easy, CURLINFO_RESPONSE_CODE, &code);
@@ -466,7 +565,7 @@ void http_tick() {
     // in this frame whether or not its server sends anything.
     for (size_t i = 0; i < client.running_count;) {
         http_request *request = client.running[i];
-        if (request->cancel) {
+        if (request->cancel || request->refused) {
             finish_transfer(request, true, CURLE_ABORTED_BY_CALLBACK);
             i = 0; // the done callback may have started or ended others
         } else {

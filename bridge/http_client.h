@@ -55,22 +55,37 @@ struct http_request {
     uint32_t cancel;
     char *url;                             // a copy, for the failure message
     char error_text[HTTP_ERROR_TEXT_SIZE]; // libcurl's reason for a failure
+    // 1 when the client itself refused the transfer (the reason is in
+    // error_text): it is never sent and fails on the next http_tick.
+    uint32_t refused;
+    // 1 when a redirect led to this engine's own server, where the
+    // transfer was ended before its request went out.
+    uint32_t redirected_home;
 };
 
 // Each answers 1 when the transfer was started, 0 when not. headers is NULL
 // or a NULL-terminated list of complete header lines; extra is, for a form
 // POST, a NULL-terminated list name, value, name, value ... and, for a file
 // upload, the virtual-file-system path of the file. The lists may be freed
-// once the call returns.
+// once the call returns. A header line holding a carriage return or line
+// feed (which would add headers of its own) is refused: nothing is sent,
+// and the transfer fails on the next http_tick.
+//
+// Redirects are followed, but never into this engine's own server (its
+// port on any address of this machine, however the redirect spells it):
+// there the developer API runs code and writes files for requests from
+// this machine. Such a transfer fails before its request goes out. Where
+// libcurl cannot say where a redirect leads, redirects are not followed.
 int http_start_request(uint32_t kind, const char *url, const char *const *headers, const void *extra,
                        http_request *request);
 int http_get(const char *url, const char *const *headers, http_request *request);
 int http_head(const char *url, const char *const *headers, http_request *request);
 int http_post(const char *url, const char *const *headers, const char *const *form_fields, http_request *request);
 
-// Ends the cancelled transfers, advances every other one without blocking
-// and finishes the completed ones. A failure the caller did not ask for is
-// logged once with libcurl's reason and the URL.
+// Ends the cancelled and refused transfers, advances every other one
+// without blocking and finishes the completed ones. A failure the caller
+// did not ask for is logged once with its reason and the URL, shown
+// without its user name and password and with control characters escaped.
 void http_tick();
 // Releases libcurl; the next start opens it again. Transfers in flight are
 // left alone: their callbacks never run.

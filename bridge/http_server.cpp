@@ -34,6 +34,7 @@ void answer_text(httpserver_connection *connection, int status, const char *body
 
 int listen_socket = -1;
 bool started = false;
+uint16_t listen_port = 0;
 httpserver_connection *connections = nullptr; // newest first
 httpserver_request *orphans = nullptr;         // handed out, their clients gone, not answered yet
 uint32_t open_connections = 0;                 // connections whose socket is still open
@@ -184,6 +185,13 @@ void refuse(httpserver_connection *connection, int status, const char *body) {
     answer_text(connection, status, body);
 }
 
+const char LENGTH_REQUIRED_BODY[] = "Length required: send a body with a Content-Length, "
+                                    "not without one or with a Transfer-Encoding such as chunked.\n";
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
 bool is_token_character(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
            (c && SDL_strchr("!#$%&'*+-.^_`|~", c));
@@ -194,7 +202,7 @@ bool is_token_character(char c) {
 bool routable_request_line(const char *line, uint32_t length) {
     uint32_t at = 0;
     while (at < length && at <= HTTPSERVER_METHOD_LIMIT && is_token_character(line[at])) ++at;
-    return at > 0 && at <= HTTPSERVER_METHOD_LIMIT && at < length && (line[at] == ' ' || line[at] == '\t');
+    return at > 0 && at <= HTTPSERVER_METHOD_LIMIT && at < length && is_blank(line[at]);
 }
 
 // Whether a header line's name (the text before its colon, trailing blanks
@@ -207,71 +215,92 @@ bool header_named(const char *line, uint32_t length, const char *name) {
     return name_length == SDL_strlen(name) && SDL_strncasecmp(line, name, name_length) == 0;
 }
 
-// Looks for the blank line that ends the head; once it is there, the
-// request's full length is known and the connection reads the body. A
-// request that cannot be served as sent is answered here, before its body.
-void scan_head(httpserver_connection *connection) {
-    const char *buffer = connection->buffer;
-    uint32_t length = connection->position;
-    uint32_t line_start = 0;
-    uint32_t lines = 0;
-    bool has_length = false;
-    uint64_t content_length = 0;
-    uint32_t hosts = 0, origins = 0, transfer_codings = 0;
-    for (;;) {
-        const char *feed = (const char *)memchr(buffer + line_start, '\n', length - line_start);
-        if (!feed) return;
-        uint32_t feed_index = (uint32_t)(feed - buffer);
-        uint32_t line_length = feed_index - line_start;
-        if (line_length > 0 && buffer[feed_index - 1] == '\r') --line_length;
-        const char *line = buffer + line_start;
-        if (lines == 0 && !routable_request_line(line, line_length)) {
-            refuse(connection, 400, "Bad request: the request line needs an HTTP method, a blank and a path.\n");
-            return;
-        }
-        if (line_length == 0) {
-            // A Host or Origin given twice could pass the developer API's
-            // checks with one value and mean the other.
-            if (hosts > 1 || origins > 1) {
-                refuse(connection, 400, hosts > 1 ? "Bad request: more than one Host header.\n"
-                                                  : "Bad request: more than one Origin header.\n");
-                return;
-            }
-            // Only a Content-Length tells this server where a body ends.
-            if (transfer_codings > 0) {
-                refuse(connection, 411, "Length required: send the body with a Content-Length, "
-                                        "not with a Transfer-Encoding such as chunked.\n");
-                return;
-            }
-            uint64_t expected = (uint64_t)feed_index + 1 + content_length;
-            if (expected > HTTPSERVER_REQUEST_LIMIT) {
-                close_connection(connection);
-                return;
-            }
-            connection->line_count = lines;
-            connection->expected_length = (uint32_t)expected;
-            connection->state = HTTPSERVER_READING_BODY;
-            return;
-        }
-        if (line_length >= 16 && SDL_strncasecmp(line, "Content-Length:", 15) == 0) {
-            if (has_length || !parse_content_length(line + 15, line_length - 15, &content_length)) {
-                close_connection(connection);
-                return;
-            }
-            has_length = true;
-        }
-        if (lines > 0) {
-            hosts += header_named(line, line_length, "Host");
-            origins += header_named(line, line_length, "Origin");
-            transfer_codings += header_named(line, line_length, "Transfer-Encoding");
-        }
-        ++lines;
-        line_start = feed_index + 1;
-    }
+// GET and HEAD carry no body: bytes after their head begin another
+// (pipelined) request.
+bool is_bodiless_method(const char *line, uint32_t length) {
+    uint32_t method_length = 0;
+    while (method_length < length && !is_blank(line[method_length])) ++method_length;
+    return (method_length == 3 && SDL_strncasecmp(line, "GET", 3) == 0) ||
+           (method_length == 4 && SDL_strncasecmp(line, "HEAD", 4) == 0);
 }
 
-bool is_blank(char c) {
-    return c == ' ' || c == '\t';
+// The head is complete (its blank line ends at feed_index): a request that
+// cannot be served as sent is answered here, before its body; any other
+// reads its body next.
+void finish_head(httpserver_connection *connection, uint32_t feed_index) {
+    const httpserver_head_scan &scan = connection->scan;
+    // A Host or Origin given twice could pass the developer API's checks
+    // with one value and mean the other.
+    if (scan.hosts > 1 || scan.origins > 1) {
+        refuse(connection, 400, scan.hosts > 1 ? "Bad request: more than one Host header.\n"
+                                               : "Bad request: more than one Origin header.\n");
+        return;
+    }
+    // Only a Content-Length tells this server where a body ends.
+    if (scan.transfer_codings > 0) {
+        refuse(connection, 411, LENGTH_REQUIRED_BODY);
+        return;
+    }
+    uint64_t expected = (uint64_t)feed_index + 1 + scan.content_length;
+    if (expected > HTTPSERVER_REQUEST_LIMIT) {
+        close_connection(connection);
+        return;
+    }
+    connection->unannounced_body = !scan.has_length && !scan.bodiless;
+    if (connection->unannounced_body && connection->position > expected) {
+        refuse(connection, 411, LENGTH_REQUIRED_BODY);
+        return;
+    }
+    connection->line_count = scan.lines;
+    connection->expected_length = (uint32_t)expected;
+    connection->state = HTTPSERVER_READING_BODY;
+}
+
+// Reads the lines that have arrived since the last look, each byte once,
+// until the blank line that ends the head.
+void scan_head(httpserver_connection *connection) {
+    httpserver_head_scan &scan = connection->scan;
+    const char *buffer = connection->buffer;
+    uint32_t length = connection->position;
+    while (connection->state == HTTPSERVER_READING_HEAD) {
+        const char *feed = (const char *)memchr(buffer + scan.searched, '\n', length - scan.searched);
+        if (!feed) {
+            scan.searched = length;
+            return;
+        }
+        uint32_t feed_index = (uint32_t)(feed - buffer);
+        const char *line = buffer + scan.line_start;
+        uint32_t line_length = feed_index - scan.line_start;
+        if (line_length > 0 && buffer[feed_index - 1] == '\r') --line_length;
+        scan.line_start = scan.searched = feed_index + 1;
+        if (scan.lines == 0) {
+            if (!routable_request_line(line, line_length)) {
+                refuse(connection, 400, "Bad request: the request line needs an HTTP method, a blank and a path.\n");
+                return;
+            }
+            scan.bodiless = is_bodiless_method(line, line_length);
+        } else if (line_length == 0) {
+            finish_head(connection, feed_index);
+            return;
+        } else if (scan.lines > HTTPSERVER_HEADER_LINE_LIMIT) {
+            refuse(connection, 431, "Request header fields too large: too many header lines.\n");
+            return;
+        } else {
+            if (line_length >= 16 && SDL_strncasecmp(line, "Content-Length:", 15) == 0) {
+                uint64_t content_length = 0;
+                if (scan.has_length || !parse_content_length(line + 15, line_length - 15, &content_length)) {
+                    close_connection(connection);
+                    return;
+                }
+                scan.has_length = 1;
+                scan.content_length = (uint32_t)content_length;
+            }
+            scan.hosts += header_named(line, line_length, "Host");
+            scan.origins += header_named(line, line_length, "Origin");
+            scan.transfer_codings += header_named(line, line_length, "Transfer-Encoding");
+        }
+        ++scan.lines;
+    }
 }
 
 char *find_blank(char *text) {
@@ -359,34 +388,83 @@ void read_step(httpserver_connection *connection, uint32_t now, httpserver_reque
 
 enum drain_result { DRAIN_OPEN, DRAIN_HUNG_UP, DRAIN_FAILED };
 
+// Bytes that one poll reads and drops, over all connections together:
+// however many clients keep sending, dropping what they send costs each
+// frame little.
+constexpr uint32_t DRAIN_BUDGET = 262144;
+uint32_t drain_budget = 0; // left for the current poll
+
 // Reads and drops what a client sends past its request (pipelined requests
-// are not answered: the connection closes after the first answer). Bounded
-// per poll, so that a client that never stops sending cannot hold it.
-drain_result drain_input(httpserver_connection *connection) {
+// are not answered: the connection closes after the first answer), within
+// what is left of the poll's budget. *dropped (when given) tells whether
+// any byte came.
+drain_result drain_input(httpserver_connection *connection, bool *dropped = nullptr) {
     char scratch[4096];
-    for (int reads = 0; reads < 16; ++reads) {
-        ssize_t got = recv(connection->socket, scratch, sizeof(scratch), 0);
+    while (drain_budget > 0) {
+        ssize_t got = recv(connection->socket, scratch, SDL_min(sizeof(scratch), (size_t)drain_budget), 0);
         if (got == 0) return DRAIN_HUNG_UP;
         if (got < 0) return would_block(errno) ? DRAIN_OPEN : DRAIN_FAILED;
+        drain_budget -= (uint32_t)got;
+        if (dropped) *dropped = true;
     }
     return DRAIN_OPEN;
 }
 
-// A request whose client hung up before its answer waits, without its
-// connection, for its holder to answer it; the connection's slot is free
-// at once.
-void drop_waiting_request(httpserver_connection *connection) {
+// The request handed out for the connection waits, without it and its
+// texts, for its holder to answer it; that answer goes nowhere.
+void orphan_request(httpserver_connection *connection) {
     httpserver_request *request = connection->request;
     connection->request = nullptr;
-    if (request) {
-        request->connection = nullptr;
-        request->method = request->uri = request->body = nullptr;
-        request->header_count = 0;
-        request->body_length = 0;
-        request->next = orphans;
-        orphans = request;
-    }
+    if (!request) return;
+    request->connection = nullptr;
+    request->method = request->uri = request->body = nullptr;
+    request->header_count = 0;
+    request->body_length = 0;
+    request->next = orphans;
+    orphans = request;
+}
+
+// A request whose client hung up before its answer: the connection's slot
+// is free at once.
+void drop_waiting_request(httpserver_connection *connection) {
+    orphan_request(connection);
     close_connection(connection);
+}
+
+// Every answer starts with these bytes, whatever its status.
+const char STATUS_PREFIX[] = "HTTP/1.0 ";
+constexpr uint32_t STATUS_PREFIX_LENGTH = sizeof(STATUS_PREFIX) - 1;
+
+// A request waits for the game's answer. A client that has sent its request
+// and then closed its sending side (as "nc -N" does) still waits for the
+// answer; one that closed the connection altogether has gone. The two look
+// alike until something is sent, so the answer's first bytes go out at
+// once: a client that has gone answers them with a reset, which frees its
+// slot on the next poll.
+void wait_step(httpserver_connection *connection) {
+    bool dropped = false;
+    drain_result drained = drain_input(connection, &dropped);
+    if (dropped && connection->unannounced_body) {
+        // Bytes after the head of a request without a Content-Length: a body
+        // the server cannot delimit.
+        orphan_request(connection);
+        answer_text(connection, 411, LENGTH_REQUIRED_BODY);
+        return;
+    }
+    if (drained == DRAIN_FAILED) {
+        drop_waiting_request(connection);
+    } else if (drained == DRAIN_HUNG_UP && connection->sent_early == 0) {
+        ssize_t sent = send(connection->socket, STATUS_PREFIX, STATUS_PREFIX_LENGTH, SEND_FLAGS);
+        if (sent > 0) connection->sent_early = (uint32_t)sent;
+        else if (sent < 0 && !would_block(errno)) drop_waiting_request(connection);
+    } else if (drained == DRAIN_HUNG_UP) {
+        // Once the client's end has arrived, reads no longer tell of a
+        // reset; the socket's pending error does.
+        int error = 0;
+        socklen_t length = sizeof(error);
+        if (getsockopt(connection->socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+            drop_waiting_request(connection);
+    }
 }
 
 void send_step(httpserver_connection *connection, uint32_t now) {
@@ -482,6 +560,10 @@ int httpserver_init(uint16_t port) {
         if (set_socket_flags(fd) && bind(fd, (sockaddr *)&address, sizeof(address)) == 0 &&
             listen(fd, LISTEN_BACKLOG) == 0) {
             listen_socket = fd;
+            // Port 0 lets the system choose one.
+            socklen_t length = sizeof(address);
+            getsockname(fd, (sockaddr *)&address, &length);
+            listen_port = ntohs(address.sin_port);
             started = true;
             return 1;
         }
@@ -496,6 +578,7 @@ int httpserver_init(uint16_t port) {
 }
 
 httpserver_request *httpserver_tick() {
+    drain_budget = DRAIN_BUDGET;
     uint32_t now = SDL_GetTicks();
     accept_pending(now);
     now = SDL_GetTicks();
@@ -509,7 +592,7 @@ httpserver_request *httpserver_tick() {
             read_step(connection, now, &completed);
             break;
         case HTTPSERVER_WAITING:
-            if (drain_input(connection) != DRAIN_OPEN) drop_waiting_request(connection);
+            wait_step(connection);
             break;
         case HTTPSERVER_SENDING:
             send_step(connection, now);
@@ -552,10 +635,10 @@ int httpserver_build_response(httpserver_connection *connection, int status, con
         return -1;
     }
     if (connection->is_head || !body) body_length = 0;
-    static const char HEAD_FORMAT[] = "HTTP/1.0 %d %s\r\n%sContent-Length: %u\r\nConnection: close\r\n";
+    static const char HEAD_FORMAT[] = "%s%d %s\r\n%sContent-Length: %u\r\nConnection: close\r\n";
     static const char DEFAULT_TYPE[] = "Content-Type: text/html; charset=utf-8\r\n";
     bool caller_type = false;
-    uint64_t room = sizeof(HEAD_FORMAT) + (uint64_t)body_length + 32 + sizeof(DEFAULT_TYPE);
+    uint64_t room = sizeof(HEAD_FORMAT) + sizeof(STATUS_PREFIX) + (uint64_t)body_length + 32 + sizeof(DEFAULT_TYPE);
     for (uint32_t i = 0; i < header_count; ++i) {
         const char *line = header_lines[i];
         if (starts_with_nocase(line, "Content-Type:")) caller_type = true;
@@ -566,7 +649,7 @@ int httpserver_build_response(httpserver_connection *connection, int status, con
         close_connection(connection);
         return 0;
     }
-    int written = SDL_snprintf(answer, (size_t)room, HEAD_FORMAT, status, status <= 399 ? ":)" : ":(",
+    int written = SDL_snprintf(answer, (size_t)room, HEAD_FORMAT, STATUS_PREFIX, status, status <= 399 ? ":)" : ":(",
                                caller_type ? "" : DEFAULT_TYPE, (unsigned)body_length);
     size_t at = written > 0 ? (size_t)written : 0;
     for (uint32_t i = 0; i < header_count; ++i) {
@@ -585,7 +668,8 @@ int httpserver_build_response(httpserver_connection *connection, int status, con
     SDL_free(connection->buffer);
     connection->buffer = answer;
     connection->size = (uint32_t)at;
-    connection->position = 0;
+    // What went out early is the answer's own start.
+    connection->position = connection->sent_early;
     connection->deadline = SDL_GetTicks() + HTTPSERVER_IDLE_MS;
     connection->state = HTTPSERVER_SENDING;
     return 1;
@@ -650,5 +734,10 @@ void httpserver_quit() {
         SDL_free(orphan);
     }
     open_connections = 0;
+    listen_port = 0;
     started = false;
+}
+
+uint16_t httpserver_port() {
+    return started ? listen_port : 0;
 }

@@ -14,6 +14,10 @@ constexpr uint32_t HTTPSERVER_HEAD_MS = 10000;
 // descriptor, whatever clients do.
 constexpr uint32_t HTTPSERVER_MAX_CONNECTIONS = 64;
 constexpr uint32_t HTTPSERVER_REQUEST_LIMIT = 524288;
+// Header lines a request may have; one more is answered 431. Each line
+// becomes Ruby text for the game, so their number, not only their bytes,
+// must stay small.
+constexpr uint32_t HTTPSERVER_HEADER_LINE_LIMIT = 100;
 // A receive buffer starts this large and doubles, to the request limit
 // plus one step at most.
 constexpr uint32_t HTTPSERVER_BUFFER_STEP = 1024;
@@ -37,6 +41,20 @@ enum httpserver_connection_state : uint32_t {
 
 struct httpserver_request;
 
+// How far the request head has been read, so that each received byte is
+// looked at once however the head arrives.
+struct httpserver_head_scan {
+    uint32_t line_start;   // offset of the line being received
+    uint32_t searched;     // offset up to which that line holds no line feed
+    uint32_t lines;        // complete lines so far, the request line included
+    uint32_t hosts;        // Host, Origin and Transfer-Encoding lines so far
+    uint32_t origins;
+    uint32_t transfer_codings;
+    uint32_t has_length;   // a Content-Length line was read
+    uint32_t content_length;
+    uint32_t bodiless;     // GET or HEAD: what follows the head is another request
+};
+
 struct httpserver_connection {
     int socket;
     uint32_t state;
@@ -52,6 +70,14 @@ struct httpserver_connection {
     uint32_t peer_address;         // IPv4, host byte order
     uint32_t head_deadline;        // SDL tick by which the request head must be complete
     uint32_t fresh;                // accepted during the current poll, not read yet
+    httpserver_head_scan scan;
+    // A request with no Content-Length whose method may carry a body: bytes
+    // after its head are a body sent without one, answered 411.
+    uint32_t unannounced_body;
+    // Leading bytes of the answer sent before it was built (every answer
+    // begins alike): sent to a client that stopped sending, whose reset, if
+    // it has gone, shows at once.
+    uint32_t sent_early;
 };
 
 // Every text points into the connection's buffer. A request whose client
@@ -70,6 +96,9 @@ struct httpserver_request {
 
 // 1 when listening on the port of every IPv4 interface, 0 when not.
 int httpserver_init(uint16_t port);
+// The port the server listens on (on every IPv4 address of the machine),
+// 0 while it is off.
+uint16_t httpserver_port();
 // The requests completed during this pass, oldest connection first, or NULL.
 httpserver_request *httpserver_tick();
 // Formats the answer of a connection that waits for one and starts sending
@@ -95,8 +124,10 @@ void httpserver_quit();
 // answer). An oversized request, or one whose length cannot be read, moves
 // the connection to closing; one that cannot be routed (no request line, a
 // method that is no HTTP token, more than one Host or Origin header) is
-// answered 400, and a body without a Content-Length (chunked) 411. The
-// caller grows the buffer first (httpserver_reserve).
+// answered 400, one with more than HTTPSERVER_HEADER_LINE_LIMIT header lines
+// 431, and a body without a Content-Length (chunked, or bytes after the head
+// of a request other than GET or HEAD) 411. The caller grows the buffer
+// first (httpserver_reserve).
 httpserver_request *httpserver_received(httpserver_connection *connection, uint32_t count);
 // Room for the next read: at least one byte beyond the free space kept for
 // the terminating NUL. False (and the connection closing) past the limit or

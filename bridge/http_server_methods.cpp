@@ -4,6 +4,7 @@
 #include "http_methods.h"
 #include "http_server.h"
 
+#include "../host/engine_log.h"
 #include "../host/host_call.h"
 
 #include <SDL2/SDL.h>
@@ -97,15 +98,17 @@ mrb_value misc_http_respond(mrb_state *mrb, mrb_value) {
                                       lines ? (uint32_t)header_count : 0, body, (uint32_t)body_length);
     SDL_free(lines);
     forget_request(mrb, cptr);
-    if (answered < 0) {
-        for (mrb_int i = 0; i < header_count; ++i) {
-            const char *line = RSTRING_PTR(headers[i]);
-            size_t length = (size_t)RSTRING_LEN(headers[i]);
-            if (memchr(line, '\r', length) || memchr(line, '\n', length))
-                mrb_raisef(mrb, E_ARGUMENT_ERROR,
-                           "a header of an answer may not hold a line break, so this one was not sent "
-                           "(its request was answered 500): %!v", headers[i]);
-        }
+    // The game may echo what a client sent: an answer it could not send is
+    // said in the log, and the game goes on.
+    for (mrb_int i = 0; answered < 0 && i < header_count; ++i) {
+        const char *line = RSTRING_PTR(headers[i]);
+        size_t length = (size_t)RSTRING_LEN(headers[i]);
+        if (!memchr(line, '\r', length) && !memchr(line, '\n', length)) continue;
+        char *shown = engine_log_escape(line, SDL_min(length, (size_t)200));
+        SDL_Log("* ERROR: An answer was not sent: its header line \"%s%s\" holds a line break, so its request "
+                "was answered 500 instead.", shown ? shown : "", length > 200 ? "..." : "");
+        SDL_free(shown);
+        break;
     }
     return mrb_nil_value();
 }

@@ -2,9 +2,10 @@
 // null, true and false map to nil, true and false; a whole number that fits
 // a 64-bit Integer becomes one, read exactly from its text, any other number
 // a Float; objects become Hashes with String keys (a repeated key keeps its
-// last value). A document that does not parse, has more than white space
-// after its value or holds a NUL byte answers nil, and the method's receiver
-// keeps why (FFI::Misc#parse_error) for the runtime to report.
+// last value). Only the first complete value is read: what follows it is
+// not looked at. A document that does not parse, or holds a NUL byte before
+// its value is complete, answers nil, and the method's receiver keeps why
+// (FFI::Misc#parse_error) for the runtime to report.
 #include "ffi.h"
 #include "float_text.h"
 
@@ -96,27 +97,25 @@ const char *escaped_nul(const char *text, const char *end) {
     return nullptr;
 }
 
-// Parses text, which holds `length` bytes and a NUL after them; on failure
+// Parses the first value of text, which holds `length` bytes and a NUL
+// after them; whatever follows a complete value is not read (files often
+// end in NUL bytes, an end-of-file byte or a second document). On failure
 // answers NULL and says why.
 cJSON *parse_checked(const char *text, size_t length, std::string *failure) {
-    // The parser would take a NUL byte for the end of the text.
-    if (const char *nul = (const char *)std::memchr(text, 0, length)) {
-        *failure = "the text holds a NUL byte" + position_text(text, nul);
-        return nullptr;
-    }
     const char *end = nullptr;
     allocation_failed = false;
     cJSON *tree = cJSON_ParseWithOpts(text, &end, 0);
     if (!tree) {
-        *failure = parse_failure(text, end);
+        // The parser takes a NUL byte for the end of the text: one before
+        // the value is complete is what cut it short.
+        const char *nul = (const char *)std::memchr(text, 0, length);
+        *failure = nul && (!end || end >= nul) ? "the text holds a NUL byte" + position_text(text, nul)
+                                               : parse_failure(text, end);
         return nullptr;
     }
-    const char *rest = end + std::strspn(end, " \t\r\n");
-    const char *nul = *rest ? nullptr : escaped_nul(text, end);
-    if (*rest || nul) {
+    if (const char *nul = escaped_nul(text, end)) {
         cJSON_Delete(tree);
-        *failure = *rest ? "more text follows the value" + position_text(text, rest)
-                         : "a string holds \\u0000, which would cut it short" + position_text(text, nul);
+        *failure = "a string holds \\u0000, which would cut it short" + position_text(text, nul);
         return nullptr;
     }
     return tree;
@@ -248,8 +247,7 @@ mrb_value misc_parse_json(mrb_state *mrb, mrb_value self) {
     mrb_value string = mrb_nil_value();
     mrb_get_args(mrb, "S", &string);
     // RSTRING_CSTR ends the text with a NUL, and raises for a NUL inside it:
-    // such a text is the document's fault, refused by the reader before it
-    // reads anything else.
+    // the parser stops at the first NUL of such a text, which lies inside it.
     size_t length = (size_t)RSTRING_LEN(string);
     const char *text = std::memchr(RSTRING_PTR(string), 0, length) ? RSTRING_PTR(string) : RSTRING_CSTR(mrb, string);
     std::string failure;

@@ -1,5 +1,6 @@
 #include "local_address.h"
 
+#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -43,4 +44,30 @@ int network_get_local_address(char *buffer, size_t size) {
     int found = network_choose_local_address(interfaces, buffer, size);
     freeifaddrs(interfaces);
     return found;
+}
+
+int network_is_own_ipv4_address(const char *numeric) {
+    in_addr address{};
+    in6_addr address6{};
+    if (!numeric) return 0;
+    if (inet_pton(AF_INET6, numeric, &address6) == 1) {
+        if (!IN6_IS_ADDR_V4MAPPED(&address6)) return 0;
+        std::memcpy(&address.s_addr, &address6.s6_addr[12], 4);
+    } else if (inet_pton(AF_INET, numeric, &address) != 1) {
+        return 0;
+    }
+    uint32_t host_order = ntohl(address.s_addr);
+    // 127.0.0.0/8 all reaches this machine, and so does 0.0.0.0 (0.0.0.0/8
+    // is kept together with it).
+    if ((host_order >> 24) == 127 || (host_order >> 24) == 0) return 1;
+    ifaddrs *interfaces = nullptr;
+    // Interfaces that cannot be listed might hold it: it counts as this
+    // machine's.
+    if (getifaddrs(&interfaces) != 0) return 1;
+    int own = 0;
+    for (const ifaddrs *entry = interfaces; entry && !own; entry = entry->ifa_next)
+        own = entry->ifa_addr && entry->ifa_addr->sa_family == AF_INET &&
+              ((const sockaddr_in *)entry->ifa_addr)->sin_addr.s_addr == address.s_addr;
+    freeifaddrs(interfaces);
+    return own;
 }

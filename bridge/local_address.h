@@ -13,3 +13,8 @@ struct ifaddrs;
 int network_choose_local_address(const ifaddrs *interfaces, char *buffer, size_t size);
 // The same over the machine's interfaces; 0 when they cannot be listed.
 int network_get_local_address(char *buffer, size_t size);
+// 1 when the numeric address is an IPv4 address of this machine (loopback,
+// unspecified, or an interface's, and any when the interfaces cannot be
+// listed), written plainly or as an IPv4-mapped IPv6 address; 0 for any
+// other text, plain IPv6 addresses included.
+int network_is_own_ipv4_address(const char *numeric);

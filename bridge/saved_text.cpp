@@ -7,12 +7,15 @@
 
 namespace {
 
-// Operator names a symbol may have, longest first so that :<=> is not read
-// as :<= followed by >.
-const char *const OPERATORS[] = {"[]=", "<=>", "===", "[]", "**", "!=", "!~", "+@", "-@", "<=", "<<", ">=", ">>", "==",
-                                 "=~",  "!",   "+",   "-",  "*",  "/",  "%",  "<",  ">",  "&",  "|",  "^",  "~",  "`"};
-// What may follow "$" in the name of a special global variable.
-const char GLOBAL_PUNCTUATION[] = "~*$?!@/\\;,.=:<>\"&`'+0_";
+// Operator names a symbol may have as the interpreter writes them (:&& and
+// :|| among them), longest first so that :<=> is not read as :<= followed
+// by >.
+const char *const OPERATORS[] = {"[]=", "<=>", "===", "[]", "**", "!=", "!~", "+@", "-@", "<=", "<<", ">=", ">>",
+                                 "==",  "=~",  "&&",  "||", "!",  "+",  "-",  "*",  "/",  "%",  "<",  ">",  "&",
+                                 "|",   "^",   "~",   "`"};
+// What may follow "$" in the name of a special global variable ("$-" alone
+// is one too).
+const char GLOBAL_PUNCTUATION[] = "~*$?!@/\\;,.=:<>\"&`'+0_-";
 
 // Bytes of names: letters, digits, "_" and every byte of a multi-byte
 // character, as in Ruby source.

@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -31,6 +32,39 @@ namespace {
 mrb_value item(mrb_value array, mrb_int index) {
     const mrb_value *items = RARRAY_PTR(array);
     return items[index];
+}
+
+// --- Symbols a load makes --------------------------------------------------------
+
+// Symbols are never freed, and each one the interpreter has not seen costs
+// time in proportion to all the Symbols there are: its table has 256 chains
+// whose links span at most 255 entries, and looking up a name past a longer
+// span scans the whole table. A load makes the Symbols its text names, and
+// a strict entity makes three of each of its properties' names (name, name=
+// and @name). Text whose load would make more new ones than this is refused
+// before any is made, so a load takes bounded time and leaves the table as
+// it was; and the writer refuses a state whose text names more than this,
+// new or not, so that every save loads in a later run, where none of its
+// Symbols need exist yet.
+constexpr size_t NEW_SYMBOL_LIMIT = 9000;
+// The longest name the interpreter packs into a Symbol's own value instead of
+// its table (letters, digits and "_"): such a Symbol is never new.
+constexpr size_t PACKED_NAME_MAX = 5;
+
+bool packed_name(std::string_view name) {
+    if (name.empty() || name.size() > PACKED_NAME_MAX) return false;
+    for (char b : name)
+        if (!(b == '_' || (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'))) return false;
+    return true;
+}
+
+// Calls made with each name a strict entity's property makes: its own, its
+// setter's and its instance variable's.
+template <typename F> void for_each_property_name(std::string_view property, F made) {
+    std::string name(property);
+    made(name);
+    made(name + "=");
+    made("@" + name);
 }
 
 // --- Writing --------------------------------------------------------------------
@@ -63,11 +97,13 @@ struct text_writer {
     // Open containers by identity: a value that is one of them holds itself.
     std::unordered_map<const void *, size_t> open;
     std::unordered_map<mrb_sym, std::string> symbols;
+    // The names of strict entities' properties, counted with the Symbols.
+    std::unordered_set<std::string> property_names;
     std::string path, other_path;
     // Whether each class still prints as the interpreter prints it; a class
     // whose inspect was redefined is asked for its text instead.
     bool plain_nil, plain_true, plain_false, plain_integer, plain_string;
-    mrb_sym inspect, pairs_of, refuse, refuse_value, refuse_raised;
+    mrb_sym inspect, pairs_of, refuse, refuse_value, refuse_raised, refuse_symbols, entity_id, entity_strict;
     // The value being written (its step in the innermost frame) and the
     // method of its own the walk is calling, so that an exception it raises
     // is reported with its key path; whether the walk itself refused.
@@ -207,6 +243,48 @@ mrb_value text_string(text_writer *w, const std::string &text) {
     return mrb_str_new(w->mrb, text.data(), (mrb_int)text.size());
 }
 
+// A Hash with the keys :entity_id and :entity_strict loads as a strict
+// entity, which makes Symbols of its Symbol and String keys; they are noted
+// to be counted as the reader counts them.
+void note_strict_properties(text_writer *w, const write_frame &frame) {
+    bool id = false, strict = false;
+    for (mrb_int step = 0; step < frame.steps; step += 2) {
+        mrb_value key = item(w->keep, frame.first + step);
+        if (!mrb_symbol_p(key)) continue;
+        id = id || mrb_symbol(key) == w->entity_id;
+        strict = strict || mrb_symbol(key) == w->entity_strict;
+    }
+    if (!id || !strict) return;
+    for (mrb_int step = 0; step < frame.steps; step += 2) {
+        mrb_value key = item(w->keep, frame.first + step);
+        std::string_view name;
+        mrb_int length = 0;
+        if (mrb_symbol_p(key)) {
+            const char *bytes = mrb_sym_name_len(w->mrb, mrb_symbol(key), &length);
+            name = std::string_view(bytes, (size_t)length);
+        } else if (mrb_string_p(key)) {
+            name = std::string_view(RSTRING_PTR(key), (size_t)RSTRING_LEN(key));
+        } else {
+            continue;
+        }
+        for_each_property_name(name, [w](const std::string &made) { w->property_names.insert(made); });
+    }
+}
+
+// How many Symbols a load of the text could make: every name it holds, the
+// strict entities' properties' too, but those packed into their values.
+size_t symbols_named(text_writer *w) {
+    std::unordered_set<std::string> names = std::move(w->property_names);
+    for (const auto &entry : w->symbols) {
+        mrb_int length = 0;
+        const char *bytes = mrb_sym_name_len(w->mrb, entry.first, &length);
+        names.emplace(bytes, (size_t)length);
+    }
+    size_t count = 0;
+    for (const std::string &name : names) count += packed_name(name) ? 0 : 1;
+    return count;
+}
+
 struct pair_collector {
     mrb_value keep;
 };
@@ -275,6 +353,7 @@ void write_value(text_writer *w, mrb_value value, mrb_int slot) {
         mrb_ary_concat(mrb, w->keep, pairs);
     }
     frame.steps = RARRAY_LEN(w->keep) - frame.first;
+    if (frame.hash) note_strict_properties(w, frame);
     size_t index = w->frames.size();
     w->frames.push_back(frame);
     for (const void *id : ids) w->open.emplace(id, index);
@@ -310,6 +389,12 @@ mrb_value write_walk(mrb_state *mrb, void *data) {
         write_value(w, item(w->keep, frame.first + step), step);
         mrb_gc_arena_restore(mrb, w->arena);
     }
+    size_t named = symbols_named(w);
+    if (named > NEW_SYMBOL_LIMIT) {
+        mrb_value args[2] = {mrb_int_value(mrb, (mrb_int)named), mrb_int_value(mrb, (mrb_int)NEW_SYMBOL_LIMIT)};
+        w->refusing = true;
+        call(w, w->writer, w->refuse_symbols, 2, args);
+    }
     return mrb_str_new(mrb, w->out.data(), (mrb_int)w->out.size());
 }
 
@@ -334,6 +419,9 @@ mrb_value write_text(mrb_state *mrb, mrb_value value, mrb_value root, mrb_value 
     w.refuse = mrb_intern_lit(mrb, "refuse");
     w.refuse_value = mrb_intern_lit(mrb, "refuse_value");
     w.refuse_raised = mrb_intern_lit(mrb, "refuse_raised");
+    w.refuse_symbols = mrb_intern_lit(mrb, "refuse_symbols");
+    w.entity_id = mrb_intern_lit(mrb, "entity_id");
+    w.entity_strict = mrb_intern_lit(mrb, "entity_strict");
     w.writing = 0;
     w.calling = "";
     w.refusing = false;
@@ -365,40 +453,43 @@ mrb_value ffi_saved_text_write(mrb_state *mrb, mrb_value) {
 
 // --- Reading ----------------------------------------------------------------------
 
-// Symbols are never freed, and each one the interpreter has not seen costs
-// time in proportion to all the Symbols there are: its table has 256 chains
-// whose links span at most 255 entries, and looking up a name past a longer
-// span scans the whole table. Text that names more new ones than this is
-// refused before any is made, so a load takes bounded time and leaves the
-// table as it was.
-constexpr size_t NEW_SYMBOL_LIMIT = 10000;
 // Up to this many distinct names are looked up one by one; beyond it, an
 // index of every Symbol the interpreter has answers each in constant time.
 constexpr size_t NAMES_LOOKED_UP_ALONE = 64;
-// The longest name the interpreter may pack into a Symbol's own value instead
-// of its table (letters, digits and "_"); one longer and not in the table is
-// new.
-constexpr size_t PACKED_NAME_MAX = 5;
 
 struct symbol_name {
     std::string_view name;
-    size_t at; // where it first appears
-    mrb_sym sym;
+    size_t at;    // where it first appears
+    mrb_sym sym;  // once looked up or made
+    bool in_text; // a Symbol of the text, not only a name a strict entity makes
+};
+
+// A container the first pass is in. A Hash notes its Symbol and String keys
+// (places among the names, or copies) and whether it holds :entity_id and
+// :entity_strict, which make it a strict entity.
+struct open_container {
+    bool hash;
+    bool key_next;
+    bool id, strict;
+    size_t at;
+    std::vector<std::string_view> keys;
 };
 
 struct text_builder {
     mrb_state *mrb;
     saved_text_reader reader;
-    // Every Symbol the text names, in the order they first appear, found by
-    // name; names unescaped into the reader's scratch buffer are kept in
-    // copies. Each Symbol in the text, in order, as its place among them:
-    // the second pass takes them in turn.
+    // Every Symbol the load makes, in the order they first appear, found by
+    // name: the text's own and the names of strict entities' properties.
+    // Names that are not in the text as it stands (unescaped, or made from a
+    // key) are kept in copies. Each Symbol in the text, in order, as its
+    // place among them: the second pass takes them in turn.
     std::vector<symbol_name> names;
     std::unordered_map<std::string_view, uint32_t> name_places;
     std::deque<std::string> copies;
     std::vector<uint32_t> occurrences;
     size_t next_occurrence = 0;
-    // Set when the text names more new Symbols than the limit.
+    std::vector<open_container> containers;
+    // Set when the load would make more new Symbols than the limit.
     size_t symbol_over_limit_at = 0;
     bool symbols_over_limit = false;
     // The open containers, each followed by its key while one waits for its
@@ -420,26 +511,81 @@ std::unordered_map<std::string_view, mrb_sym> symbol_index(mrb_state *mrb) {
     return index;
 }
 
-// A first pass over the text: it must read to the end, and the Symbols it
-// names are looked up, counted and, within the limit, made. False when the
-// text is refused.
+// The place of name among the load's names, added when new; name must stay
+// valid as long as the builder.
+uint32_t note_name(text_builder *b, std::string_view name, size_t at) {
+    auto found = b->name_places.find(name);
+    if (found != b->name_places.end()) return found->second;
+    uint32_t place = (uint32_t)b->names.size();
+    b->name_places.emplace(name, place);
+    b->names.push_back({name, at, 0, false});
+    return place;
+}
+
+// Notes the names a strict entity makes of its properties when it loads.
+void note_property_names(text_builder *b, const open_container &hash) {
+    for (std::string_view key : hash.keys)
+        for_each_property_name(key, [&](const std::string &name) {
+            auto found = b->name_places.find(name);
+            if (found == b->name_places.end()) note_name(b, b->copies.emplace_back(name), hash.at);
+        });
+}
+
+// The value a token begins has its place in the innermost container: as a
+// key of a Hash, noted when it is a Symbol or a String, or as a value.
+void note_place(text_builder *b, const saved_text_token &t, std::string_view name) {
+    if (b->containers.empty()) return;
+    open_container &c = b->containers.back();
+    if (!c.hash) return;
+    if (c.key_next && (t.kind == SAVED_TEXT_SYMBOL || t.kind == SAVED_TEXT_STRING)) {
+        c.keys.push_back(name);
+        if (t.kind == SAVED_TEXT_SYMBOL) {
+            c.id = c.id || name == "entity_id";
+            c.strict = c.strict || name == "entity_strict";
+        }
+    }
+}
+
+// The value a token ended takes its turn in the innermost Hash: a key is
+// followed by a value.
+void end_place(text_builder *b) {
+    if (!b->containers.empty() && b->containers.back().hash) b->containers.back().key_next ^= true;
+}
+
+// A first pass over the text: it must read to the end, and the Symbols the
+// load makes are looked up, counted and, within the limit, the text's own are
+// made. False when the text is refused.
 bool collect_symbols(mrb_state *mrb, text_builder *b) {
     saved_text_reader *r = &b->reader;
     for (;;) {
         saved_text_token t = saved_text_next(r);
         if (t.kind == SAVED_TEXT_DONE) break;
         if (t.kind == SAVED_TEXT_FAILED) return false;
-        if (t.kind != SAVED_TEXT_SYMBOL) continue;
-        std::string_view name(t.bytes, t.length);
-        auto found = b->name_places.find(name);
-        if (found != b->name_places.end()) {
-            b->occurrences.push_back(found->second);
+        if (t.kind == SAVED_TEXT_END) {
+            open_container done = std::move(b->containers.back());
+            b->containers.pop_back();
+            if (done.hash && done.id && done.strict) note_property_names(b, done);
+            end_place(b);
             continue;
         }
-        if (t.bytes < r->text || t.bytes >= r->text + r->length) name = b->copies.emplace_back(name);
-        b->occurrences.push_back((uint32_t)b->names.size());
-        b->name_places.emplace(name, (uint32_t)b->names.size());
-        b->names.push_back({name, t.at, 0});
+        std::string_view name(t.bytes, t.length);
+        bool copied = t.bytes < r->text || t.bytes >= r->text + r->length;
+        if (t.kind == SAVED_TEXT_SYMBOL) {
+            auto found = b->name_places.find(name);
+            uint32_t place = found != b->name_places.end() ? found->second
+                                                           : note_name(b, copied ? b->copies.emplace_back(name) : name, t.at);
+            b->names[place].in_text = true;
+            b->occurrences.push_back(place);
+            name = b->names[place].name;
+        } else if (t.kind == SAVED_TEXT_STRING && copied && !b->containers.empty() &&
+                   b->containers.back().hash && b->containers.back().key_next) {
+            name = b->copies.emplace_back(name);
+        }
+        note_place(b, t, name);
+        if ((t.kind == SAVED_TEXT_ARRAY || t.kind == SAVED_TEXT_HASH) && !t.empty)
+            b->containers.push_back({t.kind == SAVED_TEXT_HASH, true, false, false, t.at, {}});
+        else
+            end_place(b);
     }
     if (b->names.size() > NAMES_LOOKED_UP_ALONE) {
         std::unordered_map<std::string_view, mrb_sym> index = symbol_index(mrb);
@@ -447,8 +593,8 @@ bool collect_symbols(mrb_state *mrb, text_builder *b) {
         for (symbol_name &n : b->names) {
             auto known = index.find(n.name);
             n.sym = known != index.end() ? known->second
-                    : n.name.size() <= PACKED_NAME_MAX ? mrb_intern_check(mrb, n.name.data(), n.name.size())
-                                                       : 0;
+                    : packed_name(n.name) ? mrb_intern_check(mrb, n.name.data(), n.name.size())
+                                          : 0;
             if (!n.sym && ++fresh > NEW_SYMBOL_LIMIT) {
                 b->symbols_over_limit = true;
                 b->symbol_over_limit_at = n.at;
@@ -456,8 +602,9 @@ bool collect_symbols(mrb_state *mrb, text_builder *b) {
             }
         }
     }
+    // The names of properties are made as the entities load.
     for (symbol_name &n : b->names)
-        if (!n.sym) n.sym = mrb_intern(mrb, n.name.data(), n.name.size());
+        if (!n.sym && n.in_text) n.sym = mrb_intern(mrb, n.name.data(), n.name.size());
     return true;
 }
 

@@ -4,24 +4,41 @@
 
 #include <SDL2/SDL.h>
 
+#include <atomic>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
+const char LOG_FILE[] = "logs/log.txt";
+
 SDL_LogOutputFunction printed = nullptr;
 void *printed_data = nullptr;
 // Set once at start-up and only read afterwards, from any thread.
-char *log_path = nullptr;
+char *log_folder = nullptr, *log_path = nullptr;
+// Whether a link in the log's path was reported; once is enough.
+std::atomic<bool> link_reported{false};
 
 void log_output(void *, int category, SDL_LogPriority priority, const char *message) {
     if (printed) printed(printed_data, category, priority, message);
     if (!log_path || !message) return;
+    // Like every other writer, the log never follows a symbolic link, which
+    // could lead out of the folder.
+    if (size_t link = first_link_length(log_folder, LOG_FILE)) {
+        if (printed && !link_reported.exchange(true)) {
+            char *said = sprintf_alloc("%.*s is a symbolic link, which the engine does not write through: its "
+                                       "messages are not written to %s.",
+                                       (int)link, LOG_FILE, LOG_FILE);
+            if (said) printed(printed_data, category, SDL_LOG_PRIORITY_WARN, said);
+            SDL_free(said);
+        }
+        return;
+    }
     // One write per message, appended: the runtime appends to the same file
     // between them.
     char *line = sprintf_alloc("%s\n", message);
-    int fd = line ? open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600) : -1;
+    int fd = line ? open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600) : -1;
     if (fd >= 0) {
         fd_write_all(fd, line, SDL_strlen(line));
         close(fd);
@@ -34,9 +51,26 @@ void log_output(void *, int category, SDL_LogPriority priority, const char *mess
 void engine_log_init(const char *base_dir) {
     if (!printed) SDL_LogGetOutputFunction(&printed, &printed_data);
     SDL_LogSetOutputFunction(log_output, nullptr);
-    char *folder = base_dir ? sprintf_alloc("%s/logs", base_dir) : nullptr;
+    log_folder = base_dir ? SDL_strdup(base_dir) : nullptr;
+    char *folder = log_folder ? sprintf_alloc("%s/logs", log_folder) : nullptr;
     if (!folder) return;
     mkdir(folder, 0700);
-    log_path = sprintf_alloc("%s/log.txt", folder);
     SDL_free(folder);
+    log_path = sprintf_alloc("%s/%s", log_folder, LOG_FILE);
+}
+
+char *engine_log_escape(const char *text, size_t length) {
+    char *escaped = (char *)SDL_malloc(length * 3 + 1);
+    if (!escaped) return nullptr;
+    size_t at = 0;
+    for (size_t i = 0; i < length; ++i) {
+        unsigned char c = (unsigned char)text[i];
+        if (c < 0x20 || c == 0x7F) {
+            at += (size_t)SDL_snprintf(escaped + at, 4, "%%%02X", c);
+        } else {
+            escaped[at++] = (char)c;
+        }
+    }
+    escaped[at] = 0;
+    return escaped;
 }

@@ -82,16 +82,10 @@ bool write_target(const char *path, std::string *target) {
         note_write_error("there is no folder to write into");
         return false;
     }
-    for (size_t end = 0; end != std::string::npos;) {
-        end = relative.find('/', end + 1);
-        std::string leading = relative.substr(0, end);
-        struct stat info;
-        // What does not exist yet cannot be a link, nor can what lies below it.
-        if (lstat((std::string(write_dir) + "/" + leading).c_str(), &info) != 0) break;
-        if (S_ISLNK(info.st_mode)) {
-            note_write_error("%s is a symbolic link, which the engine does not write through", leading.c_str());
-            return false;
-        }
+    if (size_t link = first_link_length(write_dir, relative.c_str())) {
+        note_write_error("%.*s is a symbolic link, which the engine does not write through", (int)link,
+                         relative.c_str());
+        return false;
     }
     make_parent_folders(relative);
     *target = std::string(write_dir) + "/" + relative;
@@ -163,13 +157,46 @@ int replace_file(const char *path, const void *data, size_t length) {
     return 1;
 }
 
+// Whether a file that the write directory does not hold yet would, once
+// written there, be read before the one that the search path finds under
+// `path` now: the write directory is searched before the element that holds
+// it (in production, or for a game run from an archive).
+bool written_copy_read_first(const char *path) {
+    const char *holder = PHYSFS_getRealDir(path), *write_dir = PHYSFS_getWriteDir();
+    struct stat written;
+    if (!holder || !write_dir || stat(write_dir, &written) != 0) return false;
+    char **elements = PHYSFS_getSearchPath();
+    bool first = false;
+    for (char **element = elements; element && *element && std::strcmp(*element, holder) != 0; ++element) {
+        struct stat info;
+        if (stat(*element, &info) == 0 && info.st_dev == written.st_dev && info.st_ino == written.st_ino) {
+            first = true;
+            break;
+        }
+    }
+    PHYSFS_freeList(elements);
+    return first;
+}
+
 // Appends all of the bytes or none: a write that fails part-way (a full
 // disk) is cut back off, and a file that the append made is removed again.
+// An append to a file that the game ships and the write directory does not
+// hold yet starts from the shipped text, so that the game reads that text
+// with the bytes added, as where the two are one folder.
 int append_to_file(const char *path, const void *data, size_t length) {
     std::string target;
     if (!write_target(path, &target)) return 0;
     struct stat before;
     bool existed = lstat(target.c_str(), &before) == 0;
+    if (!existed && written_copy_read_first(path)) {
+        size_t size = 0;
+        if (char *shipped = (char *)loadfile(path, &size)) {
+            std::string whole(shipped, size);
+            SDL_free(shipped);
+            whole.append((const char *)data, length);
+            return replace_file(path, whole.data(), whole.size());
+        }
+    }
     int fd = open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         note_write_error("%s", std::strerror(errno));
@@ -323,6 +350,18 @@ void remove_stale_temporary_files(const char *const *folders, size_t count) {
         }
         closedir(dir);
     }
+}
+
+size_t first_link_length(const char *folder, const char *relative) {
+    for (size_t end = 0; relative[end];) {
+        end += std::strcspn(relative + end + 1, "/") + 1;
+        std::string leading = std::string(folder) + "/" + std::string(relative, end);
+        struct stat info;
+        // What does not exist yet cannot be a link, nor can what lies below it.
+        if (lstat(leading.c_str(), &info) != 0) return 0;
+        if (S_ISLNK(info.st_mode)) return end;
+    }
+    return 0;
 }
 
 bool platform_directory_exists(const char *path) {

@@ -39,6 +39,10 @@ const char *physfs_error();
 // temporary files that replacing writes of an engine ended mid-write left
 // behind; those of a process that still runs stay.
 void remove_stale_temporary_files(const char *const *folders, size_t count);
+// How many leading bytes of `relative` ("a/b/c") name a symbolic link under
+// the platform folder `folder` (1 for "a", 3 for "a/b", ...); 0 when no part
+// of it is one.
+size_t first_link_length(const char *folder, const char *relative);
 // Whether a platform path names a folder (an archive is a file, not one).
 bool platform_directory_exists(const char *path);
 // Writes every byte to a descriptor, going on after an interrupted write;

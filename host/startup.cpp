@@ -5,6 +5,7 @@
 #include "engine.h"
 #include "engine_log.h"
 #include "fileio.h"
+#include "folder_view.h"
 #include "metadata.h"
 #include "options.h"
 #include "host_call.h"
@@ -139,8 +140,9 @@ void engine_startup(int argc, char **argv) {
     } else if (packed_game) {
         // Its files are written beside the engine: that folder is searched
         // before the archive, so that what the game wrote is what it reads
-        // back, as in production.
-        if (!PHYSFS_unmount(base_path) || !PHYSFS_mount(base_path, nullptr, 0))
+        // back, as in production. The engine's own files there stay behind
+        // the game's, as in production: a game's own font.ttf is its font.
+        if (!folder_view_mount(base_path, VELLUM_DIST_NAMES))
             startup_failure("Couldn't mount write directory: %s", physfs_error());
     }
 

@@ -9,8 +9,9 @@ module ArgsDocs
       * DOCS: ~QMX::Args#audio~
 
       A Hash of the sounds that play. Each entry plays while it is in the Hash; removing it stops the
-      sound. ~input~ is a WAV or Ogg Vorbis file; ~gain~, ~pitch~, ~looping~ and ~paused~ may change
-      while it plays.
+      sound. ~input~ is a WAV or Ogg Vorbis file, ~[channels, rate, samples]~ (an Array of Floats) or
+      ~[channels, rate, callable]~ (called with no arguments for more samples; nil ends the sound);
+      ~gain~, ~pitch~, ~looping~ and ~paused~ may change while it plays.
       #+begin_src ruby
         args.audio[:engine] ||= { input: "sounds/engine.wav", looping: true }
         args.audio[:engine][:pitch] = 1.0 + args.state.speed / 10

@@ -21,8 +21,8 @@ module QMX
     # the game's main file: far below any global tick, so that time still
     # only moves forward once the game loads.
     BEFORE_LOAD_CLOCK_START = -(1 << 40)
-    # An input method may deliver the toggle key's character some frames
-    # after the key itself; it is not typed then either.
+    # An input method may deliver the toggle key's character up to this many
+    # frames after the key itself; it is not typed then either.
     TOGGLE_TEXT_LATE_FRAMES = 10
 
     def initialize
@@ -48,6 +48,7 @@ module QMX
       @animation_duration = 60
       @shown_at = -1
       @frames_before_load = 0
+      @late_toggle_chars = []
       load_history
     end
 
@@ -229,13 +230,16 @@ module QMX
       key_down.clear_key(:raw_key)
     end
 
+    # Each press of a toggle key takes away one of its characters, in this
+    # frame or one of the next few, the oldest press's first: pressed twice
+    # before the first character arrives, the key leaves neither behind.
     def drop_late_toggle_text(text)
-      return unless @late_toggle_text
-      if now > @late_toggle_text_until
-        @late_toggle_text = nil
-      elsif (at = text.index(@late_toggle_text))
-        text.delete_at(at)
-        @late_toggle_text = nil
+      frame = $qmx.__frame_count__
+      @late_toggle_chars = @late_toggle_chars.reject do |char, last_frame|
+        next true if frame > last_frame
+        at = text.index(char)
+        text.delete_at(at) if at
+        !at.nil?
       end
     end
 
@@ -358,8 +362,8 @@ module QMX
         # The key's own character is not typed, nor seen by the game when
         # the key closes the console, whichever frame it arrives in.
         char = inputs.keyboard.key_down.char
-        @late_toggle_text = inputs.text.include?(char) ? nil : char
-        @late_toggle_text_until = now + TOGGLE_TEXT_LATE_FRAMES
+        @late_toggle_chars << [char, $qmx.__frame_count__ + TOGGLE_TEXT_LATE_FRAMES] if char
+        drop_late_toggle_text(inputs.text)
         inputs.text.clear
         forget_toggle_character(inputs.keyboard.key_down)
         toggle

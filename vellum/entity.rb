@@ -40,9 +40,30 @@ module QMX
       @id = 0
     end
 
+    # Counts a save carries on (entity ids, the tick count) must be whole
+    # numbers the engine can go on counting from: within 2**53 of zero they
+    # leave room to count for ever and stay exact in Float arithmetic. The
+    # interpreter compares Integers beyond 2**62 wrongly, so the range is
+    # checked with a shift, which is exact for any Integer: what is left is
+    # 0 or -1 exactly when the number is from -2**53 to 2**53 - 1.
+    SAVED_COUNT_BITS = 53
+
+    def self.saved_count?(value, lowest = nil)
+      return false unless value.is_a?(Integer)
+      high_bits = value >> SAVED_COUNT_BITS
+      (high_bits == 0 || high_bits == -1) && (lowest.nil? || value >= lowest)
+    end
+
+    def self.saved_count_message(key, value, lowest = nil)
+      "#{key} must be a whole number from #{lowest || -2**SAVED_COUNT_BITS} to #{2**SAVED_COUNT_BITS - 1}, not #{value.inspect}."
+    end
+
     # Loaded entities keep their saved ids; new ones must never reuse them.
+    # A cleared strict entity saves its id as nil, which is kept.
     def self.advance_id_past!(id)
-      @id = id if id.is_a?(Integer) && id > (@id || 0)
+      return @id if id.nil?
+      raise ArgumentError, saved_count_message(:entity_id, id) unless saved_count?(id)
+      @id = id if id > (@id || 0)
       @id
     end
 
@@ -108,7 +129,12 @@ module QMX
 
     def self.rebuild_level(data)
       return [data, [], data, 0] if data.is_a?(Array)
-      entity = data.key?(:entity_strict) ? new_entity_strict(data[:entity_name], data) : OpenEntity.new
+      if data.key?(:entity_strict)
+        data.each_key { |key| StrictEntity.__check_saved_property__(key) }
+        entity = new_entity_strict(data[:entity_name], data)
+      else
+        entity = OpenEntity.new
+      end
       entity.__load_begin__
       [data, entity, data.to_a, 0]
     end
@@ -304,25 +330,62 @@ module QMX
       Kernel.global_tick_count - created_at
     end
 
+    # A property's first write or read gives the entity its own writer or
+    # reader, so that later ones skip method_missing. The accessors are native
+    # (bridge/entity_accessors.cpp): a reader marks the entity touched and
+    # arms the nil coercion on a nil or false value; a writer marks it
+    # touched and stores under the name without its "=".
     def __set_hash_property__(name, args)
-      key = name.to_s.gsub("=", "").to_sym
-      define_singleton_method(name) do |value|
-        @__touched__ = true
-        @hash[key] = value
-      end
-      send(name, args[0])
+      FFI.entity_property_first_use(self, name, args[0])
     end
 
     def __get_hash_property__(name)
-      define_singleton_method(name) do
-        @__touched__ = true
-        value = @hash[name]
-        if !value && !$disable_nil_coersion
-          value.assign_method_missing(@hash, name, __thrash_table__)
-        end
-        value
+      FFI.entity_property_first_use(self, name)
+    end
+
+    # The outputs note every primitive added by its id, as a Hash's is its
+    # :id: an entity answers its id property the same way, without marking
+    # itself touched or arming the nil coercion for the probe.
+    def id
+      @hash[:id]
+    end
+
+    # Methods every object has, which are not properties of an entity: Ruby's
+    # own object protocol (what it answers without an argument), hooks, calls
+    # whose answer depends on their caller, and what the framework asks of
+    # any value (drawing, saving, the console's completion and help).
+    OBJECT_PROTOCOL = %i[class clone define_singleton_method display dup enum_for extend freeze hash inspect
+                         instance_eval instance_exec instance_variable_get instance_variable_set
+                         instance_variables itself methods object_id private_methods protected_methods
+                         public_method public_methods public_send remove_instance_variable send singleton_class
+                         singleton_method singleton_methods tap then to_enum to_s yield_self
+                         initialize initialize_copy method_added method_missing singleton_method_added
+                         binding caller fail lambda local_variables loop proc raise
+                         autocomplete_methods better_class_hierarchy_information better_instance_information
+                         docs f_or_default help i_or_default metadata_object_id method_missing_core
+                         numeric_or_default primitive_marker s_or_default serialize].freeze
+
+    # Every other method that every object has (Kernel's functions such as
+    # p, puts, rand and format, Object's method, the framework's log, the
+    # game's own top-level methods) would hide a property of that name: the
+    # interpreter finds the method, so method_missing never runs, and what
+    # was stored never reads back. On an entity such a name called without
+    # an argument or a block is the property; with them it is still the
+    # method. The block is made here, in the class body, so that its super
+    # is the method of OpenEntity's ancestors.
+    PROPERTY_OVER_OBJECT_METHOD = proc do |*args, **kw, &block|
+      if args.empty? && kw.empty? && !block
+        FFI.entity_read(self, __method__)
+      else
+        super(*args, **kw, &block)
       end
-      send(name)
+    end
+
+    def self.__property_over_object_method__(name)
+      text = name.to_s
+      return if text.start_with?("_") || OBJECT_PROTOCOL.include?(name) || instance_methods(false).include?(name)
+      return unless text.each_char.all? { |c| c == "_" || (c >= "a" && c <= "z") || (c >= "A" && c <= "Z") || (c >= "0" && c <= "9") }
+      define_method(name, &PROPERTY_OVER_OBJECT_METHOD)
     end
 
     def __thrash_table__
@@ -368,8 +431,9 @@ module QMX
   end
 
   class StrictEntity
-    attr_accessor :entity_id, :entity_name, :entity_strict, :created_at, :created_at_elapsed,
-                  :global_created_at_elapsed, :entity_type, :entity_keys_by_ref
+    OWN_PROPERTIES = [:entity_id, :entity_name, :entity_strict, :created_at, :created_at_elapsed,
+                      :global_created_at_elapsed, :entity_type, :entity_keys_by_ref].freeze
+    attr_accessor(*OWN_PROPERTIES)
 
     def self.parse_serialization_data(data)
       QMX::Entity.parse_serialization_data(data)
@@ -378,6 +442,29 @@ module QMX
     # An accessor pair for one property of this strict type.
     def self.__define_property__(key)
       attr_accessor key
+    end
+
+    # Ruby's own methods that making, printing, saving and loading an entity
+    # call on it.
+    RUBY_METHODS_ENTITIES_USE = [:initialize, :method_missing, :send, :__send__, :respond_to?, :class, :object_id,
+                                 :equal?, :==, :instance_variables, :instance_variable_get, :instance_variable_set,
+                                 :is_a?, :kind_of?, :instance_of?, :nil?, :freeze, :frozen?].freeze
+
+    # Saved data makes the properties of a strict type it names, but never
+    # one that would replace a method every entity works by (a save naming
+    # :initialize or :to_s would break the type for the rest of the run):
+    # such a name is corrupt data.
+    def self.__check_saved_property__(key)
+      methods = StrictEntity.__methods_entities_use__
+      return unless methods.include?(key.to_s.to_sym) || methods.include?(:"#{key}=")
+      raise ArgumentError, "#{key.inspect} cannot be a property of a strict entity: it names a method the entity works by."
+    end
+
+    def self.__methods_entities_use__
+      @methods_entities_use ||= begin
+        own = StrictEntity.instance_methods(false) + [:initialize, :method_missing]
+        own - OWN_PROPERTIES - OWN_PROPERTIES.map { |name| :"#{name}=" } + RUBY_METHODS_ENTITIES_USE
+      end
     end
 
     def initialize(name, init_hash = nil, block = nil)
@@ -406,15 +493,31 @@ module QMX
       @entity_id = QMX::Entity.id!
     end
 
+    # A property its type lacks is added to the type, also when the name is
+    # one every object has a method of (log, rand): only a writer shows a
+    # property.
     def __load_value__(key, value)
-      self.class.__define_property__(key) unless respond_to?(key)
+      unless respond_to?("#{key}=")
+        StrictEntity.__check_saved_property__(key)
+        self.class.__define_property__(key)
+      end
       send("#{key}=", value)
     end
 
+    # A shared value is copied from one property to another, both saved with
+    # the entity; a name that is not one of them is corrupt data, and is
+    # refused before anything is read, so that no saved name ever calls a
+    # method of the game.
     def __load_end__(serialization_data)
       QMX::Entity.advance_id_past!(@entity_id)
       refs = serialization_data[:entity_keys_by_ref]
-      refs.each { |other, main| send("#{other}=", send(main)) } if refs
+      return self unless refs
+      raise ArgumentError, "entity_keys_by_ref must be a Hash, not #{refs.inspect}." unless refs.is_a?(Hash)
+      refs.each do |other, main|
+        next if serialization_data.key?(other) && serialization_data.key?(main)
+        raise ArgumentError, "entity_keys_by_ref pairs #{other.inspect} with #{main.inspect}, but only properties saved with the entity can share a value."
+      end
+      refs.each { |other, main| __load_value__(other, send(main)) }
       self
     end
 
@@ -493,5 +596,23 @@ module QMX
     def [](key)
       send(key)
     end
+  end
+end
+
+# Names that every object has already, and those the framework and the game
+# give every object later, stay properties on entities.
+Object.instance_methods.each { |name| QMX::OpenEntity.__property_over_object_method__(name) }
+
+class Object
+  def self.method_added(name)
+    QMX::OpenEntity.__property_over_object_method__(name) if equal?(Object)
+    super
+  end
+end
+
+module Kernel
+  def self.method_added(name)
+    QMX::OpenEntity.__property_over_object_method__(name)
+    super
   end
 end

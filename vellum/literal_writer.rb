@@ -42,6 +42,14 @@ module QMX
       raise UnsavableError, "#{path} could not be written: its #{method} raised #{error.class} (#{error.message})."
     end
 
+    # Loading makes every Symbol a save names, so the writer takes no more
+    # than a load in a new run may make.
+    def refuse_symbols(count, limit)
+      raise UnsavableError, "it names #{count} Symbols, and a save may name at most #{limit} so that it loads " \
+                            "in bounded time (each property of a strict entity counts three: name, name= and " \
+                            "@name; names of up to five letters, digits and _ are free)."
+    end
+
     def description(value)
       return "a Range (#{value.inspect})" if value.is_a?(Range)
       return "a Proc" if value.is_a?(Proc)

@@ -69,6 +69,23 @@ module QMX
         ** Where are the errors?
         An exception pauses the game, opens the console and is written to ~exceptions/current.txt~
         beside the engine. Logs are in ~logs/~.
+        ** What are the keys called?
+        After what they type: ~:a~ to ~:z~, ~:zero~ to ~:nine~, ~:space~, ~:enter~, ~:escape~,
+        ~:backspace~, ~:tab~, ~:delete~, the arrows ~:up~, ~:down~, ~:left~, ~:right~, ~:home~, ~:end~,
+        ~:pageup~, ~:pagedown~, ~:shift~, ~:control~, ~:alt~, ~:meta~ (also ~:shift_left~, ~:shift_right~
+        and so on), and punctuation by name: ~:backtick~ (it opens the console), ~:hyphen~,
+        ~:equal_sign~, ~:comma~, ~:period~, ~:forward_slash~... With Shift a key is named after the
+        character it types (Shift+1 is ~:exclamation_point~). ~args.inputs.keyboard.key_down.truthy_keys~
+        lists the keys pressed this tick.
+        ** What are a controller's buttons called?
+        ~:a~, ~:b~, ~:x~, ~:y~, ~:l1~, ~:r1~, ~:l2~, ~:r2~, ~:l3~, ~:r3~ and ~:start~; ~:up~, ~:down~,
+        ~:left~ and ~:right~ for either stick or the d-pad, ~:directional_up~ and its three twins for the
+        d-pad alone: ~args.inputs.controller_one.key_down.a~.
+        ** How does the game answer HTTP requests?
+        Each request to the engine's server that is not the engine's own is in
+        ~args.inputs.http_requests~: ~request.method~ is the method as sent ("GET"), ~request.uri~ the path
+        with the query, not decoded ("/scores?level=2"), ~request.headers~ a Hash and ~request.body~ a
+        String. ~request.respond(200, "text")~ answers it.
       TEXT
     end
 
@@ -77,7 +94,9 @@ module QMX
         * Ticks And Frames
         The engine runs 60 ticks a second. ~Kernel.tick_count~ counts the game's ticks from 0 and goes back
         to -1 on ~$qmx.reset~; ~Kernel.global_tick_count~ never resets. Time in the engine is counted in
-        ticks: ~2.seconds~ is 120.
+        ticks: ~2.seconds~ is 120. Before the first tick, once ~app/main.rb~ has loaded, the engine calls
+        the game's ~boot(args)~ if it has one, once a run: not after a reset, which empties ~args.state~,
+        so set up the state in ~tick~ with ~||=~ and never call ~boot~ from it.
       TEXT
     end
 
@@ -108,6 +127,13 @@ module QMX
         Add an entry to ~args.audio~ to play a WAV or Ogg Vorbis file; remove it to stop it:
         #+begin_src ruby
           args.audio[:music] = { input: "sounds/music.ogg", gain: 0.5, looping: true }
+        #+end_src
+        ~input~ may also be ~[channels, rate, samples]~, an Array of Floats from -1.0 to 1.0, or
+        ~[channels, rate, callable]~: the engine calls the callable with no arguments whenever the sound
+        needs more, and it returns the next samples, or nil to end the sound:
+        #+begin_src ruby
+          calls = 0
+          args.audio[:beep] = { input: [1, 44100, lambda { (calls += 1) > 10 ? nil : [0.2, -0.2] * 220 }] }
         #+end_src
       TEXT
     end

@@ -134,7 +134,7 @@ module QMX
 
     # Answers nil when the replay cannot start (no name, a recording under
     # way, a damaged file: each said in the log), false for a file that
-    # cannot be read. A file of another format version raises.
+    # cannot be read. A file that names another format version raises.
     def start_replay(file_name = nil)
       unless file_name
         log "* ERROR:\nPlease provide a file name to $recording.start.\n"
@@ -153,7 +153,11 @@ module QMX
       end
       begin
         raise ReplayFormatError, "It is empty: the file may have been cut off." if text.strip.empty?
-        unless text.split("\n").first.to_s.strip == REPLAY_VERSION
+        first_line = text.split("\n").first.to_s.strip
+        unless first_line == REPLAY_VERSION
+          unless replay_version_line?(first_line)
+            raise ReplayFormatError, "Its first line is not \"#{REPLAY_VERSION}\": the file is damaged, or not a replay."
+          end
           raise "The replay file #{file_name} is not compatible with this version of Vellumcore Vellum Suite. Please recreate the replay (sorry)."
         end
         data = parse_replay(text)
@@ -291,12 +295,21 @@ module QMX
       [:seed, :stopped_at].each do |key|
         raise ReplayFormatError, "Its #{key} line is missing: the file may have been cut off." unless data[key]
       end
-      last_tick = data[:input_history].keys.max
-      if data[:stopped_at] < 0 || (last_tick && last_tick > data[:stopped_at])
-        raise ReplayFormatError, "Its stopped_at #{data[:stopped_at]} cannot end a recording#{last_tick ? " whose last input is at tick #{last_tick}" : ''}."
+      # A stopped_at before the last input is a recording cut short by hand:
+      # it plays to its stopped_at, and what follows never comes due.
+      if data[:stopped_at] < 0
+        raise ReplayFormatError, "Its stopped_at #{data[:stopped_at]} cannot end a recording."
       end
       data[:input_history].each_value { |events| events.sort! { |a, b| a[:id] <=> b[:id] } }
       data
+    end
+
+    # "replay_version" and a version number (1.0, say): a file of another
+    # version rather than a damaged one.
+    def replay_version_line?(line)
+      words = line.split(" ")
+      return false unless words.length == 2 && words[0] == "replay_version"
+      words[1].split(".", -1).all? { |part| !part.empty? && part.each_char.all? { |c| c >= "0" && c <= "9" } }
     end
 
     def replay_integer(word, line)

@@ -207,11 +207,16 @@ module QMX
       speed = (options[:speed] || 1).to_i.abs
       @simulation_speed = speed == 0 ? 1 : speed
 
-      # A test run is a run of its own: it cannot also evaluate, record or
-      # replay, and a test option is never dropped without a word.
+      # Testing, evaluating, recording and replaying are runs of their own,
+      # and none of the options is ever dropped without a word: given
+      # together, none of them runs and the run fails at once.
       others = [:eval, :record, :replay].select { |name| options.key?(name) }
       if options.key?(:test) && !others.empty?
-        log "* TEST: No test ran: --test cannot be combined with #{others.map { |name| "--#{name}" }.join(', ')}. Run the tests on their own."
+        log "* TEST: No test ran: --test cannot be combined with #{cli_option_list(others)}. Run the tests on their own."
+        @no_tick = true
+        end_failed_cli_run
+      elsif others.length > 1
+        log "* ERROR: Nothing ran: --#{others.first} cannot be combined with #{cli_option_list(others.drop(1))}. Give each in a run of its own."
         @no_tick = true
         end_failed_cli_run
       elsif options.key?(:record)
@@ -518,8 +523,13 @@ module QMX
       state
     end
 
+    # The tick count goes on from the saved one, so it is refused, before any
+    # entity is made, unless the engine can count on from it.
     def __rebuild_saved_state__(text)
       $load_data = QMX::LiteralReader.parse(text)
+      if $load_data.is_a?(Hash) && !$load_data[:tick_count].nil? && !Entity.saved_count?($load_data[:tick_count], -1)
+        raise ArgumentError, Entity.saved_count_message(:tick_count, $load_data[:tick_count], -1)
+      end
       QMX::OpenEntity.parse_serialization_data($load_data)
     end
 
@@ -861,6 +871,10 @@ module QMX
     def end_failed_cli_run
       @exit_status = 1
       request_quit
+    end
+
+    def cli_option_list(names)
+      names.map { |name| "--#{name}" }.join(", ")
     end
 
     def report_parse_failure(result, method, what)

@@ -190,21 +190,26 @@ BENCHMARK(BM_SaveStateBySize)->Unit(benchmark::kMillisecond)->UseRealTime()->App
 void BM_LoadStateBySize(benchmark::State &state) { load_case(state, state.range(0)); }
 BENCHMARK(BM_LoadStateBySize)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(sizes);
 
-// load_state of a file whose one Hash has state.range(0) Symbol keys that
-// no earlier load or code made: every iteration names new ones. The
-// "loaded" counter is 1 when load_state answered the state, 0 when it
-// refused the file.
-void BM_LoadStateNewSymbols(benchmark::State &state) {
+// load_state of a file that makes state.range(0) Symbols that no earlier
+// load or code made (every iteration names new ones): as the Symbol keys of
+// one Hash, or as the properties of one strict entity, which make three each
+// (name, name= and @name) and cost the most per Symbol. The "loaded" counter
+// is 1 when load_state answered the state, 0 when it refused the file. The
+// Symbols a case makes stay for the cases after it, so the strict entity,
+// the dearest, runs first, and the plain Symbols at the limit next.
+void load_new_symbols(benchmark::State &state, bool strict) {
     if (!start(state, 0)) return;
     interpreter &it = shared();
     static int file_number = 0;
     bool loaded = false;
     for (auto _ : state) {
         state.PauseTiming();
-        std::string text = "{:entity_id=>1, :entity_keys_by_ref=>{}, :names=>{";
+        std::string text = strict ? "{:entity_id=>1, :entity_keys_by_ref=>{}, :names=>{:entity_id=>2, :entity_strict=>true"
+                                  : "{:entity_id=>1, :entity_keys_by_ref=>{}, :names=>{";
         std::string prefix = ":name_" + std::to_string(++file_number) + "_";
-        for (int64_t i = 0; i < state.range(0); ++i)
-            text += (i ? ", " : "") + prefix + std::to_string(i) + "=>" + std::to_string(i);
+        int64_t keys = strict ? state.range(0) / 3 : state.range(0);
+        for (int64_t i = 0; i < keys; ++i)
+            text += (i || strict ? ", " : "") + prefix + std::to_string(i) + "=>" + std::to_string(i);
         text += "}}";
         std::ofstream(it.folder + "/game_state.txt", std::ios::binary) << text;
         int arena = mrb_gc_arena_save(it.mrb);
@@ -217,6 +222,11 @@ void BM_LoadStateNewSymbols(benchmark::State &state) {
     state.counters["loaded"] = loaded ? 1 : 0;
     report_text_size(state);
 }
-BENCHMARK(BM_LoadStateNewSymbols)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Arg(10000)->Arg(80000);
+
+void BM_LoadStateNewStrictProperties(benchmark::State &state) { load_new_symbols(state, true); }
+BENCHMARK(BM_LoadStateNewStrictProperties)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Arg(9000);
+
+void BM_LoadStateNewSymbols(benchmark::State &state) { load_new_symbols(state, false); }
+BENCHMARK(BM_LoadStateNewSymbols)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Arg(9000)->Arg(80000);
 
 } // namespace

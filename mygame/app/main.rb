@@ -1,8 +1,8 @@
 # The sample game: a field of bouncing sprites over a colour wash, with a
 # label that follows the mouse. Everything is drawn from args.outputs.
 
-def boot(args)
-  args.state.stars = Array.new(60) do
+def new_stars
+  Array.new(60) do
     {
       x: rand(1200), y: rand(640), w: 48, h: 48,
       dx: (rand * 6) - 3, dy: (rand * 6) - 3,
@@ -10,6 +10,12 @@ def boot(args)
       path: "sprites/star.png"
     }
   end
+end
+
+# The engine calls boot once, when this file has first loaded, before the
+# first tick.
+def boot(args)
+  args.state.stars = new_stars
 end
 
 def move_stars(args)
@@ -31,7 +37,9 @@ def draw_background(args)
 end
 
 def tick(args)
-  boot(args) if Kernel.tick_count == 0
+  # A reset (or a recording or replay starting) empties the state and does
+  # not call boot again: the stars are made anew here then.
+  args.state.stars ||= new_stars
   move_stars(args)
   draw_background(args)
   args.outputs.sprites << args.state.stars

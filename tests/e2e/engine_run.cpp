@@ -196,6 +196,14 @@ void EngineSandbox::use_fixture(const std::string &name) {
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
 }
 
+std::string EngineSandbox::pack_game() const {
+    const std::string archive = root + "/game.zip";
+    if (std::system(("cd '" + game_dir + "' && zip -qr '" + archive + "' .").c_str()) != 0)
+        throw std::runtime_error("zip failed");
+    fs::remove_all(game_dir);
+    return archive;
+}
+
 std::map<std::string, std::string> EngineSandbox::environment() const {
     std::map<std::string, std::string> env = {
         {"HOME", home_dir}, {"XDG_DATA_HOME", home_dir + "/.local/share"}, {"XDG_RUNTIME_DIR", root + "/runtime"},

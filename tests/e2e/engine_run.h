@@ -74,6 +74,10 @@ public:
     void write_game_file(const std::string &relative, const std::string &content);
     // Copies tests/e2e/fixtures/<name> into the game directory.
     void use_fixture(const std::string &name);
+    // Packs the game directory into the archive "game.zip" beside it and
+    // removes the directory, so that only the archive is left to read;
+    // answers the archive's path.
+    std::string pack_game() const;
     std::map<std::string, std::string> environment() const;
 
     EngineProcess start(const std::vector<std::string> &args,

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <sys/wait.h>
@@ -26,6 +25,14 @@ std::vector<std::string> listing(const std::string &dir) {
 }
 
 const std::string good_save = "{:entity_id=>1, :entity_keys_by_ref=>{}, :tick_count=>5, :score=>7}";
+
+// The line a game printed after "answer: ", once per run.
+std::vector<std::string> answers(const std::string &out) {
+    std::vector<std::string> found;
+    for (size_t at = out.find("answer: "); at != std::string::npos; at = out.find("answer: ", at + 1))
+        found.push_back(out.substr(at + 8, out.find('\n', at) - at - 8));
+    return found;
+}
 
 // Every kind of write into a folder that cannot take it (a full disk, a
 // read-only folder) answers its failure, says why once, leaves each file as
@@ -76,9 +83,7 @@ TEST(Files, APackedGameWritesBesideTheEngineReadsThatBackAndTheLastScreenshotsAr
     sandbox.use_fixture("files_and_quit");
     sandbox.write_game_file("saved.txt", "shipped");
     sandbox.write_game_file("game_state.txt", good_save);
-    const std::string game = sandbox.root + "/game.zip", base = sandbox.base_dir;
-    ASSERT_EQ(std::system(("cd " + sandbox.game_dir + " && zip -qr " + game + " .").c_str()), 0);
-    fs::remove_all(sandbox.game_dir);
+    const std::string game = sandbox.pack_game(), base = sandbox.base_dir;
     const std::string archive = read_file(game);
     for (int run = 0; run < 2; ++run) EXPECT_EQ(sandbox.run({game}, 40).exit_code, 0) << run;
     EXPECT_EQ(read_file(game), archive);
@@ -86,6 +91,74 @@ TEST(Files, APackedGameWritesBesideTheEngineReadsThatBackAndTheLastScreenshotsAr
               "[\"shipped\", true, true, nil, \"x\", 3]\n[\"x\", true, true, nil, \"x\", 3]\n");
     EXPECT_TRUE(file_exists(base + "/saved.txt") && file_exists(base + "/game_state.txt"));
     for (const char *shot : {"/shot_4.png", "/shot_5.png"}) EXPECT_EQ(Screenshot(base + shot).width, 64u) << shot;
+}
+
+// An append adds to the text the game reads under that name, whether that
+// text is shipped in the game folder, in an archive or written earlier, in
+// development and in production; what the game ships keeps every byte.
+TEST(Files, AnAppendAddsToTheShippedTextInEveryKindOfRun) {
+    const struct {
+        const char *name;
+        bool packed, production;
+    } runs[] = {{"folder", false, false}, {"folder, production", false, true},
+                {"archive", true, false}, {"archive, production", true, true}};
+    for (const auto &run : runs) {
+        EngineSandbox sandbox;
+        sandbox.write_game_file("notes/log.txt", "shipped log;");
+        sandbox.write_game_file("app/main.rb", R"(
+def tick(args)
+  puts "answer: #{[$qmx.append_file('notes/log.txt', 'appended;'), $qmx.read_file('notes/log.txt')].inspect}"
+  $qmx.request_quit
+end
+)");
+        const std::string game = run.packed ? sandbox.pack_game() : sandbox.game_dir;
+        const std::string shipped = run.packed ? read_file(game) : "";
+        std::vector<std::string> args = {game};
+        if (run.production) args.push_back("--production");
+        std::vector<std::string> said;
+        for (int again = 0; again < 2; ++again) {
+            engine_result result = sandbox.run(args, 40);
+            EXPECT_EQ(result.exit_code, 0) << run.name << result.err;
+            for (const std::string &answer : answers(result.out)) said.push_back(answer);
+        }
+        EXPECT_EQ(said, (std::vector<std::string>{"[true, \"shipped log;appended;\"]",
+                                                  "[true, \"shipped log;appended;appended;\"]"}))
+            << run.name;
+        if (run.packed) {
+            EXPECT_TRUE(read_file(game) == shipped) << run.name;
+        } else if (run.production) {
+            EXPECT_EQ(read_file(game + "/notes/log.txt"), "shipped log;") << run.name;
+        }
+    }
+}
+
+// The engine's own log never follows a symbolic link out of its folder,
+// whether the link is the log file or its folder: the message is still
+// printed, and nothing lands where the link leads.
+TEST(Files, TheEnginesLogIsNotWrittenThroughALink) {
+    for (const bool folder_link : {false, true}) {
+        EngineSandbox sandbox;
+        const std::string outside = sandbox.root + "/outside";
+        write_file(outside + "/target.txt", "outside");
+        if (folder_link) {
+            fs::create_directory_symlink(outside, sandbox.base_dir + "/logs");
+        } else {
+            fs::create_directories(sandbox.base_dir + "/logs");
+            fs::create_symlink(outside + "/target.txt", sandbox.base_dir + "/logs/log.txt");
+        }
+        // Measuring with a font that is missing makes the engine itself log.
+        sandbox.write_game_file("app/main.rb", R"(
+def tick(args)
+  $qmx.calcstringbox("x", 0, "missing.ttf")
+  $qmx.request_quit
+end
+)");
+        engine_result result = sandbox.run({sandbox.game_dir}, 40);
+        EXPECT_EQ(result.exit_code, 0) << folder_link << result.err;
+        EXPECT_NE(result.err.find("font: Couldn't load 'missing.ttf'"), std::string::npos) << folder_link << result.err;
+        EXPECT_EQ(listing(outside), std::vector<std::string>{"target.txt"}) << folder_link;
+        EXPECT_EQ(read_file(outside + "/target.txt"), "outside") << folder_link;
+    }
 }
 
 // Where a write lands: a name near the file system's limit is written, a

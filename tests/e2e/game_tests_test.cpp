@@ -56,6 +56,10 @@ TEST(GameTests, RunsThatCannotTestOrEvaluateEndWithStatusOneAndSayWhy) {
         {{"--test", "app/tests.rb", "--eval", "app/helpers.rb"}, 1, "--test cannot be combined with --eval"},
         {{"--test", "app/tests.rb", "--record"}, 1, "--test cannot be combined with --record"},
         {{"--test", "app/tests.rb", "--replay", "x.txt"}, 1, "--test cannot be combined with --replay"},
+        {{"--eval", "app/later.rb", "--no-tick", "--record"}, 1, "Nothing ran: --eval cannot be combined with --record"},
+        {{"--record", "--eval", "app/later.rb"}, 1, "Nothing ran: --eval cannot be combined with --record"},
+        {{"--eval", "app/later.rb", "--replay", "x.txt"}, 1, "Nothing ran: --eval cannot be combined with --replay"},
+        {{"--replay", "x.txt", "--record"}, 1, "Nothing ran: --record cannot be combined with --replay"},
     };
     for (const auto &run : runs) {
         std::vector<std::string> args = {sandbox.game_dir};
@@ -63,6 +67,10 @@ TEST(GameTests, RunsThatCannotTestOrEvaluateEndWithStatusOneAndSayWhy) {
         engine_result result = sandbox.run(args, 15);
         EXPECT_TRUE(result.exited && result.exit_code == run.status) << run.said << "\n" << result.out;
         EXPECT_NE(result.out.find(run.said), std::string::npos) << run.said << "\n" << result.out;
+        // A refused --eval file is not run either.
+        if (std::string(run.said).find("Nothing ran") != std::string::npos) {
+            EXPECT_EQ(result.out.find("called back"), std::string::npos) << result.out;
+        }
     }
 }
 

@@ -85,8 +85,9 @@ inline const char REJECTED[] = "HTTP/1.0 400 :(\r\nContent-Length: 34\r\nConnect
                                "Content-Type: text/plain; charset=utf-8\r\n\r\nThis request was rejected, sorry.\n";
 
 // A game that answers some requests, loses one on the way, breaks the
-// routing of another, lets one wait while game time jumps, answers one with
-// a forged header, and saves a file when asked.
+// routing of another, lets one wait while game time jumps, answers one a
+// frame late, echoes a header of one into its answer, and saves a file when
+// asked.
 inline std::string server_game(uint16_t port) {
     return "PORT = " + std::to_string(port) + R"(
 class QMX::Runtime
@@ -124,12 +125,11 @@ def tick args
       req.respond(200, "#{req.body.size} #{Kernel.global_tick_count}")
     elsif req.uri == "/queued"
       req.respond(200, $qmx.instance_variable_get(:@http_requests).size.to_s)
-    elsif req.uri == "/crlf"
-      begin
-        req.respond(200, "x", { "X-Echo" => "a\r\nSet-Cookie: evil=1" })
-      rescue ArgumentError => e
-        puts "told: #{e.message}"
-      end
+    elsif req.uri == "/later" # answered on the frame after it arrived
+      req.respond(200, "later #{req.body}") if ($later ||= {}).delete(req.id)
+      $later[req.id] = true unless req.answered?
+    elsif req.uri == "/crlf" # echoes what the client sent
+      req.respond(200, "x", { "X-Echo" => req.headers["X-Echo"].to_s })
     end
   end
 end

@@ -32,10 +32,11 @@ struct Peer {
     std::string log;
     EngineProcess process;
     int port = 0;
-    explicit Peer(const EngineSandbox &sandbox)
+    explicit Peer(const EngineSandbox &sandbox, const std::string &address = "127.0.0.1")
         : log(sandbox.root + "/peer.log"),
           process("/usr/bin/env", sandbox.root,
-                  {"python3", std::string(VELLUM_PEERS_DIR) + "/http_peer.py", log, sandbox.root + "/peer.port"}, {}) {
+                  {"python3", std::string(VELLUM_PEERS_DIR) + "/http_peer.py", log, sandbox.root + "/peer.port", address},
+                  {}) {
         if (process.wait_for_file(sandbox.root + "/peer.port", 20)) port = std::stoi(read_file(sandbox.root + "/peer.port"));
     }
 };
@@ -112,9 +113,12 @@ end
 }
 
 // A URL the game passes on is spoken to over HTTP or HTTPS only: any other
-// scheme fails at once, touching no file and no port. Each failure, like
-// the server's and the runtime's own messages, reaches logs/log.txt too.
-TEST(HttpClient, OnlyHttpAndHttpsAreSpokenAndEveryWarningReachesTheLogFile) {
+// scheme fails at once, touching no file and no port. A header line that
+// holds a line break is not sent, and nothing else of its request either.
+// Each failure, like the server's and the runtime's own messages, reaches
+// logs/log.txt too, which the developer API serves: a URL is written there
+// without its password, and a line break in it forges no line.
+TEST(HttpClient, NothingTheGamePassesOnReachesAFileAPortAHeaderOrALogLine) {
     EngineSandbox sandbox;
     // Never accepts: a connection would wait in its queue. Its port is
     // taken, so the game's server cannot listen there.
@@ -124,14 +128,20 @@ TEST(HttpClient, OnlyHttpAndHttpsAreSpokenAndEveryWarningReachesTheLogFile) {
     ASSERT_TRUE(bind(listener, (sockaddr *)&address, length) == 0 && listen(listener, 8) == 0);
     getsockname(listener, (sockaddr *)&address, &length);
     const std::string port = std::to_string(ntohs(address.sin_port)), tcp = "://127.0.0.1:" + port + "/x'";
+    const std::string refused = "127.0.0.1:" + std::to_string(free_port());
     const std::vector<std::string> urls = {"'file:///etc/passwd'", "'gopher" + tcp, "'dict" + tcp, "'telnet" + tcp,
                                            "'file://" + sandbox.root + "/outside.txt'"};
     sandbox.write_game_file("app/main.rb", "URLS = [" + urls[0] + ", " + urls[1] + ", " + urls[2] + ", " + urls[3] +
-                                               "]\nPORT = " + port + R"(
+                                               "]\nPORT = " + port + "\nREFUSED = '" + refused + R"('
 def tick args
   if args.state.tick_count == 0
     $qmx.start_server!(port: PORT)
-    $r = URLS.map { |url| $qmx.http_get(url) } + [$qmx.http_put()" + urls[4] + R"(, "app/main.rb")]
+    $r = URLS.map { |url| $qmx.http_get(url) } + [$qmx.http_put()" + urls[4] + R"(, "app/main.rb"),
+      $qmx.http_get("http://127.0.0.1:#{PORT}/x", ["X-Name: ada\r\nX-Injected: 1"]),
+      $qmx.http_post("http://127.0.0.1:#{PORT}/x", { a: 1 }, ["X-Name: ada\nX-Injected: 1"]),
+      $qmx.http_head("http://127.0.0.1:#{PORT}/x", ["X-Name: ada\r"]),
+      $qmx.http_get("http://player:hunter2@#{REFUSED}/scores?page=2"),
+      $qmx.http_get("http://#{REFUSED}/a\r\n* INFO: forged line")]
   end
   return unless $r.all? { |h| h[:complete] } || args.state.tick_count == 300
   puts "ended by #{args.state.tick_count}: #{$r.map { |h| [h[:http_response_code], h[:response_data]] }.uniq.inspect}"
@@ -152,6 +162,87 @@ end
         EXPECT_EQ(count_of(log, "The HTTP request to " + url.substr(1, url.size() - 2) + " failed"), 1u) << url << log;
     for (const std::string &said : {"could not listen on port " + port, std::string("* INFO: Quit requested")})
         EXPECT_NE(log.find(said), std::string::npos) << said << "\n" << log;
+    for (auto [said, times] : {std::pair{std::string("/x failed: its header line \"X-Name: ada%0D%0AX-Injected: 1\" holds a "
+                                                     "line break, so nothing was sent"), 1},
+                               {"/x failed: its header line \"X-Name: ada%0AX-Injected: 1\"", 1},
+                               {"/x failed: its header line \"X-Name: ada%0D\"", 1},
+                               {"The HTTP request to http://" + refused + "/scores?page=2 failed", 1},
+                               {"hunter2", 0}, {"player", 0},
+                               {"The HTTP request to http://" + refused + "/a%0D%0A* INFO: forged line failed", 1},
+                               {"\n* INFO: forged line", 0}})
+        EXPECT_EQ(count_of(log, said), (size_t)times) << said << "\n" << log;
+}
+
+std::string percent_encoded(const std::string &text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') out += (char)c;
+        else out += "%" + std::string("0123456789ABCDEF").substr(c >> 4, 1) + "0123456789ABCDEF"[c & 15];
+    }
+    return out;
+}
+
+// A server the game posts to (here on another loopback address) redirects
+// the post into the engine's own server, spelled every way that reaches it:
+// the developer API must run nothing, write nothing and reset nothing, and
+// no such request may even arrive. Redirects elsewhere, and the game's own
+// requests to its own server, still work.
+TEST(HttpClient, ARedirectNeverTakesTheGamesRequestIntoItsOwnServer) {
+    EngineSandbox sandbox;
+    Peer peer(sandbox, "127.0.0.2");
+    ASSERT_NE(peer.port, 0);
+    const std::string p = std::to_string(free_port()), peer_url = "http://127.0.0.2:" + std::to_string(peer.port);
+    const std::string victim = "$victim = 1\n";
+    sandbox.write_game_file("app/victim.rb", victim);
+    std::vector<std::pair<std::string, std::string>> redirects = {
+        {"307", "http://localhost:" + p + "/vellum/eval/"},
+        {"308", "http://127.0.0.1:" + p + "/vellum/code/update/?file=app/victim.rb"},
+        {"307", "http://0.0.0.0:" + p + "/vellum/reset/"},
+        {"308", "http://[::ffff:127.0.0.1]:" + p + "/vellum/eval/"},
+        {"307", "http://2130706433:" + p + "/vellum/code/update/?file=app/victim.rb"},
+        {"308", "http://127.1:" + p + "/vellum/reset/"},
+        {"302", "http://LOCALHOST:" + p + "/vellum/eval/"},
+        {"303", "http://127.0.0.3:" + p + "/vellum/reset/"},
+        {"301", "http://[::ffff:7f00:1]:" + p + "/game/echo"},
+    };
+    if (std::string own = non_loopback_ipv4(); !own.empty())
+        redirects.push_back({"307", "http://" + own + ":" + p + "/vellum/eval/"});
+    std::string rows;
+    for (auto &[status, target] : redirects)
+        rows += "  [\"" + status + " " + target + "\", \"" + peer_url + "/to/" + status + "/" + percent_encoded(target) + "\"],\n";
+    rows += "  [\"own game route\", \"http://localhost:" + p + "/game/echo\"],\n";
+    rows += "  [\"redirect elsewhere\", \"" + peer_url + "/to/307/" + percent_encoded(peer_url + "/final") + "\"],\n";
+    sandbox.write_game_file("app/main.rb", "PORT = " + p + "\nROWS = [\n" + rows + R"(]
+# Code for the eval route, and text for the code update: a form's last value.
+FORM = { code: "x=$qmx.write_file('ran.txt', 'x')\n__END__\n" }
+def tick args
+  $resets = $resets.to_i + 1 if Kernel.tick_count < $last_tick.to_i
+  $last_tick = Kernel.tick_count
+  unless $r
+    $qmx.start_server!(port: PORT)
+    $r = ROWS.map { |name, url| [name, $qmx.http_post(url, FORM)] }
+    $seen = []
+  end
+  args.inputs.http_requests.each do |req|
+    $seen << "#{req.method} #{req.uri}"
+    req.respond(200, "game: #{req.uri}") if req.uri.start_with?("/game/")
+  end
+  return unless $r.all? { |_, h| h[:complete] } || Kernel.global_tick_count > 900
+  $r.each { |name, h| puts "#{name} => #{h[:http_response_code]} #{h[:response_data]}" }
+  puts "seen: #{$seen.inspect}, resets: #{$resets.to_i}"
+  $qmx.request_quit
+end
+)");
+    engine_result result = sandbox.run({sandbox.game_dir}, 60);
+    for (auto &[status, target] : redirects)
+        EXPECT_NE(result.out.find(status + " " + target + " => -1 \n"), std::string::npos) << target << "\n" << result.out;
+    EXPECT_NE(result.out.find("own game route => 200 game: /game/echo\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("redirect elsewhere => 200 posted\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("seen: [\"POST /game/echo\"], resets: 0\n"), std::string::npos) << result.out;
+    EXPECT_FALSE(file_exists(sandbox.game_dir + "/ran.txt"));
+    EXPECT_EQ(read_file(sandbox.game_dir + "/app/victim.rb"), victim);
+    EXPECT_EQ(count_of(read_file(sandbox.base_dir + "/logs/log.txt"), "a redirect led to this engine's own server"),
+              redirects.size());
 }
 
 TEST(HttpClient, WithoutAUsableLibcurlRequestsAnswerNilAndTheGameRunsOn) {
@@ -303,18 +394,42 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
     auto eval = [&](const std::string &headers) {
         return "POST /vellum/eval/ HTTP/1.0\r\n" + headers + "Content-Length: " + std::to_string(code.size()) + "\r\n\r\n" + code;
     };
-    for (auto [request, status] : {
-             std::pair{std::string(65535, 'A') + " / HTTP/1.0\r\n\r\n", "HTTP/1.0 400"},
-             {"GE(T / HTTP/1.0\r\n\r\n", "HTTP/1.0 400"},
-             {"GET /boom HTTP/1.0\r\n\r\n", "HTTP/1.0 400"},
-             {eval("Host: evil.example\r\nHost: localhost:" + p + "\r\n"), "HTTP/1.0 400"},
-             {eval("Host: localhost:" + p + "\r\nHOST : localhost:" + p + "\r\n"), "HTTP/1.0 400"},
+    std::string many_lines = "GET /ok HTTP/1.0\r\n";
+    for (int i = 0; i < 100; ++i) many_lines += "X-A: 1\r\n";
+    struct case_row {
+        std::string request, later; // later: sent 200 ms after the request
+        bool half_close;            // the client closes its sending side once done
+        const char *status;
+    };
+    for (const case_row &row : std::initializer_list<case_row>{
+             {std::string(65535, 'A') + " / HTTP/1.0\r\n\r\n", "", false, "HTTP/1.0 400"},
+             {"GE(T / HTTP/1.0\r\n\r\n", "", false, "HTTP/1.0 400"},
+             {"GET /boom HTTP/1.0\r\n\r\n", "", false, "HTTP/1.0 400"},
+             {eval("Host: evil.example\r\nHost: localhost:" + p + "\r\n"), "", false, "HTTP/1.0 400"},
+             {eval("Host: localhost:" + p + "\r\nHOST : localhost:" + p + "\r\n"), "", false, "HTTP/1.0 400"},
              {eval("Host: localhost:" + p + "\r\nOrigin: http://evil.example\r\nOrigin: http://localhost:" + p + "\r\n"),
-              "HTTP/1.0 400"},
-             {"POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", "HTTP/1.0 411"},
-             {"GET /crlf HTTP/1.0\r\n\r\n", "HTTP/1.0 500"}}) {
-        std::string answer = round_trip(port, request);
-        EXPECT_EQ(answer.substr(0, 12), status) << request.substr(0, 80);
+              "", false, "HTTP/1.0 400"},
+             // A body the server cannot delimit, however it comes.
+             {"POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", "", false, "HTTP/1.0 411"},
+             {"POST /echo HTTP/1.0\r\n\r\nhello", "", false, "HTTP/1.0 411"},
+             {"PUT /echo HTTP/1.0\r\n\r\nhello", "", true, "HTTP/1.0 411"},
+             {"POST /pending HTTP/1.0\r\n\r\n", "hello", false, "HTTP/1.0 411"},
+             // Header lines are counted.
+             {many_lines + "\r\n", "", false, "HTTP/1.0 200"},
+             {many_lines + "X-A: 1\r\n\r\n", "", false, "HTTP/1.0 431"},
+             // A client that has sent all and closed its sending side waits.
+             {"GET /later HTTP/1.0\r\n\r\n", "", true, "HTTP/1.0 200"},
+             {"POST /later HTTP/1.0\r\nContent-Length: 5\r\n\r\nhello", "", true, "HTTP/1.0 200"},
+             // The game echoes a header holding a carriage return.
+             {"GET /crlf HTTP/1.0\r\nX-Echo: a\rSet-Cookie: evil=1\r\n\r\n", "", false, "HTTP/1.0 500"}}) {
+        int fd = send_request(port, row.request);
+        if (!row.later.empty()) {
+            usleep(200000);
+            send(fd, row.later.data(), row.later.size(), MSG_NOSIGNAL);
+        }
+        if (row.half_close) shutdown(fd, SHUT_WR);
+        std::string answer = read_answer(fd);
+        EXPECT_EQ(answer.substr(0, 12), row.status) << row.request.substr(0, 80);
         EXPECT_EQ(answer.find("Set-Cookie"), std::string::npos);
     }
     EXPECT_EQ(get("/ok"), "ok");
@@ -342,7 +457,9 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
 
     engine_result result = engine.stop();
     EXPECT_FALSE(file_exists(sandbox.game_dir + "/ran.txt"));
-    EXPECT_EQ(count_of(result.out, "told: a header of an answer may not hold a line break"), 1u) << result.out;
+    // The game went on; the answer it could not send is said once.
+    EXPECT_EQ(count_of(read_file(sandbox.base_dir + "/logs/log.txt"), "holds a line break, so its request was answered 500"),
+              1u);
     EXPECT_EQ(count_of(result.out, "/boom could not be routed"), 1u) << result.out;
 }
 

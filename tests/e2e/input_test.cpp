@@ -8,6 +8,7 @@
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -76,6 +77,35 @@ TEST(PlayerInput, ATypedKeyAndTheConsoleKeyLeaveNothingBehindThem) {
                 "55 key_down 13 0\n56 key_up 13 0\n60 key_down 96 0\n61 text `\n61 key_up 96 0\n70 quit\n");
     EXPECT_EQ(player.story(), "held=a,char,raw_key | held=raw_key");
     EXPECT_EQ(read_file(player.sandbox.game_dir + "/t.txt"), "ok") << player.result.out;
+}
+
+// Each press of the console's key takes away one of its characters, also
+// when the key is pressed again before the first arrives and when one comes
+// five frames late under --speed 3 (15 ticks): neither the game nor the
+// prompt gets one. The game sees only the text typed between.
+TEST(PlayerInput, QuickPressesOfTheConsoleKeyLeaveNoCharacterBehind) {
+    ScriptedPlayer player;
+    player.sandbox.write_game_file("app/main.rb", "def tick args\n  args.inputs.text.each { |t| $qmx.append_file('observed.txt', "
+                                                  "\"#{Kernel.tick_count} text=#{t}\\n\") }\nend\n");
+    const std::string tap = " key_down 96 0\n", lift = " key_up 96 0\n", late = " text `\n";
+    const std::string script =
+        // Opened and closed again before either character arrives.
+        "20" + tap + "21" + lift + "22" + tap + "23" + lift + "23" + late + "25" + late + "30 text a\n" +
+        // Three presses leave the console open, with an empty prompt.
+        "40" + tap + "41" + lift + "42" + tap + "43" + lift + "44" + tap + "45" + lift + "46" + late + "47" + late +
+        "48" + late + "60 text $qmx.write_file('3.txt','ok')\n62 key_down 13 0\n63 key_up 13 0\n" +
+        "70" + tap + "70" + late + "71" + lift +
+        // A character five frames late.
+        "80" + tap + "81" + lift + "85" + late + "90 text $qmx.write_file('5.txt','ok')\n" +
+        "92 key_down 13 0\n93 key_up 13 0\n100" + tap + "100" + late + "101" + lift + "110 text b\n120 quit\n";
+    for (const char *speed : {"1", "3"}) {
+        SCOPED_TRACE(std::string("--speed ") + speed);
+        for (const char *file : {"3.txt", "5.txt"}) std::filesystem::remove(player.sandbox.game_dir + "/" + file);
+        player.play(script, {"--speed", speed});
+        EXPECT_EQ(player.story(), "text=a | text=b");
+        EXPECT_EQ(read_file(player.sandbox.game_dir + "/3.txt"), "ok") << player.result.out;
+        EXPECT_EQ(read_file(player.sandbox.game_dir + "/5.txt"), "ok") << player.result.out;
+    }
 }
 
 TEST(PlayerInput, TheMouseIsSeenInGameCoordinates) {
@@ -232,21 +262,70 @@ TEST(PlayerInput, ARecordingStartedFromTheConsoleMidGameReplaysTickForTick) {
     EXPECT_NE(player.result.out.find("Replay completed [mid_replay.txt]"), std::string::npos) << player.result.out;
 }
 
+// Past the engine's 1,000th tick a reset also loads app/main.rb again, in a
+// frame in which the game does not tick. Recordings and replays begun on
+// either side of it, with Space pressed all along, still match tick for
+// tick and end where they should, and so does a recording cut short by
+// hand (its stopped_at before its last input); --speed 20 gets there
+// within seconds.
+TEST(PlayerInput, RecordingsAndReplaysBegunPastTheThousandthTickMatchTickForTick) {
+    ScriptedPlayer player("late_replay");
+    std::string script;
+    // A press or a release in every frame, so also in the frames that load
+    // the file.
+    for (int frame = 4; frame < 200; ++frame) script += std::to_string(frame) + (frame % 2 ? " key_up" : " key_down") + " 32 0\n";
+    const std::string dir = player.sandbox.game_dir + "/";
+    player.play(script, {"--speed", "20"});
+    player.play(script, {"--replay", "late_recording.txt", "--speed", "20"});
+    std::filesystem::rename(dir + "replayed.txt", dir + "late_replayed.txt");
+    std::string trimmed = read_file(dir + "late_recording.txt");
+    ASSERT_NE(trimmed.find("\nstopped_at 601\n"), std::string::npos) << trimmed.substr(0, 40);
+    write_file(dir + "trimmed_recording.txt", trimmed.replace(trimmed.find("stopped_at 601"), 14, "stopped_at 300"));
+    player.play(script, {"--replay", "trimmed_recording.txt", "--speed", "20"});
+    EXPECT_NE(player.result.out.find("Replay completed [trimmed_recording.txt]"), std::string::npos) << player.result.out;
+    const struct {
+        const char *recorded, *replayed, *recording;
+        long ticks;
+    } cases[] = {
+        {"early.txt", "early_replayed.txt", "early_recording.txt", 601}, // at tick 30; replayed from tick 1800
+        {"late.txt", "late_replayed.txt", "late_recording.txt", 601},    // from tick 1010; replayed at start-up
+        {"late.txt", "replayed.txt", "trimmed_recording.txt", 300},      // the same, cut short
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.recording);
+        std::string recorded = read_file(dir + c.recorded), recording = read_file(dir + c.recording);
+        ASSERT_GE(std::count(recorded.begin(), recorded.end(), '\n'), c.ticks) << player.result.out;
+        size_t end = 0;
+        for (long line = 0; line < c.ticks; ++line) end = recorded.find('\n', end) + 1;
+        recorded.resize(end);
+        std::string replayed = read_file(dir + c.replayed);
+        auto split = std::mismatch(recorded.begin(), recorded.end(), replayed.begin(), replayed.end());
+        size_t at = recorded.rfind('\n', (size_t)(split.first - recorded.begin()));
+        EXPECT_TRUE(replayed == recorded) << "from line " << std::count(recorded.begin(), split.first, '\n') + 1
+                                          << ": " << recorded.substr(at == std::string::npos ? 0 : at + 1, 40);
+        EXPECT_NE(recording.find("\nstopped_at " + std::to_string(c.ticks) + "\n"), std::string::npos)
+            << recording.substr(0, 40);
+        EXPECT_GE(count_of(recording, "[:key_down_raw, 32, 0, 2, "), 5u);
+    }
+}
+
 // A recording started inside the game's tick, before the game draws random
 // numbers, replays with the same state tick for tick, entity ids included.
 // Before it, an entity kept in a global across a reset keeps an id no new
-// entity gets, and replay files that cannot belong to a recording (one
-// stopping at a negative tick, one before its last input) are refused
-// without touching the game's state.
+// entity gets, and replay files that cannot be replayed (one stopping at a
+// negative tick, two whose first line is damaged) are refused without
+// touching the game's state: the game ticks on.
 TEST(PlayerInput, ARecordingStartedInsideTheTickReplaysTickForTick) {
     EngineSandbox sandbox;
     sandbox.use_fixture("recorded_inside_tick");
     const std::string header = "replay_version 2.0\nseed 1\nrecorded_at now\n";
     sandbox.write_game_file("negative.txt", header + "stopped_at -300\n");
-    sandbox.write_game_file("early.txt", header + "stopped_at 3\n[:key_down_raw, 97, 0, 2, 1, 5]\n");
+    sandbox.write_game_file("versoin.txt", "replay_versoin 2.0\nseed 1\nstopped_at 3\n");
+    sandbox.write_game_file("binary.txt", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\n", 17) + header);
     engine_result recording = sandbox.run({sandbox.game_dir}, 40);
     EXPECT_EQ(recording.exit_code, 0) << recording.err;
-    EXPECT_EQ(count_of(recording.out, "cannot be replayed"), 2u) << recording.out;
+    EXPECT_EQ(count_of(recording.out, "cannot be replayed"), 3u) << recording.out;
+    EXPECT_FALSE(file_exists(sandbox.base_dir + "/exceptions/current.txt")) << recording.out;
     EXPECT_EQ(read_file(sandbox.game_dir + "/kept.txt"), "7");
     EXPECT_EQ(read_file(sandbox.game_dir + "/ids.txt"), "false");
     const std::string digest = sandbox.game_dir + "/digest.txt";
@@ -261,7 +340,8 @@ TEST(PlayerInput, ARecordingStartedInsideTheTickReplaysTickForTick) {
 
 // Saving a recording where nothing can be written says so and keeps the
 // recording for the save the console then offers; a replay file with a
-// value no device gives is refused before it starts.
+// value no device gives, or with a damaged first line, is refused before it
+// starts.
 TEST(PlayerInput, AFailedRecordingSaveKeepsTheRecordingAndADamagedReplayIsRefused) {
     ScriptedPlayer player("replay_digest");
     player.play("20 key_down 96 0\n20 text `\n21 key_up 96 0\n25 text $recording.start 7\n30 key_down 13 0\n"
@@ -278,13 +358,16 @@ TEST(PlayerInput, AFailedRecordingSaveKeepsTheRecordingAndADamagedReplayIsRefuse
     EXPECT_EQ(saved.rfind("replay_version 2.0\n", 0), 0u) << out;
     EXPECT_NE(saved.find("[:key_down_raw, 96, 0, 2, "), std::string::npos) << saved;
 
-    player.sandbox.write_game_file("bad.txt", "replay_version 2.0\nstopped_at 300\nseed 1\nrecorded_at now\n"
-                                              "[:key_down_player_one, 99, 0, 1, 1, 5]\n");
-    player.play("40 quit\n", {"--replay", "bad.txt"});
-    EXPECT_NE(player.result.out.find("* ERROR:\nThe replay file bad.txt cannot be replayed.\n"), std::string::npos)
-        << player.result.out;
-    EXPECT_EQ((player.result.out + player.result.err).find("Key not found"), std::string::npos) << player.result.err;
-    EXPECT_FALSE(file_exists(player.sandbox.base_dir + "/exceptions/current.txt"));
+    const std::string header = "stopped_at 300\nseed 1\nrecorded_at now\n";
+    player.sandbox.write_game_file("bad.txt", "replay_version 2.0\n" + header + "[:key_down_player_one, 99, 0, 1, 1, 5]\n");
+    player.sandbox.write_game_file("versoin.txt", "replay_versoin 2.0\n" + header);
+    for (const char *file : {"bad.txt", "versoin.txt"}) {
+        player.play("40 quit\n", {"--replay", file});
+        const std::string refusal = std::string("* ERROR:\nThe replay file ") + file + " cannot be replayed.\n";
+        EXPECT_NE(player.result.out.find(refusal), std::string::npos) << player.result.out;
+        EXPECT_EQ((player.result.out + player.result.err).find("Key not found"), std::string::npos) << player.result.err;
+        EXPECT_FALSE(file_exists(player.sandbox.base_dir + "/exceptions/current.txt")) << file;
+    }
 }
 
 } // namespace

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 namespace {
@@ -22,12 +21,7 @@ TEST(NativeExtensions, LoadFromTheGameFolderAndFromAPackedGame) {
         fs::copy_file(VELLUM_TEST_EXTENSION, library);
         fs::copy_file(VELLUM_TEST_EXTENSION_OTHER, sandbox.game_dir + "/native/linux/other.so");
         fs::copy_file(VELLUM_TEST_EXTENSION_NO_ENTRY, sandbox.game_dir + "/native/linux/no_entry.so");
-        std::string game = sandbox.game_dir;
-        if (packed) {
-            game = sandbox.root + "/game.zip";
-            ASSERT_EQ(std::system(("cd " + sandbox.game_dir + " && zip -qr " + game + " .").c_str()), 0);
-            fs::remove_all(sandbox.game_dir);
-        }
+        const std::string game = packed ? sandbox.pack_game() : sandbox.game_dir;
         engine_result result = sandbox.run({game}, 30);
         EXPECT_EQ(result.exit_code, 0) << result.err;
         EXPECT_EQ(read_file(sandbox.base_dir + "/native.txt"),

@@ -10,8 +10,9 @@
 namespace {
 
 // Runs app/check.rb once the game has loaded; it prints "failed: [...]".
-engine_result run_check(EngineSandbox &sandbox, const std::string &script) {
-    sandbox.write_game_file("app/main.rb", "def tick(args); end\n");
+engine_result run_check(EngineSandbox &sandbox, const std::string &script,
+                        const std::string &main = "def tick(args); end\n") {
+    sandbox.write_game_file("app/main.rb", main);
     sandbox.write_game_file("app/check.rb", script);
     return sandbox.run({sandbox.game_dir, "--eval", "app/check.rb", "--no-tick"}, 60);
 }
@@ -74,7 +75,7 @@ chain = $qmx.args.state.new_entity(:link)
 checks[:deep_entities] = depth(round_trip(chain)) == 501
 $qmx.args.state.name = Name.new("x")
 checks[:bad_inspect] = $qmx.save_state.nil?
-$qmx.write_file("game_state.txt", "{:entity_id=>1, :names=>[" + Array.new(10_001) { |i| ":fresh_#{i}" }.join(", ") + "]}")
+$qmx.write_file("game_state.txt", "{:entity_id=>1, :names=>[" + Array.new(9_001) { |i| ":fresh_#{i}" }.join(", ") + "]}")
 checks[:symbols] = $qmx.load_state.nil?
 # Many names, some the interpreter has already and some short: each is the
 # Symbol the same name in code is.
@@ -88,8 +89,175 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
     EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
     for (const char *message :
          {"args.state.name could not be written: its inspect raised RuntimeError (boom).",
-          "Saved state may name at most 10000 Symbols that the game has not made yet"})
+          "Saved state may make at most 9000 Symbols that the game has not made yet"})
         EXPECT_EQ(count_of(result.out, message), 1u) << message << "\n" << result.out;
+}
+
+// A save names properties, never methods: entity_keys_by_ref pairs that name
+// a method of the game, or a setter, are refused with the load message and
+// run nothing, also in a file refused for another reason and through
+// deserialize_state; pairs of saved properties still share their value.
+TEST(SavedState, NothingInASaveRuns) {
+    EngineSandbox sandbox;
+    engine_result result = run_check(sandbox, R"($ran = []
+def strict(refs) = "{:entity_id=>5, :entity_strict=>true, :x=>1, :entity_keys_by_ref=>#{refs}}"
+def load(text)
+  $qmx.write_file("game_state.txt", text)
+  $qmx.load_state
+end
+$qmx.args.state.marker = :kept
+srand(42)
+expected = rand
+srand(42)
+loads = {
+  names_a_method: load("{:entity_id=>1, :tick_count=>1, :e=>#{strict('{:x=>:wipe_progress}')}}"),
+  names_a_setter: load("{:entity_id=>1, :e=>#{strict('{:progress=>:x}')}}"),
+  names_srand: load("{:entity_id=>1, :e=>#{strict('{:x=>:srand}')}}"),
+  refused_anyway: load("[#{strict('{:x=>:wipe_progress}')}]"),
+  pairs_not_a_hash: load("{:entity_id=>1, :e=>#{strict('[[:x, :wipe_progress]]')}}"),
+  deserialize_state: ($qmx.deserialize_state("{:entity_id=>1, :e=>#{strict('{:x=>:wipe_progress}')}}") rescue nil)
+}
+# Saved property names that would replace a method every entity of the type
+# works by, for a type the save makes and for one the game has made.
+$qmx.args.state.new_entity_strict(:made, x: 1)
+[:initialize, :to_s, :method_missing, :send].each do |name|
+  [:fresh, :made].each do |type|
+    loads[:"#{type}_#{name}"] = load("{:entity_id=>1, :e=>{:entity_id=>7, :entity_strict=>true, :entity_name=>:#{type}, :x=>1, :#{name}=>2}}")
+  end
+end
+checks = loads.map { |name, state| [name, state.nil?] }.to_h
+checks[:nothing_ran] = $ran.empty?
+checks[:seed_kept] = rand == expected
+checks[:state_kept] = $qmx.args.state.marker == :kept
+shared = load("{:entity_id=>1, :e=>{:entity_id=>6, :entity_strict=>true, :a=>[1], :b=>[1], :entity_keys_by_ref=>{:b=>:a}}}")
+checks[:shared] = shared && shared.e.a.equal?(shared.e.b)
+made_log = load("{:entity_id=>1, :e=>{:entity_id=>8, :entity_strict=>true, :entity_name=>:made, :x=>1, :log=>[1]}}")
+checks[:loads_named_like_object_methods] = made_log && made_log.e.log == [1]
+checks[:types_work] = [:fresh, :made].all? do |type|
+  entity = $qmx.args.state.new_entity_strict(type, x: 3)
+  entity.x == 3 && entity.to_s.include?(":x=>3") && (entity.nope rescue :refused) == :refused
+end
+puts "ran: #{$ran.inspect}"
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)",
+                                     R"(def tick(args); end
+def wipe_progress
+  $ran << :wipe_progress
+  :wiped
+end
+def progress=(value)
+  $ran << :progress=
+end
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out;
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
+    EXPECT_EQ(count_of(result.out, "only properties saved with the entity can share a value"), 4u) << result.out;
+}
+
+// The tick count and entity ids go on being counted from a save: each value
+// the engine cannot count on from is refused naming its key, the state and
+// the tick count are kept, and new entities still come; the largest counts
+// taken load and count on.
+TEST(SavedState, CountsASaveCarriesOnAreWholeNumbersTheEngineCountsFrom) {
+    EngineSandbox sandbox;
+    engine_result result = run_check(sandbox, R"(def load(text)
+  $qmx.write_file("game_state.txt", text)
+  $qmx.load_state
+end
+$qmx.args.state.marker = :kept
+Kernel.tick_count = 7
+bad = { string: '"x"', array: "[1]", true: "true", hash: "{}", int64_max: "9223372036854775807",
+        int64_min: "-9223372036854775808", nan: "NaN", fraction: "1.5", two_to_53: "9007199254740992" }
+checks = {}
+bad.each do |name, value|
+  checks[:"tick_count_#{name}"] = load("{:entity_id=>1, :tick_count=>#{value}}").nil?
+  checks[:"entity_id_#{name}"] = load("{:entity_id=>#{value}, :tick_count=>1}").nil?
+  checks[:"nested_entity_id_#{name}"] = load("{:entity_id=>1, :e=>{:entity_id=>#{value}}}").nil?
+end
+checks[:state_kept] = $qmx.args.state.marker == :kept && Kernel.tick_count == 7
+checks[:new_entities] = $qmx.args.state.new_entity(:after).entity_id.is_a?(Integer)
+big = load("{:entity_id=>9007199254740991, :tick_count=>9007199254740991, :marker=>:big}")
+checks[:largest] = big && big.marker == :big && Kernel.tick_count == 9007199254740991 &&
+                   big.new_entity(:next).entity_id == 9007199254740992
+checks[:before_first_tick] = load("{:entity_id=>1, :tick_count=>-1}") && Kernel.tick_count == -1
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out;
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
+    EXPECT_EQ(count_of(result.out, "tick_count must be a whole number from -1 to 9007199254740991, not "), 9u)
+        << result.out;
+    EXPECT_EQ(count_of(result.out, "entity_id must be a whole number from -9007199254740992 to 9007199254740991, not "),
+              18u)
+        << result.out;
+}
+
+// What save_state writes, load_state loads in a new run, where none of its
+// Symbols exist yet. A state naming more Symbols than a save may is refused
+// and the previous save stays byte for byte, a strict entity's properties
+// counting three each; the largest states of both kinds that the writer
+// takes load in the next run, as do the operator Symbols the interpreter
+// writes bare, which then save again. A hand-made file whose strict entity
+// would make too many is refused by the reader.
+TEST(SavedState, WhatSaveStateWritesLoadsInANewRun) {
+    EngineSandbox sandbox;
+    engine_result first = run_check(sandbox, R"(LIMIT = 9_000
+def fresh_symbols(tag, n) = Array.new(n) { |i| :"#{tag}_#{i}" }
+# How many Symbols more than a save may name the state names.
+def over(state)
+  QMX::LiteralWriter.write(state)
+  0
+rescue QMX::LiteralWriter::UnsavableError => e
+  e.message.split(" ")[2].to_i - LIMIT
+end
+state = $qmx.args.state
+state.marker = :first
+state.ops = [:"&&", :"||", :"$-", { :"&&" => :"||" }]
+checks = { first_save: $qmx.save_state }
+saved = $qmx.read_file("game_state.txt")
+plain = fresh_symbols("plain_name", LIMIT + 1)
+state.names = plain
+checks[:too_many] = $qmx.save_state.nil? && $qmx.read_file("game_state.txt") == saved
+state.names = nil
+n = LIMIT / 3 + 1
+wide = state.new_entity_strict(:wide, fresh_symbols("strict_key", n).map { |key| [key, 0] }.to_h)
+state.wide = wide
+checks[:too_many_properties] = $qmx.save_state.nil? && $qmx.read_file("game_state.txt") == saved
+state.wide = nil
+near = state.new_entity(:near, names: plain)
+over(near).times { near.names.pop }
+checks[:near_plain] = $qmx.serialize_state("near_plain.txt", near)
+near_strict = state.new_entity(:near, wide: wide)
+((over(near_strict) + 2) / 3).times { wide.remove_instance_variable(:"@strict_key_#{n -= 1}") }
+checks[:near_strict] = $qmx.serialize_state("near_strict.txt", near_strict)
+$qmx.write_file("sizes.txt", "#{near.names.size} #{n}")
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(first.exit_code, 0) << first.out;
+    EXPECT_NE(first.out.find("failed: []"), std::string::npos) << first.out;
+    EXPECT_EQ(count_of(first.out, "a save may name at most 9000 so that it loads"), 2u) << first.out;
+
+    engine_result second = run_check(sandbox, R"(LIMIT = 9_000
+plain, properties = $qmx.read_file("sizes.txt").split.map(&:to_i)
+state = $qmx.load_state
+checks = {
+  loads: state && state.marker == :first,
+  operators: state && state.ops == [:"&&", :"||", :"$-", { :"&&" => :"||" }],
+  saves_again: state && $qmx.save_state
+}
+near = $qmx.deserialize_state("near_plain.txt")
+checks[:near_plain] = plain > LIMIT - 20 && near && near.names.size == plain
+near = $qmx.deserialize_state("near_strict.txt")
+checks[:near_strict] = properties > LIMIT / 3 - 10 && near &&
+                       near.wide.to_hash.keys.count { |key| key.to_s.start_with?("strict_key_") } == properties
+hand_made = "{:entity_id=>1, :s=>{:entity_id=>2, :entity_strict=>true, " +
+            Array.new(LIMIT / 3 + 1) { |i| "\"hand_key_#{i}\"=>#{i}" }.join(", ") + "}}"
+$qmx.write_file("game_state.txt", hand_made)
+checks[:reader_counts_properties] = $qmx.load_state.nil?
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(second.exit_code, 0) << second.out;
+    EXPECT_NE(second.out.find("failed: []"), std::string::npos) << second.out;
+    EXPECT_EQ(count_of(second.out, "Saved state may make at most 9000 Symbols"), 1u) << second.out;
 }
 
 } // namespace

@@ -185,4 +185,41 @@ TEST(GameDirectory, MygameBesideTheExecutableIsMountedWhenNoneIsNamed) {
     EXPECT_TRUE(fs::is_directory(sandbox.home_dir + "/.local/share/Hello SDL"));
 }
 
+// A game's own files under the names of the engine's (its font, the console
+// logo, the controller picture) are the ones read and measured, from a
+// folder or an archive, in development and in production: the engine's
+// files beside the executable come after the game's. The game ships each
+// also under a name of its own, and the engine's font as "engine.ttf", so
+// that it can tell which was read.
+TEST(GameDirectory, AGamesOwnFilesComeBeforeTheEnginesOfTheSameName) {
+    const std::string dist = VELLUM_DIST_DIR, font = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
+    const std::pair<std::string, std::string> shipped[] = {
+        {"font.ttf", font}, {"own.ttf", font}, {"engine.ttf", dist + "/font.ttf"},
+        // The two pictures swapped.
+        {"console-logo.png", dist + "/vellumcore-controller.png"}, {"own-logo.png", dist + "/vellumcore-controller.png"},
+        {"vellumcore-controller.png", dist + "/console-logo.png"}, {"own-controller.png", dist + "/console-logo.png"}};
+    const struct {
+        const char *name;
+        bool packed, production;
+    } runs[] = {{"folder", false, false}, {"archive", true, false}, {"archive, production", true, true}};
+    for (const auto &run : runs) {
+        EngineSandbox sandbox;
+        for (const auto &[name, from] : shipped) sandbox.write_game_file(name, read_file(from));
+        sandbox.write_game_file("app/main.rb", R"(
+def tick(args)
+  w = ->(font) { $qmx.calcstringbox("Hello world", 0, font) }
+  same = ->(a, b) { (r = $qmx.read_file(a)) && r == $qmx.read_file(b) }
+  puts "answer: #{[w["font.ttf"] == w["own.ttf"], w["own.ttf"] != w["engine.ttf"], same["font.ttf", "own.ttf"],
+                   same["console-logo.png", "own-logo.png"], same["vellumcore-controller.png", "own-controller.png"]]}"
+  $qmx.request_quit
+end
+)");
+        std::vector<std::string> args = {run.packed ? sandbox.pack_game() : sandbox.game_dir};
+        if (run.production) args.push_back("--production");
+        engine_result result = sandbox.run(args, 40);
+        EXPECT_EQ(result.exit_code, 0) << run.name << result.err;
+        EXPECT_EQ(count_of(result.out, "answer: [true, true, true, true, true]\n"), 1u) << run.name << result.out;
+    }
+}
+
 } // namespace

@@ -24,6 +24,17 @@ ensure
   Kernel.tick_count = -1
 end
 
+def test_accessors_belong_to_the_entity_that_used_them_and_mark_it_touched
+  a = QMX::OpenEntity.new
+  b = QMX::OpenEntity.new
+  a.hp = 3
+  assert_equal [3, [:hp, :hp=], false], [a.hp, a.singleton_methods.sort, b.respond_to?(:hp)]
+  assert_raises(ArgumentError) { a.hp(1) }
+  b.__touched__ = false
+  b.rand = 4
+  assert_equal [4, true, nil, [:rand=]], [b.rand, b.__touched__, a.rand, b.singleton_methods]
+end
+
 def test_strict_entities_refuse_unknown_properties_and_are_only_of_their_own_type
   QMX::Entity.strict_entities.clear
   p = QMX::Entity.new_entity_strict(:p, { x: 1 })

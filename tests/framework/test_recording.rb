@@ -61,7 +61,8 @@ def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
   ["", "replay_version 2.0\nstopped_at 9\n", header + "[:mouse_move, 640, 36", header + "[:mouse_move, $x = 1, 2, 2, 1, 3]\n",
    header + "garbage\n", header + "[:request_quit, 0, 0, 0, 1, 3]\n", header + "[:mouse_move, 640, 360, 0, 1, 3]\n",
    "replay_version 2.0\nstopped_at nine\nseed 1\n", header.sub("stopped_at 9", "stopped_at -300"),
-   header.sub("stopped_at 9", "stopped_at 2") + "[:mouse_move, 640, 360, 2, 1, 3]\n"].each do |text|
+   header.sub("replay_version", "replay_versoin"), header.sub("2.0", "2.0.x"),
+   "\x89PNG\r\n\x1A\n\0\0\0\rIHDR" + header].each do |text|
     recorder = new_recorder
     $qmx.files["bad.txt"] = text
     assert_equal nil, recorder.start_replay("bad.txt"), text
@@ -77,6 +78,11 @@ def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
     assert_equal [nil, false, 0], [recorder.start_replay("bad.txt"), recorder.is_replaying?, $qmx.resets], event
     assert $qmx.logged.last.end_with?("cannot take: #{event}.\n"), $qmx.logged.last
   end
+  # A recording cut short by hand plays to its stopped_at.
+  recorder = new_recorder
+  $qmx.files["trimmed.txt"] = header.sub("stopped_at 9", "stopped_at 2") + "[:mouse_move, 640, 360, 2, 1, 3]\n"
+  recorder.start_replay("trimmed.txt")
+  assert_equal [true, 2], [recorder.is_replaying?, $replay_data[:stopped_at]]
   $qmx.files["old.txt"] = "replay_version 1.0\n"
   error = assert_raises(RuntimeError) { $recording.start_replay("old.txt") }
   assert_equal "The replay file old.txt is not compatible with this version of Vellumcore Vellum Suite. Please recreate the replay (sorry).", error.message

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the server's request reader, in pieces the way
 // reads deliver them: every text of a completed request must lie inside the
-// received bytes, and the reader must never grow past its limit.
+// received bytes, no request may have more header lines than the limit, and
+// the reader must never grow past its limit.
 #include "bridge/http_server.h"
 
 #include <SDL2/SDL.h>
@@ -32,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     if (c.size > HTTPSERVER_REQUEST_LIMIT + HTTPSERVER_BUFFER_STEP) abort();
     if (request) {
+        if (request->header_count > HTTPSERVER_HEADER_LINE_LIMIT) abort();
         check_inside(c, request->method, strlen(request->method));
         check_inside(c, request->uri, strlen(request->uri));
         for (uint32_t i = 0; i < request->header_count; ++i)

@@ -235,6 +235,8 @@ TEST_F(AudioSync, EntriesThatCannotPlayLeaveOnceWithTheirReasonAndTheOthersPlayO
         {"5", nullptr}, {"{gain: 1.0}", nullptr}, {"{input: [1, 44100]}", nullptr},
         {"{input: [1, 44100, []]}", nullptr}, {"{input: [1, 44100, lambda { nil }]}", nullptr},
         {"{input: [1, 44100, lambda { [] }]}", nullptr}, {"{input: [1, 44100, 5]}", "the third element"},
+        {"{input: lambda { [0.5] }}",
+         "input must be a file path, [channels, rate, samples] or [channels, rate, callable]"},
         {"{input: [3, 44100, [0.1]]}", "samples need 1 or 2 channels"},
         {"{input: [0, 44100, [0.1]]}", "samples need 1 or 2 channels"}, {"{input: [2, 44100, [0.1]]}", "no samples"},
         {"{input: [1, 0, [0.1]]}", "samples need 1 or 2 channels"},

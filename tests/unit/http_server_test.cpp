@@ -17,6 +17,7 @@ struct parsed {
     bool complete, closed;
     std::string method, uri, body;
     std::vector<std::string> headers;
+    std::string refused; // the status line of the server's own answer
 };
 
 // Feeds the text in pieces of `piece` bytes, as separate reads would.
@@ -30,7 +31,8 @@ parsed parse(const std::string &text, size_t piece = 1 << 20) {
         at += n;
         request = httpserver_received(&c, (uint32_t)n);
     }
-    parsed out{request != nullptr, c.state == HTTPSERVER_CLOSING, "", "", "", {}};
+    parsed out{request != nullptr, c.state == HTTPSERVER_CLOSING, "", "", "", {}, ""};
+    if (c.state == HTTPSERVER_SENDING) out.refused = std::string(c.buffer, c.size).substr(0, 12);
     if (request) {
         out.method = request->method;
         out.uri = request->uri;
@@ -68,6 +70,28 @@ TEST(HttpServerParsing, RequestsAreSplitIntoTheirPartsAndMalformedOrOversizedOne
              std::string("GET /") + std::string(HTTPSERVER_REQUEST_LIMIT + 4096, 'a'),
          }) {
         EXPECT_TRUE(parse(text, 4096).closed) << text.substr(0, 80);
+    }
+}
+
+// However the bytes arrive, each head is read to the same end: header lines
+// are counted, and bytes after a head that announced no body are another
+// request for GET and HEAD but a body without a length for the others.
+TEST(HttpServerParsing, HeaderLinesAreCountedAndBodiesWithoutALengthRefusedInAnyPieces) {
+    std::string lines = "GET / HTTP/1.0\r\n";
+    for (uint32_t i = 0; i < HTTPSERVER_HEADER_LINE_LIMIT; ++i) lines += "a\n";
+    for (size_t piece : {1, 7, 4096}) {
+        EXPECT_TRUE(parse(lines + "\r\n", piece).complete) << piece;
+        EXPECT_EQ(parse(lines + "a\n\r\n", piece).refused, "HTTP/1.0 431") << piece;
+        EXPECT_EQ(parse(lines + "a\n", piece).refused, "HTTP/1.0 431") << piece;
+    }
+    for (auto [text, refused] : {std::pair{"POST / HTTP/1.0\r\n\r\nhello", "HTTP/1.0 411"},
+                                 {"DELETE / HTTP/1.0\r\n\r\nx", "HTTP/1.0 411"},
+                                 {"GET / HTTP/1.0\r\n\r\nGET / HTTP/1.0\r\n\r\n", ""},
+                                 {"head / HTTP/1.0\r\n\r\nHEAD / HTTP/1.0\r\n\r\n", ""},
+                                 {"POST / HTTP/1.0\r\nContent-Length: 2\r\n\r\nhello", ""}}) {
+        parsed result = parse(text);
+        EXPECT_EQ(result.refused, refused) << text;
+        EXPECT_EQ(result.complete, !*refused) << text;
     }
 }
 

@@ -19,12 +19,20 @@ module QMX
         return nil if elapsed >= 0 && elapsed < MIN_TICK_INTERVAL
       end
       @last_sdl_tick = sdl_tick
+      @frame_count = __frame_count__ + 1
       calc_wrapper
       (@simulation_speed.to_i - 1).abs.times { calc_wrapper }
       nil
     rescue Exception => e
       __report_tick_exception__(e)
       nil
+    end
+
+    # Frames in which the pipeline has run. Under --speed one frame runs
+    # several ticks, and input arrives once a frame: whatever waits for
+    # input counts frames.
+    def __frame_count__
+      @frame_count || 0
     end
 
     # Whatever was raised, and whatever the game did to its state, the report
@@ -209,20 +217,17 @@ module QMX
       Kernel.tick_count > @scheduled_callbacks.keys.max + 1
     end
 
-    # The recorder counts only frames in which the game can tick, so a
-    # replay started before the game has loaded (--replay) lines up with a
-    # recording started while it ran.
     def tick_qmx_engine_before
       __ensure_state_entity__
-      stage_replay_values if @load_status == :ready
+      stage_replay_values if recorder_step?
       clear_draw_passes
-      next_keyboard_inputs_before_tick unless slowmo_filler_step?
+      next_keyboard_inputs_before_tick unless input_held_over?
       @args.inputs.http_requests = @http_requests.dup
       Kernel.global_tick_count += 1 if @load_status == :ready
       tick_console
       tick_notification
       @controller_config.tick(@args) if @platform != "iOS"
-      @recording.tick if @load_status == :ready
+      @recording.tick if recorder_step?
       render_replay_mouse
       @args.state.__touched__ = false
       @remote_hotload_client.tick
@@ -275,7 +280,7 @@ module QMX
       reject_expired_http_requests
       @args.audio = {} unless @args.audio.is_a?(Hash)
       migrate_legacy_sounds
-      next_keyboard_inputs_after_tick unless slowmo_filler_step?
+      next_keyboard_inputs_after_tick unless input_held_over?
       clear_inputs
       start_server!
       @args.inputs.touch.each_value { |finger| finger.first_tick_down = false }
@@ -314,7 +319,7 @@ module QMX
     def clear_inputs
       @files_reloaded.clear
       @reloaded_files.clear
-      return if slowmo_filler_step?
+      return if input_held_over?
       inputs = @args.inputs
       inputs.controllers.each do |controller|
         controller.key_down.clear
@@ -479,6 +484,24 @@ module QMX
 
     def slowmo_filler_step?
       !@slowmo_factor_debounce.nil?
+    end
+
+    # The recorder counts only steps in which the game can tick: none before
+    # the game has loaded, so that a replay started then (--replay) lines up
+    # with a recording started while it ran, and none while a file loads,
+    # since a reset past the 1,000th tick loads app/main.rb again in the
+    # next frame, so a recording or replay begun late would otherwise count
+    # one frame more than one begun early.
+    def recorder_step?
+      @load_status == :ready && !@is_reloading
+    end
+
+    # Input that arrives in a step the game cannot see waits for the next
+    # one as it arrived: keys pressed are still down then, clicks and text
+    # still there. A recording notes such input at the tick of that next
+    # step, where its replay gives it.
+    def input_held_over?
+      slowmo_filler_step? || @is_reloading == true
     end
 
     def reload_completed?(entry)

@@ -1,8 +1,9 @@
 # A loopback HTTP server for the engine's client tests. Writes its port to
-# the file named by the second argument, then serves until killed; every
-# request it sees is appended to the log file named by the first, one
-# Python literal per line.
-import email.parser, http.server, os, sys, time
+# the file named by the second argument, then serves until killed, on the
+# address given as the third (127.0.0.1 without one); every request it sees
+# is appended to the log file named by the first, one Python literal per
+# line. "/to/<status>/<location, percent-encoded>" redirects any method.
+import email.parser, http.server, os, sys, time, urllib.parse
 
 LOG = sys.argv[1]
 
@@ -25,9 +26,19 @@ class Peer(http.server.BaseHTTPRequestHandler):
         self.connection.recv(1)
         note(closed=self.path)
 
+    # Answers a redirect when the path asks for one.
+    def redirected(self):
+        if not self.path.startswith("/to/"):
+            return False
+        status, location = self.path[4:].split("/", 1)
+        self.reply(int(status), b"", [("Location", urllib.parse.unquote(location))])
+        return True
+
     def do_GET(self):
         note(method=self.command, path=self.path, agent=self.headers.get("User-Agent"))
-        if self.path == "/redirect":
+        if self.redirected():
+            pass
+        elif self.path == "/redirect":
             self.reply(302, b"", [("Location", "/final")])
         elif self.path.startswith("/loop"):
             self.reply(302, b"", [("Location", "/loop%d" % (int(self.path[5:]) + 1))])
@@ -59,8 +70,9 @@ class Peer(http.server.BaseHTTPRequestHandler):
         message = email.parser.BytesParser().parsebytes(head.encode() + raw)
         fields = {p.get_param("name", header="content-disposition"): p.get_payload(decode=True).decode()
                   for p in (message.get_payload() if message.is_multipart() else [])}
-        note(method="POST", type=self.headers["Content-Type"], fields=fields)
-        self.reply(200, b"posted")
+        note(method="POST", path=self.path, type=self.headers["Content-Type"], fields=fields)
+        if not self.redirected():
+            self.reply(200, b"posted")
 
     def do_PUT(self):
         note(method="PUT", body=self.rfile.read(int(self.headers["Content-Length"])))
@@ -69,7 +81,7 @@ class Peer(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Peer)
+server = http.server.ThreadingHTTPServer((sys.argv[3] if len(sys.argv) > 3 else "127.0.0.1", 0), Peer)
 with open(sys.argv[2] + ".tmp", "w") as f:
     f.write(str(server.server_address[1]))
 os.rename(sys.argv[2] + ".tmp", sys.argv[2])

@@ -1,0 +1,86 @@
+// Entities as a game uses them: what it stores in args.state and in the
+// entities it makes reads back, and a game may make as many as it likes.
+#include "engine_run.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// Runs a game until it quits by itself; it must not have paused on an
+// exception on the way.
+engine_result run_game(EngineSandbox &sandbox, const std::string &main_rb) {
+    sandbox.write_game_file("app/main.rb", main_rb);
+    engine_result r = sandbox.run({sandbox.game_dir}, 40);
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_FALSE(file_exists(sandbox.game_dir + "/exceptions")) << r.out;
+    return r;
+}
+
+// Names every object has a method of (Kernel's p, puts, print, rand and
+// format, Object's method, the framework's log and id, the game's own
+// top-level methods) are properties like any other: what was stored reads
+// back, on args.state, on a made entity, from its initial values and after a
+// save; unassigned they read nil and take the nil coercion. Called with
+// arguments they are still the methods, and what the object protocol keeps
+// (class, hash with its warning, the refusal of attributes=) is kept.
+TEST(Entities, PropertiesNamedLikeMethodsOfEveryObjectReadBackWhatWasStored) {
+    EngineSandbox sandbox;
+    engine_result r = run_game(sandbox, R"(def score(args) = args.state.score
+$checks = {}
+def check(name)
+  $checks[name] = begin
+    yield
+  rescue Exception => e
+    "#{e.class}: #{e.message[0, 80]}"
+  end
+end
+NAMES = %i[log id p puts print rand format method]
+def tick(args)
+  s = args.state
+  if Kernel.tick_count == 0
+    e = s.new_entity(:note, id: 7, rand: 2, format: :short)
+    NAMES.each_with_index { |n, i| s.send(:"#{n}=", [n, i]) }
+    check(:state) { NAMES.each_with_index.all? { |n, i| s.send(n) == [n, i] } && s.log == [:log, 0] && s.rand == [:rand, 5] }
+    check(:initial_values) { [e.id, e.rand, e.format] == [7, 2, :short] }
+    check(:entity) { e.log = "ok"; e.puts = 1; e.method = :walk; [e.log, e.puts, e.method, e.p] == ["ok", 1, :walk, nil] }
+    t = s.new_entity(:fresh)
+    check(:unassigned) { [t.rand, t.log, t.format, t.print] == [nil, nil, nil, nil] }
+    check(:or_assign) { t.format ||= :long; t.method ||= :run; [t.format, t.method] == [:long, :run] }
+    check(:coercion) { t.p.x = 10; t.puts << "line"; [t.p.x, t.puts] == [10, ["line"]] }
+    check(:with_arguments) { e.format("%03d", 7) == "007" && e.method(:entity_id).call == e.entity_id && e.rand(1) == 0 }
+    check(:game_method) { s.score ||= 1; s.score += 1; s.score == 2 && score(args) == 2 }
+    check(:kept) do
+      refused = begin; s.attributes = 1; false; rescue RuntimeError; true; end
+      s.class == QMX::OpenEntity && s.hash.is_a?(Integer) && refused
+    end
+    check(:saved) { $qmx.save_state && $qmx.load_state && args.state.log == [:log, 0] && args.state.method == [:method, 7] }
+    $qmx.write_file("checks.txt", $checks.reject { |_, ok| ok == true }.inspect)
+  end
+  $qmx.request_quit if Kernel.tick_count == 3
+end
+)");
+    EXPECT_EQ(read_file(sandbox.game_dir + "/checks.txt"), "{}");
+    EXPECT_EQ(count_of(r.out, "Entity#hash has been renamed to Entity#as_hash"), 1u) << r.out;
+}
+
+// Every entity's first read and write of a property gives it accessors of
+// its own; 70,000 entities, more than one Ruby block can be referenced by,
+// each read and written, and the game ticks on.
+TEST(Entities, SeventyThousandEntitiesEachReadAndWrittenKeepTheGameTicking) {
+    EngineSandbox sandbox;
+    run_game(sandbox, R"(def tick(args)
+  if Kernel.tick_count == 1
+    args.state.items = Array.new(70_000) { |i| args.state.new_entity(:item, x: i) }
+    args.state.items.each { |e| e.x = e.x + 1 }
+  end
+  return unless Kernel.tick_count == 60
+  $qmx.write_file("sum.txt", args.state.items.inject(0) { |sum, e| sum + e.x }.to_s)
+  $qmx.request_quit
+end
+)");
+    EXPECT_EQ(read_file(sandbox.game_dir + "/sum.txt"), "2450035000");
+}
+
+} // namespace
