@@ -12,6 +12,13 @@ The memory soak (soak): this engine alone draws N things made anew every
 frame, in each way a game draws them (sprite Hashes with a String or a Symbol
 path, static sprites cleared and refilled, attr_sprite objects, primitives,
 labels), for minutes; resident memory must level off.
+The pacing mark (pacing): this engine alone keeps a big live world of N
+small Hashes in its game state while it makes garbage (heap_garbage) or
+replaces part of the world every tick (heap_replace), at N = 1M and 3M, and
+makes 200 new entities a tick with N live (entities); every interval between
+two ticks is recorded, so the report gives the frame-interval percentiles,
+the longest frame and the frames over 33 ms beside ticks per second and
+resident memory over time.
 
 All run at a fixed 60 Hz schedule. Each program measures itself over a
 window of frames after a warm-up and writes a small key=value report:
@@ -23,9 +30,12 @@ window of frames after a warm-up and writes a small key=value report:
     fps           frames / wall_seconds
     sim_fps, render_fps   (this engine only) the simulation and render frame
                   rates the engine itself measured, averaged over the window
-    samples       (the soak only) every 10 s of the window
+    samples       (the soak and the pacing mark) every 10 s of the window
+                  (5 s in the quick form of the pacing mark)
                   "seconds:rss_kib:sim_fps:render_fps", the rates averaged
                   over the 10 s before
+    intervals     (the pacing mark only) every interval between two ticks
+                  of the window, in microseconds
 
 The driver adds each program's peak resident memory over its whole run, as
 the kernel accounts it for the finished process (getrusage's ru_maxrss).
@@ -39,6 +49,7 @@ the options.
 
 import argparse
 import json
+import math
 import os
 import shutil
 import signal
@@ -57,6 +68,12 @@ SOAK_MODES = ["soak_string_path", "soak_symbol_path", "soak_static_sprites", "so
               "soak_primitives", "soak_labels"]
 SOAK_SAMPLE_EVERY = 10.0  # seconds between the soak's memory samples
 SOAK_FULL_TIME = 180.0  # a shorter soak only hints at growth
+# The pacing mark's runs: game mode and N.
+PACING_RUNS = [("heap_garbage", 1000000), ("heap_garbage", 3000000), ("heap_replace", 1000000),
+               ("heap_replace", 3000000), ("entities", 12000)]
+PACING_MODES = ["heap_garbage", "heap_replace", "entities"]
+PACING_LONG_FRAME_MS = 33.0  # two frames at 60 Hz
+PACING_BUILD_ALLOWANCE = 90.0  # seconds a game may take to build its world before the window
 # The default label size's glyph height in pixels at 1280x720.
 TEXT_PIXEL_SIZE = 22
 STARTUP_ALLOWANCE = 20.0  # seconds a program may take before its first frame
@@ -133,7 +150,8 @@ class EngineProgram(Program):
         self.dist = os.path.join(build, "dist")
         self.mode = mode
         self.mark = mark  # a file the game creates when its window opens
-        self.sample_every = SOAK_SAMPLE_EVERY if mode in SOAK_MODES else None
+        self.sample_every = SOAK_SAMPLE_EVERY if mode in SOAK_MODES + PACING_MODES else None
+        self.intervals = mode in PACING_MODES
 
     def command(self, run_dir, n, warmup, frames, time_limit, out):
         # Its own copy of the executable and its distribution files, so the
@@ -145,10 +163,11 @@ class EngineProgram(Program):
         os.makedirs(os.path.join(game, "sprites"))
         shutil.copy(bunny_image(), os.path.join(game, "sprites", "bunny.png"))
         config = ("BENCH = { n: %d, mode: %s, warmup: %d, warmup_time: %s, frames: %d, time_limit: %s, "
-                  "clock_ticks: %d, out: %s, mark: %s, sample_every: %s }\n" %
+                  "clock_ticks: %d, out: %s, mark: %s, sample_every: %s, intervals: %s }\n" %
                   (n, json.dumps(self.mode), warmup, WARMUP_TIME, frames, float(time_limit),
                    os.sysconf("SC_CLK_TCK"), ruby_string(out), ruby_string(self.mark),
-                   "nil" if self.sample_every is None else self.sample_every))
+                   "nil" if self.sample_every is None else self.sample_every,
+                   "true" if self.intervals else "false"))
         with open(os.path.join(HERE, "game", "app", "main.rb")) as f:
             body = f.read()
         with open(os.path.join(game, "app", "main.rb"), "w") as f:
@@ -191,9 +210,10 @@ def base_environment(args):
     return env
 
 
-def run_once(program, n, args, warmup, frames, time_limit, log):
+def run_once(program, n, args, warmup, frames, time_limit, log, allowance=0.0):
     """One run; answers the report as a dict, or None when the program did not
-    finish its window."""
+    finish its window. `allowance` adds seconds the program may take before
+    its window."""
     run_dir = tempfile.mkdtemp(prefix="run-", dir=args.work_dir)
     out = os.path.join(run_dir, "result.txt")
     env = base_environment(args)
@@ -202,7 +222,7 @@ def run_once(program, n, args, warmup, frames, time_limit, log):
     env["HOME"] = home
     env["XDG_DATA_HOME"] = os.path.join(home, "data")
     cmd = program.command(run_dir, n, warmup, frames, time_limit, out)
-    deadline = STARTUP_ALLOWANCE + WARMUP_TIME + time_limit + 10
+    deadline = STARTUP_ALLOWANCE + allowance + WARMUP_TIME + time_limit + 10
     with open(os.path.join(run_dir, "output.txt"), "w") as output:
         proc = subprocess.Popen(cmd, cwd=run_dir, env=env, stdout=output, stderr=subprocess.STDOUT,
                                 stdin=subprocess.DEVNULL, start_new_session=True)
@@ -407,6 +427,110 @@ def measure_soak(programs, sizes, args, log):
     return table
 
 
+def percentile(sorted_values, fraction):
+    """The nearest-rank percentile of an ascending list."""
+    rank = max(1, math.ceil(fraction * len(sorted_values)))
+    return sorted_values[min(rank, len(sorted_values)) - 1]
+
+
+def pacing_stats(result):
+    """One pacing run's figures: frame-interval percentiles and maximum in ms,
+    frames over PACING_LONG_FRAME_MS (all, and per minute), ticks per second
+    and the memory samples."""
+    intervals = sorted(int(v) / 1000.0 for v in str(result.get("intervals", "")).split())
+    if not intervals:
+        return None
+    minutes = result["wall_seconds"] / 60.0
+    long_frames = sum(1 for v in intervals if v > PACING_LONG_FRAME_MS)
+    return {"p50": percentile(intervals, 0.50), "p99": percentile(intervals, 0.99),
+            "p999": percentile(intervals, 0.999), "max": intervals[-1], "long": long_frames,
+            "long_per_minute": long_frames / minutes if minutes > 0 else 0.0,
+            "tps": result["fps"], "seconds": result["wall_seconds"], "samples": soak_samples(result)}
+
+
+def pacing_memory_rate(stats, args):
+    """Resident memory growth in MB per minute from the first sample at or
+    after --pacing-settle seconds to the last; None when no sample follows."""
+    samples = stats["samples"]
+    base = next((s for s in samples if s[0] >= args.pacing_settle), None)
+    if base is None or base is samples[-1]:
+        return None
+    return 60.0 * (samples[-1][1] - base[1]) / (samples[-1][0] - base[0])
+
+
+def measure_pacing(programs, runs, args, log):
+    """Every mode and N of the pacing mark, --pacing-runs times each; answers
+    the figures of each run (None for a run that did not finish)."""
+    table = {}
+    for mode, n in runs:
+        program = next((p for p in programs if p.mode == mode), None)
+        if program is None:
+            continue
+        results = []
+        for _ in range(args.pacing_runs):
+            result = run_once(program, n, args, args.pacing_warmup, 10 ** 9, args.pacing_time, log,
+                              PACING_BUILD_ALLOWANCE)
+            stats = pacing_stats(result) if result else None
+            results.append(stats)
+            if not stats:
+                log("  %-32s n=%-8d failed" % (program.label, n))
+                continue
+            rate = pacing_memory_rate(stats, args)
+            log("  %-32s n=%-8d p50 %.1f p99 %.1f p99.9 %.1f max %.1f ms; %d frames > %g ms; %.1f ticks/s; "
+                "RSS MB %s (%s MB/min)" %
+                (program.label, n, stats["p50"], stats["p99"], stats["p999"], stats["max"], stats["long"],
+                 PACING_LONG_FRAME_MS, stats["tps"], " ".join("%.0f" % s[1] for s in stats["samples"]),
+                 "n/a" if rate is None else "%+.1f" % rate))
+        table[(mode, n)] = results
+    return table
+
+
+def fmt_range(values, form):
+    """"a" or "a–b" over the runs' values."""
+    values = [v for v in values if v is not None]
+    if not values:
+        return "n/a"
+    low, high = form % min(values), form % max(values)
+    return low if low == high else low + "–" + high
+
+
+def report_pacing(mark, args, add):
+    add("## %s" % mark.title)
+    add("")
+    add("Each game runs %g s after its world is built and %d warm-up frames, %d time(s). An interval is the "
+        "time between the ends of two ticks as the game sees them; p50, p99 and p99.9 are nearest-rank "
+        "percentiles. A range gives the lowest and the highest of the runs. Memory is resident memory "
+        "(VmRSS) every %g s; its growth is counted from the sample at %g s to the last." %
+        (args.pacing_time, args.pacing_warmup, args.pacing_runs, args.pacing_sample, args.pacing_settle))
+    add("")
+    add("| game | N | p50 | p99 | p99.9 | max | frames > %g ms (a minute) | ticks/s | RSS at %g s | RSS at "
+        "the end | growth MB/min |" % (PACING_LONG_FRAME_MS, args.pacing_settle))
+    add("|---|---|---|---|---|---|---|---|---|---|---|")
+    for (mode, n), results in mark.fixed.items():
+        ok = [r for r in results if r]
+        if not ok:
+            add("| %s | %d | failed | | | | | | | | |" % (mode, n))
+            continue
+        bases = [next((s for s in r["samples"] if s[0] >= args.pacing_settle), None) for r in ok]
+        add("| %s | %s | %s ms | %s ms | %s ms | %s ms | %s (%s) | %s | %s MB | %s MB | %s |" %
+            (mode, "{:,}".format(n), fmt_range([r["p50"] for r in ok], "%.1f"),
+             fmt_range([r["p99"] for r in ok], "%.1f"), fmt_range([r["p999"] for r in ok], "%.1f"),
+             fmt_range([r["max"] for r in ok], "%.0f"), fmt_range([r["long"] for r in ok], "%d"),
+             fmt_range([r["long_per_minute"] for r in ok], "%.1f"), fmt_range([r["tps"] for r in ok], "%.1f"),
+             fmt_range([b[1] if b else None for b in bases], "%.0f"),
+             fmt_range([r["samples"][-1][1] if r["samples"] else None for r in ok], "%.0f"),
+             fmt_range([pacing_memory_rate(r, args) for r in ok], "%+.1f")))
+    add("")
+    add("Resident memory over time (MB), each run:")
+    add("")
+    for (mode, n), results in mark.fixed.items():
+        for i, r in enumerate(results):
+            if r and r["samples"]:
+                add("- %s, N = %s, run %d: %s" % (mode, "{:,}".format(n), i + 1,
+                                                   ", ".join("%.0f s %.0f" % (s[0], s[1]) for s in r["samples"])))
+    add("")
+
+
 def fmt_ratio(a, b):
     if a is None or b is None or b == 0:
         return "n/a"
@@ -547,7 +671,7 @@ def report(marks, args, notes):
     add("")
     add("Renderer: SDL_VIDEODRIVER=offscreen (OpenGL on software GL), LP_NUM_THREADS=%d, audio off." %
         args.lp_threads)
-    if any(mark.name != "soak" for mark in marks):
+    if any(mark.name not in ("soak", "pacing") for mark in marks):
         add("CPU is user + system seconds of the whole process per frame, median of %d runs of %d frames "
             "after %d warm-up frames." % (args.runs, args.frames, args.warmup))
         add("fps is frames per wall-clock second over the same window; for this engine also its own "
@@ -560,7 +684,7 @@ def report(marks, args, notes):
     if notes:
         add("")
     for mark in marks:
-        (report_soak if mark.name == "soak" else report_mark)(mark, args, add)
+        {"soak": report_soak, "pacing": report_pacing}.get(mark.name, report_mark)(mark, args, add)
     return "\n".join(lines)
 
 
@@ -586,13 +710,14 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "bench"),
                         help="the CMake build folder with VELLUM_BENCH on")
-    parser.add_argument("--marks", default="sprites,text,soak", help="comma-separated: sprites, text, soak")
+    parser.add_argument("--marks", default="sprites,text,soak,pacing",
+                        help="comma-separated: sprites, text, soak, pacing")
     parser.add_argument("--programs", default=None,
                         help="comma-separated program names to run (default: all of each mark): sdl, love, "
                              "vellum-hashes, vellum-attr_sprite, vellum-static_sprites; sdl-text-changing, "
                              "sdl-text-unchanging, love-text-changing, love-text-unchanging, "
                              "vellum-labels_changing, vellum-labels_unchanging; " +
-                             ", ".join("vellum-" + mode for mode in SOAK_MODES))
+                             ", ".join("vellum-" + mode for mode in SOAK_MODES + PACING_MODES))
     parser.add_argument("--sizes", default="1000,5000,20000,50000",
                         help="sprite counts for the bunnymark's fixed-size table")
     parser.add_argument("--text-sizes", default="2000,6000,12000",
@@ -605,6 +730,18 @@ def main():
                              "(default 60, with --quick 10)")
     parser.add_argument("--soak-growth", type=float, default=5.0,
                         help="the soak's largest growth in percent that passes")
+    parser.add_argument("--pacing-time", type=float, default=None,
+                        help="seconds each pacing run measures (default 60, with --quick 15)")
+    parser.add_argument("--pacing-runs", type=int, default=None,
+                        help="runs of each pacing game (default 2, with --quick 1)")
+    parser.add_argument("--pacing-warmup", type=int, default=120,
+                        help="frames after the pacing game's world is built before its window")
+    parser.add_argument("--pacing-settle", type=float, default=None,
+                        help="the pacing mark's memory growth is counted from its sample at this many "
+                             "seconds (default 20, with --quick 5)")
+    parser.add_argument("--pacing-sizes", default=None,
+                        help="comma-separated mode:N pairs instead of the pacing mark's own, "
+                             "e.g. heap_replace:1000000")
     parser.add_argument("--runs", type=int, default=3, help="runs per program and size (median)")
     parser.add_argument("--warmup", type=int, default=60, help="frames before the window")
     parser.add_argument("--frames", type=int, default=150, help="frames in the window")
@@ -637,6 +774,16 @@ def main():
         args.soak_time = 40.0 if args.quick else SOAK_FULL_TIME
     if args.soak_settle is None:
         args.soak_settle = 10.0 if args.quick else 60.0
+    if args.pacing_time is None:
+        args.pacing_time = 15.0 if args.quick else 60.0
+    if args.pacing_runs is None:
+        args.pacing_runs = 1 if args.quick else 2
+    args.pacing_sample = 5.0 if args.quick else SOAK_SAMPLE_EVERY
+    if args.pacing_settle is None:
+        args.pacing_settle = 5.0 if args.quick else 20.0
+    pacing_runs = PACING_RUNS
+    if args.pacing_sizes:
+        pacing_runs = [(pair.split(":")[0], int(pair.split(":")[1])) for pair in args.pacing_sizes.split(",")]
     if args.quick:
         args.runs = 1
         args.frames = 120
@@ -660,7 +807,11 @@ def main():
                                       EngineProgram(args.build, "labels_" + variant))], text_sizes),
         "soak": Mark("soak", "Memory soak: what is drawn made anew every frame", "sprites or labels",
                      [EngineProgram(args.build, mode) for mode in SOAK_MODES], soak_sizes),
+        "pacing": Mark("pacing", "Frame pacing with a big live world", "live objects",
+                       [EngineProgram(args.build, mode) for mode in PACING_MODES], pacing_runs),
     }
+    for program in all_marks["pacing"].programs:
+        program.sample_every = args.pacing_sample
     marks = []
     for name in args.marks.split(","):
         if name not in all_marks:
@@ -691,6 +842,10 @@ def main():
         if mark.name == "soak":
             log("\n%s, %g s per form and size:" % (mark.title, args.soak_time))
             mark.fixed = measure_soak(mark.programs, mark.sizes, args, log)
+            continue
+        if mark.name == "pacing":
+            log("\n%s, %g s per game and N, %d run(s) each:" % (mark.title, args.pacing_time, args.pacing_runs))
+            mark.fixed = measure_pacing(mark.programs, mark.sizes, args, log)
             continue
         log("\n%s, fixed sizes (%d run(s) each):" % (mark.title, args.runs))
         mark.fixed = measure_fixed(mark.programs, mark.sizes, args, log)

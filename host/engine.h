@@ -57,6 +57,10 @@ constexpr int FRAMES_QUEUED_MAX = 6;
 // is not made up afterwards by running frames back to back, which would
 // fast-forward the game once the renderer keeps up again.
 extern uint64_t simulation_held_back_ticks;
+// The performance-counter time at which the simulation frame that runs now
+// is due to end and the next one to start (simulation thread only; 0 outside
+// the pacing loop). What the frame leaves of it goes to the collector.
+extern uint64_t simulation_frame_due;
 
 // The framework bytecode compiled into the executable.
 extern "C" const uint8_t main_ruby[];

@@ -3,6 +3,7 @@
 #include "frame_step.h"
 
 #include "bytecode_check.h"
+#include "collector.h"
 #include "controllers.h"
 #include "engine.h"
 #include "fileio.h"
@@ -187,20 +188,6 @@ void report_key_slots(game_state *state, int player, controller_key_states &slot
 }
 
 } // namespace
-
-// Ends the collector's mark phase before the next frame. The collector
-// paces its marking by allocations only (about two children marked per new
-// object), while every object a frame pushes into a long-lived Array or Hash
-// that is already marked (the output collections, a game's own lists) is
-// queued for marking with all its entries. A game that pushes fresh sprite
-// Hashes and allocates little else (the native sprite walk allocates
-// nothing) queues more each frame than the allocations pay for, so the
-// phase never ended and nothing was ever swept. Finishing it here, while
-// no Ruby runs, costs what this frame queued plus, once per cycle, the rest
-// of the heap; the sweep that follows stays incremental.
-void frame_finish_marking(mrb_state *mrb) {
-    while (mrb->gc.state == MRB_GC_STATE_MARK && !mrb->gc.disabled && !mrb->gc.iterating) mrb_incremental_gc(mrb);
-}
 
 int frame_load_reload_list(game_state *state) {
     mrb_state *mrb = state->mrb;
@@ -454,6 +441,6 @@ bool simulation_frame() {
 
     bool quit = frame_quit_requested(state);
     mrb_gc_arena_restore(mrb, arena);
-    frame_finish_marking(mrb);
+    collector_frame_end(mrb, simulation_frame_due);
     return !quit;
 }

@@ -36,6 +36,3 @@ void frame_report_missing_sprites(game_state *state, render_context *context);
 void frame_write_render_passes(game_state *state);
 // True when the runtime or either player's quit slot asks to stop.
 bool frame_quit_requested(game_state *state);
-// Ends the collector's mark phase, when one is under way, at the end of a
-// frame.
-void frame_finish_marking(mrb_state *mrb);

@@ -1,6 +1,7 @@
 // Start-up: options, SDL, the virtual file system with its
 // mounts and write directory, metadata, controller mappings, the interpreter
 // with the framework, the window, audio, FFI and the runtime object.
+#include "collector.h"
 #include "engine.h"
 #include "engine_log.h"
 #include "fileio.h"
@@ -153,6 +154,7 @@ void engine_startup(int argc, char **argv) {
 
     state->mrb = mrb_open();
     if (!state->mrb) startup_failure("Couldn't open the Ruby interpreter");
+    collector_init(state->mrb);
     // The framework reads the window options with the saved-state reader
     // (game_pre_init) before ffi_init defines the rest of FFI.
     ffi_saved_text_methods_define(state->mrb, mrb_define_module(state->mrb, "FFI"));

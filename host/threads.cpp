@@ -24,6 +24,7 @@
 
 SDL_atomic_t engine_quit_flag;
 uint64_t simulation_held_back_ticks = 0;
+uint64_t simulation_frame_due = 0;
 
 namespace {
 
@@ -150,6 +151,7 @@ int simulation_run_paced(bool (*frame)(void *), void *data) {
         const Uint64 period = frequency / 60;
         const Uint64 millisecond = frequency / 1000;
         for (;;) {
+            simulation_frame_due = target + period;
             if (!frame(data)) break;
             ++frames;
             // The schedule is absolute: a late frame is followed by frames
@@ -165,6 +167,7 @@ int simulation_run_paced(bool (*frame)(void *), void *data) {
             if (SDL_AtomicGet(&engine_quit_flag) != 0) break;
         }
     }
+    simulation_frame_due = 0;
     SDL_AtomicSet(&engine_quit_flag, 1);
     return frames;
 }

@@ -1,6 +1,7 @@
 // Runs framework tests: a fresh interpreter, the engine's own framework
 // bytecode, the harness, then one test file. Exits non-zero when a test fails
 // or when a file cannot be loaded.
+#include "host/collector.h"
 #include "host/engine.h"
 #include "host/host_call.h"
 #include "bridge/ffi.h"
@@ -49,6 +50,9 @@ int main(int argc, char **argv) {
     }
     mrb_state *mrb = mrb_open();
     if (!mrb) return 2;
+    // The collector works as it does in the engine, so that the stressed
+    // runs stress the mode the games run in.
+    collector_init(mrb);
     the_game_state.mrb = mrb;
     mrb_load_irep_buf(mrb, main_ruby, main_ruby_size);
     host_finish_top_level(mrb);

@@ -29,11 +29,23 @@
 #                        args.outputs.primitives
 #   soak_labels          label Hashes with new text (as labels_changing)
 #
+# Frame pacing with a big live world: the game keeps N small Hashes in
+# args.state for the whole run (built in the first ticks, before the
+# measurement starts) and the measurement records every interval between two
+# ticks.
+#
+#   heap_garbage    also makes 2,000 Hashes a tick that are dropped at once,
+#                   and 500 new sprite Hashes that are drawn
+#   heap_replace    replaces 10,000 of its N Hashes a tick, the next 10,000
+#                   each tick, round and round the world
+#   entities        makes 200 new entities a tick and drops the oldest, N
+#                   live; each new entity's properties are read and written
+#
 # bench/driver.py copies this file into a fresh game folder and puts a BENCH
 # Hash in front of it (sprite count, mode, measurement window, result file).
 # Without one, the defaults below run the hashes mode for a look at it.
 BENCH = { n: 2000, mode: "hashes", warmup: 60, warmup_time: 3.0, frames: 600, time_limit: 30.0,
-          clock_ticks: 100, out: nil, mark: nil, sample_every: nil } unless Object.const_defined?(:BENCH)
+          clock_ticks: 100, out: nil, mark: nil, sample_every: nil, intervals: false } unless Object.const_defined?(:BENCH)
 
 WORLD_W = 1280
 WORLD_H = 720
@@ -154,8 +166,63 @@ def tick_soak(args, mode)
   end
 end
 
+# The world is built a slice at a time, so that no tick of the build runs for
+# seconds; the measurement starts once it is whole.
+HEAP_BUILD_SLICE = 250_000
+
+def heap_world(args)
+  n = BENCH[:n]
+  world = (args.state.world ||= [])
+  return world if world.length >= n
+  count = [HEAP_BUILD_SLICE, n - world.length].min
+  count.times { world << { x: world.length, y: 0, hp: 100 } }
+  world.length >= n ? world : nil
+end
+
+def tick_heap(args, mode)
+  world = heap_world(args)
+  return false unless world
+  t = Kernel.tick_count
+  if mode == "heap_garbage"
+    2_000.times { |i| { x: i, y: t, hp: 100 } }
+    sprites = args.outputs.sprites
+    500.times { |i| sprites << soak_sprite(i + t) }
+  else
+    n = world.length
+    at = (t * 10_000) % n
+    10_000.times do |k|
+      j = (at + k) % n
+      world[j] = { x: j, y: t, hp: 100 }
+    end
+  end
+  true
+end
+
+ENTITIES_PER_TICK = 200
+
+def tick_entities(args)
+  live = (args.state.items ||= [])
+  t = Kernel.tick_count
+  ENTITIES_PER_TICK.times do |i|
+    e = args.state.new_entity(:item, x: i, y: t, hp: 100)
+    e.x = e.x + 1
+    e.y = e.y + 1
+    e.hp = e.hp - 1
+    live << e
+  end
+  live.shift(live.length - BENCH[:n]) if live.length > BENCH[:n]
+end
+
 def tick(args)
   mode = BENCH[:mode]
+  if mode.start_with?("heap")
+    return bench_measure if tick_heap(args, mode)
+    return
+  end
+  if mode == "entities"
+    tick_entities(args)
+    return bench_measure
+  end
   if mode.start_with?("soak")
     tick_soak(args, mode)
     return bench_measure
@@ -221,6 +288,22 @@ def bench_sample(m, sim, render, wall)
   m[:sample] = { sim_sum: 0.0, render_sum: 0.0, rates: 0, at: s[:at] + BENCH[:sample_every] }
 end
 
+# Microseconds on the wall clock, as an Integer (a Float of the epoch time
+# would round them).
+def bench_now_us
+  now = Time.now
+  now.to_i * 1_000_000 + now.usec
+end
+
+# Every interval between two ticks of the window, in microseconds: the time
+# from the end of one tick to the end of the next, which holds whatever the
+# engine did in between.
+def bench_interval(m)
+  now = bench_now_us
+  (m[:intervals] ||= []) << now - m[:last_us] if m[:last_us]
+  m[:last_us] = now
+end
+
 def bench_measure
   m = ($bench ||= { frame: 0, measured: 0, sim_sum: 0.0, render_sum: 0.0, rate_samples: 0,
                     first_frame: Time.now.to_f, measuring: false, done: false })
@@ -240,6 +323,7 @@ def bench_measure
   end
 
   m[:measured] += 1
+  bench_interval(m) if BENCH[:intervals]
   sim, render = bench_engine_rates
   if sim && render
     m[:sim_sum] += sim
@@ -260,6 +344,7 @@ def bench_measure
     lines << "render_fps=#{format('%.2f', m[:render_sum] / samples)}"
   end
   lines << "samples=#{m[:samples].join(' ')}" if m[:samples]
+  lines << "intervals=#{m[:intervals].join(' ')}" if m[:intervals]
   if BENCH[:out]
     File.open(BENCH[:out], "w") { |f| f.write(lines.join("\n") + "\n") }
   else
