@@ -390,11 +390,17 @@ def soak_samples(result):
     return samples
 
 
+def settled_sample(samples, settle):
+    """The first memory sample at or after `settle` seconds, where growth is
+    counted from; None when there is none."""
+    return next((s for s in samples if s[0] >= settle), None)
+
+
 def soak_growth(samples, args):
     """The sample the growth is counted from (the first at or after
     --soak-settle seconds) and the growth from it to the last sample in
     percent; the growth is None when no sample follows it."""
-    base = next((s for s in samples if s[0] >= args.soak_settle), None)
+    base = settled_sample(samples, args.soak_settle)
     if base is None or base is samples[-1]:
         return base, None
     return base, 100.0 * (samples[-1][1] - base[1]) / base[1]
@@ -452,7 +458,7 @@ def pacing_memory_rate(stats, args):
     """Resident memory growth in MB per minute from the first sample at or
     after --pacing-settle seconds to the last; None when no sample follows."""
     samples = stats["samples"]
-    base = next((s for s in samples if s[0] >= args.pacing_settle), None)
+    base = settled_sample(samples, args.pacing_settle)
     if base is None or base is samples[-1]:
         return None
     return 60.0 * (samples[-1][1] - base[1]) / (samples[-1][0] - base[0])
@@ -511,7 +517,7 @@ def report_pacing(mark, args, add):
         if not ok:
             add("| %s | %d | failed | | | | | | | | |" % (mode, n))
             continue
-        bases = [next((s for s in r["samples"] if s[0] >= args.pacing_settle), None) for r in ok]
+        bases = [settled_sample(r["samples"], args.pacing_settle) for r in ok]
         add("| %s | %s | %s ms | %s ms | %s ms | %s ms | %s (%s) | %s | %s MB | %s MB | %s |" %
             (mode, "{:,}".format(n), fmt_range([r["p50"] for r in ok], "%.1f"),
              fmt_range([r["p99"] for r in ok], "%.1f"), fmt_range([r["p999"] for r in ok], "%.1f"),

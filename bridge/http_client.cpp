@@ -371,10 +371,6 @@ void follow_redirects_elsewhere_only(CURL *easy, http_request *request) {
     client.curl.easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
 }
 
-bool holds_line_break(const char *text) {
-    return SDL_strchr(text, '\r') || SDL_strchr(text, '\n');
-}
-
 // A request the client will not send: it fails on the next tick, with
 // this reason, like any transfer that failed.
 int refuse_start(http_request *request, const char *url, const char *header) {
@@ -410,7 +406,7 @@ int http_start_request(uint32_t kind, const char *url, const char *const *header
     // A line break in a header line would send headers of the line's own
     // making.
     for (size_t i = 0; headers && headers[i]; ++i)
-        if (holds_line_break(headers[i])) return refuse_start(request, url, headers[i]);
+        if (http_line_holds_break(headers[i])) return refuse_start(request, url, headers[i]);
 
     CURL *easy = client.curl.easy_init();
     if (!easy) return fail_start(request);

@@ -616,11 +616,11 @@ httpserver_request *httpserver_tick() {
     return completed;
 }
 
-namespace {
-
-bool holds_line_break(const char *line) {
+bool http_line_holds_break(const char *line) {
     return SDL_strchr(line, '\r') || SDL_strchr(line, '\n');
 }
+
+namespace {
 
 const char FAILED_BODY[] = "The game's answer was not sent: one of its header lines held a line break.\n";
 
@@ -630,7 +630,7 @@ int httpserver_build_response(httpserver_connection *connection, int status, con
                               uint32_t header_count, const char *body, uint32_t body_length) {
     if (!connection || connection->state != HTTPSERVER_WAITING) return 0;
     for (uint32_t i = 0; i < header_count; ++i) {
-        if (!holds_line_break(header_lines[i])) continue;
+        if (!http_line_holds_break(header_lines[i])) continue;
         answer_text(connection, 500, FAILED_BODY);
         return -1;
     }

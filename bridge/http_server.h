@@ -94,6 +94,11 @@ struct httpserver_request {
     httpserver_request *next;
 };
 
+// A header line holding a carriage return or line feed would add header
+// lines of its own making: neither the server's answers nor the client's
+// requests send one.
+bool http_line_holds_break(const char *line);
+
 // 1 when listening on the port of every IPv4 interface, 0 when not.
 int httpserver_init(uint16_t port);
 // The port the server listens on (on every IPv4 address of the machine),

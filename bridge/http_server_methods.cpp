@@ -96,20 +96,20 @@ mrb_value misc_http_respond(mrb_state *mrb, mrb_value) {
     if (body_length > (mrb_int)UINT32_MAX) body_length = 0;
     int answered = httpserver_respond((httpserver_request *)request, (int)status, lines,
                                       lines ? (uint32_t)header_count : 0, body, (uint32_t)body_length);
-    SDL_free(lines);
     forget_request(mrb, cptr);
     // The game may echo what a client sent: an answer it could not send is
     // said in the log, and the game goes on.
-    for (mrb_int i = 0; answered < 0 && i < header_count; ++i) {
-        const char *line = RSTRING_PTR(headers[i]);
-        size_t length = (size_t)RSTRING_LEN(headers[i]);
-        if (!memchr(line, '\r', length) && !memchr(line, '\n', length)) continue;
+    for (mrb_int i = 0; answered < 0 && lines && i < header_count; ++i) {
+        const char *line = lines[i];
+        if (!http_line_holds_break(line)) continue;
+        size_t length = SDL_strlen(line);
         char *shown = engine_log_escape(line, SDL_min(length, (size_t)200));
         SDL_Log("* ERROR: An answer was not sent: its header line \"%s%s\" holds a line break, so its request "
                 "was answered 500 instead.", shown ? shown : "", length > 200 ? "..." : "");
         SDL_free(shown);
         break;
     }
+    SDL_free(lines);
     return mrb_nil_value();
 }
 

@@ -501,7 +501,7 @@ module QMX
     # still there. A recording notes such input at the tick of that next
     # step, where its replay gives it.
     def input_held_over?
-      slowmo_filler_step? || @is_reloading == true
+      slowmo_filler_step? || @is_reloading
     end
 
     def reload_completed?(entry)
