@@ -19,9 +19,17 @@ class Object
     attr_accessor(*vars)
   end
 
+  # Each name is listed once; a Hash beside the list keeps that check
+  # constant, so that a class of many attributes (a strict entity type
+  # loaded with thousands of properties) costs in proportion to them.
   def self.attr_accessor(*vars)
     @attributes ||= []
-    vars.each { |var| @attributes << var unless @attributes.include?(var) }
+    @attribute_names ||= {}
+    vars.each do |var|
+      next if @attribute_names.key?(var)
+      @attribute_names[var] = true
+      @attributes << var
+    end
     super
   end
 
