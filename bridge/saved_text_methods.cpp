@@ -36,17 +36,21 @@ mrb_value item(mrb_value array, mrb_int index) {
 
 // --- Symbols a load makes --------------------------------------------------------
 
-// Symbols are never freed, and each one the interpreter has not seen costs
-// time in proportion to all the Symbols there are: its table has 256 chains
-// whose links span at most 255 entries, and looking up a name past a longer
-// span scans the whole table. A load makes the Symbols its text names, and
-// a strict entity makes three of each of its properties' names (name, name=
-// and @name). Text whose load would make more new ones than this is refused
-// before any is made, so a load takes bounded time and leaves the table as
-// it was; and the writer refuses a state whose text names more than this,
-// new or not, so that every save loads in a later run, where none of its
-// Symbols need exist yet.
-constexpr size_t NEW_SYMBOL_LIMIT = 9000;
+// Symbols are never freed. A load makes the Symbols its text names, and a
+// strict entity makes three of each of its properties' names (name, name=
+// and @name). Each new one costs about as much as its length, but all of
+// them stay for the rest of the run: text whose load would make more new
+// ones than this, or new names of more bytes than this in all, is refused
+// before any is made, so a load takes bounded time and memory and leaves
+// the table as it was. The writer applies the same limits to the names a
+// fresh run of the game would not have yet, so that every save loads in a
+// later run and no state that run could load is refused. At the limits a
+// load takes well under two seconds; a game's map of a few hundred
+// thousand named cells stays within them.
+constexpr size_t NEW_SYMBOL_LIMIT = 300000;
+constexpr size_t NEW_NAME_BYTES_LIMIT = size_t(16) << 20;
+// The interpreter takes no longer name.
+constexpr size_t NAME_LENGTH_MAX = 65534;
 // The longest name the interpreter packs into a Symbol's own value instead of
 // its table (letters, digits and "_"): such a Symbol is never new.
 constexpr size_t PACKED_NAME_MAX = 5;
@@ -65,6 +69,50 @@ template <typename F> void for_each_property_name(std::string_view property, F m
     made(name);
     made(name + "=");
     made("@" + name);
+}
+
+// The Symbol a name already is, or 0 when it has not been made (or is too
+// long to be one: making it will fail).
+mrb_sym symbol_if_made(mrb_state *mrb, std::string_view name) {
+    if (name.size() > NAME_LENGTH_MAX) return 0;
+    return mrb_intern_check(mrb, name.data(), name.size());
+}
+
+// The highest Symbol made so far. Symbols are numbered in the order they are
+// made; those packed into their values are numbered past every made one.
+mrb_sym newest_symbol(mrb_state *mrb) {
+    mrb_sym made = 0, unmade = (mrb_sym)1 << 24;
+    while (unmade - made > 1) {
+        mrb_sym middle = made + (unmade - made) / 2;
+        if (mrb_sym_name_len(mrb, middle, nullptr)) made = middle;
+        else unmade = middle;
+    }
+    return made;
+}
+
+// The Symbols a fresh run of the game has by the time the game has loaded
+// (the interpreter's, the framework's, the game's code's and what its boot
+// made) are those numbered up to this; until the game has loaded, those the
+// framework has.
+struct fresh_run_symbols {
+    mrb_state *owner = nullptr;
+    mrb_sym newest = 0;
+};
+
+fresh_run_symbols the_fresh_run_symbols;
+
+void mark_fresh_run(mrb_state *mrb) {
+    the_fresh_run_symbols.owner = mrb;
+    the_fresh_run_symbols.newest = newest_symbol(mrb);
+}
+
+// Whether a name is one a fresh run of the game has made already, or a
+// packed one, which never needs making.
+bool fresh_run_has(mrb_state *mrb, std::string_view name) {
+    if (packed_name(name)) return true;
+    if (the_fresh_run_symbols.owner != mrb) mark_fresh_run(mrb);
+    mrb_sym sym = symbol_if_made(mrb, name);
+    return sym && sym <= the_fresh_run_symbols.newest;
 }
 
 // --- Writing --------------------------------------------------------------------
@@ -271,18 +319,23 @@ void note_strict_properties(text_writer *w, const write_frame &frame) {
     }
 }
 
-// How many Symbols a load of the text could make: every name it holds, the
-// strict entities' properties' too, but those packed into their values.
-size_t symbols_named(text_writer *w) {
+// The names a load of the text in a fresh run of the game would make: every
+// name it holds, the strict entities' properties' too, but those that run
+// has already. Answers their count and their bytes in all.
+std::pair<size_t, size_t> names_to_make(text_writer *w) {
     std::unordered_set<std::string> names = std::move(w->property_names);
     for (const auto &entry : w->symbols) {
         mrb_int length = 0;
         const char *bytes = mrb_sym_name_len(w->mrb, entry.first, &length);
         names.emplace(bytes, (size_t)length);
     }
-    size_t count = 0;
-    for (const std::string &name : names) count += packed_name(name) ? 0 : 1;
-    return count;
+    size_t count = 0, bytes = 0;
+    for (const std::string &name : names) {
+        if (fresh_run_has(w->mrb, name)) continue;
+        ++count;
+        bytes += name.size();
+    }
+    return {count, bytes};
 }
 
 struct pair_collector {
@@ -389,11 +442,13 @@ mrb_value write_walk(mrb_state *mrb, void *data) {
         write_value(w, item(w->keep, frame.first + step), step);
         mrb_gc_arena_restore(mrb, w->arena);
     }
-    size_t named = symbols_named(w);
-    if (named > NEW_SYMBOL_LIMIT) {
-        mrb_value args[2] = {mrb_int_value(mrb, (mrb_int)named), mrb_int_value(mrb, (mrb_int)NEW_SYMBOL_LIMIT)};
+    auto [count, bytes] = names_to_make(w);
+    if (count > NEW_SYMBOL_LIMIT || bytes > NEW_NAME_BYTES_LIMIT) {
+        mrb_value args[4] = {mrb_int_value(mrb, (mrb_int)count), mrb_int_value(mrb, (mrb_int)bytes),
+                             mrb_int_value(mrb, (mrb_int)NEW_SYMBOL_LIMIT),
+                             mrb_int_value(mrb, (mrb_int)NEW_NAME_BYTES_LIMIT)};
         w->refusing = true;
-        call(w, w->writer, w->refuse_symbols, 2, args);
+        call(w, w->writer, w->refuse_symbols, 4, args);
     }
     return mrb_str_new(mrb, w->out.data(), (mrb_int)w->out.size());
 }
@@ -453,10 +508,6 @@ mrb_value ffi_saved_text_write(mrb_state *mrb, mrb_value) {
 
 // --- Reading ----------------------------------------------------------------------
 
-// Up to this many distinct names are looked up one by one; beyond it, an
-// index of every Symbol the interpreter has answers each in constant time.
-constexpr size_t NAMES_LOOKED_UP_ALONE = 64;
-
 struct symbol_name {
     std::string_view name;
     size_t at;    // where it first appears
@@ -498,18 +549,6 @@ struct text_builder {
     std::vector<bool> key_waiting;
     int arena;
 };
-
-// Every Symbol there is, by name.
-std::unordered_map<std::string_view, mrb_sym> symbol_index(mrb_state *mrb) {
-    std::unordered_map<std::string_view, mrb_sym> index;
-    mrb_int length = 0;
-    for (mrb_sym sym = 1;; ++sym) {
-        const char *name = mrb_sym_name_len(mrb, sym, &length);
-        if (!name) break;
-        index.emplace(std::string_view(name, (size_t)length), sym);
-    }
-    return index;
-}
 
 // The place of name among the load's names, added when new; name must stay
 // valid as long as the builder.
@@ -587,19 +626,15 @@ bool collect_symbols(mrb_state *mrb, text_builder *b) {
         else
             end_place(b);
     }
-    if (b->names.size() > NAMES_LOOKED_UP_ALONE) {
-        std::unordered_map<std::string_view, mrb_sym> index = symbol_index(mrb);
-        size_t fresh = 0;
-        for (symbol_name &n : b->names) {
-            auto known = index.find(n.name);
-            n.sym = known != index.end() ? known->second
-                    : packed_name(n.name) ? mrb_intern_check(mrb, n.name.data(), n.name.size())
-                                          : 0;
-            if (!n.sym && ++fresh > NEW_SYMBOL_LIMIT) {
-                b->symbols_over_limit = true;
-                b->symbol_over_limit_at = n.at;
-                return false;
-            }
+    size_t fresh = 0, fresh_bytes = 0;
+    for (symbol_name &n : b->names) {
+        n.sym = symbol_if_made(mrb, n.name);
+        if (n.sym) continue;
+        fresh_bytes += n.name.size();
+        if (++fresh > NEW_SYMBOL_LIMIT || fresh_bytes > NEW_NAME_BYTES_LIMIT) {
+            b->symbols_over_limit = true;
+            b->symbol_over_limit_at = n.at;
+            return false;
         }
     }
     // The names of properties are made as the entities load.
@@ -675,7 +710,7 @@ mrb_value read_walk(mrb_state *mrb, void *data) {
 
 // FFI.saved_text_read(text, failure): the value text holds; for text that is
 // not saved state nil, with what was wrong and its byte offset appended to
-// failure, and the limit as well when it names too many new Symbols.
+// failure, and the limits as well when it names too many new Symbols.
 mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
     mrb_value text, failure;
     mrb_get_args(mrb, "SA", &text, &failure);
@@ -706,13 +741,26 @@ mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
     if (!what) return result;
     mrb_ary_push(mrb, failure, mrb_str_new_cstr(mrb, what));
     mrb_ary_push(mrb, failure, mrb_int_value(mrb, (mrb_int)at));
-    if (over_limit) mrb_ary_push(mrb, failure, mrb_int_value(mrb, (mrb_int)NEW_SYMBOL_LIMIT));
+    if (over_limit) {
+        mrb_ary_push(mrb, failure, mrb_int_value(mrb, (mrb_int)NEW_SYMBOL_LIMIT));
+        mrb_ary_push(mrb, failure, mrb_int_value(mrb, (mrb_int)NEW_NAME_BYTES_LIMIT));
+    }
+    return mrb_nil_value();
+}
+
+// FFI.saved_text_mark_fresh_run: the game has loaded; the Symbols there are
+// now are those a fresh run of it has when it loads a save.
+mrb_value ffi_saved_text_mark_fresh_run(mrb_state *mrb, mrb_value) {
+    mark_fresh_run(mrb);
     return mrb_nil_value();
 }
 
 } // namespace
 
 void ffi_saved_text_methods_define(mrb_state *mrb, RClass *ffi_module) {
+    mark_fresh_run(mrb);
+    mrb_define_module_function(mrb, ffi_module, "saved_text_mark_fresh_run", ffi_saved_text_mark_fresh_run,
+                               MRB_ARGS_NONE());
     mrb_define_module_function(mrb, ffi_module, "saved_text_write", ffi_saved_text_write, MRB_ARGS_REQ(3));
     mrb_define_module_function(mrb, ffi_module, "saved_text_read", ffi_saved_text_read, MRB_ARGS_REQ(2));
 }

@@ -41,30 +41,87 @@ module QMX
     end
 
     # Counts a save carries on (entity ids, the tick count) must be whole
-    # numbers the engine can go on counting from: within 2**53 of zero they
-    # leave room to count for ever and stay exact in Float arithmetic. The
-    # interpreter compares Integers beyond 2**62 wrongly, so the range is
-    # checked with a shift, which is exact for any Integer: what is left is
-    # 0 or -1 exactly when the number is from -2**53 to 2**53 - 1.
-    SAVED_COUNT_BITS = 53
+    # numbers the engine can go on counting from. Up to 2**53 they stay exact
+    # in Float arithmetic, and the writer takes them that far; a load takes
+    # them only up to 2**52 - 1, so that a game counting on from a loaded
+    # save has 2**52 ticks and ids to go (millions of years at 60 a second)
+    # before its own saves reach the writer's end.
+    SAVED_COUNT_MAX = 2**53 - 1
+    LOADED_COUNT_MAX = 2**52 - 1
+    SAVED_COUNT_MIN = -2**53
 
-    def self.saved_count?(value, lowest = nil)
-      return false unless value.is_a?(Integer)
-      high_bits = value >> SAVED_COUNT_BITS
-      (high_bits == 0 || high_bits == -1) && (lowest.nil? || value >= lowest)
+    # The highest count the load under way takes.
+    def self.count_max
+      @count_max || LOADED_COUNT_MAX
     end
 
-    def self.saved_count_message(key, value, lowest = nil)
-      "#{key} must be a whole number from #{lowest || -2**SAVED_COUNT_BITS} to #{2**SAVED_COUNT_BITS - 1}, not #{value.inspect}."
+    def self.saved_count?(value, lowest = SAVED_COUNT_MIN)
+      value.is_a?(Integer) && value >= lowest && value <= count_max
+    end
+
+    def self.saved_count_message(key, value, lowest = SAVED_COUNT_MIN)
+      "#{key} must be a whole number from #{lowest} to #{count_max}, not #{value.inspect}."
     end
 
     # Loaded entities keep their saved ids; new ones must never reuse them.
-    # A cleared strict entity saves its id as nil, which is kept.
-    def self.advance_id_past!(id)
-      return @id if id.nil?
+    # The game state's own id is one the engine counts from, as is any
+    # Integer id; another entity's id that is not an Integer (a nested Hash
+    # of the game's with entity_id: "sword") is the game's data, and so is
+    # the nil a cleared strict entity saves.
+    def self.advance_id_past!(id, root = false)
+      return @id if id.nil? || (!root && !id.is_a?(Integer))
       raise ArgumentError, saved_count_message(:entity_id, id) unless saved_count?(id)
       @id = id if id > (@id || 0)
       @id
+    end
+
+    # One load of saved data: the block rebuilds it. When the block raises,
+    # and always for a trial (the writer reading its text back), the strict
+    # types the load registered, the properties it gave types, and the id
+    # counter are put back as they were, so that a load that is refused
+    # changes nothing. A trial takes counts up to the writer's end.
+    def self.__load__(trial = false)
+      # A load inside one under way (an entity's values) is part of it.
+      return yield if @load_journal
+      journal = [strict_entities.dup, @id, []]
+      @load_journal = journal
+      @count_max = trial ? SAVED_COUNT_MAX : LOADED_COUNT_MAX
+      finished = false
+      result = yield
+      finished = true
+      result
+    ensure
+      if journal
+        @load_journal = @count_max = nil
+        __undo_load__(journal) if trial || !finished
+      end
+    end
+
+    # Notes a property the load gives a strict type, to be taken away again
+    # if the load is undone.
+    def self.__note_property__(type, name)
+      @load_journal[2] << [type, name] if @load_journal
+    end
+
+    def self.__undo_load__(journal)
+      types, id, properties = journal
+      properties.reverse_each { |type, name| type.__remove_property__(name) }
+      strict_entities.replace(types)
+      @id = id
+    end
+
+    # entity_keys_by_ref pairs properties saved with the entity, the second
+    # sharing its value with the first; anything else is corrupt data, refused
+    # before a value is copied.
+    def self.saved_keys_by_ref(serialization_data)
+      refs = serialization_data[:entity_keys_by_ref]
+      return nil if refs.nil?
+      raise ArgumentError, "entity_keys_by_ref must be a Hash, not #{refs.inspect}." unless refs.is_a?(Hash)
+      refs.each do |other, main|
+        next if serialization_data.key?(other) && serialization_data.key?(main)
+        raise ArgumentError, "entity_keys_by_ref pairs #{other.inspect} with #{main.inspect}, but only properties saved with the entity can share a value."
+      end
+      refs
     end
 
     def self.strict_entities
@@ -73,13 +130,19 @@ module QMX
 
     # Saved data back to entities: a Hash with an entity_id becomes an
     # entity, an Array is rebuilt element by element, anything else is kept.
+    def self.parse_serialization_data(value)
+      return value unless serialized_container?(value)
+      __load__ { rebuild_saved_data(value) }
+    end
+
     # The walk keeps its own stack, so that Arrays and entities nest as deep
     # as the saved text does. Each open level is [data, result, items, next
     # item]; an error is reported with the data of the innermost entity being
-    # loaded.
-    def self.parse_serialization_data(value)
-      return value unless serialized_container?(value)
+    # loaded. The outermost entity is the one whose id the engine counts on
+    # from.
+    def self.rebuild_saved_data(value)
       stack = [rebuild_level(value)]
+      root = stack[0][1]
       loop do
         level = stack.last
         items = level[2]
@@ -93,7 +156,7 @@ module QMX
             next
           end
         else
-          level[1].__load_end__(level[0]) unless level[1].is_a?(Array)
+          level[1].__load_end__(level[0], level[1].equal?(root)) unless level[1].is_a?(Array)
           stack.pop
           child = level[1]
           return child if stack.empty?
@@ -116,9 +179,12 @@ module QMX
     # An entity's load_entity_data!: its properties from saved data, each
     # rebuilt as the loader does.
     def self.load_entity_data(entity, serialization_data)
-      entity.__load_begin__
-      serialization_data.each { |key, value| entity.__load_value__(key, parse_serialization_data(value)) }
-      entity.__load_end__(serialization_data)
+      __load__ do
+        StrictEntity.__check_saved_properties__(serialization_data) if entity.is_a?(StrictEntity)
+        entity.__load_begin__
+        serialization_data.each { |key, value| entity.__load_value__(key, parse_serialization_data(value)) }
+        entity.__load_end__(serialization_data, true)
+      end
     rescue StandardError => e
       raise QMX::OpenEntity.load_failure_message(serialization_data, e)
     end
@@ -130,7 +196,7 @@ module QMX
     def self.rebuild_level(data)
       return [data, [], data, 0] if data.is_a?(Array)
       if data.key?(:entity_strict)
-        data.each_key { |key| StrictEntity.__check_saved_property__(key) }
+        StrictEntity.__check_saved_properties__(data)
         entity = new_entity_strict(data[:entity_name], data)
       else
         entity = OpenEntity.new
@@ -221,7 +287,8 @@ module QMX
         # Numbers, symbols, nil and booleans are values, not shared objects:
         # a float's object_id ignores its sign, so -1.5 would load as 1.5.
         next if value.is_a?(Numeric) || value.is_a?(Symbol) || value.nil? || value == true || value == false
-        id = value.object_id
+        # __id__, which no entity's property hides (object_id may be one).
+        id = value.__id__
         if first_key_by_object.key?(id)
           refs[key] = first_key_by_object[id]
         else
@@ -245,7 +312,7 @@ module QMX
     # {...} instead of recursing without end, and each entity on the way
     # notes its shared values so that loading shares them again.
     def _inspect(recur_list)
-      return "{...}" if recur_list[@hash.object_id]
+      return "{...}" if recur_list[@hash.__id__]
       update_entity_keys_by_ref
       @hash._inspect(recur_list)
     end
@@ -285,10 +352,10 @@ module QMX
       @hash[key] = value
     end
 
-    def __load_end__(serialization_data)
-      QMX::Entity.advance_id_past!(@hash[:entity_id])
-      refs = serialization_data[:entity_keys_by_ref]
+    def __load_end__(serialization_data, root = false)
+      refs = QMX::Entity.saved_keys_by_ref(serialization_data)
       refs.each { |other, main| @hash[other] = @hash[main] } if refs
+      QMX::Entity.advance_id_past!(@hash[:entity_id], root)
       self
     end
 
@@ -439,32 +506,75 @@ module QMX
       QMX::Entity.parse_serialization_data(data)
     end
 
-    # An accessor pair for one property of this strict type.
+    # The properties of this strict type, each under its name as a Symbol
+    # with its instance variable's name: what a save may write into an
+    # entity of the type. Whether an entity has a property is decided here,
+    # never by asking what the entity responds to (a game's top-level setter
+    # answers there too).
+    def self.__properties__
+      @__properties__ ||= OWN_PROPERTIES.map { |name| [name, :"@#{name}"] }.to_h
+    end
+
+    # An accessor pair for one property of this strict type, made once;
+    # answers the property's instance variable name.
     def self.__define_property__(key)
-      attr_accessor key
+      name = key.to_sym
+      properties = __properties__
+      variable = properties[name]
+      return variable if variable
+      attr_accessor name
+      QMX::Entity.__note_property__(self, name)
+      properties[name] = :"@#{name}"
     end
 
-    # Ruby's own methods that making, printing, saving and loading an entity
-    # call on it.
-    RUBY_METHODS_ENTITIES_USE = [:initialize, :method_missing, :send, :__send__, :respond_to?, :class, :object_id,
-                                 :equal?, :==, :instance_variables, :instance_variable_get, :instance_variable_set,
-                                 :is_a?, :kind_of?, :instance_of?, :nil?, :freeze, :frozen?].freeze
-
-    # Saved data makes the properties of a strict type it names, but never
-    # one that would replace a method every entity works by (a save naming
-    # :initialize or :to_s would break the type for the rest of the run):
-    # such a name is corrupt data.
-    def self.__check_saved_property__(key)
-      methods = StrictEntity.__methods_entities_use__
-      return unless methods.include?(key.to_s.to_sym) || methods.include?(:"#{key}=")
-      raise ArgumentError, "#{key.inspect} cannot be a property of a strict entity: it names a method the entity works by."
+    # Takes back a property a refused load gave the type.
+    def self.__remove_property__(name)
+      __properties__.delete(name)
+      [name, :"#{name}="].each { |method| remove_method(method) if instance_methods(false).include?(method) }
     end
 
-    def self.__methods_entities_use__
-      @methods_entities_use ||= begin
-        own = StrictEntity.instance_methods(false) + [:initialize, :method_missing]
-        own - OWN_PROPERTIES - OWN_PROPERTIES.map { |name| :"#{name}=" } + RUBY_METHODS_ENTITIES_USE
+    # Names a strict property cannot take: making, loading, saving or
+    # printing an entity calls these methods on it, and an accessor of the
+    # name would stand in their place.
+    REFUSED_PROPERTY_NAMES = %w[initialize method_missing send __send__ respond_to? instance_variable_get
+                                instance_variable_set instance_variables to_s inspect to_hash _inspect
+                                update_entity_keys_by_ref __load_begin__ __load_value__ __load_end__ __type__
+                                __id__].map { |name| [name, true] }.to_h.freeze
+
+    # A saved strict entity's keys must all be names a property can have:
+    # Symbols or Strings that name an instance variable, and none that
+    # REFUSED_PROPERTY_NAMES holds. Checked before the load makes any Symbol
+    # of them, so that keys that cannot be names (20,000 Integers, say) cost
+    # nothing but the check.
+    def self.__check_saved_properties__(data)
+      data.each_key do |key|
+        name = key.is_a?(Symbol) ? key.to_s : key
+        unless name.is_a?(String) && __name_of_property__?(name)
+          raise ArgumentError, "#{key.inspect} cannot be a property of a strict entity: a property is named by a Symbol or a String that can name an instance variable."
+        end
+        if REFUSED_PROPERTY_NAMES.key?(name)
+          raise ArgumentError, "#{key.inspect} cannot be a property of a strict entity: it names a method the entity works by."
+        end
       end
+    end
+
+    # Letters, digits, "_" and bytes beyond ASCII, not starting with a digit.
+    def self.__name_of_property__?(name)
+      return false if name.empty?
+      first = true
+      name.each_byte do |b|
+        letter = b == 95 || (b >= 97 && b <= 122) || (b >= 65 && b <= 90) || b >= 128
+        return false unless letter || (!first && b >= 48 && b <= 57)
+        first = false
+      end
+      true
+    end
+
+    # The entity's type: a property named class hides Kernel#class.
+    KERNEL_CLASS = Kernel.instance_method(:class)
+
+    def __type__
+      KERNEL_CLASS.bind_call(self)
     end
 
     def initialize(name, init_hash = nil, block = nil)
@@ -493,31 +603,20 @@ module QMX
       @entity_id = QMX::Entity.id!
     end
 
-    # A property its type lacks is added to the type, also when the name is
-    # one every object has a method of (log, rand): only a writer shows a
-    # property.
+    # A property its type lacks is added to the type. The value goes
+    # straight into the property's instance variable: loading calls no
+    # method a save names.
     def __load_value__(key, value)
-      unless respond_to?("#{key}=")
-        StrictEntity.__check_saved_property__(key)
-        self.class.__define_property__(key)
-      end
-      send("#{key}=", value)
+      instance_variable_set(__type__.__define_property__(key), value)
     end
 
     # A shared value is copied from one property to another, both saved with
-    # the entity; a name that is not one of them is corrupt data, and is
-    # refused before anything is read, so that no saved name ever calls a
-    # method of the game.
-    def __load_end__(serialization_data)
-      QMX::Entity.advance_id_past!(@entity_id)
-      refs = serialization_data[:entity_keys_by_ref]
-      return self unless refs
-      raise ArgumentError, "entity_keys_by_ref must be a Hash, not #{refs.inspect}." unless refs.is_a?(Hash)
-      refs.each do |other, main|
-        next if serialization_data.key?(other) && serialization_data.key?(main)
-        raise ArgumentError, "entity_keys_by_ref pairs #{other.inspect} with #{main.inspect}, but only properties saved with the entity can share a value."
-      end
-      refs.each { |other, main| __load_value__(other, send(main)) }
+    # the entity.
+    def __load_end__(serialization_data, root = false)
+      refs = QMX::Entity.saved_keys_by_ref(serialization_data)
+      properties = __type__.__properties__
+      refs.each { |other, main| __load_value__(other, instance_variable_get(properties[main.to_sym])) } if refs
+      QMX::Entity.advance_id_past!(@entity_id, root)
       self
     end
 
@@ -532,12 +631,13 @@ module QMX
     # Its Hash is made afresh for each printing, so the entity itself marks
     # the visit.
     def _inspect(recur_list)
-      return "{...}" if recur_list[object_id]
-      recur_list[object_id] = true
+      id = __id__
+      return "{...}" if recur_list[id]
+      recur_list[id] = true
       begin
         to_hash._inspect(recur_list)
       ensure
-        recur_list.delete(object_id)
+        recur_list.delete(id)
       end
     end
 

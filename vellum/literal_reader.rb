@@ -15,10 +15,10 @@ module QMX
       failure = []
       value = FFI.saved_text_read(text, failure)
       return value if failure.empty?
-      what, at, symbol_limit = failure
+      what, at, symbol_limit, bytes_limit = failure
       excerpt = text.byteslice(at, 40).to_s
       if symbol_limit
-        raise FormatError, "* ERROR:\nSaved state may make at most #{symbol_limit} Symbols that the game has not made yet (each property of a strict entity makes three: name, name= and @name): each one is kept for the rest of the run and makes every later one slower.\nThe next one is at byte #{at}: #{excerpt.inspect}\n"
+        raise FormatError, "* ERROR:\nSaved state may make at most #{symbol_limit} Symbols that the game has not made yet, of at most #{bytes_limit} bytes in all (each property of a strict entity makes three: name, name= and @name): each one is kept for the rest of the run.\nThe next one is at byte #{at}: #{excerpt.inspect}\n"
       end
       raise FormatError, "* ERROR:\nSaved state may only hold literal Hashes, Arrays, Strings, Symbols, Integers, Floats, nil, true and false.\n#{what} at byte #{at}: #{excerpt.inspect}\n"
     end

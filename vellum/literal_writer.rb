@@ -43,11 +43,12 @@ module QMX
     end
 
     # Loading makes every Symbol a save names, so the writer takes no more
-    # than a load in a new run may make.
-    def refuse_symbols(count, limit)
-      raise UnsavableError, "it names #{count} Symbols, and a save may name at most #{limit} so that it loads " \
-                            "in bounded time (each property of a strict entity counts three: name, name= and " \
-                            "@name; names of up to five letters, digits and _ are free)."
+    # than a load in a new run of the game may make.
+    def refuse_symbols(count, bytes, limit, bytes_limit)
+      raise UnsavableError, "it names #{count} Symbols of #{bytes} bytes that a new run of the game would have to " \
+                            "make, and a save may name at most #{limit} of at most #{bytes_limit} bytes in all so " \
+                            "that it loads in bounded time (each property of a strict entity counts three: name, " \
+                            "name= and @name; names of up to five letters, digits and _ are free)."
     end
 
     def description(value)

@@ -448,8 +448,8 @@ module QMX
         elsif text.strip.empty?
           "it is empty"
         else
-          state = __rebuild_saved_state__(text)
-          "it does not hold a saved game state" unless state.is_a?(QMX::OpenEntity)
+          state = __rebuild_game_state__(text)
+          nil
         end
       rescue Exception => e
         "it could not be loaded:\n#{e}"
@@ -477,7 +477,11 @@ module QMX
       root = state.equal?(@args.state) ? "args.state" : "state"
       begin
         result = QMX::LiteralWriter.write(state, root)
-        __rebuild_saved_state__(result)
+        # The text is read back as a load would read it, and the reading is
+        # then undone: a save changes nothing.
+        QMX::Entity.__load__(true) do
+          state.equal?(@args.state) ? __rebuild_game_state__(result) : __rebuild_saved_state__(result)
+        end
       rescue Exception => e
         reason = e.is_a?(QMX::LiteralWriter::UnsavableError) ? e.message : "its text does not load back: #{e}"
         kept = file ? " to =#{file}=" : ""
@@ -527,10 +531,20 @@ module QMX
     # entity is made, unless the engine can count on from it.
     def __rebuild_saved_state__(text)
       $load_data = QMX::LiteralReader.parse(text)
-      if $load_data.is_a?(Hash) && !$load_data[:tick_count].nil? && !Entity.saved_count?($load_data[:tick_count], -1)
-        raise ArgumentError, Entity.saved_count_message(:tick_count, $load_data[:tick_count], -1)
+      QMX::Entity.__load__ do
+        if $load_data.is_a?(Hash) && !$load_data[:tick_count].nil? && !Entity.saved_count?($load_data[:tick_count], -1)
+          raise ArgumentError, Entity.saved_count_message(:tick_count, $load_data[:tick_count], -1)
+        end
+        QMX::OpenEntity.parse_serialization_data($load_data)
       end
-      QMX::OpenEntity.parse_serialization_data($load_data)
+    end
+
+    # What load_state takes as the game's state: saved state whose outermost
+    # value is an open entity, as args.state is.
+    def __rebuild_game_state__(text)
+      state = __rebuild_saved_state__(text)
+      raise "it does not hold a saved game state" unless state.is_a?(QMX::OpenEntity)
+      state
     end
 
     def __restore_tick_count__(data)

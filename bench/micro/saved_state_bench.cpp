@@ -5,8 +5,8 @@
 // runtime object over the framework, writing into a temporary folder through
 // the virtual file system). Two more cases save and load states of growing
 // size, for the largest one that still fits in a 16 ms frame. And loads of
-// files that name many Symbols the game has never made, which the
-// interpreter's symbol table makes costly.
+// files that name many Symbols the game has never made, which stay for the
+// rest of the run, up to as many as a load may make.
 #include "bridge/ffi.h"
 #include "host/engine.h"
 #include "host/host_call.h"
@@ -190,26 +190,35 @@ BENCHMARK(BM_SaveStateBySize)->Unit(benchmark::kMillisecond)->UseRealTime()->App
 void BM_LoadStateBySize(benchmark::State &state) { load_case(state, state.range(0)); }
 BENCHMARK(BM_LoadStateBySize)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(sizes);
 
-// load_state of a file that makes state.range(0) Symbols that no earlier
+// load_state of a file that names state.range(0) Symbols that no earlier
 // load or code made (every iteration names new ones): as the Symbol keys of
-// one Hash, or as the properties of one strict entity, which make three each
-// (name, name= and @name) and cost the most per Symbol. The "loaded" counter
-// is 1 when load_state answered the state, 0 when it refused the file. The
-// Symbols a case makes stay for the cases after it, so the strict entity,
-// the dearest, runs first, and the plain Symbols at the limit next.
-void load_new_symbols(benchmark::State &state, bool strict) {
+// one Hash (a map of named cells: 96 x 96, 300 x 300, and as many as a load
+// may make), or as the properties of one strict entity, which make three
+// each (name, name= and @name) and cost the most per Symbol; as 330 names
+// of 50,000 bytes, about all the bytes of new names a load may make; and as
+// a strict entity's 20,000 Integer keys, which cannot be property names and
+// are refused. The "loaded" counter is 1 when load_state answered the
+// state, 0 when it refused the file.
+enum class names { plain, strict, long_names, integer_keys };
+
+void load_new_names(benchmark::State &state, names kind) {
     if (!start(state, 0)) return;
     interpreter &it = shared();
     static int file_number = 0;
     bool loaded = false;
     for (auto _ : state) {
         state.PauseTiming();
+        bool strict = kind == names::strict || kind == names::integer_keys;
         std::string text = strict ? "{:entity_id=>1, :entity_keys_by_ref=>{}, :names=>{:entity_id=>2, :entity_strict=>true"
                                   : "{:entity_id=>1, :entity_keys_by_ref=>{}, :names=>{";
         std::string prefix = ":name_" + std::to_string(++file_number) + "_";
-        int64_t keys = strict ? state.range(0) / 3 : state.range(0);
-        for (int64_t i = 0; i < keys; ++i)
-            text += (i || strict ? ", " : "") + prefix + std::to_string(i) + "=>" + std::to_string(i);
+        std::string padding = kind == names::long_names ? "_" + std::string(50000, 'x') : "";
+        int64_t keys = kind == names::strict ? state.range(0) / 3 : state.range(0);
+        for (int64_t i = 0; i < keys; ++i) {
+            text += i || strict ? ", " : "";
+            text += kind == names::integer_keys ? std::to_string(i) : prefix + std::to_string(i) + padding;
+            text += "=>" + std::to_string(i);
+        }
         text += "}}";
         std::ofstream(it.folder + "/game_state.txt", std::ios::binary) << text;
         int arena = mrb_gc_arena_save(it.mrb);
@@ -223,10 +232,22 @@ void load_new_symbols(benchmark::State &state, bool strict) {
     report_text_size(state);
 }
 
-void BM_LoadStateNewStrictProperties(benchmark::State &state) { load_new_symbols(state, true); }
-BENCHMARK(BM_LoadStateNewStrictProperties)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Arg(9000);
+void BM_LoadStateNewStrictProperties(benchmark::State &state) { load_new_names(state, names::strict); }
+BENCHMARK(BM_LoadStateNewStrictProperties)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Arg(300000);
 
-void BM_LoadStateNewSymbols(benchmark::State &state) { load_new_symbols(state, false); }
-BENCHMARK(BM_LoadStateNewSymbols)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Arg(9000)->Arg(80000);
+void BM_LoadStateNewSymbols(benchmark::State &state) { load_new_names(state, names::plain); }
+BENCHMARK(BM_LoadStateNewSymbols)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Arg(9216)
+    ->Arg(90000)
+    ->Arg(300000);
+
+void BM_LoadStateLongNewNames(benchmark::State &state) { load_new_names(state, names::long_names); }
+BENCHMARK(BM_LoadStateLongNewNames)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Arg(330);
+
+void BM_LoadStateStrictIntegerKeys(benchmark::State &state) { load_new_names(state, names::integer_keys); }
+BENCHMARK(BM_LoadStateStrictIntegerKeys)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Arg(20000);
 
 } // namespace

@@ -75,7 +75,7 @@ chain = $qmx.args.state.new_entity(:link)
 checks[:deep_entities] = depth(round_trip(chain)) == 501
 $qmx.args.state.name = Name.new("x")
 checks[:bad_inspect] = $qmx.save_state.nil?
-$qmx.write_file("game_state.txt", "{:entity_id=>1, :names=>[" + Array.new(9_001) { |i| ":fresh_#{i}" }.join(", ") + "]}")
+$qmx.write_file("game_state.txt", "{:entity_id=>1, :names=>[" + Array.new(300_001) { |i| ":fresh_#{i}" }.join(", ") + "]}")
 checks[:symbols] = $qmx.load_state.nil?
 # Many names, some the interpreter has already and some short: each is the
 # Symbol the same name in code is.
@@ -89,7 +89,7 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
     EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
     for (const char *message :
          {"args.state.name could not be written: its inspect raised RuntimeError (boom).",
-          "Saved state may make at most 9000 Symbols that the game has not made yet"})
+          "Saved state may make at most 300000 Symbols that the game has not made yet, of at most 16777216 bytes"})
         EXPECT_EQ(count_of(result.out, message), 1u) << message << "\n" << result.out;
 }
 
@@ -125,10 +125,41 @@ $qmx.args.state.new_entity_strict(:made, x: 1)
     loads[:"#{type}_#{name}"] = load("{:entity_id=>1, :e=>{:entity_id=>7, :entity_strict=>true, :entity_name=>:#{type}, :x=>1, :#{name}=>2}}")
   end
 end
+# entity_keys_by_ref must pair properties saved with the entity on every
+# entity: a number would be counted through, an Array or names of keys not
+# saved would lose values.
+{ huge: "9007199254740991", float: "1.0e+20", array: "[[:a, :b]]", small: "3", unsaved: "{:c=>:a}" }.each do |name, refs|
+  loads[:"root_refs_#{name}"] = load("{:entity_id=>1, :a=>[1], :b=>[1], :entity_keys_by_ref=>#{refs}}")
+  loads[:"open_refs_#{name}"] = load("{:entity_id=>1, :e=>{:entity_id=>2, :a=>[1], :b=>[1], :entity_keys_by_ref=>#{refs}}}")
+end
+# Keys that cannot name a property are refused before any Symbol is made of
+# them.
+loads[:integer_keys] = load("{:entity_id=>1, :e=>{:entity_id=>2, :entity_strict=>true, " +
+                            Array.new(20_000) { |i| "#{i}=>#{i}" }.join(", ") + "}}")
+loads[:float_key] = load("{:entity_id=>1, :e=>{:entity_id=>2, :entity_strict=>true, 1.5=>1}}")
+# A refused load changes nothing: the strict types it met, and a property it
+# gave the game's own type, are taken back.
+loads[:refused_types] = load("{:entity_id=>1, :p=>{:entity_id=>2, :entity_strict=>true, :entity_name=>:player, :y=>1}, " +
+                             ":m=>{:entity_id=>3, :entity_strict=>true, :entity_name=>:made, :x=>1, :z=>1}, :bad=>{:entity_id=>9223372036854775807}}")
 checks = loads.map { |name, state| [name, state.nil?] }.to_h
+player = $qmx.args.state.new_entity_strict(:player, x: 10)
+checks[:types_taken_back] = player.x == 10 && !$qmx.args.state.new_entity_strict(:made, x: 1).respond_to?(:z)
 checks[:nothing_ran] = $ran.empty?
 checks[:seed_kept] = rand == expected
 checks[:state_kept] = $qmx.args.state.marker == :kept
+# A saved property named like one of the game's own setters is a property:
+# in a type the save makes (the second entity of the name), in one the game
+# made without it (as after an update that dropped it), and through
+# deserialize_state.
+setter = "{:entity_id=>1, :a=>{:entity_id=>2, :entity_strict=>true, :entity_name=>:%s, :x=>1}, " \
+         ":b=>{:entity_id=>3, :entity_strict=>true, :entity_name=>:%s, :x=>1, :progress=>\"from the save\"}}"
+[:saved_type, :made].each do |type|
+  state = load(format(setter, type, type))
+  checks[:"setter_#{type}"] = state && state.b.progress == "from the save"
+end
+state = $qmx.deserialize_state(format(setter, :another, :another))
+checks[:setter_deserialize_state] = state && state.b.progress == "from the save"
+checks[:setters_ran_nothing] = $ran.empty?
 shared = load("{:entity_id=>1, :e=>{:entity_id=>6, :entity_strict=>true, :a=>[1], :b=>[1], :entity_keys_by_ref=>{:b=>:a}}}")
 checks[:shared] = shared && shared.e.a.equal?(shared.e.b)
 made_log = load("{:entity_id=>1, :e=>{:entity_id=>8, :entity_strict=>true, :entity_name=>:made, :x=>1, :log=>[1]}}")
@@ -151,13 +182,17 @@ end
 )");
     EXPECT_EQ(result.exit_code, 0) << result.out;
     EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
-    EXPECT_EQ(count_of(result.out, "only properties saved with the entity can share a value"), 4u) << result.out;
+    EXPECT_EQ(count_of(result.out, "only properties saved with the entity can share a value"), 6u) << result.out;
+    EXPECT_EQ(count_of(result.out, "entity_keys_by_ref must be a Hash, not "), 9u) << result.out;
+    EXPECT_EQ(count_of(result.out, "cannot be a property of a strict entity: a property is named by a Symbol"), 2u)
+        << result.out;
 }
 
 // The tick count and entity ids go on being counted from a save: each value
 // the engine cannot count on from is refused naming its key, the state and
-// the tick count are kept, and new entities still come; the largest counts
-// taken load and count on.
+// the tick count are kept, and new entities still come. The largest counts
+// a load takes leave room to count on, and the game goes on saving; a
+// nested Hash's entity_id that is not an Integer is the game's own data.
 TEST(SavedState, CountsASaveCarriesOnAreWholeNumbersTheEngineCountsFrom) {
     EngineSandbox sandbox;
     engine_result result = run_check(sandbox, R"(def load(text)
@@ -166,98 +201,127 @@ TEST(SavedState, CountsASaveCarriesOnAreWholeNumbersTheEngineCountsFrom) {
 end
 $qmx.args.state.marker = :kept
 Kernel.tick_count = 7
-bad = { string: '"x"', array: "[1]", true: "true", hash: "{}", int64_max: "9223372036854775807",
-        int64_min: "-9223372036854775808", nan: "NaN", fraction: "1.5", two_to_53: "9007199254740992" }
+not_whole = { string: '"x"', array: "[1]", true: "true", hash: "{}", nan: "NaN", fraction: "1.5" }
+no_room = { int64_max: "9223372036854775807", int64_min: "-9223372036854775808", two_to_53_less_1: "9007199254740991",
+            two_to_52: "4503599627370496" }
 checks = {}
-bad.each do |name, value|
+not_whole.merge(no_room).each do |name, value|
   checks[:"tick_count_#{name}"] = load("{:entity_id=>1, :tick_count=>#{value}}").nil?
   checks[:"entity_id_#{name}"] = load("{:entity_id=>#{value}, :tick_count=>1}").nil?
-  checks[:"nested_entity_id_#{name}"] = load("{:entity_id=>1, :e=>{:entity_id=>#{value}}}").nil?
 end
+no_room.each { |name, value| checks[:"nested_entity_id_#{name}"] = load("{:entity_id=>1, :e=>{:entity_id=>#{value}}}").nil? }
 checks[:state_kept] = $qmx.args.state.marker == :kept && Kernel.tick_count == 7
 checks[:new_entities] = $qmx.args.state.new_entity(:after).entity_id.is_a?(Integer)
-big = load("{:entity_id=>9007199254740991, :tick_count=>9007199254740991, :marker=>:big}")
-checks[:largest] = big && big.marker == :big && Kernel.tick_count == 9007199254740991 &&
-                   big.new_entity(:next).entity_id == 9007199254740992
+not_whole.each do |name, value|
+  state = load("{:entity_id=>1, :items=>[{:entity_id=>#{value}, :n=>1}]}")
+  checks[:"nested_data_#{name}"] = state && state.items[0].n == 1 && $qmx.save_state
+end
+big = load("{:entity_id=>4503599627370495, :tick_count=>4503599627370495, :marker=>:big}")
+checks[:largest] = big && big.marker == :big && Kernel.tick_count == 4503599627370495 &&
+                   big.new_entity(:next).entity_id == 4503599627370496
+Kernel.tick_count += 60
+checks[:counts_on_and_saves] = big && (big.more = big.new_entity(:more)) && $qmx.save_state &&
+                               $qmx.read_file("game_state.txt").include?(":entity_id=>4503599627370497")
 checks[:before_first_tick] = load("{:entity_id=>1, :tick_count=>-1}") && Kernel.tick_count == -1
 puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
 )");
     EXPECT_EQ(result.exit_code, 0) << result.out;
     EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
-    EXPECT_EQ(count_of(result.out, "tick_count must be a whole number from -1 to 9007199254740991, not "), 9u)
+    EXPECT_EQ(count_of(result.out, "tick_count must be a whole number from -1 to 4503599627370495, not "), 10u)
         << result.out;
-    EXPECT_EQ(count_of(result.out, "entity_id must be a whole number from -9007199254740992 to 9007199254740991, not "),
-              18u)
+    EXPECT_EQ(count_of(result.out, "entity_id must be a whole number from -9007199254740992 to 4503599627370495, not "),
+              14u)
         << result.out;
 }
 
 // What save_state writes, load_state loads in a new run, where none of its
-// Symbols exist yet. A state naming more Symbols than a save may is refused
-// and the previous save stays byte for byte, a strict entity's properties
-// counting three each; the largest states of both kinds that the writer
-// takes load in the next run, as do the operator Symbols the interpreter
-// writes bare, which then save again. A hand-made file whose strict entity
-// would make too many is refused by the reader.
+// Symbols exist yet: strict properties named like methods every object has,
+// nested Hashes whose entity_id is the game's own, maps of tens of
+// thousands of Symbol keys. A state naming more new Symbol bytes than a
+// save may is refused and the previous save stays byte for byte, a strict
+// entity's properties counting three names each; the largest states of
+// both kinds that the writer takes load in the next run, as do the
+// operator Symbols the interpreter writes bare, which then save again. A
+// root state the reader would not take as the game's state is refused by
+// the writer. A hand-made file whose strict entity would make too many is
+// refused by the reader.
 TEST(SavedState, WhatSaveStateWritesLoadsInANewRun) {
     EngineSandbox sandbox;
-    engine_result first = run_check(sandbox, R"(LIMIT = 9_000
-def fresh_symbols(tag, n) = Array.new(n) { |i| :"#{tag}_#{i}" }
-# How many Symbols more than a save may name the state names.
+    engine_result first = run_check(sandbox, R"(LIMIT = 16 * 2**20
+def long_names(tag, n) = Array.new(n) { |i| :"#{tag}_#{i}_#{'x' * 50_000}" }
+# How many bytes of new Symbol names more than a save may name the state names.
 def over(state)
   QMX::LiteralWriter.write(state)
   0
 rescue QMX::LiteralWriter::UnsavableError => e
-  e.message.split(" ")[2].to_i - LIMIT
+  e.message.split(" ")[5].to_i - LIMIT
 end
+def fog(n) = Array.new(n * n) { |i| [:"fog_#{n}_#{i / n}_#{i % n}", i.even?] }.to_h
 state = $qmx.args.state
 state.marker = :first
 state.ops = [:"&&", :"||", :"$-", { :"&&" => :"||" }]
-checks = { first_save: $qmx.save_state }
+state.hero = state.new_entity_strict(:hero, { class: :warrior, freeze: 0, hash: 5, send_count: 1, hp: 10 })
+state.items = [{ entity_id: "sword", n: 1 }, { entity_id: :shield, n: 2 }]
+state.entity_strict = false
+saved_before = $qmx.read_file("game_state.txt")
+checks = { root_not_a_game_state: $qmx.save_state.nil? && $qmx.read_file("game_state.txt") == saved_before }
+state.as_hash.delete(:entity_strict)
+checks[:first_save] = $qmx.save_state
+checks[:fog_96] = $qmx.serialize_state("fog_96.txt", fog(96))
+checks[:fog_300] = $qmx.serialize_state("fog_300.txt", fog(300))
 saved = $qmx.read_file("game_state.txt")
-plain = fresh_symbols("plain_name", LIMIT + 1)
+plain = long_names("plain_name", LIMIT / 50_000 + 1)
 state.names = plain
 checks[:too_many] = $qmx.save_state.nil? && $qmx.read_file("game_state.txt") == saved
 state.names = nil
-n = LIMIT / 3 + 1
-wide = state.new_entity_strict(:wide, fresh_symbols("strict_key", n).map { |key| [key, 0] }.to_h)
+n = LIMIT / 150_000 + 1
+wide = state.new_entity_strict(:wide, long_names("strict_key", n).map { |key| [key, 0] }.to_h)
 state.wide = wide
 checks[:too_many_properties] = $qmx.save_state.nil? && $qmx.read_file("game_state.txt") == saved
 state.wide = nil
 near = state.new_entity(:near, names: plain)
-over(near).times { near.names.pop }
+(over(near) / 50_000 + 1).times { near.names.pop }
 checks[:near_plain] = $qmx.serialize_state("near_plain.txt", near)
 near_strict = state.new_entity(:near, wide: wide)
-((over(near_strict) + 2) / 3).times { wide.remove_instance_variable(:"@strict_key_#{n -= 1}") }
+(over(near_strict) / 150_000 + 1).times { wide.remove_instance_variable(:"@#{wide.to_hash.keys.last}"); n -= 1 }
 checks[:near_strict] = $qmx.serialize_state("near_strict.txt", near_strict)
 $qmx.write_file("sizes.txt", "#{near.names.size} #{n}")
 puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
 )");
     EXPECT_EQ(first.exit_code, 0) << first.out;
     EXPECT_NE(first.out.find("failed: []"), std::string::npos) << first.out;
-    EXPECT_EQ(count_of(first.out, "a save may name at most 9000 so that it loads"), 2u) << first.out;
+    EXPECT_EQ(count_of(first.out, "a save may name at most 300000 of at most 16777216 bytes in all"), 2u) << first.out;
+    EXPECT_EQ(count_of(first.out, "it does not hold a saved game state"), 1u) << first.out;
 
-    engine_result second = run_check(sandbox, R"(LIMIT = 9_000
+    engine_result second = run_check(sandbox, R"(LIMIT = 16 * 2**20
 plain, properties = $qmx.read_file("sizes.txt").split.map(&:to_i)
 state = $qmx.load_state
+hero = state && state.hero
 checks = {
   loads: state && state.marker == :first,
   operators: state && state.ops == [:"&&", :"||", :"$-", { :"&&" => :"||" }],
+  object_method_names: hero && [hero.class, hero.freeze, hero.hash, hero.send_count, hero.hp] == [:warrior, 0, 5, 1, 10],
+  nested_ids: state && state.items.map { |item| [item.entity_id, item.n] } == [["sword", 1], [:shield, 2]],
   saves_again: state && $qmx.save_state
 }
+[96, 300].each do |n|
+  map = $qmx.deserialize_state("fog_#{n}.txt")
+  checks[:"fog_#{n}"] = map.is_a?(Hash) && map.size == n * n && map[:"fog_#{n}_#{n - 1}_#{n - 1}"] == (n * n - 1).even?
+end
 near = $qmx.deserialize_state("near_plain.txt")
-checks[:near_plain] = plain > LIMIT - 20 && near && near.names.size == plain
+checks[:near_plain] = plain > LIMIT / 50_000 - 3 && near && near.names.size == plain
 near = $qmx.deserialize_state("near_strict.txt")
-checks[:near_strict] = properties > LIMIT / 3 - 10 && near &&
+checks[:near_strict] = properties > LIMIT / 150_000 - 3 && near &&
                        near.wide.to_hash.keys.count { |key| key.to_s.start_with?("strict_key_") } == properties
 hand_made = "{:entity_id=>1, :s=>{:entity_id=>2, :entity_strict=>true, " +
-            Array.new(LIMIT / 3 + 1) { |i| "\"hand_key_#{i}\"=>#{i}" }.join(", ") + "}}"
+            Array.new(LIMIT / 150_000 + 1) { |i| "\"hand_key_#{i}_#{'x' * 50_000}\"=>#{i}" }.join(", ") + "}}"
 $qmx.write_file("game_state.txt", hand_made)
 checks[:reader_counts_properties] = $qmx.load_state.nil?
 puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
 )");
     EXPECT_EQ(second.exit_code, 0) << second.out;
     EXPECT_NE(second.out.find("failed: []"), std::string::npos) << second.out;
-    EXPECT_EQ(count_of(second.out, "Saved state may make at most 9000 Symbols"), 1u) << second.out;
+    EXPECT_EQ(count_of(second.out, "Saved state may make at most 300000 Symbols"), 1u) << second.out;
 }
 
 } // namespace
