@@ -2,7 +2,7 @@
 # runtime class, which extends itself with it.
 module RuntimeDocs
   def docs_method_sort_order
-    [:docs_class, :docs_api_summary, :docs_reset, :docs_calcstringbox, :docs_write_file]
+    [:docs_class, :docs_api_summary, :docs_reset, :docs_calcstringbox, :docs_write_file, :docs_parse_json]
   end
 
   def docs_class
@@ -19,6 +19,7 @@ module RuntimeDocs
       * DOCS: ~QMX::Runtime#api_summary~
 
       - ~read_file(path)~, ~write_file(path, text)~, ~append_file(path, text)~: files of the game.
+      - ~parse_json(text)~, ~parse_json_file(path)~, ~parse_xml(text)~, ~parse_xml_file(path)~: data files.
       - ~calcstringbox(text, size_enum, font)~: the width and height of a text.
       - ~save_state~, ~load_state~, ~serialize_state~, ~deserialize_state~: saved games.
       - ~reset~, ~request_quit~, ~set_window_title(title)~, ~openurl(url)~.
@@ -55,6 +56,23 @@ module RuntimeDocs
       was written. ~$qmx.read_file~ answers the text or nil.
       #+begin_src ruby
         $qmx.write_file("data/high_score.txt", args.state.high_score.to_s)
+      #+end_src
+      ~$qmx.append_file~ adds a text to the end of a file (making it when it is missing) and answers
+      whether it did.
+    TEXT
+  end
+
+  def docs_parse_json
+    <<~TEXT
+      * DOCS: ~QMX::Runtime#parse_json~
+
+      Reads JSON text into plain Ruby values (~parse_json_file(path)~ reads a file of the game): objects
+      become Hashes with String keys, arrays Arrays, whole numbers Integers (~3.0~ and ~1e3~ too), other
+      numbers Floats, ~null~ nil. Only the first complete value is read. A document that does not parse
+      answers nil, and the log says why, with its line and column.
+      #+begin_src ruby
+        menu = $qmx.parse_json('{"title": "Main", "items": ["Start", "Quit"]}')
+        menu["items"].length # => 2
       #+end_src
     TEXT
   end
