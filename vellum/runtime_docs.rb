@@ -2,7 +2,8 @@
 # runtime class, which extends itself with it.
 module RuntimeDocs
   def docs_method_sort_order
-    [:docs_class, :docs_api_summary, :docs_reset, :docs_calcstringbox, :docs_write_file, :docs_parse_json]
+    [:docs_class, :docs_api_summary, :docs_reset, :docs_calcstringbox, :docs_write_file, :docs_parse_json,
+     :docs_start_recording]
   end
 
   def docs_class
@@ -59,6 +60,19 @@ module RuntimeDocs
       #+end_src
       ~$qmx.append_file~ adds a text to the end of a file (making it when it is missing) and answers
       whether it did.
+    TEXT
+  end
+
+  def docs_start_recording
+    <<~TEXT
+      * DOCS: ~QMX::Runtime#start_recording~
+
+      ~$qmx.start_recording(seed)~ records the game's input, with the random numbers seeded, and
+      ~$qmx.stop_recording("r.txt")~ saves it; ~$recording.start_replay("r.txt")~ (or ~--replay r.txt~ on
+      the command line) plays it back tick for tick. However they are started, both begin between two
+      ticks once the game has loaded and booted, with the game reset. Stopping a recording resets the game
+      at once, in the middle of the tick that stops it: ~args.state~ is empty and ~Kernel.tick_count~ is -1
+      for the rest of that tick. The end of a replay resets the game again.
     TEXT
   end
 
