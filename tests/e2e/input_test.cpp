@@ -394,8 +394,8 @@ TEST(PlayerInput, AReplayStartedFromTheConsoleGivesTheInputOfItsFirstTick) {
                 "41 key_up 32 0\n90" + open + "90" + typed + "91" + shut + "93 key_down 27 0\n94 key_up 27 0\n"
                 "95 text $replay.start 'replay.txt'\n"
                 "100 key_down 13 0\n101 key_up 13 0\n170" + open + "170" + typed + "171" + shut +
-                "175 mouse_move 86.3% 4.2%\n177 mouse_down 1\n178 mouse_up 1\n185 mouse_move 69.9% 11.8%\n"
-                "187 mouse_down 1\n188 mouse_up 1\n300 quit\n",
+                "180 mouse_move 86.3% 4.2%\n182 mouse_down 1\n183 mouse_up 1\n190 mouse_move 69.9% 11.8%\n"
+                "192 mouse_down 1\n193 mouse_up 1\n300 quit\n",
                 {"--plan", "key:replay.txt,wait,wait,quit"});
     const std::string dir = player.sandbox.game_dir + "/";
     std::string recorded = read_file(dir + "live_1.txt");
