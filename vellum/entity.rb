@@ -650,7 +650,7 @@ module QMX
 
     def method_missing(m, *args)
       name = @entity_name
-      raise "* ERROR:\nThe *strict* entity with name :#{name} doesn't have the property #{m}. When converting\nan entity to a strict entity (going from \"args.state.new_entity\" to \"args.state.new_entity_strict\"),\nall possible properties must be defined when the entity was originially created. Make sure\n#{m} is defined within args.state.new_entity_strict(:#{name}) do ... end.\n\n"
+      raise "* ERROR:\nThe *strict* entity with name :#{name} doesn't have the property #{m}. When converting\nan entity to a strict entity (going from \"args.state.new_entity\" to \"args.state.new_entity_strict\"),\nall possible properties must be defined when the entity was originally created. Make sure\n#{m} is defined within args.state.new_entity_strict(:#{name}) do ... end.\n\n"
     end
 
     def created_at_elapsed

@@ -26,6 +26,10 @@ module QMX
       right_analog_x_player_2: STICK, right_analog_y_player_2: STICK
     }.freeze
     INT32 = 2**31
+    # The last word of an event the game fed itself from its own tick (or a
+    # callback it scheduled): that tick saw it, after the input staged
+    # before it, so a replay gives it just before the same tick.
+    IN_TICK = :in_tick
 
     # A replay file that cannot be read as one.
     class ReplayFormatError < StandardError; end
@@ -67,10 +71,18 @@ module QMX
       nil
     end
 
-    # Called by the runtime once the game's tick has returned (or raised):
-    # a recording or replay started inside it begins afresh now.
+    # Called by the runtime whenever the game's code has returned (or
+    # raised) and whenever files have loaded: a recording or replay started
+    # while the game was ticking, booting or loading begins afresh now, and
+    # one whose reset loaded app/main.rb again is seeded again after it.
     def __begin_deferred__
-      begin_afresh if @afresh_seed
+      return unless @runtime.__between_ticks__?
+      if @afresh_seed
+        begin_afresh
+      elsif @reseed && !@runtime.pending_reload?
+        reseed
+      end
+      nil
     end
 
     def start(seed_number = nil)
@@ -126,7 +138,7 @@ module QMX
     end
 
     def stop_recording_core
-      @afresh_seed = nil
+      @afresh_seed = @reseed = nil
       @is_recording = false
       @input_history = []
       @runtime.__reset__
@@ -185,7 +197,7 @@ module QMX
         return nil
       end
       log_info notification_message
-      @afresh_seed = nil
+      @afresh_seed = @reseed = nil
       @is_replaying = false
       $replay_data = nil
       @tick_count = 0
@@ -199,9 +211,14 @@ module QMX
     end
 
     # clear_cache is part of the entry points' call and changes nothing here.
+    # Input the game feeds itself while its tick runs is noted at the tick
+    # that sees it (the recorder has already counted that tick) and marked,
+    # so that its replay gives it to that same tick, as the tick was then.
     def record_input_history(name, value_1, value_2, value_count, clear_cache = false)
       return nil unless @is_recording && !@is_replaying
-      @input_history << [name, value_1, value_2, value_count, @global_input_order, @tick_count]
+      event = [name, value_1, value_2, value_count, @global_input_order]
+      event += @runtime.__game_code_running__? ? [@tick_count - 1, IN_TICK] : [@tick_count]
+      @input_history << event
       @global_input_order += 1
       nil
     end
@@ -210,6 +227,7 @@ module QMX
     # before the game's tick, as they were while recording.
     def stage_replay_values
       return nil unless @is_replaying && $replay_data
+      @staged_tick = @tick_count
       if $replay_data[:stopped_at] <= @tick_count
         stop_replay("Replay completed [#{@replay_file_name}]. To rerun, bring up the Console and press enter.")
         return nil
@@ -217,7 +235,54 @@ module QMX
       if @tick_count % 60 == 0
         log_info "Replay ends in #{($replay_data[:stopped_at] - @tick_count).idiv(60)} second(s)."
       end
-      ($replay_data[:input_history][@tick_count] || []).each do |event|
+      replay_events(@tick_count, false)
+    end
+
+    def __waiting_for_load__?
+      !@reseed.nil?
+    end
+
+    # Whether a replay began after this frame's input was staged (from the
+    # console or its menu, which run after the staging): its first tick's
+    # input is still to be given before the game's tick.
+    def __staging_missed__?
+      @is_replaying && @staged_tick != @tick_count
+    end
+
+    # The events the game fed itself from the tick that is about to run,
+    # given just before it: called once the recorder has counted the tick.
+    def stage_in_tick_replay_values
+      return nil unless @is_replaying && $replay_data
+      replay_events(@tick_count - 1, true)
+    end
+
+    private
+
+    # A recording and its replay begin afresh between two of the game's
+    # ticks, with none of the game's code running or loading: one started
+    # inside the game's tick begins once that tick has returned, and one
+    # started from the command line, from boot or from a file as it loads
+    # begins once the game has loaded and booted. Otherwise the rest of the
+    # tick, or boot, or the file's top level, would run in the fresh, seeded
+    # game and draw the seed's first numbers or entity ids, and every tick
+    # after it would differ from a replay begun elsewhere.
+    def begin_between_ticks(seed)
+      @afresh_seed = seed
+      @reseed = nil
+      forget_history
+      begin_afresh if @runtime.__between_ticks__?
+    end
+
+    def forget_history
+      @tick_count = 0
+      @global_input_order = 1
+      @input_history = []
+      @staged_tick = nil
+    end
+
+    def replay_events(tick, in_tick)
+      ($replay_data[:input_history][tick] || []).each do |event|
+        next unless event[:in_tick] == in_tick
         values = []
         values << event[:value_1] if event[:value_count] >= 1
         values << event[:value_2] if event[:value_count] >= 2
@@ -226,43 +291,46 @@ module QMX
       nil
     end
 
-    private
-
-    # A recording and its replay begin afresh between two of the game's
-    # ticks: the replay always does, so one started inside the game's tick
-    # begins afresh once that tick has returned. Otherwise the rest of the
-    # tick would run in the fresh, seeded game as tick -1 and draw the
-    # seed's first numbers, and every tick after it would differ from the
-    # replay's.
-    def begin_between_ticks(seed)
-      @afresh_seed = seed
-      forget_history
-      begin_afresh unless @runtime.__game_ticking__?
-    end
-
-    def forget_history
-      @tick_count = 0
-      @global_input_order = 1
-      @input_history = []
-    end
-
     # The game as at start-up, seeded, with nothing recorded yet: entities
     # are numbered from the start again only here, so that a replay gives the
     # ids its recording gave.
     def begin_afresh
       seed = @afresh_seed
       @afresh_seed = nil
-      recording, replaying = @is_recording, @is_replaying
-      # The random generator cannot be seeded while either is on (a replay
-      # started over one that runs must still get its seed).
-      @is_recording = @is_replaying = false
-      QMX::Entity.__reset_id__!
-      @runtime.__reset__
-      @runtime.__reset_inputs__
-      @runtime.set_rng(seed)
-      @is_recording, @is_replaying = recording, replaying
+      as_if_idle do
+        QMX::Entity.__reset_id__!
+        @runtime.__reset__
+        @runtime.__reset_inputs__
+        @runtime.set_rng(seed)
+      end
       # What the rest of a tick did before this belongs to the game as it was.
       forget_history
+      # A reset past the engine's 1,000th tick loads app/main.rb again before
+      # the next tick. Its top level then runs after the seed, where in a
+      # recording begun early it ran before: once it has loaded, the
+      # generator and the entity ids are put back as they are here (the id
+      # counter as advance_id_past! answers it, left as it is by nil). Until
+      # then neither the recorder nor the game ticks, also in the rest of a
+      # frame that runs several ticks (--speed).
+      @reseed = [seed, QMX::Entity.advance_id_past!(nil).to_i] if @runtime.pending_reload?
+    end
+
+    def reseed
+      seed, last_id = @reseed
+      @reseed = nil
+      QMX::Entity.__reset_id__!
+      QMX::Entity.advance_id_past!(last_id)
+      as_if_idle { @runtime.set_rng(seed) }
+    end
+
+    # The random generator cannot be seeded while a recording or a replay is
+    # on (a replay started over one that runs must still get its seed).
+    def as_if_idle
+      recording, replaying = @is_recording, @is_replaying
+      @is_recording = @is_replaying = false
+      yield
+    ensure
+      @is_recording, @is_replaying = recording, replaying
     end
 
     def replay_text
@@ -326,9 +394,9 @@ module QMX
       rescue QMX::LiteralReader::FormatError
         nil
       end
-      name, value_1, value_2, value_count, id, tick = fields
-      unless fields.is_a?(Array) && fields.length == 6 && [value_1, value_2].all? { |v| v.is_a?(Numeric) } &&
-             [value_count, id, tick].all? { |v| v.is_a?(Integer) }
+      name, value_1, value_2, value_count, id, tick, mark = fields
+      unless fields.is_a?(Array) && (fields.length == 6 || (fields.length == 7 && mark == IN_TICK)) &&
+             [value_1, value_2].all? { |v| v.is_a?(Numeric) } && [value_count, id, tick].all? { |v| v.is_a?(Integer) }
         raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{line}."
       end
       kinds = REPLAYABLE_INPUTS[name]
@@ -338,7 +406,7 @@ module QMX
       unless kinds.zip([value_1, value_2]).all? { |kind, value| replay_value_fits?(kind, value) }
         raise ReplayFormatError, "Replay data holds a value its input event cannot take: #{line}."
       end
-      [tick, { id: id, name: name, value_1: value_1, value_2: value_2, value_count: value_count }]
+      [tick, { id: id, name: name, value_1: value_1, value_2: value_2, value_count: value_count, in_tick: !mark.nil? }]
     end
 
     # Ranges are tested before anything converts the value: NaN fails every

@@ -14,6 +14,16 @@
 
 namespace {
 
+// "" when a replay wrote what its recording did, line for line; otherwise
+// where the two part.
+std::string where_they_differ(const std::string &recorded, const std::string &replayed) {
+    if (replayed == recorded) return "";
+    auto split = std::mismatch(recorded.begin(), recorded.end(), replayed.begin(), replayed.end());
+    size_t at = recorded.rfind('\n', (size_t)(split.first - recorded.begin()));
+    return "from line " + std::to_string(std::count(recorded.begin(), split.first, '\n') + 1) + ": " +
+           recorded.substr(at == std::string::npos ? 0 : at + 1, 40);
+}
+
 TEST(PlayerInput, KeysArriveWithNamesCharactersAndTheirStatesAcrossFrames) {
     ScriptedPlayer player;
     // Shift+1, then "a", then Shift+1 with Num Lock on (modifier 0x1001).
@@ -298,11 +308,7 @@ TEST(PlayerInput, RecordingsAndReplaysBegunPastTheThousandthTickMatchTickForTick
         size_t end = 0;
         for (long line = 0; line < c.ticks; ++line) end = recorded.find('\n', end) + 1;
         recorded.resize(end);
-        std::string replayed = read_file(dir + c.replayed);
-        auto split = std::mismatch(recorded.begin(), recorded.end(), replayed.begin(), replayed.end());
-        size_t at = recorded.rfind('\n', (size_t)(split.first - recorded.begin()));
-        EXPECT_TRUE(replayed == recorded) << "from line " << std::count(recorded.begin(), split.first, '\n') + 1
-                                          << ": " << recorded.substr(at == std::string::npos ? 0 : at + 1, 40);
+        EXPECT_EQ(where_they_differ(recorded, read_file(dir + c.replayed)), "");
         EXPECT_NE(recording.find("\nstopped_at " + std::to_string(c.ticks) + "\n"), std::string::npos)
             << recording.substr(0, 40);
         EXPECT_GE(count_of(recording, "[:key_down_raw, 32, 0, 2, "), 5u);
@@ -336,6 +342,72 @@ TEST(PlayerInput, ARecordingStartedInsideTheTickReplaysTickForTick) {
     engine_result replay = sandbox.run({sandbox.game_dir, "--replay", "inside.txt"}, 40);
     EXPECT_EQ(replay.exit_code, 0) << replay.err;
     EXPECT_EQ(read_file(digest), recorded);
+}
+
+// A game that draws random numbers and makes entities at its top level and
+// in boot, and feeds itself keys, clicks and a tap from its tick, replays
+// tick for tick however the recording began and however it is replayed:
+// recorded with --record and in the game's tick, replayed with --replay, in
+// the game's tick, and in the game past the 1,000th tick, whose reset loads
+// app/main.rb again (at --speed 20, several ticks a frame).
+TEST(PlayerInput, ARecordingReplaysTickForTickWhereverItBeganAndWhateverTheGameDoesAtStart) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("replay_anywhere");
+    const std::string dir = sandbox.game_dir + "/";
+    engine_result recording =
+        sandbox.run({sandbox.game_dir, "--record", "--seed", "5", "--plan", "cli.txt,record:in_game.txt,quit"}, 60);
+    ASSERT_EQ(recording.exit_code, 0) << recording.err;
+    for (const char *phase : {"live_1.txt", "live_2.txt"})
+        std::filesystem::rename(dir + phase, dir + "recorded_" + phase);
+    engine_result replay = sandbox.run({sandbox.game_dir, "--replay", "in_game.txt", "--speed", "20", "--plan",
+                                        "in_game.txt,replay:cli.txt,late:in_game.txt,quit"},
+                                       60);
+    ASSERT_EQ(replay.exit_code, 0) << replay.err;
+    const struct {
+        const char *recorded, *replayed, *how;
+    } cases[] = {
+        {"recorded_live_2.txt", "live_1.txt", "recorded in the game, replayed with --replay"},
+        {"recorded_live_1.txt", "live_2.txt", "recorded with --record, replayed in the game"},
+        {"recorded_live_2.txt", "live_3.txt", "recorded in the game, replayed in the game past the 1,000th tick"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        std::string recorded = read_file(dir + c.recorded);
+        ASSERT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 61) << recording.out;
+        EXPECT_EQ(where_they_differ(recorded, read_file(dir + c.replayed)), "");
+    }
+    // The key the game pressed in its tick 10 is filed under that tick.
+    std::string file = read_file(dir + "cli.txt");
+    size_t event = file.find("\n[:key_down_raw, 97, 0, 2, ");
+    ASSERT_NE(event, std::string::npos) << file;
+    EXPECT_EQ(file.substr(file.find(',', event + 27), 16), ", 10, :in_tick]\n");
+}
+
+// A recording whose first tick holds a key press and a release (the game
+// starts it on R; Space goes down and R up in the next frame) replays with
+// them from the console's prompt (cleared with Escape of the command it
+// offers) and from the console menu's button.
+TEST(PlayerInput, AReplayStartedFromTheConsoleGivesTheInputOfItsFirstTick) {
+    ScriptedPlayer player("replay_anywhere");
+    const std::string open = " key_down 96 0\n", typed = " text `\n", shut = " key_up 96 0\n";
+    player.play("20 key_down 114 0\n21 key_up 114 0\n21 key_down 32 0\n25 key_up 32 0\n40 key_down 32 0\n"
+                "41 key_up 32 0\n90" + open + "90" + typed + "91" + shut + "93 key_down 27 0\n94 key_up 27 0\n"
+                "95 text $replay.start 'replay.txt'\n"
+                "100 key_down 13 0\n101 key_up 13 0\n170" + open + "170" + typed + "171" + shut +
+                "180 mouse_move 86.3% 4.2%\n182 mouse_down 1\n183 mouse_up 1\n190 mouse_move 69.9% 11.8%\n"
+                "192 mouse_down 1\n193 mouse_up 1\n300 quit\n",
+                {"--plan", "key:replay.txt,wait,wait,quit"});
+    const std::string dir = player.sandbox.game_dir + "/";
+    std::string recorded = read_file(dir + "live_1.txt");
+    ASSERT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 61) << player.result.out;
+    std::string saved = read_file(dir + "replay.txt");
+    size_t press = saved.find("[:key_down_raw, 32, ");
+    ASSERT_NE(press, std::string::npos) << saved;
+    EXPECT_EQ(saved.substr(saved.find('\n', press) - 4, 4), ", 0]") << "Space went down in the first tick";
+    for (const char *replayed : {"live_2.txt", "live_3.txt"}) {
+        SCOPED_TRACE(replayed);
+        EXPECT_EQ(where_they_differ(recorded, read_file(dir + replayed)), "");
+    }
 }
 
 // Saving a recording where nothing can be written says so and keeps the

@@ -11,7 +11,8 @@ def test_class_list_class_index_and_search
   # docs_screenshots has no place in the sort order, so it follows the
   # ordered ones; docs_class leads and docs_classes closes.
   assert_equal "\n* DOCS: QMX::Outputs\n** QMX::Outputs.docs_class\n** QMX::Outputs.docs_solids\n" \
-               "** QMX::Outputs.docs_borders\n** QMX::Outputs.docs_screenshots\n** QMX::Outputs.docs_classes\n",
+               "** QMX::Outputs.docs_borders\n** QMX::Outputs.docs_render_targets\n** QMX::Outputs.docs_screenshots\n" \
+               "** QMX::Outputs.docs_classes\n",
                QMX::Outputs.docs
   # The console evaluates commands at the top level, where the
   # documentation commands are Kernel's.
@@ -39,6 +40,12 @@ def test_class_list_class_index_and_search
     end
   end
   with_docs_runtime { assert_equal [Array.docs_map_2d], Array.__docs_search_results__ { |t| t.include?("map_2d") } }
+  # What a newcomer searches for finds the text that answers it.
+  [["collision", Geometry.docs_intersect_rect?], ["render target", QMX::Outputs.docs_render_targets],
+   ["json", QMX::Runtime.docs_parse_json], ["strict", QMX::OpenEntity.docs_new_entity_strict],
+   ["AttrRect", Geometry.docs_class]].each do |words, text|
+    assert Kernel.__docs_search_results__(words).include?(text), words
+  end
 end
 
 # Code inside blocks stays code even when it looks like a list, code is

@@ -4,6 +4,7 @@
 
 class RecorderTestRuntime < MemoryRuntime
   attr_reader :resets, :seeds, :inputs, :input_resets
+  attr_accessor :game_code_running
 
   def initialize
     super
@@ -15,7 +16,9 @@ class RecorderTestRuntime < MemoryRuntime
   def __reset_inputs__ = @input_resets += 1
   def write_file(path, text) = !path.start_with?("../") && super
   def set_rng(seed) = @seeds << seed
-  def __game_ticking__? = false
+  def __game_code_running__? = @game_code_running == true
+  def __between_ticks__? = true
+  def pending_reload? = false
 
   QMX::Recording::REPLAYABLE_INPUTS.each_key do |name|
     define_method(name) { |*values| @inputs << [name, *values] }
@@ -33,6 +36,10 @@ def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
   3.times { recorder.tick }
   recorder.record_input_history(:mouse_move, 640, 360, 2)
   recorder.record_input_history(:key_down_player_one, 15, 0, 1)
+  # Input the game feeds itself from its tick belongs to the tick already counted.
+  $qmx.game_code_running = true
+  recorder.record_input_history(:key_down_raw, 97, 0, 2)
+  $qmx.game_code_running = false
   2.times { recorder.tick }
   # A file that cannot be written is said so, and the recording goes on.
   assert_equal [false, true, 1], [recorder.stop("../r.txt"), recorder.is_recording?, $qmx.resets]
@@ -41,18 +48,24 @@ def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
   lines = $qmx.files["r.txt"].split("\n")
   assert_equal ["replay_version 2.0", "stopped_at 5", "seed 100"], lines[0, 3]
   assert lines[3].start_with?("recorded_at #{Time.now.year}"), lines[3]
-  assert_equal ["[:mouse_move, 640, 360, 2, 1, 3]", "[:key_down_player_one, 15, 0, 1, 2, 3]"], lines[4..-1]
+  assert_equal ["[:mouse_move, 640, 360, 2, 1, 3]", "[:key_down_player_one, 15, 0, 1, 2, 3]",
+                "[:key_down_raw, 97, 0, 2, 3, 2, :in_tick]"], lines[4..-1]
   assert_equal [$qmx.files["r.txt"], 2], [$qmx.files["last_replay.txt"], $qmx.resets]
 
   QMX::Replay.start("r.txt")
+  # Begun after the frame's input was staged (from the console), it has its
+  # first tick's input still to give.
+  assert_equal true, recorder.__staging_missed__?
   staged = Array.new(7) do
     recorder.stage_replay_values
     recorder.tick
+    recorder.stage_in_tick_replay_values
     $qmx.inputs.slice!(0..-1)
   end
-  # Integers stay Integers (a controller key is looked up by one).
-  assert_equal "[[], [], [], [[:mouse_move, 640, 360, :replay], [:key_down_player_one, 15, :replay]], [], [], []]",
-               staged.inspect
+  # Integers stay Integers (a controller key is looked up by one); the
+  # game's own key comes after the recorder counted its tick.
+  assert_equal "[[], [], [[:key_down_raw, 97, 0, :replay]], [[:mouse_move, 640, 360, :replay], " \
+               "[:key_down_player_one, 15, :replay]], [], [], []]", staged.inspect
   # Recording and replay both start from inputs as at start-up.
   assert_equal [[100, 100], 4, 3, false], [$qmx.seeds, $qmx.resets, $qmx.input_resets, recorder.is_replaying?]
   # A damaged file is said to be damaged; nothing about the game changes and
@@ -60,6 +73,7 @@ def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
   header = "replay_version 2.0\nstopped_at 9\nseed 1\nrecorded_at now\n"
   ["", "replay_version 2.0\nstopped_at 9\n", header + "[:mouse_move, 640, 36", header + "[:mouse_move, $x = 1, 2, 2, 1, 3]\n",
    header + "garbage\n", header + "[:request_quit, 0, 0, 0, 1, 3]\n", header + "[:mouse_move, 640, 360, 0, 1, 3]\n",
+   header + "[:mouse_move, 640, 360, 2, 1, 3, :late]\n",
    "replay_version 2.0\nstopped_at nine\nseed 1\n", header.sub("stopped_at 9", "stopped_at -300"),
    header.sub("replay_version", "replay_versoin"), header.sub("2.0", "2.0.x"),
    "\x89PNG\r\n\x1A\n\0\0\0\rIHDR" + header].each do |text|

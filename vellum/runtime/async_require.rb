@@ -65,6 +65,8 @@ module QMX
           record_reload_event(path, :reload_completed)
         end
         main_rb_loaded!
+        # A recording or replay that waited for the game to load begins now.
+        @recording.__begin_deferred__
       end
 
       # The host could not load a queued file: it raised, did not parse, or
@@ -91,7 +93,7 @@ module QMX
         Kernel.tick_count = -1
         Kernel.global_tick_count = -1
         write_file_root("#{backup_directory}/boot.txt", Time.now.to_i.to_s) unless @production
-        $top_level.boot(@args) if $top_level.respond_to?(:boot)
+        __run_game_code__ { $top_level.boot(@args) } if $top_level.respond_to?(:boot)
         # A fresh run of the game has made these Symbols before it loads a
         # save: the writer does not count them against a save's limit.
         FFI.saved_text_mark_fresh_run

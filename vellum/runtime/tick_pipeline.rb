@@ -227,15 +227,32 @@ module QMX
       tick_console
       tick_notification
       @controller_config.tick(@args) if @platform != "iOS"
-      @recording.tick if recorder_step?
+      if recorder_step?
+        stage_missed_replay_values
+        @recording.tick
+      end
       render_replay_mouse
       @args.state.__touched__ = false
       @remote_hotload_client.tick
       return if skip_tick_usr_engine?
       Kernel.tick_count += 1
       @args.state.tick_count = Kernel.tick_count
-      callback = @scheduled_callbacks[Kernel.tick_count]
-      callback.call if callback
+      @recording.stage_in_tick_replay_values
+      __run_game_code__ do
+        callback = @scheduled_callbacks[Kernel.tick_count]
+        callback.call if callback
+      end
+    end
+
+    # A replay begun from the console or its menu, which run after this
+    # frame's input was staged, has its first tick's input staged now,
+    # across the keyboard's step from one tick to the next, as it is staged
+    # between two frames.
+    def stage_missed_replay_values
+      return unless @recording.__staging_missed__?
+      next_keyboard_inputs_after_tick unless input_held_over?
+      stage_replay_values
+      next_keyboard_inputs_before_tick unless input_held_over?
     end
 
     def skip_tick_usr_engine?
@@ -245,6 +262,7 @@ module QMX
       return true if slowmo_filler_step?
       return true if @load_status != :ready
       return true if @is_reloading
+      return true if @recording.__waiting_for_load__?
       false
     end
 
@@ -259,16 +277,28 @@ module QMX
 
     def tick_core
       return unless Kernel.tick_count >= 0
-      @game_ticking = true
-      $top_level.tick(@args)
+      __run_game_code__ { $top_level.tick(@args) }
+    end
+
+    # Runs the game's own code (its boot, a scheduled callback, its tick).
+    # Input it feeds itself is seen by the tick that is running, and a
+    # recording or a replay it starts begins once it has returned.
+    def __run_game_code__
+      @game_code_running = true
+      yield
     ensure
-      @game_ticking = false
+      @game_code_running = false
       @recording.__begin_deferred__
     end
 
-    # Whether the game's own tick is running (a recording begins after it).
-    def __game_ticking__?
-      @game_ticking == true
+    def __game_code_running__?
+      @game_code_running == true
+    end
+
+    # Between two of the game's ticks, with none of its code running and
+    # none of its files loading: where a recording or a replay begins.
+    def __between_ticks__?
+      !__game_code_running__? && @load_status == :ready && !@is_reloading
     end
 
     def tick_qmx_engine_after
@@ -491,9 +521,10 @@ module QMX
     # with a recording started while it ran, and none while a file loads,
     # since a reset past the 1,000th tick loads app/main.rb again in the
     # next frame, so a recording or replay begun late would otherwise count
-    # one frame more than one begun early.
+    # one frame more than one begun early. A recording or replay whose reset
+    # loads that file waits for it (so does the game).
     def recorder_step?
-      @load_status == :ready && !@is_reloading
+      @load_status == :ready && !@is_reloading && !@recording.__waiting_for_load__?
     end
 
     # Input that arrives in a step the game cannot see waits for the next
