@@ -3,9 +3,8 @@
 // reader or writer, so later calls skip method_missing. Each is a C function
 // in a Proc made once per property name and shared by every entity; its
 // environment holds the property's key. A Ruby block per entity would do the
-// same, but every Proc made from one block adds a reference to that block's
-// code, which the interpreter counts in 16 bits: the 65,535th entity would
-// fail, and long before that the count made collections slow.
+// same at the cost of a Proc, and a reference to the block's code, for every
+// entity and property.
 #include "ffi.h"
 
 #include <mruby/class.h>
