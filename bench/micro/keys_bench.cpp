@@ -8,8 +8,7 @@
 //
 // 2^48 spreads only 65,536 keys over the 64-bit range (from -2^63 up), so
 // that case and its consecutive match use 65,536.
-#include "host/engine.h"
-#include "host/host_call.h"
+#include "framework_interpreter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -53,23 +52,8 @@ def keys_bench_integers(n, step)
 end
 )RUBY";
 
-struct interpreter {
-    mrb_state *mrb = nullptr;
-    bool ready = false;
-
-    interpreter() {
-        mrb = mrb_open();
-        the_game_state.mrb = mrb;
-        mrb_load_irep_buf(mrb, main_ruby, main_ruby_size);
-        host_finish_top_level(mrb);
-        if (host_log_pending_exception(mrb)) return;
-        mrb_load_nstring(mrb, KEYS_BENCH_RUBY, sizeof(KEYS_BENCH_RUBY) - 1);
-        ready = !host_log_pending_exception(mrb);
-    }
-};
-
-interpreter &shared() {
-    static interpreter it;
+framework_interpreter &shared() {
+    static framework_interpreter it(KEYS_BENCH_RUBY, sizeof(KEYS_BENCH_RUBY) - 1);
     return it;
 }
 
@@ -81,7 +65,7 @@ constexpr mrb_int KEYS_SPREAD_BY_2_48 = 65536;
 // iteration.
 template <typename Second>
 void run(benchmark::State &state, const char *method, mrb_int keys, Second second, mrb_value *symbols = nullptr) {
-    interpreter &it = shared();
+    framework_interpreter &it = shared();
     if (!it.ready) {
         state.SkipWithError("the framework did not load");
         return;

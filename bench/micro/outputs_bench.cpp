@@ -1,8 +1,7 @@
 // The cost of filling output collections on the simulation thread: pushing
 // hashes (appended as they are), fresh arrays (each marked with its kind's
 // modules) and attr_sprite objects, one at a time and as one nested list.
-#include "host/engine.h"
-#include "host/host_call.h"
+#include "framework_interpreter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -69,30 +68,13 @@ def outputs_bench_fresh_arrays_unpushed(_)
 end
 )RUBY";
 
-struct interpreter {
-    mrb_state *mrb = nullptr;
-    bool ready = false;
-
-    interpreter() {
-        mrb = mrb_open();
-        the_game_state.mrb = mrb;
-        mrb_load_irep_buf(mrb, main_ruby, main_ruby_size);
-        if (mrb->exc) {
-            host_log_pending_exception(mrb);
-            return;
-        }
-        mrb_load_nstring(mrb, OUTPUTS_BENCH_RUBY, sizeof(OUTPUTS_BENCH_RUBY) - 1);
-        ready = !host_log_pending_exception(mrb);
-    }
-};
-
-interpreter &shared() {
-    static interpreter it;
+framework_interpreter &shared() {
+    static framework_interpreter it(OUTPUTS_BENCH_RUBY, sizeof(OUTPUTS_BENCH_RUBY) - 1);
     return it;
 }
 
 void run(benchmark::State &state, const char *method, const char *list_global) {
-    interpreter &it = shared();
+    framework_interpreter &it = shared();
     if (!it.ready) {
         state.SkipWithError("the framework did not load");
         return;
