@@ -27,17 +27,20 @@ std::string non_loopback_ipv4() {
     return "";
 }
 
-// The Python peer; killed when the test ends.
+// The Python peer (also a proxy); killed when the test ends.
 struct Peer {
     std::string log;
     EngineProcess process;
     int port = 0;
-    explicit Peer(const EngineSandbox &sandbox, const std::string &address = "127.0.0.1")
-        : log(sandbox.root + "/peer.log"),
+    explicit Peer(const EngineSandbox &sandbox, const std::string &address = "127.0.0.1",
+                  const std::string &name = "peer")
+        : log(sandbox.root + "/" + name + ".log"),
           process("/usr/bin/env", sandbox.root,
-                  {"python3", std::string(VELLUM_PEERS_DIR) + "/http_peer.py", log, sandbox.root + "/peer.port", address},
+                  {"python3", std::string(VELLUM_PEERS_DIR) + "/http_peer.py", log, sandbox.root + "/" + name + ".port",
+                   address},
                   {}) {
-        if (process.wait_for_file(sandbox.root + "/peer.port", 20)) port = std::stoi(read_file(sandbox.root + "/peer.port"));
+        const std::string port_file = sandbox.root + "/" + name + ".port";
+        if (process.wait_for_file(port_file, 20)) port = std::stoi(read_file(port_file));
     }
 };
 
@@ -243,6 +246,76 @@ end
     EXPECT_EQ(read_file(sandbox.game_dir + "/app/victim.rb"), victim);
     EXPECT_EQ(count_of(read_file(sandbox.base_dir + "/logs/log.txt"), "a redirect led to this engine's own server"),
               redirects.size());
+}
+
+// Two engines on one machine (two copies of a game under test): a server
+// the second posts to, on another loopback address, redirects its posts
+// into the code routes of the first, directly or through a proxy on this
+// machine, and through the proxy into the second's own. No request that an
+// engine's HTTP client makes runs or writes code in any engine, however it
+// arrives; what remote hot reload uses stays open to it, and a developer's
+// own request to the same route still runs.
+TEST(HttpClient, NoEnginesRequestRunsCodeInAnyEngineHoweverItArrives) {
+    EngineSandbox first, second;
+    Peer foreign(second, "127.0.0.2"), proxy(second, "127.0.0.1", "proxy");
+    ASSERT_TRUE(foreign.port && proxy.port);
+    const std::string a = std::to_string(free_port()), b = std::to_string(free_port());
+    const std::string other = "$other = 1\n", foreign_url = "http://127.0.0.2:" + std::to_string(foreign.port);
+    for (EngineSandbox *sandbox : {&first, &second}) sandbox->write_game_file("app/other.rb", other);
+    first.write_game_file("app/main.rb", server_game((uint16_t)std::stoi(a)));
+    EngineProcess serving = first.start({first.game_dir});
+    ASSERT_TRUE(serving.wait_for_file(first.game_dir + "/ready.txt", 30));
+
+    auto redirected = [&](const std::string &status, const std::string &target) {
+        return foreign_url + "/to/" + status + "/" + percent_encoded(target);
+    };
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"first's eval, redirected", redirected("307", "http://localhost:" + a + "/vellum/eval/")},
+        {"first's code update, redirected", redirected("308", "http://127.0.0.1:" + a + "/vellum/code/update/?file=app/other.rb")},
+        {"first's eval, redirected through the proxy", redirected("307", "http://127.0.0.5:" + a + "/vellum/eval/")},
+        {"first's reset, redirected through the proxy", redirected("308", "http://127.0.0.5:" + a + "/vellum/reset/")},
+        {"own code update, redirected through the proxy",
+         redirected("308", "http://127.0.0.5:" + b + "/vellum/code/update/?file=app/other.rb")},
+        {"first's eval, asked directly", "http://127.0.0.1:" + a + "/vellum/eval/"},
+        {"first's log, asked directly", "http://localhost:" + a + "/vellum/log/"},
+    };
+    std::string table;
+    for (auto &[name, url] : rows) table += "  [\"" + name + "\", \"" + url + "\"],\n";
+    second.write_game_file("app/main.rb", "ROWS = [\n" + table + "]\nPORT = " + b + R"(
+# Code for the eval route, and text for the code update: a form's last value.
+FORM = { code: "x=$qmx.write_file('ran.txt', 'x')\n__END__\n" }
+def tick args
+  unless $r
+    $qmx.start_server!(port: PORT)
+    $r = ROWS.map { |name, url| [name, $qmx.http_post(url, FORM, ["User-Agent: SecondGame/2.0"])] }
+  end
+  return unless $r.all? { |_, h| h[:complete] } || Kernel.global_tick_count > 900
+  $r.each { |name, h| puts "#{name} => #{h[:http_response_code]}" }
+  $qmx.request_quit
+end
+)");
+    const std::string proxy_url = "http://127.0.0.1:" + std::to_string(proxy.port);
+    engine_result result = second.run({second.game_dir}, 60,
+                                      {{"http_proxy", proxy_url}, {"no_proxy", "localhost,127.0.0.1"}});
+    for (size_t i = 0; i < rows.size(); ++i)
+        EXPECT_NE(result.out.find(rows[i].first + " => " + (i + 1 < rows.size() ? "403" : "200") + "\n"), std::string::npos)
+            << rows[i].first << "\n" << result.out << result.err;
+    // The proxy took what it was meant to, with the game's own agent and the engine's.
+    std::string proxied = read_file(proxy.log);
+    EXPECT_EQ(count_of(proxied, "'proxied': 'http://127.0.0.5:"), 3u) << proxied;
+    EXPECT_EQ(count_of(proxied, "'agent': 'SecondGame/2.0 Vellumcore-"), count_of(proxied, "'agent'")) << proxied;
+
+    // A developer's own request to the same route runs.
+    const std::string url = "http://127.0.0.1:" + a;
+    EXPECT_EQ(body_of(curl("--data-urlencode 'code=$qmx.write_file(\"dev.txt\", \"x\"); $result = 7' " + url + "/vellum/eval/")),
+              "7");
+    EXPECT_EQ(body_of(curl(url + "/resets")), "0");
+    EXPECT_EQ(serving.stop().exit_code, 0);
+    EXPECT_TRUE(file_exists(first.game_dir + "/dev.txt"));
+    for (EngineSandbox *sandbox : {&first, &second}) {
+        EXPECT_FALSE(file_exists(sandbox->game_dir + "/ran.txt"));
+        EXPECT_EQ(read_file(sandbox->game_dir + "/app/other.rb"), other);
+    }
 }
 
 TEST(HttpClient, WithoutAUsableLibcurlRequestsAnswerNilAndTheGameRunsOn) {
