@@ -277,10 +277,12 @@ void scan_head(httpserver_connection *connection) {
     while (connection->state == HTTPSERVER_READING_HEAD) {
         const char *feed = (const char *)memchr(buffer + scan.searched, '\n', length - scan.searched);
         if (!feed) {
+            scan.examined += length - scan.searched;
             scan.searched = length;
             return;
         }
         uint32_t feed_index = (uint32_t)(feed - buffer);
+        scan.examined += feed_index + 1 - scan.searched;
         const char *line = buffer + scan.line_start;
         uint32_t line_length = feed_index - scan.line_start;
         if (line_length > 0 && buffer[feed_index - 1] == '\r') --line_length;

@@ -53,6 +53,7 @@ struct httpserver_head_scan {
     uint32_t has_length;   // a Content-Length line was read
     uint32_t content_length;
     uint32_t bodiless;     // GET or HEAD: what follows the head is another request
+    uint32_t examined;     // bytes looked at for line ends so far: each received byte at most once
 };
 
 struct httpserver_connection {
