@@ -14,8 +14,9 @@ path, static sprites cleared and refilled, attr_sprite objects, primitives,
 labels), for minutes; resident memory must level off.
 The pacing mark (pacing): this engine alone keeps a big live world of N
 small Hashes in its game state while it makes garbage (heap_garbage) or
-replaces part of the world every tick (heap_replace), at N = 1M and 3M, and
-makes 200 new entities a tick with N live (entities); every interval between
+replaces part of the world every tick (heap_replace), at N = 1M and 3M,
+passes a block 1,000 times a tick at N = 1M (heap_blocks), and makes 200
+new entities a tick with N live (entities); every interval between
 two ticks is recorded, so the report gives the frame-interval percentiles,
 the longest frame and the frames over 33 ms beside ticks per second and
 resident memory over time.
@@ -81,8 +82,8 @@ SOAK_SAMPLE_EVERY = 10.0  # seconds between the soak's memory samples
 SOAK_FULL_TIME = 180.0  # a shorter soak only hints at growth
 # The pacing mark's runs: game mode and N.
 PACING_RUNS = [("heap_garbage", 1000000), ("heap_garbage", 3000000), ("heap_replace", 1000000),
-               ("heap_replace", 3000000), ("entities", 12000)]
-PACING_MODES = ["heap_garbage", "heap_replace", "entities"]
+               ("heap_replace", 3000000), ("heap_blocks", 1000000), ("entities", 12000)]
+PACING_MODES = ["heap_garbage", "heap_replace", "heap_blocks", "entities"]
 # The network mark's runs: game mode and number of clients.
 NETWORK_RUNS = [("net_uploads", 6), ("net_head_flood", 64)]
 NETWORK_MODES = [mode for mode, _ in NETWORK_RUNS]

@@ -16,16 +16,23 @@ const char LOG_FILE[] = "logs/log.txt";
 SDL_LogOutputFunction printed = nullptr;
 void *printed_data = nullptr;
 // Set once at start-up and only read afterwards, from any thread.
-char *log_folder = nullptr, *log_path = nullptr;
+char *log_folder = nullptr;
 // Whether a link in the log's path was reported; once is enough.
 std::atomic<bool> link_reported{false};
 
 void log_output(void *, int category, SDL_LogPriority priority, const char *message) {
     if (printed) printed(printed_data, category, priority, message);
-    if (!log_path || !message) return;
-    // Like every other writer, the log never follows a symbolic link, which
-    // could lead out of the folder.
-    if (size_t link = first_link_length(log_folder, LOG_FILE)) {
+    if (!log_folder || !message) return;
+    // One write per message, appended: the runtime appends to the same file
+    // between them. Like every other writer, the log never follows a
+    // symbolic link, which could lead out of the folder: each level is
+    // opened as it is at that moment.
+    char *line = sprintf_alloc("%s\n", message);
+    int fd = line ? open_without_links(log_folder, LOG_FILE, O_WRONLY | O_APPEND | O_CREAT, 0600) : -1;
+    if (fd >= 0) {
+        fd_write_all(fd, line, SDL_strlen(line));
+        close(fd);
+    } else if (size_t link = first_link_length(log_folder, LOG_FILE)) {
         if (printed && !link_reported.exchange(true)) {
             char *said = sprintf_alloc("%.*s is a symbolic link, which the engine does not write through: its "
                                        "messages are not written to %s.",
@@ -33,15 +40,6 @@ void log_output(void *, int category, SDL_LogPriority priority, const char *mess
             if (said) printed(printed_data, category, SDL_LOG_PRIORITY_WARN, said);
             SDL_free(said);
         }
-        return;
-    }
-    // One write per message, appended: the runtime appends to the same file
-    // between them.
-    char *line = sprintf_alloc("%s\n", message);
-    int fd = line ? open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600) : -1;
-    if (fd >= 0) {
-        fd_write_all(fd, line, SDL_strlen(line));
-        close(fd);
     }
     SDL_free(line);
 }
@@ -56,7 +54,6 @@ void engine_log_init(const char *base_dir) {
     if (!folder) return;
     mkdir(folder, 0700);
     SDL_free(folder);
-    log_path = sprintf_alloc("%s/%s", log_folder, LOG_FILE);
 }
 
 char *engine_log_escape(const char *text, size_t length) {

@@ -364,6 +364,28 @@ size_t first_link_length(const char *folder, const char *relative) {
     return 0;
 }
 
+int open_without_links(const char *folder, const char *relative, int flags, mode_t mode) {
+    int dir = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (const char *level = relative; dir >= 0;) {
+        size_t length = std::strcspn(level, "/");
+        std::string name(level, length);
+        if (!level[length]) {
+            int fd = openat(dir, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
+            int error = errno;
+            close(dir);
+            errno = error;
+            return fd;
+        }
+        int next = openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int error = errno;
+        close(dir);
+        errno = error;
+        dir = next;
+        level += length + 1;
+    }
+    return -1;
+}
+
 bool platform_directory_exists(const char *path) {
     struct stat info;
     return path && stat(path, &info) == 0 && S_ISDIR(info.st_mode);

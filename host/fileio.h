@@ -43,6 +43,12 @@ void remove_stale_temporary_files(const char *const *folders, size_t count);
 // the platform folder `folder` (1 for "a", 3 for "a/b", ...); 0 when no part
 // of it is one.
 size_t first_link_length(const char *folder, const char *relative);
+// Opens `relative` ("a/b/c") under the platform folder `folder` one level at
+// a time, never following a symbolic link below `folder`, so that a folder
+// swapped for a link between a check and the open cannot lead elsewhere.
+// `flags` and `mode` are open(2)'s for the last level. -1 with errno set
+// (ELOOP or ENOTDIR where a link stood) when it cannot.
+int open_without_links(const char *folder, const char *relative, int flags, mode_t mode);
 // Whether a platform path names a folder (an archive is a file, not one).
 bool platform_directory_exists(const char *path);
 // Writes every byte to a descriptor, going on after an interrupted write;

@@ -12,3 +12,9 @@
 #include <mruby/proc.h>
 #include <mruby/string.h>
 #include <mruby/variable.h>
+
+// The interpreter is built with the project's patches (tools/mruby), which
+// change its records: the engine must see the headers of that build, never
+// a stock mruby's. Only there does a Proc's code count references in 32 bits.
+static_assert(sizeof(mrb_irep::refcnt) == sizeof(uint32_t),
+              "compiled against a stock mruby's headers, not the engine's interpreter build");

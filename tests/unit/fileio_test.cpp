@@ -1,11 +1,14 @@
 // The file helpers under FFI::File (whose own tests cover writes, appends
 // and queries through Ruby): what only the native side shows.
+#include "host/engine_log.h"
 #include "host/fileio.h"
 #include "vfs_fixture.h"
 
 #include <SDL2/SDL.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -72,6 +75,36 @@ TEST_F(FileHelpers, ReplacingKeepsTheOldFileOnFailureAndNeverWritesIntoAnArchive
     EXPECT_EQ(get("game.zip"), "PK\x03\x04 not really");
     EXPECT_STREQ(PHYSFS_getWriteDir(), dir.c_str());
     EXPECT_NE(std::string(file_write_error()).find("is not a folder"), std::string::npos);
+}
+
+// The engine's log opens each level of its path as it stands at that
+// moment: its folder swapped for a link to elsewhere, again and again while
+// messages are written, never takes a line there.
+TEST(EngineLog, AFolderSwappedForALinkTakesNoLineElsewhere) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("vellum-log-race-" + std::to_string(getpid()));
+    const fs::path base = root / "base", outside = root / "outside", logs = base / "logs";
+    fs::create_directories(base);
+    fs::create_directories(outside);
+    SDL_LogSetOutputFunction([](void *, int, SDL_LogPriority, const char *) {}, nullptr);
+    engine_log_init(base.c_str());
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+        const fs::path kept = base / "logs.kept";
+        std::error_code ignored;
+        while (!done) {
+            fs::rename(logs, kept, ignored);
+            fs::create_directory_symlink(outside, logs, ignored);
+            fs::remove(logs, ignored);
+            fs::rename(kept, logs, ignored);
+        }
+    });
+    for (int i = 0; i < 20000; ++i) SDL_Log("line %d", i);
+    done = true;
+    swapper.join();
+    EXPECT_FALSE(fs::exists(outside / "log.txt"));
+    EXPECT_TRUE(fs::file_size(logs / "log.txt") > 0);
+    fs::remove_all(root);
 }
 
 } // namespace

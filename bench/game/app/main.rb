@@ -38,6 +38,8 @@
 #                   and 500 new sprite Hashes that are drawn
 #   heap_replace    replaces 10,000 of its N Hashes a tick, the next 10,000
 #                   each tick, round and round the world
+#   heap_blocks     passes a block 1,000 times a tick, as ordinary nested
+#                   iteration does (each call makes a Proc of the inner block)
 #   entities        makes 200 new entities a tick and drops the oldest, N
 #                   live; each new entity's properties are read and written
 #
@@ -195,6 +197,8 @@ def tick_heap(args, mode)
     2_000.times { |i| { x: i, y: t, hp: 100 } }
     sprites = args.outputs.sprites
     500.times { |i| sprites << soak_sprite(i + t) }
+  elsif mode == "heap_blocks"
+    1_000.times { |i| [1, 2, 3].each { |v| v + i } }
   else
     n = world.length
     at = (t * 10_000) % n

@@ -1,0 +1,80 @@
+// The interpreter as a game meets it: Integers compare rightly across the
+// whole 64-bit range, whether small enough to sit inline in a value or boxed.
+#include "engine_run.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Both sides of the boundaries where Integers stop fitting inline (±2^62)
+// and where they end (2^63 - 1, -2^63), with small ones beside them.
+const std::vector<int64_t> values = {
+    0,
+    1,
+    -1,
+    (int64_t(1) << 62) - 1,
+    int64_t(1) << 62,
+    (int64_t(1) << 62) + 1,
+    -(int64_t(1) << 62) + 1,
+    -(int64_t(1) << 62),
+    -(int64_t(1) << 62) - 1,
+    INT64_MAX - 1,
+    INT64_MAX,
+    INT64_MIN + 1,
+    INT64_MIN,
+};
+
+// One line per pair, as the game writes it: ==, !=, <, >, <=, >= (through
+// the interpreter's own instructions), <=> and < called as methods, eql?,
+// equal hashes, a Hash lookup of one under the other, and max, min and sort.
+std::string expected_line(int64_t a, int64_t b) {
+    auto flag = [](bool v) { return v ? "t" : "f"; };
+    std::ostringstream line;
+    line << a << " " << b << ": " << flag(a == b) << flag(a != b) << flag(a < b) << flag(a > b) << flag(a <= b)
+         << flag(a >= b) << " " << (a < b ? -1 : a > b ? 1 : 0) << " " << flag(a < b) << flag(a == b)
+         << (a == b ? "t" : "-") << flag(a == b) << " " << (a > b ? a : b) << " " << (a < b ? a : b) << " "
+         << (a < b ? a : b) << "," << (a < b ? b : a);
+    return line.str();
+}
+
+TEST(Interpreter, IntegersCompareRightlyAcrossTheWhole64BitRange) {
+    std::string literals, expected;
+    for (int64_t v : values) {
+        // -2^63 has no literal of its own: its magnitude is past the range.
+        literals += (v == INT64_MIN ? "-9223372036854775807 - 1" : std::to_string(v)) + ",\n";
+        for (int64_t w : values) expected += expected_line(v, w) + "\n";
+    }
+    EngineSandbox sandbox;
+    sandbox.write_game_file("app/main.rb", "VALUES = [\n" + literals + R"(]
+def flag(v) = v ? "t" : "f"
+def tick(args)
+  lines = VALUES.product(VALUES).map do |a, b|
+    ops = flag(a == b) + flag(a != b) + flag(a < b) + flag(a > b) + flag(a <= b) + flag(a >= b)
+    hash = a == b ? flag(a.hash == b.hash) : "-"
+    key = flag({ a => :found }[b] == :found)
+    "#{a} #{b}: #{ops} #{a.send(:<=>, b)} #{flag(a.send(:<, b))}#{flag(a.eql?(b))}#{hash}#{key} " \
+      "#{[a, b].max} #{[a, b].min} #{[a, b].sort.join(',')}"
+  end
+  $qmx.write_file("compare.txt", lines.join("\n") + "\n")
+  $qmx.request_quit
+end
+)");
+    engine_result r = sandbox.run({sandbox.game_dir}, 30);
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    std::istringstream want(expected), got(read_file(sandbox.game_dir + "/compare.txt"));
+    std::string want_line, got_line;
+    size_t pairs = 0;
+    while (std::getline(want, want_line)) {
+        std::getline(got, got_line);
+        EXPECT_EQ(got_line, want_line);
+        ++pairs;
+    }
+    EXPECT_EQ(pairs, values.size() * values.size());
+}
+
+} // namespace
