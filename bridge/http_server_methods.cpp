@@ -103,8 +103,9 @@ void say_line_fault(char *fault, const char *line, size_t length, const char *wh
 }
 
 // What makes the game's answer unfit to send, said into `fault`; false when
-// nothing does. A NUL byte would cut a header line short, and a line break
-// would add header lines of the game's own making.
+// nothing does. A NUL byte would cut a header line short. (A line break,
+// which would add header lines of the game's own making, the server itself
+// refuses to send.)
 bool answer_fault(mrb_state *mrb, mrb_value status, mrb_value body, mrb_value headers, int *code, char *fault) {
     if (!read_status(status, code)) {
         if (mrb_integer_p(status))
@@ -134,18 +135,13 @@ bool answer_fault(mrb_state *mrb, mrb_value status, mrb_value body, mrb_value he
                      mrb_obj_classname(mrb, lines[unfit]));
         return true;
     }
-    if (unfit >= 0) {
-        say_line_fault(fault, RSTRING_PTR(lines[unfit]), (size_t)RSTRING_LEN(lines[unfit]), "a NUL byte");
-        return true;
-    }
-    for (mrb_int i = 0; i < count; ++i) {
-        const char *line = RSTRING_PTR(lines[i]);
-        size_t length = (size_t)RSTRING_LEN(lines[i]);
-        if (!memchr(line, '\r', length) && !memchr(line, '\n', length)) continue;
-        say_line_fault(fault, line, length, "a line break");
-        return true;
-    }
-    return false;
+    if (unfit < 0) return false;
+    say_line_fault(fault, RSTRING_PTR(lines[unfit]), (size_t)RSTRING_LEN(lines[unfit]), "a NUL byte");
+    return true;
+}
+
+void log_unsent(const char *fault) {
+    SDL_Log("* ERROR: An answer was not sent: %s, so its request was answered 500 instead.", fault);
 }
 
 // Answers a request with what the game gave. An answer that cannot be sent
@@ -161,7 +157,7 @@ mrb_value misc_http_respond(mrb_state *mrb, mrb_value) {
     char fault[FAULT_TEXT_SIZE];
     if (answer_fault(mrb, status, body, headers, &code, fault)) {
         httpserver_respond_failed(request);
-        SDL_Log("* ERROR: An answer was not sent: %s, so its request was answered 500 instead.", fault);
+        log_unsent(fault);
         return mrb_nil_value();
     }
     const char **lines = nullptr;
@@ -172,7 +168,14 @@ mrb_value misc_http_respond(mrb_state *mrb, mrb_value) {
     }
     const char *bytes = mrb_string_p(body) ? RSTRING_PTR(body) : nullptr;
     mrb_int length = mrb_string_p(body) ? RSTRING_LEN(body) : 0;
-    httpserver_respond(request, code, lines, line_count, bytes, length > (mrb_int)UINT32_MAX ? 0 : (uint32_t)length);
+    int answered =
+        httpserver_respond(request, code, lines, line_count, bytes, length > (mrb_int)UINT32_MAX ? 0 : (uint32_t)length);
+    for (uint32_t i = 0; answered < 0 && i < line_count; ++i) {
+        if (!http_line_holds_break(lines[i])) continue;
+        say_line_fault(fault, lines[i], SDL_strlen(lines[i]), "a line break");
+        log_unsent(fault);
+        break;
+    }
     SDL_free(lines);
     return mrb_nil_value();
 }
