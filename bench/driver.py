@@ -20,6 +20,14 @@ new entities a tick with N live (entities); every interval between
 two ticks is recorded, so the report gives the frame-interval percentiles,
 the longest frame and the frames over 33 ms beside ticks per second and
 resident memory over time.
+The network mark (network): this engine alone answers HTTP clients while the
+driver loads its server from this machine: six clients posting 500,000-byte
+bodies with a Content-Length, one request per connection, 100 MB/s in all
+(net_uploads), or 64 clients each sending ten request heads a second of
+250,000 two-byte header lines (net_head_flood). The game answers every
+request that reaches it; the report gives its ticks per second and resident
+memory while the load runs, and the same of another build of the engine
+(--baseline, say the previous release) beside them.
 
 All run at a fixed 60 Hz schedule. Each program measures itself over a
 window of frames after a warm-up and writes a small key=value report:
@@ -49,15 +57,18 @@ the options.
 """
 
 import argparse
+import asyncio
 import json
 import math
 import os
 import shutil
 import signal
+import socket
 import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -73,6 +84,14 @@ SOAK_FULL_TIME = 180.0  # a shorter soak only hints at growth
 PACING_RUNS = [("heap_garbage", 1000000), ("heap_garbage", 3000000), ("heap_replace", 1000000),
                ("heap_replace", 3000000), ("heap_blocks", 1000000), ("entities", 12000)]
 PACING_MODES = ["heap_garbage", "heap_replace", "heap_blocks", "entities"]
+# The network mark's runs: game mode and number of clients.
+NETWORK_RUNS = [("net_uploads", 6), ("net_head_flood", 64)]
+NETWORK_MODES = [mode for mode, _ in NETWORK_RUNS]
+UPLOAD_BYTES = 500000
+UPLOAD_RATE = 100e6  # bytes a second over all clients
+FLOOD_LINES = 250000  # two-byte header lines in each flood head (500 KB)
+FLOOD_HEADS_PER_CLIENT = 10  # a second
+FLOOD_ANSWER_WAIT = 0.3  # seconds a flood client waits for an answer
 PACING_LONG_FRAME_MS = 33.0  # two frames at 60 Hz
 PACING_BUILD_ALLOWANCE = 90.0  # seconds a game may take to build its world before the window
 # The default label size's glyph height in pixels at 1280x720.
@@ -145,14 +164,22 @@ class EngineProgram(Program):
     engine = True
     kind = "engine"
 
-    def __init__(self, build, mode, mark=None):
+    def __init__(self, build, mode, mark=None, baseline=False):
         variant = mode[len("labels_"):] if mode in TEXT_MODES else None
-        super().__init__("vellum-" + mode, "vellumcore " + mode, variant)
+        super().__init__(("baseline-" if baseline else "vellum-") + mode,
+                         "vellumcore " + mode + (" (baseline)" if baseline else ""), variant)
+        # Which engine runs the game: this build, or the one given as the
+        # baseline to compare with (another checkout's build folder).
+        self.build_label = "baseline (%s)" % build if baseline else "this build"
         self.dist = os.path.join(build, "dist")
         self.mode = mode
         self.mark = mark  # a file the game creates when its window opens
-        self.sample_every = SOAK_SAMPLE_EVERY if mode in SOAK_MODES + PACING_MODES else None
+        self.sample_every = SOAK_SAMPLE_EVERY if mode in SOAK_MODES + PACING_MODES + NETWORK_MODES else None
         self.intervals = mode in PACING_MODES
+        # The network modes: the server's port, and a file the driver makes
+        # once its load runs (the game's window opens only then).
+        self.port = None
+        self.loaded_file = None
 
     def command(self, run_dir, n, warmup, frames, time_limit, out):
         # Its own copy of the executable and its distribution files, so the
@@ -163,17 +190,29 @@ class EngineProgram(Program):
         os.makedirs(os.path.join(game, "app"))
         os.makedirs(os.path.join(game, "sprites"))
         shutil.copy(bunny_image(), os.path.join(game, "sprites", "bunny.png"))
+        if self.mode in NETWORK_MODES:
+            self.port = free_port()
+            self.loaded_file = os.path.join(run_dir, "loaded")
         config = ("BENCH = { n: %d, mode: %s, warmup: %d, warmup_time: %s, frames: %d, time_limit: %s, "
-                  "clock_ticks: %d, out: %s, mark: %s, sample_every: %s, intervals: %s }\n" %
+                  "clock_ticks: %d, out: %s, mark: %s, sample_every: %s, intervals: %s, port: %s, "
+                  "loaded: %s }\n" %
                   (n, json.dumps(self.mode), warmup, WARMUP_TIME, frames, float(time_limit),
                    os.sysconf("SC_CLK_TCK"), ruby_string(out), ruby_string(self.mark),
                    "nil" if self.sample_every is None else self.sample_every,
-                   "true" if self.intervals else "false"))
+                   "true" if self.intervals else "false", "nil" if self.port is None else self.port,
+                   ruby_string(self.loaded_file)))
         with open(os.path.join(HERE, "game", "app", "main.rb")) as f:
             body = f.read()
         with open(os.path.join(game, "app", "main.rb"), "w") as f:
             f.write(config + body)
         return [os.path.join(base, "vellumcore"), game]
+
+
+def free_port():
+    """A loopback port nobody listens on just now."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
 
 
 def ruby_string(value):
@@ -211,10 +250,12 @@ def base_environment(args):
     return env
 
 
-def run_once(program, n, args, warmup, frames, time_limit, log, allowance=0.0):
+def run_once(program, n, args, warmup, frames, time_limit, log, allowance=0.0, load=None):
     """One run; answers the report as a dict, or None when the program did not
     finish its window. `allowance` adds seconds the program may take before
-    its window."""
+    its window. `load(program, n, stop, stats)`, when given, runs on a
+    thread of its own beside the program until the program has ended; what
+    it puts in `stats` joins the report."""
     run_dir = tempfile.mkdtemp(prefix="run-", dir=args.work_dir)
     out = os.path.join(run_dir, "result.txt")
     env = base_environment(args)
@@ -228,6 +269,11 @@ def run_once(program, n, args, warmup, frames, time_limit, log, allowance=0.0):
         proc = subprocess.Popen(cmd, cwd=run_dir, env=env, stdout=output, stderr=subprocess.STDOUT,
                                 stdin=subprocess.DEVNULL, start_new_session=True)
         usage = None
+        stop = threading.Event()
+        stats = {}
+        loader = threading.Thread(target=run_load, args=(load, program, n, stop, stats), daemon=True) if load else None
+        if loader:
+            loader.start()
         try:
             usage = wait_with_usage(proc, deadline)
         finally:
@@ -235,18 +281,30 @@ def run_once(program, n, args, warmup, frames, time_limit, log, allowance=0.0):
             if proc.returncode is None:
                 os.killpg(proc.pid, signal.SIGKILL)
                 proc.wait()
+            stop.set()
+            if loader:
+                loader.join()
     result = parse_report(out) if os.path.exists(out) else None
     if result is None or not result.get("frames"):
         args.failed_runs += 1
         log("    %s n=%d: no report (exit %s); output kept in %s" % (program.name, n, proc.returncode, run_dir))
         return None
     result["cpu_ms_per_frame"] = 1000.0 * result["cpu_seconds"] / result["frames"]
+    result.update(stats)
     if usage is not None:
         # Linux counts ru_maxrss in KiB.
         result["peak_rss_mb"] = usage.ru_maxrss / 1024.0
     if not args.keep_runs:
         shutil.rmtree(run_dir, ignore_errors=True)
     return result
+
+
+def run_load(load, program, n, stop, stats):
+    """Runs a load; an error it meets is kept in `stats` for the log."""
+    try:
+        load(program, n, stop, stats)
+    except Exception as error:  # noqa: BLE001 - any error ends the load and is reported
+        stats["load_error"] = repr(error)
 
 
 def wait_with_usage(proc, timeout):
@@ -538,6 +596,178 @@ def report_pacing(mark, args, add):
     add("")
 
 
+def wait_for_port(port, stop, seconds):
+    """Whether the program's server takes connections within `seconds`."""
+    end = time.monotonic() + seconds
+    while not stop.is_set() and time.monotonic() < end:
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1):
+                return True
+        except OSError:
+            time.sleep(0.1)
+    return False
+
+
+def load_started(program, stats, started):
+    """Tells the game that the load runs, so that its window opens."""
+    stats["load_started"] = started
+    with open(program.loaded_file, "w"):
+        pass
+
+
+def upload_load(program, clients, stop, stats):
+    """`clients` clients each starting a POST of UPLOAD_BYTES with a
+    Content-Length on a connection of its own at a fixed pace, UPLOAD_RATE
+    bytes a second over all of them, whether or not earlier ones have been
+    answered; counts the 200 answers."""
+    if not wait_for_port(program.port, stop, STARTUP_ALLOWANCE):
+        return
+    request = b"POST /upload HTTP/1.0\r\nContent-Length: %d\r\n\r\n" % UPLOAD_BYTES + b"u" * UPLOAD_BYTES
+    interval = clients * len(request) / UPLOAD_RATE
+    answered = [0]
+
+    async def post():
+        try:
+            reader, writer = await asyncio.open_connection("127.0.0.1", program.port)
+            writer.write(request)
+            await writer.drain()
+            answer = await asyncio.wait_for(reader.read(), 30)
+            writer.close()
+            if answer.startswith(b"HTTP/1.0 200"):
+                answered[0] += 1
+        except (OSError, asyncio.TimeoutError):
+            pass
+
+    async def client():
+        pending = set()
+        due = time.monotonic()
+        while not stop.is_set():
+            task = asyncio.ensure_future(post())
+            pending.add(task)
+            task.add_done_callback(pending.discard)
+            due += interval
+            await asyncio.sleep(max(0.0, due - time.monotonic()))
+        for task in list(pending):
+            task.cancel()
+        await asyncio.gather(*pending, return_exceptions=True)
+
+    async def run():
+        started = time.monotonic()
+        runs = [asyncio.ensure_future(client()) for _ in range(clients)]
+        await asyncio.sleep(1.0)
+        load_started(program, stats, started)
+        await asyncio.gather(*runs)
+        seconds = time.monotonic() - started
+        stats["answered"] = answered[0]
+        stats["load_mb_s"] = answered[0] * len(request) / seconds / 1e6
+
+    asyncio.run(run())
+
+
+def flood_load(program, clients, stop, stats):
+    """`clients` clients each sending FLOOD_HEADS_PER_CLIENT request heads a
+    second of FLOOD_LINES two-byte header lines, each on a connection of its
+    own, waiting FLOOD_ANSWER_WAIT seconds at most for its answer; counts
+    the heads sent and the 431 answers."""
+    if not wait_for_port(program.port, stop, STARTUP_ALLOWANCE):
+        return
+    head = b"GET /flood HTTP/1.0\r\n" + b"a\n" * FLOOD_LINES + b"\r\n"
+    counts = {"sent": 0, "too_large": 0}
+    lock = threading.Lock()
+
+    def client():
+        due = time.monotonic()
+        while not stop.is_set():
+            answer = b""
+            try:
+                with socket.create_connection(("127.0.0.1", program.port), timeout=FLOOD_ANSWER_WAIT) as s:
+                    s.sendall(head)
+                    while len(answer) < 12:
+                        chunk = s.recv(4096)
+                        if not chunk:
+                            break
+                        answer += chunk
+            except OSError:
+                pass
+            with lock:
+                counts["sent"] += 1
+                counts["too_large"] += answer.startswith(b"HTTP/1.0 431")
+            due += 1.0 / FLOOD_HEADS_PER_CLIENT
+            time.sleep(max(0.0, due - time.monotonic()))
+
+    started = time.monotonic()
+    threads = [threading.Thread(target=client, daemon=True) for _ in range(clients)]
+    for thread in threads:
+        thread.start()
+    time.sleep(1.0)
+    load_started(program, stats, started)
+    for thread in threads:
+        thread.join()
+    seconds = time.monotonic() - started
+    stats["answered"] = counts["too_large"]
+    stats["load_mb_s"] = counts["sent"] * len(head) / seconds / 1e6
+
+
+NETWORK_LOADS = {"net_uploads": upload_load, "net_head_flood": flood_load}
+
+
+def measure_network(programs, runs, args, log):
+    """Each network run on this build and, with --baseline, on that build
+    too; answers the reports of each (None for a run that did not finish)."""
+    table = {}
+    for mode, clients in runs:
+        for program in programs:
+            if program.mode != mode:
+                continue
+            result = run_once(program, clients, args, args.warmup, 10 ** 9, args.network_time, log,
+                              load=NETWORK_LOADS[mode])
+            if result and not result.get("answered"):
+                # No answer at all: the load never reached this game (its
+                # port taken by another program, say).
+                log("  %-40s failed: no request was answered (%s)" %
+                    (program.label, result.get("load_error", "no error")))
+                args.failed_runs += 1
+                result = None
+            table[(program.name, mode)] = result
+            if not result:
+                log("  %-40s failed" % program.label)
+                continue
+            samples = soak_samples(result)
+            log("  %-40s %.1f ticks/s (sim %.1f) at %.0f MB/s offered as %s; %d answered; RSS MB %s" %
+                (program.label, result["fps"], result.get("sim_fps", 0), result.get("load_mb_s", 0),
+                 mode, result.get("answered", 0), " ".join("%.0f" % s[1] for s in samples)))
+    return table
+
+
+def report_network(mark, args, add):
+    add("## %s" % mark.title)
+    add("")
+    add("Each load runs %g s after a second of warming up; the game answers every request that reaches it. "
+        "net_uploads: %d clients post %s-byte bodies with a Content-Length, one request per connection, "
+        "%.0f MB/s offered in all. net_head_flood: 64 clients each send %d heads a second of %s two-byte "
+        "header lines. ticks/s is the game's own count over the window; memory is resident memory "
+        "(VmRSS) every %g s." %
+        (args.network_time, NETWORK_RUNS[0][1], "{:,}".format(UPLOAD_BYTES), UPLOAD_RATE / 1e6,
+         FLOOD_HEADS_PER_CLIENT, "{:,}".format(FLOOD_LINES), SOAK_SAMPLE_EVERY))
+    add("")
+    add("MB/s counts the bodies answered (uploads) or the heads sent (flood).")
+    add("")
+    add("| load | build | MB/s | requests answered | ticks/s | sim fps | RSS over the window (MB) |")
+    add("|---|---|---|---|---|---|---|")
+    for mode, _ in mark.sizes:
+        for program in mark.programs:
+            if program.mode != mode:
+                continue
+            r = mark.fixed.get((program.name, mode))
+            if not r:
+                add("| %s | %s | failed | | | | |" % (mode, program.build_label))
+                continue
+            add("| %s | %s | %.0f | %d | %.1f | %.1f | %s |" %
+                (mode, program.build_label, r.get("load_mb_s", 0), r.get("answered", 0), r["fps"],
+                 r.get("sim_fps", 0), " ".join("%.0f" % s[1] for s in soak_samples(r))))
+    add("")
+
+
 def fmt_ratio(a, b):
     if a is None or b is None or b == 0:
         return "n/a"
@@ -678,7 +908,7 @@ def report(marks, args, notes):
     add("")
     add("Renderer: SDL_VIDEODRIVER=offscreen (OpenGL on software GL), LP_NUM_THREADS=%d, audio off." %
         args.lp_threads)
-    if any(mark.name not in ("soak", "pacing") for mark in marks):
+    if any(mark.name not in ("soak", "pacing", "network") for mark in marks):
         add("CPU is user + system seconds of the whole process per frame, median of %d runs of %d frames "
             "after %d warm-up frames." % (args.runs, args.frames, args.warmup))
         add("fps is frames per wall-clock second over the same window; for this engine also its own "
@@ -691,7 +921,8 @@ def report(marks, args, notes):
     if notes:
         add("")
     for mark in marks:
-        {"soak": report_soak, "pacing": report_pacing}.get(mark.name, report_mark)(mark, args, add)
+        {"soak": report_soak, "pacing": report_pacing, "network": report_network}.get(
+            mark.name, report_mark)(mark, args, add)
     return "\n".join(lines)
 
 
@@ -717,14 +948,14 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "bench"),
                         help="the CMake build folder with VELLUM_BENCH on")
-    parser.add_argument("--marks", default="sprites,text,soak,pacing",
-                        help="comma-separated: sprites, text, soak, pacing")
+    parser.add_argument("--marks", default="sprites,text,soak,pacing,network",
+                        help="comma-separated: sprites, text, soak, pacing, network")
     parser.add_argument("--programs", default=None,
                         help="comma-separated program names to run (default: all of each mark): sdl, love, "
                              "vellum-hashes, vellum-attr_sprite, vellum-static_sprites; sdl-text-changing, "
                              "sdl-text-unchanging, love-text-changing, love-text-unchanging, "
                              "vellum-labels_changing, vellum-labels_unchanging; " +
-                             ", ".join("vellum-" + mode for mode in SOAK_MODES + PACING_MODES))
+                             ", ".join("vellum-" + mode for mode in SOAK_MODES + PACING_MODES + NETWORK_MODES))
     parser.add_argument("--sizes", default="1000,5000,20000,50000",
                         help="sprite counts for the bunnymark's fixed-size table")
     parser.add_argument("--text-sizes", default="2000,6000,12000",
@@ -749,6 +980,12 @@ def main():
     parser.add_argument("--pacing-sizes", default=None,
                         help="comma-separated mode:N pairs instead of the pacing mark's own, "
                              "e.g. heap_replace:1000000")
+    parser.add_argument("--network-time", type=float, default=None,
+                        help="seconds each network load is measured (default 30, with --quick 10)")
+    parser.add_argument("--baseline", default=None,
+                        help="the build folder (holding dist/vellumcore) of another version of the engine, "
+                             "the previous release say, whose network figures the report gives beside "
+                             "this build's")
     parser.add_argument("--runs", type=int, default=3, help="runs per program and size (median)")
     parser.add_argument("--warmup", type=int, default=60, help="frames before the window")
     parser.add_argument("--frames", type=int, default=150, help="frames in the window")
@@ -786,6 +1023,8 @@ def main():
     if args.pacing_runs is None:
         args.pacing_runs = 1 if args.quick else 2
     args.pacing_sample = 5.0 if args.quick else SOAK_SAMPLE_EVERY
+    if args.network_time is None:
+        args.network_time = 10.0 if args.quick else 30.0
     if args.pacing_settle is None:
         args.pacing_settle = 5.0 if args.quick else 20.0
     pacing_runs = PACING_RUNS
@@ -816,6 +1055,10 @@ def main():
                      [EngineProgram(args.build, mode) for mode in SOAK_MODES], soak_sizes),
         "pacing": Mark("pacing", "Frame pacing with a big live world", "live objects",
                        [EngineProgram(args.build, mode) for mode in PACING_MODES], pacing_runs),
+        "network": Mark("network", "HTTP clients loading the game's server", "clients",
+                        [EngineProgram(args.build, mode) for mode in NETWORK_MODES] +
+                        [EngineProgram(os.path.abspath(args.baseline), mode, baseline=True)
+                         for mode in NETWORK_MODES if args.baseline], NETWORK_RUNS),
     }
     for program in all_marks["pacing"].programs:
         program.sample_every = args.pacing_sample
@@ -853,6 +1096,10 @@ def main():
         if mark.name == "pacing":
             log("\n%s, %g s per game and N, %d run(s) each:" % (mark.title, args.pacing_time, args.pacing_runs))
             mark.fixed = measure_pacing(mark.programs, mark.sizes, args, log)
+            continue
+        if mark.name == "network":
+            log("\n%s, %g s per load and build:" % (mark.title, args.network_time))
+            mark.fixed = measure_network(mark.programs, mark.sizes, args, log)
             continue
         log("\n%s, fixed sizes (%d run(s) each):" % (mark.title, args.runs))
         mark.fixed = measure_fixed(mark.programs, mark.sizes, args, log)

@@ -282,6 +282,35 @@ bool starts_with_nocase(const char *line, const char *prefix) {
     return SDL_strncasecmp(line, prefix, SDL_strlen(prefix)) == 0;
 }
 
+// The length of the name of a caller's User-Agent line ("User-Agent:" and
+// libcurl's "User-Agent;" for an empty one), or 0 for any other line.
+size_t user_agent_name_length(const char *line) {
+    size_t length = SDL_strlen("User-Agent");
+    return starts_with_nocase(line, "User-Agent") && (line[length] == ':' || line[length] == ';') ? length + 1 : 0;
+}
+
+// The User-Agent a request carries: the caller's own (from its User-Agent
+// lines, which libcurl would otherwise send in place of the engine's) in
+// front of the engine's. An engine's server recognises its own kind by it
+// and runs no code for it, so no game can leave it out. NULL when memory
+// runs out.
+char *user_agent_for(const char *const *headers) {
+    char *agent = SDL_strdup("");
+    for (size_t i = 0; agent && headers && headers[i]; ++i) {
+        size_t name = user_agent_name_length(headers[i]);
+        if (!name) continue;
+        const char *value = headers[i] + name;
+        while (*value == ' ' || *value == '\t') ++value;
+        if (headers[i][name - 1] == ';' || !*value) continue;
+        char *joined = sprintf_alloc("%s%s ", agent, value);
+        SDL_free(agent);
+        agent = joined;
+    }
+    char *whole = agent ? sprintf_alloc("%s%s", agent, client.user_agent) : nullptr;
+    SDL_free(agent);
+    return whole;
+}
+
 bool append_header(http_request *request, const char *line) {
     curl_slist *list = client.curl.slist_append((curl_slist *)request->header_list, line);
     if (!list) return false;
@@ -418,7 +447,7 @@ int http_start_request(uint32_t kind, const char *url, const char *const *header
     if (!allow_web_protocols_only(easy)) return fail_start(request);
 
     for (size_t i = 0; headers && headers[i]; ++i)
-        if (!append_header(request, headers[i])) return fail_start(request);
+        if (!user_agent_name_length(headers[i]) && !append_header(request, headers[i])) return fail_start(request);
     if (default_type) {
         char *line = sprintf_alloc("Content-Type: %s", default_type);
         bool appended = line && append_header(request, line);
@@ -452,7 +481,10 @@ int http_start_request(uint32_t kind, const char *url, const char *const *header
     client.curl.easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     client.curl.easy_setopt(easy, CURLOPT_HEADERFUNCTION, header_callback);
     client.curl.easy_setopt(easy, CURLOPT_HEADERDATA, request);
-    client.curl.easy_setopt(easy, CURLOPT_USERAGENT, client.user_agent);
+    char *agent = user_agent_for(headers);
+    if (!agent) return fail_start(request);
+    client.curl.easy_setopt(easy, CURLOPT_USERAGENT, agent); // libcurl keeps a copy
+    SDL_free(agent);
     follow_redirects_elsewhere_only(easy, request);
     // A server that redirects in a circle would otherwise keep the
     // transfer going forever.

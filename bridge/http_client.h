@@ -69,7 +69,10 @@ struct http_request {
 // upload, the virtual-file-system path of the file. The lists may be freed
 // once the call returns. A header line holding a carriage return or line
 // feed (which would add headers of its own) is refused: nothing is sent,
-// and the transfer fails on the next http_tick.
+// and the transfer fails on the next http_tick. Every request carries the
+// engine's User-Agent ("Vellumcore-<devid>-<gameid>/<version> (<platform>)"),
+// by which an engine's server knows requests made by games; the values of
+// the caller's User-Agent lines go in front of it, in the same header.
 //
 // Redirects are followed, but never into this engine's own server (its
 // port on any address of this machine, however the redirect spells it):

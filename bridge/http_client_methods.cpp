@@ -9,13 +9,18 @@
 #include <SDL2/SDL.h>
 #include <cstring>
 
+mrb_int http_unfit_string(const mrb_value *values, mrb_int count) {
+    for (mrb_int i = 0; i < count; ++i)
+        if (!mrb_string_p(values[i]) || memchr(RSTRING_PTR(values[i]), 0, (size_t)RSTRING_LEN(values[i]))) return i;
+    return -1;
+}
+
 void http_check_string_list(mrb_state *mrb, const mrb_value *values, mrb_int count) {
-    for (mrb_int i = 0; i < count; ++i) {
-        mrb_value value = values[i];
-        if (!mrb_string_p(value)) mrb_raisef(mrb, E_TYPE_ERROR, "expected a String in the list, got %Y", value);
-        if (memchr(RSTRING_PTR(value), 0, (size_t)RSTRING_LEN(value)))
-            mrb_raise(mrb, E_ARGUMENT_ERROR, "string contains null byte");
-    }
+    mrb_int unfit = http_unfit_string(values, count);
+    if (unfit < 0) return;
+    if (!mrb_string_p(values[unfit]))
+        mrb_raisef(mrb, E_TYPE_ERROR, "expected a String in the list, got %Y", values[unfit]);
+    mrb_raise(mrb, E_ARGUMENT_ERROR, "string contains null byte");
 }
 
 bool http_new_string_list(mrb_state *mrb, const mrb_value *values, mrb_int count, const char ***out) {

@@ -4,6 +4,9 @@
 
 #include "../host/game_state.h"
 
+// The index of the first element that is not a String, or holds a NUL byte
+// (which a C string would cut short); -1 when there is none.
+mrb_int http_unfit_string(const mrb_value *values, mrb_int count);
 // Every element must be a String without NUL bytes: raises TypeError or
 // ArgumentError otherwise. Called before anything is allocated, so a bad
 // element leaks nothing.

@@ -205,14 +205,26 @@ bool routable_request_line(const char *line, uint32_t length) {
     return at > 0 && at <= HTTPSERVER_METHOD_LIMIT && at < length && is_blank(line[at]);
 }
 
-// Whether a header line's name (the text before its colon, trailing blanks
-// aside) is `name`, in any letter case.
+// Whether a header line's name (the text before its colon) is `name`, in
+// any letter case.
 bool header_named(const char *line, uint32_t length, const char *name) {
     const char *colon = (const char *)memchr(line, ':', length);
     if (!colon) return false;
     size_t name_length = (size_t)(colon - line);
-    while (name_length > 0 && (line[name_length - 1] == ' ' || line[name_length - 1] == '\t')) --name_length;
     return name_length == SDL_strlen(name) && SDL_strncasecmp(line, name, name_length) == 0;
+}
+
+// A header line that begins with a blank continues the one before it (the
+// obsolete folding), and a blank before the colon gives a name that other
+// servers and proxies read without it ("Content-Length " or
+// " Transfer-Encoding"): either lets one request mean two things on its
+// way, so HTTP/1.1 has a server refuse both.
+bool folded_or_blank_before_colon(const char *line, uint32_t length) {
+    if (length > 0 && is_blank(line[0])) return true;
+    const char *colon = (const char *)memchr(line, ':', length);
+    for (const char *c = line; colon && c < colon; ++c)
+        if (is_blank(*c)) return true;
+    return false;
 }
 
 // GET and HEAD carry no body: bytes after their head begin another
@@ -265,10 +277,12 @@ void scan_head(httpserver_connection *connection) {
     while (connection->state == HTTPSERVER_READING_HEAD) {
         const char *feed = (const char *)memchr(buffer + scan.searched, '\n', length - scan.searched);
         if (!feed) {
+            scan.examined += length - scan.searched;
             scan.searched = length;
             return;
         }
         uint32_t feed_index = (uint32_t)(feed - buffer);
+        scan.examined += feed_index + 1 - scan.searched;
         const char *line = buffer + scan.line_start;
         uint32_t line_length = feed_index - scan.line_start;
         if (line_length > 0 && buffer[feed_index - 1] == '\r') --line_length;
@@ -284,6 +298,9 @@ void scan_head(httpserver_connection *connection) {
             return;
         } else if (scan.lines > HTTPSERVER_HEADER_LINE_LIMIT) {
             refuse(connection, 431, "Request header fields too large: too many header lines.\n");
+            return;
+        } else if (folded_or_blank_before_colon(line, line_length)) {
+            refuse(connection, 400, "Bad request: a header line begins with a blank, or has one before its colon.\n");
             return;
         } else {
             if (line_length >= 16 && SDL_strncasecmp(line, "Content-Length:", 15) == 0) {
@@ -622,7 +639,7 @@ bool http_line_holds_break(const char *line) {
 
 namespace {
 
-const char FAILED_BODY[] = "The game's answer was not sent: one of its header lines held a line break.\n";
+const char FAILED_BODY[] = "The game's answer could not be sent as it was given.\n";
 
 } // namespace
 
@@ -700,6 +717,10 @@ int httpserver_respond(httpserver_request *request, int status, const char *cons
     int built = httpserver_build_response(connection, status, header_lines, header_count, body, body_length);
     SDL_free(request);
     return built;
+}
+
+int httpserver_respond_failed(httpserver_request *request) {
+    return httpserver_respond(request, 500, TEXT_HEADERS, 1, FAILED_BODY, sizeof(FAILED_BODY) - 1);
 }
 
 int httpserver_client_gone(const httpserver_request *request) {

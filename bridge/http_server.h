@@ -53,6 +53,7 @@ struct httpserver_head_scan {
     uint32_t has_length;   // a Content-Length line was read
     uint32_t content_length;
     uint32_t bodiless;     // GET or HEAD: what follows the head is another request
+    uint32_t examined;     // bytes looked at for line ends so far: each received byte at most once
 };
 
 struct httpserver_connection {
@@ -118,6 +119,9 @@ int httpserver_build_response(httpserver_connection *connection, int status, con
 // hung up is freed and answers 0.
 extern "C" int httpserver_respond(httpserver_request *request, int status, const char *const *header_lines,
                                   uint32_t header_count, const char *body, uint32_t body_length);
+// Answers 500 in place of an answer that cannot be sent as it was given (its
+// status, body or headers are unfit), as httpserver_respond does.
+int httpserver_respond_failed(httpserver_request *request);
 // 1 when the client of a handed-out request hung up before its answer.
 int httpserver_client_gone(const httpserver_request *request);
 // Answers what is still pending, then closes everything.
@@ -129,10 +133,11 @@ void httpserver_quit();
 // answer). An oversized request, or one whose length cannot be read, moves
 // the connection to closing; one that cannot be routed (no request line, a
 // method that is no HTTP token, more than one Host or Origin header) is
-// answered 400, one with more than HTTPSERVER_HEADER_LINE_LIMIT header lines
-// 431, and a body without a Content-Length (chunked, or bytes after the head
-// of a request other than GET or HEAD) 411. The caller grows the buffer
-// first (httpserver_reserve).
+// answered 400, as is a header line that begins with a blank (a folded
+// line) or has one before its colon; one with more than
+// HTTPSERVER_HEADER_LINE_LIMIT header lines 431, and a body without a
+// Content-Length (chunked, or bytes after the head of a request other than
+// GET or HEAD) 411. The caller grows the buffer first (httpserver_reserve).
 httpserver_request *httpserver_received(httpserver_connection *connection, uint32_t count);
 // Room for the next read: at least one byte beyond the free space kept for
 // the terminating NUL. False (and the connection closing) past the limit or

@@ -78,35 +78,102 @@ mrb_value misc_httpserver_init(mrb_state *mrb, mrb_value) {
     return mrb_nil_value();
 }
 
+// Room for what the log says is wrong with an answer.
+constexpr size_t FAULT_TEXT_SIZE = 320;
+// The most of a header line the log shows.
+constexpr size_t SHOWN_LINE_LENGTH = 200;
+
+// An answer's status: a whole number (a Float loses its fraction, as
+// always) that a status line can carry.
+bool read_status(mrb_value value, int *status) {
+    double number = 0;
+    if (mrb_integer_p(value)) number = (double)mrb_integer(value);
+    else if (mrb_float_p(value)) number = (double)mrb_float(value);
+    else return false;
+    if (!(number >= 100 && number < 1000)) return false;
+    *status = (int)number;
+    return true;
+}
+
+void say_line_fault(char *fault, const char *line, size_t length, const char *what) {
+    char *shown = engine_log_escape(line, SDL_min(length, SHOWN_LINE_LENGTH));
+    SDL_snprintf(fault, FAULT_TEXT_SIZE, "its header line \"%s%s\" holds %s", shown ? shown : "",
+                 length > SHOWN_LINE_LENGTH ? "..." : "", what);
+    SDL_free(shown);
+}
+
+// What makes the game's answer unfit to send, said into `fault`; false when
+// nothing does. A NUL byte would cut a header line short. (A line break,
+// which would add header lines of the game's own making, the server itself
+// refuses to send.)
+bool answer_fault(mrb_state *mrb, mrb_value status, mrb_value body, mrb_value headers, int *code, char *fault) {
+    if (!read_status(status, code)) {
+        if (mrb_integer_p(status))
+            SDL_snprintf(fault, FAULT_TEXT_SIZE, "its status %lld is not from 100 to 999", (long long)mrb_integer(status));
+        else if (mrb_float_p(status))
+            SDL_snprintf(fault, FAULT_TEXT_SIZE, "its status %g is not from 100 to 999", (double)mrb_float(status));
+        else
+            SDL_snprintf(fault, FAULT_TEXT_SIZE, "its status is a %s, not a number from 100 to 999",
+                         mrb_obj_classname(mrb, status));
+        return true;
+    }
+    if (!mrb_nil_p(body) && !mrb_string_p(body)) {
+        SDL_snprintf(fault, FAULT_TEXT_SIZE, "its body is a %s, not a String", mrb_obj_classname(mrb, body));
+        return true;
+    }
+    if (mrb_nil_p(headers)) return false;
+    if (!mrb_array_p(headers)) {
+        SDL_snprintf(fault, FAULT_TEXT_SIZE, "its headers (a %s) could not be made into header lines",
+                     mrb_obj_classname(mrb, headers));
+        return true;
+    }
+    const mrb_value *lines = RARRAY_PTR(headers);
+    mrb_int count = RARRAY_LEN(headers);
+    mrb_int unfit = http_unfit_string(lines, count);
+    if (unfit >= 0 && !mrb_string_p(lines[unfit])) {
+        SDL_snprintf(fault, FAULT_TEXT_SIZE, "one of its header lines is a %s, not a String",
+                     mrb_obj_classname(mrb, lines[unfit]));
+        return true;
+    }
+    if (unfit < 0) return false;
+    say_line_fault(fault, RSTRING_PTR(lines[unfit]), (size_t)RSTRING_LEN(lines[unfit]), "a NUL byte");
+    return true;
+}
+
+void log_unsent(const char *fault) {
+    SDL_Log("* ERROR: An answer was not sent: %s, so its request was answered 500 instead.", fault);
+}
+
+// Answers a request with what the game gave. An answer that cannot be sent
+// as given (a game echoing what a client sent may pass anything) is
+// answered 500 instead and said once in the log; the game goes on.
 mrb_value misc_http_respond(mrb_state *mrb, mrb_value) {
-    mrb_value cptr;
-    mrb_int status = 0;
-    const char *body = nullptr;
-    mrb_int body_length = 0;
-    const mrb_value *headers = nullptr;
-    mrb_int header_count = 0;
-    mrb_get_args(mrb, "ois!a!", &cptr, &status, &body, &body_length, &headers, &header_count);
-    void *request = ffi_cptr_get(mrb, cptr);
+    mrb_value cptr, status, body, headers;
+    mrb_get_args(mrb, "oooo", &cptr, &status, &body, &headers);
+    httpserver_request *request = (httpserver_request *)ffi_cptr_get(mrb, cptr);
     if (!request) return mrb_nil_value();
-    http_check_string_list(mrb, headers, header_count);
-    const char **lines = nullptr;
-    if (!http_new_string_list(mrb, headers, header_count, &lines)) return mrb_nil_value();
-    if (status < INT32_MIN) status = INT32_MIN;
-    if (status > INT32_MAX) status = INT32_MAX;
-    if (body_length > (mrb_int)UINT32_MAX) body_length = 0;
-    int answered = httpserver_respond((httpserver_request *)request, (int)status, lines,
-                                      lines ? (uint32_t)header_count : 0, body, (uint32_t)body_length);
     forget_request(mrb, cptr);
-    // The game may echo what a client sent: an answer it could not send is
-    // said in the log, and the game goes on.
-    for (mrb_int i = 0; answered < 0 && lines && i < header_count; ++i) {
-        const char *line = lines[i];
-        if (!http_line_holds_break(line)) continue;
-        size_t length = SDL_strlen(line);
-        char *shown = engine_log_escape(line, SDL_min(length, (size_t)200));
-        SDL_Log("* ERROR: An answer was not sent: its header line \"%s%s\" holds a line break, so its request "
-                "was answered 500 instead.", shown ? shown : "", length > 200 ? "..." : "");
-        SDL_free(shown);
+    int code = 0;
+    char fault[FAULT_TEXT_SIZE];
+    if (answer_fault(mrb, status, body, headers, &code, fault)) {
+        httpserver_respond_failed(request);
+        log_unsent(fault);
+        return mrb_nil_value();
+    }
+    const char **lines = nullptr;
+    uint32_t line_count = mrb_array_p(headers) ? (uint32_t)RARRAY_LEN(headers) : 0;
+    if (!http_new_string_list(mrb, line_count ? RARRAY_PTR(headers) : nullptr, line_count, &lines)) {
+        httpserver_respond_failed(request);
+        return mrb_nil_value();
+    }
+    const char *bytes = mrb_string_p(body) ? RSTRING_PTR(body) : nullptr;
+    mrb_int length = mrb_string_p(body) ? RSTRING_LEN(body) : 0;
+    int answered =
+        httpserver_respond(request, code, lines, line_count, bytes, length > (mrb_int)UINT32_MAX ? 0 : (uint32_t)length);
+    for (uint32_t i = 0; answered < 0 && i < line_count; ++i) {
+        if (!http_line_holds_break(lines[i])) continue;
+        say_line_fault(fault, lines[i], SDL_strlen(lines[i]), "a line break");
+        log_unsent(fault);
         break;
     }
     SDL_free(lines);

@@ -49,6 +49,17 @@ constexpr size_t PACE = 4;
 // many more the share doubles, up to eight times.
 constexpr unsigned LONG_CYCLE_FRAMES = 120;
 constexpr unsigned MOST_PACE_DOUBLINGS = 3;
+// Free memory glibc keeps at the top of a heap instead of handing it back
+// to the kernel. The slices free what the game dropped within a frame or
+// two, so a game that makes and drops a few large blocks a frame (request
+// bodies of half a megabyte, say) leaves megabytes free at the top of the
+// simulation thread's heap every frame. glibc returns that to the kernel as
+// soon as it passes the trim threshold, which it derives from the largest
+// block it last unmapped (about a megabyte here), and the next frame's
+// blocks then fault in every page afresh. Raising the trim threshold
+// instead would fix the mmap threshold at its 128 KiB start, so that every
+// such block would be mapped and unmapped on its own, at the same cost.
+constexpr int TOP_PAD_BYTES = 16 << 20;
 // Objects a tick may make before the interpreter takes slices itself, at
 // least; and as a share of the heap that the last cycle kept.
 constexpr size_t ALLOWANCE_MIN = 16384;
@@ -96,6 +107,7 @@ void collector_init(mrb_state *mrb) {
     // them in its fast bins until the next large request merges them all at
     // once, tens of milliseconds after a cycle over millions of objects.
     mallopt(M_MXFAST, 0);
+    mallopt(M_TOP_PAD, TOP_PAD_BYTES);
     int arena = mrb_gc_arena_save(mrb);
     mrb_value off = mrb_false_value();
     host_call(mrb, mrb_obj_value(mrb_module_get(mrb, "GC")), "generational_mode=", 1, &off);

@@ -14,6 +14,12 @@ module QMX
     # address.
     GUARDED_HANDLERS = [:post_api_eval, :post_api_console, :post_api_code_update, :post_api_reset,
                         :post_api_record, :post_api_record_stop, :post_api_replay, :post_api_show_console].freeze
+    # Every request an engine's HTTP client makes names it in its User-Agent
+    # ("Vellumcore-<devid>-<gameid>/<version> (<platform>)"), whichever game
+    # made it, and a redirect or a proxy passes that on unchanged. Such a
+    # request may come from any server a game talks to, which can redirect
+    # it to any port of this machine: the routes above never take one.
+    ENGINE_AGENT_PREFIX = "Vellumcore-".freeze
     DEFAULT_CODE = "# write your code here and set $result.\n$result = $qmx.args.state".freeze
     TITLE = "Vellumcore Vellum Suite Documentation".freeze
     HEX_DIGITS = "0123456789abcdefABCDEF".freeze
@@ -380,6 +386,9 @@ module QMX
         return "forbidden: #{req.uri} takes no requests from pages of other sites (#{origin}).\n"
       end
       return nil unless GUARDED_HANDLERS.include?(handler)
+      if engine_client?(req)
+        return "forbidden: #{req.uri} takes no requests made by a game's HTTP client, from this engine or another.\n"
+      end
       return nil if loopback_address?(req.remote_address.to_s) && host && loopback_host?(host)
       "forbidden: #{req.uri} answers only this machine's own pages and tools.\n"
     end
@@ -431,6 +440,12 @@ module QMX
     # The engine's own pages post back to the address they came from.
     def same_origin?(origin, host)
       !host.nil? && origin.downcase == "http://#{host.downcase}"
+    end
+
+    def engine_client?(req)
+      req.headers.any? do |k, v|
+        k.to_s.downcase == "user-agent" && v.to_s.include?(ENGINE_AGENT_PREFIX)
+      end
     end
 
     def header(req, name)

@@ -86,8 +86,8 @@ inline const char REJECTED[] = "HTTP/1.0 400 :(\r\nContent-Length: 34\r\nConnect
 
 // A game that answers some requests, loses one on the way, breaks the
 // routing of another, lets one wait while game time jumps, answers one a
-// frame late, echoes a header of one into its answer, and saves a file when
-// asked.
+// frame late, echoes a header of one into its answer, answers others with
+// what cannot be sent, saves a file when asked, and counts its resets.
 inline std::string server_game(uint16_t port) {
     return "PORT = " + std::to_string(port) + R"(
 class QMX::Runtime
@@ -104,7 +104,18 @@ class QMX::Api
     engine_match_candidate(req)
   end
 end
+class Unprintable
+  def to_s = raise("no text")
+end
+# Answers respond cannot send: the request's body (here with a NUL) as a
+# header's value or name, and a status, body or headers of the wrong kind.
+def unfit_answer(req, index)
+  [[200, "x", { "X-Echo" => req.body }], [200, "x", { req.body => "x" }], ["200", "x"], [99, "x"], [2**40, "x"],
+   [200, :x], [200, "x", "X-A: b"], [200, "x", { Unprintable.new => "b" }]][index]
+end
 def tick args
+  $resets = $resets.to_i + 1 if Kernel.tick_count < $last_tick.to_i
+  $last_tick = Kernel.tick_count
   $qmx.start_server!(port: PORT) if args.state.tick_count == 0
   $qmx.write_file("ready.txt", "") if args.state.tick_count == 1
   args.inputs.http_requests.each do |req|
@@ -130,6 +141,10 @@ def tick args
       $later[req.id] = true unless req.answered?
     elsif req.uri == "/crlf" # echoes what the client sent
       req.respond(200, "x", { "X-Echo" => req.headers["X-Echo"].to_s })
+    elsif req.uri.start_with?("/unfit/")
+      req.respond(*unfit_answer(req, req.uri[7..-1].to_i))
+    elsif req.uri == "/resets"
+      req.respond(200, $resets.to_i.to_s)
     end
   end
 end

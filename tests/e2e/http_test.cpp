@@ -27,17 +27,20 @@ std::string non_loopback_ipv4() {
     return "";
 }
 
-// The Python peer; killed when the test ends.
+// The Python peer (also a proxy); killed when the test ends.
 struct Peer {
     std::string log;
     EngineProcess process;
     int port = 0;
-    explicit Peer(const EngineSandbox &sandbox, const std::string &address = "127.0.0.1")
-        : log(sandbox.root + "/peer.log"),
+    explicit Peer(const EngineSandbox &sandbox, const std::string &address = "127.0.0.1",
+                  const std::string &name = "peer")
+        : log(sandbox.root + "/" + name + ".log"),
           process("/usr/bin/env", sandbox.root,
-                  {"python3", std::string(VELLUM_PEERS_DIR) + "/http_peer.py", log, sandbox.root + "/peer.port", address},
+                  {"python3", std::string(VELLUM_PEERS_DIR) + "/http_peer.py", log, sandbox.root + "/" + name + ".port",
+                   address},
                   {}) {
-        if (process.wait_for_file(sandbox.root + "/peer.port", 20)) port = std::stoi(read_file(sandbox.root + "/peer.port"));
+        const std::string port_file = sandbox.root + "/" + name + ".port";
+        if (process.wait_for_file(port_file, 20)) port = std::stoi(read_file(port_file));
     }
 };
 
@@ -245,6 +248,76 @@ end
               redirects.size());
 }
 
+// Two engines on one machine (two copies of a game under test): a server
+// the second posts to, on another loopback address, redirects its posts
+// into the code routes of the first, directly or through a proxy on this
+// machine, and through the proxy into the second's own. No request that an
+// engine's HTTP client makes runs or writes code in any engine, however it
+// arrives; what remote hot reload uses stays open to it, and a developer's
+// own request to the same route still runs.
+TEST(HttpClient, NoEnginesRequestRunsCodeInAnyEngineHoweverItArrives) {
+    EngineSandbox first, second;
+    Peer foreign(second, "127.0.0.2"), proxy(second, "127.0.0.1", "proxy");
+    ASSERT_TRUE(foreign.port && proxy.port);
+    const std::string a = std::to_string(free_port()), b = std::to_string(free_port());
+    const std::string other = "$other = 1\n", foreign_url = "http://127.0.0.2:" + std::to_string(foreign.port);
+    for (EngineSandbox *sandbox : {&first, &second}) sandbox->write_game_file("app/other.rb", other);
+    first.write_game_file("app/main.rb", server_game((uint16_t)std::stoi(a)));
+    EngineProcess serving = first.start({first.game_dir});
+    ASSERT_TRUE(serving.wait_for_file(first.game_dir + "/ready.txt", 30));
+
+    auto redirected = [&](const std::string &status, const std::string &target) {
+        return foreign_url + "/to/" + status + "/" + percent_encoded(target);
+    };
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"first's eval, redirected", redirected("307", "http://localhost:" + a + "/vellum/eval/")},
+        {"first's code update, redirected", redirected("308", "http://127.0.0.1:" + a + "/vellum/code/update/?file=app/other.rb")},
+        {"first's eval, redirected through the proxy", redirected("307", "http://127.0.0.5:" + a + "/vellum/eval/")},
+        {"first's reset, redirected through the proxy", redirected("308", "http://127.0.0.5:" + a + "/vellum/reset/")},
+        {"own code update, redirected through the proxy",
+         redirected("308", "http://127.0.0.5:" + b + "/vellum/code/update/?file=app/other.rb")},
+        {"first's eval, asked directly", "http://127.0.0.1:" + a + "/vellum/eval/"},
+        {"first's log, asked directly", "http://localhost:" + a + "/vellum/log/"},
+    };
+    std::string table;
+    for (auto &[name, url] : rows) table += "  [\"" + name + "\", \"" + url + "\"],\n";
+    second.write_game_file("app/main.rb", "ROWS = [\n" + table + "]\nPORT = " + b + R"(
+# Code for the eval route, and text for the code update: a form's last value.
+FORM = { code: "x=$qmx.write_file('ran.txt', 'x')\n__END__\n" }
+def tick args
+  unless $r
+    $qmx.start_server!(port: PORT)
+    $r = ROWS.map { |name, url| [name, $qmx.http_post(url, FORM, ["User-Agent: SecondGame/2.0"])] }
+  end
+  return unless $r.all? { |_, h| h[:complete] } || Kernel.global_tick_count > 900
+  $r.each { |name, h| puts "#{name} => #{h[:http_response_code]}" }
+  $qmx.request_quit
+end
+)");
+    const std::string proxy_url = "http://127.0.0.1:" + std::to_string(proxy.port);
+    engine_result result = second.run({second.game_dir}, 60,
+                                      {{"http_proxy", proxy_url}, {"no_proxy", "localhost,127.0.0.1"}});
+    for (size_t i = 0; i < rows.size(); ++i)
+        EXPECT_NE(result.out.find(rows[i].first + " => " + (i + 1 < rows.size() ? "403" : "200") + "\n"), std::string::npos)
+            << rows[i].first << "\n" << result.out << result.err;
+    // The proxy took what it was meant to, with the game's own agent and the engine's.
+    std::string proxied = read_file(proxy.log);
+    EXPECT_EQ(count_of(proxied, "'proxied': 'http://127.0.0.5:"), 3u) << proxied;
+    EXPECT_EQ(count_of(proxied, "'agent': 'SecondGame/2.0 Vellumcore-"), count_of(proxied, "'agent'")) << proxied;
+
+    // A developer's own request to the same route runs.
+    const std::string url = "http://127.0.0.1:" + a;
+    EXPECT_EQ(body_of(curl("--data-urlencode 'code=$qmx.write_file(\"dev.txt\", \"x\"); $result = 7' " + url + "/vellum/eval/")),
+              "7");
+    EXPECT_EQ(body_of(curl(url + "/resets")), "0");
+    EXPECT_EQ(serving.stop().exit_code, 0);
+    EXPECT_TRUE(file_exists(first.game_dir + "/dev.txt"));
+    for (EngineSandbox *sandbox : {&first, &second}) {
+        EXPECT_FALSE(file_exists(sandbox->game_dir + "/ran.txt"));
+        EXPECT_EQ(read_file(sandbox->game_dir + "/app/other.rb"), other);
+    }
+}
+
 TEST(HttpClient, WithoutAUsableLibcurlRequestsAnswerNilAndTheGameRunsOn) {
     EngineSandbox sandbox;
     sandbox.write_game_file("app/main.rb", R"(
@@ -275,8 +348,8 @@ TEST(HttpServer, AGameAnswersItsRequestsTheDeveloperApiServesOnlyLoopbackAndTheR
               "HTTP/1.0 200 :)\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: 0\r\n"
               "Connection: close\r\n\r\n");
     EXPECT_EQ(body_of(round_trip(port, "GET /twice HTTP/1.0\r\n\r\n")), "first");
-    for (const char *uri : {"/bad", "/lost"})
-        EXPECT_EQ(round_trip(port, std::string("GET ") + uri + " HTTP/1.0\r\n\r\n"), REJECTED) << uri;
+    EXPECT_EQ(round_trip(port, "GET /lost HTTP/1.0\r\n\r\n"), REJECTED);
+    EXPECT_EQ(round_trip(port, "GET /bad HTTP/1.0\r\n\r\n").substr(0, 12), "HTTP/1.0 500");
     // Unanswered requests expire in real time, not game time.
     EXPECT_EQ(body_of(round_trip(port, "GET /wait HTTP/1.0\r\n\r\n")), "waited");
 
@@ -401,7 +474,7 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
         bool half_close;            // the client closes its sending side once done
         const char *status;
     };
-    for (const case_row &row : std::initializer_list<case_row>{
+    std::vector<case_row> rows = {
              {std::string(65535, 'A') + " / HTTP/1.0\r\n\r\n", "", false, "HTTP/1.0 400"},
              {"GE(T / HTTP/1.0\r\n\r\n", "", false, "HTTP/1.0 400"},
              {"GET /boom HTTP/1.0\r\n\r\n", "", false, "HTTP/1.0 400"},
@@ -421,7 +494,21 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
              {"GET /later HTTP/1.0\r\n\r\n", "", true, "HTTP/1.0 200"},
              {"POST /later HTTP/1.0\r\nContent-Length: 5\r\n\r\nhello", "", true, "HTTP/1.0 200"},
              // The game echoes a header holding a carriage return.
-             {"GET /crlf HTTP/1.0\r\nX-Echo: a\rSet-Cookie: evil=1\r\n\r\n", "", false, "HTTP/1.0 500"}}) {
+             {"GET /crlf HTTP/1.0\r\nX-Echo: a\rSet-Cookie: evil=1\r\n\r\n", "", false, "HTTP/1.0 500"},
+             // A blank before a colon, or a line folded into the one before:
+             // names that other servers read otherwise.
+             {"POST /echo HTTP/1.0\r\nContent-Length : 5\r\n\r\nhello", "", false, "HTTP/1.0 400"},
+             {"POST /echo HTTP/1.0\r\nContent-Length: 5\r\n Transfer-Encoding: chunked\r\n\r\nhello", "", false,
+              "HTTP/1.0 400"},
+             {"GET /ok HTTP/1.0\r\nX-A: b\r\n\tc\r\n\r\n", "", false, "HTTP/1.0 400"},
+             {"GET /ok HTTP/1.0\r\nX A\t: b\r\n\r\n", "", false, "HTTP/1.0 400"}};
+    // Answers the game gives that cannot be sent, among them its echo of a
+    // body holding a NUL into a header's value and into its name.
+    const int unfit_answers = 8;
+    for (int i = 0; i < unfit_answers; ++i)
+        rows.push_back({"POST /unfit/" + std::to_string(i) + " HTTP/1.0\r\nContent-Length: 3\r\n\r\n" + std::string("a\0b", 3),
+                        "", false, "HTTP/1.0 500"});
+    for (const case_row &row : rows) {
         int fd = send_request(port, row.request);
         if (!row.later.empty()) {
             usleep(200000);
@@ -457,9 +544,13 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
 
     engine_result result = engine.stop();
     EXPECT_FALSE(file_exists(sandbox.game_dir + "/ran.txt"));
-    // The game went on; the answer it could not send is said once.
-    EXPECT_EQ(count_of(read_file(sandbox.base_dir + "/logs/log.txt"), "holds a line break, so its request was answered 500"),
-              1u);
+    // The game went on, never paused; each answer it could not send is said
+    // once.
+    const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
+    EXPECT_EQ(count_of(log, "holds a line break, so its request was answered 500"), 1u);
+    EXPECT_EQ(count_of(log, "holds a NUL byte, so its request was answered 500"), 2u) << log;
+    EXPECT_EQ(count_of(log, ", so its request was answered 500 instead."), (size_t)unfit_answers + 1) << log;
+    EXPECT_FALSE(file_exists(sandbox.base_dir + "/exceptions/current.txt")) << read_file(sandbox.base_dir + "/exceptions/current.txt");
     EXPECT_EQ(count_of(result.out, "/boom could not be routed"), 1u) << result.out;
 }
 

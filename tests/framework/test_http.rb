@@ -61,6 +61,12 @@ def test_url_decoding_and_the_api_routes_guards_and_reports
     ["POST", "/vellum/eval/", "code=%24result%3D1", { "Host" => "127.0.0.1:90x1" }, "127.0.0.1", [403]],
     ["POST", "/vellum/eval/", "code=%24result%3D1", {}, "127.0.0.1", [403]],
     ["POST", "/vellum/reset/", "", local, "127.0.0.1", [500]], # no $qmx here: the handler raises
+    # A game's request (an engine's User-Agent, however a proxy spells the
+    # header) runs no code, while remote hot reload's log stays open to it.
+    ["POST", "/vellum/eval/", "code=%24result%3D1", own.merge("user-agent" => "Game/2 Vellumcore-d-g/1.0 (Linux)"),
+     "127.0.0.1", [403]],
+    ["POST", "/vellum/log/", "message=up", local.merge("User-Agent" => "Vellumcore-d-g/1.0 (iOS)"), "127.0.0.1",
+     [200, "ok"]],
   ]
   cases.each do |method, uri, body, headers, from, expected|
     req = http_request(runtime, method, uri, body, headers, from)

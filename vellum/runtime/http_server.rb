@@ -95,8 +95,18 @@ module QMX
     def http_respond(req, reqcptr, httpcode, body, headers_hash)
       @http_requests.delete(req)
       return nil if reqcptr.nil?
-      lines = headers_hash.nil? ? nil : headers_hash.map { |k, v| "#{k}: #{v}" }
-      @ffi_misc.http_respond(reqcptr, httpcode, body, lines)
+      @ffi_misc.http_respond(reqcptr, httpcode, body, http_header_lines(headers_hash))
+    end
+
+    # "Name: value" lines of the headers a game answers with (pairs, as a
+    # Hash gives them). Headers that cannot be made into lines go on as they
+    # are: the answer refuses them with a 500, as it refuses any status, body
+    # or header it cannot send, and the game's tick goes on.
+    def http_header_lines(headers)
+      return headers unless headers.is_a?(Hash) || headers.is_a?(Array)
+      headers.map { |k, v| "#{k}: #{v}" }
+    rescue Exception
+      headers
     end
 
     # The server starts once per run, on the first frame after the game has

@@ -43,11 +43,19 @@
 #   entities        makes 200 new entities a tick and drops the oldest, N
 #                   live; each new entity's properties are read and written
 #
+# HTTP clients loading the game's server (N clients, driven by
+# bench/driver.py from outside): the game answers every request that reaches
+# it, and its window opens once the driver says its load runs.
+#
+#   net_uploads     bodies of half a megabyte posted with a Content-Length
+#   net_head_flood  request heads of a quarter of a million short lines
+#
 # bench/driver.py copies this file into a fresh game folder and puts a BENCH
 # Hash in front of it (sprite count, mode, measurement window, result file).
 # Without one, the defaults below run the hashes mode for a look at it.
 BENCH = { n: 2000, mode: "hashes", warmup: 60, warmup_time: 3.0, frames: 600, time_limit: 30.0,
-          clock_ticks: 100, out: nil, mark: nil, sample_every: nil, intervals: false } unless Object.const_defined?(:BENCH)
+          clock_ticks: 100, out: nil, mark: nil, sample_every: nil, intervals: false, port: nil,
+          loaded: nil } unless Object.const_defined?(:BENCH)
 
 WORLD_W = 1280
 WORLD_H = 720
@@ -217,8 +225,18 @@ def tick_entities(args)
   live.shift(live.length - BENCH[:n]) if live.length > BENCH[:n]
 end
 
+def tick_network(args)
+  $qmx.start_server!(port: BENCH[:port]) if Kernel.tick_count == 0
+  args.inputs.http_requests.each { |request| request.respond(200, "ok") }
+  File.exist?(BENCH[:loaded])
+end
+
 def tick(args)
   mode = BENCH[:mode]
+  if mode.start_with?("net_")
+    bench_measure if tick_network(args)
+    return
+  end
   if mode.start_with?("heap")
     return bench_measure if tick_heap(args, mode)
     return

@@ -2,8 +2,10 @@
 # the file named by the second argument, then serves until killed, on the
 # address given as the third (127.0.0.1 without one); every request it sees
 # is appended to the log file named by the first, one Python literal per
-# line. "/to/<status>/<location, percent-encoded>" redirects any method.
-import email.parser, http.server, os, sys, time, urllib.parse
+# line. "/to/<status>/<location, percent-encoded>" redirects any method. A
+# request for an absolute URL is passed on to that URL's server, as a proxy
+# does.
+import email.parser, http.client, http.server, os, sys, time, urllib.parse
 
 LOG = sys.argv[1]
 
@@ -34,7 +36,24 @@ class Peer(http.server.BaseHTTPRequestHandler):
         self.reply(int(status), b"", [("Location", urllib.parse.unquote(location))])
         return True
 
+    # As a proxy: the request goes on to its server as it came (its method,
+    # headers and body), and the answer comes back as it was.
+    def forward(self):
+        target = urllib.parse.urlsplit(self.path)
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length else None
+        note(method=self.command, proxied=self.path, agent=self.headers.get("User-Agent"))
+        upstream = http.client.HTTPConnection(target.hostname, target.port or 80, timeout=10)
+        headers = {k: v for k, v in self.headers.items() if k.lower() not in ("proxy-connection", "connection")}
+        upstream.request(self.command, target.path + ("?" + target.query if target.query else ""), body, headers)
+        answer = upstream.getresponse()
+        passed = [(k, v) for k, v in answer.getheaders() if k.lower() not in ("content-length", "connection")]
+        self.reply(answer.status, answer.read(), passed)
+        upstream.close()
+
     def do_GET(self):
+        if self.path.startswith("http://"):
+            return self.forward()
         note(method=self.command, path=self.path, agent=self.headers.get("User-Agent"))
         if self.redirected():
             pass
@@ -65,6 +84,8 @@ class Peer(http.server.BaseHTTPRequestHandler):
     do_HEAD = do_GET
 
     def do_POST(self):
+        if self.path.startswith("http://"):
+            return self.forward()
         raw = self.rfile.read(int(self.headers["Content-Length"]))
         head = "Content-Type: %s\r\n\r\n" % self.headers["Content-Type"]
         message = email.parser.BytesParser().parsebytes(head.encode() + raw)
