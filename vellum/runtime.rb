@@ -540,11 +540,14 @@ module QMX
     end
 
     # What load_state takes as the game's state: saved state whose outermost
-    # value is an open entity, as args.state is.
+    # value is an open entity, as args.state is. Anything else is refused as
+    # one load, which changes nothing.
     def __rebuild_game_state__(text)
-      state = __rebuild_saved_state__(text)
-      raise "it does not hold a saved game state" unless state.is_a?(QMX::OpenEntity)
-      state
+      QMX::Entity.__load__ do
+        state = __rebuild_saved_state__(text)
+        raise "it does not hold a saved game state" unless state.is_a?(QMX::OpenEntity)
+        state
+      end
     end
 
     def __restore_tick_count__(data)
