@@ -45,8 +45,8 @@ mrb_value item(mrb_value array, mrb_int index) {
 // the table as it was. The writer applies the same limits to the names a
 // fresh run of the game would not have yet, so that every save loads in a
 // later run and no state that run could load is refused. At the limits a
-// load takes well under two seconds; a game's map of a few hundred
-// thousand named cells stays within them.
+// load takes under two seconds; a game's map of a few hundred thousand
+// named cells stays within them.
 constexpr size_t NEW_SYMBOL_LIMIT = 300000;
 constexpr size_t NEW_NAME_BYTES_LIMIT = size_t(16) << 20;
 // The interpreter takes no longer name.

@@ -535,8 +535,9 @@ module QMX
 
     # Names a strict property cannot take: making, loading, saving or
     # printing an entity calls these methods on it, and an accessor of the
-    # name would stand in their place.
-    REFUSED_PROPERTY_NAMES = %w[initialize method_missing send __send__ respond_to? instance_variable_get
+    # name would stand in their place. (respond_to? and the like cannot name
+    # a property at all.)
+    REFUSED_PROPERTY_NAMES = %w[initialize method_missing send __send__ instance_variable_get
                                 instance_variable_set instance_variables to_s inspect to_hash _inspect
                                 update_entity_keys_by_ref __load_begin__ __load_value__ __load_end__ __type__
                                 __id__].map { |name| [name, true] }.to_h.freeze
