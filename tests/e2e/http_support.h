@@ -86,7 +86,7 @@ inline const char REJECTED[] = "HTTP/1.0 400 :(\r\nContent-Length: 34\r\nConnect
 
 // A game that answers some requests, loses one on the way, breaks the
 // routing of another, lets one wait while game time jumps, answers one a
-// frame late, echoes a header of one into its answer, answers others with
+// frame late, echoes the body of one into a header, answers others with
 // what cannot be sent, saves a file when asked, and counts its resets.
 inline std::string server_game(uint16_t port) {
     return "PORT = " + std::to_string(port) + R"(
@@ -140,7 +140,7 @@ def tick args
       req.respond(200, "later #{req.body}") if ($later ||= {}).delete(req.id)
       $later[req.id] = true unless req.answered?
     elsif req.uri == "/crlf" # echoes what the client sent
-      req.respond(200, "x", { "X-Echo" => req.headers["X-Echo"].to_s })
+      req.respond(200, "x", { "X-Echo" => req.body })
     elsif req.uri.start_with?("/unfit/")
       req.respond(*unfit_answer(req, req.uri[7..-1].to_i))
     elsif req.uri == "/resets"

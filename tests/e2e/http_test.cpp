@@ -493,8 +493,14 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
              // A client that has sent all and closed its sending side waits.
              {"GET /later HTTP/1.0\r\n\r\n", "", true, "HTTP/1.0 200"},
              {"POST /later HTTP/1.0\r\nContent-Length: 5\r\n\r\nhello", "", true, "HTTP/1.0 200"},
-             // The game echoes a header holding a carriage return.
-             {"GET /crlf HTTP/1.0\r\nX-Echo: a\rSet-Cookie: evil=1\r\n\r\n", "", false, "HTTP/1.0 500"},
+             // The game echoes a body holding a carriage return into a header.
+             {"POST /crlf HTTP/1.0\r\nContent-Length: 20\r\n\r\na\rSet-Cookie: evil=1", "", false, "HTTP/1.0 500"},
+             // A carriage return inside a line of the head: one line here,
+             // two for a server or proxy that ends lines at it.
+             {"GET /crlf HTTP/1.0\r\nX-Echo: a\rSet-Cookie: evil=1\r\n\r\n", "", false, "HTTP/1.0 400"},
+             {eval("Host: evil.example\rHost: localhost:" + p + "\r\n"), "", false, "HTTP/1.0 400"},
+             {"GET /ok\rX: y HTTP/1.0\r\n\r\n", "", false, "HTTP/1.0 400"},
+             {"GET /ok HTTP/1.0\r\nX-A: b\r\r\n\r\n", "", false, "HTTP/1.0 400"},
              // A blank before a colon, or a line folded into the one before:
              // names that other servers read otherwise.
              {"POST /echo HTTP/1.0\r\nContent-Length : 5\r\n\r\nhello", "", false, "HTTP/1.0 400"},
