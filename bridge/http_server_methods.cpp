@@ -22,7 +22,11 @@ void forget_request(mrb_state *mrb, mrb_value cptr) {
     if (ffi_cptr_get(mrb, cptr)) DATA_PTR(cptr) = nullptr;
 }
 
-mrb_value headers_hash(mrb_state *mrb, const httpserver_request *request) {
+// The headers as a Hash, a repeated name keeping its last value; the value
+// of every User-Agent line, whatever its letter case, goes to `agents` as
+// well, since the developer API refuses a request when any of them names an
+// engine.
+mrb_value headers_hash(mrb_state *mrb, const httpserver_request *request, mrb_value agents) {
     mrb_value hash = mrb_hash_new(mrb);
     for (uint32_t i = 0; i < request->header_count; ++i) {
         const char *line = request->headers[i];
@@ -38,6 +42,7 @@ mrb_value headers_hash(mrb_state *mrb, const httpserver_request *request) {
             value = mrb_str_new_lit(mrb, "");
         }
         mrb_hash_set(mrb, hash, key, value);
+        if (colon && colon - line == 10 && SDL_strncasecmp(line, "User-Agent", 10) == 0) mrb_ary_push(mrb, agents, value);
     }
     return hash;
 }
@@ -53,16 +58,18 @@ void hand_off_one(game_state *state, httpserver_request *request) {
     mrb_state *mrb = state->mrb;
     int arena = mrb_gc_arena_save(mrb);
     mrb_value cptr = ffi_cptr_new(mrb, request);
-    mrb_value args[6] = {
+    mrb_value agents = mrb_ary_new(mrb);
+    mrb_value args[7] = {
         mrb_str_new_cstr(mrb, request->method ? request->method : ""),
         mrb_str_new_cstr(mrb, request->uri ? request->uri : ""),
-        headers_hash(mrb, request),
+        headers_hash(mrb, request, agents),
         mrb_str_new(mrb, request->body, request->body_length),
         cptr,
         peer_text(mrb, request->connection->peer_address),
+        agents,
     };
     bool failed = true;
-    if (!mrb_nil_p(cptr)) host_call(mrb, state->runtime, "new_http_request", 6, args, &failed);
+    if (!mrb_nil_p(cptr)) host_call(mrb, state->runtime, "new_http_request", 7, args, &failed);
     // A request Ruby never took would hang its client until shutdown.
     if (failed) {
         httpserver_respond(request, 400, REJECT_HEADERS, 1, REJECT_BODY, sizeof(REJECT_BODY) - 1);

@@ -508,6 +508,20 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
               "HTTP/1.0 400"},
              {"GET /ok HTTP/1.0\r\nX-A: b\r\n\tc\r\n\r\n", "", false, "HTTP/1.0 400"},
              {"GET /ok HTTP/1.0\r\nX A\t: b\r\n\r\n", "", false, "HTTP/1.0 400"}};
+    // An engine's User-Agent line followed by another (a proxy's, or a
+    // second the client adds): no route that runs code or changes the game
+    // takes it. The same request with other agents only is served.
+    auto post = [&](const std::string &path, const std::string &headers, const std::string &body) {
+        return "POST " + path + " HTTP/1.0\r\nHost: localhost:" + p + "\r\n" + headers +
+               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    for (const char *path : {"/vellum/eval/", "/vellum/console/", "/vellum/code/update/?file=app/other.rb",
+                             "/vellum/reset/", "/vellum/record/", "/vellum/record_stop/", "/vellum/replay/",
+                             "/vellum/show_console/"})
+        rows.push_back({post(path, "User-Agent: Vellumcore-d-g/1.0 (Linux)\r\nUser-Agent: curl/8.0\r\n", code), "",
+                        false, "HTTP/1.0 403"});
+    rows.push_back({post("/vellum/eval/", "User-Agent: Mozilla/5.0\r\nUser-Agent: curl/8.0\r\n", "code=%24result%3D1"), "",
+                    false, "HTTP/1.0 200"});
     // Answers the game gives that cannot be sent, among them its echo of a
     // body holding a NUL into a header's value and into its name.
     const int unfit_answers = 8;
@@ -548,8 +562,10 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
     EXPECT_EQ(body_of(read_answer(fd, &reset)), "ok");
     EXPECT_FALSE(reset);
 
+    EXPECT_EQ(get("/resets"), "0");
     engine_result result = engine.stop();
     EXPECT_FALSE(file_exists(sandbox.game_dir + "/ran.txt"));
+    EXPECT_FALSE(file_exists(sandbox.game_dir + "/app/other.rb"));
     // The game went on, never paused; each answer it could not send is said
     // once.
     const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");

@@ -24,7 +24,7 @@ module QMX
         @id_random ||= Random.new
       end
 
-      def initialize(runtime, method, uri, headers, body, reqcptr, remote_address = nil)
+      def initialize(runtime, method, uri, headers, body, reqcptr, remote_address = nil, user_agents = nil)
         @runtime = runtime
         random = HTTPRequest.id_random
         @id = ([Time.now.to_i] + Array.new(3) { random.rand(100000) + 100000 }).join("-")
@@ -37,6 +37,13 @@ module QMX
         @body = body
         @reqcptr = reqcptr
         @remote_address = remote_address
+        @user_agents = user_agents
+      end
+
+      # The value of every User-Agent line the request had: the headers
+      # Hash keeps only the last of a repeated name.
+      def user_agents
+        @user_agents || @headers.select { |k, _| k.to_s.downcase == "user-agent" }.values
       end
 
       def serialize
@@ -79,8 +86,8 @@ module QMX
       end
     end
 
-    def new_http_request(method, uri, headers, body, reqcptr, remote_address = nil)
-      request = HTTPRequest.new(self, method, uri, headers, body, reqcptr, remote_address)
+    def new_http_request(method, uri, headers, body, reqcptr, remote_address = nil, user_agents = nil)
+      request = HTTPRequest.new(self, method, uri, headers, body, reqcptr, remote_address, user_agents)
       @http_requests << request
       request
     end
