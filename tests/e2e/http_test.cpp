@@ -524,7 +524,7 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
                     false, "HTTP/1.0 200"});
     // Answers the game gives that cannot be sent, among them its echo of a
     // body holding a NUL into a header's value and into its name.
-    const int unfit_answers = 8;
+    const int unfit_answers = 9;
     for (int i = 0; i < unfit_answers; ++i)
         rows.push_back({"POST /unfit/" + std::to_string(i) + " HTTP/1.0\r\nContent-Length: 3\r\n\r\n" + std::string("a\0b", 3),
                         "", false, "HTTP/1.0 500"});
@@ -540,6 +540,7 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
         EXPECT_EQ(answer.find("Set-Cookie"), std::string::npos);
     }
     EXPECT_EQ(get("/ok"), "ok");
+    EXPECT_EQ(round_trip(port, "GET /fraction HTTP/1.0\r\n\r\n").substr(0, 16), "HTTP/1.0 200 :)\r");
 
     // Clients that hang up before their answer give their slots back at once.
     for (int i = 0; i < 64; ++i) close(send_request(port, "GET /nobody HTTP/1.0\r\n\r\n"));

@@ -99,18 +99,19 @@ module QMX
       @http_requests.select { |request| request.expires_at <= now || request.client_gone? }.each(&:reject)
     end
 
+    # The headers as given go along with their lines: headers that are not
+    # a Hash are refused with a 500, as any status, body or header the
+    # answer cannot send, and the game's tick goes on.
     def http_respond(req, reqcptr, httpcode, body, headers_hash)
       @http_requests.delete(req)
       return nil if reqcptr.nil?
-      @ffi_misc.http_respond(reqcptr, httpcode, body, http_header_lines(headers_hash))
+      @ffi_misc.http_respond(reqcptr, httpcode, body, http_header_lines(headers_hash), headers_hash)
     end
 
-    # "Name: value" lines of the headers a game answers with (pairs, as a
-    # Hash gives them). Headers that cannot be made into lines go on as they
-    # are: the answer refuses them with a 500, as it refuses any status, body
-    # or header it cannot send, and the game's tick goes on.
+    # "Name: value" lines of the headers a game answers with. Headers that
+    # cannot be made into lines go on as they are, refused like the rest.
     def http_header_lines(headers)
-      return headers unless headers.is_a?(Hash) || headers.is_a?(Array)
+      return headers unless headers.is_a?(Hash)
       headers.map { |k, v| "#{k}: #{v}" }
     rescue Exception
       headers
