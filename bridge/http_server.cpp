@@ -287,6 +287,12 @@ void scan_head(httpserver_connection *connection) {
         uint32_t line_length = feed_index - scan.line_start;
         if (line_length > 0 && buffer[feed_index - 1] == '\r') --line_length;
         scan.line_start = scan.searched = feed_index + 1;
+        // A carriage return ends a line for some readers and not for others
+        // ("Host: a\rHost: b" is one Host here, two elsewhere).
+        if (memchr(line, '\r', line_length)) {
+            refuse(connection, 400, "Bad request: a line of the head holds a carriage return before its end.\n");
+            return;
+        }
         if (scan.lines == 0) {
             if (!routable_request_line(line, line_length)) {
                 refuse(connection, 400, "Bad request: the request line needs an HTTP method, a blank and a path.\n");

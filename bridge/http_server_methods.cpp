@@ -22,7 +22,11 @@ void forget_request(mrb_state *mrb, mrb_value cptr) {
     if (ffi_cptr_get(mrb, cptr)) DATA_PTR(cptr) = nullptr;
 }
 
-mrb_value headers_hash(mrb_state *mrb, const httpserver_request *request) {
+// The headers as a Hash, a repeated name keeping its last value; the value
+// of every User-Agent line, whatever its letter case, goes to `agents` as
+// well, since the developer API refuses a request when any of them names an
+// engine.
+mrb_value headers_hash(mrb_state *mrb, const httpserver_request *request, mrb_value agents) {
     mrb_value hash = mrb_hash_new(mrb);
     for (uint32_t i = 0; i < request->header_count; ++i) {
         const char *line = request->headers[i];
@@ -38,6 +42,7 @@ mrb_value headers_hash(mrb_state *mrb, const httpserver_request *request) {
             value = mrb_str_new_lit(mrb, "");
         }
         mrb_hash_set(mrb, hash, key, value);
+        if (colon && colon - line == 10 && SDL_strncasecmp(line, "User-Agent", 10) == 0) mrb_ary_push(mrb, agents, value);
     }
     return hash;
 }
@@ -53,16 +58,18 @@ void hand_off_one(game_state *state, httpserver_request *request) {
     mrb_state *mrb = state->mrb;
     int arena = mrb_gc_arena_save(mrb);
     mrb_value cptr = ffi_cptr_new(mrb, request);
-    mrb_value args[6] = {
+    mrb_value agents = mrb_ary_new(mrb);
+    mrb_value args[7] = {
         mrb_str_new_cstr(mrb, request->method ? request->method : ""),
         mrb_str_new_cstr(mrb, request->uri ? request->uri : ""),
-        headers_hash(mrb, request),
+        headers_hash(mrb, request, agents),
         mrb_str_new(mrb, request->body, request->body_length),
         cptr,
         peer_text(mrb, request->connection->peer_address),
+        agents,
     };
     bool failed = true;
-    if (!mrb_nil_p(cptr)) host_call(mrb, state->runtime, "new_http_request", 6, args, &failed);
+    if (!mrb_nil_p(cptr)) host_call(mrb, state->runtime, "new_http_request", 7, args, &failed);
     // A request Ruby never took would hang its client until shutdown.
     if (failed) {
         httpserver_respond(request, 400, REJECT_HEADERS, 1, REJECT_BODY, sizeof(REJECT_BODY) - 1);
@@ -103,10 +110,12 @@ void say_line_fault(char *fault, const char *line, size_t length, const char *wh
 }
 
 // What makes the game's answer unfit to send, said into `fault`; false when
-// nothing does. A NUL byte would cut a header line short. (A line break,
-// which would add header lines of the game's own making, the server itself
-// refuses to send.)
-bool answer_fault(mrb_state *mrb, mrb_value status, mrb_value body, mrb_value headers, int *code, char *fault) {
+// nothing does. `given` is what the game passed as headers (a Hash, or
+// nil), `headers` the lines made of it. A NUL byte would cut a header line
+// short. (A line break, which would add header lines of the game's own
+// making, the server itself refuses to send.)
+bool answer_fault(mrb_state *mrb, mrb_value status, mrb_value body, mrb_value given, mrb_value headers, int *code,
+                  char *fault) {
     if (!read_status(status, code)) {
         if (mrb_integer_p(status))
             SDL_snprintf(fault, FAULT_TEXT_SIZE, "its status %lld is not from 100 to 999", (long long)mrb_integer(status));
@@ -119,6 +128,11 @@ bool answer_fault(mrb_state *mrb, mrb_value status, mrb_value body, mrb_value he
     }
     if (!mrb_nil_p(body) && !mrb_string_p(body)) {
         SDL_snprintf(fault, FAULT_TEXT_SIZE, "its body is a %s, not a String", mrb_obj_classname(mrb, body));
+        return true;
+    }
+    // An Array would be taken pair by pair and its lines sent cut up.
+    if (!mrb_nil_p(given) && !mrb_hash_p(given)) {
+        SDL_snprintf(fault, FAULT_TEXT_SIZE, "its headers are a %s, not a Hash", mrb_obj_classname(mrb, given));
         return true;
     }
     if (mrb_nil_p(headers)) return false;
@@ -148,14 +162,14 @@ void log_unsent(const char *fault) {
 // as given (a game echoing what a client sent may pass anything) is
 // answered 500 instead and said once in the log; the game goes on.
 mrb_value misc_http_respond(mrb_state *mrb, mrb_value) {
-    mrb_value cptr, status, body, headers;
-    mrb_get_args(mrb, "oooo", &cptr, &status, &body, &headers);
+    mrb_value cptr, status, body, headers, given = mrb_nil_value();
+    mrb_get_args(mrb, "oooo|o", &cptr, &status, &body, &headers, &given);
     httpserver_request *request = (httpserver_request *)ffi_cptr_get(mrb, cptr);
     if (!request) return mrb_nil_value();
     forget_request(mrb, cptr);
     int code = 0;
     char fault[FAULT_TEXT_SIZE];
-    if (answer_fault(mrb, status, body, headers, &code, fault)) {
+    if (answer_fault(mrb, status, body, given, headers, &code, fault)) {
         httpserver_respond_failed(request);
         log_unsent(fault);
         return mrb_nil_value();
@@ -202,6 +216,6 @@ void httpserver_hand_off(game_state *state) {
 
 void http_server_methods_define(mrb_state *mrb, RClass *misc_class) {
     mrb_define_method(mrb, misc_class, "httpserver_init", misc_httpserver_init, MRB_ARGS_REQ(1));
-    mrb_define_method(mrb, misc_class, "http_respond", misc_http_respond, MRB_ARGS_REQ(4));
+    mrb_define_method(mrb, misc_class, "http_respond", misc_http_respond, MRB_ARGS_ARG(4, 1));
     mrb_define_method(mrb, misc_class, "http_client_gone?", misc_http_client_gone, MRB_ARGS_REQ(1));
 }

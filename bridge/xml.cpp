@@ -3,6 +3,11 @@
 #include "../host/fileio.h"
 
 #include <SDL2/SDL.h>
+// The library is built with DTD support, which brings its entity
+// amplification settings; its header declares them only under this name.
+#ifndef XML_DTD
+#define XML_DTD 1
+#endif
 #include <expat.h>
 
 #include <climits>
@@ -34,6 +39,17 @@ struct xml_parser {
 };
 
 const XML_Memory_Handling_Suite sdl_memory = {SDL_malloc, SDL_realloc, SDL_free};
+
+// Entities nested a few levels deep expand a few hundred bytes into
+// millions of elements, each a Ruby Hash built inside the game's tick: the
+// sender would choose how long the game stalls. Once the document read so
+// far and its expansions reach ENTITY_ACTIVATION_BYTES, expansion may be at
+// most ENTITY_AMPLIFICATION times the bytes read. Below that any document
+// parses (64 KiB of elements take a few milliseconds); above it, entities
+// used as abbreviations, even nested or in attributes, stay well below 100
+// times the text that uses them.
+constexpr float ENTITY_AMPLIFICATION = 100.0f;
+constexpr unsigned long long ENTITY_ACTIVATION_BYTES = 64 * 1024;
 
 const char *message_for(XML_Error error) {
     switch (error) {
@@ -185,9 +201,11 @@ const char *run_expat(xml_parser *parser, const char *buffer, size_t length) {
     // A document without a byte is no document.
     if (length == 0) return MESSAGE_INCOMPLETE;
     // No external entity handler is installed, so nothing outside the
-    // document is ever read; expat's own limit on entity amplification stays.
+    // document is ever read.
     parser->expat = XML_ParserCreate_MM(nullptr, &sdl_memory, nullptr);
     if (!parser->expat) return XML_MESSAGE_OUT_OF_MEMORY;
+    XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser->expat, ENTITY_AMPLIFICATION);
+    XML_SetBillionLaughsAttackProtectionActivationThreshold(parser->expat, ENTITY_ACTIVATION_BYTES);
     XML_SetUserData(parser->expat, parser);
     XML_SetElementHandler(parser->expat, on_expat_start, on_expat_end);
     XML_SetCharacterDataHandler(parser->expat, on_expat_text);

@@ -442,10 +442,10 @@ module QMX
       !host.nil? && origin.downcase == "http://#{host.downcase}"
     end
 
+    # Any User-Agent line counts: a proxy that adds a line of its own, or a
+    # client that sends a second, must not hide the engine's.
     def engine_client?(req)
-      req.headers.any? do |k, v|
-        k.to_s.downcase == "user-agent" && v.to_s.include?(ENGINE_AGENT_PREFIX)
-      end
+      req.user_agents.any? { |agent| agent.to_s.include?(ENGINE_AGENT_PREFIX) }
     end
 
     def header(req, name)

@@ -53,6 +53,56 @@ TEST(DataFiles, ADocumentThatDoesNotParseIsLoggedWithItsLineAndColumn) {
     EXPECT_EQ(count_of(log, "* ERROR:"), 7u) << log;
 }
 
+// A few hundred bytes of entities nested six and seven deep would expand to
+// a million elements and more inside one tick: both answer nil at once, as
+// any document that does not parse, while documents that use entities as
+// abbreviations (many times, nested, in attributes) parse whole.
+TEST(DataFiles, EntitiesExpandOnlyInProportionToTheDocument) {
+    EngineSandbox sandbox;
+    sandbox.write_game_file("app/main.rb", "def tick(args); end\n");
+    auto laughs = [](int levels) {
+        std::string text = "<!DOCTYPE r [<!ENTITY a \"<x/>\">";
+        for (int i = 1; i <= levels; ++i) {
+            text += std::string("<!ENTITY ") + (char)('a' + i) + " \"";
+            for (int j = 0; j < 10; ++j) text += std::string("&") + (char)('a' + i - 1) + ";";
+            text += "\">";
+        }
+        return text + "]><r>&" + (char)('a' + levels) + ";</r>";
+    };
+    sandbox.write_game_file("data/six.xml", laughs(6));
+    sandbox.write_game_file("app/read.rb", "SEVEN = '" + laughs(7) + "'\n" + R"(
+def elements(node) = node[:type] == :element ? node[:children].inject(1) { |n, c| n + elements(c) } : 0
+def attribute_bytes(node)
+  return 0 unless node[:type] == :element
+  (node[:attributes] || {}).values.inject(0) { |n, v| n + v.size } + node[:children].inject(0) { |n, c| n + attribute_bytes(c) }
+end
+rows = [
+  ["six deep", $qmx.parse_xml_file("data/six.xml")],
+  ["seven deep", $qmx.parse_xml(SEVEN)],
+  ["abbreviation", $qmx.parse_xml("<!DOCTYPE r [<!ENTITY n 'Super Game Deluxe'>]><r>" + "<t>&n; &amp; &#233;</t>" * 5000 + "</r>")],
+  ["nested rows", $qmx.parse_xml("<!DOCTYPE m [<!ENTITY t \"<tile w='32' h='32' solid='true' layer='bg'/>\">" \
+                                 "<!ENTITY r '<row>#{'&t;' * 40}</row>'>]><m>#{'&r;' * 30}</m>")],
+  ["attributes", $qmx.parse_xml("<!DOCTYPE r [<!ENTITY n '#{'x' * 1000}'>]><r>" + "<t a='&n;'/>" * 2000 + "</r>")],
+]
+rows.each { |name, tree| puts "#{name}: #{tree ? "#{elements(tree) - 1} elements, #{attribute_bytes(tree)} attribute bytes" : 'nil'}" }
+texts = rows[2][1][:children][0][:children].map { |t| t[:children][0][:data] }.uniq
+puts "texts: #{texts.inspect}"
+)");
+    engine_result result = sandbox.run({sandbox.game_dir, "--eval", "app/read.rb", "--no-tick"});
+    ASSERT_EQ(result.exit_code, 0) << result.out;
+    for (const char *row : {"six deep: nil\n", "seven deep: nil\n", "abbreviation: 5001 elements, 0 attribute bytes\n",
+                            "nested rows: 1231 elements, 12000 attribute bytes\n",
+                            "attributes: 2001 elements, 2000000 attribute bytes\n", "texts: [\"Super Game Deluxe & \\xc3\\xa9\"]\n"})
+        EXPECT_EQ(count_of(result.out, row), 1u) << row << result.out;
+    const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
+    for (const char *what : {"~$qmx.parse_xml_file~ could not read =data/six.xml= as XML: Invalid character or entity "
+                             "reference (&whatever;) at line 1, column ",
+                             "~$qmx.parse_xml~ could not read the XML text: Invalid character or entity reference "
+                             "(&whatever;) at line 1, column "})
+        EXPECT_EQ(count_of(log, what), 1u) << what << "\n" << log;
+    EXPECT_EQ(count_of(log, "* ERROR:"), 2u) << log;
+}
+
 // Whatever follows the first complete value is not read: the value is the
 // answer, and nothing is logged. Files often end in NUL bytes, an end-of-file
 // byte or a second document.

@@ -86,7 +86,7 @@ inline const char REJECTED[] = "HTTP/1.0 400 :(\r\nContent-Length: 34\r\nConnect
 
 // A game that answers some requests, loses one on the way, breaks the
 // routing of another, lets one wait while game time jumps, answers one a
-// frame late, echoes a header of one into its answer, answers others with
+// frame late, echoes the body of one into a header, answers others with
 // what cannot be sent, saves a file when asked, and counts its resets.
 inline std::string server_game(uint16_t port) {
     return "PORT = " + std::to_string(port) + R"(
@@ -111,7 +111,7 @@ end
 # header's value or name, and a status, body or headers of the wrong kind.
 def unfit_answer(req, index)
   [[200, "x", { "X-Echo" => req.body }], [200, "x", { req.body => "x" }], ["200", "x"], [99, "x"], [2**40, "x"],
-   [200, :x], [200, "x", "X-A: b"], [200, "x", { Unprintable.new => "b" }]][index]
+   [200, :x], [200, "x", "X-A: b"], [200, "x", { Unprintable.new => "b" }], [200, "x", ["X-A: 1"]]][index]
 end
 def tick args
   $resets = $resets.to_i + 1 if Kernel.tick_count < $last_tick.to_i
@@ -140,9 +140,11 @@ def tick args
       req.respond(200, "later #{req.body}") if ($later ||= {}).delete(req.id)
       $later[req.id] = true unless req.answered?
     elsif req.uri == "/crlf" # echoes what the client sent
-      req.respond(200, "x", { "X-Echo" => req.headers["X-Echo"].to_s })
+      req.respond(200, "x", { "X-Echo" => req.body })
     elsif req.uri.start_with?("/unfit/")
       req.respond(*unfit_answer(req, req.uri[7..-1].to_i))
+    elsif req.uri == "/fraction" # a Float status loses its fraction
+      req.respond(200.9, "x")
     elsif req.uri == "/resets"
       req.respond(200, $resets.to_i.to_s)
     end

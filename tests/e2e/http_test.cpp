@@ -493,8 +493,14 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
              // A client that has sent all and closed its sending side waits.
              {"GET /later HTTP/1.0\r\n\r\n", "", true, "HTTP/1.0 200"},
              {"POST /later HTTP/1.0\r\nContent-Length: 5\r\n\r\nhello", "", true, "HTTP/1.0 200"},
-             // The game echoes a header holding a carriage return.
-             {"GET /crlf HTTP/1.0\r\nX-Echo: a\rSet-Cookie: evil=1\r\n\r\n", "", false, "HTTP/1.0 500"},
+             // The game echoes a body holding a carriage return into a header.
+             {"POST /crlf HTTP/1.0\r\nContent-Length: 20\r\n\r\na\rSet-Cookie: evil=1", "", false, "HTTP/1.0 500"},
+             // A carriage return inside a line of the head: one line here,
+             // two for a server or proxy that ends lines at it.
+             {"GET /crlf HTTP/1.0\r\nX-Echo: a\rSet-Cookie: evil=1\r\n\r\n", "", false, "HTTP/1.0 400"},
+             {eval("Host: evil.example\rHost: localhost:" + p + "\r\n"), "", false, "HTTP/1.0 400"},
+             {"GET /ok\rX: y HTTP/1.0\r\n\r\n", "", false, "HTTP/1.0 400"},
+             {"GET /ok HTTP/1.0\r\nX-A: b\r\r\n\r\n", "", false, "HTTP/1.0 400"},
              // A blank before a colon, or a line folded into the one before:
              // names that other servers read otherwise.
              {"POST /echo HTTP/1.0\r\nContent-Length : 5\r\n\r\nhello", "", false, "HTTP/1.0 400"},
@@ -502,9 +508,23 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
               "HTTP/1.0 400"},
              {"GET /ok HTTP/1.0\r\nX-A: b\r\n\tc\r\n\r\n", "", false, "HTTP/1.0 400"},
              {"GET /ok HTTP/1.0\r\nX A\t: b\r\n\r\n", "", false, "HTTP/1.0 400"}};
+    // An engine's User-Agent line followed by another (a proxy's, or a
+    // second the client adds): no route that runs code or changes the game
+    // takes it. The same request with other agents only is served.
+    auto post = [&](const std::string &path, const std::string &headers, const std::string &body) {
+        return "POST " + path + " HTTP/1.0\r\nHost: localhost:" + p + "\r\n" + headers +
+               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    for (const char *path : {"/vellum/eval/", "/vellum/console/", "/vellum/code/update/?file=app/other.rb",
+                             "/vellum/reset/", "/vellum/record/", "/vellum/record_stop/", "/vellum/replay/",
+                             "/vellum/show_console/"})
+        rows.push_back({post(path, "User-Agent: Vellumcore-d-g/1.0 (Linux)\r\nUser-Agent: curl/8.0\r\n", code), "",
+                        false, "HTTP/1.0 403"});
+    rows.push_back({post("/vellum/eval/", "User-Agent: Mozilla/5.0\r\nUser-Agent: curl/8.0\r\n", "code=%24result%3D1"), "",
+                    false, "HTTP/1.0 200"});
     // Answers the game gives that cannot be sent, among them its echo of a
     // body holding a NUL into a header's value and into its name.
-    const int unfit_answers = 8;
+    const int unfit_answers = 9;
     for (int i = 0; i < unfit_answers; ++i)
         rows.push_back({"POST /unfit/" + std::to_string(i) + " HTTP/1.0\r\nContent-Length: 3\r\n\r\n" + std::string("a\0b", 3),
                         "", false, "HTTP/1.0 500"});
@@ -520,6 +540,7 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
         EXPECT_EQ(answer.find("Set-Cookie"), std::string::npos);
     }
     EXPECT_EQ(get("/ok"), "ok");
+    EXPECT_EQ(round_trip(port, "GET /fraction HTTP/1.0\r\n\r\n").substr(0, 16), "HTTP/1.0 200 :)\r");
 
     // Clients that hang up before their answer give their slots back at once.
     for (int i = 0; i < 64; ++i) close(send_request(port, "GET /nobody HTTP/1.0\r\n\r\n"));
@@ -542,8 +563,10 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
     EXPECT_EQ(body_of(read_answer(fd, &reset)), "ok");
     EXPECT_FALSE(reset);
 
+    EXPECT_EQ(get("/resets"), "0");
     engine_result result = engine.stop();
     EXPECT_FALSE(file_exists(sandbox.game_dir + "/ran.txt"));
+    EXPECT_FALSE(file_exists(sandbox.game_dir + "/app/other.rb"));
     // The game went on, never paused; each answer it could not send is said
     // once.
     const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");

@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the server's request reader, in pieces the way
 // reads deliver them: every text of a completed request must lie inside the
-// received bytes, no request may have more header lines than the limit, and
-// the reader must never grow past its limit.
+// received bytes, no text of its head may hold a carriage return, no request
+// may have more header lines than the limit, and the reader must never grow
+// past its limit.
 #include "bridge/http_server.h"
 
 #include <SDL2/SDL.h>
@@ -13,6 +14,11 @@ namespace {
 
 void check_inside(const httpserver_connection &c, const char *text, size_t length) {
     if (text < c.buffer || text + length > c.buffer + c.position + 1) abort();
+}
+
+void check_head_text(const httpserver_connection &c, const char *text) {
+    check_inside(c, text, strlen(text));
+    if (strchr(text, '\r')) abort();
 }
 
 } // namespace
@@ -34,10 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (c.size > HTTPSERVER_REQUEST_LIMIT + HTTPSERVER_BUFFER_STEP) abort();
     if (request) {
         if (request->header_count > HTTPSERVER_HEADER_LINE_LIMIT) abort();
-        check_inside(c, request->method, strlen(request->method));
-        check_inside(c, request->uri, strlen(request->uri));
-        for (uint32_t i = 0; i < request->header_count; ++i)
-            check_inside(c, request->headers[i], strlen(request->headers[i]));
+        check_head_text(c, request->method);
+        check_head_text(c, request->uri);
+        for (uint32_t i = 0; i < request->header_count; ++i) check_head_text(c, request->headers[i]);
         check_inside(c, request->body, request->body_length);
     }
     SDL_free(request);

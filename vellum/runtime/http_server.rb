@@ -24,7 +24,7 @@ module QMX
         @id_random ||= Random.new
       end
 
-      def initialize(runtime, method, uri, headers, body, reqcptr, remote_address = nil)
+      def initialize(runtime, method, uri, headers, body, reqcptr, remote_address = nil, user_agents = nil)
         @runtime = runtime
         random = HTTPRequest.id_random
         @id = ([Time.now.to_i] + Array.new(3) { random.rand(100000) + 100000 }).join("-")
@@ -37,6 +37,13 @@ module QMX
         @body = body
         @reqcptr = reqcptr
         @remote_address = remote_address
+        @user_agents = user_agents
+      end
+
+      # The value of every User-Agent line the request had: the headers
+      # Hash keeps only the last of a repeated name.
+      def user_agents
+        @user_agents || @headers.select { |k, _| k.to_s.downcase == "user-agent" }.values
       end
 
       def serialize
@@ -79,8 +86,8 @@ module QMX
       end
     end
 
-    def new_http_request(method, uri, headers, body, reqcptr, remote_address = nil)
-      request = HTTPRequest.new(self, method, uri, headers, body, reqcptr, remote_address)
+    def new_http_request(method, uri, headers, body, reqcptr, remote_address = nil, user_agents = nil)
+      request = HTTPRequest.new(self, method, uri, headers, body, reqcptr, remote_address, user_agents)
       @http_requests << request
       request
     end
@@ -92,18 +99,19 @@ module QMX
       @http_requests.select { |request| request.expires_at <= now || request.client_gone? }.each(&:reject)
     end
 
+    # The headers as given go along with their lines: headers that are not
+    # a Hash are refused with a 500, as any status, body or header the
+    # answer cannot send, and the game's tick goes on.
     def http_respond(req, reqcptr, httpcode, body, headers_hash)
       @http_requests.delete(req)
       return nil if reqcptr.nil?
-      @ffi_misc.http_respond(reqcptr, httpcode, body, http_header_lines(headers_hash))
+      @ffi_misc.http_respond(reqcptr, httpcode, body, http_header_lines(headers_hash), headers_hash)
     end
 
-    # "Name: value" lines of the headers a game answers with (pairs, as a
-    # Hash gives them). Headers that cannot be made into lines go on as they
-    # are: the answer refuses them with a 500, as it refuses any status, body
-    # or header it cannot send, and the game's tick goes on.
+    # "Name: value" lines of the headers a game answers with. Headers that
+    # cannot be made into lines go on as they are, refused like the rest.
     def http_header_lines(headers)
-      return headers unless headers.is_a?(Hash) || headers.is_a?(Array)
+      return headers unless headers.is_a?(Hash)
       headers.map { |k, v| "#{k}: #{v}" }
     rescue Exception
       headers
