@@ -527,10 +527,12 @@ module QMX
       properties[name] = :"@#{name}"
     end
 
-    # Takes back a property a refused load gave the type.
+    # Takes back a property a refused load gave the type: the accessor pair
+    # __define_property__ made, which nothing else can have replaced while
+    # the load ran (no game code runs in it).
     def self.__remove_property__(name)
       __properties__.delete(name)
-      [name, :"#{name}="].each { |method| remove_method(method) if instance_methods(false).include?(method) }
+      remove_method(name, :"#{name}=")
     end
 
     # Names a strict property cannot take: making, loading, saving or
