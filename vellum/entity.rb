@@ -247,14 +247,14 @@ module QMX
     end
 
     def hash
-      log_once :hash_renamed_to_as_hash, "* WARNING:\nEntity#hash has been renamed to Entity#as_hash so as not to clober Object#hash. If you get a weird exception later on, this may end up being why (since now this function returns a fixnum and not a dictionary).\n"
+      QMX::Log.puts_once :hash_renamed_to_as_hash, "* WARNING:\nEntity#hash has been renamed to Entity#as_hash so as not to clober Object#hash. If you get a weird exception later on, this may end up being why (since now this function returns a fixnum and not a dictionary).\n"
       super
     end
 
     def as_hash
       if @__contains_array_indexers__ && !@__array_indexers_noted__
         @__array_indexers_noted__ = true
-        log_important "* IMPORTANT:\nThis dynamic entity contains array indexers. You may want to use attributes instead of the hash function to exclude reserved keys which are not numeric.\n\n"
+        QMX::Log.puts_important "* IMPORTANT:\nThis dynamic entity contains array indexers. You may want to use attributes instead of the hash function to exclude reserved keys which are not numeric.\n\n"
       end
       @hash
     end
@@ -487,7 +487,7 @@ module QMX
     end
 
     def attributes=(*opts)
-      raise QMX::OpenEntity::ATTRIBUTES_RESERVED_MESSAGE
+      Kernel.raise QMX::OpenEntity::ATTRIBUTES_RESERVED_MESSAGE
     end
 
     ATTRIBUTES_RESERVED_MESSAGE = "* ERROR: You cannot use the property ~attributes~ for an object under ~args.state~ because it would overwrite ~Object::attributes~. Please pick a different property name.".freeze
@@ -497,6 +497,10 @@ module QMX
     end
   end
 
+  # Its own methods reach Kernel's and the log's functions through their
+  # modules (Kernel.raise, QMX::Log.puts_once): a property's accessor of the
+  # same name would otherwise answer in their place, and a property named
+  # raise would turn the misspelling check off.
   class StrictEntity
     OWN_PROPERTIES = [:entity_id, :entity_name, :entity_strict, :created_at, :created_at_elapsed,
                       :global_created_at_elapsed, :entity_type, :entity_keys_by_ref].freeze
@@ -653,7 +657,7 @@ module QMX
 
     def method_missing(m, *args)
       name = @entity_name
-      raise "* ERROR:\nThe *strict* entity with name :#{name} doesn't have the property #{m}. When converting\nan entity to a strict entity (going from \"args.state.new_entity\" to \"args.state.new_entity_strict\"),\nall possible properties must be defined when the entity was originally created. Make sure\n#{m} is defined within args.state.new_entity_strict(:#{name}) do ... end.\n\n"
+      Kernel.raise "* ERROR:\nThe *strict* entity with name :#{name} doesn't have the property #{m}. When converting\nan entity to a strict entity (going from \"args.state.new_entity\" to \"args.state.new_entity_strict\"),\nall possible properties must be defined when the entity was originally created. Make sure\n#{m} is defined within args.state.new_entity_strict(:#{name}) do ... end.\n\n"
     end
 
     def created_at_elapsed
@@ -665,7 +669,7 @@ module QMX
     end
 
     def hash
-      log_once :hash_renamed_to_as_hash, "* WARNING:\nEntity#hash has been renamed to Entity#as_hash so as not to clober Object#hash. If you get a weird exception later on, this may end up being why (since now this function returns a fixnum and not a dictionary).\n"
+      QMX::Log.puts_once :hash_renamed_to_as_hash, "* WARNING:\nEntity#hash has been renamed to Entity#as_hash so as not to clober Object#hash. If you get a weird exception later on, this may end up being why (since now this function returns a fixnum and not a dictionary).\n"
       super
     end
 
@@ -674,7 +678,7 @@ module QMX
     end
 
     def attributes=(*opts)
-      raise QMX::OpenEntity::ATTRIBUTES_RESERVED_MESSAGE
+      Kernel.raise QMX::OpenEntity::ATTRIBUTES_RESERVED_MESSAGE
     end
 
     def to_hash
