@@ -90,10 +90,11 @@ mrb_sym newest_symbol(mrb_state *mrb) {
     return made;
 }
 
-// The Symbols a fresh run of the game has by the time the game has loaded
-// (the interpreter's, the framework's, the game's code's and what its boot
-// made) are those numbered up to this; until the game has loaded, those the
-// framework has.
+// The Symbols every run of the game has before any of its code runs (the
+// interpreter's, the framework's and the runtime's) are those numbered up to
+// this: the mark is taken again just before the game's first file loads.
+// Names the game's files, its boot or a load make later count as new, for a
+// new run may not have them when it loads a save.
 struct fresh_run_symbols {
     mrb_state *owner = nullptr;
     mrb_sym newest = 0;
@@ -748,8 +749,9 @@ mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
     return mrb_nil_value();
 }
 
-// FFI.saved_text_mark_fresh_run: the game has loaded; the Symbols there are
-// now are those a fresh run of it has when it loads a save.
+// FFI.saved_text_mark_fresh_run: the game's first file is about to load; the
+// Symbols there are now are those every run of it has before it can load a
+// save.
 mrb_value ffi_saved_text_mark_fresh_run(mrb_state *mrb, mrb_value) {
     mark_fresh_run(mrb);
     return mrb_nil_value();

@@ -324,4 +324,36 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
     EXPECT_EQ(count_of(second.out, "Saved state may make at most 300000 Symbols"), 1u) << second.out;
 }
 
+// A game that loads its save in boot and adds new names every run: the
+// names its own load made are new to the next run too, so the save that
+// would pass the limit is refused in the run that makes it, the previous
+// save stays, and every later run loads it.
+TEST(SavedState, NamesALoadInBootMadeCountAsNewForTheWriter) {
+    EngineSandbox sandbox;
+    sandbox.write_game_file("app/main.rb", R"(def boot(args)
+  $loaded = $qmx.load_state
+end
+# 200 new names of 45,000 bytes a run: two runs' worth pass the 16 MiB a
+# load may make.
+def tick(args)
+  state = args.state
+  state.runs = (state.runs || 0) + 1
+  state.names ||= []
+  200.times { |i| state.names << :"run_#{state.runs}_#{i}_#{'x' * 45_000}" }
+  saved = $qmx.save_state
+  $qmx.append_file("runs.txt", "#{$loaded ? 'loaded' : 'fresh'} #{saved ? 'saved' : 'refused'}\n")
+  $qmx.request_quit
+end
+)");
+    std::string saves[3];
+    for (std::string &save : saves) {
+        engine_result r = sandbox.run({sandbox.game_dir}, 60);
+        EXPECT_EQ(r.exit_code, 0) << r.out.substr(0, 4000);
+        save = read_file(sandbox.game_dir + "/game_state.txt");
+    }
+    EXPECT_EQ(read_file(sandbox.game_dir + "/runs.txt"), "fresh saved\nloaded refused\nloaded refused\n");
+    EXPECT_FALSE(saves[0].empty());
+    EXPECT_TRUE(saves[1] == saves[0] && saves[2] == saves[0]);
+}
+
 } // namespace
