@@ -49,7 +49,8 @@ mrb_value item(mrb_value array, mrb_int index) {
 // named cells stays within them.
 constexpr size_t NEW_SYMBOL_LIMIT = 300000;
 constexpr size_t NEW_NAME_BYTES_LIMIT = size_t(16) << 20;
-// The interpreter takes no longer name.
+// The interpreter makes no longer name: a load is refused before it would
+// ask for one.
 constexpr size_t NAME_LENGTH_MAX = 65534;
 // The longest name the interpreter packs into a Symbol's own value instead of
 // its table (letters, digits and "_"): such a Symbol is never new.
@@ -525,6 +526,7 @@ struct open_container {
     bool id, strict;
     size_t at;
     std::vector<std::string_view> keys;
+    std::vector<size_t> keys_at;
 };
 
 struct text_builder {
@@ -562,13 +564,27 @@ uint32_t note_name(text_builder *b, std::string_view name, size_t at) {
     return place;
 }
 
-// Notes the names a strict entity makes of its properties when it loads.
-void note_property_names(text_builder *b, const open_container &hash) {
-    for (std::string_view key : hash.keys)
+// A name the interpreter cannot make is refused where it is, as any other
+// bad data; answers false then.
+bool name_fits(text_builder *b, size_t length, size_t at, const char *what) {
+    if (length <= NAME_LENGTH_MAX) return true;
+    b->reader.failure = what;
+    b->reader.failure_at = at;
+    return false;
+}
+
+// Notes the names a strict entity makes of its properties when it loads;
+// false when one of them would be too long ("@" and "=" add a byte).
+bool note_property_names(text_builder *b, const open_container &hash) {
+    for (size_t i = 0; i < hash.keys.size(); ++i) {
+        std::string_view key = hash.keys[i];
+        if (!name_fits(b, key.size() + 1, hash.keys_at[i], "property name too long")) return false;
         for_each_property_name(key, [&](const std::string &name) {
             auto found = b->name_places.find(name);
             if (found == b->name_places.end()) note_name(b, b->copies.emplace_back(name), hash.at);
         });
+    }
+    return true;
 }
 
 // The value a token begins has its place in the innermost container: as a
@@ -579,6 +595,7 @@ void note_place(text_builder *b, const saved_text_token &t, std::string_view nam
     if (!c.hash) return;
     if (c.key_next && (t.kind == SAVED_TEXT_SYMBOL || t.kind == SAVED_TEXT_STRING)) {
         c.keys.push_back(name);
+        c.keys_at.push_back(t.at);
         if (t.kind == SAVED_TEXT_SYMBOL) {
             c.id = c.id || name == "entity_id";
             c.strict = c.strict || name == "entity_strict";
@@ -604,13 +621,14 @@ bool collect_symbols(mrb_state *mrb, text_builder *b) {
         if (t.kind == SAVED_TEXT_END) {
             open_container done = std::move(b->containers.back());
             b->containers.pop_back();
-            if (done.hash && done.id && done.strict) note_property_names(b, done);
+            if (done.hash && done.id && done.strict && !note_property_names(b, done)) return false;
             end_place(b);
             continue;
         }
         std::string_view name(t.bytes, t.length);
         bool copied = t.bytes < r->text || t.bytes >= r->text + r->length;
         if (t.kind == SAVED_TEXT_SYMBOL) {
+            if (!name_fits(b, t.length, t.at, "Symbol name too long")) return false;
             auto found = b->name_places.find(name);
             uint32_t place = found != b->name_places.end() ? found->second
                                                            : note_name(b, copied ? b->copies.emplace_back(name) : name, t.at);
@@ -623,7 +641,7 @@ bool collect_symbols(mrb_state *mrb, text_builder *b) {
         }
         note_place(b, t, name);
         if ((t.kind == SAVED_TEXT_ARRAY || t.kind == SAVED_TEXT_HASH) && !t.empty)
-            b->containers.push_back({t.kind == SAVED_TEXT_HASH, true, false, false, t.at, {}});
+            b->containers.push_back({t.kind == SAVED_TEXT_HASH, true, false, false, t.at, {}, {}});
         else
             end_place(b);
     }

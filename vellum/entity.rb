@@ -359,8 +359,14 @@ module QMX
       self
     end
 
+    # The data and the inner exception are quoted in part only (an entity
+    # may hold the whole save).
     def self.load_failure_message(serialization_data, e)
-      "* ERROR:\nFailed to load entity data from:\n\n#+begin_src\n#{serialization_data}\n#+end_src\n\nThe save data looks to be corrupt.\n\n** INNER EXCEPTION:\n#{e}\n"
+      data = QMX::LiteralReader.excerpt(serialization_data)
+      inner = e.to_s
+      # An inner load's refusal quotes its own data, in part, already.
+      inner = QMX::LiteralReader.excerpt_text(inner) unless inner.start_with?("* ERROR:\nFailed to load entity data")
+      "* ERROR:\nFailed to load entity data from:\n\n#+begin_src\n#{data}\n#+end_src\n\nThe save data looks to be corrupt.\n\n** INNER EXCEPTION:\n#{inner}\n"
     end
 
     def new_entity_strict(entity_type, init_hash = nil, &block)
@@ -557,13 +563,20 @@ module QMX
       data.each_key do |key|
         name = key.is_a?(Symbol) ? key.to_s : key
         unless name.is_a?(String) && __name_of_property__?(name)
-          raise ArgumentError, "#{key.inspect} cannot be a property of a strict entity: a property is named by a Symbol or a String that can name an instance variable."
+          raise ArgumentError, "#{QMX::LiteralReader.excerpt(key)} cannot be a property of a strict entity: a property is named by a Symbol or a String that can name an instance variable."
         end
         if REFUSED_PROPERTY_NAMES.key?(name)
-          raise ArgumentError, "#{key.inspect} cannot be a property of a strict entity: it names a method the entity works by."
+          raise ArgumentError, "#{QMX::LiteralReader.excerpt(key)} cannot be a property of a strict entity: it names a method the entity works by."
+        end
+        if name.bytesize > PROPERTY_NAME_BYTES_MAX
+          raise ArgumentError, "#{QMX::LiteralReader.excerpt(key)} cannot be a property of a strict entity: a property's name may be at most #{PROPERTY_NAME_BYTES_MAX} bytes long."
         end
       end
     end
+
+    # The interpreter makes no Symbol longer than 65,534 bytes, and a
+    # property makes name= and @name of its name.
+    PROPERTY_NAME_BYTES_MAX = 65_533
 
     # Letters, digits, "_" and bytes beyond ASCII, not starting with a digit.
     def self.__name_of_property__?(name)

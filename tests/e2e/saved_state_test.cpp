@@ -356,4 +356,97 @@ end
     EXPECT_TRUE(saves[1] == saves[0] && saves[2] == saves[0]);
 }
 
+// Undoing a load costs what the load did: a save whose strict entity of
+// 20,000 properties is followed by a refused entity, and the writer's
+// trial load of an open entity with entity_strict false and 20,000 keys,
+// each finish in the run's time (they took hours at this size when each
+// property's undoing listed the type's methods); the refusal changes
+// nothing and the save still comes.
+TEST(SavedState, UndoingALoadCostsWhatTheLoadDid) {
+    EngineSandbox sandbox;
+    engine_result result = run_check(sandbox, R"(N = 20_000
+checks = {}
+state = $qmx.args.state
+state.marker = :kept
+made = state.new_entity_strict(:made, x: 1)
+[:made, :fresh].each do |type|
+  $qmx.write_file("game_state.txt", "{:entity_id=>1, :e=>{:entity_id=>2, :entity_strict=>true, :entity_name=>:#{type}, :x=>1, " +
+                                    Array.new(N) { |i| ":p_#{i}=>#{i}" }.join(", ") + "}, :bad=>{:entity_id=>\"x\", " \
+                                    ":entity_keys_by_ref=>5}}")
+  checks[:"refused_#{type}"] = $qmx.load_state.nil? && $qmx.args.state.marker == :kept
+end
+checks[:types_taken_back] = !made.respond_to?(:p_0) && !made.respond_to?(:"p_#{N - 1}=") && made.x == 1 &&
+                            !QMX::Entity.strict_entities.key?(:fresh)
+wide = state.new_entity(:wide)
+N.times { |i| wide.as_hash[:"k_#{i}"] = i }
+wide.entity_strict = false
+state.wide = wide
+types = QMX::Entity.strict_entities.keys
+checks[:trial_load_saves] = $qmx.save_state && QMX::Entity.strict_entities.keys == types
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 0) << result.out.substr(0, 4000);
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out.substr(0, 4000);
+}
+
+// Names the interpreter cannot make (a Symbol of 70,000 bytes, a strict
+// property of 65,534, whose @name would be one byte too long) are refused
+// by every reader of saved text as other bad data is, with the reason and
+// the byte: load_state logs and keeps the state, deserialize_state raises
+// its format error, a replay does not start. A refusal quotes a bounded part
+// of what it refuses: a save of megabytes refused for one bad
+// entity_keys_by_ref logs a short excerpt, marked as cut, and so does
+// deserialize_state's exception.
+TEST(SavedState, ReadersRefuseNamesTooLongAndQuoteLittleOfWhatTheyRefuse) {
+    EngineSandbox sandbox;
+    engine_result result = run_check(sandbox, R"(checks = {}
+$qmx.args.state.marker = :kept
+long = "s" * 70_000
+texts = {
+  symbol: "{:entity_id=>1, :n=>:#{long}}",
+  quoted_symbol: "{:entity_id=>1, :n=>[:\"#{long}\"]}",
+  label_key: "{:entity_id=>1, #{long}: 1}",
+  strict_property: "{:entity_id=>1, :e=>{:entity_id=>2, :entity_strict=>true, \"#{'p' * 65_534}\"=>1}}"
+}
+def refused(text)
+  $qmx.deserialize_state(text)
+  false
+rescue QMX::LiteralReader::FormatError => e
+  e.message.bytesize < 2000 && e.message.include?("name too long at byte ")
+end
+texts.each do |name, text|
+  $qmx.write_file("game_state.txt", text)
+  checks[:"load_state_#{name}"] = $qmx.load_state.nil?
+  checks[:"deserialize_state_#{name}"] = refused(text)
+end
+$qmx.write_file("long.txt", "replay_version 2.0\nstopped_at 10\nseed 1\nrecorded_at now\n[:#{long}, 1, 2, 2, 1, 0]\n")
+checks[:replay] = begin
+  $replay.start("long.txt").nil? && !$recording.is_replaying?
+rescue Exception
+  false
+end
+big = "{:entity_id=>1, :big=>\"#{'y' * 2_000_000}\", :list=>[#{Array.new(100_000) { |i| i }.join(', ')}], " \
+      ":e=>{:entity_id=>2, :big=>\"#{'z' * 1_000_000}\", :entity_keys_by_ref=>{:b=>:missing}}}"
+$qmx.write_file("game_state.txt", big)
+checks[:big_refused] = $qmx.load_state.nil?
+checks[:big_deserialize_state] = begin
+  $qmx.deserialize_state(big)
+  false
+rescue RuntimeError => e
+  e.message.bytesize < 4000 && e.message.include?("... [cut") && e.message.include?("pairs :b with :missing")
+end
+checks[:state_kept] = $qmx.args.state.marker == :kept
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out.substr(0, 4000);
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out.substr(0, 4000);
+    EXPECT_EQ(count_of(result.out, "Symbol name too long at byte "), 3u) << result.out.substr(0, 4000);
+    EXPECT_EQ(count_of(result.out, "property name too long at byte 58:"), 1u) << result.out.substr(0, 4000);
+    EXPECT_EQ(count_of(result.out, "pairs :b with :missing, but only properties saved with the entity"), 1u);
+    // The replay's refusal quotes its line; nothing else quotes more than a
+    // few hundred bytes of the megabytes refused.
+    EXPECT_LT(result.out.size(), 100000u);
+}
+
 } // namespace
