@@ -41,26 +41,20 @@ module QMX
     end
 
     # Counts a save carries on (entity ids, the tick count) must be whole
-    # numbers the engine can go on counting from. Up to 2**53 they stay exact
-    # in Float arithmetic, and the writer takes them that far; a load takes
-    # them only up to 2**52 - 1, so that a game counting on from a loaded
-    # save has 2**52 ticks and ids to go (millions of years at 60 a second)
-    # before its own saves reach the writer's end.
+    # numbers the engine can go on counting from: up to 2**53 they stay exact
+    # in Float arithmetic. The writer and the reader take the same range, so
+    # every save loads; a game that counts past its top can no longer save
+    # (the writer refuses and keeps the previous save) rather than write a
+    # save no run could load.
     SAVED_COUNT_MAX = 2**53 - 1
-    LOADED_COUNT_MAX = 2**52 - 1
     SAVED_COUNT_MIN = -2**53
 
-    # The highest count the load under way takes.
-    def self.count_max
-      @count_max || LOADED_COUNT_MAX
-    end
-
     def self.saved_count?(value, lowest = SAVED_COUNT_MIN)
-      value.is_a?(Integer) && value >= lowest && value <= count_max
+      value.is_a?(Integer) && value >= lowest && value <= SAVED_COUNT_MAX
     end
 
     def self.saved_count_message(key, value, lowest = SAVED_COUNT_MIN)
-      "#{key} must be a whole number from #{lowest} to #{count_max}, not #{value.inspect}."
+      "#{key} must be a whole number from #{lowest} to #{SAVED_COUNT_MAX}, not #{QMX::LiteralReader.excerpt(value)}."
     end
 
     # Loaded entities keep their saved ids; new ones must never reuse them.
@@ -79,20 +73,20 @@ module QMX
     # and always for a trial (the writer reading its text back), the strict
     # types the load registered, the properties it gave types, and the id
     # counter are put back as they were, so that a load that is refused
-    # changes nothing. A trial takes counts up to the writer's end.
+    # changes nothing. Undoing costs what the load did: each property it
+    # gave a type is taken back on its own.
     def self.__load__(trial = false)
       # A load inside one under way (an entity's values) is part of it.
       return yield if @load_journal
       journal = [strict_entities.dup, @id, []]
       @load_journal = journal
-      @count_max = trial ? SAVED_COUNT_MAX : LOADED_COUNT_MAX
       finished = false
       result = yield
       finished = true
       result
     ensure
       if journal
-        @load_journal = @count_max = nil
+        @load_journal = nil
         __undo_load__(journal) if trial || !finished
       end
     end
@@ -110,16 +104,23 @@ module QMX
       @id = id
     end
 
-    # entity_keys_by_ref pairs properties saved with the entity, the second
-    # sharing its value with the first; anything else is corrupt data, refused
-    # before a value is copied.
-    def self.saved_keys_by_ref(serialization_data)
+    # entity_keys_by_ref pairs each other key with the main key whose value
+    # it shares: the main key must be saved with the entity, and so must the
+    # other key of a strict entity, whose properties are names the save
+    # holds. An open entity's other key takes the main key's value whether
+    # it was saved or not. Anything else is corrupt data, refused before a
+    # value is copied.
+    def self.saved_keys_by_ref(serialization_data, strict = false)
       refs = serialization_data[:entity_keys_by_ref]
       return nil if refs.nil?
-      raise ArgumentError, "entity_keys_by_ref must be a Hash, not #{refs.inspect}." unless refs.is_a?(Hash)
+      unless refs.is_a?(Hash)
+        raise ArgumentError, "entity_keys_by_ref must be a Hash, not #{QMX::LiteralReader.excerpt(refs)}."
+      end
       refs.each do |other, main|
-        next if serialization_data.key?(other) && serialization_data.key?(main)
-        raise ArgumentError, "entity_keys_by_ref pairs #{other.inspect} with #{main.inspect}, but only properties saved with the entity can share a value."
+        next if serialization_data.key?(main) && (!strict || serialization_data.key?(other))
+        raise ArgumentError, "entity_keys_by_ref pairs #{QMX::LiteralReader.excerpt(other)} with " \
+                             "#{QMX::LiteralReader.excerpt(main)}, but only properties saved with the entity can " \
+                             "share a value."
       end
       refs
     end
@@ -633,7 +634,7 @@ module QMX
     # A shared value is copied from one property to another, both saved with
     # the entity.
     def __load_end__(serialization_data, root = false)
-      refs = QMX::Entity.saved_keys_by_ref(serialization_data)
+      refs = QMX::Entity.saved_keys_by_ref(serialization_data, true)
       properties = __type__.__properties__
       refs.each { |other, main| __load_value__(other, instance_variable_get(properties[main.to_sym])) } if refs
       QMX::Entity.advance_id_past!(@entity_id, root)

@@ -125,10 +125,10 @@ $qmx.args.state.new_entity_strict(:made, x: 1)
     loads[:"#{type}_#{name}"] = load("{:entity_id=>1, :e=>{:entity_id=>7, :entity_strict=>true, :entity_name=>:#{type}, :x=>1, :#{name}=>2}}")
   end
 end
-# entity_keys_by_ref must pair properties saved with the entity on every
-# entity: a number would be counted through, an Array or names of keys not
+# entity_keys_by_ref must be a Hash whose main keys were saved with the
+# entity: a number would be counted through, an Array or a main key not
 # saved would lose values.
-{ huge: "9007199254740991", float: "1.0e+20", array: "[[:a, :b]]", small: "3", unsaved: "{:c=>:a}" }.each do |name, refs|
+{ huge: "9007199254740991", float: "1.0e+20", array: "[[:a, :b]]", small: "3", unsaved: "{:a=>:c}" }.each do |name, refs|
   loads[:"root_refs_#{name}"] = load("{:entity_id=>1, :a=>[1], :b=>[1], :entity_keys_by_ref=>#{refs}}")
   loads[:"open_refs_#{name}"] = load("{:entity_id=>1, :e=>{:entity_id=>2, :a=>[1], :b=>[1], :entity_keys_by_ref=>#{refs}}}")
 end
@@ -160,6 +160,12 @@ end
 state = $qmx.deserialize_state(format(setter, :another, :another))
 checks[:setter_deserialize_state] = state && state.b.progress == "from the save"
 checks[:setters_ran_nothing] = $ran.empty?
+# An open entity's other key that was not saved takes the main key's value,
+# shared, at the root and nested.
+state = load("{:entity_id=>1, :a=>[1], :entity_keys_by_ref=>{:b=>:a}, :e=>{:entity_id=>2, :a=>[2], " \
+             ":entity_keys_by_ref=>{:b=>:a, \"c\"=>:a}}}")
+checks[:open_other_key_unsaved] = state && state.b == [1] && state.b.equal?(state.a) && state.e.b.equal?(state.e.a) &&
+                                  state.e.as_hash["c"].equal?(state.e.a)
 shared = load("{:entity_id=>1, :e=>{:entity_id=>6, :entity_strict=>true, :a=>[1], :b=>[1], :entity_keys_by_ref=>{:b=>:a}}}")
 checks[:shared] = shared && shared.e.a.equal?(shared.e.b)
 made_log = load("{:entity_id=>1, :e=>{:entity_id=>8, :entity_strict=>true, :entity_name=>:made, :x=>1, :log=>[1]}}")
@@ -191,8 +197,9 @@ end
 // The tick count and entity ids go on being counted from a save: each value
 // the engine cannot count on from is refused naming its key, the state and
 // the tick count are kept, and new entities still come. The largest counts
-// a load takes leave room to count on, and the game goes on saving; a
-// nested Hash's entity_id that is not an Integer is the game's own data.
+// a load takes are the largest the writer takes: once a game counts past
+// them it can no longer save, and the previous save stays. A nested Hash's
+// entity_id that is not an Integer is the game's own data.
 TEST(SavedState, CountsASaveCarriesOnAreWholeNumbersTheEngineCountsFrom) {
     EngineSandbox sandbox;
     engine_result result = run_check(sandbox, R"(def load(text)
@@ -202,8 +209,8 @@ end
 $qmx.args.state.marker = :kept
 Kernel.tick_count = 7
 not_whole = { string: '"x"', array: "[1]", true: "true", hash: "{}", nan: "NaN", fraction: "1.5" }
-no_room = { int64_max: "9223372036854775807", int64_min: "-9223372036854775808", two_to_53_less_1: "9007199254740991",
-            two_to_52: "4503599627370496" }
+no_room = { int64_max: "9223372036854775807", int64_min: "-9223372036854775808", two_to_53: "9007199254740992",
+            below_minus_two_to_53: "-9007199254740993" }
 checks = {}
 not_whole.merge(no_room).each do |name, value|
   checks[:"tick_count_#{name}"] = load("{:entity_id=>1, :tick_count=>#{value}}").nil?
@@ -216,21 +223,21 @@ not_whole.each do |name, value|
   state = load("{:entity_id=>1, :items=>[{:entity_id=>#{value}, :n=>1}]}")
   checks[:"nested_data_#{name}"] = state && state.items[0].n == 1 && $qmx.save_state
 end
-big = load("{:entity_id=>4503599627370495, :tick_count=>4503599627370495, :marker=>:big}")
-checks[:largest] = big && big.marker == :big && Kernel.tick_count == 4503599627370495 &&
-                   big.new_entity(:next).entity_id == 4503599627370496
-Kernel.tick_count += 60
-checks[:counts_on_and_saves] = big && (big.more = big.new_entity(:more)) && $qmx.save_state &&
-                               $qmx.read_file("game_state.txt").include?(":entity_id=>4503599627370497")
+big = load("{:entity_id=>9007199254740991, :tick_count=>9007199254740991, :marker=>:big}")
+saved = $qmx.read_file("game_state.txt")
+checks[:largest] = big && big.marker == :big && Kernel.tick_count == 9007199254740991 &&
+                   big.new_entity(:next).entity_id == 9007199254740992
+checks[:past_the_top_saves_nothing] = big && (big.more = big.new_entity(:more)) && $qmx.save_state.nil? &&
+                                      $qmx.read_file("game_state.txt") == saved
 checks[:before_first_tick] = load("{:entity_id=>1, :tick_count=>-1}") && Kernel.tick_count == -1
 puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
 )");
     EXPECT_EQ(result.exit_code, 0) << result.out;
     EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
-    EXPECT_EQ(count_of(result.out, "tick_count must be a whole number from -1 to 4503599627370495, not "), 10u)
+    EXPECT_EQ(count_of(result.out, "tick_count must be a whole number from -1 to 9007199254740991, not "), 10u)
         << result.out;
-    EXPECT_EQ(count_of(result.out, "entity_id must be a whole number from -9007199254740992 to 4503599627370495, not "),
-              14u)
+    EXPECT_EQ(count_of(result.out, "entity_id must be a whole number from -9007199254740992 to 9007199254740991, not "),
+              15u)
         << result.out;
 }
 
@@ -322,6 +329,70 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
     EXPECT_EQ(second.exit_code, 0) << second.out;
     EXPECT_NE(second.out.find("failed: []"), std::string::npos) << second.out;
     EXPECT_EQ(count_of(second.out, "Saved state may make at most 300000 Symbols"), 1u) << second.out;
+}
+
+// Whatever save_state writes, load_state loads in the next run: entity ids
+// and the tick count at 2^52 - 1, 2^52 and 2^53 - 1, at the root and nested
+// (in a Hash of the game's and in an entity), save in one run and load in
+// the next. One past 2^53 - 1 is refused by the writer, naming the key, and
+// the previous save stays.
+TEST(SavedState, CountsTheWriterTakesLoadInTheNextRun) {
+    const std::string cases = R"(COUNTS = { below_2_52: 2**52 - 1, at_2_52: 2**52, top: 2**53 - 1, over: 2**53 }
+PLACES = %i[root_id root_tick nested_hash nested_entity]
+def each_case
+  COUNTS.each { |name, count| PLACES.each { |where| yield :"#{name}_#{where}", count, where } }
+end
+)";
+    EngineSandbox sandbox;
+    engine_result first = run_check(sandbox, cases + R"(checks = {}
+each_case do |name, count, where|
+  $qmx.reset_state
+  state = $qmx.args.state
+  state.marker = :previous
+  state.tick_count = 5
+  $qmx.save_state
+  previous = $qmx.read_file("game_state.txt")
+  state.marker = name
+  case where
+  when :root_id then state.as_hash[:entity_id] = count
+  when :root_tick then state.tick_count = count
+  when :nested_hash then state.item = { entity_id: count, name: "x" }
+  when :nested_entity then (state.item = state.new_entity(:item)).as_hash[:entity_id] = count
+  end
+  saved = $qmx.save_state
+  $qmx.write_file("#{name}.txt", $qmx.read_file("game_state.txt"))
+  checks[name] = count < 2**53 ? saved : saved.nil? && $qmx.read_file("game_state.txt") == previous
+end
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(first.exit_code, 0) << first.out;
+    EXPECT_NE(first.out.find("failed: []"), std::string::npos) << first.out;
+    EXPECT_EQ(count_of(first.out, "entity_id must be a whole number from -9007199254740992 to 9007199254740991, not "
+                                  "9007199254740992."),
+              3u)
+        << first.out;
+    EXPECT_EQ(count_of(first.out, "tick_count must be a whole number from -1 to 9007199254740991, not 9007199254740992."),
+              1u)
+        << first.out;
+
+    engine_result second = run_check(sandbox, cases + R"(checks = {}
+each_case do |name, count, where|
+  $qmx.write_file("game_state.txt", $qmx.read_file("#{name}.txt"))
+  state = $qmx.load_state
+  checks[name] = if count >= 2**53
+                   state && state.marker == :previous
+                 elsif state && state.marker == name
+                   case where
+                   when :root_id then state.entity_id == count
+                   when :root_tick then Kernel.tick_count == count
+                   else state.item.entity_id == count
+                   end
+                 end
+end
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(second.exit_code, 0) << second.out;
+    EXPECT_NE(second.out.find("failed: []"), std::string::npos) << second.out;
 }
 
 // A game that loads its save in boot and adds new names every run: the
