@@ -49,7 +49,8 @@ mrb_value item(mrb_value array, mrb_int index) {
 // named cells stays within them.
 constexpr size_t NEW_SYMBOL_LIMIT = 300000;
 constexpr size_t NEW_NAME_BYTES_LIMIT = size_t(16) << 20;
-// The interpreter takes no longer name.
+// The interpreter makes no longer name: a load is refused before it would
+// ask for one.
 constexpr size_t NAME_LENGTH_MAX = 65534;
 // The longest name the interpreter packs into a Symbol's own value instead of
 // its table (letters, digits and "_"): such a Symbol is never new.
@@ -90,10 +91,11 @@ mrb_sym newest_symbol(mrb_state *mrb) {
     return made;
 }
 
-// The Symbols a fresh run of the game has by the time the game has loaded
-// (the interpreter's, the framework's, the game's code's and what its boot
-// made) are those numbered up to this; until the game has loaded, those the
-// framework has.
+// The Symbols every run of the game has before any of its code runs (the
+// interpreter's, the framework's and the runtime's) are those numbered up to
+// this: the mark is taken again just before the game's first file loads.
+// Names the game's files, its boot or a load make later count as new, for a
+// new run may not have them when it loads a save.
 struct fresh_run_symbols {
     mrb_state *owner = nullptr;
     mrb_sym newest = 0;
@@ -524,6 +526,7 @@ struct open_container {
     bool id, strict;
     size_t at;
     std::vector<std::string_view> keys;
+    std::vector<size_t> keys_at;
 };
 
 struct text_builder {
@@ -561,13 +564,27 @@ uint32_t note_name(text_builder *b, std::string_view name, size_t at) {
     return place;
 }
 
-// Notes the names a strict entity makes of its properties when it loads.
-void note_property_names(text_builder *b, const open_container &hash) {
-    for (std::string_view key : hash.keys)
+// A name the interpreter cannot make is refused where it is, as any other
+// bad data; answers false then.
+bool name_fits(text_builder *b, size_t length, size_t at, const char *what) {
+    if (length <= NAME_LENGTH_MAX) return true;
+    b->reader.failure = what;
+    b->reader.failure_at = at;
+    return false;
+}
+
+// Notes the names a strict entity makes of its properties when it loads;
+// false when one of them would be too long ("@" and "=" add a byte).
+bool note_property_names(text_builder *b, const open_container &hash) {
+    for (size_t i = 0; i < hash.keys.size(); ++i) {
+        std::string_view key = hash.keys[i];
+        if (!name_fits(b, key.size() + 1, hash.keys_at[i], "property name too long")) return false;
         for_each_property_name(key, [&](const std::string &name) {
             auto found = b->name_places.find(name);
             if (found == b->name_places.end()) note_name(b, b->copies.emplace_back(name), hash.at);
         });
+    }
+    return true;
 }
 
 // The value a token begins has its place in the innermost container: as a
@@ -578,6 +595,7 @@ void note_place(text_builder *b, const saved_text_token &t, std::string_view nam
     if (!c.hash) return;
     if (c.key_next && (t.kind == SAVED_TEXT_SYMBOL || t.kind == SAVED_TEXT_STRING)) {
         c.keys.push_back(name);
+        c.keys_at.push_back(t.at);
         if (t.kind == SAVED_TEXT_SYMBOL) {
             c.id = c.id || name == "entity_id";
             c.strict = c.strict || name == "entity_strict";
@@ -603,13 +621,14 @@ bool collect_symbols(mrb_state *mrb, text_builder *b) {
         if (t.kind == SAVED_TEXT_END) {
             open_container done = std::move(b->containers.back());
             b->containers.pop_back();
-            if (done.hash && done.id && done.strict) note_property_names(b, done);
+            if (done.hash && done.id && done.strict && !note_property_names(b, done)) return false;
             end_place(b);
             continue;
         }
         std::string_view name(t.bytes, t.length);
         bool copied = t.bytes < r->text || t.bytes >= r->text + r->length;
         if (t.kind == SAVED_TEXT_SYMBOL) {
+            if (!name_fits(b, t.length, t.at, "Symbol name too long")) return false;
             auto found = b->name_places.find(name);
             uint32_t place = found != b->name_places.end() ? found->second
                                                            : note_name(b, copied ? b->copies.emplace_back(name) : name, t.at);
@@ -622,7 +641,7 @@ bool collect_symbols(mrb_state *mrb, text_builder *b) {
         }
         note_place(b, t, name);
         if ((t.kind == SAVED_TEXT_ARRAY || t.kind == SAVED_TEXT_HASH) && !t.empty)
-            b->containers.push_back({t.kind == SAVED_TEXT_HASH, true, false, false, t.at, {}});
+            b->containers.push_back({t.kind == SAVED_TEXT_HASH, true, false, false, t.at, {}, {}});
         else
             end_place(b);
     }
@@ -748,8 +767,9 @@ mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
     return mrb_nil_value();
 }
 
-// FFI.saved_text_mark_fresh_run: the game has loaded; the Symbols there are
-// now are those a fresh run of it has when it loads a save.
+// FFI.saved_text_mark_fresh_run: the game's first file is about to load; the
+// Symbols there are now are those every run of it has before it can load a
+// save.
 mrb_value ffi_saved_text_mark_fresh_run(mrb_state *mrb, mrb_value) {
     mark_fresh_run(mrb);
     return mrb_nil_value();

@@ -41,26 +41,20 @@ module QMX
     end
 
     # Counts a save carries on (entity ids, the tick count) must be whole
-    # numbers the engine can go on counting from. Up to 2**53 they stay exact
-    # in Float arithmetic, and the writer takes them that far; a load takes
-    # them only up to 2**52 - 1, so that a game counting on from a loaded
-    # save has 2**52 ticks and ids to go (millions of years at 60 a second)
-    # before its own saves reach the writer's end.
+    # numbers the engine can go on counting from: up to 2**53 they stay exact
+    # in Float arithmetic. The writer and the reader take the same range, so
+    # every save loads; a game that counts past its top can no longer save
+    # (the writer refuses and keeps the previous save) rather than write a
+    # save no run could load.
     SAVED_COUNT_MAX = 2**53 - 1
-    LOADED_COUNT_MAX = 2**52 - 1
     SAVED_COUNT_MIN = -2**53
 
-    # The highest count the load under way takes.
-    def self.count_max
-      @count_max || LOADED_COUNT_MAX
-    end
-
     def self.saved_count?(value, lowest = SAVED_COUNT_MIN)
-      value.is_a?(Integer) && value >= lowest && value <= count_max
+      value.is_a?(Integer) && value >= lowest && value <= SAVED_COUNT_MAX
     end
 
     def self.saved_count_message(key, value, lowest = SAVED_COUNT_MIN)
-      "#{key} must be a whole number from #{lowest} to #{count_max}, not #{value.inspect}."
+      "#{key} must be a whole number from #{lowest} to #{SAVED_COUNT_MAX}, not #{QMX::LiteralReader.excerpt(value)}."
     end
 
     # Loaded entities keep their saved ids; new ones must never reuse them.
@@ -79,20 +73,20 @@ module QMX
     # and always for a trial (the writer reading its text back), the strict
     # types the load registered, the properties it gave types, and the id
     # counter are put back as they were, so that a load that is refused
-    # changes nothing. A trial takes counts up to the writer's end.
+    # changes nothing. Undoing costs what the load did: each property it
+    # gave a type is taken back on its own.
     def self.__load__(trial = false)
       # A load inside one under way (an entity's values) is part of it.
       return yield if @load_journal
       journal = [strict_entities.dup, @id, []]
       @load_journal = journal
-      @count_max = trial ? SAVED_COUNT_MAX : LOADED_COUNT_MAX
       finished = false
       result = yield
       finished = true
       result
     ensure
       if journal
-        @load_journal = @count_max = nil
+        @load_journal = nil
         __undo_load__(journal) if trial || !finished
       end
     end
@@ -110,16 +104,23 @@ module QMX
       @id = id
     end
 
-    # entity_keys_by_ref pairs properties saved with the entity, the second
-    # sharing its value with the first; anything else is corrupt data, refused
-    # before a value is copied.
-    def self.saved_keys_by_ref(serialization_data)
+    # entity_keys_by_ref pairs each other key with the main key whose value
+    # it shares: the main key must be saved with the entity, and so must the
+    # other key of a strict entity, whose properties are names the save
+    # holds. An open entity's other key takes the main key's value whether
+    # it was saved or not. Anything else is corrupt data, refused before a
+    # value is copied.
+    def self.saved_keys_by_ref(serialization_data, strict = false)
       refs = serialization_data[:entity_keys_by_ref]
       return nil if refs.nil?
-      raise ArgumentError, "entity_keys_by_ref must be a Hash, not #{refs.inspect}." unless refs.is_a?(Hash)
+      unless refs.is_a?(Hash)
+        raise ArgumentError, "entity_keys_by_ref must be a Hash, not #{QMX::LiteralReader.excerpt(refs)}."
+      end
       refs.each do |other, main|
-        next if serialization_data.key?(other) && serialization_data.key?(main)
-        raise ArgumentError, "entity_keys_by_ref pairs #{other.inspect} with #{main.inspect}, but only properties saved with the entity can share a value."
+        next if serialization_data.key?(main) && (!strict || serialization_data.key?(other))
+        raise ArgumentError, "entity_keys_by_ref pairs #{QMX::LiteralReader.excerpt(other)} with " \
+                             "#{QMX::LiteralReader.excerpt(main)}, but only properties saved with the entity can " \
+                             "share a value."
       end
       refs
     end
@@ -247,14 +248,14 @@ module QMX
     end
 
     def hash
-      log_once :hash_renamed_to_as_hash, "* WARNING:\nEntity#hash has been renamed to Entity#as_hash so as not to clober Object#hash. If you get a weird exception later on, this may end up being why (since now this function returns a fixnum and not a dictionary).\n"
+      QMX::Log.puts_once :hash_renamed_to_as_hash, "* WARNING:\nEntity#hash has been renamed to Entity#as_hash so as not to clober Object#hash. If you get a weird exception later on, this may end up being why (since now this function returns a fixnum and not a dictionary).\n"
       super
     end
 
     def as_hash
       if @__contains_array_indexers__ && !@__array_indexers_noted__
         @__array_indexers_noted__ = true
-        log_important "* IMPORTANT:\nThis dynamic entity contains array indexers. You may want to use attributes instead of the hash function to exclude reserved keys which are not numeric.\n\n"
+        QMX::Log.puts_important "* IMPORTANT:\nThis dynamic entity contains array indexers. You may want to use attributes instead of the hash function to exclude reserved keys which are not numeric.\n\n"
       end
       @hash
     end
@@ -359,8 +360,14 @@ module QMX
       self
     end
 
+    # The data and the inner exception are quoted in part only (an entity
+    # may hold the whole save).
     def self.load_failure_message(serialization_data, e)
-      "* ERROR:\nFailed to load entity data from:\n\n#+begin_src\n#{serialization_data}\n#+end_src\n\nThe save data looks to be corrupt.\n\n** INNER EXCEPTION:\n#{e}\n"
+      data = QMX::LiteralReader.excerpt(serialization_data)
+      inner = e.to_s
+      # An inner load's refusal quotes its own data, in part, already.
+      inner = QMX::LiteralReader.excerpt_text(inner) unless inner.start_with?("* ERROR:\nFailed to load entity data")
+      "* ERROR:\nFailed to load entity data from:\n\n#+begin_src\n#{data}\n#+end_src\n\nThe save data looks to be corrupt.\n\n** INNER EXCEPTION:\n#{inner}\n"
     end
 
     def new_entity_strict(entity_type, init_hash = nil, &block)
@@ -487,7 +494,7 @@ module QMX
     end
 
     def attributes=(*opts)
-      raise QMX::OpenEntity::ATTRIBUTES_RESERVED_MESSAGE
+      Kernel.raise QMX::OpenEntity::ATTRIBUTES_RESERVED_MESSAGE
     end
 
     ATTRIBUTES_RESERVED_MESSAGE = "* ERROR: You cannot use the property ~attributes~ for an object under ~args.state~ because it would overwrite ~Object::attributes~. Please pick a different property name.".freeze
@@ -497,6 +504,10 @@ module QMX
     end
   end
 
+  # Its own methods reach Kernel's and the log's functions through their
+  # modules (Kernel.raise, QMX::Log.puts_once): a property's accessor of the
+  # same name would otherwise answer in their place, and a property named
+  # raise would turn the misspelling check off.
   class StrictEntity
     OWN_PROPERTIES = [:entity_id, :entity_name, :entity_strict, :created_at, :created_at_elapsed,
                       :global_created_at_elapsed, :entity_type, :entity_keys_by_ref].freeze
@@ -527,10 +538,12 @@ module QMX
       properties[name] = :"@#{name}"
     end
 
-    # Takes back a property a refused load gave the type.
+    # Takes back a property a refused load gave the type: the accessor pair
+    # __define_property__ made, which nothing else can have replaced while
+    # the load ran (no game code runs in it).
     def self.__remove_property__(name)
       __properties__.delete(name)
-      [name, :"#{name}="].each { |method| remove_method(method) if instance_methods(false).include?(method) }
+      remove_method(name, :"#{name}=")
     end
 
     # Names a strict property cannot take: making, loading, saving or
@@ -551,13 +564,20 @@ module QMX
       data.each_key do |key|
         name = key.is_a?(Symbol) ? key.to_s : key
         unless name.is_a?(String) && __name_of_property__?(name)
-          raise ArgumentError, "#{key.inspect} cannot be a property of a strict entity: a property is named by a Symbol or a String that can name an instance variable."
+          raise ArgumentError, "#{QMX::LiteralReader.excerpt(key)} cannot be a property of a strict entity: a property is named by a Symbol or a String that can name an instance variable."
         end
         if REFUSED_PROPERTY_NAMES.key?(name)
-          raise ArgumentError, "#{key.inspect} cannot be a property of a strict entity: it names a method the entity works by."
+          raise ArgumentError, "#{QMX::LiteralReader.excerpt(key)} cannot be a property of a strict entity: it names a method the entity works by."
+        end
+        if name.bytesize > PROPERTY_NAME_BYTES_MAX
+          raise ArgumentError, "#{QMX::LiteralReader.excerpt(key)} cannot be a property of a strict entity: a property's name may be at most #{PROPERTY_NAME_BYTES_MAX} bytes long."
         end
       end
     end
+
+    # The interpreter makes no Symbol longer than 65,534 bytes, and a
+    # property makes name= and @name of its name.
+    PROPERTY_NAME_BYTES_MAX = 65_533
 
     # Letters, digits, "_" and bytes beyond ASCII, not starting with a digit.
     def self.__name_of_property__?(name)
@@ -614,7 +634,7 @@ module QMX
     # A shared value is copied from one property to another, both saved with
     # the entity.
     def __load_end__(serialization_data, root = false)
-      refs = QMX::Entity.saved_keys_by_ref(serialization_data)
+      refs = QMX::Entity.saved_keys_by_ref(serialization_data, true)
       properties = __type__.__properties__
       refs.each { |other, main| __load_value__(other, instance_variable_get(properties[main.to_sym])) } if refs
       QMX::Entity.advance_id_past!(@entity_id, root)
@@ -651,7 +671,7 @@ module QMX
 
     def method_missing(m, *args)
       name = @entity_name
-      raise "* ERROR:\nThe *strict* entity with name :#{name} doesn't have the property #{m}. When converting\nan entity to a strict entity (going from \"args.state.new_entity\" to \"args.state.new_entity_strict\"),\nall possible properties must be defined when the entity was originally created. Make sure\n#{m} is defined within args.state.new_entity_strict(:#{name}) do ... end.\n\n"
+      Kernel.raise "* ERROR:\nThe *strict* entity with name :#{name} doesn't have the property #{m}. When converting\nan entity to a strict entity (going from \"args.state.new_entity\" to \"args.state.new_entity_strict\"),\nall possible properties must be defined when the entity was originally created. Make sure\n#{m} is defined within args.state.new_entity_strict(:#{name}) do ... end.\n\n"
     end
 
     def created_at_elapsed
@@ -663,7 +683,7 @@ module QMX
     end
 
     def hash
-      log_once :hash_renamed_to_as_hash, "* WARNING:\nEntity#hash has been renamed to Entity#as_hash so as not to clober Object#hash. If you get a weird exception later on, this may end up being why (since now this function returns a fixnum and not a dictionary).\n"
+      QMX::Log.puts_once :hash_renamed_to_as_hash, "* WARNING:\nEntity#hash has been renamed to Entity#as_hash so as not to clober Object#hash. If you get a weird exception later on, this may end up being why (since now this function returns a fixnum and not a dictionary).\n"
       super
     end
 
@@ -672,7 +692,7 @@ module QMX
     end
 
     def attributes=(*opts)
-      raise QMX::OpenEntity::ATTRIBUTES_RESERVED_MESSAGE
+      Kernel.raise QMX::OpenEntity::ATTRIBUTES_RESERVED_MESSAGE
     end
 
     def to_hash

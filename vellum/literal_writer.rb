@@ -38,8 +38,11 @@ module QMX
       refuse(path, "holds #{description(value)}")
     end
 
+    # Key paths, values and messages are quoted in part: a key may be
+    # megabytes long.
     def refuse_raised(path, method, error)
-      raise UnsavableError, "#{path} could not be written: its #{method} raised #{error.class} (#{error.message})."
+      raise UnsavableError, "#{QMX::LiteralReader.excerpt_text(path)} could not be written: its #{method} raised " \
+                            "#{error.class} (#{QMX::LiteralReader.excerpt_text(error.message)})."
     end
 
     # Loading makes every Symbol a save names, so the writer takes no more
@@ -52,13 +55,13 @@ module QMX
     end
 
     def description(value)
-      return "a Range (#{value.inspect})" if value.is_a?(Range)
+      return "a Range (#{QMX::LiteralReader.excerpt(value)})" if value.is_a?(Range)
       return "a Proc" if value.is_a?(Proc)
       "an instance of #{value.class}, which has no serialize method answering a Hash"
     end
 
     def refuse(path, what)
-      raise UnsavableError, "#{path} #{what}, which saved state cannot hold."
+      raise UnsavableError, "#{QMX::LiteralReader.excerpt_text(path)} #{what}, which saved state cannot hold."
     end
   end
 end

@@ -521,7 +521,8 @@ module QMX
       begin
         state = __rebuild_saved_state__(text)
       rescue Exception => e
-        raise e.class, "Failed to eval: #{text}. #{e}.\nSerialization data may be corrupt."
+        # The text is quoted in part: it may be megabytes long.
+        raise e.class, "Failed to eval: #{QMX::LiteralReader.excerpt_text(text)}. #{e}.\nSerialization data may be corrupt."
       end
       __restore_tick_count__($load_data)
       state

@@ -46,6 +46,17 @@ def saved_state_bench_fill(n)
   $qmx.args.state.items = saved_state_bench_items(n)
   nil
 end
+
+# An open entity of n keys marked entity_strict false, which loads as a
+# strict entity: save_state's check loads it as one and undoes that.
+def saved_state_bench_fill_wide(n)
+  $qmx.reset_state
+  wide = $qmx.args.state.new_entity(:"wide_#{n}")
+  n.times { |i| wide.as_hash[:"key_#{n}_#{i}"] = i }
+  wide.entity_strict = false
+  $qmx.args.state.wide = wide
+  nil
+end
 )RUBY";
 
 struct interpreter {
@@ -86,9 +97,9 @@ struct interpreter {
         if (!folder.empty()) std::filesystem::remove_all(folder);
     }
 
-    void fill(mrb_int items) {
+    void fill(mrb_int items, const char *filler = "saved_state_bench_fill") {
         mrb_value count = mrb_int_value(mrb, items);
-        host_call(mrb, mrb_top_self(mrb), "saved_state_bench_fill", 1, &count);
+        host_call(mrb, mrb_top_self(mrb), filler, 1, &count);
     }
 
     // Saves leave a timestamped copy behind for every second they run in.
@@ -125,7 +136,7 @@ void run(benchmark::State &state, mrb_value receiver, const char *method, mrb_in
     }
 }
 
-bool start(benchmark::State &state, mrb_int items) {
+bool start(benchmark::State &state, mrb_int items, const char *filler = "saved_state_bench_fill") {
     interpreter &it = shared();
     if (!it.ready) {
         state.SkipWithError("the framework, the runtime or the file system did not start");
@@ -134,7 +145,7 @@ bool start(benchmark::State &state, mrb_int items) {
     // The file methods write where the game state that ffi_init was given
     // says; another case may have given it its own.
     ffi_game_state = &it.state;
-    it.fill(items);
+    it.fill(items, filler);
     return true;
 }
 
@@ -197,9 +208,11 @@ BENCHMARK(BM_LoadStateBySize)->Unit(benchmark::kMillisecond)->UseRealTime()->App
 // each (name, name= and @name) and cost the most per Symbol; as 330 names
 // of 50,000 bytes, about all the bytes of new names a load may make; and as
 // a strict entity's 20,000 Integer keys, which cannot be property names and
-// are refused. The "loaded" counter is 1 when load_state answered the
-// state, 0 when it refused the file.
-enum class names { plain, strict, long_names, integer_keys };
+// are refused. The refused kinds are the plain and strict ones followed by
+// an entity that is refused once everything before it has loaded, so that
+// the whole load is undone. The "loaded" counter is 1 when load_state
+// answered the state, 0 when it refused the file.
+enum class names { plain, strict, long_names, integer_keys, plain_refused, strict_refused };
 
 void load_new_names(benchmark::State &state, names kind) {
     if (!start(state, 0)) return;
@@ -208,18 +221,20 @@ void load_new_names(benchmark::State &state, names kind) {
     bool loaded = false;
     for (auto _ : state) {
         state.PauseTiming();
-        bool strict = kind == names::strict || kind == names::integer_keys;
+        bool strict = kind == names::strict || kind == names::integer_keys || kind == names::strict_refused;
         std::string text = strict ? "{:entity_id=>1, :entity_keys_by_ref=>{}, :names=>{:entity_id=>2, :entity_strict=>true"
                                   : "{:entity_id=>1, :entity_keys_by_ref=>{}, :names=>{";
         std::string prefix = ":name_" + std::to_string(++file_number) + "_";
         std::string padding = kind == names::long_names ? "_" + std::string(50000, 'x') : "";
-        int64_t keys = kind == names::strict ? state.range(0) / 3 : state.range(0);
+        int64_t keys = kind == names::strict || kind == names::strict_refused ? state.range(0) / 3 : state.range(0);
         for (int64_t i = 0; i < keys; ++i) {
             text += i || strict ? ", " : "";
             text += kind == names::integer_keys ? std::to_string(i) : prefix + std::to_string(i) + padding;
             text += "=>" + std::to_string(i);
         }
-        text += "}}";
+        text += kind == names::plain_refused || kind == names::strict_refused
+                    ? "}, :bad=>{:entity_id=>\"x\", :entity_keys_by_ref=>5}}"
+                    : "}}";
         std::ofstream(it.folder + "/game_state.txt", std::ios::binary) << text;
         int arena = mrb_gc_arena_save(it.mrb);
         state.ResumeTiming();
@@ -249,5 +264,39 @@ BENCHMARK(BM_LoadStateLongNewNames)->Unit(benchmark::kMillisecond)->UseRealTime(
 
 void BM_LoadStateStrictIntegerKeys(benchmark::State &state) { load_new_names(state, names::integer_keys); }
 BENCHMARK(BM_LoadStateStrictIntegerKeys)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Arg(20000);
+
+// Refusing, at the limits, a save whose every value loaded but the last:
+// all it made is undone.
+void BM_RefuseStateNewStrictProperties(benchmark::State &state) { load_new_names(state, names::strict_refused); }
+BENCHMARK(BM_RefuseStateNewStrictProperties)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Arg(300000);
+
+void BM_RefuseStateNewSymbols(benchmark::State &state) { load_new_names(state, names::plain_refused); }
+BENCHMARK(BM_RefuseStateNewSymbols)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Arg(300000);
+
+// save_state of an open entity of state.range(0) keys and entity_strict
+// false: its check loads the text back, making a strict type of that many
+// properties, and undoes it. At 100,000 keys the state names more than a
+// load may make and the writer refuses it ("saved" 0).
+void BM_SaveStateOpenEntityMarkedStrict(benchmark::State &state) {
+    if (!start(state, state.range(0), "saved_state_bench_fill_wide")) return;
+    interpreter &it = shared();
+    bool saved = false;
+    for (auto _ : state) {
+        int arena = mrb_gc_arena_save(it.mrb);
+        saved = !mrb_nil_p(host_call(it.mrb, it.runtime, "save_state"));
+        state.PauseTiming();
+        mrb_gc_arena_restore(it.mrb, arena);
+        it.remove_copies();
+        state.ResumeTiming();
+    }
+    state.counters["saved"] = saved ? 1 : 0;
+}
+BENCHMARK(BM_SaveStateOpenEntityMarkedStrict)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Arg(40000)
+    ->Arg(90000)
+    ->Arg(100000);
 
 } // namespace

@@ -65,6 +65,46 @@ end
     EXPECT_EQ(count_of(r.out, "Entity#hash has been renamed to Entity#as_hash"), 1u) << r.out;
 }
 
+// A strict entity's properties may take the names of Kernel's functions
+// and the framework's own (raise, format, loop, puts, rand, send_count,
+// log_once): the entity keeps refusing misspelled properties, reading and
+// writing, also once saved and loaded, and what it answers of its own
+// (hash, the refusal of attributes=) stays.
+TEST(Entities, StrictPropertiesNamedLikeKernelFunctionsKeepTheMisspellingCheck) {
+    EngineSandbox sandbox;
+    run_game(sandbox, R"(def refused(e, name)
+  yield
+  false
+rescue RuntimeError => error
+  error.message.start_with?("* ERROR:\nThe *strict* entity with name :#{e.entity_name} doesn't have the property #{name}.")
+end
+def tick(args)
+  return unless Kernel.tick_count == 0
+  checks = {}
+  e = args.state.new_entity_strict(:player, chips: 100, bet: 0, raise: 0, format: 1, loop: 2, puts: 3, rand: 4,
+                                            log_once: 5)
+  checks[:read] = refused(e, :chisp) { e.chisp }
+  checks[:write] = refused(e, :bte=) { e.bte = 5 }
+  checks[:properties] = (e.raise = 7) && [e.raise, e.format, e.loop, e.puts, e.rand, e.log_once, e.chips] == [7, 1, 2, 3, 4, 5, 100]
+  checks[:hash] = e.hash.is_a?(Integer)
+  checks[:attributes] = begin
+    e.attributes = 1
+    false
+  rescue RuntimeError => error
+    error.message.include?("You cannot use the property ~attributes~")
+  end
+  args.state.player = e
+  loaded = $qmx.save_state && $qmx.load_state
+  player = loaded && loaded.player
+  checks[:loaded] = player && player.raise == 7 && refused(player, :chisp) { player.chisp } &&
+                    refused(player, :bte=) { player.bte = 1 }
+  $qmx.write_file("checks.txt", checks.reject { |_, ok| ok }.keys.inspect)
+  $qmx.request_quit
+end
+)");
+    EXPECT_EQ(read_file(sandbox.game_dir + "/checks.txt"), "[]");
+}
+
 // Every entity's first read and write of a property gives it accessors of
 // its own; 70,000 entities, more than one Ruby block can be referenced by,
 // each read and written, and the game ticks on.

@@ -94,9 +94,6 @@ module QMX
         Kernel.global_tick_count = -1
         write_file_root("#{backup_directory}/boot.txt", Time.now.to_i.to_s) unless @production
         __run_game_code__ { $top_level.boot(@args) } if $top_level.respond_to?(:boot)
-        # A fresh run of the game has made these Symbols before it loads a
-        # save: the writer does not count them against a save's limit.
-        FFI.saved_text_mark_fresh_run
       end
 
       def load_status

@@ -136,6 +136,11 @@ module QMX
     def eval_or_create_main_rb
       return unless @load_status == :vellumcore_started
       @load_status = :main_rb_first_time_load
+      # The Symbols there are now are those every run of the game has before
+      # any of its code runs, and so before it can load a save: the writer
+      # does not count them against a save's limit. Whatever the game's files,
+      # its boot or a load makes afterwards, a new run may not have yet.
+      FFI.saved_text_mark_fresh_run
       if native_file(:path_exists, "app/main.rbc")
         reload_if_needed("app/main.rbc", true)
       elsif native_file(:path_exists, "app/main.rb")
