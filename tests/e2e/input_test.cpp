@@ -346,7 +346,9 @@ TEST(PlayerInput, ARecordingStartedInsideTheTickReplaysTickForTick) {
 
 // A game that draws random numbers and makes entities at its top level and
 // in boot, and feeds itself keys, clicks and a tap from its tick, replays
-// tick for tick however the recording began and however it is replayed:
+// tick for tick, what it reads before it feeds itself included (a key it
+// is about to press is not down yet, and key_held reads as it did),
+// however the recording began and however it is replayed:
 // recorded with --record and in the game's tick, replayed with --replay, in
 // the game's tick, and in the game past the 1,000th tick, whose reset loads
 // app/main.rb again (at --speed 20, several ticks a frame).
