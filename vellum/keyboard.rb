@@ -139,8 +139,11 @@ module QMX
       @ticking = false
     end
 
-    # Every key as if none were down (a recording or replay starts here).
+    # Every key as if none had ever been down, as at start-up: a recording
+    # or replay starts here, so a key reads nil until it is first set or
+    # cleared, in both.
     def forget_keys
+      [@key_down, @key_held, @key_up].each(&:forget)
       @pressed_keys = {}
       @pending_releases = {}
       @typed_key = nil

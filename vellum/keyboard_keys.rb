@@ -161,6 +161,12 @@ module QMX
       @scrubbed_ivars = nil
     end
 
+    # Every key as never set: each reads nil again.
+    def forget
+      all.each { |key| instance_variable_set("@#{key}", nil) }
+      @scrubbed_ivars = nil
+    end
+
     def truthy_keys
       all.select { |key| read_key(key) }
     end

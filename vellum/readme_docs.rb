@@ -81,6 +81,12 @@ module QMX
         ~:a~, ~:b~, ~:x~, ~:y~, ~:l1~, ~:r1~, ~:l2~, ~:r2~, ~:l3~, ~:r3~ and ~:start~; ~:up~, ~:down~,
         ~:left~ and ~:right~ for either stick or the d-pad, ~:directional_up~ and its three twins for the
         d-pad alone: ~args.inputs.controller_one.key_down.a~.
+        ** How does the game run a console command?
+        Keys it presses itself with ~$qmx.key_down_raw~ do not open the console. It sets the command and
+        runs it: ~$qmx.console.set_command_silent("give_gold 10")~, then ~$qmx.console.eval_the_set_command~.
+        ** How does the game make HTTP requests?
+        With ~$qmx.http_get(url)~ and its twins, which answer a progress Hash to poll: type
+        ~QMX::Runtime.docs_http_get~ at the console.
         ** How does the game answer HTTP requests?
         Each request to the engine's server that is not the engine's own is in
         ~args.inputs.http_requests~: ~request.method~ is the method as sent ("GET"), ~request.uri~ the path

@@ -27,8 +27,12 @@ module QMX
     }.freeze
     INT32 = 2**31
     # The last word of an event the game fed itself from its own tick (or a
-    # callback it scheduled): that tick saw it, after the input staged
-    # before it, so a replay gives it just before the same tick.
+    # callback it scheduled), noted with the tick that saw it. A game
+    # replayed from its seed makes the same calls at the same points, so a
+    # replay lets those calls act as they did and gives none of these
+    # events itself. A file without any (written before they were marked)
+    # holds the game's own input as input from outside: its replay gives
+    # all of it before the ticks, and drops the game's own calls.
     IN_TICK = :in_tick
 
     # A replay file that cannot be read as one.
@@ -73,15 +77,10 @@ module QMX
 
     # Called by the runtime whenever the game's code has returned (or
     # raised) and whenever files have loaded: a recording or replay started
-    # while the game was ticking, booting or loading begins afresh now, and
-    # one whose reset loaded app/main.rb again is seeded again after it.
+    # while the game was ticking, booting or loading begins now, once
+    # nothing is loading.
     def __begin_deferred__
-      return unless @runtime.__between_ticks__?
-      if @afresh_seed
-        begin_afresh
-      elsif @reseed && !@runtime.pending_reload?
-        reseed
-      end
+      begin_when_between_ticks
       nil
     end
 
@@ -138,7 +137,7 @@ module QMX
     end
 
     def stop_recording_core
-      @afresh_seed = @reseed = nil
+      @afresh_seed = @boot_again = nil
       @is_recording = false
       @input_history = []
       @runtime.__reset__
@@ -183,6 +182,7 @@ module QMX
       end
       @replay_file_name = file_name
       $replay_data = data
+      @game_input_recorded_in_tick = data[:input_history].values.any? { |events| events.any? { |e| e[:in_tick] } }
       @is_replaying = true
       begin_between_ticks(data[:seed])
       log_info "Replay has been started."
@@ -197,7 +197,7 @@ module QMX
         return nil
       end
       log_info notification_message
-      @afresh_seed = @reseed = nil
+      @afresh_seed = @boot_again = nil
       @is_replaying = false
       $replay_data = nil
       @tick_count = 0
@@ -212,8 +212,7 @@ module QMX
 
     # clear_cache is part of the entry points' call and changes nothing here.
     # Input the game feeds itself while its tick runs is noted at the tick
-    # that sees it (the recorder has already counted that tick) and marked,
-    # so that its replay gives it to that same tick, as the tick was then.
+    # that sees it (the recorder has already counted that tick) and marked.
     def record_input_history(name, value_1, value_2, value_count, clear_cache = false)
       return nil unless @is_recording && !@is_replaying
       event = [name, value_1, value_2, value_count, @global_input_order]
@@ -235,11 +234,30 @@ module QMX
       if @tick_count % 60 == 0
         log_info "Replay ends in #{($replay_data[:stopped_at] - @tick_count).idiv(60)} second(s)."
       end
-      replay_events(@tick_count, false)
+      replay_events(@tick_count)
     end
 
+    # A recording or a replay asked for and not yet begun: until it begins
+    # neither the recorder nor the game ticks.
     def __waiting_for_load__?
-      !@reseed.nil?
+      !@afresh_seed.nil?
+    end
+
+    # Whether a recording or a replay is on, or beginning: a reset then
+    # leaves app/main.rb as it is, since its top level would run inside a
+    # recording begun late and not in its replay begun early, or the other
+    # way round.
+    def __live__?
+      @is_recording || @is_replaying || @beginning == true
+    end
+
+    # Whether input that the game's own code gives itself reaches the game
+    # while a replay runs: as while recording, it acts where the game gives
+    # it. Input of the kinds a recording notes is dropped when the file
+    # holds it as input from outside (a file without in-tick events), which
+    # the replay gives instead.
+    def __game_input_acts__?(recorded_kind = true)
+      @runtime.__game_code_running__? && (!recorded_kind || @game_input_recorded_in_tick == true)
     end
 
     # Whether a replay began after this frame's input was staged (from the
@@ -247,13 +265,6 @@ module QMX
     # input is still to be given before the game's tick.
     def __staging_missed__?
       @is_replaying && @staged_tick != @tick_count
-    end
-
-    # The events the game fed itself from the tick that is about to run,
-    # given just before it: called once the recorder has counted the tick.
-    def stage_in_tick_replay_values
-      return nil unless @is_replaying && $replay_data
-      replay_events(@tick_count - 1, true)
     end
 
     private
@@ -268,9 +279,32 @@ module QMX
     # after it would differ from a replay begun elsewhere.
     def begin_between_ticks(seed)
       @afresh_seed = seed
-      @reseed = nil
+      @boot_again = nil
       forget_history
-      begin_afresh if @runtime.__between_ticks__?
+      begin_when_between_ticks
+    end
+
+    # Past the engine's 1,000th tick a reset loads app/main.rb again. There
+    # the game is first loaded and booted again, as at start-up, and only
+    # then reset and seeded: its top level and boot set what they set at
+    # start-up (a global that both set keeps boot's value), and nothing
+    # they draw or make reaches the recording. Until then neither the
+    # recorder nor the game ticks, also in the rest of a frame that runs
+    # several ticks (--speed).
+    def begin_when_between_ticks
+      return unless @afresh_seed && @runtime.__between_ticks__?
+      if @boot_again.nil?
+        @boot_again = @runtime.__reset_reloads_main_rb__?
+        @runtime.__reload_main_rb__ if @boot_again
+      end
+      return if @runtime.pending_reload?
+      if @boot_again
+        @boot_again = false
+        # Game code: as it returns, this is called again and begins.
+        @runtime.__boot_again__
+        return unless @afresh_seed
+      end
+      begin_afresh
     end
 
     def forget_history
@@ -280,9 +314,9 @@ module QMX
       @staged_tick = nil
     end
 
-    def replay_events(tick, in_tick)
+    def replay_events(tick)
       ($replay_data[:input_history][tick] || []).each do |event|
-        next unless event[:in_tick] == in_tick
+        next if event[:in_tick]
         values = []
         values << event[:value_1] if event[:value_count] >= 1
         values << event[:value_2] if event[:value_count] >= 2
@@ -296,7 +330,8 @@ module QMX
     # ids its recording gave.
     def begin_afresh
       seed = @afresh_seed
-      @afresh_seed = nil
+      @afresh_seed = @boot_again = nil
+      @beginning = true
       as_if_idle do
         QMX::Entity.__reset_id__!
         @runtime.__reset__
@@ -305,22 +340,8 @@ module QMX
       end
       # What the rest of a tick did before this belongs to the game as it was.
       forget_history
-      # A reset past the engine's 1,000th tick loads app/main.rb again before
-      # the next tick. Its top level then runs after the seed, where in a
-      # recording begun early it ran before: once it has loaded, the
-      # generator and the entity ids are put back as they are here (the id
-      # counter as advance_id_past! answers it, left as it is by nil). Until
-      # then neither the recorder nor the game ticks, also in the rest of a
-      # frame that runs several ticks (--speed).
-      @reseed = [seed, QMX::Entity.advance_id_past!(nil).to_i] if @runtime.pending_reload?
-    end
-
-    def reseed
-      seed, last_id = @reseed
-      @reseed = nil
-      QMX::Entity.__reset_id__!
-      QMX::Entity.advance_id_past!(last_id)
-      as_if_idle { @runtime.set_rng(seed) }
+    ensure
+      @beginning = false
     end
 
     # The random generator cannot be seeded while a recording or a replay is

@@ -573,9 +573,9 @@ module QMX
       Trace.untrace_classes!
       pin_root_values
 
-      if @load_status == :ready && global_tick > 1000
-        mark_ruby_file_for_reload("app/main.rb")
-      end
+      # Not while a recording or a replay is on: its replay, begun at
+      # another tick, must run the same code at the same points.
+      mark_ruby_file_for_reload("app/main.rb") if __reset_reloads_main_rb__? && !@recording.__live__?
 
       reset_state
       Kernel.tick_count = -1
@@ -598,6 +598,12 @@ module QMX
         write_file_root("logs/log.txt", "Vellumcore QMX Log Messages. Set $qmx.log_level = :off to disable logging to the Console/HUD (log messages will still be written here). Log options are: :on, :off.\n")
         write_file_root("logs/puts.txt", "")
       end
+    end
+
+    # Past the engine's 1,000th tick a reset loads app/main.rb again, so
+    # that its top level sets up again what it sets up.
+    def __reset_reloads_main_rb__?
+      @load_status == :ready && Kernel.global_tick_count > 1000
     end
 
     def pin_root_values

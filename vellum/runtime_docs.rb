@@ -3,7 +3,7 @@
 module RuntimeDocs
   def docs_method_sort_order
     [:docs_class, :docs_api_summary, :docs_reset, :docs_calcstringbox, :docs_write_file, :docs_parse_json,
-     :docs_start_recording]
+     :docs_http_get, :docs_start_recording]
   end
 
   def docs_class
@@ -24,6 +24,7 @@ module RuntimeDocs
       - ~calcstringbox(text, size_enum, font)~: the width and height of a text.
       - ~save_state~, ~load_state~, ~serialize_state~, ~deserialize_state~: saved games.
       - ~reset~, ~request_quit~, ~set_window_title(title)~, ~openurl(url)~.
+      - ~http_get(url)~, ~http_post(url, form)~, ~http_put(url, file)~, ~http_head(url)~: HTTP requests.
       - ~start_recording(seed)~, ~stop_recording(file)~, ~start_replay(file)~: recorded input.
     TEXT
   end
@@ -70,9 +71,34 @@ module RuntimeDocs
       ~$qmx.start_recording(seed)~ records the game's input, with the random numbers seeded, and
       ~$qmx.stop_recording("r.txt")~ saves it; ~$recording.start_replay("r.txt")~ (or ~--replay r.txt~ on
       the command line) plays it back tick for tick. However they are started, both begin between two
-      ticks once the game has loaded and booted, with the game reset. Stopping a recording resets the game
-      at once, in the middle of the tick that stops it: ~args.state~ is empty and ~Kernel.tick_count~ is -1
-      for the rest of that tick. The end of a replay resets the game again.
+      ticks once the game has loaded and booted, with the game reset; past the engine's 1,000th tick
+      ~app/main.rb~ is loaded again and ~boot~ runs again first, as at start-up. A reset inside a
+      recording or a replay does not load ~app/main.rb~ again. Input the game gives itself from its tick
+      (~$qmx.key_down_raw~) acts in the replay where the game gives it, as it did while recording. Typed
+      text (~args.inputs.text~) is not recorded. Stopping a recording resets the game at once, in the
+      middle of the tick that stops it: ~args.state~ is empty and ~Kernel.tick_count~ is -1 for the rest
+      of that tick. Its replay runs that tick to its end and stops before the next, with a reset of its
+      own.
+    TEXT
+  end
+
+  def docs_http_get
+    <<~TEXT
+      * DOCS: ~QMX::Runtime#http_get~
+
+      ~$qmx.http_get(url, headers)~, ~http_post(url, form, headers)~, ~http_put(url, file, headers)~ and
+      ~http_head(url, headers)~ start a request and answer at once with a progress Hash (nil when it
+      could not start) that the engine fills in on later frames: ~:complete~ is true once the transfer has
+      ended, ~:http_response_code~ is the status (-1 when it failed), ~:response_data~ the body and
+      ~:response_headers~ a Hash; setting ~:cancel~ to true stops it. The headers are an Array of
+      ~"Name: value"~ lines; ~http_post~ sends its form, a Hash, as ~multipart/form-data~.
+      #+begin_src ruby
+        args.state.scores ||= $qmx.http_post("https://example.com/scores", { name: "ada", score: 3 })
+        if args.state.scores[:complete] && args.state.scores[:http_response_code] == 200
+          reply = $qmx.parse_json(args.state.scores[:response_data])
+        end
+      #+end_src
+      Requests the game's server receives are in ~args.inputs.http_requests~.
     TEXT
   end
 

@@ -346,7 +346,9 @@ TEST(PlayerInput, ARecordingStartedInsideTheTickReplaysTickForTick) {
 
 // A game that draws random numbers and makes entities at its top level and
 // in boot, and feeds itself keys, clicks and a tap from its tick, replays
-// tick for tick however the recording began and however it is replayed:
+// tick for tick, what it reads before it feeds itself included (a key it
+// is about to press is not down yet, and key_held reads as it did),
+// however the recording began and however it is replayed:
 // recorded with --record and in the game's tick, replayed with --replay, in
 // the game's tick, and in the game past the 1,000th tick, whose reset loads
 // app/main.rb again (at --speed 20, several ticks a frame).
@@ -381,6 +383,51 @@ TEST(PlayerInput, ARecordingReplaysTickForTickWhereverItBeganAndWhateverTheGameD
     size_t event = file.find("\n[:key_down_raw, 97, 0, 2, ");
     ASSERT_NE(event, std::string::npos) << file;
     EXPECT_EQ(file.substr(file.find(',', event + 27), 16), ", 10, :in_tick]\n");
+}
+
+// A game that draws a random number and sets a global at its top level,
+// sets that global again in boot and resets itself inside every recording
+// replays tick for tick on both sides of the engine's 1,000th tick, past
+// which a reset loads app/main.rb again: a recording begun early, one
+// whose reset falls past that tick and one begun past it, each replayed
+// early (in the game, or with --replay) and late (at --speed 20).
+TEST(PlayerInput, RecordingsWithAResetReplayTickForTickOnBothSidesOfTheThousandthTick) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("replay_reset");
+    const std::string dir = sandbox.game_dir + "/";
+    engine_result recording = sandbox.run({sandbox.game_dir, "--speed", "20", "--plan",
+                                           "record:early.txt@30,record:crossing.txt@960,record:late.txt@1500,"
+                                           "replay:early.txt@1700,replay:crossing.txt@1900,quit"},
+                                          60);
+    ASSERT_EQ(recording.exit_code, 0) << recording.err;
+    for (int phase = 1; phase <= 5; ++phase)
+        std::filesystem::rename(dir + "live_" + std::to_string(phase) + ".txt",
+                                dir + "first_" + std::to_string(phase) + ".txt");
+    engine_result replay = sandbox.run(
+        {sandbox.game_dir, "--replay", "late.txt", "--plan", "late.txt,replay:crossing.txt@0,quit"}, 60);
+    ASSERT_EQ(replay.exit_code, 0) << replay.err;
+    const struct {
+        const char *recorded, *replayed, *how;
+    } cases[] = {
+        {"first_1.txt", "first_4.txt", "recorded at tick 30, replayed past tick 1,000"},
+        {"first_2.txt", "live_2.txt", "reset past tick 1,000, replayed before it"},
+        {"first_2.txt", "first_5.txt", "reset past tick 1,000, replayed past it"},
+        {"first_3.txt", "live_1.txt", "recorded past tick 1,000, replayed with --replay"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        std::string recorded = read_file(dir + c.recorded);
+        ASSERT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 100) << recording.out;
+        EXPECT_EQ(where_they_differ(recorded, read_file(dir + c.replayed)), "");
+    }
+    // Begun past tick 1,000, the recording has boot's value, as at start-up,
+    // also after its reset.
+    std::string late = read_file(dir + "first_3.txt");
+    size_t line = late.find("\n51 {");
+    ASSERT_NE(line, std::string::npos) << late;
+    std::string after_reset = late.substr(line + 1, late.find('\n', line + 1) - line - 1);
+    EXPECT_NE(after_reset.find(", :hp=>30, "), std::string::npos) << after_reset;
+    EXPECT_EQ(after_reset.substr(after_reset.size() - 2), " 3") << after_reset;
 }
 
 // A recording whose first tick holds a key press and a release (the game

@@ -43,7 +43,8 @@ def test_class_list_class_index_and_search
   # What a newcomer searches for finds the text that answers it.
   [["collision", Geometry.docs_intersect_rect?], ["render target", QMX::Outputs.docs_render_targets],
    ["json", QMX::Runtime.docs_parse_json], ["strict", QMX::OpenEntity.docs_new_entity_strict],
-   ["AttrRect", Geometry.docs_class]].each do |words, text|
+   ["AttrRect", Geometry.docs_class], ["http_post", QMX::Runtime.docs_http_get],
+   ["key_down_raw console", QMX::ReadMe.docs_faq], ["args.inputs.text", QMX::Runtime.docs_start_recording]].each do |words, text|
     assert Kernel.__docs_search_results__(words).include?(text), words
   end
 end

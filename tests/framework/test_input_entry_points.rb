@@ -8,7 +8,7 @@
 class InputRuntime
   include QMX::Runtime::CBridge
   attr_reader :args, :recorded
-  attr_accessor :replaying
+  attr_accessor :replaying, :game_input_acts
 
   def initialize
     @args, @recorded, @touches = Struct.new(:inputs, :grid).new(QMX::Inputs.new, self), [], 0
@@ -19,6 +19,7 @@ class InputRuntime
   def console; self; end
   def console_toggle_keys; [:backtick!]; end
   def is_replaying?; @replaying; end
+  def __game_input_acts__?(recorded_kind = true); @game_input_acts == true; end
   def stop_replay; @replaying = false; end
   def record_input_history(*event); @recorded << event; end
   def untransform_x(x); x.to_f; end
@@ -138,7 +139,15 @@ def test_replay_drops_live_input_except_the_console_toggle
    [:key_up_player_one, 15.0]].each { |c| runtime.send(*c, :replay) }
   assert inputs.keyboard.key_down.exclamation_point && inputs.controller_one.key_up.a
   assert_equal [1.0, 718.0, true], [inputs.mouse.x, inputs.mouse.y, inputs.mouse.button_left]
-  # The backtick opens the console: it ends the replay and counts.
+  # The game's own input acts during a replay, its backtick too, which
+  # opens no console and so does not end the replay.
+  runtime.game_input_acts = true
+  [[:key_down_raw, 96, 0], [:mouse_move, 3, 3]].each { |c| runtime.send(*c) }
+  assert_equal [true, 3.0], [runtime.replaying, inputs.mouse.x]
+  assert inputs.keyboard.key_down.backtick
+  runtime.game_input_acts = false
+  # The player's backtick opens the console: it ends the replay and counts.
+  inputs.keyboard.key_down.clear
   runtime.key_down_raw(96, 0)
   assert !runtime.replaying && inputs.keyboard.key_down.backtick
 end

@@ -19,6 +19,7 @@ class RecorderTestRuntime < MemoryRuntime
   def __game_code_running__? = @game_code_running == true
   def __between_ticks__? = true
   def pending_reload? = false
+  def __reset_reloads_main_rb__? = false
 
   QMX::Recording::REPLAYABLE_INPUTS.each_key do |name|
     define_method(name) { |*values| @inputs << [name, *values] }
@@ -59,15 +60,27 @@ def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
   staged = Array.new(7) do
     recorder.stage_replay_values
     recorder.tick
-    recorder.stage_in_tick_replay_values
     $qmx.inputs.slice!(0..-1)
   end
   # Integers stay Integers (a controller key is looked up by one); the
-  # game's own key comes after the recorder counted its tick.
-  assert_equal "[[], [], [[:key_down_raw, 97, 0, :replay]], [[:mouse_move, 640, 360, :replay], " \
-               "[:key_down_player_one, 15, :replay]], [], [], []]", staged.inspect
+  # game's own key is not given: the game, replayed, gives it itself, and
+  # only the game's own input acts besides the replay's.
+  assert_equal "[[], [], [], [[:mouse_move, 640, 360, :replay], [:key_down_player_one, 15, :replay]], [], [], []]",
+               staged.inspect
   # Recording and replay both start from inputs as at start-up.
   assert_equal [[100, 100], 4, 3, false], [$qmx.seeds, $qmx.resets, $qmx.input_resets, recorder.is_replaying?]
+  # A file written before the game's own input was marked holds it as input
+  # from outside, given as recorded: the game's own calls of those kinds
+  # are dropped in its replay, as they were, and only touches (never
+  # recorded) act; input from elsewhere never does.
+  $qmx.files["old.txt"] = $qmx.files["r.txt"].sub(", :in_tick]", "]")
+  [["r.txt", true, [true, true]], ["old.txt", true, [false, true]], ["r.txt", false, [false, false]]].each do |file, game, acts|
+    recorder.start_replay(file)
+    $qmx.game_code_running = game
+    assert_equal acts, [recorder.__game_input_acts__?, recorder.__game_input_acts__?(false)], file
+    $qmx.game_code_running = false
+    recorder.stop_replay
+  end
   # A damaged file is said to be damaged; nothing about the game changes and
   # no method outside the input entry points can be reached through one.
   header = "replay_version 2.0\nstopped_at 9\nseed 1\nrecorded_at now\n"

@@ -93,7 +93,28 @@ module QMX
         Kernel.tick_count = -1
         Kernel.global_tick_count = -1
         write_file_root("#{backup_directory}/boot.txt", Time.now.to_i.to_s) unless @production
+        __boot_game__
+      end
+
+      def __boot_game__
         __run_game_code__ { $top_level.boot(@args) } if $top_level.respond_to?(:boot)
+      end
+
+      # A recording or a replay begun where a reset loads the game's main
+      # file again has it loaded, however recently it last loaded, and then
+      # boots the game (__boot_again__), as at start-up.
+      def __reload_main_rb__
+        path = native_file(:path_exists, "app/main.rbc") ? "app/main.rbc" : "app/main.rb"
+        entry = @reload_list_history[path]
+        return if entry && [:reload_queued, :processing].include?(entry[:current][:event])
+        record_reload_event(path, :reload_queued)
+        @reload_list << path unless @reload_list.include?(path)
+        nil
+      end
+
+      def __boot_again__
+        Kernel.tick_count = -1
+        __boot_game__
       end
 
       def load_status

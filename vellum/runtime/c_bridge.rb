@@ -45,8 +45,9 @@ module QMX
 
       # A key is released under the names it went down as, whatever the
       # modifiers are now, and never releases the modifier keys held with it.
+      # Not recorded itself: key_up_raw, which is, has decided already.
       def key_up_in_game(raw_key, modifier, sender = false)
-        return nil if rcb_drop?(sender)
+        return nil if rcb_drop?(sender, false)
         rcb_inputs.keyboard.release_key(raw_key.to_i, QMX::KeyboardKeys.own_key_names(raw_key, modifier))
       end
 
@@ -120,9 +121,10 @@ module QMX
       end
 
       # Touches are not recorded: a recorded event carries two values and a
-      # touch needs three, so a replay could not give them back.
+      # touch needs three, so a replay could not give them back. Those the
+      # game gives itself act in a replay as they did while recording.
       def finger_down(touchid, touchx, touchy, sender = false)
-        return nil if rcb_drop?(sender)
+        return nil if rcb_drop?(sender, false)
         inputs = rcb_inputs
         touch = inputs.touch[touchid]
         unless touch
@@ -143,7 +145,7 @@ module QMX
       end
 
       def finger_move(touchid, touchx, touchy, sender = false)
-        return nil if rcb_drop?(sender)
+        return nil if rcb_drop?(sender, false)
         touch = rcb_inputs.touch[touchid]
         return nil unless touch
         touch.moved = true
@@ -155,7 +157,7 @@ module QMX
       end
 
       def finger_up(touchid, sender = false)
-        return nil if rcb_drop?(sender)
+        return nil if rcb_drop?(sender, false)
         inputs = rcb_inputs
         touch = inputs.touch.delete(touchid)
         if touch
@@ -360,8 +362,13 @@ module QMX
         button.is_a?(Numeric) && button >= MOUSE_BUTTONS.first && button < MOUSE_BUTTONS.last + 1
       end
 
-      def rcb_drop?(sender)
-        sender != :replay && @rcb_sender.recording.is_replaying?
+      # While a replay runs, input from anyone but the replay is dropped,
+      # except what the game's own code gives itself, which acts as it did
+      # while recording.
+      def rcb_drop?(sender, recorded_kind = true)
+        return false if sender == :replay
+        recording = @rcb_sender.recording
+        recording.is_replaying? && !recording.__game_input_acts__?(recorded_kind)
       end
 
       # Sticks report only a change of at least a thousand (a cut towards

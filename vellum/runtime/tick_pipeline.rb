@@ -242,7 +242,6 @@ module QMX
       return if skip_tick_usr_engine?
       Kernel.tick_count += 1
       @args.state.tick_count = Kernel.tick_count
-      @recording.stage_in_tick_replay_values
       __run_game_code__ do
         callback = @scheduled_callbacks[Kernel.tick_count]
         callback.call if callback
@@ -286,8 +285,9 @@ module QMX
     end
 
     # Runs the game's own code (its boot, a scheduled callback, its tick).
-    # Input it feeds itself is seen by the tick that is running, and a
-    # recording or a replay it starts begins once it has returned.
+    # Input it feeds itself is seen by the tick that is running, in a
+    # replay too, and a recording or a replay it starts begins once it has
+    # returned.
     def __run_game_code__
       @game_code_running = true
       yield
@@ -526,8 +526,9 @@ module QMX
     # with a recording started while it ran, and none while a file loads,
     # since a reset past the 1,000th tick loads app/main.rb again in the
     # next frame, so a recording or replay begun late would otherwise count
-    # one frame more than one begun early. A recording or replay whose reset
-    # loads that file waits for it (so does the game).
+    # one frame more than one begun early. A recording or replay that has
+    # not begun yet (it waits for app/main.rb to load again and the game to
+    # boot) is not counted either; nor does the game tick.
     def recorder_step?
       @load_status == :ready && !@is_reloading && !@recording.__waiting_for_load__?
     end
