@@ -378,7 +378,7 @@ module QMX
           tick, event = replay_event(l)
           (data[:input_history][tick] ||= []) << event
         else
-          raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{l}."
+          raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{QMX::LiteralReader.excerpt_text(l)}."
         end
       end
       [:seed, :stopped_at].each do |key|
@@ -403,10 +403,10 @@ module QMX
 
     def replay_integer(word, line)
       value = QMX::LiteralReader.parse(word.to_s)
-      raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{line}." unless value.is_a?(Integer)
+      raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{QMX::LiteralReader.excerpt_text(line)}." unless value.is_a?(Integer)
       value
     rescue QMX::LiteralReader::FormatError
-      raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{line}."
+      raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{QMX::LiteralReader.excerpt_text(line)}."
     end
 
     def replay_event(line)
@@ -418,14 +418,14 @@ module QMX
       name, value_1, value_2, value_count, id, tick, mark = fields
       unless fields.is_a?(Array) && (fields.length == 6 || (fields.length == 7 && mark == IN_TICK)) &&
              [value_1, value_2].all? { |v| v.is_a?(Numeric) } && [value_count, id, tick].all? { |v| v.is_a?(Integer) }
-        raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{line}."
+        raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{QMX::LiteralReader.excerpt_text(line)}."
       end
       kinds = REPLAYABLE_INPUTS[name]
       unless kinds && kinds.length == value_count
-        raise ReplayFormatError, "Replay data names an input event it cannot replay: #{line}."
+        raise ReplayFormatError, "Replay data names an input event it cannot replay: #{QMX::LiteralReader.excerpt_text(line)}."
       end
       unless kinds.zip([value_1, value_2]).all? { |kind, value| replay_value_fits?(kind, value) }
-        raise ReplayFormatError, "Replay data holds a value its input event cannot take: #{line}."
+        raise ReplayFormatError, "Replay data holds a value its input event cannot take: #{QMX::LiteralReader.excerpt_text(line)}."
       end
       [tick, { id: id, name: name, value_1: value_1, value_2: value_2, value_count: value_count, in_tick: !mark.nil? }]
     end
