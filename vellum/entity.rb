@@ -575,7 +575,8 @@ module QMX
       end
     end
 
-    # The interpreter makes no Symbol longer than 65,534 bytes, and a
+    # The interpreter makes no Symbol longer than 65,534 bytes (the native
+    # reader of saved text refuses longer names at the same bound), and a
     # property makes name= and @name of its name.
     PROPERTY_NAME_BYTES_MAX = 65_533
 

@@ -79,7 +79,7 @@ module QMX
         raise FormatError, "* ERROR:\nSaved state may make at most #{symbol_limit} Symbols that the game has not made yet, of at most #{bytes_limit} bytes in all (each property of a strict entity makes three: name, name= and @name): each one is kept for the rest of the run.\nThe next one is at byte #{at}: #{excerpt.inspect}\n"
       end
       if what.end_with?("name too long")
-        raise FormatError, "* ERROR:\nSaved state may only name Symbols of at most 65534 bytes, the longest the interpreter makes, and strict entities' properties of at most 65533 (each makes name= and @name).\n#{what} at byte #{at}: #{excerpt.inspect}\n"
+        raise FormatError, "* ERROR:\nSaved state may only name Symbols of at most #{QMX::StrictEntity::PROPERTY_NAME_BYTES_MAX + 1} bytes, the longest the interpreter makes, and strict entities' properties of at most #{QMX::StrictEntity::PROPERTY_NAME_BYTES_MAX} (each makes name= and @name).\n#{what} at byte #{at}: #{excerpt.inspect}\n"
       end
       raise FormatError, "* ERROR:\nSaved state may only hold literal Hashes, Arrays, Strings, Symbols, Integers, Floats, nil, true and false.\n#{what} at byte #{at}: #{excerpt.inspect}\n"
     end
