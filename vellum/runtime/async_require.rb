@@ -32,13 +32,17 @@ module QMX
           queued_at = entry[:current][:global_at]
           return nil if queued_at && queued_at + REQUEUE_AFTER_QUEUED_TICKS > now
         end
-        record_reload_event(path, :reload_queued)
+        queue_reload(path)
         log "** INFO: =#{path}= queued to load via ~require~. (#{Kernel.global_tick_count}, #{Kernel.tick_count})"
-        @reload_list << path
-        @reload_list.uniq!
         @reload_list
       rescue Exception => e
         raise e.class, "* EXCEPTION: ~Runtime#mark_ruby_file_for_reload~ failed for =#{path}=.\n#{e}"
+      end
+
+      # The file loads at the start of the next frame.
+      def queue_reload(path)
+        record_reload_event(path, :reload_queued)
+        @reload_list << path unless @reload_list.include?(path)
       end
 
       # The host empties the answered Array itself.
@@ -107,8 +111,7 @@ module QMX
         path = native_file(:path_exists, "app/main.rbc") ? "app/main.rbc" : "app/main.rb"
         entry = @reload_list_history[path]
         return if entry && [:reload_queued, :processing].include?(entry[:current][:event])
-        record_reload_event(path, :reload_queued)
-        @reload_list << path unless @reload_list.include?(path)
+        queue_reload(path)
         nil
       end
 
