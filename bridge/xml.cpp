@@ -25,6 +25,22 @@ const char MESSAGE_TAG_MISMATCH[] = "Close tag does not match open tag (<Tag> ..
 const char MESSAGE_STACK_OVERFLOW[] = "Stack overflow (too deeply nested tags or too long element/attribute name)";
 const char MESSAGE_SYNTAX[] = "Syntax error (unexpected byte)";
 
+// Entities that hold markup multiply nodes rather than bytes: 40 elements in
+// one entity, used 150,000 times in 600 KB, would make 6 million elements
+// (each a Ruby Hash) while the bound on bytes sees only 40 times the text.
+// So the nodes that entities make (elements, attributes, texts and
+// instructions first seen inside one) are counted against those the document
+// writes out itself: past ENTITY_NODE_ALLOWANCE, entities may have made at
+// most ENTITY_NODE_MULTIPLE times as many at any point of the document, or it
+// is refused. Templates used a few thousand times in a small document, and
+// entities that stand for text, stay well within it.
+#define ENTITY_NODE_ALLOWANCE 65536
+#define ENTITY_NODE_MULTIPLE 4
+#define DIGITS_OF(number) #number
+#define NUMBER_TEXT(number) DIGITS_OF(number)
+const char MESSAGE_ENTITY_NODES[] = "Entities expand to too many nodes (over " NUMBER_TEXT(ENTITY_NODE_ALLOWANCE)
+    " and over " NUMBER_TEXT(ENTITY_NODE_MULTIPLE) " times the nodes written in the document)";
+
 // Expat hands over whole names and runs of text; the events the builder
 // expects put all text between two tags into one piece, so text collects in
 // a buffer until the next tag flushes it to the callback that is pending.
@@ -36,6 +52,14 @@ struct xml_parser {
     xml_parse_callback pending;
     size_t names_held; // see XML_NAME_STACK_SIZE
     const char *failure; // why a handler stopped expat
+    // The document as given, to tell what it writes out from what its
+    // entities expand to (see ENTITY_NODE_ALLOWANCE).
+    const char *document;
+    size_t document_length;
+    bool in_written_cdata; // a CDATA section of the document itself is open
+    bool text_pending;     // text collects, to be one node
+    bool text_written;     // and a piece of it is written in the document
+    unsigned long long written_nodes, entity_nodes;
 };
 
 const XML_Memory_Handling_Suite sdl_memory = {SDL_malloc, SDL_realloc, SDL_free};
@@ -84,6 +108,40 @@ void mark_position(xml_parser *parser) {
     context->total = (uint32_t)XML_GetCurrentByteIndex(parser->expat);
 }
 
+// Whether the current event comes from a declared entity. Inside one, expat
+// reports every event at the reference in the document that opened the
+// outermost entity; an event of the document's own text is at its tag, its
+// text, or a character reference or predefined entity, which are text as
+// written (a CDATA section may hold what looks like a reference).
+bool from_entity(const xml_parser *parser) {
+    if (parser->in_written_cdata) return false;
+    XML_Index at = XML_GetCurrentByteIndex(parser->expat);
+    if (at < 0 || (size_t)at >= parser->document_length || parser->document[at] != '&') return false;
+    const char *name = parser->document + at + 1, *end = parser->document + parser->document_length;
+    if (name < end && *name == '#') return false;
+    static const char *const PREDEFINED[] = {"amp;", "lt;", "gt;", "apos;", "quot;"};
+    for (const char *predefined : PREDEFINED) {
+        size_t length = std::strlen(predefined);
+        if ((size_t)(end - name) >= length && !std::memcmp(name, predefined, length)) return false;
+    }
+    return true;
+}
+
+// Counts one node about to be delivered; false (and the parse fails) when
+// entities have made too many.
+bool count_node(xml_parser *parser, bool entity) {
+    if (!entity) {
+        ++parser->written_nodes;
+        return true;
+    }
+    ++parser->entity_nodes;
+    if (parser->entity_nodes <= ENTITY_NODE_ALLOWANCE ||
+        parser->entity_nodes <= ENTITY_NODE_MULTIPLE * parser->written_nodes)
+        return true;
+    fail(parser, MESSAGE_ENTITY_NODES);
+    return false;
+}
+
 bool call(xml_parser *parser, xml_parse_callback callback) {
     if (!callback || callback(parser->context)) return true;
     fail(parser, XML_MESSAGE_CANCELLED);
@@ -116,10 +174,14 @@ bool append(xml_parser *parser, const char *bytes, size_t length) {
 // before it (a name or target) as the previous text.
 bool flush(xml_parser *parser) {
     xml_parse_callback pending = parser->pending;
+    // Text is a node of the document's own when any of it is written there;
+    // an attribute or instruction was counted with its name.
+    bool counted = !parser->text_pending || count_node(parser, !parser->text_written);
     parser->pending = nullptr;
-    if (!pending) {
+    parser->text_pending = parser->text_written = false;
+    if (!pending || !counted) {
         parser->length = 0;
-        return true;
+        return counted;
     }
     xml_parse_context *context = parser->context;
     context->previous_text = context->text, context->previous_length = context->text_length;
@@ -131,8 +193,9 @@ bool flush(xml_parser *parser) {
 }
 
 // A name, or a name followed by its value as pending text (nothing pending
-// for an empty value).
-bool deliver_named(xml_parser *parser, const char *name, const char *value, xml_parse_callback callback) {
+// for an empty value, which makes no node).
+bool deliver_named(xml_parser *parser, const char *name, const char *value, xml_parse_callback callback,
+                   bool entity) {
     size_t name_length = std::strlen(name);
     if (parser->names_held + name_length + 1 > XML_NAME_STACK_SIZE) {
         fail(parser, MESSAGE_STACK_OVERFLOW);
@@ -140,6 +203,7 @@ bool deliver_named(xml_parser *parser, const char *name, const char *value, xml_
     }
     parser->context->text = name, parser->context->text_length = (uint32_t)name_length;
     if (*value) {
+        if (!count_node(parser, entity)) return false;
         parser->pending = callback;
         if (!append(parser, value, std::strlen(value))) return false;
     }
@@ -151,6 +215,8 @@ void XMLCALL on_expat_start(void *data, const XML_Char *name, const XML_Char **a
     if (parser->failure) return;
     mark_position(parser);
     if (!flush(parser)) return;
+    bool entity = from_entity(parser);
+    if (!count_node(parser, entity)) return;
     size_t name_length = std::strlen(name);
     if (parser->names_held + name_length + 1 > XML_NAME_STACK_SIZE) return fail(parser, MESSAGE_STACK_OVERFLOW);
     parser->names_held += name_length + 1;
@@ -160,7 +226,7 @@ void XMLCALL on_expat_start(void *data, const XML_Char *name, const XML_Char **a
     // nothing of defaults that a DTD would add.
     int specified = XML_GetSpecifiedAttributeCount(parser->expat);
     for (int i = 0; i + 1 < specified; i += 2) {
-        if (!deliver_named(parser, attributes[i], attributes[i + 1], parser->context->on_attribute)) return;
+        if (!deliver_named(parser, attributes[i], attributes[i + 1], parser->context->on_attribute, entity)) return;
     }
 }
 
@@ -180,14 +246,25 @@ void XMLCALL on_expat_text(void *data, const XML_Char *text, int length) {
     if (parser->failure) return;
     mark_position(parser);
     parser->pending = parser->context->on_content;
+    parser->text_pending = true;
+    if (!parser->text_written) parser->text_written = !from_entity(parser);
     append(parser, text, (size_t)length);
 }
+
+// Only to know whether text in a CDATA section is written in the document
+// (the section opens at its own "<![CDATA[") or in an entity.
+void XMLCALL on_expat_cdata_start(void *data) {
+    xml_parser *parser = (xml_parser *)data;
+    parser->in_written_cdata = !from_entity(parser);
+}
+
+void XMLCALL on_expat_cdata_end(void *data) { ((xml_parser *)data)->in_written_cdata = false; }
 
 void XMLCALL on_expat_pi(void *data, const XML_Char *target, const XML_Char *content) {
     xml_parser *parser = (xml_parser *)data;
     if (parser->failure) return;
     mark_position(parser);
-    if (flush(parser)) deliver_named(parser, target, content, parser->context->on_pi);
+    if (flush(parser)) deliver_named(parser, target, content, parser->context->on_pi, from_entity(parser));
 }
 
 int finish(xml_parse_context *context, const char *failure) {
@@ -210,6 +287,8 @@ const char *run_expat(xml_parser *parser, const char *buffer, size_t length) {
     XML_SetElementHandler(parser->expat, on_expat_start, on_expat_end);
     XML_SetCharacterDataHandler(parser->expat, on_expat_text);
     XML_SetProcessingInstructionHandler(parser->expat, on_expat_pi);
+    XML_SetCdataSectionHandler(parser->expat, on_expat_cdata_start, on_expat_cdata_end);
+    parser->document = buffer, parser->document_length = length;
     // The last piece is parsed as final, so a document cut off early or
     // followed by anything but white space, comments and instructions fails.
     XML_Status status = XML_STATUS_OK;

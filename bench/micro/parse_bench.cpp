@@ -8,6 +8,16 @@
 // and a file of 1.27 million elements (about 50 MB) read from the virtual
 // file system. Stripping is on, as the runtime's wrappers call it.
 //
+// Documents whose DTD entities hold markup, each parsed once per iteration
+// (answering nil when refused): one entity of 40 elements used 150,000 times
+// (about 600 KB) and as often as 1 MB holds, beside a plain document of 600
+// KB (150,000 elements); and entities as games use them: a name used 5,000
+// times, rows of 40 tiles nested two deep, 1 KB entities in 2,000
+// attributes, and 30,000 rows each holding a template of 3 elements. Each
+// reports "refused" (1 for nil); the same documents' "...Peak" cases, each
+// parsed once in a process of its own, the peak resident memory the parse
+// added ("peak_growth_MiB").
+//
 // A game that parses its level every frame: 1,000 frames that each parse the
 // tile map, keep the tree until the next one and make 500 small Hashes, each
 // ended as the engine ends a frame of 1/60 s, as XML and as JSON. Each loop
@@ -29,8 +39,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 
 namespace {
@@ -40,10 +52,19 @@ constexpr int TILE_SIDE = 128;
 constexpr int FILE_ELEMENTS = 1270000;
 constexpr int REPEATS = 1000;
 
+std::string repeat(const std::string &piece, int times) {
+    std::string text;
+    text.reserve(piece.size() * times);
+    for (int i = 0; i < times; ++i) text += piece;
+    return text;
+}
+
 struct documents {
     std::string empty_xml, empty_json;
     std::string tiles_xml, tiles_json;
     std::string folder; // holds "objects.xml" and "objects.json"
+    std::string forty_600k, forty_1m, plain_600k;
+    std::string abbreviation, nested_rows, attribute_values, template_rows;
 
     documents() {
         empty_xml = "<r>";
@@ -64,6 +85,20 @@ struct documents {
         }
         tiles_xml += "</map>";
         tiles_json += "]}";
+
+        const std::string forty = "<!DOCTYPE r [<!ENTITY e '" + repeat("<i/>", 40) + "'>]><r>";
+        forty_600k = forty + repeat("&e;\n", 150000) + "</r>";
+        forty_1m = forty;
+        while (forty_1m.size() < 1000000) forty_1m += "&e;";
+        forty_1m += "</r>";
+        plain_600k = "<r>" + repeat("<i/>", 150000) + "</r>";
+        abbreviation = "<!DOCTYPE r [<!ENTITY n 'Super Game Deluxe'>]><r>" +
+                       repeat("<t>&n; &amp; &#233;</t>", 5000) + "</r>";
+        nested_rows = "<!DOCTYPE m [<!ENTITY t \"<tile w='32' h='32' solid='true' layer='bg'/>\">"
+                      "<!ENTITY r '<row>" + repeat("&t;", 40) + "</row>'>]><m>" + repeat("&r;", 30) + "</m>";
+        attribute_values = "<!DOCTYPE r [<!ENTITY n '" + std::string(1000, 'x') + "'>]><r>" +
+                           repeat("<t a='&n;'/>", 2000) + "</r>";
+        template_rows = "<!DOCTYPE r [<!ENTITY c '<a/><b/><c/>'>]><r>" + repeat("<w>&c;</w>", 30000) + "</r>";
 
         char pattern[] = "/tmp/vellum-parse-bench-XXXXXX";
         if (!mkdtemp(pattern)) return;
@@ -198,6 +233,102 @@ void BM_ParseJsonFile(benchmark::State &state) {
 }
 BENCHMARK(BM_ParseJsonFile)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// A field of /proc/self/status, in KiB (0 when it cannot be read).
+long status_kib(const char *field) {
+    FILE *status = std::fopen("/proc/self/status", "r");
+    if (!status) return 0;
+    char line[256];
+    long kib = 0;
+    size_t length = std::strlen(field);
+    while (std::fgets(line, sizeof line, status))
+        if (!std::strncmp(line, field, length) && line[length] == ':') kib = std::atol(line + length + 1);
+    std::fclose(status);
+    return kib;
+}
+
+// What one parse of the document adds to the peak resident memory, in KiB,
+// measured in a forked process whose peak is reset first (-1 when it cannot
+// be).
+long parse_peak_growth_kib(const std::string &document) {
+    interpreter &it = shared();
+    int channel[2];
+    if (pipe(channel) != 0) return -1;
+    pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        mrb_value args[2] = {mrb_str_new(it.mrb, document.data(), (mrb_int)document.size()), mrb_true_value()};
+        mrb_full_gc(it.mrb);
+        malloc_trim(0);
+        FILE *clear = std::fopen("/proc/self/clear_refs", "w");
+        bool reset = clear && std::fputs("5", clear) >= 0;
+        if (clear) reset = std::fclose(clear) == 0 && reset;
+        long before = status_kib("VmRSS");
+        host_call(it.mrb, it.misc, "parse_xml", 2, args);
+        long growth = reset && before > 0 ? status_kib("VmHWM") - before : -1;
+        _exit(write(channel[1], &growth, sizeof growth) == (ssize_t)sizeof growth ? 0 : 1);
+    }
+    close(channel[1]);
+    long growth = -1;
+    if (child <= 0 || read(channel[0], &growth, sizeof growth) != (ssize_t)sizeof growth) growth = -1;
+    close(channel[0]);
+    if (child > 0) waitpid(child, nullptr, 0);
+    return growth;
+}
+
+// The time of one parse, and whether it answered nil ("refused").
+void entity_case(benchmark::State &state, const std::string &document) {
+    interpreter &it = shared();
+    if (!it.ready) {
+        state.SkipWithError("the framework or the file system did not start");
+        return;
+    }
+    static std::map<const std::string *, mrb_value> texts;
+    if (!texts.count(&document)) texts[&document] = text(document);
+    mrb_value args[2] = {texts[&document], mrb_true_value()};
+    bool refused = false;
+    for (auto _ : state) {
+        state.PauseTiming();
+        mrb_full_gc(it.mrb);
+        int arena = mrb_gc_arena_save(it.mrb);
+        state.ResumeTiming();
+        refused = mrb_nil_p(host_call(it.mrb, it.misc, "parse_xml", 2, args));
+        state.PauseTiming();
+        mrb_gc_arena_restore(it.mrb, arena);
+        state.ResumeTiming();
+    }
+    state.counters["refused"] = refused ? 1 : 0;
+    state.counters["document_KiB"] = (double)document.size() / 1024;
+}
+
+// The memory of one parse ("peak_growth_MiB"), from a process forked before
+// any case has run, so that no memory another parse freed is taken again
+// without growing.
+void entity_peak(benchmark::State &state, std::string documents::*document) {
+    if (!shared().ready) {
+        state.SkipWithError("the framework or the file system did not start");
+        return;
+    }
+    long kib = -1;
+    for (auto _ : state) kib = parse_peak_growth_kib(shared().docs.*document);
+    if (kib < 0) state.SkipWithError("the peak could not be read");
+    state.counters["peak_growth_MiB"] = (double)kib / 1024;
+}
+
+void BM_ParseXmlEntityOf40Elements600KB(benchmark::State &state) { entity_case(state, shared().docs.forty_600k); }
+BENCHMARK(BM_ParseXmlEntityOf40Elements600KB)->Unit(benchmark::kMillisecond);
+void BM_ParseXmlEntityOf40Elements1MB(benchmark::State &state) { entity_case(state, shared().docs.forty_1m); }
+BENCHMARK(BM_ParseXmlEntityOf40Elements1MB)->Unit(benchmark::kMillisecond);
+void BM_ParseXmlPlain600KB(benchmark::State &state) { entity_case(state, shared().docs.plain_600k); }
+BENCHMARK(BM_ParseXmlPlain600KB)->Unit(benchmark::kMillisecond);
+void BM_ParseXmlEntityAbbreviation(benchmark::State &state) { entity_case(state, shared().docs.abbreviation); }
+BENCHMARK(BM_ParseXmlEntityAbbreviation)->Unit(benchmark::kMillisecond);
+void BM_ParseXmlEntityNestedRows(benchmark::State &state) { entity_case(state, shared().docs.nested_rows); }
+BENCHMARK(BM_ParseXmlEntityNestedRows)->Unit(benchmark::kMillisecond);
+void BM_ParseXmlEntityInAttributes(benchmark::State &state) { entity_case(state, shared().docs.attribute_values); }
+BENCHMARK(BM_ParseXmlEntityInAttributes)->Unit(benchmark::kMillisecond);
+void BM_ParseXmlEntityTemplateRows(benchmark::State &state) { entity_case(state, shared().docs.template_rows); }
+BENCHMARK(BM_ParseXmlEntityTemplateRows)->Unit(benchmark::kMillisecond);
+
 // Resident memory now, in KiB (0 when it cannot be read).
 long resident_kib() {
     long pages = 0, resident = 0;
@@ -274,6 +405,18 @@ void BM_ParseJsonTileMapRepeated(benchmark::State &state) {
 // memory another case freed would be taken again without growing.
 struct registered_first {
     registered_first() {
+        using peak = std::pair<const char *, std::string documents::*>;
+        for (auto [name, document] : {peak{"BM_ParseXmlEntityOf40Elements600KBPeak", &documents::forty_600k},
+                                      peak{"BM_ParseXmlEntityOf40Elements1MBPeak", &documents::forty_1m},
+                                      peak{"BM_ParseXmlPlain600KBPeak", &documents::plain_600k},
+                                      peak{"BM_ParseXmlEntityAbbreviationPeak", &documents::abbreviation},
+                                      peak{"BM_ParseXmlEntityNestedRowsPeak", &documents::nested_rows},
+                                      peak{"BM_ParseXmlEntityInAttributesPeak", &documents::attribute_values},
+                                      peak{"BM_ParseXmlEntityTemplateRowsPeak", &documents::template_rows}})
+            benchmark::RegisterBenchmark(name, entity_peak, document)
+                ->Unit(benchmark::kMillisecond)
+                ->Iterations(1)
+                ->UseRealTime();
         using loop = std::pair<const char *, void (*)(benchmark::State &)>;
         for (auto [name, function] : {loop{"BM_ParseXmlTileMapRepeated", BM_ParseXmlTileMapRepeated},
                                       loop{"BM_ParseJsonTileMapRepeated", BM_ParseJsonTileMapRepeated}})

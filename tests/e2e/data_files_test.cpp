@@ -103,6 +103,59 @@ puts "texts: #{texts.inspect}"
     EXPECT_EQ(count_of(log, "* ERROR:"), 2u) << log;
 }
 
+// Entities that hold elements multiply nodes, not bytes: one holding 40
+// elements, used 150,000 times in 600 KB (and its 1 MB variant, as a file),
+// would make 6 and 13 million elements. Past 65,536 nodes made inside
+// entities (elements, attributes, texts and instructions alike), entities may
+// make at most 4 times the nodes the document writes out, or it answers nil;
+// templates used a few thousand times, abbreviations, character references,
+// the predefined entities and CDATA between expanded elements parse whole.
+TEST(DataFiles, EntitiesMakeNodesOnlyInProportionToTheDocument) {
+    EngineSandbox sandbox;
+    sandbox.write_game_file("app/main.rb", "def tick(args); end\n");
+    std::string big = "<!DOCTYPE r [<!ENTITY e '";
+    for (int i = 0; i < 40; ++i) big += "<i/>";
+    big += "'>]><r>";
+    while (big.size() < 1000000) big += "&e;";
+    sandbox.write_game_file("data/big.xml", big + "</r>");
+    sandbox.write_game_file("app/read.rb", R"(
+def nodes(node)
+  return 1 unless node[:type] == :element
+  node[:children].inject(1 + (node[:attributes] || {}).size) { |n, c| n + nodes(c) }
+end
+def doc(entities, body) = "<!DOCTYPE r [#{entities}]><r>#{body}</r>"
+forty = "<!ENTITY e '#{'<i/>' * 40}'>"
+rows = [
+  ["issue 600 KB", $qmx.parse_xml(doc(forty, "&e;\n" * 150_000))],
+  ["issue 1 MB file", $qmx.parse_xml_file("data/big.xml")],
+  ["attributes", $qmx.parse_xml(doc("<!ENTITY e \"<t #{(1..20).map { |i| "a#{i}='1'" }.join(' ')}/>\">", "&e;" * 20_000))],
+  ["texts and instructions", $qmx.parse_xml(doc("<!ENTITY e 'x<i/><?p d?>'>", "&e;" * 25_000), false)],
+  ["five per row", $qmx.parse_xml(doc("<!ENTITY c '<a/><b/><c/><d/><e/>'>", "<w>&c;</w>" * 30_000))],
+  ["three per row", $qmx.parse_xml(doc("<!ENTITY c '<a/><b/><c/>'>", "<w>&c;</w>" * 30_000))],
+  ["references between", $qmx.parse_xml(doc("<!ENTITY i '<i/>'>", "&i;&#65;&i;&amp;&i;<![CDATA[&i;]]>" * 25_000))],
+  ["abbreviation", $qmx.parse_xml(doc("<!ENTITY n 'Super Game Deluxe'>", "<t>&n; &amp; &#233;</t>" * 5000))],
+  ["nested rows", $qmx.parse_xml(doc("<!ENTITY t \"<tile w='32' h='32' solid='true' layer='bg'/>\">" \
+                                     "<!ENTITY r '<row>#{'&t;' * 40}</row>'>", '&r;' * 30))],
+  ["attribute values", $qmx.parse_xml(doc("<!ENTITY n '#{'x' * 1000}'>", "<t a='&n;'/>" * 2000))],
+]
+rows.each { |name, tree| puts "#{name}: #{tree ? "#{nodes(tree) - 1} nodes" : 'nil'}" }
+)");
+    engine_result result = sandbox.run({sandbox.game_dir, "--eval", "app/read.rb", "--no-tick"});
+    ASSERT_EQ(result.exit_code, 0) << result.out;
+    for (const char *row :
+         {"issue 600 KB: nil\n", "issue 1 MB file: nil\n", "attributes: nil\n", "texts and instructions: nil\n",
+          "five per row: nil\n", "three per row: 120001 nodes\n", "references between: 150001 nodes\n",
+          "abbreviation: 10001 nodes\n", "nested rows: 6031 nodes\n", "attribute values: 4001 nodes\n"})
+        EXPECT_EQ(count_of(result.out, row), 1u) << row << result.out;
+    const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
+    const std::string why = "Entities expand to too many nodes (over 65536 and over 4 times the nodes written in the "
+                            "document) at line ";
+    EXPECT_EQ(count_of(log, "~$qmx.parse_xml~ could not read the XML text: " + why), 4u) << log;
+    EXPECT_EQ(count_of(log, "~$qmx.parse_xml_file~ could not read =data/big.xml= as XML: " + why + "1, column "), 1u)
+        << log;
+    EXPECT_EQ(count_of(log, "* ERROR:"), 5u) << log;
+}
+
 // Whatever follows the first complete value is not read: the value is the
 // answer, and nothing is logged. Files often end in NUL bytes, an end-of-file
 // byte or a second document.
