@@ -293,6 +293,13 @@ void scan_head(httpserver_connection *connection) {
             refuse(connection, 400, "Bad request: a line of the head holds a carriage return before its end.\n");
             return;
         }
+        // A NUL ends a line for C strings and not for others: the lines
+        // after it (a User-Agent the developer API must see among them)
+        // would be lost on the way to the game.
+        if (memchr(line, 0, line_length)) {
+            refuse(connection, 400, "Bad request: a line of the head holds a NUL byte.\n");
+            return;
+        }
         if (scan.lines == 0) {
             if (!routable_request_line(line, line_length)) {
                 refuse(connection, 400, "Bad request: the request line needs an HTTP method, a blank and a path.\n");
@@ -347,8 +354,8 @@ httpserver_request *complete_request(httpserver_connection *connection) {
     char *line = buffer;
     for (;;) {
         char *feed = (char *)memchr(line, '\n', (size_t)(end - line));
-        // A NUL inside the head ends it: the lines so far, no body.
-        if (!feed || memchr(line, 0, (size_t)(feed - line))) break;
+        // The head holds no NUL (refused while it was read).
+        if (!feed) break;
         *feed = 0;
         if (feed > line && feed[-1] == '\r') feed[-1] = 0;
         if (*line == 0) {

@@ -134,7 +134,8 @@ void httpserver_quit();
 // the connection to closing; one that cannot be routed (no request line, a
 // method that is no HTTP token, more than one Host or Origin header) is
 // answered 400, as is a header line that begins with a blank (a folded
-// line) or has one before its colon; one with more than
+// line) or has one before its colon, and a head holding a NUL byte; one
+// with more than
 // HTTPSERVER_HEADER_LINE_LIMIT header lines 431, and a body without a
 // Content-Length (chunked, or bytes after the head of a request other than
 // GET or HEAD) 411. The caller grows the buffer first (httpserver_reserve).

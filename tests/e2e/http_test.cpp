@@ -19,6 +19,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 // The machine's own address on a network other than loopback, if any.
 std::string non_loopback_ipv4() {
     std::istringstream addresses(run("hostname -I 2>/dev/null"));
@@ -507,7 +509,14 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
              {"POST /echo HTTP/1.0\r\nContent-Length: 5\r\n Transfer-Encoding: chunked\r\n\r\nhello", "", false,
               "HTTP/1.0 400"},
              {"GET /ok HTTP/1.0\r\nX-A: b\r\n\tc\r\n\r\n", "", false, "HTTP/1.0 400"},
-             {"GET /ok HTTP/1.0\r\nX A\t: b\r\n\r\n", "", false, "HTTP/1.0 400"}};
+             {"GET /ok HTTP/1.0\r\nX A\t: b\r\n\r\n", "", false, "HTTP/1.0 400"},
+             // A NUL anywhere in the head: the lines after it must not be
+             // lost on the way to the game or the developer API.
+             {"GET /ok HTTP/1.0\r\nX-A: a\0b\r\nX-B: c\r\n\r\n"s, "", false, "HTTP/1.0 400"},
+             {"GET /ok\0 HTTP/1.0\r\n\r\n"s, "", false, "HTTP/1.0 400"},
+             {"GET /ok HTTP/1.0\r\nHost: x\0\r\n\r\n"s, "", false, "HTTP/1.0 400"},
+             {eval("X-A: \0\r\nUser-Agent: Vellumcore-d-g/1.0 (Linux)\r\nHost: localhost:"s + p + "\r\n"), "", false,
+              "HTTP/1.0 400"}};
     // An engine's User-Agent line followed by another (a proxy's, or a
     // second the client adds): no route that runs code or changes the game
     // takes it. The same request with other agents only is served.
