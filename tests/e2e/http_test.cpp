@@ -533,7 +533,7 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
                     false, "HTTP/1.0 200"});
     // Answers the game gives that cannot be sent, among them its echo of a
     // body holding a NUL into a header's value and into its name.
-    const int unfit_answers = 9;
+    const int unfit_answers = 13;
     for (int i = 0; i < unfit_answers; ++i)
         rows.push_back({"POST /unfit/" + std::to_string(i) + " HTTP/1.0\r\nContent-Length: 3\r\n\r\n" + std::string("a\0b", 3),
                         "", false, "HTTP/1.0 500"});
@@ -550,6 +550,9 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
     }
     EXPECT_EQ(get("/ok"), "ok");
     EXPECT_EQ(round_trip(port, "GET /fraction HTTP/1.0\r\n\r\n").substr(0, 16), "HTTP/1.0 200 :)\r");
+    EXPECT_EQ(round_trip(port, "GET /pairs HTTP/1.0\r\n\r\n"),
+              "HTTP/1.0 200 :)\r\nContent-Length: 1\r\nConnection: close\r\nX-A: 1\r\nX-B: 2\r\n"
+              "Content-Type: text/plain\r\n\r\nx");
 
     // Clients that hang up before their answer give their slots back at once.
     for (int i = 0; i < 64; ++i) close(send_request(port, "GET /nobody HTTP/1.0\r\n\r\n"));
@@ -580,7 +583,7 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
     // once.
     const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
     EXPECT_EQ(count_of(log, "holds a line break, so its request was answered 500"), 1u);
-    EXPECT_EQ(count_of(log, "holds a NUL byte, so its request was answered 500"), 2u) << log;
+    EXPECT_EQ(count_of(log, "holds a NUL byte, so its request was answered 500"), 3u) << log;
     EXPECT_EQ(count_of(log, ", so its request was answered 500 instead."), (size_t)unfit_answers + 1) << log;
     EXPECT_FALSE(file_exists(sandbox.base_dir + "/exceptions/current.txt")) << read_file(sandbox.base_dir + "/exceptions/current.txt");
     EXPECT_EQ(count_of(result.out, "/boom could not be routed"), 1u) << result.out;

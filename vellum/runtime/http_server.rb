@@ -99,22 +99,28 @@ module QMX
       @http_requests.select { |request| request.expires_at <= now || request.client_gone? }.each(&:reject)
     end
 
-    # The headers as given go along with their lines: headers that are not
-    # a Hash are refused with a 500, as any status, body or header the
-    # answer cannot send, and the game's tick goes on.
+    # The headers as given go along with their lines: headers that are
+    # neither a Hash nor an Array of [name, value] pairs are refused with a
+    # 500, as any status, body or header the answer cannot send, and the
+    # game's tick goes on.
     def http_respond(req, reqcptr, httpcode, body, headers_hash)
       @http_requests.delete(req)
       return nil if reqcptr.nil?
       @ffi_misc.http_respond(reqcptr, httpcode, body, http_header_lines(headers_hash), headers_hash)
     end
 
-    # "Name: value" lines of the headers a game answers with. Headers that
-    # cannot be made into lines go on as they are, refused like the rest.
+    # "Name: value" lines of the headers a game answers with, a Hash or an
+    # Array of [name, value] pairs alike. Headers that cannot be made into
+    # lines go on as they are, refused like the rest.
     def http_header_lines(headers)
-      return headers unless headers.is_a?(Hash)
+      return headers unless headers.is_a?(Hash) || http_header_pairs?(headers)
       headers.map { |k, v| "#{k}: #{v}" }
     rescue Exception
       headers
+    end
+
+    def http_header_pairs?(headers)
+      headers.is_a?(Array) && headers.all? { |pair| pair.is_a?(Array) && pair.size == 2 }
     end
 
     # The server starts once per run, on the first frame after the game has
