@@ -589,6 +589,65 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
     EXPECT_EQ(count_of(result.out, "/boom could not be routed"), 1u) << result.out;
 }
 
+// Uploads whose client asks, before sending the body, whether the server
+// wants it: curl does, with either method, and so does the engine's own
+// http_put. Each is told to go on at once; curl is told to wait half a
+// minute otherwise, so an upload left waiting shows as a missing answer.
+// An HTTP/1.0 client, which cannot be told so, sends its body anyway.
+TEST(HttpServer, AnUploadThatAsksWhetherToGoOnIsToldToAtOnce) {
+    EngineSandbox sandbox;
+    const std::string port = std::to_string(free_port()), url = "http://127.0.0.1:" + port + "/upload";
+    const std::string upload = std::string(300000, 'u');
+    sandbox.write_game_file("upload.bin", upload);
+    write_file(sandbox.root + "/upload.bin", upload);
+    sandbox.write_game_file("app/main.rb", "URL = '" + url + "'\nPORT = " + port + R"(
+def tick args
+  $qmx.start_server!(port: PORT) if args.state.tick_count == 0
+  args.inputs.http_requests.each { |req| req.respond(200, "#{req.method} #{req.body.size}") if req.uri == "/upload" }
+  if args.state.tick_count == 1
+    $qmx.write_file("ready.txt", "")
+    $puts = { "asks" => $qmx.http_put(URL, "upload.bin"), "does not ask" => $qmx.http_put(URL, "upload.bin", ["Expect:"]) }
+    $ticks = {}
+  end
+  return unless $puts
+  $puts.each { |name, h| $ticks[name] ||= args.state.tick_count if h[:complete] }
+  return unless $ticks.size == $puts.size && !$said
+  $said = true
+  $puts.each do |name, h|
+    told = h[:response_headers].keys.any? { |k| k.include?(" 100 ") }
+    puts "#{name}: #{h[:http_response_code]} #{h[:response_data]}, told to go on: #{told}"
+  end
+  puts "ticks apart: #{$ticks["asks"] - $ticks["does not ask"]}"
+  $qmx.write_file("done.txt", "")
+end
+)");
+    EngineProcess engine = sandbox.start({sandbox.game_dir});
+    ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/ready.txt", 30));
+    const std::string file = "'" + sandbox.root + "/upload.bin' ";
+    struct row {
+        std::string args, answer;
+        bool told;
+    };
+    for (const row &r : std::vector<row>{
+             {"--expect100-timeout 30 -T " + file, "PUT 300000", true},
+             {"--expect100-timeout 30 -H 'Expect: 100-continue' --data-binary @" + file, "POST 300000", true},
+             {"--http1.0 -H 'Expect: 100-continue' --data-binary @" + file, "POST 300000", false}}) {
+        std::string answer = curl(r.args + url);
+        EXPECT_EQ(answer.find("100 Continue\r\n\r\nHTTP/1.0 200 :)") != std::string::npos, r.told) << r.args << answer;
+        EXPECT_TRUE(answer.size() >= r.answer.size() && answer.substr(answer.size() - r.answer.size()) == r.answer)
+            << r.args << "\n" << answer;
+    }
+    ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/done.txt", 30));
+    engine_result result = engine.stop();
+    for (const char *line : {"asks: 200 PUT 300000, told to go on: true\n", "does not ask: 200 PUT 300000, told to go on: false\n"})
+        EXPECT_NE(result.out.find(line), std::string::npos) << line << result.out;
+    // Told at once, the asking upload ends about when the other does; left
+    // to its client's one-second wait, it would end some 60 ticks later.
+    std::smatch apart;
+    ASSERT_TRUE(std::regex_search(result.out, apart, std::regex("ticks apart: (-?\\d+)"))) << result.out;
+    EXPECT_LT(std::stoi(apart[1]), 30) << result.out;
+}
+
 // Clients that connect in a burst, and clients that send half a request and
 // stay, as many as the engine has descriptors: fresh requests are still
 // answered and the game's own files still written.
