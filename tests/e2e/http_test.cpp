@@ -117,6 +117,74 @@ end
     EXPECT_EQ(count_of(all, "/silent failed"), 0u);
 }
 
+// Answers that never end, or end past the bound the game set, fail at it
+// while the game ticks on: the log names the URL (without its password)
+// and the bound, the body gathered is let go, and the engine's memory stays
+// small. An answer under the bound, its headers counted, arrives whole; a
+// count of bytes past 4 GiB is given as it is.
+TEST(HttpClient, AnAnswerPastItsBoundFailsThereWhileTheGameTicksOn) {
+    EngineSandbox sandbox;
+    Peer peer(sandbox);
+    ASSERT_NE(peer.port, 0);
+    const std::string host = "127.0.0.1:" + std::to_string(peer.port);
+    sandbox.write_game_file("app/main.rb", "HOST = '" + host + R"('
+LIMIT = 8 * 1024 * 1024
+ROWS = { endless: "/endless", announced: "/sized/5368709120", near_bound: "/sized/#{LIMIT - 4096}",
+         past_bound: "/sized/#{LIMIT + 1}", ordinary: "/sized/3000000" }
+def tick args
+  if args.state.tick_count == 0
+    puts "default bound: #{$qmx.http_response_limit}"
+    $refused = [0, -1, 1.5, "8", nil].map do |bound|
+      $qmx.http_response_limit = bound
+      "set"
+    rescue ArgumentError => e
+      e.message.include?("takes a whole number of bytes above 0")
+    end
+    $qmx.http_response_limit = LIMIT
+    $r = ROWS.transform_values { |path| $qmx.http_get("http://player:hunter2@#{HOST}#{path}") }
+    $held = 0
+    $running_ticks = 0
+  end
+  $held = [$held, *$r.values.map { |h| h[:response_data].bytesize }].max
+  $running_ticks += 1 unless $r[:endless][:complete]
+  return if $said || !$r.values.all? { |h| h[:complete] }
+  $said = true
+  $r.each do |name, h|
+    near = h[:response_read] < LIMIT + 1048576
+    puts "#{name}: #{h[:http_response_code]} #{h[:response_data].bytesize} read #{near} total #{h[:response_total]}"
+  end
+  puts "refused: #{$refused.inspect}, bound: #{$qmx.http_response_limit}, held at most the bound: #{$held <= LIMIT}"
+  puts "ticked while the endless answer ran: #{$running_ticks > 1}"
+  $qmx.write_file("done.txt", "")
+end
+)");
+    // The allocator's quarantine of freed memory would look like memory held.
+    EngineProcess engine = sandbox.start({sandbox.game_dir}, {{"ASAN_OPTIONS", "detect_leaks=0:quarantine_size_mb=0"}});
+    ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/done.txt", 60));
+    const long mib = resident_mib(engine.pid());
+    engine_result result = engine.stop();
+    for (const char *line : {"default bound: 268435456\n", "endless: -1 0 read true total 0\n",
+                             "announced: -1 0 read true total 5368709120\n", "near_bound: 200 8384512 read true total 8384512\n",
+                             "past_bound: -1 0 read true total 8388609\n", "ordinary: 200 3000000 read true total 3000000\n",
+                             "refused: [true, true, true, true, true], bound: 8388608, held at most the bound: true\n",
+                             "ticked while the endless answer ran: true\n"})
+        EXPECT_NE(result.out.find(line), std::string::npos) << line << result.out;
+    // About 170 MiB with the sanitizers; the endless answer alone would add
+    // a hundred a second.
+    EXPECT_GT(mib, 0);
+    EXPECT_LT(mib, 300);
+    const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
+    for (const char *path : {"/endless", "/sized/5368709120", "/sized/8388609"})
+        EXPECT_EQ(count_of(log, "The HTTP request to http://" + host + path + " failed: its answer came to more than "
+                                "8388608 bytes, the most one answer may hold"), 1u) << path << "\n" << log;
+    EXPECT_EQ(count_of(log, "hunter2"), 0u);
+    EXPECT_EQ(count_of(log, "failed"), 3u) << log;
+    // The peer saw the endless answers' connections end.
+    for (const char *path : {"/endless", "/sized/5368709120"})
+        EXPECT_TRUE(wait_until([&] { return count_of(read_file(peer.log), "{'cut': '" + std::string(path)) == 1; }, 5))
+            << path << "\n" << read_file(peer.log);
+}
+
 // A URL the game passes on is spoken to over HTTP or HTTPS only: any other
 // scheme fails at once, touching no file and no port. A header line that
 // holds a line break is not sent, and nothing else of its request either.

@@ -40,6 +40,22 @@ module QMX
       end
     end
 
+    # The most bytes one answer may bring (its header names and values and
+    # its body, 256 MiB unless set): an answer that goes past it fails
+    # (:http_response_code -1), the log says so, and the body gathered in
+    # :response_data is let go. A new bound holds for the requests started
+    # after it.
+    def http_response_limit
+      @ffi_misc.http_response_limit
+    end
+
+    def http_response_limit=(bytes)
+      unless bytes.is_a?(Integer) && bytes > 0
+        raise ArgumentError, "~http_response_limit~ takes a whole number of bytes above 0, not #{bytes.inspect}."
+      end
+      @ffi_misc.http_set_response_limit(bytes)
+    end
+
     def http_get(url, extra_headers = nil)
       http = HTTPCallbacks.new(@protect_from_gc)
       http.ready(@ffi_misc.http_get(http, url, extra_headers))
