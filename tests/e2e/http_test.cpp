@@ -657,6 +657,50 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
     EXPECT_EQ(count_of(result.out, "/boom could not be routed"), 1u) << result.out;
 }
 
+// Calls that cannot do what they ask say why: a server asked for before
+// the game has loaded (at the top of main.rb, or in an --eval file loaded
+// then) or once one is running on another port, and a form that is not
+// one. The game's own start, on its first tick, is what counts.
+TEST(HttpServer, AStartThatCannotActAndAFormThatCannotBeSentSayWhy) {
+    EngineSandbox sandbox;
+    const std::string top = std::to_string(free_port()), chosen = std::to_string(free_port()),
+                      later = std::to_string(free_port()), evaluated = std::to_string(free_port());
+    sandbox.write_game_file("app/eval.rb", "$qmx.start_server!(port: " + evaluated + ")\n");
+    sandbox.write_game_file("app/main.rb", "$qmx.start_server!(port: " + top + ")\nCHOSEN = " + chosen +
+                                               "\nLATER = " + later + R"(
+def tick args
+  $qmx.start_server!(port: CHOSEN) # every tick: once it runs, asking again for its port is no fault
+  $qmx.start_server!(port: LATER) if args.state.tick_count == 2
+  args.inputs.http_requests.each { |req| req.respond(200, "chosen") }
+  return unless args.state.tick_count == 3
+  ["a=1", 42, :name].each do |form|
+    $qmx.http_post("http://127.0.0.1:#{CHOSEN}/", form)
+  rescue TypeError => e
+    puts "#{form.inspect}: #{e.message}"
+  end
+  $qmx.write_file("ready.txt", "")
+end
+)");
+    EngineProcess engine = sandbox.start({sandbox.game_dir, "--eval", "app/eval.rb"});
+    ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/ready.txt", 30));
+    EXPECT_EQ(body_of(curl("http://127.0.0.1:" + chosen + "/")), "chosen");
+    for (const std::string &port : {top, later, evaluated})
+        EXPECT_EQ(curl("--connect-timeout 2 http://127.0.0.1:" + port + "/"), "") << port;
+    engine_result result = engine.stop();
+    const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
+    for (const std::string &said :
+         {"~start_server!~ (port " + top + ") was called before the game had loaded",
+          "~start_server!~ (port " + evaluated + ") was called before the game had loaded",
+          "~start_server!~ (port " + later + ") was not acted on: the server was started on port " + chosen + " already"})
+        EXPECT_EQ(count_of(log, said), 1u) << said << "\n" << log;
+    EXPECT_EQ(count_of(log, "~start_server!~ (port " + chosen), 0u) << log;
+    for (const char *form : {"\"a=1\"", "42", ":name"})
+        EXPECT_NE(result.out.find(std::string(form) + ": ~http_post~ takes its form_fields (the second argument) as a "
+                                  "Hash of field names to values, or an Array of [name, value] pairs"),
+                  std::string::npos)
+            << form << "\n" << result.out;
+}
+
 // Uploads whose client asks, before sending the body, whether the server
 // wants it: curl does, with either method, and so does the engine's own
 // http_put. Each is told to go on at once; curl is told to wait half a

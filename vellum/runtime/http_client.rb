@@ -70,6 +70,11 @@ module QMX
     # multipart form fields, each name and value as text.
     def http_post(url, form_fields = nil, extra_headers = nil)
       fields = nil
+      unless form_fields.nil? || form_fields.is_a?(Enumerable) || form_fields.respond_to?(:each_pair)
+        raise TypeError, "~http_post~ takes its form_fields (the second argument) as a Hash of field names to " \
+                         "values, or an Array of [name, value] pairs, sent as multipart/form-data; " \
+                         "not a #{form_fields.class}."
+      end
       unless form_fields.nil?
         fields = []
         form_fields.each do |key, value|
