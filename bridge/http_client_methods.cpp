@@ -232,15 +232,12 @@ mrb_value read_cancel(mrb_state *mrb, void *data) {
     return mrb_hash_fetch(mrb, bridge->progress, mrb_symbol_value(mrb_intern_lit(mrb, "cancel")), mrb_nil_value());
 }
 
-} // namespace
-
-namespace {
-
 // The bound of one answer's bytes for the requests started from now on.
 mrb_value misc_http_set_response_limit(mrb_state *mrb, mrb_value) {
     mrb_int bytes = 0;
     mrb_get_args(mrb, "i", &bytes);
-    if (bytes <= 0) mrb_raisef(mrb, E_ARGUMENT_ERROR, "the bound of an HTTP answer must be above 0 bytes, not %i", bytes);
+    if (bytes <= 0)
+        mrb_raisef(mrb, E_ARGUMENT_ERROR, "the bound of an HTTP answer must be above 0 bytes, not %i", bytes);
     http_set_response_limit((uint64_t)bytes);
     return mrb_int_value(mrb, bytes);
 }

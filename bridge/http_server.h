@@ -141,10 +141,11 @@ void httpserver_quit();
 // method that is no HTTP token, more than one Host or Origin header) is
 // answered 400, as is a header line that begins with a blank (a folded
 // line) or has one before its colon, and a head holding a NUL byte; one
-// with more than
-// HTTPSERVER_HEADER_LINE_LIMIT header lines 431, and a body without a
-// Content-Length (chunked, or bytes after the head of a request other than
-// GET or HEAD) 411. The caller grows the buffer first (httpserver_reserve).
+// with more than HTTPSERVER_HEADER_LINE_LIMIT header lines 431, and a body
+// without a Content-Length (chunked, or bytes after the head of a request
+// other than GET or HEAD) 411. A client that asked whether to send its
+// body is to be told to go on (continue_pending). The caller grows the
+// buffer first (httpserver_reserve).
 httpserver_request *httpserver_received(httpserver_connection *connection, uint32_t count);
 // Room for the next read: at least one byte beyond the free space kept for
 // the terminating NUL. False (and the connection closing) past the limit or

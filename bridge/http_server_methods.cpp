@@ -121,9 +121,10 @@ mrb_int first_non_pair(mrb_value given) {
 
 // What makes the game's answer unfit to send, said into `fault`; false when
 // nothing does. `given` is what the game passed as headers (a Hash, an
-// Array of [name, value] pairs, or nil), `headers` the lines made of it. A NUL byte would cut a header line
-// short. (A line break, which would add header lines of the game's own
-// making, the server itself refuses to send.)
+// Array of [name, value] pairs, or nil), `headers` the lines made of it. A
+// NUL byte would cut a header line short. (A line break, which would add
+// header lines of the game's own making, the server itself refuses to
+// send.)
 bool answer_fault(mrb_state *mrb, mrb_value status, mrb_value body, mrb_value given, mrb_value headers, int *code,
                   char *fault) {
     if (!read_status(status, code)) {

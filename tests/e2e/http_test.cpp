@@ -164,8 +164,10 @@ end
     const long mib = resident_mib(engine.pid());
     engine_result result = engine.stop();
     for (const char *line : {"default bound: 268435456\n", "endless: -1 0 read true total 0\n",
-                             "announced: -1 0 read true total 5368709120\n", "near_bound: 200 8384512 read true total 8384512\n",
-                             "past_bound: -1 0 read true total 8388609\n", "ordinary: 200 3000000 read true total 3000000\n",
+                             "announced: -1 0 read true total 5368709120\n",
+                             "near_bound: 200 8384512 read true total 8384512\n",
+                             "past_bound: -1 0 read true total 8388609\n",
+                             "ordinary: 200 3000000 read true total 3000000\n",
                              "refused: [true, true, true, true, true], bound: 8388608, held at most the bound: true\n",
                              "ticked while the endless answer ran: true\n"})
         EXPECT_NE(result.out.find(line), std::string::npos) << line << result.out;
@@ -691,7 +693,8 @@ end
     for (const std::string &said :
          {"~start_server!~ (port " + top + ") was called before the game had loaded",
           "~start_server!~ (port " + evaluated + ") was called before the game had loaded",
-          "~start_server!~ (port " + later + ") was not acted on: the server was started on port " + chosen + " already"})
+          "~start_server!~ (port " + later + ") was not acted on: the server was started on port " + chosen +
+              " already"})
         EXPECT_EQ(count_of(log, said), 1u) << said << "\n" << log;
     EXPECT_EQ(count_of(log, "~start_server!~ (port " + chosen), 0u) << log;
     for (const char *form : {"\"a=1\"", "42", ":name"})
@@ -718,7 +721,8 @@ def tick args
   args.inputs.http_requests.each { |req| req.respond(200, "#{req.method} #{req.body.size}") if req.uri == "/upload" }
   if args.state.tick_count == 1
     $qmx.write_file("ready.txt", "")
-    $puts = { "asks" => $qmx.http_put(URL, "upload.bin"), "does not ask" => $qmx.http_put(URL, "upload.bin", ["Expect:"]) }
+    $puts = { "asks" => $qmx.http_put(URL, "upload.bin"),
+              "does not ask" => $qmx.http_put(URL, "upload.bin", ["Expect:"]) }
     $ticks = {}
   end
   return unless $puts
@@ -751,7 +755,8 @@ end
     }
     ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/done.txt", 30));
     engine_result result = engine.stop();
-    for (const char *line : {"asks: 200 PUT 300000, told to go on: true\n", "does not ask: 200 PUT 300000, told to go on: false\n"})
+    for (const char *line :
+         {"asks: 200 PUT 300000, told to go on: true\n", "does not ask: 200 PUT 300000, told to go on: false\n"})
         EXPECT_NE(result.out.find(line), std::string::npos) << line << result.out;
     // Told at once, the asking upload ends about when the other does; left
     // to its client's one-second wait, it would end some 60 ticks later.
