@@ -25,9 +25,13 @@ driver loads its server from this machine: six clients posting 500,000-byte
 bodies with a Content-Length, one request per connection, 100 MB/s in all
 (net_uploads), or 64 clients each sending ten request heads a second of
 250,000 two-byte header lines (net_head_flood). The game answers every
-request that reaches it; the report gives its ticks per second and resident
-memory while the load runs, and the same of another build of the engine
-(--baseline, say the previous release) beside them.
+request that reaches it. In the third load the game is the client: the
+driver's server answers each of the game's requests with 200 and a body
+that never ends, the game asking again as soon as one has failed at the
+engine's bound of one answer (net_endless_answer). The report gives the
+game's ticks per second and resident memory while the load runs, and the
+same of another build of the engine (--baseline, say the previous release)
+beside them.
 
 All run at a fixed 60 Hz schedule. Each program measures itself over a
 window of frames after a warm-up and writes a small key=value report:
@@ -85,7 +89,7 @@ PACING_RUNS = [("heap_garbage", 1000000), ("heap_garbage", 3000000), ("heap_repl
                ("heap_replace", 3000000), ("heap_blocks", 1000000), ("entities", 12000)]
 PACING_MODES = ["heap_garbage", "heap_replace", "heap_blocks", "entities"]
 # The network mark's runs: game mode and number of clients.
-NETWORK_RUNS = [("net_uploads", 6), ("net_head_flood", 64)]
+NETWORK_RUNS = [("net_uploads", 6), ("net_head_flood", 64), ("net_endless_answer", 1)]
 NETWORK_MODES = [mode for mode, _ in NETWORK_RUNS]
 UPLOAD_BYTES = 500000
 UPLOAD_RATE = 100e6  # bytes a second over all clients
@@ -708,7 +712,66 @@ def flood_load(program, clients, stop, stats):
     stats["load_mb_s"] = counts["sent"] * len(head) / seconds / 1e6
 
 
-NETWORK_LOADS = {"net_uploads": upload_load, "net_head_flood": flood_load}
+def endless_load(program, clients, stop, stats):
+    """A server on the program's port that answers every request with 200
+    and a body without end, until the client hangs up; counts the answers
+    the client cut off and the bytes sent."""
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", program.port))
+    listener.listen(8)
+    listener.settimeout(0.2)
+    counts = {"cut": 0, "bytes": 0}
+    lock = threading.Lock()
+    chunk = b"e" * 65536
+
+    def answer(connection):
+        sent = 0
+        with connection:
+            try:
+                connection.settimeout(1.0)
+                head = b""
+                while b"\r\n\r\n" not in head and not stop.is_set():
+                    try:
+                        piece = connection.recv(4096)
+                    except socket.timeout:
+                        continue
+                    if not piece:
+                        return
+                    head += piece
+                connection.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n")
+                while not stop.is_set():
+                    try:
+                        sent += connection.send(chunk)
+                    except socket.timeout:
+                        continue
+            except OSError:
+                with lock:
+                    counts["cut"] += 1
+            finally:
+                with lock:
+                    counts["bytes"] += sent
+
+    started = time.monotonic()
+    load_started(program, stats, started)
+    workers = []
+    with listener:
+        while not stop.is_set():
+            try:
+                connection, _ = listener.accept()
+            except socket.timeout:
+                continue
+            worker = threading.Thread(target=answer, args=(connection,), daemon=True)
+            worker.start()
+            workers.append(worker)
+    for worker in workers:
+        worker.join()
+    seconds = time.monotonic() - started
+    stats["answered"] = counts["cut"]
+    stats["load_mb_s"] = counts["bytes"] / seconds / 1e6
+
+
+NETWORK_LOADS = {"net_uploads": upload_load, "net_head_flood": flood_load, "net_endless_answer": endless_load}
 
 
 def measure_network(programs, runs, args, log):
@@ -750,7 +813,12 @@ def report_network(mark, args, add):
         (args.network_time, NETWORK_RUNS[0][1], "{:,}".format(UPLOAD_BYTES), UPLOAD_RATE / 1e6,
          FLOOD_HEADS_PER_CLIENT, "{:,}".format(FLOOD_LINES), SOAK_SAMPLE_EVERY))
     add("")
-    add("MB/s counts the bodies answered (uploads) or the heads sent (flood).")
+    add("net_endless_answer: the game keeps one request to the driver's server running, which answers 200 and "
+        "sends without end; the engine ends each answer at its bound of one answer (256 MiB by default) and the "
+        "game asks again.")
+    add("")
+    add("MB/s counts the bodies answered (uploads), the heads sent (flood) or the endless answers' bytes sent "
+        "(endless answer); for the endless answer, requests answered counts the answers the engine cut off.")
     add("")
     add("| load | build | MB/s | requests answered | ticks/s | sim fps | RSS over the window (MB) |")
     add("|---|---|---|---|---|---|---|")

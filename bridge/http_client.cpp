@@ -70,6 +70,21 @@ struct http_client_state {
 
 http_client_state client;
 
+// Apart from the client's state: a bound the game set outlives the
+// library's release.
+uint64_t response_limit = HTTP_RESPONSE_LIMIT_DEFAULT;
+
+// Counts bytes of the answer about to be handed to the caller; false (the
+// transfer ends) when they would take it past its bound.
+bool keep_response_bytes(http_request *request, uint64_t count) {
+    if (count > request->response_limit - request->response_kept) {
+        request->over_limit = 1;
+        return false;
+    }
+    request->response_kept += count;
+    return true;
+}
+
 struct curl_symbol {
     const char *name;
     void **slot;
@@ -227,6 +242,10 @@ size_t header_callback(char *buffer, size_t size, size_t count, void *user) {
     size_t key_length = SDL_strlen(key);
     size_t value_length = (size_t)(end - value);
     if (request->on_header && (key_length > 0 || value_length > 0)) {
+        if (!keep_response_bytes(request, key_length + value_length)) {
+            SDL_free(line);
+            return 0;
+        }
         request->key = key;
         request->key_length = (uint32_t)key_length;
         request->value = (const uint8_t *)value;
@@ -248,6 +267,7 @@ size_t write_callback(char *data, size_t size, size_t count, void *user) {
     http_request *request = (http_request *)user;
     size_t n = size * count;
     if (!request->on_data) return n;
+    if (!keep_response_bytes(request, n)) return 0;
     request->key = nullptr;
     request->key_length = 0;
     request->value = (const uint8_t *)data;
@@ -261,10 +281,10 @@ size_t write_callback(char *data, size_t size, size_t count, void *user) {
 
 int progress_callback(void *user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
     http_request *request = (http_request *)user;
-    request->request_written = (uint32_t)ulnow;
-    request->request_total = (uint32_t)ultotal;
-    request->response_read = (uint32_t)dlnow;
-    request->response_total = (uint32_t)dltotal;
+    request->request_written = (uint64_t)ulnow;
+    request->request_total = (uint64_t)ultotal;
+    request->response_read = (uint64_t)dlnow;
+    request->response_total = (uint64_t)dltotal;
     return 0;
 }
 
@@ -421,6 +441,7 @@ int http_start_request(uint32_t kind, const char *url, const char *const *header
     if (!bind_library()) return 0;
     SDL_memset(&request->complete, 0, sizeof(http_request) - offsetof(http_request, complete));
     request->kind = kind;
+    request->response_limit = response_limit;
 
     // A form goes out as multipart/form-data with the boundary libcurl
     // chooses; a default type in its place would make it unreadable.
@@ -547,7 +568,11 @@ char *loggable_url(const char *url) {
 // client's own.
 void report_failure(http_request *request, CURLcode result) {
     char *url = loggable_url(request->url ? request->url : "(unknown)");
-    if (request->redirected_home) {
+    if (request->over_limit) {
+        SDL_Log("* WARNING: The HTTP request to %s failed: its answer came to more than %llu bytes, the most one "
+                "answer may hold ($qmx.http_response_limit), so it was ended and what had arrived let go.",
+                url ? url : "", (unsigned long long)request->response_limit);
+    } else if (request->redirected_home) {
         char *effective = nullptr;
         client.curl.easy_getinfo((CURL *)request->easy, CURLINFO_EFFECTIVE_URL, &effective);
         char *target = loggable_url(effective ? effective : "");
@@ -613,6 +638,14 @@ void http_tick() {
         if (!request) continue;
         finish_transfer(request, result != CURLE_OK, result);
     }
+}
+
+void http_set_response_limit(uint64_t bytes) {
+    if (bytes > 0) response_limit = bytes;
+}
+
+uint64_t http_response_limit() {
+    return response_limit;
 }
 
 void http_quit() {

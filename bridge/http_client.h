@@ -25,6 +25,10 @@ constexpr long HTTP_MAX_REDIRECTS = 10;
 constexpr long HTTP_CONNECT_TIMEOUT_MS = 30000;
 // Room for libcurl's own description of a failure.
 constexpr uint32_t HTTP_ERROR_TEXT_SIZE = 256;
+// Bytes of one answer (its header names and values and its body) that a
+// transfer hands its caller to keep, unless the game sets another bound: an
+// answer that never ends must not fill the game's memory.
+constexpr uint64_t HTTP_RESPONSE_LIMIT_DEFAULT = 256ull * 1024 * 1024;
 
 // One transfer. The caller owns the record and fills the first four fields;
 // the client clears and uses the rest. The record belongs to the client from
@@ -36,10 +40,11 @@ struct http_request {
     http_request_done on_done;       // called once when finished; may be NULL
     uint32_t complete;
     int32_t response_code; // -1 once the transfer (or its setup) failed
-    uint32_t request_written;
-    uint32_t request_total;
-    uint32_t response_read;
-    uint32_t response_total;
+    // Byte counts as libcurl gives them, whole: an answer may pass 4 GiB.
+    uint64_t request_written;
+    uint64_t request_total;
+    uint64_t response_read;
+    uint64_t response_total;
     const uint8_t *value; // header value or body chunk, only during a callback
     uint32_t value_length;
     const char *key; // header name during a header callback, else NULL
@@ -61,6 +66,13 @@ struct http_request {
     // 1 when a redirect led to this engine's own server, where the
     // transfer was ended before its request went out.
     uint32_t redirected_home;
+    // The bound of the answer's bytes handed to the callbacks (header
+    // names and values, body), taken from http_response_limit at the
+    // start; the bytes handed so far; and 1 once the answer passed the
+    // bound, which ends the transfer as a failure, said in the log.
+    uint64_t response_limit;
+    uint64_t response_kept;
+    uint32_t over_limit;
 };
 
 // Each answers 1 when the transfer was started, 0 when not. headers is NULL
@@ -84,6 +96,11 @@ int http_start_request(uint32_t kind, const char *url, const char *const *header
 int http_get(const char *url, const char *const *headers, http_request *request);
 int http_head(const char *url, const char *const *headers, http_request *request);
 int http_post(const char *url, const char *const *headers, const char *const *form_fields, http_request *request);
+
+// The bound of one answer for the transfers started from now on, in bytes
+// (above 0); HTTP_RESPONSE_LIMIT_DEFAULT until set. It lasts the run.
+void http_set_response_limit(uint64_t bytes);
+uint64_t http_response_limit();
 
 // Ends the cancelled and refused transfers, advances every other one
 // without blocking and finishes the completed ones. A failure the caller

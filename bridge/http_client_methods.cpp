@@ -83,10 +83,10 @@ void http_update_progress_hash(http_request *request) {
     auto set = [&](mrb_sym key, mrb_value value) { mrb_hash_set(mrb, hash, mrb_symbol_value(key), value); };
     set(mrb_intern_lit(mrb, "complete"), mrb_bool_value(request->complete != 0));
     set(mrb_intern_lit(mrb, "http_response_code"), mrb_int_value(mrb, request->response_code));
-    set(mrb_intern_lit(mrb, "request_written"), mrb_int_value(mrb, request->request_written));
-    set(mrb_intern_lit(mrb, "request_total"), mrb_int_value(mrb, request->request_total));
-    set(mrb_intern_lit(mrb, "response_read"), mrb_int_value(mrb, request->response_read));
-    set(mrb_intern_lit(mrb, "response_total"), mrb_int_value(mrb, request->response_total));
+    set(mrb_intern_lit(mrb, "request_written"), mrb_int_value(mrb, (mrb_int)request->request_written));
+    set(mrb_intern_lit(mrb, "request_total"), mrb_int_value(mrb, (mrb_int)request->request_total));
+    set(mrb_intern_lit(mrb, "response_read"), mrb_int_value(mrb, (mrb_int)request->response_read));
+    set(mrb_intern_lit(mrb, "response_total"), mrb_int_value(mrb, (mrb_int)request->response_total));
     set(mrb_intern_lit(mrb, "key"), request->key ? mrb_str_new(mrb, request->key, request->key_length) : mrb_nil_value());
     set(mrb_intern_lit(mrb, "value"), request->value ? mrb_str_new(mrb, (const char *)request->value, request->value_length)
                                                      : mrb_nil_value());
@@ -121,9 +121,26 @@ int http_on_response_data(http_request *request) {
     return call_target(request, "http_response_data");
 }
 
+// The body gathered so far in :response_data, emptied with its memory (the
+// game may hold the String itself).
+mrb_value drop_response_data(mrb_state *mrb, void *data) {
+    http_bridge_request *bridge = (http_bridge_request *)data;
+    if (!mrb_hash_p(bridge->progress)) return mrb_nil_value();
+    mrb_value body =
+        mrb_hash_fetch(mrb, bridge->progress, mrb_symbol_value(mrb_intern_lit(mrb, "response_data")), mrb_nil_value());
+    if (mrb_string_p(body)) mrb_str_resize(mrb, body, 0);
+    return mrb_nil_value();
+}
+
 void http_on_done(http_request *request) {
+    http_bridge_request *bridge = bridge_of(request);
+    if (request->over_limit) {
+        int arena = mrb_gc_arena_save(bridge->mrb);
+        host_protect(bridge->mrb, drop_response_data, bridge, nullptr);
+        mrb_gc_arena_restore(bridge->mrb, arena);
+    }
     call_target(request, "http_done");
-    bridge_free(bridge_of(request));
+    bridge_free(bridge);
 }
 
 // The bridge record for obj, with the NULL-terminated header lines in
@@ -215,6 +232,20 @@ mrb_value read_cancel(mrb_state *mrb, void *data) {
     return mrb_hash_fetch(mrb, bridge->progress, mrb_symbol_value(mrb_intern_lit(mrb, "cancel")), mrb_nil_value());
 }
 
+// The bound of one answer's bytes for the requests started from now on.
+mrb_value misc_http_set_response_limit(mrb_state *mrb, mrb_value) {
+    mrb_int bytes = 0;
+    mrb_get_args(mrb, "i", &bytes);
+    if (bytes <= 0)
+        mrb_raisef(mrb, E_ARGUMENT_ERROR, "the bound of an HTTP answer must be above 0 bytes, not %i", bytes);
+    http_set_response_limit((uint64_t)bytes);
+    return mrb_int_value(mrb, bytes);
+}
+
+mrb_value misc_http_response_limit(mrb_state *mrb, mrb_value) {
+    return mrb_int_value(mrb, (mrb_int)http_response_limit());
+}
+
 } // namespace
 
 void http_requests_tick() {
@@ -233,4 +264,6 @@ void http_client_methods_define(mrb_state *mrb, RClass *misc_class) {
     mrb_define_method(mrb, misc_class, "http_head", misc_http_head, MRB_ARGS_REQ(3));
     mrb_define_method(mrb, misc_class, "http_post", misc_http_post, MRB_ARGS_REQ(4));
     mrb_define_method(mrb, misc_class, "http_put", misc_http_put, MRB_ARGS_REQ(4));
+    mrb_define_method(mrb, misc_class, "http_set_response_limit", misc_http_set_response_limit, MRB_ARGS_REQ(1));
+    mrb_define_method(mrb, misc_class, "http_response_limit", misc_http_response_limit, MRB_ARGS_NONE());
 }

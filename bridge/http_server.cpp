@@ -227,6 +227,24 @@ bool folded_or_blank_before_colon(const char *line, uint32_t length) {
     return false;
 }
 
+// Whether a header line is "Expect: 100-continue", in any letter case and
+// with blanks around the value.
+bool expects_continue(const char *line, uint32_t length) {
+    if (!header_named(line, length, "Expect")) return false;
+    const char *value = (const char *)memchr(line, ':', length) + 1;
+    const char *end = line + length;
+    while (value < end && is_blank(*value)) ++value;
+    while (end > value && is_blank(end[-1])) --end;
+    return end - value == 12 && SDL_strncasecmp(value, "100-continue", 12) == 0;
+}
+
+// Whether a request line ends in the version HTTP/1.0.
+bool names_http10(const char *line, uint32_t length) {
+    static const char VERSION[] = " HTTP/1.0";
+    const uint32_t version_length = sizeof(VERSION) - 1;
+    return length >= version_length && memcmp(line + length - version_length, VERSION, version_length) == 0;
+}
+
 // GET and HEAD carry no body: bytes after their head begin another
 // (pipelined) request.
 bool is_bodiless_method(const char *line, uint32_t length) {
@@ -266,6 +284,9 @@ void finish_head(httpserver_connection *connection, uint32_t feed_index) {
     connection->line_count = scan.lines;
     connection->expected_length = (uint32_t)expected;
     connection->state = HTTPSERVER_READING_BODY;
+    // A body that has not come in full yet is asked for (a client that
+    // sends it without waiting has already begun).
+    connection->continue_pending = scan.expects_continue && !scan.http10 && connection->position < expected;
 }
 
 // Reads the lines that have arrived since the last look, each byte once,
@@ -293,12 +314,20 @@ void scan_head(httpserver_connection *connection) {
             refuse(connection, 400, "Bad request: a line of the head holds a carriage return before its end.\n");
             return;
         }
+        // A NUL ends a line for C strings and not for others: the lines
+        // after it (a User-Agent the developer API must see among them)
+        // would be lost on the way to the game.
+        if (memchr(line, 0, line_length)) {
+            refuse(connection, 400, "Bad request: a line of the head holds a NUL byte.\n");
+            return;
+        }
         if (scan.lines == 0) {
             if (!routable_request_line(line, line_length)) {
                 refuse(connection, 400, "Bad request: the request line needs an HTTP method, a blank and a path.\n");
                 return;
             }
             scan.bodiless = is_bodiless_method(line, line_length);
+            scan.http10 = names_http10(line, line_length);
         } else if (line_length == 0) {
             finish_head(connection, feed_index);
             return;
@@ -321,6 +350,7 @@ void scan_head(httpserver_connection *connection) {
             scan.hosts += header_named(line, line_length, "Host");
             scan.origins += header_named(line, line_length, "Origin");
             scan.transfer_codings += header_named(line, line_length, "Transfer-Encoding");
+            scan.expects_continue |= expects_continue(line, line_length);
         }
         ++scan.lines;
     }
@@ -347,8 +377,8 @@ httpserver_request *complete_request(httpserver_connection *connection) {
     char *line = buffer;
     for (;;) {
         char *feed = (char *)memchr(line, '\n', (size_t)(end - line));
-        // A NUL inside the head ends it: the lines so far, no body.
-        if (!feed || memchr(line, 0, (size_t)(feed - line))) break;
+        // The head holds no NUL (refused while it was read).
+        if (!feed) break;
         *feed = 0;
         if (feed > line && feed[-1] == '\r') feed[-1] = 0;
         if (*line == 0) {
@@ -379,6 +409,23 @@ httpserver_request *complete_request(httpserver_connection *connection) {
     return request;
 }
 
+// Interim answers exist from HTTP/1.1 on, and only clients of that version
+// are sent one.
+const char CONTINUE_ANSWER[] = "HTTP/1.1 100 Continue\r\n\r\n";
+
+// Tells a client that asked to go on with its body. The few bytes go out
+// whole into a connection that has sent nothing yet; when the socket takes
+// none just now they go on a later poll, and a part of them (which would
+// leave the client a broken answer) closes the connection.
+void send_continue(httpserver_connection *connection) {
+    if (!connection->continue_pending || connection->state != HTTPSERVER_READING_BODY) return;
+    const size_t length = sizeof(CONTINUE_ANSWER) - 1;
+    ssize_t sent = send(connection->socket, CONTINUE_ANSWER, length, SEND_FLAGS);
+    if (sent < 0 && would_block(errno)) return;
+    connection->continue_pending = 0;
+    if (sent != (ssize_t)length) close_connection(connection);
+}
+
 // Reads what the socket holds, within the request limit, so that a large
 // upload is not held to one buffer's worth a frame.
 void read_step(httpserver_connection *connection, uint32_t now, httpserver_request **completed) {
@@ -405,6 +452,7 @@ void read_step(httpserver_connection *connection, uint32_t now, httpserver_reque
             break;
         }
     }
+    send_continue(connection);
     if (progressed) connection->deadline = now + HTTPSERVER_IDLE_MS;
     else close_when_idle(connection, now);
 }

@@ -53,6 +53,8 @@ struct httpserver_head_scan {
     uint32_t has_length;   // a Content-Length line was read
     uint32_t content_length;
     uint32_t bodiless;     // GET or HEAD: what follows the head is another request
+    uint32_t http10;       // the request line names HTTP/1.0, whose clients know no interim answers
+    uint32_t expects_continue; // an "Expect: 100-continue" line was read
     uint32_t examined;     // bytes looked at for line ends so far: each received byte at most once
 };
 
@@ -79,6 +81,10 @@ struct httpserver_connection {
     // begins alike): sent to a client that stopped sending, whose reset, if
     // it has gone, shows at once.
     uint32_t sent_early;
+    // A client that asked whether to send its body ("Expect: 100-continue")
+    // is told to go on at once, or it waits its own timeout before every
+    // upload: 1 while that interim answer is still to be sent.
+    uint32_t continue_pending;
 };
 
 // Every text points into the connection's buffer. A request whose client
@@ -134,10 +140,12 @@ void httpserver_quit();
 // the connection to closing; one that cannot be routed (no request line, a
 // method that is no HTTP token, more than one Host or Origin header) is
 // answered 400, as is a header line that begins with a blank (a folded
-// line) or has one before its colon; one with more than
-// HTTPSERVER_HEADER_LINE_LIMIT header lines 431, and a body without a
-// Content-Length (chunked, or bytes after the head of a request other than
-// GET or HEAD) 411. The caller grows the buffer first (httpserver_reserve).
+// line) or has one before its colon, and a head holding a NUL byte; one
+// with more than HTTPSERVER_HEADER_LINE_LIMIT header lines 431, and a body
+// without a Content-Length (chunked, or bytes after the head of a request
+// other than GET or HEAD) 411. A client that asked whether to send its
+// body is to be told to go on (continue_pending). The caller grows the
+// buffer first (httpserver_reserve).
 httpserver_request *httpserver_received(httpserver_connection *connection, uint32_t count);
 // Room for the next read: at least one byte beyond the free space kept for
 // the terminating NUL. False (and the connection closing) past the limit or

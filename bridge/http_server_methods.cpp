@@ -109,11 +109,22 @@ void say_line_fault(char *fault, const char *line, size_t length, const char *wh
     SDL_free(shown);
 }
 
+// Headers given as an Array: each element must be a [name, value] pair, as
+// a Hash gives them. The index of the first that is not; -1 when all are.
+mrb_int first_non_pair(mrb_value given) {
+    for (mrb_int i = 0; i < RARRAY_LEN(given); ++i) {
+        mrb_value pair = RARRAY_PTR(given)[i];
+        if (!mrb_array_p(pair) || RARRAY_LEN(pair) != 2) return i;
+    }
+    return -1;
+}
+
 // What makes the game's answer unfit to send, said into `fault`; false when
-// nothing does. `given` is what the game passed as headers (a Hash, or
-// nil), `headers` the lines made of it. A NUL byte would cut a header line
-// short. (A line break, which would add header lines of the game's own
-// making, the server itself refuses to send.)
+// nothing does. `given` is what the game passed as headers (a Hash, an
+// Array of [name, value] pairs, or nil), `headers` the lines made of it. A
+// NUL byte would cut a header line short. (A line break, which would add
+// header lines of the game's own making, the server itself refuses to
+// send.)
 bool answer_fault(mrb_state *mrb, mrb_value status, mrb_value body, mrb_value given, mrb_value headers, int *code,
                   char *fault) {
     if (!read_status(status, code)) {
@@ -130,9 +141,25 @@ bool answer_fault(mrb_state *mrb, mrb_value status, mrb_value body, mrb_value gi
         SDL_snprintf(fault, FAULT_TEXT_SIZE, "its body is a %s, not a String", mrb_obj_classname(mrb, body));
         return true;
     }
-    // An Array would be taken pair by pair and its lines sent cut up.
-    if (!mrb_nil_p(given) && !mrb_hash_p(given)) {
-        SDL_snprintf(fault, FAULT_TEXT_SIZE, "its headers are a %s, not a Hash", mrb_obj_classname(mrb, given));
+    // An Array of whole "Name: value" lines would be taken pair by pair and
+    // its lines sent cut up.
+    if (mrb_array_p(given)) {
+        mrb_int unfit = first_non_pair(given);
+        if (unfit >= 0) {
+            mrb_value element = RARRAY_PTR(given)[unfit];
+            char what[64];
+            if (mrb_array_p(element))
+                SDL_snprintf(what, sizeof(what), "an Array of %lld", (long long)RARRAY_LEN(element));
+            else
+                SDL_snprintf(what, sizeof(what), "a %s", mrb_obj_classname(mrb, element));
+            SDL_snprintf(fault, FAULT_TEXT_SIZE,
+                         "its headers are an Array whose element %lld is %s, not a [name, value] pair",
+                         (long long)unfit, what);
+            return true;
+        }
+    } else if (!mrb_nil_p(given) && !mrb_hash_p(given)) {
+        SDL_snprintf(fault, FAULT_TEXT_SIZE, "its headers are a %s, not a Hash or an Array of [name, value] pairs",
+                     mrb_obj_classname(mrb, given));
         return true;
     }
     if (mrb_nil_p(headers)) return false;

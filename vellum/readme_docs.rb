@@ -88,10 +88,11 @@ module QMX
         With ~$qmx.http_get(url)~ and its twins, which answer a progress Hash to poll: type
         ~QMX::Runtime.docs_http_get~ at the console.
         ** How does the game answer HTTP requests?
-        Each request to the engine's server that is not the engine's own is in
-        ~args.inputs.http_requests~: ~request.method~ is the method as sent ("GET"), ~request.uri~ the path
-        with the query, not decoded ("/scores?level=2"), ~request.headers~ a Hash and ~request.body~ a
-        String. ~request.respond(200, "text")~ answers it.
+        Each request to the engine's server is in ~args.inputs.http_requests~ on the tick it arrives, the
+        developer API's paths included: ~request.method~ is the method as sent ("GET"), ~request.uri~ the
+        path with the query, not decoded ("/scores?level=2"), ~request.headers~ a Hash and ~request.body~ a
+        String. ~request.respond(200, "text")~ answers it. After the game's tick the developer API answers
+        the requests for its paths that the game left, so answer only your own paths.
       TEXT
     end
 

@@ -91,7 +91,8 @@ module RuntimeDocs
       could not start) that the engine fills in on later frames: ~:complete~ is true once the transfer has
       ended, ~:http_response_code~ is the status (-1 when it failed), ~:response_data~ the body and
       ~:response_headers~ a Hash; setting ~:cancel~ to true stops it. The headers are an Array of
-      ~"Name: value"~ lines; ~http_post~ sends its form, a Hash, as ~multipart/form-data~.
+      ~"Name: value"~ lines; ~http_post~ sends its form, a Hash, as ~multipart/form-data~. An answer
+      that brings more than ~$qmx.http_response_limit~ bytes (256 MiB unless set) fails there.
       #+begin_src ruby
         args.state.scores ||= $qmx.http_post("https://example.com/scores", { name: "ada", score: 3 })
         if args.state.scores[:complete] && args.state.scores[:http_response_code] == 200

@@ -111,7 +111,9 @@ end
 # header's value or name, and a status, body or headers of the wrong kind.
 def unfit_answer(req, index)
   [[200, "x", { "X-Echo" => req.body }], [200, "x", { req.body => "x" }], ["200", "x"], [99, "x"], [2**40, "x"],
-   [200, :x], [200, "x", "X-A: b"], [200, "x", { Unprintable.new => "b" }], [200, "x", ["X-A: 1"]]][index]
+   [200, :x], [200, "x", "X-A: b"], [200, "x", { Unprintable.new => "b" }], [200, "x", ["X-A: 1"]],
+   [200, "x", [["X-A", "1"], "X-B: 2"]], [200, "x", [["X-A", "1", "2"]]], [200, "x", [["X-A"]]],
+   [200, "x", [["X-A", req.body]]]][index]
 end
 def tick args
   $resets = $resets.to_i + 1 if Kernel.tick_count < $last_tick.to_i
@@ -143,6 +145,8 @@ def tick args
       req.respond(200, "x", { "X-Echo" => req.body })
     elsif req.uri.start_with?("/unfit/")
       req.respond(*unfit_answer(req, req.uri[7..-1].to_i))
+    elsif req.uri == "/pairs" # headers as [name, value] pairs, as a Hash gives them
+      req.respond(200, "x", [["X-A", "1"], [:"X-B", 2], ["Content-Type", "text/plain"]])
     elsif req.uri == "/fraction" # a Float status loses its fraction
       req.respond(200.9, "x")
     elsif req.uri == "/resets"

@@ -19,6 +19,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 // The machine's own address on a network other than loopback, if any.
 std::string non_loopback_ipv4() {
     std::istringstream addresses(run("hostname -I 2>/dev/null"));
@@ -113,6 +115,76 @@ end
     EXPECT_EQ(count_of(all, "The HTTP request to " + refused + " failed: Failed to connect"), 1u) << all;
     EXPECT_EQ(count_of(all, "/loop0 failed: Maximum (10) redirects followed"), 1u) << all;
     EXPECT_EQ(count_of(all, "/silent failed"), 0u);
+}
+
+// Answers that never end, or end past the bound the game set, fail at it
+// while the game ticks on: the log names the URL (without its password)
+// and the bound, the body gathered is let go, and the engine's memory stays
+// small. An answer under the bound, its headers counted, arrives whole; a
+// count of bytes past 4 GiB is given as it is.
+TEST(HttpClient, AnAnswerPastItsBoundFailsThereWhileTheGameTicksOn) {
+    EngineSandbox sandbox;
+    Peer peer(sandbox);
+    ASSERT_NE(peer.port, 0);
+    const std::string host = "127.0.0.1:" + std::to_string(peer.port);
+    sandbox.write_game_file("app/main.rb", "HOST = '" + host + R"('
+LIMIT = 8 * 1024 * 1024
+ROWS = { endless: "/endless", announced: "/sized/5368709120", near_bound: "/sized/#{LIMIT - 4096}",
+         past_bound: "/sized/#{LIMIT + 1}", ordinary: "/sized/3000000" }
+def tick args
+  if args.state.tick_count == 0
+    puts "default bound: #{$qmx.http_response_limit}"
+    $refused = [0, -1, 1.5, "8", nil].map do |bound|
+      $qmx.http_response_limit = bound
+      "set"
+    rescue ArgumentError => e
+      e.message.include?("takes a whole number of bytes above 0")
+    end
+    $qmx.http_response_limit = LIMIT
+    $r = ROWS.transform_values { |path| $qmx.http_get("http://player:hunter2@#{HOST}#{path}") }
+    $held = 0
+    $running_ticks = 0
+  end
+  $held = [$held, *$r.values.map { |h| h[:response_data].bytesize }].max
+  $running_ticks += 1 unless $r[:endless][:complete]
+  return if $said || !$r.values.all? { |h| h[:complete] }
+  $said = true
+  $r.each do |name, h|
+    near = h[:response_read] < LIMIT + 1048576
+    puts "#{name}: #{h[:http_response_code]} #{h[:response_data].bytesize} read #{near} total #{h[:response_total]}"
+  end
+  puts "refused: #{$refused.inspect}, bound: #{$qmx.http_response_limit}, held at most the bound: #{$held <= LIMIT}"
+  puts "ticked while the endless answer ran: #{$running_ticks > 1}"
+  $qmx.write_file("done.txt", "")
+end
+)");
+    // The allocator's quarantine of freed memory would look like memory held.
+    EngineProcess engine = sandbox.start({sandbox.game_dir}, {{"ASAN_OPTIONS", "detect_leaks=0:quarantine_size_mb=0"}});
+    ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/done.txt", 60));
+    const long mib = resident_mib(engine.pid());
+    engine_result result = engine.stop();
+    for (const char *line : {"default bound: 268435456\n", "endless: -1 0 read true total 0\n",
+                             "announced: -1 0 read true total 5368709120\n",
+                             "near_bound: 200 8384512 read true total 8384512\n",
+                             "past_bound: -1 0 read true total 8388609\n",
+                             "ordinary: 200 3000000 read true total 3000000\n",
+                             "refused: [true, true, true, true, true], bound: 8388608, held at most the bound: true\n",
+                             "ticked while the endless answer ran: true\n"})
+        EXPECT_NE(result.out.find(line), std::string::npos) << line << result.out;
+    // About 170 MiB with the sanitizers; the endless answer alone would add
+    // a hundred a second.
+    EXPECT_GT(mib, 0);
+    EXPECT_LT(mib, 300);
+    const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
+    for (const char *path : {"/endless", "/sized/5368709120", "/sized/8388609"})
+        EXPECT_EQ(count_of(log, "The HTTP request to http://" + host + path + " failed: its answer came to more than "
+                                "8388608 bytes, the most one answer may hold"), 1u) << path << "\n" << log;
+    EXPECT_EQ(count_of(log, "hunter2"), 0u);
+    EXPECT_EQ(count_of(log, "failed"), 3u) << log;
+    // The peer saw the endless answers' connections end.
+    for (const char *path : {"/endless", "/sized/5368709120"})
+        EXPECT_TRUE(wait_until([&] { return count_of(read_file(peer.log), "{'cut': '" + std::string(path)) == 1; }, 5))
+            << path << "\n" << read_file(peer.log);
 }
 
 // A URL the game passes on is spoken to over HTTP or HTTPS only: any other
@@ -507,7 +579,14 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
              {"POST /echo HTTP/1.0\r\nContent-Length: 5\r\n Transfer-Encoding: chunked\r\n\r\nhello", "", false,
               "HTTP/1.0 400"},
              {"GET /ok HTTP/1.0\r\nX-A: b\r\n\tc\r\n\r\n", "", false, "HTTP/1.0 400"},
-             {"GET /ok HTTP/1.0\r\nX A\t: b\r\n\r\n", "", false, "HTTP/1.0 400"}};
+             {"GET /ok HTTP/1.0\r\nX A\t: b\r\n\r\n", "", false, "HTTP/1.0 400"},
+             // A NUL anywhere in the head: the lines after it must not be
+             // lost on the way to the game or the developer API.
+             {"GET /ok HTTP/1.0\r\nX-A: a\0b\r\nX-B: c\r\n\r\n"s, "", false, "HTTP/1.0 400"},
+             {"GET /ok\0 HTTP/1.0\r\n\r\n"s, "", false, "HTTP/1.0 400"},
+             {"GET /ok HTTP/1.0\r\nHost: x\0\r\n\r\n"s, "", false, "HTTP/1.0 400"},
+             {eval("X-A: \0\r\nUser-Agent: Vellumcore-d-g/1.0 (Linux)\r\nHost: localhost:"s + p + "\r\n"), "", false,
+              "HTTP/1.0 400"}};
     // An engine's User-Agent line followed by another (a proxy's, or a
     // second the client adds): no route that runs code or changes the game
     // takes it. The same request with other agents only is served.
@@ -524,7 +603,7 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
                     false, "HTTP/1.0 200"});
     // Answers the game gives that cannot be sent, among them its echo of a
     // body holding a NUL into a header's value and into its name.
-    const int unfit_answers = 9;
+    const int unfit_answers = 13;
     for (int i = 0; i < unfit_answers; ++i)
         rows.push_back({"POST /unfit/" + std::to_string(i) + " HTTP/1.0\r\nContent-Length: 3\r\n\r\n" + std::string("a\0b", 3),
                         "", false, "HTTP/1.0 500"});
@@ -541,6 +620,9 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
     }
     EXPECT_EQ(get("/ok"), "ok");
     EXPECT_EQ(round_trip(port, "GET /fraction HTTP/1.0\r\n\r\n").substr(0, 16), "HTTP/1.0 200 :)\r");
+    EXPECT_EQ(round_trip(port, "GET /pairs HTTP/1.0\r\n\r\n"),
+              "HTTP/1.0 200 :)\r\nContent-Length: 1\r\nConnection: close\r\nX-A: 1\r\nX-B: 2\r\n"
+              "Content-Type: text/plain\r\n\r\nx");
 
     // Clients that hang up before their answer give their slots back at once.
     for (int i = 0; i < 64; ++i) close(send_request(port, "GET /nobody HTTP/1.0\r\n\r\n"));
@@ -571,10 +653,116 @@ TEST(HttpServer, NoRequestFreezesTheGameHoldsASlotOrReachesItMalformed) {
     // once.
     const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
     EXPECT_EQ(count_of(log, "holds a line break, so its request was answered 500"), 1u);
-    EXPECT_EQ(count_of(log, "holds a NUL byte, so its request was answered 500"), 2u) << log;
+    EXPECT_EQ(count_of(log, "holds a NUL byte, so its request was answered 500"), 3u) << log;
     EXPECT_EQ(count_of(log, ", so its request was answered 500 instead."), (size_t)unfit_answers + 1) << log;
     EXPECT_FALSE(file_exists(sandbox.base_dir + "/exceptions/current.txt")) << read_file(sandbox.base_dir + "/exceptions/current.txt");
     EXPECT_EQ(count_of(result.out, "/boom could not be routed"), 1u) << result.out;
+}
+
+// Calls that cannot do what they ask say why: a server asked for before
+// the game has loaded (at the top of main.rb, or in an --eval file loaded
+// then) or once one is running on another port, and a form that is not
+// one. The game's own start, on its first tick, is what counts.
+TEST(HttpServer, AStartThatCannotActAndAFormThatCannotBeSentSayWhy) {
+    EngineSandbox sandbox;
+    const std::string top = std::to_string(free_port()), chosen = std::to_string(free_port()),
+                      later = std::to_string(free_port()), evaluated = std::to_string(free_port());
+    sandbox.write_game_file("app/eval.rb", "$qmx.start_server!(port: " + evaluated + ")\n");
+    sandbox.write_game_file("app/main.rb", "$qmx.start_server!(port: " + top + ")\nCHOSEN = " + chosen +
+                                               "\nLATER = " + later + R"(
+def tick args
+  $qmx.start_server!(port: CHOSEN) # every tick: once it runs, asking again for its port is no fault
+  $qmx.start_server!(port: LATER) if args.state.tick_count == 2
+  args.inputs.http_requests.each { |req| req.respond(200, "chosen") }
+  return unless args.state.tick_count == 3
+  ["a=1", 42, :name].each do |form|
+    $qmx.http_post("http://127.0.0.1:#{CHOSEN}/", form)
+  rescue TypeError => e
+    puts "#{form.inspect}: #{e.message}"
+  end
+  $qmx.write_file("ready.txt", "")
+end
+)");
+    EngineProcess engine = sandbox.start({sandbox.game_dir, "--eval", "app/eval.rb"});
+    ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/ready.txt", 30));
+    EXPECT_EQ(body_of(curl("http://127.0.0.1:" + chosen + "/")), "chosen");
+    for (const std::string &port : {top, later, evaluated})
+        EXPECT_EQ(curl("--connect-timeout 2 http://127.0.0.1:" + port + "/"), "") << port;
+    engine_result result = engine.stop();
+    const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
+    for (const std::string &said :
+         {"~start_server!~ (port " + top + ") was called before the game had loaded",
+          "~start_server!~ (port " + evaluated + ") was called before the game had loaded",
+          "~start_server!~ (port " + later + ") was not acted on: the server was started on port " + chosen +
+              " already"})
+        EXPECT_EQ(count_of(log, said), 1u) << said << "\n" << log;
+    EXPECT_EQ(count_of(log, "~start_server!~ (port " + chosen), 0u) << log;
+    for (const char *form : {"\"a=1\"", "42", ":name"})
+        EXPECT_NE(result.out.find(std::string(form) + ": ~http_post~ takes its form_fields (the second argument) as a "
+                                  "Hash of field names to values, or an Array of [name, value] pairs"),
+                  std::string::npos)
+            << form << "\n" << result.out;
+}
+
+// Uploads whose client asks, before sending the body, whether the server
+// wants it: curl does, with either method, and so does the engine's own
+// http_put. Each is told to go on at once; curl is told to wait half a
+// minute otherwise, so an upload left waiting shows as a missing answer.
+// An HTTP/1.0 client, which cannot be told so, sends its body anyway.
+TEST(HttpServer, AnUploadThatAsksWhetherToGoOnIsToldToAtOnce) {
+    EngineSandbox sandbox;
+    const std::string port = std::to_string(free_port()), url = "http://127.0.0.1:" + port + "/upload";
+    const std::string upload = std::string(300000, 'u');
+    sandbox.write_game_file("upload.bin", upload);
+    write_file(sandbox.root + "/upload.bin", upload);
+    sandbox.write_game_file("app/main.rb", "URL = '" + url + "'\nPORT = " + port + R"(
+def tick args
+  $qmx.start_server!(port: PORT) if args.state.tick_count == 0
+  args.inputs.http_requests.each { |req| req.respond(200, "#{req.method} #{req.body.size}") if req.uri == "/upload" }
+  if args.state.tick_count == 1
+    $qmx.write_file("ready.txt", "")
+    $puts = { "asks" => $qmx.http_put(URL, "upload.bin"),
+              "does not ask" => $qmx.http_put(URL, "upload.bin", ["Expect:"]) }
+    $ticks = {}
+  end
+  return unless $puts
+  $puts.each { |name, h| $ticks[name] ||= args.state.tick_count if h[:complete] }
+  return unless $ticks.size == $puts.size && !$said
+  $said = true
+  $puts.each do |name, h|
+    told = h[:response_headers].keys.any? { |k| k.include?(" 100 ") }
+    puts "#{name}: #{h[:http_response_code]} #{h[:response_data]}, told to go on: #{told}"
+  end
+  puts "ticks apart: #{$ticks["asks"] - $ticks["does not ask"]}"
+  $qmx.write_file("done.txt", "")
+end
+)");
+    EngineProcess engine = sandbox.start({sandbox.game_dir});
+    ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/ready.txt", 30));
+    const std::string file = "'" + sandbox.root + "/upload.bin' ";
+    struct row {
+        std::string args, answer;
+        bool told;
+    };
+    for (const row &r : std::vector<row>{
+             {"--expect100-timeout 30 -T " + file, "PUT 300000", true},
+             {"--expect100-timeout 30 -H 'Expect: 100-continue' --data-binary @" + file, "POST 300000", true},
+             {"--http1.0 -H 'Expect: 100-continue' --data-binary @" + file, "POST 300000", false}}) {
+        std::string answer = curl(r.args + url);
+        EXPECT_EQ(answer.find("100 Continue\r\n\r\nHTTP/1.0 200 :)") != std::string::npos, r.told) << r.args << answer;
+        EXPECT_TRUE(answer.size() >= r.answer.size() && answer.substr(answer.size() - r.answer.size()) == r.answer)
+            << r.args << "\n" << answer;
+    }
+    ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/done.txt", 30));
+    engine_result result = engine.stop();
+    for (const char *line :
+         {"asks: 200 PUT 300000, told to go on: true\n", "does not ask: 200 PUT 300000, told to go on: false\n"})
+        EXPECT_NE(result.out.find(line), std::string::npos) << line << result.out;
+    // Told at once, the asking upload ends about when the other does; left
+    // to its client's one-second wait, it would end some 60 ticks later.
+    std::smatch apart;
+    ASSERT_TRUE(std::regex_search(result.out, apart, std::regex("ticks apart: (-?\\d+)"))) << result.out;
+    EXPECT_LT(std::stoi(apart[1]), 30) << result.out;
 }
 
 // Clients that connect in a burst, and clients that send half a request and

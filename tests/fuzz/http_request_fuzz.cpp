@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the server's request reader, in pieces the way
 // reads deliver them: every text of a completed request must lie inside the
-// received bytes, no text of its head may hold a carriage return, no request
-// may have more header lines than the limit, and the reader must never grow
+// received bytes, no text of its head may hold a carriage return, no head
+// holding a NUL byte may complete, no request may have more header lines
+// than the limit, and the reader must never grow
 // past its limit.
 #include "bridge/http_server.h"
 
@@ -44,6 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         check_head_text(c, request->uri);
         for (uint32_t i = 0; i < request->header_count; ++i) check_head_text(c, request->headers[i]);
         check_inside(c, request->body, request->body_length);
+        // The buffer holds the bytes as they came up to the body, line ends
+        // aside: a NUL there would have cut a line short.
+        if (memchr(data, 0, (size_t)(request->body - c.buffer))) abort();
     }
     SDL_free(request);
     SDL_free(c.buffer);

@@ -19,6 +19,7 @@ struct parsed {
     std::vector<std::string> headers;
     std::string refused; // the status line of the server's own answer
     uint32_t received, examined; // bytes taken in, and searched for line ends
+    bool told_to_continue;       // the interim "go on" answer is due
 };
 
 // Feeds the text in pieces of `piece` bytes, as separate reads would.
@@ -32,7 +33,8 @@ parsed parse(const std::string &text, size_t piece = 1 << 20) {
         at += n;
         request = httpserver_received(&c, (uint32_t)n);
     }
-    parsed out{request != nullptr, c.state == HTTPSERVER_CLOSING, "", "", "", {}, "", c.position, c.scan.examined};
+    parsed out{request != nullptr, c.state == HTTPSERVER_CLOSING, "", "", "", {}, "", c.position, c.scan.examined,
+               c.continue_pending != 0};
     if (c.state == HTTPSERVER_SENDING) out.refused = std::string(c.buffer, c.size).substr(0, 12);
     if (request) {
         out.method = request->method;
@@ -94,6 +96,25 @@ TEST(HttpServerParsing, HeaderLinesAreCountedAndBodiesWithoutALengthRefusedInAny
         EXPECT_EQ(result.refused, refused) << text;
         EXPECT_EQ(result.complete, !*refused) << text;
     }
+}
+
+// A client that asks whether to send its body is told to go on, unless it
+// cannot understand the answer (HTTP/1.0) or has sent the body already.
+TEST(HttpServerParsing, AClientThatAsksWhetherToSendItsBodyIsToldToGoOn) {
+    const std::string length = "Content-Length: 5\r\n";
+    for (auto [head, told] : {std::pair{"PUT /a HTTP/1.1\r\nExpect: 100-continue\r\n" + length + "\r\n", true},
+                              {"POST /a HTTP/1.1\r\n" + length + "expect:\t100-Continue \r\n\r\n", true},
+                              {"PUT /a HTTP/1.1\r\nExpect: 100-continue\r\n" + length + "\r\nhel", true},
+                              {"PUT /a HTTP/1.0\r\nExpect: 100-continue\r\n" + length + "\r\n", false},
+                              {"PUT /a HTTP/1.1\r\nExpect: 100-continues\r\n" + length + "\r\n", false},
+                              {"PUT /a HTTP/1.1\r\nX-Expect: 100-continue\r\n" + length + "\r\n", false},
+                              {"PUT /a HTTP/1.1\r\n" + length + "\r\n", false}}) {
+        parsed result = parse(head);
+        EXPECT_EQ(result.told_to_continue, told) << head;
+        EXPECT_FALSE(result.complete) << head;
+    }
+    parsed whole = parse("PUT /a HTTP/1.1\r\nExpect: 100-continue\r\n" + length + "\r\nhello");
+    EXPECT_TRUE(whole.complete && !whole.told_to_continue);
 }
 
 // The head reader's work, counted rather than timed: each byte that arrives

@@ -40,6 +40,22 @@ module QMX
       end
     end
 
+    # The most bytes one answer may bring (its header names and values and
+    # its body, 256 MiB unless set): an answer that goes past it fails
+    # (:http_response_code -1), the log says so, and the body gathered in
+    # :response_data is let go. A new bound holds for the requests started
+    # after it.
+    def http_response_limit
+      @ffi_misc.http_response_limit
+    end
+
+    def http_response_limit=(bytes)
+      unless bytes.is_a?(Integer) && bytes > 0
+        raise ArgumentError, "~http_response_limit~ takes a whole number of bytes above 0, not #{bytes.inspect}."
+      end
+      @ffi_misc.http_set_response_limit(bytes)
+    end
+
     def http_get(url, extra_headers = nil)
       http = HTTPCallbacks.new(@protect_from_gc)
       http.ready(@ffi_misc.http_get(http, url, extra_headers))
@@ -54,6 +70,11 @@ module QMX
     # multipart form fields, each name and value as text.
     def http_post(url, form_fields = nil, extra_headers = nil)
       fields = nil
+      unless form_fields.nil? || form_fields.is_a?(Enumerable) || form_fields.respond_to?(:each_pair)
+        raise TypeError, "~http_post~ takes its form_fields (the second argument) as a Hash of field names to " \
+                         "values, or an Array of [name, value] pairs, sent as multipart/form-data; " \
+                         "not a #{form_fields.class}."
+      end
       unless form_fields.nil?
         fields = []
         form_fields.each do |key, value|

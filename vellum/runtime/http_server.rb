@@ -99,35 +99,70 @@ module QMX
       @http_requests.select { |request| request.expires_at <= now || request.client_gone? }.each(&:reject)
     end
 
-    # The headers as given go along with their lines: headers that are not
-    # a Hash are refused with a 500, as any status, body or header the
-    # answer cannot send, and the game's tick goes on.
+    # The headers as given go along with their lines: headers that are
+    # neither a Hash nor an Array of [name, value] pairs are refused with a
+    # 500, as any status, body or header the answer cannot send, and the
+    # game's tick goes on.
     def http_respond(req, reqcptr, httpcode, body, headers_hash)
       @http_requests.delete(req)
       return nil if reqcptr.nil?
       @ffi_misc.http_respond(reqcptr, httpcode, body, http_header_lines(headers_hash), headers_hash)
     end
 
-    # "Name: value" lines of the headers a game answers with. Headers that
-    # cannot be made into lines go on as they are, refused like the rest.
+    # "Name: value" lines of the headers a game answers with, a Hash or an
+    # Array of [name, value] pairs alike. Headers that cannot be made into
+    # lines go on as they are, refused like the rest.
     def http_header_lines(headers)
-      return headers unless headers.is_a?(Hash)
+      return headers unless headers.is_a?(Hash) || http_header_pairs?(headers)
       headers.map { |k, v| "#{k}: #{v}" }
     rescue Exception
       headers
     end
 
+    def http_header_pairs?(headers)
+      headers.is_a?(Array) && headers.all? { |pair| pair.is_a?(Array) && pair.size == 2 }
+    end
+
+    DEFAULT_SERVER_PORT = 9001
+
     # The server starts once per run, on the first frame after the game has
     # loaded; a game may start it earlier on a port of its choosing. In
-    # production only a game that asks for it gets one.
+    # production only a game that asks for it gets one. A call that cannot
+    # act says why, once for each reason and port.
     def start_server!(opts = {})
-      return nil unless @load_status == :ready
-      return nil if @server_started
-      port = opts[:port] || 9001
+      port = (opts[:port] || DEFAULT_SERVER_PORT).to_i
+      unless @load_status == :ready
+        log_once :start_server_before_load, port,
+                 "* WARNING:\n~start_server!~ (port #{port}) was called before the game had loaded (at the top " \
+                 "level of =app/main.rb=, of a file it requires or of an ~--eval~ file), where it cannot start " \
+                 "the server. Call it from ~tick~ on the game's first tick: the engine starts its own server on " \
+                 "port #{DEFAULT_SERVER_PORT} at the end of that tick.\n"
+        return nil
+      end
+      if @server_started
+        unless port == @server_port
+          log_once :start_server_started, port,
+                   "* WARNING:\n~start_server!~ (port #{port}) was not acted on: the server was started on port " \
+                   "#{@server_port} already, and it starts once per run. Call it on the game's first tick, before " \
+                   "the engine starts its own server at the end of that tick.\n"
+        end
+        return nil
+      end
+      start_server_on(port, opts)
+    end
+
+    # The engine's own start, after each tick: silent, since the game did
+    # not ask for it.
+    def start_default_server
+      start_server_on(DEFAULT_SERVER_PORT, {}) if @load_status == :ready && !@server_started
+    end
+
+    def start_server_on(port, opts)
       return nil if @production && !opts[:enable_in_prod]
       return nil unless @ffi_misc.respond_to?(:httpserver_init)
       @server_started = true
-      @ffi_misc.httpserver_init(port.to_i)
+      @server_port = port
+      @ffi_misc.httpserver_init(port)
     end
   end
 end

@@ -317,7 +317,7 @@ module QMX
       migrate_legacy_sounds
       next_keyboard_inputs_after_tick unless input_held_over?
       clear_inputs
-      start_server!
+      start_default_server
       @args.inputs.touch.each_value { |finger| finger.first_tick_down = false }
     end
 

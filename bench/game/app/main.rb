@@ -49,6 +49,10 @@
 #
 #   net_uploads     bodies of half a megabyte posted with a Content-Length
 #   net_head_flood  request heads of a quarter of a million short lines
+#   net_endless_answer  the other way round: the game keeps one request
+#                   running to the driver's server, which answers without
+#                   end; each answer fails at the engine's bound and the
+#                   game asks again
 #
 # bench/driver.py copies this file into a fresh game folder and puts a BENCH
 # Hash in front of it (sprite count, mode, measurement window, result file).
@@ -226,6 +230,11 @@ def tick_entities(args)
 end
 
 def tick_network(args)
+  if BENCH[:mode] == "net_endless_answer"
+    $endless = nil if $endless && $endless[:complete]
+    $endless ||= $qmx.http_get("http://127.0.0.1:#{BENCH[:port]}/endless")
+    return File.exist?(BENCH[:loaded])
+  end
   $qmx.start_server!(port: BENCH[:port]) if Kernel.tick_count == 0
   args.inputs.http_requests.each { |request| request.respond(200, "ok") }
   File.exist?(BENCH[:loaded])

@@ -4,7 +4,9 @@
 # is appended to the log file named by the first, one Python literal per
 # line. "/to/<status>/<location, percent-encoded>" redirects any method. A
 # request for an absolute URL is passed on to that URL's server, as a proxy
-# does.
+# does. "/endless" answers 200 and sends until the client hangs up;
+# "/sized/<n>" sends n bytes with their Content-Length, or as many as the
+# client takes.
 import email.parser, http.client, http.server, os, sys, time, urllib.parse
 
 LOG = sys.argv[1]
@@ -27,6 +29,23 @@ class Peer(http.server.BaseHTTPRequestHandler):
     def wait_for_close(self):
         self.connection.recv(1)
         note(closed=self.path)
+
+    # Sends `total` bytes (None: without end) until the client hangs up,
+    # and says how many went.
+    def stream(self, total):
+        self.send_response(200)
+        if total is not None:
+            self.send_header("Content-Length", str(total))
+        self.end_headers()
+        chunk, sent = b"e" * 65536, 0
+        try:
+            while total is None or sent < total:
+                piece = chunk if total is None else chunk[:min(len(chunk), total - sent)]
+                self.wfile.write(piece)
+                sent += len(piece)
+            self.wfile.flush()
+        except (BrokenPipeError, ConnectionResetError):
+            note(cut=self.path, sent=sent)
 
     # Answers a redirect when the path asks for one.
     def redirected(self):
@@ -61,6 +80,10 @@ class Peer(http.server.BaseHTTPRequestHandler):
             self.reply(302, b"", [("Location", "/final")])
         elif self.path.startswith("/loop"):
             self.reply(302, b"", [("Location", "/loop%d" % (int(self.path[5:]) + 1))])
+        elif self.path == "/endless":
+            self.stream(None)
+        elif self.path.startswith("/sized/"):
+            self.stream(int(self.path[7:]))
         elif self.path == "/silent":
             self.wait_for_close()
         elif self.path == "/stall":
