@@ -84,10 +84,10 @@ end
 
 // Thousands of seeded sequences of assignments, deletions, shift, delete_if,
 // merge! and rehash over every kind of key, each step checked against a model
-// in plain Arrays (fixtures/hash_model). Where an Integer or Float key lands
-// depends on a seed each run of the engine picks for itself, so three runs
-// try three placements of the same sequences; and a Hash of keys of the
-// game's own class must call their eql? alike in every run.
+// in plain Arrays (fixtures/hash_model). Where a String, Symbol, Integer or
+// Float key lands depends on a key each run of the engine draws for itself,
+// so three runs try three placements of the same sequences; and a Hash of
+// keys of the game's own class must call their eql? alike in every run.
 TEST(Interpreter, AHashHoldsOneEntryPerKeyAsKeysComeAndGo) {
     EngineSandbox sandboxes[3];
     for (EngineSandbox &sandbox : sandboxes) sandbox.use_fixture("hash_model");
