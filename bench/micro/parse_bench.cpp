@@ -18,6 +18,11 @@
 // parsed once in a process of its own, the peak resident memory the parse
 // added ("peak_growth_MiB").
 //
+// A document of 32,768 String keys that all share one String#hash (2.3 MB,
+// made as anyone can make them), beside one of as many ordinary keys of the
+// same length, each read with parse_json_file: where keys land depends on a
+// key each run draws, so the two take about the same time.
+//
 // A game that parses its level every frame: 1,000 frames that each parse the
 // tile map, keep the tree until the next one and make 500 small Hashes, each
 // ended as the engine ends a frame of 1/60 s, as XML and as JSON. Each loop
@@ -37,6 +42,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +50,8 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -51,6 +59,62 @@ constexpr int EMPTY_ELEMENTS = 100000;
 constexpr int TILE_SIDE = 128;
 constexpr int FILE_ELEMENTS = 1270000;
 constexpr int REPEATS = 1000;
+constexpr int COLLIDING_STAGES = 15; // 2^15 keys
+
+// Blocks of six letters or digits, the same ones in every run.
+struct block_maker {
+    uint64_t state;
+    std::string next() {
+        static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        std::string block(6, 'a');
+        for (char &c : block) {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            c = alphabet[(state >> 33) % 36];
+        }
+        return block;
+    }
+};
+
+// What String#hash answers: the unkeyed 32-bit FNV-1 of the bytes.
+uint32_t fnv1(uint32_t hash, const std::string &bytes) {
+    for (unsigned char c : bytes) hash = (hash * 16777619u) ^ c;
+    return hash;
+}
+
+// 2^stages Strings of one String#hash: each stage finds two blocks that lead
+// from the hash so far to one same hash, and every key picks one of the two
+// at every stage.
+std::vector<std::string> colliding_strings(int stages) {
+    block_maker blocks{1};
+    std::vector<std::string> keys{""};
+    uint32_t hash = 2166136261u;
+    for (int stage = 0; stage < stages; ++stage) {
+        std::unordered_map<uint32_t, std::string> seen;
+        std::string pair[2];
+        for (;;) {
+            std::string block = blocks.next();
+            auto [at, added] = seen.emplace(fnv1(hash, block), block);
+            if (!added && at->second != block) {
+                pair[0] = at->second;
+                pair[1] = block;
+                hash = at->first;
+                break;
+            }
+        }
+        std::vector<std::string> longer;
+        for (const std::string &key : keys)
+            for (const std::string &block : pair) longer.push_back(key + block);
+        keys.swap(longer);
+    }
+    return keys;
+}
+
+void write_keys_json(const std::string &path, const std::vector<std::string> &keys) {
+    std::ofstream json(path, std::ios::binary);
+    json << "{";
+    for (size_t i = 0; i < keys.size(); ++i) json << (i ? ",\n\"" : "\"") << keys[i] << "\": " << i;
+    json << "}\n";
+}
 
 std::string repeat(const std::string &piece, int times) {
     std::string text;
@@ -116,6 +180,13 @@ struct documents {
         }
         xml << "</objects>\n";
         json << "]\n";
+
+        std::vector<std::string> colliding = colliding_strings(COLLIDING_STAGES), ordinary(colliding.size());
+        block_maker blocks{2};
+        for (std::string &key : ordinary)
+            while (key.size() < colliding[0].size()) key += blocks.next();
+        write_keys_json(folder + "/colliding_keys.json", colliding);
+        write_keys_json(folder + "/ordinary_keys.json", ordinary);
     }
     ~documents() {
         if (!folder.empty()) std::filesystem::remove_all(folder);
@@ -328,6 +399,18 @@ void BM_ParseXmlEntityInAttributes(benchmark::State &state) { entity_case(state,
 BENCHMARK(BM_ParseXmlEntityInAttributes)->Unit(benchmark::kMillisecond);
 void BM_ParseXmlEntityTemplateRows(benchmark::State &state) { entity_case(state, shared().docs.template_rows); }
 BENCHMARK(BM_ParseXmlEntityTemplateRows)->Unit(benchmark::kMillisecond);
+//
+void BM_ParseJsonFileCollidingStringKeys(benchmark::State &state) {
+    static mrb_value path = text("colliding_keys.json");
+    run(state, "parse_json_file", path, false, (int64_t)1 << COLLIDING_STAGES);
+}
+BENCHMARK(BM_ParseJsonFileCollidingStringKeys)->Unit(benchmark::kMillisecond);
+
+void BM_ParseJsonFileOrdinaryStringKeys(benchmark::State &state) {
+    static mrb_value path = text("ordinary_keys.json");
+    run(state, "parse_json_file", path, false, (int64_t)1 << COLLIDING_STAGES);
+}
+BENCHMARK(BM_ParseJsonFileOrdinaryStringKeys)->Unit(benchmark::kMillisecond);
 
 // Resident memory now, in KiB (0 when it cannot be read).
 long resident_kib() {
