@@ -45,6 +45,7 @@ module QMX
       @is_recording = false
       @is_replaying = false
       @input_history = []
+      @callbacks_of_recordings = {}
     end
 
     def tick
@@ -70,17 +71,19 @@ module QMX
       console_command "$recording.stop 'replay.txt'"
       @seed_number = seed_number
       @is_recording = true
-      begin_between_ticks(seed_number)
+      forget_history
+      @runtime.__begin_afresh__(seed_number)
       @runtime.notify!("Recording started. When completed, open the console to save it using $recording.stop FILE_NAME (or cancel).", 300)
       nil
     end
 
-    # Called by the runtime whenever the game's code has returned (or
-    # raised) and whenever files have loaded: a recording or replay started
-    # while the game was ticking, booting or loading begins now, once
-    # nothing is loading.
-    def __begin_deferred__
-      begin_when_between_ticks
+    # Called by the runtime once the game has begun afresh for the recording
+    # or the replay (the runtime decides when and how): nothing is recorded
+    # or replayed yet. A recording notes the callbacks it begins with, which
+    # its replays in this run begin with too.
+    def __begun__
+      forget_history
+      @callbacks_at_start = @runtime.__game_callbacks__ if @is_recording
       nil
     end
 
@@ -128,6 +131,7 @@ module QMX
         return false
       end
       @runtime.write_file("last_replay.txt", text)
+      @callbacks_of_recordings[recording_key(text)] = @callbacks_at_start || {}
       log_info "The recording has been saved successfully at #{file_name}. You can use start_replay(\"#{file_name}\") to replay the recording."
       console_command "$replay.start '#{file_name}'"
       stop_recording_core
@@ -137,7 +141,8 @@ module QMX
     end
 
     def stop_recording_core
-      @afresh_seed = @boot_again = nil
+      @runtime.__cancel_begin__
+      @callbacks_at_start = nil
       @is_recording = false
       @input_history = []
       @runtime.__reset__
@@ -171,7 +176,7 @@ module QMX
           end
           raise "The replay file #{file_name} is not compatible with this version of Vellumcore Vellum Suite. Please recreate the replay (sorry)."
         end
-        data = parse_replay(text)
+        data, game_input_in_tick = parse_replay(text)
       rescue ReplayFormatError => e
         # Nothing of the game has changed yet: it runs on as it was.
         @is_replaying = false
@@ -182,9 +187,13 @@ module QMX
       end
       @replay_file_name = file_name
       $replay_data = data
-      @game_input_recorded_in_tick = data[:input_history].values.any? { |events| events.any? { |e| e[:in_tick] } }
+      @game_input_recorded_in_tick = game_input_in_tick
       @is_replaying = true
-      begin_between_ticks(data[:seed])
+      forget_history
+      # A recording made earlier in this run began with callbacks the game
+      # had scheduled from its tick: so does its replay. Any other began as
+      # the game does at start-up, with none.
+      @runtime.__begin_afresh__(data[:seed], @callbacks_of_recordings[recording_key(text)] || {})
       log_info "Replay has been started."
       @runtime.notify!("Replay started [#{@replay_file_name}].")
       nil
@@ -197,7 +206,7 @@ module QMX
         return nil
       end
       log_info notification_message
-      @afresh_seed = @boot_again = nil
+      @runtime.__cancel_begin__
       @is_replaying = false
       $replay_data = nil
       @tick_count = 0
@@ -226,7 +235,6 @@ module QMX
     # before the game's tick, as they were while recording.
     def stage_replay_values
       return nil unless @is_replaying && $replay_data
-      @staged_tick = @tick_count
       if $replay_data[:stopped_at] <= @tick_count
         stop_replay("Replay completed [#{@replay_file_name}]. To rerun, bring up the Console and press enter.")
         return nil
@@ -235,20 +243,6 @@ module QMX
         log_info "Replay ends in #{($replay_data[:stopped_at] - @tick_count).idiv(60)} second(s)."
       end
       replay_events(@tick_count)
-    end
-
-    # A recording or a replay asked for and not yet begun: until it begins
-    # neither the recorder nor the game ticks.
-    def __waiting_for_load__?
-      !@afresh_seed.nil?
-    end
-
-    # Whether a recording or a replay is on, or beginning: a reset then
-    # leaves app/main.rb as it is, since its top level would run inside a
-    # recording begun late and not in its replay begun early, or the other
-    # way round.
-    def __live__?
-      @is_recording || @is_replaying || @beginning == true
     end
 
     # Whether input that the game's own code gives itself reaches the game
@@ -260,58 +254,12 @@ module QMX
       @runtime.__game_code_running__? && (!recorded_kind || @game_input_recorded_in_tick == true)
     end
 
-    # Whether a replay began after this frame's input was staged (from the
-    # console or its menu, which run after the staging): its first tick's
-    # input is still to be given before the game's tick.
-    def __staging_missed__?
-      @is_replaying && @staged_tick != @tick_count
-    end
-
     private
-
-    # A recording and its replay begin afresh between two of the game's
-    # ticks, with none of the game's code running or loading: one started
-    # inside the game's tick begins once that tick has returned, and one
-    # started from the command line, from boot or from a file as it loads
-    # begins once the game has loaded and booted. Otherwise the rest of the
-    # tick, or boot, or the file's top level, would run in the fresh, seeded
-    # game and draw the seed's first numbers or entity ids, and every tick
-    # after it would differ from a replay begun elsewhere.
-    def begin_between_ticks(seed)
-      @afresh_seed = seed
-      @boot_again = nil
-      forget_history
-      begin_when_between_ticks
-    end
-
-    # Past the engine's 1,000th tick a reset loads app/main.rb again. There
-    # the game is first loaded and booted again, as at start-up, and only
-    # then reset and seeded: its top level and boot set what they set at
-    # start-up (a global that both set keeps boot's value), and nothing
-    # they draw or make reaches the recording. Until then neither the
-    # recorder nor the game ticks, also in the rest of a frame that runs
-    # several ticks (--speed).
-    def begin_when_between_ticks
-      return unless @afresh_seed && @runtime.__between_ticks__?
-      if @boot_again.nil?
-        @boot_again = @runtime.__reset_reloads_main_rb__?
-        @runtime.__reload_main_rb__ if @boot_again
-      end
-      return if @runtime.pending_reload?
-      if @boot_again
-        @boot_again = false
-        # Game code: as it returns, this is called again and begins.
-        @runtime.__boot_again__
-        return unless @afresh_seed
-      end
-      begin_afresh
-    end
 
     def forget_history
       @tick_count = 0
       @global_input_order = 1
       @input_history = []
-      @staged_tick = nil
     end
 
     def replay_events(tick)
@@ -325,35 +273,6 @@ module QMX
       nil
     end
 
-    # The game as at start-up, seeded, with nothing recorded yet: entities
-    # are numbered from the start again only here, so that a replay gives the
-    # ids its recording gave.
-    def begin_afresh
-      seed = @afresh_seed
-      @afresh_seed = @boot_again = nil
-      @beginning = true
-      as_if_idle do
-        QMX::Entity.__reset_id__!
-        @runtime.__reset__
-        @runtime.__reset_inputs__
-        @runtime.set_rng(seed)
-      end
-      # What the rest of a tick did before this belongs to the game as it was.
-      forget_history
-    ensure
-      @beginning = false
-    end
-
-    # The random generator cannot be seeded while a recording or a replay is
-    # on (a replay started over one that runs must still get its seed).
-    def as_if_idle
-      recording, replaying = @is_recording, @is_replaying
-      @is_recording = @is_replaying = false
-      yield
-    ensure
-      @is_recording, @is_replaying = recording, replaying
-    end
-
     def replay_text
       lines = [REPLAY_VERSION, "stopped_at #{@tick_count}", "seed #{@seed_number}", "recorded_at #{Time.now}"]
       lines.concat(@input_history.map(&:inspect))
@@ -362,9 +281,11 @@ module QMX
 
     # The whole file is read before anything changes. Numbers keep their
     # kind (an Integer key code stays an Integer), and every event line is
-    # read as a literal, never run.
+    # read as a literal, never run. Answers the replay data and whether the
+    # file marks input the game gave itself.
     def parse_replay(text)
       data = { input_history: {}, seed: nil, stopped_at: nil, recorded_at: nil }
+      game_input_in_tick = false
       text.split("\n").each do |line|
         l = line.strip
         next if l.empty? || l.start_with?("replay_version")
@@ -377,6 +298,7 @@ module QMX
         elsif l.start_with?("[")
           tick, event = replay_event(l)
           (data[:input_history][tick] ||= []) << event
+          game_input_in_tick ||= event[:in_tick]
         else
           raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{QMX::LiteralReader.excerpt_text(l)}."
         end
@@ -390,7 +312,12 @@ module QMX
         raise ReplayFormatError, "Its stopped_at #{data[:stopped_at]} cannot end a recording."
       end
       data[:input_history].each_value { |events| events.sort! { |a, b| a[:id] <=> b[:id] } }
-      data
+      [data, game_input_in_tick]
+    end
+
+    # The same text recorded is the same recording.
+    def recording_key(text)
+      [text.bytesize, text.hash]
     end
 
     # "replay_version" and a version number (1.0, say): a file of another

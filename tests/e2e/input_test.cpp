@@ -430,6 +430,64 @@ TEST(PlayerInput, RecordingsWithAResetReplayTickForTickOnBothSidesOfTheThousandt
     EXPECT_EQ(after_reset.substr(after_reset.size() - 2), " 3") << after_reset;
 }
 
+// The README's example of a callback scheduled at the game's top level,
+// one scheduled in boot and one from the game's tick all run again at
+// their ticks after a reset past the engine's 1,000th tick, where
+// app/main.rb loads again, and a callback scheduled twice from the game's
+// own code still raises; a recording begun there, where the file loads
+// and boot runs again first, runs them as at start-up.
+TEST(PlayerInput, CallbacksOfTheTopLevelBootAndTickRunAgainAfterARestartPastTheThousandthTick) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("restarts");
+    engine_result run = sandbox.run({sandbox.game_dir, "--speed", "20"}, 30);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(read_file(sandbox.game_dir + "/restart.txt"),
+              "called [[], 3, 2]\nbooted 4\n"
+              "twice Callback has already been scheduled for tick 3. If you meant to do this, execute "
+              "$qmx.scheduled_callbacks.clear first.\nlater 60\n")
+        << run.out;
+    EXPECT_FALSE(file_exists(sandbox.base_dir + "/exceptions/current.txt")) << run.out;
+    std::string recorded = read_file(sandbox.game_dir + "/recorded.txt");
+    EXPECT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 11) << run.out;
+    size_t last = recorded.rfind("\n10 {");
+    ASSERT_NE(last, std::string::npos) << recorded;
+    for (const char *field : {":called=>[[], 3, 2]", ":booted=>4"})
+        EXPECT_NE(recorded.find(field, last), std::string::npos) << field;
+}
+
+// A recording begun past the engine's 1,000th tick, whose game has a level
+// of 99 in its state and has changed a global its top level sets, loads
+// app/main.rb and runs boot again on an empty state first, as at start-up;
+// a callback it schedules from its tick is scheduled again in its replay.
+// It replays tick for tick in the game and with --replay.
+TEST(PlayerInput, ARecordingBegunPastTheThousandthTickBootsAsAtStartUpAndReplaysItsCallbacks) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("late_boot");
+    const std::string dir = sandbox.game_dir + "/";
+    engine_result run = sandbox.run({sandbox.game_dir, "--speed", "20"}, 30);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    std::string recorded = read_file(dir + "live_1.txt");
+    ASSERT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 41) << run.out;
+    std::string in_game = read_file(dir + "live_2.txt");
+    std::filesystem::remove(dir + "live_1.txt");
+    engine_result replay = sandbox.run({sandbox.game_dir, "--replay", "late.txt"}, 30);
+    EXPECT_EQ(replay.exit_code, 0) << replay.err;
+    const struct {
+        std::string replayed;
+        const char *how;
+    } cases[] = {
+        {in_game, "replayed in the game, past tick 1,000"},
+        {read_file(dir + "live_1.txt"), "replayed with --replay"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        EXPECT_EQ(where_they_differ(recorded, c.replayed), "");
+    }
+    // Boot saw no level; $lives is the top level's; the callback ran.
+    EXPECT_EQ(recorded.substr(recorded.size() - 6), " 10 3\n");
+    EXPECT_NE(recorded.find(":twenty=>20", recorded.rfind("\n40 {")), std::string::npos) << recorded;
+}
+
 // A recording whose first tick holds a key press and a release (the game
 // starts it on R; Space goes down and R up in the next frame) replays with
 // them from the console's prompt (cleared with Escape of the command it
