@@ -379,8 +379,18 @@ module QMX
       value.is_a?(Integer) || (value.is_a?(Float) && value % 1 == 0)
     end
 
+    # The command a refusal offers. While a recording or a replay runs it
+    # waits in the prompt without opening the console: the game's code
+    # asks the same of the recorder in a replay as in its recording, and
+    # an open console would take the keys in one and not the other.
     def console_command(command)
-      @runtime.console&.set_command(command)
+      console = @runtime.console
+      return unless console
+      if @is_recording || @is_replaying
+        console.set_command_silent(command)
+      else
+        console.set_command(command)
+      end
     end
   end
 

@@ -515,6 +515,28 @@ TEST(PlayerInput, AReplayStartedFromTheConsoleGivesTheInputOfItsFirstTick) {
     }
 }
 
+// The recorder refuses a second start and a save it cannot write, asked by
+// the game's tick, alike in a recording and in its replay: neither opens the
+// console, so keys pressed afterwards reach the game in both. Text typed
+// during the replay is dropped, as other live input is.
+TEST(PlayerInput, RefusalsActAlikeInARecordingAndItsReplayAndTextTypedDuringAReplayIsDropped) {
+    ScriptedPlayer player("refused_in_replay");
+    player.play("25 key_down 97 0\n26 key_up 97 0\n35 key_down 98 0\n36 key_up 98 0\n150 quit\n", {"--record"});
+    const std::string dir = player.sandbox.game_dir + "/";
+    EXPECT_NE(player.result.out.find("You are already recording"), std::string::npos) << player.result.out;
+    EXPECT_NE(player.result.out.find("could not be saved to ../typed.txt"), std::string::npos) << player.result.out;
+    player.play("25 text hello\n26 key_down 99 0\n27 key_up 99 0\n35 text again\n150 quit\n", {"--replay", "typed.txt"});
+    EXPECT_NE(player.result.out.find("You are currently replaying"), std::string::npos) << player.result.out;
+    std::string recorded = read_file(dir + "recorded.txt");
+    ASSERT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 61) << player.result.out;
+    EXPECT_EQ(where_they_differ(recorded, read_file(dir + "replayed.txt")), "");
+    const struct {
+        const char *seen;
+        size_t times;
+    } cases[] = {{"down=[:a, :char, :raw_key]", 1}, {"down=[:b, :char, :raw_key]", 1}, {"console=true", 0}, {"text=[]", 61}};
+    for (const auto &c : cases) EXPECT_EQ(count_of(recorded, c.seen), c.times) << c.seen << "\n" << recorded;
+}
+
 // Saving a recording where nothing can be written says so and keeps the
 // recording for the save the console then offers; a replay file with a
 // value no device gives, or with a damaged first line, is refused before it
