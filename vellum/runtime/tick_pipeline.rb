@@ -286,8 +286,14 @@ module QMX
       @game_code_running == true
     end
 
+    # The game's inputs step on to the next tick before the developer API
+    # runs: input its requests give (through eval, say) is seen by the
+    # next tick and recorded for it, as input from the devices is.
     def tick_qmx_engine_after
+      next_keyboard_inputs_after_tick unless input_held_over?
+      clear_inputs
       tick_api
+      @args.inputs.http_requests.clear unless input_held_over?
       check_framerate
       @args.outputs.target = nil
       @args.passes << @args.outputs
@@ -295,8 +301,6 @@ module QMX
       reject_expired_http_requests
       @args.audio = {} unless @args.audio.is_a?(Hash)
       migrate_legacy_sounds
-      next_keyboard_inputs_after_tick unless input_held_over?
-      clear_inputs
       start_server!
       @args.inputs.touch.each_value { |finger| finger.first_tick_down = false }
     end
@@ -342,7 +346,6 @@ module QMX
       end
       inputs.mouse.clear
       inputs.text.clear
-      inputs.http_requests.clear
     end
 
     def tick_console
