@@ -9,8 +9,8 @@
 #    not run the file at the same point.
 # 3. A recording or a replay then begins from the game as at start-up:
 #    where the file loaded again, boot runs again as it ran at start-up,
-#    on an empty state with the tick count at -1; the game's callbacks
-#    become those the recording began with; entity ids count from the
+#    on an empty state with the tick count at -1; a replay's callbacks
+#    become those its recording began with; entity ids count from the
 #    start; the state is emptied again, every input is as at start-up and
 #    the random generator takes the recording's seed.
 #
@@ -19,7 +19,10 @@
 # else (from the game's tick or boot, a callback, the console, the
 # developer API, the command line), it begins at the end of that pipeline
 # step, or once the game's files have loaded. Until then neither the game
-# nor the recorder ticks.
+# nor the recorder ticks. Otherwise the rest of a tick, boot or a file's
+# top level would run in the fresh, seeded game and draw the seed's first
+# numbers or entity ids, and every tick after it would differ from a
+# replay begun elsewhere.
 #
 # Callbacks the game schedules while app/main.rb loads, or in boot, are
 # its set-up: each time the file loads again (or boot runs again) the ones
