@@ -432,8 +432,9 @@ TEST(PlayerInput, RecordingsWithAResetReplayTickForTickOnBothSidesOfTheThousandt
 
 // The README's example of a callback scheduled at the game's top level,
 // one scheduled in boot and one from the game's tick all run again at
-// their ticks after a reset past the engine's 1,000th tick, where
-// app/main.rb loads again, and a callback scheduled twice from the game's
+// their ticks after the file is saved again and after a reset past the
+// engine's 1,000th tick, where app/main.rb loads again, and a callback
+// scheduled twice from the game's
 // own code still raises; a recording begun there, where the file loads
 // and boot runs again first, runs them as at start-up.
 TEST(PlayerInput, CallbacksOfTheTopLevelBootAndTickRunAgainAfterARestartPastTheThousandthTick) {
@@ -442,7 +443,7 @@ TEST(PlayerInput, CallbacksOfTheTopLevelBootAndTickRunAgainAfterARestartPastTheT
     engine_result run = sandbox.run({sandbox.game_dir, "--speed", "20"}, 30);
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(read_file(sandbox.game_dir + "/restart.txt"),
-              "called [[], 3, 2]\nbooted 4\n"
+              "called [[], 3, 2] loads 3\nbooted 4\n"
               "twice Callback has already been scheduled for tick 3. If you meant to do this, execute "
               "$qmx.scheduled_callbacks.clear first.\nlater 60\n")
         << run.out;
