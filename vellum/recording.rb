@@ -26,6 +26,7 @@ module QMX
       right_analog_x_player_2: STICK, right_analog_y_player_2: STICK
     }.freeze
     INT32 = 2**31
+    INT32_MIN = -INT32
     # The last word of an event the game fed itself from its own tick (or a
     # callback it scheduled), noted with the tick that saw it. A game
     # replayed from its seed makes the same calls at the same points, so a
@@ -45,6 +46,7 @@ module QMX
       @is_recording = false
       @is_replaying = false
       @input_history = []
+      @callbacks_of_recordings = {}
     end
 
     def tick
@@ -70,17 +72,19 @@ module QMX
       console_command "$recording.stop 'replay.txt'"
       @seed_number = seed_number
       @is_recording = true
-      begin_between_ticks(seed_number)
+      forget_history
+      @runtime.__begin_afresh__(seed_number)
       @runtime.notify!("Recording started. When completed, open the console to save it using $recording.stop FILE_NAME (or cancel).", 300)
       nil
     end
 
-    # Called by the runtime whenever the game's code has returned (or
-    # raised) and whenever files have loaded: a recording or replay started
-    # while the game was ticking, booting or loading begins now, once
-    # nothing is loading.
-    def __begin_deferred__
-      begin_when_between_ticks
+    # Called by the runtime once the game has begun afresh for the recording
+    # or the replay (the runtime decides when and how): nothing is recorded
+    # or replayed yet. A recording notes the callbacks it begins with, which
+    # its replays in this run begin with too.
+    def __begun__
+      forget_history
+      @callbacks_at_start = @runtime.__game_callbacks__ if @is_recording
       nil
     end
 
@@ -128,6 +132,7 @@ module QMX
         return false
       end
       @runtime.write_file("last_replay.txt", text)
+      @callbacks_of_recordings[recording_key(text)] = @callbacks_at_start || {}
       log_info "The recording has been saved successfully at #{file_name}. You can use start_replay(\"#{file_name}\") to replay the recording."
       console_command "$replay.start '#{file_name}'"
       stop_recording_core
@@ -137,7 +142,8 @@ module QMX
     end
 
     def stop_recording_core
-      @afresh_seed = @boot_again = nil
+      @runtime.__cancel_begin__
+      @callbacks_at_start = nil
       @is_recording = false
       @input_history = []
       @runtime.__reset__
@@ -164,14 +170,14 @@ module QMX
       end
       begin
         raise ReplayFormatError, "It is empty: the file may have been cut off." if text.strip.empty?
-        first_line = text.split("\n").first.to_s.strip
+        first_line = text[0, text.index("\n") || text.length].strip
         unless first_line == REPLAY_VERSION
           unless replay_version_line?(first_line)
             raise ReplayFormatError, "Its first line is not \"#{REPLAY_VERSION}\": the file is damaged, or not a replay."
           end
           raise "The replay file #{file_name} is not compatible with this version of Vellumcore Vellum Suite. Please recreate the replay (sorry)."
         end
-        data = parse_replay(text)
+        data, game_input_in_tick = parse_replay(text)
       rescue ReplayFormatError => e
         # Nothing of the game has changed yet: it runs on as it was.
         @is_replaying = false
@@ -182,9 +188,13 @@ module QMX
       end
       @replay_file_name = file_name
       $replay_data = data
-      @game_input_recorded_in_tick = data[:input_history].values.any? { |events| events.any? { |e| e[:in_tick] } }
+      @game_input_recorded_in_tick = game_input_in_tick
       @is_replaying = true
-      begin_between_ticks(data[:seed])
+      forget_history
+      # A recording made earlier in this run began with callbacks the game
+      # had scheduled from its tick: so does its replay. Any other began as
+      # the game does at start-up, with none.
+      @runtime.__begin_afresh__(data[:seed], @callbacks_of_recordings[recording_key(text)] || {})
       log_info "Replay has been started."
       @runtime.notify!("Replay started [#{@replay_file_name}].")
       nil
@@ -197,7 +207,7 @@ module QMX
         return nil
       end
       log_info notification_message
-      @afresh_seed = @boot_again = nil
+      @runtime.__cancel_begin__
       @is_replaying = false
       $replay_data = nil
       @tick_count = 0
@@ -226,7 +236,6 @@ module QMX
     # before the game's tick, as they were while recording.
     def stage_replay_values
       return nil unless @is_replaying && $replay_data
-      @staged_tick = @tick_count
       if $replay_data[:stopped_at] <= @tick_count
         stop_replay("Replay completed [#{@replay_file_name}]. To rerun, bring up the Console and press enter.")
         return nil
@@ -235,20 +244,6 @@ module QMX
         log_info "Replay ends in #{($replay_data[:stopped_at] - @tick_count).idiv(60)} second(s)."
       end
       replay_events(@tick_count)
-    end
-
-    # A recording or a replay asked for and not yet begun: until it begins
-    # neither the recorder nor the game ticks.
-    def __waiting_for_load__?
-      !@afresh_seed.nil?
-    end
-
-    # Whether a recording or a replay is on, or beginning: a reset then
-    # leaves app/main.rb as it is, since its top level would run inside a
-    # recording begun late and not in its replay begun early, or the other
-    # way round.
-    def __live__?
-      @is_recording || @is_replaying || @beginning == true
     end
 
     # Whether input that the game's own code gives itself reaches the game
@@ -260,58 +255,12 @@ module QMX
       @runtime.__game_code_running__? && (!recorded_kind || @game_input_recorded_in_tick == true)
     end
 
-    # Whether a replay began after this frame's input was staged (from the
-    # console or its menu, which run after the staging): its first tick's
-    # input is still to be given before the game's tick.
-    def __staging_missed__?
-      @is_replaying && @staged_tick != @tick_count
-    end
-
     private
-
-    # A recording and its replay begin afresh between two of the game's
-    # ticks, with none of the game's code running or loading: one started
-    # inside the game's tick begins once that tick has returned, and one
-    # started from the command line, from boot or from a file as it loads
-    # begins once the game has loaded and booted. Otherwise the rest of the
-    # tick, or boot, or the file's top level, would run in the fresh, seeded
-    # game and draw the seed's first numbers or entity ids, and every tick
-    # after it would differ from a replay begun elsewhere.
-    def begin_between_ticks(seed)
-      @afresh_seed = seed
-      @boot_again = nil
-      forget_history
-      begin_when_between_ticks
-    end
-
-    # Past the engine's 1,000th tick a reset loads app/main.rb again. There
-    # the game is first loaded and booted again, as at start-up, and only
-    # then reset and seeded: its top level and boot set what they set at
-    # start-up (a global that both set keeps boot's value), and nothing
-    # they draw or make reaches the recording. Until then neither the
-    # recorder nor the game ticks, also in the rest of a frame that runs
-    # several ticks (--speed).
-    def begin_when_between_ticks
-      return unless @afresh_seed && @runtime.__between_ticks__?
-      if @boot_again.nil?
-        @boot_again = @runtime.__reset_reloads_main_rb__?
-        @runtime.__reload_main_rb__ if @boot_again
-      end
-      return if @runtime.pending_reload?
-      if @boot_again
-        @boot_again = false
-        # Game code: as it returns, this is called again and begins.
-        @runtime.__boot_again__
-        return unless @afresh_seed
-      end
-      begin_afresh
-    end
 
     def forget_history
       @tick_count = 0
       @global_input_order = 1
       @input_history = []
-      @staged_tick = nil
     end
 
     def replay_events(tick)
@@ -325,35 +274,6 @@ module QMX
       nil
     end
 
-    # The game as at start-up, seeded, with nothing recorded yet: entities
-    # are numbered from the start again only here, so that a replay gives the
-    # ids its recording gave.
-    def begin_afresh
-      seed = @afresh_seed
-      @afresh_seed = @boot_again = nil
-      @beginning = true
-      as_if_idle do
-        QMX::Entity.__reset_id__!
-        @runtime.__reset__
-        @runtime.__reset_inputs__
-        @runtime.set_rng(seed)
-      end
-      # What the rest of a tick did before this belongs to the game as it was.
-      forget_history
-    ensure
-      @beginning = false
-    end
-
-    # The random generator cannot be seeded while a recording or a replay is
-    # on (a replay started over one that runs must still get its seed).
-    def as_if_idle
-      recording, replaying = @is_recording, @is_replaying
-      @is_recording = @is_replaying = false
-      yield
-    ensure
-      @is_recording, @is_replaying = recording, replaying
-    end
-
     def replay_text
       lines = [REPLAY_VERSION, "stopped_at #{@tick_count}", "seed #{@seed_number}", "recorded_at #{Time.now}"]
       lines.concat(@input_history.map(&:inspect))
@@ -362,21 +282,24 @@ module QMX
 
     # The whole file is read before anything changes. Numbers keep their
     # kind (an Integer key code stays an Integer), and every event line is
-    # read as a literal, never run.
+    # read as a literal, never run. Answers the replay data and whether the
+    # file marks input the game gave itself.
     def parse_replay(text)
       data = { input_history: {}, seed: nil, stopped_at: nil, recorded_at: nil }
+      game_input_in_tick = false
       text.split("\n").each do |line|
         l = line.strip
         next if l.empty? || l.start_with?("replay_version")
-        if l.start_with?("seed")
+        if l.start_with?("[")
+          tick, event = replay_event(l)
+          (data[:input_history][tick] ||= []) << event
+          game_input_in_tick ||= event[:in_tick]
+        elsif l.start_with?("seed")
           data[:seed] = replay_integer(l.split(" ").last, l)
         elsif l.start_with?("stopped_at")
           data[:stopped_at] = replay_integer(l.split(" ").last, l)
         elsif l.start_with?("recorded_at")
           data[:recorded_at] = l.split(" ")[1..-1].join(" ")
-        elsif l.start_with?("[")
-          tick, event = replay_event(l)
-          (data[:input_history][tick] ||= []) << event
         else
           raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{QMX::LiteralReader.excerpt_text(l)}."
         end
@@ -389,8 +312,13 @@ module QMX
       if data[:stopped_at] < 0
         raise ReplayFormatError, "Its stopped_at #{data[:stopped_at]} cannot end a recording."
       end
-      data[:input_history].each_value { |events| events.sort! { |a, b| a[:id] <=> b[:id] } }
-      data
+      data[:input_history].each_value { |events| events.sort! { |a, b| a[:id] <=> b[:id] } if events.length > 1 }
+      [data, game_input_in_tick]
+    end
+
+    # The same text recorded is the same recording.
+    def recording_key(text)
+      [text.bytesize, text.hash]
     end
 
     # "replay_version" and a version number (1.0, say): a file of another
@@ -417,14 +345,17 @@ module QMX
       end
       name, value_1, value_2, value_count, id, tick, mark = fields
       unless fields.is_a?(Array) && (fields.length == 6 || (fields.length == 7 && mark == IN_TICK)) &&
-             [value_1, value_2].all? { |v| v.is_a?(Numeric) } && [value_count, id, tick].all? { |v| v.is_a?(Integer) }
+             value_1.is_a?(Numeric) && value_2.is_a?(Numeric) &&
+             value_count.is_a?(Integer) && id.is_a?(Integer) && tick.is_a?(Integer)
         raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{QMX::LiteralReader.excerpt_text(line)}."
       end
       kinds = REPLAYABLE_INPUTS[name]
       unless kinds && kinds.length == value_count
         raise ReplayFormatError, "Replay data names an input event it cannot replay: #{QMX::LiteralReader.excerpt_text(line)}."
       end
-      unless kinds.zip([value_1, value_2]).all? { |kind, value| replay_value_fits?(kind, value) }
+      # Each line's check allocates nothing it need not: what a replay costs
+      # to start grows with its file, not with the heap the game keeps.
+      unless replay_value_fits?(kinds[0], value_1) && (kinds.length < 2 || replay_value_fits?(kinds[1], value_2))
         raise ReplayFormatError, "Replay data holds a value its input event cannot take: #{QMX::LiteralReader.excerpt_text(line)}."
       end
       [tick, { id: id, name: name, value_1: value_1, value_2: value_2, value_count: value_count, in_tick: !mark.nil? }]
@@ -434,9 +365,9 @@ module QMX
     # comparison, and a huge Float cannot become an Integer.
     def replay_value_fits?(kind, value)
       case kind
-      when :key_code then whole?(value) && value >= -INT32 && value < INT32
+      when :pixel then value >= INT32_MIN && value < INT32
+      when :key_code then whole?(value) && value >= INT32_MIN && value < INT32
       when :modifier then whole?(value) && value >= 0 && value <= 0xFFFF
-      when :pixel then value >= -INT32 && value < INT32
       when :mouse_button
         buttons = QMX::Runtime::CBridge::MOUSE_BUTTONS
         whole?(value) && value >= buttons.first && value <= buttons.last
@@ -452,8 +383,18 @@ module QMX
       value.is_a?(Integer) || (value.is_a?(Float) && value % 1 == 0)
     end
 
+    # The command a refusal offers. While a recording or a replay runs it
+    # waits in the prompt without opening the console: the game's code
+    # asks the same of the recorder in a replay as in its recording, and
+    # an open console would take the keys in one and not the other.
     def console_command(command)
-      @runtime.console&.set_command(command)
+      console = @runtime.console
+      return unless console
+      if @is_recording || @is_replaying
+        console.set_command_silent(command)
+      else
+        console.set_command(command)
+      end
     end
   end
 

@@ -557,65 +557,14 @@ module QMX
 
     # --- Reset ----------------------------------------------------------------------
 
-    def reset(rng_override = nil, seed: false)
-      return if Kernel.tick_count <= 0
-      __reset__(rng_override, seed: seed)
-    end
-
-    def __reset__(rng_override = nil, seed: false)
-      global_tick = Kernel.global_tick_count
-      return if @is_resetting == global_tick
-      @is_resetting = global_tick
-
-      nil.unassign_method_missing if !$disable_nil_coersion && nil.respond_to?(:unassign_method_missing)
-      reset_framerate_calculation
-      Entity.strict_entities.clear
-      Trace.untrace_classes!
-      pin_root_values
-
-      # Not while a recording or a replay is on: its replay, begun at
-      # another tick, must run the same code at the same points.
-      mark_ruby_file_for_reload("app/main.rb") if __reset_reloads_main_rb__? && !@recording.__live__?
-
-      reset_state
-      Kernel.tick_count = -1
-      @args.state.tick_count = -1
-      @args.outputs.clear
-      clear_draw_passes
-      $top_level.reset if $top_level.respond_to?(:reset)
-
-      unpause!
-      @console.hide
-      @console.toast_ids.clear
-      set_rng(seed || rng_override || Time.now.to_i)
-
-      @is_resetting = nil
-      @pin_to_30_fps = nil
-      @framerate_pin_grace_period = nil
-      @args.grid.origin_bottom_left!
-
-      unless @production
-        write_file_root("logs/log.txt", "Vellumcore QMX Log Messages. Set $qmx.log_level = :off to disable logging to the Console/HUD (log messages will still be written here). Log options are: :on, :off.\n")
-        write_file_root("logs/puts.txt", "")
-      end
-    end
-
-    # Past the engine's 1,000th tick a reset loads app/main.rb again, so
-    # that its top level sets up again what it sets up.
-    def __reset_reloads_main_rb__?
-      @load_status == :ready && Kernel.global_tick_count > 1000
-    end
+    # reset, __reset__ and what a recording or a replay begins with are in
+    # runtime/restart.rb.
 
     def pin_root_values
       @files_reloaded = [] unless @files_reloaded.is_a?(Array)
       @reloaded_files = [] unless @reloaded_files.is_a?(Array)
       @paused = false if @paused.nil?
       @time_per_tick ||= 16
-    end
-
-    def reset_state
-      @args.state.clear!
-      @args.state.set!(:entity_id, QMX::Entity.id!)
     end
 
     def set_rng(value)

@@ -507,6 +507,41 @@ TEST(HttpServer, AGameAnswersItsRequestsTheDeveloperApiServesOnlyLoopbackAndTheR
     EXPECT_EQ(read_file(sandbox.base_dir + "/logs/log.txt").find("planted"), std::string::npos);
 }
 
+// Keys given through the developer API's eval while the game records
+// (--record) reach the game on its next tick, as keys from the keyboard do,
+// and are recorded for that tick: its replay sees every press where the
+// recording saw it.
+TEST(HttpServer, KeysGivenThroughEvalDuringARecordingActAsInItsReplay) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("api_input");
+    const std::string port = std::to_string(free_port()), url = "http://127.0.0.1:" + port;
+    EngineProcess engine = sandbox.start({sandbox.game_dir, "--record", "--port", port});
+    ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/ready.txt", 30));
+    const std::string eval = "--data-urlencode 'code=";
+    for (int press = 0; press < 3; ++press)
+        EXPECT_EQ(body_of(curl(eval + "$qmx.key_down_raw(97, 0); $qmx.key_up_raw(97, 0); $result = 1' " + url + "/vellum/eval/")),
+                  "1");
+    EXPECT_EQ(body_of(curl(eval + "$stop_at = Kernel.tick_count + 5; $result = 1' " + url + "/vellum/eval/")), "1");
+    engine_result recording = engine.finish(30);
+    ASSERT_EQ(recording.exit_code, 0) << recording.err;
+    engine_result replay = sandbox.run({sandbox.game_dir, "--replay", "api.txt", "--port", std::to_string(free_port())}, 30);
+    ASSERT_EQ(replay.exit_code, 0) << replay.err;
+    // Each line: the tick, A's key_down (the tick it went down, or nil or
+    // false), its key_held and the presses counted.
+    const struct {
+        const char *run;
+        std::string lines;
+    } cases[] = {{"recorded", read_file(sandbox.game_dir + "/recorded.txt")},
+                 {"replayed", read_file(sandbox.game_dir + "/replayed.txt")}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.run);
+        size_t lines = count_of(c.lines, "\n"), not_down = count_of(c.lines, "down=nil") + count_of(c.lines, "down=false");
+        EXPECT_EQ(lines - not_down, 3u) << c.lines;
+        EXPECT_EQ(c.lines.substr(c.lines.size() - 10), "presses=3\n") << c.lines;
+    }
+    EXPECT_EQ(cases[1].lines, cases[0].lines);
+}
+
 // A shipped game answers every request itself, in its own time: none of
 // the developer routes is there to answer first.
 TEST(HttpServer, AShippedGameAnswersEveryPathItself) {

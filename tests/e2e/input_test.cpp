@@ -430,6 +430,65 @@ TEST(PlayerInput, RecordingsWithAResetReplayTickForTickOnBothSidesOfTheThousandt
     EXPECT_EQ(after_reset.substr(after_reset.size() - 2), " 3") << after_reset;
 }
 
+// The README's example of a callback scheduled at the game's top level,
+// one scheduled in boot and one from the game's tick all run again at
+// their ticks after the file is saved again and after a reset past the
+// engine's 1,000th tick, where app/main.rb loads again, and a callback
+// scheduled twice from the game's
+// own code still raises; a recording begun there, where the file loads
+// and boot runs again first, runs them as at start-up.
+TEST(PlayerInput, CallbacksOfTheTopLevelBootAndTickRunAgainAfterARestartPastTheThousandthTick) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("restarts");
+    engine_result run = sandbox.run({sandbox.game_dir, "--speed", "20"}, 30);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(read_file(sandbox.game_dir + "/restart.txt"),
+              "called [[], 3, 2] loads 3\nbooted 4\n"
+              "twice Callback has already been scheduled for tick 3. If you meant to do this, execute "
+              "$qmx.scheduled_callbacks.clear first.\nlater 60\n")
+        << run.out;
+    EXPECT_FALSE(file_exists(sandbox.base_dir + "/exceptions/current.txt")) << run.out;
+    std::string recorded = read_file(sandbox.game_dir + "/recorded.txt");
+    EXPECT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 11) << run.out;
+    size_t last = recorded.rfind("\n10 {");
+    ASSERT_NE(last, std::string::npos) << recorded;
+    for (const char *field : {":called=>[[], 3, 2]", ":booted=>4"})
+        EXPECT_NE(recorded.find(field, last), std::string::npos) << field;
+}
+
+// A recording begun past the engine's 1,000th tick, whose game has a level
+// of 99 in its state and has changed a global its top level sets, loads
+// app/main.rb and runs boot again on an empty state first, as at start-up;
+// a callback it schedules from its tick is scheduled again in its replay.
+// It replays tick for tick in the game and with --replay.
+TEST(PlayerInput, ARecordingBegunPastTheThousandthTickBootsAsAtStartUpAndReplaysItsCallbacks) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("late_boot");
+    const std::string dir = sandbox.game_dir + "/";
+    engine_result run = sandbox.run({sandbox.game_dir, "--speed", "20"}, 30);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    std::string recorded = read_file(dir + "live_1.txt");
+    ASSERT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 41) << run.out;
+    std::string in_game = read_file(dir + "live_2.txt");
+    std::filesystem::remove(dir + "live_1.txt");
+    engine_result replay = sandbox.run({sandbox.game_dir, "--replay", "late.txt"}, 30);
+    EXPECT_EQ(replay.exit_code, 0) << replay.err;
+    const struct {
+        std::string replayed;
+        const char *how;
+    } cases[] = {
+        {in_game, "replayed in the game, past tick 1,000"},
+        {read_file(dir + "live_1.txt"), "replayed with --replay"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        EXPECT_EQ(where_they_differ(recorded, c.replayed), "");
+    }
+    // Boot saw no level; $lives is the top level's; the callback ran.
+    EXPECT_EQ(recorded.substr(recorded.size() - 6), " 10 3\n");
+    EXPECT_NE(recorded.find(":twenty=>20", recorded.rfind("\n40 {")), std::string::npos) << recorded;
+}
+
 // A recording whose first tick holds a key press and a release (the game
 // starts it on R; Space goes down and R up in the next frame) replays with
 // them from the console's prompt (cleared with Escape of the command it
@@ -455,6 +514,28 @@ TEST(PlayerInput, AReplayStartedFromTheConsoleGivesTheInputOfItsFirstTick) {
         SCOPED_TRACE(replayed);
         EXPECT_EQ(where_they_differ(recorded, read_file(dir + replayed)), "");
     }
+}
+
+// The recorder refuses a second start and a save it cannot write, asked by
+// the game's tick, alike in a recording and in its replay: neither opens the
+// console, so keys pressed afterwards reach the game in both. Text typed
+// during the replay is dropped, as other live input is.
+TEST(PlayerInput, RefusalsActAlikeInARecordingAndItsReplayAndTextTypedDuringAReplayIsDropped) {
+    ScriptedPlayer player("refused_in_replay");
+    player.play("25 key_down 97 0\n26 key_up 97 0\n35 key_down 98 0\n36 key_up 98 0\n150 quit\n", {"--record"});
+    const std::string dir = player.sandbox.game_dir + "/";
+    EXPECT_NE(player.result.out.find("You are already recording"), std::string::npos) << player.result.out;
+    EXPECT_NE(player.result.out.find("could not be saved to ../typed.txt"), std::string::npos) << player.result.out;
+    player.play("25 text hello\n26 key_down 99 0\n27 key_up 99 0\n35 text again\n150 quit\n", {"--replay", "typed.txt"});
+    EXPECT_NE(player.result.out.find("You are currently replaying"), std::string::npos) << player.result.out;
+    std::string recorded = read_file(dir + "recorded.txt");
+    ASSERT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 61) << player.result.out;
+    EXPECT_EQ(where_they_differ(recorded, read_file(dir + "replayed.txt")), "");
+    const struct {
+        const char *seen;
+        size_t times;
+    } cases[] = {{"down=[:a, :char, :raw_key]", 1}, {"down=[:b, :char, :raw_key]", 1}, {"console=true", 0}, {"text=[]", 61}};
+    for (const auto &c : cases) EXPECT_EQ(count_of(recorded, c.seen), c.times) << c.seen << "\n" << recorded;
 }
 
 // Saving a recording where nothing can be written says so and keeps the

@@ -49,6 +49,7 @@ module QMX
       def get_ruby_reload_list
         return [] if @reload_list.empty?
         @reload_list.each { |path| record_reload_event(path, :processing) }
+        __files_loading__(@reload_list)
         @exception_occured = false
         @is_reloading = true
         @reload_list
@@ -70,7 +71,7 @@ module QMX
         end
         main_rb_loaded!
         # A recording or replay that waited for the game to load begins now.
-        @recording.__begin_deferred__
+        __begin_afresh_when_due__
       end
 
       # The host could not load a queued file: it raised, did not parse, or
@@ -100,24 +101,15 @@ module QMX
         __boot_game__
       end
 
-      def __boot_game__
-        __run_game_code__ { $top_level.boot(@args) } if $top_level.respond_to?(:boot)
-      end
-
       # A recording or a replay begun where a reset loads the game's main
       # file again has it loaded, however recently it last loaded, and then
-      # boots the game (__boot_again__), as at start-up.
+      # boots the game, as at start-up.
       def __reload_main_rb__
         path = native_file(:path_exists, "app/main.rbc") ? "app/main.rbc" : "app/main.rb"
         entry = @reload_list_history[path]
         return if entry && [:reload_queued, :processing].include?(entry[:current][:event])
         queue_reload(path)
         nil
-      end
-
-      def __boot_again__
-        Kernel.tick_count = -1
-        __boot_game__
       end
 
       def load_status

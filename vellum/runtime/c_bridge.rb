@@ -51,7 +51,10 @@ module QMX
         rcb_inputs.keyboard.release_key(raw_key.to_i, QMX::KeyboardKeys.own_key_names(raw_key, modifier))
       end
 
+      # Typed text is not recorded, so a replay gives none; text typed while
+      # it runs is dropped like the rest of live input.
       def textinput(str)
+        return nil if rcb_drop?(false, false)
         rcb_inputs.text << str
       end
 

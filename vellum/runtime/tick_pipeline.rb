@@ -9,6 +9,7 @@ module QMX
 
     def tick(sdl_tick)
       @sdl_tick = sdl_tick
+      __files_loaded__
       eval_or_create_main_rb
       hotload_if_needed
       process_argsv
@@ -169,6 +170,7 @@ module QMX
       tick_qmx_engine_before
       tick_usr_engine
       tick_qmx_engine_after
+      __begin_afresh_when_due__
     end
 
     def tick_cli_eval
@@ -232,10 +234,7 @@ module QMX
       tick_console
       tick_notification
       @controller_config.tick(@args) if @platform != "iOS"
-      if recorder_step?
-        stage_missed_replay_values
-        @recording.tick
-      end
+      @recording.tick if recorder_step?
       render_replay_mouse
       @args.state.__touched__ = false
       @remote_hotload_client.tick
@@ -248,17 +247,6 @@ module QMX
       end
     end
 
-    # A replay begun from the console or its menu, which run after this
-    # frame's input was staged, has its first tick's input staged now,
-    # across the keyboard's step from one tick to the next, as it is staged
-    # between two frames.
-    def stage_missed_replay_values
-      return unless @recording.__staging_missed__?
-      next_keyboard_inputs_after_tick unless input_held_over?
-      stage_replay_values
-      next_keyboard_inputs_before_tick unless input_held_over?
-    end
-
     def skip_tick_usr_engine?
       return true if @paused
       return true if quit_after_startup_eval?
@@ -266,7 +254,7 @@ module QMX
       return true if slowmo_filler_step?
       return true if @load_status != :ready
       return true if @is_reloading
-      return true if @recording.__waiting_for_load__?
+      return true if __beginning__?
       false
     end
 
@@ -286,28 +274,26 @@ module QMX
 
     # Runs the game's own code (its boot, a scheduled callback, its tick).
     # Input it feeds itself is seen by the tick that is running, in a
-    # replay too, and a recording or a replay it starts begins once it has
-    # returned.
+    # replay too.
     def __run_game_code__
       @game_code_running = true
       yield
     ensure
       @game_code_running = false
-      @recording.__begin_deferred__
     end
 
     def __game_code_running__?
       @game_code_running == true
     end
 
-    # Between two of the game's ticks, with none of its code running and
-    # none of its files loading: where a recording or a replay begins.
-    def __between_ticks__?
-      !__game_code_running__? && @load_status == :ready && !@is_reloading
-    end
-
+    # The game's inputs step on to the next tick before the developer API
+    # runs: input its requests give (through eval, say) is seen by the
+    # next tick and recorded for it, as input from the devices is.
     def tick_qmx_engine_after
+      next_keyboard_inputs_after_tick unless input_held_over?
+      clear_inputs
       tick_api
+      @args.inputs.http_requests.clear unless input_held_over?
       check_framerate
       @args.outputs.target = nil
       @args.passes << @args.outputs
@@ -315,8 +301,6 @@ module QMX
       reject_expired_http_requests
       @args.audio = {} unless @args.audio.is_a?(Hash)
       migrate_legacy_sounds
-      next_keyboard_inputs_after_tick unless input_held_over?
-      clear_inputs
       start_default_server
       @args.inputs.touch.each_value { |finger| finger.first_tick_down = false }
     end
@@ -362,7 +346,6 @@ module QMX
       end
       inputs.mouse.clear
       inputs.text.clear
-      inputs.http_requests.clear
     end
 
     def tick_console
@@ -513,6 +496,8 @@ module QMX
         raise "Callback has already been scheduled for tick #{tick_count}. If you meant to do this, execute $qmx.scheduled_callbacks.clear first."
       end
       @scheduled_callbacks[tick_count] = callback
+      note_scheduled_callback(tick_count, callback)
+      callback
     end
 
     private
@@ -530,7 +515,7 @@ module QMX
     # not begun yet (it waits for app/main.rb to load again and the game to
     # boot) is not counted either; nor does the game tick.
     def recorder_step?
-      @load_status == :ready && !@is_reloading && !@recording.__waiting_for_load__?
+      @load_status == :ready && !@is_reloading && !__beginning__?
     end
 
     # Input that arrives in a step the game cannot see waits for the next
