@@ -1,6 +1,7 @@
 // The interpreter as a game meets it: Integers compare rightly across the
 // whole 64-bit range, whether small enough to sit inline in a value or boxed,
-// and a Hash holds one entry per key however keys come and go.
+// a Hash holds one entry per key however keys come and go, and tables of
+// variables and methods cost the same per name however full they are.
 #include "engine_run.h"
 
 #include <gtest/gtest.h>
@@ -106,6 +107,71 @@ TEST(Interpreter, AHashHoldsOneEntryPerKeyAsKeysComeAndGo) {
     EXPECT_NE(eql_calls[0], "own keys: 0");
     EXPECT_EQ(eql_calls[1], eql_calls[0]);
     EXPECT_EQ(eql_calls[2], eql_calls[0]);
+}
+
+// Runs app/check.rb once the game has loaded; it prints "failed: [...]".
+engine_result run_check(EngineSandbox &sandbox, const std::string &script) {
+    sandbox.write_game_file("app/main.rb", "def tick(args); end\n");
+    sandbox.write_game_file("app/check.rb", script);
+    return sandbox.run({sandbox.game_dir, "--eval", "app/check.rb", "--no-tick"}, 90);
+}
+
+// An object of 16,383 instance variables and a class of 16,383 methods, one
+// short of a power of two, are asked 50,000 times for a name they do not
+// have, beside an object and a class of 8,193: a table nearly full answers
+// within three times as long as one half full (a table that fills every
+// slot before it grows scanned thousands of slots for each). Each is timed
+// five times, the shortest counting.
+TEST(Interpreter, ATableOfThousandsOfNamesAnswersAsFastNearlyFullAsHalfFull) {
+    EngineSandbox sandbox;
+    engine_result result = run_check(sandbox, R"(def clock = Time.now.to_f
+def filled_object(count)
+  object = Object.new
+  count.times { |i| object.instance_variable_set(:"@near_#{count}_#{i}", i) }
+  object
+end
+def filled_class(count)
+  klass = Class.new
+  count.times { |i| klass.send(:attr_reader, :"near_#{count}_#{i}") }
+  klass.new
+end
+def variable_misses(object)
+  started = clock
+  i = 0
+  while i < 50_000
+    object.instance_variable_defined?(:@never_set)
+    i += 1
+  end
+  clock - started
+end
+def method_misses(object)
+  started = clock
+  i = 0
+  while i < 50_000
+    object.respond_to?(:never_defined)
+    i += 1
+  end
+  clock - started
+end
+pairs = {
+  variables: [filled_object(16_383), filled_object(8_193), method(:variable_misses)],
+  methods: [filled_class(16_383), filled_class(8_193), method(:method_misses)]
+}
+checks = {}
+pairs.each do |kind, (full, half, misses)|
+  times = Array.new(5) { [misses.call(full), misses.call(half)] }
+  nearly_full = times.map(&:first).min
+  half_full = times.map(&:last).min
+  puts "#{kind}: nearly full #{(nearly_full * 1000).round(2)} ms, half full #{(half_full * 1000).round(2)} ms"
+  checks[kind] = nearly_full < 3 * half_full
+end
+checks[:answers] = !pairs[:variables][0].instance_variable_defined?(:@never_set) &&
+                   pairs[:variables][0].instance_variable_get(:@near_16383_16382) == 16_382 &&
+                   !pairs[:methods][0].respond_to?(:never_defined) && pairs[:methods][0].respond_to?(:near_16383_0)
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out.substr(0, 4000);
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out.substr(0, 4000);
 }
 
 } // namespace
