@@ -6,7 +6,8 @@
 // the virtual file system). Two more cases save and load states of growing
 // size, for the largest one that still fits in a 16 ms frame. And loads of
 // files that name many Symbols the game has never made, which stay for the
-// rest of the run, up to as many as a load may make.
+// rest of the run, up to as many as a load may make; and a save of the
+// game's own strict type refused again and again.
 #include "bridge/ffi.h"
 #include "host/engine.h"
 #include "host/host_call.h"
@@ -15,6 +16,7 @@
 #include <benchmark/benchmark.h>
 #include <physfs.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -40,6 +42,13 @@ end
 
 $saved_state_bench_json = saved_state_bench_json(saved_state_bench_items(20000))
 $qmx.define_singleton_method(:log) { |*| nil }
+
+# The game's own strict type, made as a game makes it, kept in its state.
+def saved_state_bench_strict_type(type)
+  $qmx.reset_state
+  $qmx.args.state.player = $qmx.args.state.new_entity_strict(type.to_sym, x: 1)
+  nil
+end
 
 def saved_state_bench_fill(n)
   $qmx.reset_state
@@ -272,6 +281,55 @@ BENCHMARK(BM_RefuseStateNewStrictProperties)->Unit(benchmark::kMillisecond)->Use
 
 void BM_RefuseStateNewSymbols(benchmark::State &state) { load_new_names(state, names::plain_refused); }
 BENCHMARK(BM_RefuseStateNewSymbols)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Arg(300000);
+
+// A crafted save holding an entity of the game's own strict type with
+// state.range(0) properties the type lacks, then an entity that is refused:
+// load_state refuses it four times in one run, undoing each time what it
+// gave the type, then loads the same save without the refused entity. Each
+// load's time is a counter (ms), in order: the refusals cost the same every
+// time when removed names leave no trace in the type's tables.
+void BM_RefuseStateRoundsOfTheGamesStrictType(benchmark::State &state) {
+    if (!start(state, 0)) return;
+    interpreter &it = shared();
+    std::string type = "rounds_" + std::to_string(state.range(0));
+    mrb_value type_name = mrb_str_new(it.mrb, type.data(), (mrb_int)type.size());
+    host_call(it.mrb, mrb_top_self(it.mrb), "saved_state_bench_strict_type", 1, &type_name);
+    std::string entity = "{:entity_id=>1, :entity_keys_by_ref=>{}, :player=>{:entity_id=>2, :entity_strict=>true, "
+                         ":entity_name=>:" + type + ", :x=>1";
+    for (int64_t i = 0; i < state.range(0); ++i) entity += ", :p_" + std::to_string(i) + "=>" + std::to_string(i);
+    entity += "}";
+    const std::string refused = entity + ", :bad=>{:entity_id=>\"x\", :entity_keys_by_ref=>5}}", good = entity + "}";
+    bool refusals_refused = true, good_loaded = false;
+    for (auto _ : state) {
+        for (int round = 0; round <= 4; ++round) {
+            state.PauseTiming();
+            std::ofstream(it.folder + "/game_state.txt", std::ios::binary) << (round < 4 ? refused : good);
+            int arena = mrb_gc_arena_save(it.mrb);
+            state.ResumeTiming();
+            auto started = std::chrono::steady_clock::now();
+            bool loaded = !mrb_nil_p(host_call(it.mrb, it.runtime, "load_state"));
+            double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+            state.PauseTiming();
+            mrb_gc_arena_restore(it.mrb, arena);
+            state.ResumeTiming();
+            if (round < 4) {
+                refusals_refused = refusals_refused && !loaded;
+                state.counters["refusal_" + std::to_string(round + 1) + "_ms"] = ms;
+            } else {
+                good_loaded = loaded;
+                state.counters["good_load_ms"] = ms;
+            }
+        }
+    }
+    state.counters["refused"] = refusals_refused ? 1 : 0;
+    state.counters["loaded"] = good_loaded ? 1 : 0;
+}
+BENCHMARK(BM_RefuseStateRoundsOfTheGamesStrictType)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Arg(20000)
+    ->Arg(80000);
 
 // save_state of an open entity of state.range(0) keys and entity_strict
 // false: its check loads the text back, making a strict type of that many

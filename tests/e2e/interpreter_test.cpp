@@ -1,7 +1,9 @@
 // The interpreter as a game meets it: Integers compare rightly across the
 // whole 64-bit range, whether small enough to sit inline in a value or boxed;
 // a Hash holds one entry per key however keys come and go, keeps what it was
-// given, and loads crafted keys from a file as fast as ordinary ones.
+// given, and loads crafted keys from a file as fast as ordinary ones; a
+// removed method is gone, and tables of variables and methods cost the same
+// per name however full they are and however often names come and go.
 #include "engine_run.h"
 
 #include <gtest/gtest.h>
@@ -247,6 +249,217 @@ TEST(Interpreter, AHashKeepsWhatAGameGaveIt) {
         std::getline(got, line);
         EXPECT_EQ(line, want);
     }
+}
+
+// Runs app/check.rb once the game has loaded; it prints "failed: [...]".
+engine_result run_check(EngineSandbox &sandbox, const std::string &script) {
+    sandbox.write_game_file("app/main.rb", "def tick(args); end\n");
+    sandbox.write_game_file("app/check.rb", script);
+    return sandbox.run({sandbox.game_dir, "--eval", "app/check.rb", "--no-tick"}, 90);
+}
+
+// Each object calls its method just before the method is taken away, and
+// only once all are taken away is each object asked: a removed method is
+// gone (respond_to? false, a call reaches method_missing), and a removed
+// override leaves the superclass's method answering. undef_method, which
+// has always made every object look again, comes first.
+TEST(Interpreter, ARemovedMethodIsGoneForAnObjectThatCalledIt) {
+    EngineSandbox sandbox;
+    engine_result result = run_check(sandbox, R"(class RemovedBase
+  def greet = :base
+  def plain = :plain
+end
+class RemovedSub < RemovedBase
+  def greet = :sub
+  def own = :own
+end
+module RemovedMixin
+  def mixed = :mixed
+end
+class RemovedHost
+  include RemovedMixin
+  def undone = :undone
+end
+class RemovedWithMissing
+  def gone = :gone
+  def method_missing(name, *args) = name == :gone ? :missing : super
+end
+solo = Object.new
+def solo.solo = :solo
+sub = RemovedSub.new
+host = RemovedHost.new
+with_missing = RemovedWithMissing.new
+# name => [object, its method, what takes it away, what it answers after (nil: gone)]
+cases = {
+  undefined: [host, :undone, -> { RemovedHost.send(:undef_method, :undone) }, nil],
+  own: [sub, :own, -> { RemovedSub.send(:remove_method, :own) }, nil],
+  override: [sub, :greet, -> { RemovedSub.send(:remove_method, :greet) }, :base],
+  inherited: [sub, :plain, -> { RemovedBase.send(:remove_method, :plain) }, nil],
+  singleton: [solo, :solo, -> { solo.singleton_class.send(:remove_method, :solo) }, nil],
+  from_module: [host, :mixed, -> { RemovedMixin.send(:remove_method, :mixed) }, nil],
+  method_missing: [with_missing, :gone, -> { RemovedWithMissing.send(:remove_method, :gone) }, :missing]
+}
+called = cases.map do |_, (object, name, take_away)|
+  answer = object.send(name)
+  take_away.call
+  answer
+end
+answers = cases.map { |_, (object, name)| object.respond_to?(name) }
+checks = {}
+# Calls that answer come first: the framework's method_missing may make
+# every object look again.
+order = cases.each_with_index.sort_by { |(_, (_, _, _, after)), i| [after.nil? ? 1 : 0, i] }
+order.each do |(label, (object, name, _, after)), i|
+  checks[:"#{label}_called"] = !called[i].nil?
+  checks[:"#{label}_respond_to"] = answers[i] == (after == :base)
+  checks[:"#{label}_call"] = begin
+    answer = object.send(name)
+    !after.nil? && answer == after
+  rescue StandardError => e
+    after.nil? && e.message.include?(name.to_s)
+  end
+end
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out.substr(0, 4000);
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out.substr(0, 4000);
+}
+
+// Rounds of defining 6,000 methods on a class and removing them again, and
+// of setting 6,000 instance variables on an object and removing them again:
+// every round costs what the first did (the median of the last four rounds
+// within three times the first; when removed names' slots stayed taken, the
+// later rounds took from 6 to 30 times as long). The collector is off while
+// they run, so that it does not land in one round.
+TEST(Interpreter, DefiningAndRemovingNamesAgainCostsTheSameEveryRound) {
+    EngineSandbox sandbox;
+    engine_result result = run_check(sandbox, R"(def clock = Time.now.to_f
+N = 6000
+klass = Class.new
+methods = Array.new(N) { |i| :"round_m_#{i}" }
+variables = Array.new(N) { |i| :"@round_v_#{i}" }
+object = Object.new
+rounds = { methods: [], variables: [] }
+GC.start
+GC.disable
+8.times do
+  started = clock
+  methods.each { |name| klass.send(:attr_reader, name) }
+  methods.each { |name| klass.send(:remove_method, name) }
+  rounds[:methods] << clock - started
+  started = clock
+  variables.each { |name| object.instance_variable_set(name, 1) }
+  variables.each { |name| object.remove_instance_variable(name) }
+  rounds[:variables] << clock - started
+end
+GC.enable
+checks = {}
+rounds.each do |kind, times|
+  puts "#{kind}: #{times.map { |t| (t * 1000).round(1) }.inspect} ms"
+  middle = times[4, 4].sort[1, 2]
+  checks[kind] = (middle[0] + middle[1]) / 2 < 3 * times[0]
+end
+checks[:emptied] = klass.instance_methods(false).empty? && object.instance_variables.empty?
+# A seeded sequence of assignments, removals and reads of variables and
+# methods, each read checked against a Hash as the model, and everything
+# the object and the class hold compared with it after each phase. The
+# phases draw from 40 names up to 3,000 and back, so the tables pass every
+# size at which they grow and lose most of their names at the largest.
+rng = Random.new(56)
+modeled = Object.new
+modeled_class = Class.new
+instance = modeled_class.new
+model_variables = {}
+model_methods = {}
+variable_names = Array.new(3000) { |i| :"@model_v_#{i}" }
+method_names = Array.new(3000) { |i| :"model_m_#{i}" }
+misread = 0
+[40, 70, 600, 3000, 100, 3000, 20].each_with_index do |names, phase|
+  (3 * names).times do |step|
+    i = rng.rand(names)
+    variable = variable_names[i]
+    name = method_names[i]
+    case rng.rand(3)
+    when 0
+      value = phase * 100_000 + step
+      modeled.instance_variable_set(variable, value)
+      model_variables[variable] = value
+      modeled_class.send(:define_method, name) { value }
+      model_methods[name] = value
+    when 1
+      modeled.remove_instance_variable(variable) if model_variables.delete(variable)
+      modeled_class.send(:remove_method, name) if model_methods.delete(name)
+    else
+      misread += 1 unless modeled.instance_variable_get(variable) == model_variables[variable] &&
+                          instance.respond_to?(name) == model_methods.key?(name) &&
+                          (!model_methods.key?(name) || instance.send(name) == model_methods[name])
+    end
+  end
+  misread += 1 unless modeled.instance_variables.sort == model_variables.keys.sort &&
+                      model_variables.all? { |variable, value| modeled.instance_variable_get(variable) == value } &&
+                      modeled_class.instance_methods(false).sort == model_methods.keys.sort &&
+                      model_methods.all? { |name, value| instance.send(name) == value }
+end
+checks[:model] = misread == 0
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out.substr(0, 4000);
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out.substr(0, 4000);
+}
+
+// An object of 16,383 instance variables and a class of 16,383 methods, one
+// short of a power of two, are asked 50,000 times for a name they do not
+// have, beside an object and a class of 8,193: a table nearly full answers
+// within three times as long as one half full (a table that fills every
+// slot before it grows scanned thousands of slots for each). Each is timed
+// five times, the shortest counting.
+TEST(Interpreter, ATableOfThousandsOfNamesAnswersAsFastNearlyFullAsHalfFull) {
+    EngineSandbox sandbox;
+    engine_result result = run_check(sandbox, R"(def clock = Time.now.to_f
+def filled_object(count)
+  object = Object.new
+  count.times { |i| object.instance_variable_set(:"@near_#{count}_#{i}", i) }
+  object
+end
+def filled_class(count)
+  klass = Class.new
+  count.times { |i| klass.send(:attr_reader, :"near_#{count}_#{i}") }
+  klass.new
+end
+def variable_misses(object)
+  started = clock
+  i = 0
+  while i < 50_000
+    object.instance_variable_defined?(:@never_set)
+    i += 1
+  end
+  clock - started
+end
+def method_misses(object)
+  started = clock
+  i = 0
+  while i < 50_000
+    object.respond_to?(:never_defined)
+    i += 1
+  end
+  clock - started
+end
+pairs = {
+  variables: [filled_object(16_383), filled_object(8_193), method(:variable_misses)],
+  methods: [filled_class(16_383), filled_class(8_193), method(:method_misses)]
+}
+checks = {}
+pairs.each do |kind, (full, half, misses)|
+  times = Array.new(5) { [misses.call(full), misses.call(half)] }
+  nearly_full = times.map(&:first).min
+  half_full = times.map(&:last).min
+  puts "#{kind}: nearly full #{(nearly_full * 1000).round(2)} ms, half full #{(half_full * 1000).round(2)} ms"
+  checks[kind] = nearly_full < 3 * half_full
+end
+puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out.substr(0, 4000);
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out.substr(0, 4000);
 }
 
 } // namespace
