@@ -520,4 +520,60 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
     EXPECT_LT(result.out.size(), 20000u);
 }
 
+// A game that keeps its entities in plain Hashes (by Integer id, by Symbol,
+// nested in its own Hashes, strict and open, one as a key), loads in boot,
+// adds more and saves, three runs over: every entity comes back an entity,
+// every plain Hash a plain Hash, and no new entity takes an id a load
+// brought back, so nothing is overwritten. A save as the previous release
+// wrote it loads the same way.
+TEST(SavedState, EntitiesKeptInHashesComeBackAsEntitiesAndNoIdRepeats) {
+    EngineSandbox sandbox;
+    sandbox.write_game_file("old_save.txt",
+                            "{:entity_id=>2, :tick_count=>-1, :enemies=>{3=>{:entity_id=>3, :entity_name=>:enemy, "
+                            ":entity_keys_by_ref=>{}, :entity_type=>:enemy, :created_at=>-1, :global_created_at=>-1, "
+                            ":hp=>3}}, :boss=>{:boss=>{:entity_id=>6, :entity_name=>:boss, :entity_keys_by_ref=>{}, "
+                            ":hp=>9}}, :keyed=>{{:entity_id=>7, :entity_keys_by_ref=>{}}=>1}, :entity_keys_by_ref=>{}}");
+    sandbox.write_game_file("app/main.rb", R"(def boot(args)
+  $qmx.load_state
+end
+def entities(s)
+  [s] + s.enemies.values + s.named.values + s.nested[:deep][:list].flat_map(&:values) + s.keyed.keys
+end
+def tick(args)
+  s = args.state
+  run = s.runs = (s.runs || 0) + 1
+  s.enemies ||= {}
+  s.named ||= {}
+  s.nested ||= { deep: { list: [] } }
+  s.keyed ||= {}
+  3.times { e = s.new_entity(:enemy, hp: run); s.enemies[e.entity_id] = e }
+  s.named[:"boss_#{run}"] = s.new_entity_strict(:boss, hp: run * 10)
+  s.nested[:deep][:list] << { run => s.new_entity(:minion, run: run) }
+  s.keyed[s.new_entity(:key)] = run
+  checks = {
+    enemies: -> { s.enemies.size == 3 * run && s.enemies.all? { |id, e| e.is_a?(QMX::OpenEntity) && e.entity_id == id } },
+    strict: -> { s.named.size == run && s.named.values.all? { |b| b.is_a?(QMX::StrictEntity) && (b.hpp rescue :refused) == :refused } },
+    plain_hashes: -> { [s.enemies, s.named, s.nested, s.nested[:deep], *s.nested[:deep][:list]].all? { |h| h.class == Hash } },
+    nested: -> { s.nested[:deep][:list].each_with_index.all? { |h, i| h[i + 1].is_a?(QMX::OpenEntity) && h[i + 1].run == i + 1 } },
+    keys: -> { s.keyed.size == run && s.keyed.keys.all? { |k| k.is_a?(QMX::OpenEntity) } && s.keyed.values.sort == (1..run).to_a },
+    no_repeated_id: -> { (ids = entities(s).map(&:entity_id)).uniq.size == ids.size }
+  }
+  checks[:previous_release] = lambda do
+    old = $qmx.deserialize_state("old_save.txt")
+    old.enemies[3].hp == 3 && old.boss[:boss].hp == 9 && old.keyed.keys[0].is_a?(QMX::OpenEntity) &&
+      s.new_entity(:next).entity_id > 7
+  end if run == 1
+  failed = checks.reject { |_, check| (check.call rescue false) }.keys
+  $qmx.save_state
+  $qmx.append_file("runs.txt", "#{run} #{failed.inspect}\n")
+  $qmx.request_quit
+end
+)");
+    for (int run = 0; run < 3; ++run) {
+        engine_result r = sandbox.run({sandbox.game_dir}, 60);
+        EXPECT_EQ(r.exit_code, 0) << r.out;
+    }
+    EXPECT_EQ(read_file(sandbox.game_dir + "/runs.txt"), "1 []\n2 []\n3 []\n");
+}
+
 } // namespace
