@@ -224,7 +224,7 @@ module QMX
       keys = data.keys
       entity = nil
       if data.key?(:entity_id)
-        if data.key?(:entity_strict)
+        if saved_strict?(data)
           StrictEntity.__check_saved_properties__(data)
           entity = new_entity_strict(data[:entity_name], data)
         else
@@ -233,6 +233,16 @@ module QMX
         entity.__load_begin__
       end
       [data, entity || {}, keys, data.values, 0, keys.length, KEY_PENDING, FFI.saved_data_to_rebuild?(keys), !entity.nil?]
+    end
+
+    # Saved data of a strict entity: its entity_strict is saved with it. An
+    # open entity may have a property of that name too; it saves a mark
+    # that no strict entity writes (entity_strict sharing its value with
+    # itself) and loads open.
+    def self.saved_strict?(data)
+      return false unless data.key?(:entity_strict)
+      refs = data[:entity_keys_by_ref]
+      !(refs.is_a?(Hash) && refs[:entity_strict] == :entity_strict)
     end
 
     def self.new_entity(entity_type, init_hash = nil, block = nil)
@@ -305,8 +315,13 @@ module QMX
 
     # Values shared by several properties print once per property; the table
     # remembers which keys held one object so that loading shares it again.
+    # A property named entity_strict is also the mark of a strict entity's
+    # saved data: beside it the entity notes entity_strict as sharing its
+    # own value, which keys_by_ref never pairs, so that it loads open.
     def update_entity_keys_by_ref
-      @hash[:entity_keys_by_ref] = QMX::OpenEntity.keys_by_ref(@hash)
+      refs = QMX::OpenEntity.keys_by_ref(@hash)
+      refs[:entity_strict] = :entity_strict if @hash.key?(:entity_strict)
+      @hash[:entity_keys_by_ref] = refs
     end
 
     def self.keys_by_ref(pairs)
