@@ -257,11 +257,13 @@ module QMX
     end
 
     def self.new_entity_strict(entity_type, init_hash = nil, block = nil)
+      init_hash&.each_key { |key| StrictEntity.__check_new_property__(entity_type, key) }
       klass = strict_entities[entity_type]
       unless klass
         init_hash ||= {}
         probe = new_entity(entity_type, init_hash, block)
         probe_keys = probe.instance_variable_get(:@hash).keys
+        probe_keys.each { |key| StrictEntity.__check_new_property__(entity_type, key) }
         klass = Class.new(StrictEntity)
         (init_hash.keys + (probe_keys - init_hash.keys)).each { |key| klass.__define_property__(key) }
         strict_entities[entity_type] = klass
@@ -591,13 +593,29 @@ module QMX
     end
 
     # Names a strict property cannot take: making, loading, saving or
-    # printing an entity calls these methods on it, and an accessor of the
-    # name would stand in their place. (respond_to? and the like cannot name
-    # a property at all.)
-    REFUSED_PROPERTY_NAMES = %w[initialize method_missing send __send__ instance_variable_get
-                                instance_variable_set instance_variables to_s inspect to_hash _inspect
-                                update_entity_keys_by_ref __load_begin__ __load_value__ __load_end__ __type__
-                                __id__].map { |name| [name, true] }.to_h.freeze
+    # printing an entity calls these methods on it (initialize by new,
+    # method_missing for a misspelt property, send by [] and []=, the rest
+    # by to_s, to_hash and loading, and __id__ and _inspect on any value
+    # printed or saved), and an accessor of the name would stand in their
+    # place. Any other name works as a property: the entity's own code calls
+    # Kernel's and the log's functions through their modules and its class
+    # through __type__. (respond_to? and the like cannot name a property at
+    # all.) Each name is here as a String and as a Symbol.
+    REFUSED_PROPERTY_NAMES = %w[initialize method_missing send instance_variable_get instance_variable_set
+                                instance_variables to_s inspect to_hash _inspect update_entity_keys_by_ref
+                                __load_begin__ __load_value__ __load_end__ __type__ __id__]
+                             .flat_map { |name| [[name, true], [name.to_sym, true]] }.to_h.freeze
+
+    # A property a new strict entity is given, by its initial Hash or, for
+    # the first of its type, by its block: one of the names above would
+    # break the entity (and every later save holding it), so it is refused
+    # before the entity is made.
+    def self.__check_new_property__(entity_type, key)
+      return unless REFUSED_PROPERTY_NAMES.key?(key)
+      Kernel.raise ArgumentError, "* ERROR:\nThe *strict* entity with name :#{entity_type} cannot have the property " \
+                                  "#{key}: making, saving, loading or printing an entity calls its method #{key}, " \
+                                  "which the property would replace. Please pick a different property name.\n"
+    end
 
     # A saved strict entity's keys must all be names a property can have:
     # Symbols or Strings that name an instance variable, and none that
