@@ -155,7 +155,8 @@ struct text_writer {
     // Whether each class still prints as the interpreter prints it; a class
     // whose inspect was redefined is asked for its text instead.
     bool plain_nil, plain_true, plain_false, plain_integer, plain_string;
-    mrb_sym inspect, pairs_of, refuse, refuse_value, refuse_raised, refuse_symbols, entity_id, entity_strict;
+    mrb_sym inspect, pairs_of, refuse_self_holding, refuse_value, refuse_raised, refuse_symbols, entity_id,
+        entity_strict;
     // The value being written (its step in the innermost frame) and the
     // method of its own the walk is calling, so that an exception it raises
     // is reported with its key path; whether the walk itself refused.
@@ -382,10 +383,9 @@ void write_value(text_writer *w, mrb_value value, mrb_int slot) {
         if (found == w->open.end()) continue;
         child_path(w, slot, &w->path);
         frame_path(w, found->second, &w->other_path);
-        w->other_path.insert(0, "holds ").append(" itself");
         mrb_value args[2] = {text_string(w, w->path), text_string(w, w->other_path)};
         w->refusing = true;
-        call(w, w->writer, w->refuse, 2, args);
+        call(w, w->writer, w->refuse_self_holding, 2, args);
         return;
     }
 
@@ -475,7 +475,7 @@ mrb_value write_text(mrb_state *mrb, mrb_value value, mrb_value root, mrb_value 
     w.keep = mrb_ary_new(mrb);
     w.inspect = mrb_intern_lit(mrb, "inspect");
     w.pairs_of = mrb_intern_lit(mrb, "pairs_of");
-    w.refuse = mrb_intern_lit(mrb, "refuse");
+    w.refuse_self_holding = mrb_intern_lit(mrb, "refuse_self_holding");
     w.refuse_value = mrb_intern_lit(mrb, "refuse_value");
     w.refuse_raised = mrb_intern_lit(mrb, "refuse_raised");
     w.refuse_symbols = mrb_intern_lit(mrb, "refuse_symbols");
@@ -500,7 +500,7 @@ mrb_value write_text(mrb_state *mrb, mrb_value value, mrb_value root, mrb_value 
 
 // FFI.saved_text_write(value, root, writer): the saved text of value, whose
 // key paths begin with root; writer answers pairs_of and raises through
-// refuse, refuse_value and refuse_raised.
+// refuse_self_holding, refuse_value, refuse_raised and refuse_symbols.
 mrb_value ffi_saved_text_write(mrb_state *mrb, mrb_value) {
     mrb_value value, root, writer;
     mrb_get_args(mrb, "oSo", &value, &root, &writer);

@@ -601,4 +601,36 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
     EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
 }
 
+// Refusals stay short and say why: a value holding itself under a key of
+// megabytes is refused quoting a few hundred bytes of each path, in the
+// output and in the log; deserialize_state takes saved text after leading
+// blanks as load_state does, and text holding a NUL is refused by the
+// reader with the reason, not by the file methods.
+TEST(SavedState, RefusalsAreShortAndDeserializeStateReadsTextAsLoadStateDoes) {
+    EngineSandbox sandbox;
+    engine_result result = run_check(sandbox, R"(checks = {}
+loop_hash = {}
+loop_hash[:me] = loop_hash
+$qmx.args.state.big = { ("k" * 4_000_000) => loop_hash }
+checks[:self_holding] = $qmx.save_state.nil?
+$qmx.args.state.big = nil
+text = "{:entity_id=>1, :marker=>:loaded}"
+[" ", "\n", " \t\r\n "].each_with_index { |blank, i| checks[:"blank_#{i}"] = $qmx.deserialize_state(blank + text)&.marker == :loaded }
+["\0#{text}", "\0", "game\0state.txt"].each_with_index do |source, i|
+  checks[:"nul_#{i}"] = begin
+    $qmx.deserialize_state(source)
+  rescue QMX::LiteralReader::FormatError => e
+    e.message.include?("not a literal at byte ")
+  end
+end
+puts "failed: #{checks.reject { |_, ok| ok == true }.keys.inspect}"
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out.substr(0, 4000);
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out.substr(0, 4000);
+    EXPECT_EQ(count_of(result.out, "bytes in all] itself, which saved state cannot hold."), 1u)
+        << result.out.substr(0, 4000);
+    EXPECT_LT(result.out.size(), 20000u);
+    EXPECT_LT(read_file(sandbox.base_dir + "/logs/log.txt").size(), 20000u);
+}
+
 } // namespace
