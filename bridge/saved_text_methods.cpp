@@ -4,6 +4,8 @@
 // Ruby object what an entity or another object is written as and refuses
 // through it, so every message stays in the framework; the reader takes its
 // tokens from bridge/saved_text.cpp and only builds the values.
+// FFI.saved_data_to_rebuild? tells the loader which values it must make
+// anew to bring back the entities in them.
 //
 // Both are loops over explicit stacks: no nesting can exhaust the machine's
 // stack. Ruby code they call may raise; each walk runs under
@@ -153,7 +155,8 @@ struct text_writer {
     // Whether each class still prints as the interpreter prints it; a class
     // whose inspect was redefined is asked for its text instead.
     bool plain_nil, plain_true, plain_false, plain_integer, plain_string;
-    mrb_sym inspect, pairs_of, refuse, refuse_value, refuse_raised, refuse_symbols, entity_id, entity_strict;
+    mrb_sym inspect, pairs_of, refuse_self_holding, refuse_value, refuse_raised, refuse_symbols, entity_id,
+        entity_strict;
     // The value being written (its step in the innermost frame) and the
     // method of its own the walk is calling, so that an exception it raises
     // is reported with its key path; whether the walk itself refused.
@@ -380,10 +383,9 @@ void write_value(text_writer *w, mrb_value value, mrb_int slot) {
         if (found == w->open.end()) continue;
         child_path(w, slot, &w->path);
         frame_path(w, found->second, &w->other_path);
-        w->other_path.insert(0, "holds ").append(" itself");
         mrb_value args[2] = {text_string(w, w->path), text_string(w, w->other_path)};
         w->refusing = true;
-        call(w, w->writer, w->refuse, 2, args);
+        call(w, w->writer, w->refuse_self_holding, 2, args);
         return;
     }
 
@@ -473,7 +475,7 @@ mrb_value write_text(mrb_state *mrb, mrb_value value, mrb_value root, mrb_value 
     w.keep = mrb_ary_new(mrb);
     w.inspect = mrb_intern_lit(mrb, "inspect");
     w.pairs_of = mrb_intern_lit(mrb, "pairs_of");
-    w.refuse = mrb_intern_lit(mrb, "refuse");
+    w.refuse_self_holding = mrb_intern_lit(mrb, "refuse_self_holding");
     w.refuse_value = mrb_intern_lit(mrb, "refuse_value");
     w.refuse_raised = mrb_intern_lit(mrb, "refuse_raised");
     w.refuse_symbols = mrb_intern_lit(mrb, "refuse_symbols");
@@ -498,7 +500,7 @@ mrb_value write_text(mrb_state *mrb, mrb_value value, mrb_value root, mrb_value 
 
 // FFI.saved_text_write(value, root, writer): the saved text of value, whose
 // key paths begin with root; writer answers pairs_of and raises through
-// refuse, refuse_value and refuse_raised.
+// refuse_self_holding, refuse_value, refuse_raised and refuse_symbols.
 mrb_value ffi_saved_text_write(mrb_state *mrb, mrb_value) {
     mrb_value value, root, writer;
     mrb_get_args(mrb, "oSo", &value, &root, &writer);
@@ -767,6 +769,37 @@ mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
     return mrb_nil_value();
 }
 
+// --- Rebuilding -------------------------------------------------------------------
+
+bool array_or_hash(mrb_value value) { return mrb_array_p(value) || mrb_hash_p(value); }
+
+int stop_at_array_or_hash(mrb_state *, mrb_value key, mrb_value value, void *data) {
+    if (!array_or_hash(key) && !array_or_hash(value)) return 0;
+    *(bool *)data = true;
+    return 1;
+}
+
+// FFI.saved_data_to_rebuild?(value): whether loading must make value anew,
+// asked of every value a load rebuilds: true for a Hash with the key
+// :entity_id (an entity) and for an Array or a Hash that holds an Array or a
+// Hash (one may be an entity); false for anything else, which is kept as it
+// is. Each container is looked through once, by its parent's walk, up to
+// its first container.
+mrb_value ffi_saved_data_to_rebuild(mrb_state *mrb, mrb_value) {
+    mrb_value value;
+    mrb_get_args(mrb, "o", &value);
+    if (mrb_array_p(value)) {
+        for (mrb_int i = 0; i < RARRAY_LEN(value); ++i)
+            if (array_or_hash(item(value, i))) return mrb_true_value();
+        return mrb_false_value();
+    }
+    if (!mrb_hash_p(value)) return mrb_false_value();
+    if (mrb_hash_key_p(mrb, value, mrb_symbol_value(mrb_intern_lit(mrb, "entity_id")))) return mrb_true_value();
+    bool found = false;
+    mrb_hash_foreach(mrb, mrb_hash_ptr(value), stop_at_array_or_hash, &found);
+    return mrb_bool_value(found);
+}
+
 // FFI.saved_text_mark_fresh_run: the game's first file is about to load; the
 // Symbols there are now are those every run of it has before it can load a
 // save.
@@ -783,4 +816,6 @@ void ffi_saved_text_methods_define(mrb_state *mrb, RClass *ffi_module) {
                                MRB_ARGS_NONE());
     mrb_define_module_function(mrb, ffi_module, "saved_text_write", ffi_saved_text_write, MRB_ARGS_REQ(3));
     mrb_define_module_function(mrb, ffi_module, "saved_text_read", ffi_saved_text_read, MRB_ARGS_REQ(2));
+    mrb_define_module_function(mrb, ffi_module, "saved_data_to_rebuild?", ffi_saved_data_to_rebuild,
+                               MRB_ARGS_REQ(1));
 }

@@ -130,49 +130,76 @@ module QMX
     end
 
     # Saved data back to entities: a Hash with an entity_id becomes an
-    # entity, an Array is rebuilt element by element, anything else is kept.
+    # entity, wherever the state kept it (in an Array, in a Hash by its id,
+    # as a key). Every Array and other Hash on the way to one is made anew
+    # of what it holds; one that holds no Array or Hash is kept, as is
+    # anything else.
     def self.parse_serialization_data(value)
-      return value unless serialized_container?(value)
+      return value unless FFI.saved_data_to_rebuild?(value)
       __load__ { rebuild_saved_data(value) }
     end
 
-    # The walk keeps its own stack, so that Arrays and entities nest as deep
-    # as the saved text does. Each open level is [data, result, items, next
-    # item]; an error is reported with the data of the innermost entity being
-    # loaded. The outermost entity is the one whose id the engine counts on
-    # from.
+    # Stands for the key of a Hash's next pair while it is being rebuilt.
+    KEY_PENDING = Object.new.freeze
+
+    # The walk keeps its own stack, so that Arrays, Hashes and entities nest
+    # as deep as the saved text does. Each open level is [data, result, keys,
+    # values, next item, items, key, keys to rebuild, entity]: an Array's
+    # items are its elements (keys nil), a Hash's its pairs, each key made
+    # before its value when keys are to be rebuilt. An error is reported
+    # with the data of the innermost entity being loaded. The outermost
+    # entity is the one whose id the engine counts on from.
     def self.rebuild_saved_data(value)
       stack = [rebuild_level(value)]
       root = stack[0][1]
       loop do
         level = stack.last
-        items = level[2]
-        index = level[3]
-        if index < items.length
-          level[3] = index + 1
-          item = items[index]
-          child = level[1].is_a?(Array) ? item : item[1]
-          if serialized_container?(child)
+        index = level[4]
+        if index < level[5]
+          if level[7] && KEY_PENDING.equal?(level[6])
+            key = level[2][index]
+            if FFI.saved_data_to_rebuild?(key)
+              stack << rebuild_level(key)
+              next
+            end
+            level[6] = key
+          end
+          child = level[3][index]
+          if FFI.saved_data_to_rebuild?(child)
             stack << rebuild_level(child)
             next
           end
         else
-          level[1].__load_end__(level[0], level[1].equal?(root)) unless level[1].is_a?(Array)
-          stack.pop
           child = level[1]
+          child.__load_end__(level[0], child.equal?(root)) if level[8]
+          stack.pop
           return child if stack.empty?
           level = stack.last
-          item = level[2][level[3] - 1]
+          index = level[4]
+          if level[7] && KEY_PENDING.equal?(level[6])
+            level[6] = child
+            next
+          end
         end
+        level[4] = index + 1
         target = level[1]
-        if target.is_a?(Array)
+        if level[2].nil?
           target << child
         else
-          target.__load_value__(item[0], child)
+          key = level[2][index]
+          if level[7]
+            key = level[6]
+            level[6] = KEY_PENDING
+          end
+          if level[8]
+            target.__load_value__(key, child)
+          else
+            target[key] = child
+          end
         end
       end
     rescue StandardError => e
-      entity_level = stack && stack.reverse.find { |level| !level[1].is_a?(Array) }
+      entity_level = stack && stack.reverse.find { |level| level[8] }
       raise e unless entity_level
       raise QMX::OpenEntity.load_failure_message(entity_level[0], e)
     end
@@ -183,27 +210,39 @@ module QMX
       __load__ do
         StrictEntity.__check_saved_properties__(serialization_data) if entity.is_a?(StrictEntity)
         entity.__load_begin__
-        serialization_data.each { |key, value| entity.__load_value__(key, parse_serialization_data(value)) }
+        serialization_data.each do |key, value|
+          entity.__load_value__(parse_serialization_data(key), parse_serialization_data(value))
+        end
         entity.__load_end__(serialization_data, true)
       end
     rescue StandardError => e
       raise QMX::OpenEntity.load_failure_message(serialization_data, e)
     end
 
-    def self.serialized_container?(value)
-      value.is_a?(Array) || (value.is_a?(Hash) && value.key?(:entity_id))
+    def self.rebuild_level(data)
+      return [data, [], nil, data, 0, data.length, nil, false, false] if data.is_a?(Array)
+      keys = data.keys
+      entity = nil
+      if data.key?(:entity_id)
+        if saved_strict?(data)
+          StrictEntity.__check_saved_properties__(data)
+          entity = new_entity_strict(data[:entity_name], data)
+        else
+          entity = OpenEntity.new
+        end
+        entity.__load_begin__
+      end
+      [data, entity || {}, keys, data.values, 0, keys.length, KEY_PENDING, FFI.saved_data_to_rebuild?(keys), !entity.nil?]
     end
 
-    def self.rebuild_level(data)
-      return [data, [], data, 0] if data.is_a?(Array)
-      if data.key?(:entity_strict)
-        StrictEntity.__check_saved_properties__(data)
-        entity = new_entity_strict(data[:entity_name], data)
-      else
-        entity = OpenEntity.new
-      end
-      entity.__load_begin__
-      [data, entity, data.to_a, 0]
+    # Saved data of a strict entity: its entity_strict is saved with it. An
+    # open entity may have a property of that name too; it saves a mark
+    # that no strict entity writes (entity_strict sharing its value with
+    # itself) and loads open.
+    def self.saved_strict?(data)
+      return false unless data.key?(:entity_strict)
+      refs = data[:entity_keys_by_ref]
+      !(refs.is_a?(Hash) && refs[:entity_strict] == :entity_strict)
     end
 
     def self.new_entity(entity_type, init_hash = nil, block = nil)
@@ -218,11 +257,13 @@ module QMX
     end
 
     def self.new_entity_strict(entity_type, init_hash = nil, block = nil)
+      init_hash&.each_key { |key| StrictEntity.__check_new_property__(entity_type, key) }
       klass = strict_entities[entity_type]
       unless klass
         init_hash ||= {}
         probe = new_entity(entity_type, init_hash, block)
         probe_keys = probe.instance_variable_get(:@hash).keys
+        probe_keys.each { |key| StrictEntity.__check_new_property__(entity_type, key) }
         klass = Class.new(StrictEntity)
         (init_hash.keys + (probe_keys - init_hash.keys)).each { |key| klass.__define_property__(key) }
         strict_entities[entity_type] = klass
@@ -276,8 +317,13 @@ module QMX
 
     # Values shared by several properties print once per property; the table
     # remembers which keys held one object so that loading shares it again.
+    # A property named entity_strict is also the mark of a strict entity's
+    # saved data: beside it the entity notes entity_strict as sharing its
+    # own value, which keys_by_ref never pairs, so that it loads open.
     def update_entity_keys_by_ref
-      @hash[:entity_keys_by_ref] = QMX::OpenEntity.keys_by_ref(@hash)
+      refs = QMX::OpenEntity.keys_by_ref(@hash)
+      refs[:entity_strict] = :entity_strict if @hash.key?(:entity_strict)
+      @hash[:entity_keys_by_ref] = refs
     end
 
     def self.keys_by_ref(pairs)
@@ -547,13 +593,29 @@ module QMX
     end
 
     # Names a strict property cannot take: making, loading, saving or
-    # printing an entity calls these methods on it, and an accessor of the
-    # name would stand in their place. (respond_to? and the like cannot name
-    # a property at all.)
-    REFUSED_PROPERTY_NAMES = %w[initialize method_missing send __send__ instance_variable_get
-                                instance_variable_set instance_variables to_s inspect to_hash _inspect
-                                update_entity_keys_by_ref __load_begin__ __load_value__ __load_end__ __type__
-                                __id__].map { |name| [name, true] }.to_h.freeze
+    # printing an entity calls these methods on it (initialize by new,
+    # method_missing for a misspelt property, send by [] and []=, the rest
+    # by to_s, to_hash and loading, and __id__ and _inspect on any value
+    # printed or saved), and an accessor of the name would stand in their
+    # place. Any other name works as a property: the entity's own code calls
+    # Kernel's and the log's functions through their modules and its class
+    # through __type__. (respond_to? and the like cannot name a property at
+    # all.) Each name is here as a String and as a Symbol.
+    REFUSED_PROPERTY_NAMES = %w[initialize method_missing send instance_variable_get instance_variable_set
+                                instance_variables to_s inspect to_hash _inspect update_entity_keys_by_ref
+                                __load_begin__ __load_value__ __load_end__ __type__ __id__]
+                             .flat_map { |name| [[name, true], [name.to_sym, true]] }.to_h.freeze
+
+    # A property a new strict entity is given, by its initial Hash or, for
+    # the first of its type, by its block: one of the names above would
+    # break the entity (and every later save holding it), so it is refused
+    # before the entity is made.
+    def self.__check_new_property__(entity_type, key)
+      return unless REFUSED_PROPERTY_NAMES.key?(key)
+      Kernel.raise ArgumentError, "* ERROR:\nThe *strict* entity with name :#{entity_type} cannot have the property " \
+                                  "#{key}: making, saving, loading or printing an entity calls its method #{key}, " \
+                                  "which the property would replace. Please pick a different property name.\n"
+    end
 
     # A saved strict entity's keys must all be names a property can have:
     # Symbols or Strings that name an instance variable, and none that

@@ -38,6 +38,12 @@ module QMX
       refuse(path, "holds #{description(value)}")
     end
 
+    # A container met again inside itself: the path of the container is
+    # quoted in part too.
+    def refuse_self_holding(path, container_path)
+      refuse(path, "holds #{QMX::LiteralReader.excerpt_text(container_path)} itself")
+    end
+
     # Key paths, values and messages are quoted in part: a key may be
     # megabytes long.
     def refuse_raised(path, method, error)

@@ -28,7 +28,9 @@ module OpenEntityDocs
       of a name fixes the properties of every one of that name (those of the Hash and those the block
       sets), and reading or writing any other raises an error that names the property, so a misspelt name
       fails where it is written instead of reading nil. The names are forgotten at ~$qmx.reset~. A strict
-      entity is a rectangle for the geometry functions once it has ~extend(AttrRect)~.
+      entity is a rectangle for the geometry functions once it has ~extend(AttrRect)~. A property cannot
+      take the name of a method the entity works by (~to_s~, ~inspect~, ~send~, ~initialize~,
+      ~method_missing~, ~instance_variables~ and a few more): making one raises an error that names it.
     TEXT
   end
 

@@ -445,7 +445,7 @@ module QMX
         text = read_file(file)
         if text.nil?
           "it does not exist"
-        elsif text.strip.empty?
+        elsif __blank_saved_text?(text)
           "it is empty"
         else
           state = __rebuild_game_state__(text)
@@ -512,12 +512,8 @@ module QMX
       source = args[0]
       return nil if source.nil?
       source = source.to_s
-      text = if source.start_with?("{") || source.start_with?("[")
-               source
-             else
-               read_file(source)
-             end
-      return nil if text.nil? || text.strip.empty?
+      text = __saved_text?(source) ? source : read_file(source)
+      return nil if text.nil? || __blank_saved_text?(text)
       begin
         state = __rebuild_saved_state__(text)
       rescue Exception => e
@@ -527,6 +523,29 @@ module QMX
       __restore_tick_count__($load_data)
       state
     end
+
+    # Saved text, not a file name, is what begins with "{" or "[" past the
+    # blanks the reader skips, as a file's text may; and so is anything
+    # holding a NUL, which names no file: the reader refuses it, saying why.
+    def __saved_text?(source)
+      first = source.getbyte(__saved_text_start__(source))
+      first == 123 || first == 91 || source.include?("\0")
+    end
+
+    # Where the saved value begins: past the blanks the reader skips. Text
+    # of nothing else holds no state; any other byte (a NUL too) is for the
+    # reader to take or refuse.
+    def __saved_text_start__(text)
+      at = 0
+      at += 1 while SAVED_TEXT_BLANKS.include?(text.getbyte(at))
+      at
+    end
+
+    def __blank_saved_text?(text)
+      __saved_text_start__(text) == text.bytesize
+    end
+
+    SAVED_TEXT_BLANKS = [32, 9, 10, 13].freeze
 
     # The tick count goes on from the saved one, so it is refused, before any
     # entity is made, unless the engine can count on from it.

@@ -105,6 +105,45 @@ end
     EXPECT_EQ(read_file(sandbox.game_dir + "/checks.txt"), "[]");
 }
 
+// new_entity_strict refuses, as it makes the entity, a property named like a
+// method the entity works by, given in the Hash, set by the first one's
+// block, or in the Hash of a later one of a made type, naming the property;
+// the type is not made by a refused first one. Names of other methods every
+// object has stay properties, and such an entity saves and loads.
+TEST(Entities, StrictEntitiesRefuseAtCreationTheNamesThatWouldBreakThem) {
+    EngineSandbox sandbox;
+    run_game(sandbox, R"(REFUSED = %i[method_missing to_s inspect send initialize instance_variables instance_variable_get
+             instance_variable_set to_hash _inspect update_entity_keys_by_ref __id__ __type__ __load_value__]
+KEPT = %i[class hash raise format freeze __send__ object_id dup puts display]
+def refused(name)
+  yield
+  false
+rescue ArgumentError => e
+  e.message.include?("cannot have the property #{name}:")
+end
+def tick(args)
+  return unless Kernel.tick_count == 0
+  s = args.state
+  checks = {}
+  s.new_entity_strict(:made, x: 1)
+  REFUSED.each do |name|
+    checks[:"hash_#{name}"] = refused(name) { s.new_entity_strict(:"h_#{name}", x: 1, name => 2) }
+    checks[:"block_#{name}"] = refused(name) { s.new_entity_strict(:"b_#{name}") { |e| e.send(:"#{name}=", 2) } }
+    checks[:"later_#{name}"] = refused(name) { s.new_entity_strict(:made, x: 1, name => 2) }
+  end
+  checks[:type_not_made] = !QMX::Entity.strict_entities.key?(:h_to_s) && s.new_entity_strict(:h_to_s, x: 5).x == 5
+  kept = s.new_entity_strict(:kept, KEPT.each_with_index.map { |name, i| [name, i] }.to_h)
+  s.kept = kept
+  loaded = $qmx.save_state && $qmx.load_state
+  checks[:kept] = loaded && KEPT.each_with_index.all? { |name, i| loaded.kept.send(name) == i } &&
+                  (loaded.kept.nope rescue :refused) == :refused
+  $qmx.write_file("checks.txt", checks.reject { |_, ok| ok }.keys.inspect)
+  $qmx.request_quit
+end
+)");
+    EXPECT_EQ(read_file(sandbox.game_dir + "/checks.txt"), "[]");
+}
+
 // Every entity's first read and write of a property gives it accessors of
 // its own; 70,000 entities, more than one Ruby block can be referenced by,
 // each read and written, and the game ticks on.
