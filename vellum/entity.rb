@@ -91,15 +91,15 @@ module QMX
       end
     end
 
-    # Notes a property the load gives a strict type, to be taken away again
-    # if the load is undone.
-    def self.__note_property__(type, name)
-      @load_journal[2] << [type, name] if @load_journal
+    # Notes a property the load gives a strict type, with the accessors it
+    # made for it, to be taken away again if the load is undone.
+    def self.__note_property__(type, name, accessors)
+      @load_journal[2] << [type, name, accessors] if @load_journal
     end
 
     def self.__undo_load__(journal)
       types, id, properties = journal
-      properties.reverse_each { |type, name| type.__remove_property__(name) }
+      properties.reverse_each { |type, name, accessors| type.__remove_property__(name, accessors) }
       strict_entities.replace(types)
       @id = id
     end
@@ -579,17 +579,26 @@ module QMX
       properties = __properties__
       variable = properties[name]
       return variable if variable
-      attr_accessor name
-      QMX::Entity.__note_property__(self, name)
+      # A reader or writer the game gave the type itself stays: it is the
+      # game's code, and a load brings only data.
+      writer = :"#{name}="
+      accessors = [name, writer].reject { |accessor| __own_method__?(accessor) }
+      attr_reader name if accessors.include?(name)
+      attr_writer name if accessors.include?(writer)
+      QMX::Entity.__note_property__(self, name, accessors)
       properties[name] = :"@#{name}"
     end
 
-    # Takes back a property a refused load gave the type: the accessor pair
-    # __define_property__ made, which nothing else can have replaced while
-    # the load ran (no game code runs in it).
-    def self.__remove_property__(name)
+    def self.__own_method__?(name)
+      method_defined?(name) && instance_method(name).owner.equal?(self)
+    end
+
+    # Takes back a property a refused load gave the type, and the accessors
+    # __define_property__ made for it, which nothing else can have replaced
+    # while the load ran (no game code runs in it).
+    def self.__remove_property__(name, accessors)
       __properties__.delete(name)
-      remove_method(name, :"#{name}=")
+      remove_method(*accessors) unless accessors.empty?
     end
 
     # Names a strict property cannot take: making, loading, saving or

@@ -430,7 +430,9 @@ end
 // trial load of an open entity with entity_strict false and 20,000 keys,
 // each finish in the run's time (they took hours at this size when each
 // property's undoing listed the type's methods); the refusal changes
-// nothing and the save still comes.
+// nothing and the save still comes. Methods the game gave a strict type
+// itself, named like saved properties, stay the game's through a refused
+// load and a good one.
 TEST(SavedState, UndoingALoadCostsWhatTheLoadDid) {
     EngineSandbox sandbox;
     engine_result result = run_check(sandbox, R"(N = 20_000
@@ -438,14 +440,25 @@ checks = {}
 state = $qmx.args.state
 state.marker = :kept
 made = state.new_entity_strict(:made, x: 1)
+# Methods the game gave the type itself, named like properties a save holds.
+made.class.attr_accessor :mine
+made.class.class_eval { def doubled; (@doubled || 1) * 2; end }
+game_methods = -> { made.respond_to?(:mine) && made.respond_to?(:mine=) && made.doubled == 2 }
 [:made, :fresh].each do |type|
   $qmx.write_file("game_state.txt", "{:entity_id=>1, :e=>{:entity_id=>2, :entity_strict=>true, :entity_name=>:#{type}, :x=>1, " +
+                                    ":mine=>5, :doubled=>3, " +
                                     Array.new(N) { |i| ":p_#{i}=>#{i}" }.join(", ") + "}, :bad=>{:entity_id=>\"x\", " \
                                     ":entity_keys_by_ref=>5}}")
   checks[:"refused_#{type}"] = $qmx.load_state.nil? && $qmx.args.state.marker == :kept
 end
 checks[:types_taken_back] = !made.respond_to?(:p_0) && !made.respond_to?(:"p_#{N - 1}=") && made.x == 1 &&
                             !QMX::Entity.strict_entities.key?(:fresh)
+checks[:game_methods_kept_by_undo] = game_methods.call
+$qmx.write_file("game_state.txt", "{:entity_id=>1, :e=>{:entity_id=>2, :entity_strict=>true, :entity_name=>:made, " \
+                                  ":x=>1, :mine=>5, :doubled=>3}}")
+loaded = $qmx.load_state
+checks[:game_methods_kept_by_load] = loaded && loaded.e.mine == 5 && loaded.e.doubled == 6 && loaded.e.x == 1 &&
+                                     game_methods.call
 wide = state.new_entity(:wide)
 N.times { |i| wide.as_hash[:"k_#{i}"] = i }
 wide.entity_strict = false
