@@ -582,9 +582,14 @@ module QMX
       # A reader or writer the game gave the type itself stays: it is the
       # game's code, and a load brings only data.
       writer = :"#{name}="
-      accessors = [name, writer].reject { |accessor| __own_method__?(accessor) }
-      attr_reader name if accessors.include?(name)
-      attr_writer name if accessors.include?(writer)
+      if method_defined?(name) || method_defined?(writer)
+        accessors = [name, writer].reject { |accessor| __own_method__?(accessor) }
+        attr_reader name if accessors.include?(name)
+        attr_writer name if accessors.include?(writer)
+      else
+        attr_accessor name
+        accessors = [name, writer]
+      end
       QMX::Entity.__note_property__(self, name, accessors)
       properties[name] = :"@#{name}"
     end
