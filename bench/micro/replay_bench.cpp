@@ -4,10 +4,7 @@
 // moves, one a tick, through the real runtime object over the framework and
 // the virtual file system; once with the game keeping little, and once
 // with a million small objects live, which the start must not pay for.
-#include "bridge/ffi.h"
-#include "host/engine.h"
-#include "host/host_call.h"
-#include "render/draw_methods.h"
+#include "framework_interpreter.h"
 
 #include <benchmark/benchmark.h>
 #include <physfs.h>
@@ -28,43 +25,9 @@ def replay_bench_keep(n)
 end
 )RUBY";
 
-struct replay_interpreter {
-    game_state state{};
-    mrb_state *mrb = nullptr;
-    mrb_value runtime = mrb_nil_value();
-    std::string folder;
-    bool ready = false;
-
-    replay_interpreter() {
-        char pattern[] = "/tmp/vellum-replay-bench-XXXXXX";
-        if (!mkdtemp(pattern)) return;
-        folder = pattern;
-        state.mrb = mrb = mrb_open();
-        the_game_state.mrb = mrb;
-        mrb_load_irep_buf(mrb, main_ruby, main_ruby_size);
-        host_finish_top_level(mrb);
-        if (host_log_pending_exception(mrb)) return;
-        // Other cases of the same program may have started the file system.
-        if (!PHYSFS_isInit() && !PHYSFS_init(nullptr)) return;
-        if (!PHYSFS_mount(folder.c_str(), nullptr, 0) || !PHYSFS_setWriteDir(folder.c_str())) return;
-        state.game_dir = SDL_strdup(folder.c_str());
-        state.base_dir = SDL_strdup(folder.c_str());
-        ffi_init(&state, nullptr);
-        state.ffi_draw_class = mrb_define_class_under(mrb, state.ffi_module, "Draw", mrb->object_class);
-        draw_methods_define(mrb, state.ffi_draw_class);
-        mrb_value view = mrb_const_get(mrb, mrb_obj_value(mrb->object_class), mrb_intern_lit(mrb, "TopLevelView"));
-        mrb_value args[6] = {mrb_str_new_lit(mrb, "Linux"), mrb_false_value(), mrb_int_value(mrb, 1280),
-                             mrb_int_value(mrb, 720), mrb_str_new_lit(mrb, "vellumcore"), mrb_str_new_lit(mrb, "")};
-        runtime = host_call(mrb, view, "new", 6, args);
-        if (mrb_nil_p(runtime)) return;
-        mrb_gc_register(mrb, runtime);
-        mrb_load_nstring(mrb, REPLAY_BENCH_RUBY, sizeof(REPLAY_BENCH_RUBY) - 1);
-        host_finish_top_level(mrb);
-        ready = !host_log_pending_exception(mrb);
-    }
-    ~replay_interpreter() {
-        if (!folder.empty()) std::filesystem::remove_all(folder);
-    }
+struct replay_interpreter : runtime_interpreter {
+    replay_interpreter()
+        : runtime_interpreter("vellum-replay-bench", REPLAY_BENCH_RUBY, sizeof(REPLAY_BENCH_RUBY) - 1) {}
 };
 
 replay_interpreter &shared() {

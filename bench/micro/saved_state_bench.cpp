@@ -9,13 +9,9 @@
 // loads of files that name many Symbols the game has never made, which stay
 // for the rest of the run, up to as many as a load may make; and a save of
 // the game's own strict type refused again and again.
-#include "bridge/ffi.h"
-#include "host/engine.h"
-#include "host/host_call.h"
-#include "render/draw_methods.h"
+#include "framework_interpreter.h"
 
 #include <benchmark/benchmark.h>
-#include <physfs.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -85,43 +81,10 @@ def saved_state_bench_fill_wide(n)
 end
 )RUBY";
 
-struct interpreter {
-    game_state state{};
-    mrb_state *mrb = nullptr;
-    mrb_value runtime = mrb_nil_value();
-    std::string folder;
-    bool ready = false;
-
-    interpreter() {
-        char pattern[] = "/tmp/vellum-saved-state-bench-XXXXXX";
-        if (!mkdtemp(pattern)) return;
-        folder = pattern;
-        state.mrb = mrb = mrb_open();
-        the_game_state.mrb = mrb;
-        mrb_load_irep_buf(mrb, main_ruby, main_ruby_size);
-        host_finish_top_level(mrb);
-        if (host_log_pending_exception(mrb)) return;
-        // Other cases of the same program may have started the file system.
-        if (!PHYSFS_isInit() && !PHYSFS_init(nullptr)) return;
-        if (!PHYSFS_mount(folder.c_str(), nullptr, 0) || !PHYSFS_setWriteDir(folder.c_str())) return;
-        state.game_dir = SDL_strdup(folder.c_str());
-        state.base_dir = SDL_strdup(folder.c_str());
-        ffi_init(&state, nullptr);
-        state.ffi_draw_class = mrb_define_class_under(mrb, state.ffi_module, "Draw", mrb->object_class);
-        draw_methods_define(mrb, state.ffi_draw_class);
-        mrb_value view = mrb_const_get(mrb, mrb_obj_value(mrb->object_class), mrb_intern_lit(mrb, "TopLevelView"));
-        mrb_value args[6] = {mrb_str_new_lit(mrb, "Linux"), mrb_false_value(), mrb_int_value(mrb, 1280),
-                             mrb_int_value(mrb, 720), mrb_str_new_lit(mrb, "vellumcore"), mrb_str_new_lit(mrb, "")};
-        runtime = host_call(mrb, view, "new", 6, args);
-        if (mrb_nil_p(runtime)) return;
-        mrb_gc_register(mrb, runtime);
-        mrb_load_nstring(mrb, SAVED_STATE_BENCH_RUBY, sizeof(SAVED_STATE_BENCH_RUBY) - 1);
-        host_finish_top_level(mrb);
-        ready = !host_log_pending_exception(mrb);
-    }
-    ~interpreter() {
-        if (!folder.empty()) std::filesystem::remove_all(folder);
-    }
+struct interpreter : runtime_interpreter {
+    interpreter()
+        : runtime_interpreter("vellum-saved-state-bench", SAVED_STATE_BENCH_RUBY,
+                              sizeof(SAVED_STATE_BENCH_RUBY) - 1) {}
 
     void fill(mrb_int items, const char *filler = "saved_state_bench_fill") {
         mrb_value count = mrb_int_value(mrb, items);
