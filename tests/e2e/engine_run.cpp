@@ -231,6 +231,13 @@ engine_result EngineSandbox::run(const std::vector<std::string> &args, double ti
     return start(args, extra_env).finish(timeout_seconds);
 }
 
+engine_result EngineSandbox::run_check(const std::string &script, const std::string &main,
+                                       double timeout_seconds) {
+    write_game_file("app/main.rb", main);
+    write_game_file("app/check.rb", script);
+    return run({game_dir, "--eval", "app/check.rb", "--no-tick"}, timeout_seconds);
+}
+
 engine_result EngineSandbox::run_fixture(const std::string &name, std::vector<std::string> args,
                                          const std::map<std::string, std::string> &extra_env) {
     use_fixture(name);

@@ -88,6 +88,11 @@ public:
     // must end by itself with status 0.
     engine_result run_fixture(const std::string &name, std::vector<std::string> args = {},
                               const std::map<std::string, std::string> &extra_env = {});
+    // Runs the Ruby script as app/check.rb once the game (main as its
+    // app/main.rb) has loaded, without ticking; the script prints what it
+    // found, "failed: [...]" by convention.
+    engine_result run_check(const std::string &script, const std::string &main = "def tick(args); end\n",
+                            double timeout_seconds = 90);
 
     std::string executable() const { return base_dir + "/vellumcore"; }
 };

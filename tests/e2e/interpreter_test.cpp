@@ -251,13 +251,6 @@ TEST(Interpreter, AHashKeepsWhatAGameGaveIt) {
     }
 }
 
-// Runs app/check.rb once the game has loaded; it prints "failed: [...]".
-engine_result run_check(EngineSandbox &sandbox, const std::string &script) {
-    sandbox.write_game_file("app/main.rb", "def tick(args); end\n");
-    sandbox.write_game_file("app/check.rb", script);
-    return sandbox.run({sandbox.game_dir, "--eval", "app/check.rb", "--no-tick"}, 90);
-}
-
 // Each object calls its method just before the method is taken away, and
 // only once all are taken away is each object asked: a removed method is
 // gone (respond_to? false, a call reaches method_missing), and a removed
@@ -265,7 +258,7 @@ engine_result run_check(EngineSandbox &sandbox, const std::string &script) {
 // has always made every object look again, comes first.
 TEST(Interpreter, ARemovedMethodIsGoneForAnObjectThatCalledIt) {
     EngineSandbox sandbox;
-    engine_result result = run_check(sandbox, R"(class RemovedBase
+    engine_result result = sandbox.run_check(R"(class RemovedBase
   def greet = :base
   def plain = :plain
 end
@@ -333,7 +326,7 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
 // they run, so that it does not land in one round.
 TEST(Interpreter, DefiningAndRemovingNamesAgainCostsTheSameEveryRound) {
     EngineSandbox sandbox;
-    engine_result result = run_check(sandbox, R"(def clock = Time.now.to_f
+    engine_result result = sandbox.run_check(R"(def clock = Time.now.to_f
 N = 6000
 klass = Class.new
 methods = Array.new(N) { |i| :"round_m_#{i}" }
@@ -415,7 +408,7 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
 // five times, the shortest counting.
 TEST(Interpreter, ATableOfThousandsOfNamesAnswersAsFastNearlyFullAsHalfFull) {
     EngineSandbox sandbox;
-    engine_result result = run_check(sandbox, R"(def clock = Time.now.to_f
+    engine_result result = sandbox.run_check(R"(def clock = Time.now.to_f
 def filled_object(count)
   object = Object.new
   count.times { |i| object.instance_variable_set(:"@near_#{count}_#{i}", i) }

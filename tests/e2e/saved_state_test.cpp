@@ -9,14 +9,6 @@
 
 namespace {
 
-// Runs app/check.rb once the game has loaded; it prints "failed: [...]".
-engine_result run_check(EngineSandbox &sandbox, const std::string &script,
-                        const std::string &main = "def tick(args); end\n") {
-    sandbox.write_game_file("app/main.rb", main);
-    sandbox.write_game_file("app/check.rb", script);
-    return sandbox.run({sandbox.game_dir, "--eval", "app/check.rb", "--no-tick"}, 60);
-}
-
 // A save as the earlier writer wrote it (0.3 was 0.30000000000000004) and as
 // a player may edit it; every value must be what the same text gives in the
 // game's own code, and a Float must save in the shortest text that reads
@@ -29,7 +21,7 @@ line", {a: 1}, {"b c": 2, d?: 3},
     sandbox.write_game_file("game_state.txt", "{entity_id: 1, old: [0.30000000000000004, 0.6000000000000001, "
                                               "0.15000000000000002, 0.09999999999999998],\n forms: " +
                                                   forms + ",\n}\n");
-    engine_result result = run_check(sandbox, R"(state = $qmx.load_state
+    engine_result result = sandbox.run_check(R"(state = $qmx.load_state
 forms = )" + forms + R"(
 checks = {
   old_floats: state && state.old == [0.3, 0.6, 0.15, 0.1],
@@ -50,7 +42,7 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
 // Symbols is refused.
 TEST(SavedState, WhatLoadsSavesAndWhatCannotBeSavedSaysWhere) {
     EngineSandbox sandbox;
-    engine_result result = run_check(sandbox, R"(class Name < String
+    engine_result result = sandbox.run_check(R"(class Name < String
   def inspect = raise("boom")
 end
 def round_trip(value)
@@ -99,7 +91,7 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
 // deserialize_state; pairs of saved properties still share their value.
 TEST(SavedState, NothingInASaveRuns) {
     EngineSandbox sandbox;
-    engine_result result = run_check(sandbox, R"($ran = []
+    engine_result result = sandbox.run_check(R"($ran = []
 def strict(refs) = "{:entity_id=>5, :entity_strict=>true, :x=>1, :entity_keys_by_ref=>#{refs}}"
 def load(text)
   $qmx.write_file("game_state.txt", text)
@@ -202,7 +194,7 @@ end
 // entity_id that is not an Integer is the game's own data.
 TEST(SavedState, CountsASaveCarriesOnAreWholeNumbersTheEngineCountsFrom) {
     EngineSandbox sandbox;
-    engine_result result = run_check(sandbox, R"(def load(text)
+    engine_result result = sandbox.run_check(R"(def load(text)
   $qmx.write_file("game_state.txt", text)
   $qmx.load_state
 end
@@ -254,7 +246,7 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
 // reader.
 TEST(SavedState, WhatSaveStateWritesLoadsInANewRun) {
     EngineSandbox sandbox;
-    engine_result first = run_check(sandbox, R"(LIMIT = 16 * 2**20
+    engine_result first = sandbox.run_check(R"(LIMIT = 16 * 2**20
 def long_names(tag, n) = Array.new(n) { |i| :"#{tag}_#{i}_#{'x' * 50_000}" }
 # How many bytes of new Symbol names more than a save may name the state names.
 def over(state)
@@ -297,7 +289,7 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
     EXPECT_EQ(count_of(first.out, "a save may name at most 300000 of at most 16777216 bytes in all"), 2u) << first.out;
     EXPECT_EQ(count_of(first.out, "it does not hold a saved game state"), 0u) << first.out;
 
-    engine_result second = run_check(sandbox, R"(LIMIT = 16 * 2**20
+    engine_result second = sandbox.run_check(R"(LIMIT = 16 * 2**20
 plain, properties = $qmx.read_file("sizes.txt").split.map(&:to_i)
 state = $qmx.load_state
 hero = state && state.hero
@@ -342,7 +334,7 @@ def each_case
 end
 )";
     EngineSandbox sandbox;
-    engine_result first = run_check(sandbox, cases + R"(checks = {}
+    engine_result first = sandbox.run_check(cases + R"(checks = {}
 each_case do |name, count, where|
   $qmx.reset_state
   state = $qmx.args.state
@@ -373,7 +365,7 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
               1u)
         << first.out;
 
-    engine_result second = run_check(sandbox, cases + R"(checks = {}
+    engine_result second = sandbox.run_check(cases + R"(checks = {}
 each_case do |name, count, where|
   $qmx.write_file("game_state.txt", $qmx.read_file("#{name}.txt"))
   state = $qmx.load_state
@@ -435,7 +427,7 @@ end
 // load and a good one.
 TEST(SavedState, UndoingALoadCostsWhatTheLoadDid) {
     EngineSandbox sandbox;
-    engine_result result = run_check(sandbox, R"(N = 20_000
+    engine_result result = sandbox.run_check(R"(N = 20_000
 checks = {}
 state = $qmx.args.state
 state.marker = :kept
@@ -482,7 +474,7 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
 // deserialize_state's exception.
 TEST(SavedState, ReadersRefuseNamesTooLongAndQuoteLittleOfWhatTheyRefuse) {
     EngineSandbox sandbox;
-    engine_result result = run_check(sandbox, R"(checks = {}
+    engine_result result = sandbox.run_check(R"(checks = {}
 $qmx.args.state.marker = :kept
 long = "s" * 70_000
 texts = {
@@ -593,7 +585,7 @@ end
 // its entity_strict false.
 TEST(SavedState, OpenEntitiesStayOpenWhateverTheirPropertiesAreNamed) {
     EngineSandbox sandbox;
-    engine_result result = run_check(sandbox, R"(s = $qmx.args.state
+    engine_result result = sandbox.run_check(R"(s = $qmx.args.state
 VALUES = { false: false, true: true, nil: nil }
 VALUES.each { |name, value| (s[name] = s.new_entity(:open, hp: 1)).entity_strict = value }
 s.entity_strict = true
@@ -621,7 +613,7 @@ puts "failed: #{checks.reject { |_, ok| ok }.keys.inspect}"
 // reader with the reason, not by the file methods.
 TEST(SavedState, RefusalsAreShortAndDeserializeStateReadsTextAsLoadStateDoes) {
     EngineSandbox sandbox;
-    engine_result result = run_check(sandbox, R"(checks = {}
+    engine_result result = sandbox.run_check(R"(checks = {}
 loop_hash = {}
 loop_hash[:me] = loop_hash
 $qmx.args.state.big = { ("k" * 4_000_000) => loop_hash }
