@@ -4,9 +4,11 @@
 # 1. The game is reset: args.state is emptied, the tick count goes back to
 #    -1, outputs, pause, console and the frame-rate check start over.
 # 2. Past the engine's 1,000th tick app/main.rb loads again, so that its
-#    top level sets up again what it sets up. A reset inside a recording or
-#    a replay leaves it as it is: the replay, begun at another tick, would
-#    not run the file at the same point.
+#    top level sets up again what it sets up, however soon after its last
+#    load: a save's reload may wait a little, a restart's never does, or a
+#    second reset would keep what the first one set up. A reset inside a
+#    recording or a replay leaves it as it is: the replay, begun at another
+#    tick, would not run the file at the same point.
 # 3. A recording or a replay then begins from the game as at start-up:
 #    where the file loaded again, boot runs again as it ran at start-up,
 #    on an empty state with the tick count at -1; a replay's callbacks
@@ -46,7 +48,7 @@ module QMX
       return if @is_resetting == global_tick
       @is_resetting = global_tick
       live = @recording.is_recording? || @recording.is_replaying?
-      mark_ruby_file_for_reload("app/main.rb") if __reset_reloads_main_rb__? && !live
+      __reload_main_rb__ if __reset_reloads_main_rb__? && !live
       reset_game { set_rng(seed || rng_override || Time.now.to_i) }
       @is_resetting = nil
     end
