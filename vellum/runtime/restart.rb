@@ -10,8 +10,11 @@
 #    recording or a replay leaves it as it is: the replay, begun at another
 #    tick, would not run the file at the same point.
 # 3. A recording or a replay then begins from the game as at start-up:
-#    where the file loaded again, boot runs again as it ran at start-up,
-#    on an empty state with the tick count at -1; a replay's callbacks
+#    where the file loads again (past that tick, or once it was saved and
+#    loaded while the game played, which set it up at that moment: a
+#    callback it schedules 60 ticks on came 60 ticks after the save), it
+#    loads as at start-up and boot runs again as it ran then, on an empty
+#    state with the tick count at -1; a replay's callbacks
 #    become those its recording began with; entity ids count from the
 #    start; the state is emptied again, every input is as at start-up and
 #    the random generator takes the recording's seed.
@@ -89,7 +92,7 @@ module QMX
     def __begin_afresh_when_due__
       request = @afresh
       return unless request && @load_status == :ready && !@is_reloading && !__game_code_running__?
-      if request[:stage] == :asked && __reset_reloads_main_rb__?
+      if request[:stage] == :asked && (__reset_reloads_main_rb__? || @main_rb_loaded_in_play)
         # What the top level and boot see, as at start-up.
         reset_state
         Kernel.tick_count = -1
@@ -129,6 +132,7 @@ module QMX
     # Runs the game's boot; the callbacks it scheduled when it last ran give
     # way to those it schedules now.
     def __boot_game__
+      @main_rb_loaded_in_play = false
       return unless $top_level.respond_to?(:boot)
       note_set_up_callbacks(:boot) do
         __run_game_code__ { $top_level.boot(@args) }
@@ -140,6 +144,8 @@ module QMX
     # schedules now, until the frame's tick.
     def __files_loading__(paths)
       return unless paths.any? { |path| MAIN_FILES.include?(path) }
+      # Loaded as at start-up only where boot follows.
+      @main_rb_loaded_in_play = @load_status == :ready && !(@afresh && @afresh[:stage] == :loading)
       forget_callbacks_of(:main_rb)
       @noting_callbacks = :main_rb
     end
