@@ -59,7 +59,7 @@ module QMX
         console_command "$recording.start SEED_NUMBER"
         return nil
       end
-      if @is_recording
+      if @is_recording || replayed_call?
         log "* ERROR:\nYou are already recording, first cancel (or stop) the current recording.\n"
         console_command "$recording.cancel"
         return nil
@@ -118,19 +118,17 @@ module QMX
         console_command "$recording.stop 'replay.txt'"
         return nil
       end
+      # Before its last tick, a save the replayed game asks for is one its
+      # recording could not write: had it been written, the recording would
+      # have ended there.
+      return refuse_save(file_name) if replayed_call? && @tick_count < $replay_data[:stopped_at]
       unless @is_recording
         log_info "You are not currently recording. Use start_recording(seed_number) to start recording."
         console_command "$recording.start"
         return nil
       end
       text = replay_text
-      unless @runtime.write_file(file_name, text)
-        # Nothing is lost: the recording goes on until it is saved or
-        # cancelled.
-        log "* ERROR:\nThe recording could not be saved to #{file_name}.\nIt is still recording: save it under another name with $recording.stop FILE_NAME, or call $recording.cancel.\n"
-        console_command "$recording.stop 'replay.txt'"
-        return false
-      end
+      return refuse_save(file_name) unless @runtime.write_file(file_name, text)
       @runtime.write_file("last_replay.txt", text)
       @callbacks_of_recordings[recording_key(text)] = @callbacks_at_start || {}
       log_info "The recording has been saved successfully at #{file_name}. You can use start_replay(\"#{file_name}\") to replay the recording."
@@ -139,6 +137,13 @@ module QMX
       @runtime.notify!("Recording saved to #{file_name}. To replay it: $replay.start \"#{file_name}\".")
       log_info "You can run the replay later on startup using: ./vellumcore mygame --replay #{file_name}"
       nil
+    end
+
+    # Nothing is lost: the recording goes on until it is saved or cancelled.
+    def refuse_save(file_name)
+      log "* ERROR:\nThe recording could not be saved to #{file_name}.\nIt is still recording: save it under another name with $recording.stop FILE_NAME, or call $recording.cancel.\n"
+      console_command "$recording.stop 'replay.txt'"
+      false
     end
 
     def stop_recording_core
@@ -158,7 +163,7 @@ module QMX
         console_command "$replay.start 'replay.txt'"
         return nil
       end
-      if @is_recording
+      if @is_recording || replayed_call?
         log "* ERROR:\nYou are currently recording, first stop (or cancel) the recording.\n"
         console_command "$recording.cancel"
         return nil
@@ -201,7 +206,7 @@ module QMX
     end
 
     def stop_replay(notification_message = "Replay has been stopped.")
-      unless @is_replaying
+      if !@is_replaying || replayed_call?
         log "* ERROR:\nNo replay is currently running. Call $replay.start FILE_NAME to start a replay.\n"
         console_command "$replay.start 'replay.txt'"
         return nil
@@ -256,6 +261,16 @@ module QMX
     end
 
     private
+
+    # A call the game's own code makes while its replay runs: the recorder
+    # answers it as it answered the same call in the recording, so that the
+    # replay neither restarts nor ends itself through a call its recording
+    # refused, and logs and offers the same. Calls from the console or the
+    # developer API, and the game's calls before the replay has begun, act
+    # as they are.
+    def replayed_call?
+      @is_replaying && !@runtime.__beginning__? && @runtime.__game_code_running__?
+    end
 
     def forget_history
       @tick_count = 0

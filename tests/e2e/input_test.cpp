@@ -516,25 +516,42 @@ TEST(PlayerInput, AReplayStartedFromTheConsoleGivesTheInputOfItsFirstTick) {
     }
 }
 
-// The recorder refuses a second start and a save it cannot write, asked by
-// the game's tick, alike in a recording and in its replay: neither opens the
-// console, so keys pressed afterwards reach the game in both. Text typed
-// during the replay is dropped, as other live input is.
+// What the recorder refuses while recording, asked by the game's tick (a
+// second start, a replay, the end of a replay, a save it cannot write), it
+// refuses alike in the recording and in its replay: the same answers, log
+// lines and command in the prompt, and the replay neither restarts nor
+// ends early. Neither opens the console, so keys pressed afterwards reach
+// the game in both. Text typed during the replay is dropped, as other live
+// input is.
 TEST(PlayerInput, RefusalsActAlikeInARecordingAndItsReplayAndTextTypedDuringAReplayIsDropped) {
     ScriptedPlayer player("refused_in_replay");
     player.play("25 key_down 97 0\n26 key_up 97 0\n35 key_down 98 0\n36 key_up 98 0\n150 quit\n", {"--record"});
-    const std::string dir = player.sandbox.game_dir + "/";
-    EXPECT_NE(player.result.out.find("You are already recording"), std::string::npos) << player.result.out;
-    EXPECT_NE(player.result.out.find("could not be saved to ../typed.txt"), std::string::npos) << player.result.out;
+    const std::string recording_out = player.result.out, dir = player.sandbox.game_dir + "/";
     player.play("25 text hello\n26 key_down 99 0\n27 key_up 99 0\n35 text again\n150 quit\n", {"--replay", "typed.txt"});
-    EXPECT_NE(player.result.out.find("You are currently replaying"), std::string::npos) << player.result.out;
+    for (const char *refusal : {"* ERROR:\nYou are already recording, first cancel (or stop) the current recording.\n",
+                                "* ERROR:\nYou are currently recording, first stop (or cancel) the recording.\n",
+                                "* ERROR:\nNo replay is currently running. Call $replay.start FILE_NAME to start a replay.\n",
+                                "* ERROR:\nThe recording could not be saved to ../typed.txt.\n"}) {
+        EXPECT_EQ(count_of(recording_out, refusal), 1u) << refusal << recording_out;
+        EXPECT_EQ(count_of(player.result.out, refusal), 1u) << refusal << player.result.out;
+    }
+    EXPECT_EQ(count_of(player.result.out, "Replay has been started."), 1u) << player.result.out;
+    EXPECT_EQ(count_of(player.result.out, "Replay completed [typed.txt]"), 1u) << player.result.out;
     std::string recorded = read_file(dir + "recorded.txt");
     ASSERT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 61) << player.result.out;
     EXPECT_EQ(where_they_differ(recorded, read_file(dir + "replayed.txt")), "");
     const struct {
         const char *seen;
         size_t times;
-    } cases[] = {{"down=[:a, :char, :raw_key]", 1}, {"down=[:b, :char, :raw_key]", 1}, {"console=true", 0}, {"text=[]", 61}};
+    } cases[] = {{"down=[:a, :char, :raw_key]", 1},
+                 {"down=[:b, :char, :raw_key]", 1},
+                 {"console=true", 0},
+                 {"text=[]", 61},
+                 {"answers=[nil, nil] ", 2},
+                 {"prompt=$recording.cancel\n", 4},
+                 {"prompt=$replay.start 'replay.txt'\n", 6},
+                 {"answers=[nil, nil, nil, false] ", 41},
+                 {"prompt=$recording.stop 'replay.txt'\n", 41}};
     for (const auto &c : cases) EXPECT_EQ(count_of(recorded, c.seen), c.times) << c.seen << "\n" << recorded;
 }
 

@@ -19,6 +19,7 @@ class RecorderTestRuntime < MemoryRuntime
   def __game_code_running__? = @game_code_running == true
   def __game_callbacks__ = {}
   def __cancel_begin__ = nil
+  def __beginning__? = false
 
   # Begins at once, as the engine does between two ticks.
   def __begin_afresh__(seed, callbacks = nil)
