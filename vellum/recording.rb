@@ -183,13 +183,6 @@ module QMX
       nil
     end
 
-    # Nothing is lost: the recording goes on until it is saved or cancelled.
-    def refuse_save(file_name)
-      log "* ERROR:\nThe recording could not be saved to #{file_name}.\nIt is still recording: save it under another name with $recording.stop FILE_NAME, or call $recording.cancel.\n"
-      console_command "$recording.stop 'replay.txt'"
-      false
-    end
-
     def stop_recording_core
       @runtime.__cancel_begin__
       @callbacks_at_start = nil
@@ -316,6 +309,13 @@ module QMX
     # as they are.
     def replayed_call?
       @is_replaying && !@runtime.__beginning__? && @runtime.__game_code_running__?
+    end
+
+    # Nothing is lost: the recording goes on until it is saved or cancelled.
+    def refuse_save(file_name)
+      log "* ERROR:\nThe recording could not be saved to #{file_name}.\nIt is still recording: save it under another name with $recording.stop FILE_NAME, or call $recording.cancel.\n"
+      console_command "$recording.stop 'replay.txt'"
+      false
     end
 
     def forget_history

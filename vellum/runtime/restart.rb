@@ -9,15 +9,15 @@
 #    second reset would keep what the first one set up. A reset inside a
 #    recording or a replay leaves it as it is: the replay, begun at another
 #    tick, would not run the file at the same point.
-# 3. A recording or a replay then begins from the game as at start-up:
-#    where the file loads again (past that tick, or once it was saved and
-#    loaded while the game played, which set it up at that moment: a
-#    callback it schedules 60 ticks on came 60 ticks after the save), it
-#    loads as at start-up and boot runs again as it ran then, on an empty
-#    state with the tick count at -1; a replay's callbacks
-#    become those its recording began with; entity ids count from the
-#    start; the state is emptied again, every input is as at start-up and
-#    the random generator takes the recording's seed.
+# 3. A recording or a replay then begins from the game as at start-up.
+#    Past that tick, and once the file was saved and loaded while the game
+#    played (which set the game up from that moment: a callback it
+#    schedules 60 ticks on came 60 ticks after the save), the file loads
+#    again first and boot runs again as it ran at start-up, on an empty
+#    state with the tick count at -1. A replay's callbacks become those its
+#    recording began with; entity ids count from the start; the state is
+#    emptied again, every input is as at start-up and the random generator
+#    takes the recording's seed.
 #
 # A recording or a replay begins between two ticks with none of the
 # game's code running and none of its files loading: asked for anywhere
