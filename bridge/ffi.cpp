@@ -60,6 +60,7 @@ void ffi_init(game_state *state, render_context *context) {
     state->ffi_module = mrb_define_module(mrb, "FFI");
     ffi_saved_text_methods_define(mrb, state->ffi_module);
     ffi_entity_accessor_methods_define(mrb, state->ffi_module);
+    ffi_replay_text_methods_define(mrb, state->ffi_module);
     mrb_gc_arena_restore(mrb, arena);
 
     state->ffi_file_class = mrb_define_class_under(mrb, state->ffi_module, "File", object);

@@ -37,6 +37,10 @@ void ffi_compiler_methods_define(mrb_state *mrb, RClass *compiler_class);
 // writer and reader, which the framework needs also where no runtime exists
 // (the framework's test host).
 void ffi_saved_text_methods_define(mrb_state *mrb, RClass *ffi_module);
+// FFI.replay_text_read and FFI.replay_events_at, the recorder's reading of
+// a replay file and its look-up of a tick's events (bridge/
+// replay_text_methods.cpp).
+void ffi_replay_text_methods_define(mrb_state *mrb, RClass *ffi_module);
 // FFI.entity_property_first_use, which gives an entity native accessors for
 // its dynamic properties, and FFI.entity_read, what such a reader answers
 // (bridge/entity_accessors.cpp); needed wherever the framework makes

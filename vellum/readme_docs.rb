@@ -104,7 +104,8 @@ module QMX
         ticks: ~2.seconds~ is 120. Before the first tick, once ~app/main.rb~ has loaded, the engine calls
         the game's ~boot(args)~ if it has one, once a run: not after a reset, which empties ~args.state~,
         so set up the state in ~tick~ with ~||=~ and never call ~boot~ from it. Only a recording or a
-        replay begun past the engine's 1,000th tick runs it again, on an empty state, as at start-up.
+        replay begun past the engine's 1,000th tick, or after ~app/main.rb~ was saved while the game
+        played, runs it again, on an empty state, as at start-up.
       TEXT
     end
 

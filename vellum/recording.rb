@@ -25,6 +25,7 @@ module QMX
       right_analog_y_player_1: STICK, left_analog_x_player_2: STICK, left_analog_y_player_2: STICK,
       right_analog_x_player_2: STICK, right_analog_y_player_2: STICK
     }.freeze
+    REPLAYABLE_NAMES = REPLAYABLE_INPUTS.keys.freeze
     INT32 = 2**31
     INT32_MIN = -INT32
     # The last word of an event the game fed itself from its own tick (or a
@@ -38,6 +39,49 @@ module QMX
 
     # A replay file that cannot be read as one.
     class ReplayFormatError < StandardError; end
+
+    # What a value of each kind may be: whether it must be whole (an
+    # Integer, or a Float without a fraction), the range it lies in, and
+    # the values it must be one of, if any.
+    def self.value_kinds
+      @value_kinds ||= {
+        pixel: [false, INT32_MIN...INT32],
+        key_code: [true, INT32_MIN...INT32],
+        modifier: [true, 0..0xFFFF],
+        mouse_button: [true, QMX::Runtime::CBridge::MOUSE_BUTTONS],
+        pad_key: [true, 0...64, QMX::Runtime::CBridge::RAW_CONTROLLER_KEY_LOOKUP.keys],
+        stick: [false, -32_768..32_767]
+      }
+    end
+
+    # The inputs a replay may give, in REPLAYABLE_NAMES' order, as the native
+    # reader takes them.
+    def self.replay_inputs
+      @replay_inputs ||= REPLAYABLE_INPUTS.map do |name, kinds|
+        [name, kinds.map do |kind|
+          whole, range, allowed = value_kinds[kind]
+          [whole, range.begin, range.end, range.exclude_end?, allowed]
+        end]
+      end
+    end
+
+    # A replay's events as the native reader keeps them, packed, a few bytes
+    # each however many the file holds. events[tick] answers those recorded
+    # at a recorder tick, in their order, as Hashes; nil when there are none.
+    class ReplayEvents
+      def initialize(packed)
+        @packed = packed
+      end
+
+      def [](tick)
+        found = FFI.replay_events_at(@packed, tick)
+        return nil if found.empty?
+        found.map do |input, value_1, value_2, value_count, id, in_tick|
+          { id: id, name: REPLAYABLE_NAMES[input], value_1: value_1, value_2: value_2, value_count: value_count,
+            in_tick: in_tick }
+        end
+      end
+    end
 
     def initialize(runtime)
       @runtime = runtime
@@ -59,7 +103,7 @@ module QMX
         console_command "$recording.start SEED_NUMBER"
         return nil
       end
-      if @is_recording
+      if @is_recording || replayed_call?
         log "* ERROR:\nYou are already recording, first cancel (or stop) the current recording.\n"
         console_command "$recording.cancel"
         return nil
@@ -118,19 +162,17 @@ module QMX
         console_command "$recording.stop 'replay.txt'"
         return nil
       end
+      # Before its last tick, a save the replayed game asks for is one its
+      # recording could not write: had it been written, the recording would
+      # have ended there.
+      return refuse_save(file_name) if replayed_call? && @tick_count < $replay_data[:stopped_at]
       unless @is_recording
         log_info "You are not currently recording. Use start_recording(seed_number) to start recording."
         console_command "$recording.start"
         return nil
       end
       text = replay_text
-      unless @runtime.write_file(file_name, text)
-        # Nothing is lost: the recording goes on until it is saved or
-        # cancelled.
-        log "* ERROR:\nThe recording could not be saved to #{file_name}.\nIt is still recording: save it under another name with $recording.stop FILE_NAME, or call $recording.cancel.\n"
-        console_command "$recording.stop 'replay.txt'"
-        return false
-      end
+      return refuse_save(file_name) unless @runtime.write_file(file_name, text)
       @runtime.write_file("last_replay.txt", text)
       @callbacks_of_recordings[recording_key(text)] = @callbacks_at_start || {}
       log_info "The recording has been saved successfully at #{file_name}. You can use start_replay(\"#{file_name}\") to replay the recording."
@@ -158,7 +200,7 @@ module QMX
         console_command "$replay.start 'replay.txt'"
         return nil
       end
-      if @is_recording
+      if @is_recording || replayed_call?
         log "* ERROR:\nYou are currently recording, first stop (or cancel) the recording.\n"
         console_command "$recording.cancel"
         return nil
@@ -169,7 +211,9 @@ module QMX
         return false
       end
       begin
-        raise ReplayFormatError, "It is empty: the file may have been cut off." if text.strip.empty?
+        failure = []
+        reading = FFI.replay_text_read(text, Recording.replay_inputs, failure)
+        raise ReplayFormatError, "It is empty: the file may have been cut off." if reading[2]
         first_line = text[0, text.index("\n") || text.length].strip
         unless first_line == REPLAY_VERSION
           unless replay_version_line?(first_line)
@@ -177,7 +221,7 @@ module QMX
           end
           raise "The replay file #{file_name} is not compatible with this version of Vellumcore Vellum Suite. Please recreate the replay (sorry)."
         end
-        data, game_input_in_tick = parse_replay(text)
+        data, game_input_in_tick = replay_data(reading, failure)
       rescue ReplayFormatError => e
         # Nothing of the game has changed yet: it runs on as it was.
         @is_replaying = false
@@ -201,7 +245,7 @@ module QMX
     end
 
     def stop_replay(notification_message = "Replay has been stopped.")
-      unless @is_replaying
+      if !@is_replaying || replayed_call?
         log "* ERROR:\nNo replay is currently running. Call $replay.start FILE_NAME to start a replay.\n"
         console_command "$replay.start 'replay.txt'"
         return nil
@@ -257,6 +301,23 @@ module QMX
 
     private
 
+    # A call the game's own code makes while its replay runs: the recorder
+    # answers it as it answered the same call in the recording, so that the
+    # replay neither restarts nor ends itself through a call its recording
+    # refused, and logs and offers the same. Calls from the console or the
+    # developer API, and the game's calls before the replay has begun, act
+    # as they are.
+    def replayed_call?
+      @is_replaying && !@runtime.__beginning__? && @runtime.__game_code_running__?
+    end
+
+    # Nothing is lost: the recording goes on until it is saved or cancelled.
+    def refuse_save(file_name)
+      log "* ERROR:\nThe recording could not be saved to #{file_name}.\nIt is still recording: save it under another name with $recording.stop FILE_NAME, or call $recording.cancel.\n"
+      console_command "$recording.stop 'replay.txt'"
+      false
+    end
+
     def forget_history
       @tick_count = 0
       @global_input_order = 1
@@ -284,25 +345,28 @@ module QMX
     # kind (an Integer key code stays an Integer), and every event line is
     # read as a literal, never run. Answers the replay data and whether the
     # file marks input the game gave itself.
-    def parse_replay(text)
-      data = { input_history: {}, seed: nil, stopped_at: nil, recorded_at: nil }
-      game_input_in_tick = false
-      text.split("\n").each do |line|
-        l = line.strip
-        next if l.empty? || l.start_with?("replay_version")
-        if l.start_with?("[")
-          tick, event = replay_event(l)
-          (data[:input_history][tick] ||= []) << event
-          game_input_in_tick ||= event[:in_tick]
-        elsif l.start_with?("seed")
+    def replay_data(reading, failure)
+      events, headers, _blank, game_input_in_tick = reading
+      data = { input_history: ReplayEvents.new(events), seed: nil, stopped_at: nil, recorded_at: nil }
+      # The header lines before the first that cannot be replayed, if any:
+      # a refusal names the first line at fault.
+      headers.each do |l|
+        if l.start_with?("seed")
           data[:seed] = replay_integer(l.split(" ").last, l)
         elsif l.start_with?("stopped_at")
           data[:stopped_at] = replay_integer(l.split(" ").last, l)
-        elsif l.start_with?("recorded_at")
-          data[:recorded_at] = l.split(" ")[1..-1].join(" ")
         else
-          raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{QMX::LiteralReader.excerpt_text(l)}."
+          data[:recorded_at] = l.split(" ")[1..-1].join(" ")
         end
+      end
+      unless failure.empty?
+        what, line = failure
+        line = QMX::LiteralReader.excerpt_text(line)
+        raise ReplayFormatError, case what
+                                 when :input then "Replay data names an input event it cannot replay: #{line}."
+                                 when :value then "Replay data holds a value its input event cannot take: #{line}."
+                                 else "Replay data seems corrupt. I don't know how to parse #{line}."
+                                 end
       end
       [:seed, :stopped_at].each do |key|
         raise ReplayFormatError, "Its #{key} line is missing: the file may have been cut off." unless data[key]
@@ -312,7 +376,6 @@ module QMX
       if data[:stopped_at] < 0
         raise ReplayFormatError, "Its stopped_at #{data[:stopped_at]} cannot end a recording."
       end
-      data[:input_history].each_value { |events| events.sort! { |a, b| a[:id] <=> b[:id] } if events.length > 1 }
       [data, game_input_in_tick]
     end
 
@@ -335,52 +398,6 @@ module QMX
       value
     rescue QMX::LiteralReader::FormatError
       raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{QMX::LiteralReader.excerpt_text(line)}."
-    end
-
-    def replay_event(line)
-      fields = begin
-        QMX::LiteralReader.parse(line)
-      rescue QMX::LiteralReader::FormatError
-        nil
-      end
-      name, value_1, value_2, value_count, id, tick, mark = fields
-      unless fields.is_a?(Array) && (fields.length == 6 || (fields.length == 7 && mark == IN_TICK)) &&
-             value_1.is_a?(Numeric) && value_2.is_a?(Numeric) &&
-             value_count.is_a?(Integer) && id.is_a?(Integer) && tick.is_a?(Integer)
-        raise ReplayFormatError, "Replay data seems corrupt. I don't know how to parse #{QMX::LiteralReader.excerpt_text(line)}."
-      end
-      kinds = REPLAYABLE_INPUTS[name]
-      unless kinds && kinds.length == value_count
-        raise ReplayFormatError, "Replay data names an input event it cannot replay: #{QMX::LiteralReader.excerpt_text(line)}."
-      end
-      # Each line's check allocates nothing it need not: what a replay costs
-      # to start grows with its file, not with the heap the game keeps.
-      unless replay_value_fits?(kinds[0], value_1) && (kinds.length < 2 || replay_value_fits?(kinds[1], value_2))
-        raise ReplayFormatError, "Replay data holds a value its input event cannot take: #{QMX::LiteralReader.excerpt_text(line)}."
-      end
-      [tick, { id: id, name: name, value_1: value_1, value_2: value_2, value_count: value_count, in_tick: !mark.nil? }]
-    end
-
-    # Ranges are tested before anything converts the value: NaN fails every
-    # comparison, and a huge Float cannot become an Integer.
-    def replay_value_fits?(kind, value)
-      case kind
-      when :pixel then value >= INT32_MIN && value < INT32
-      when :key_code then whole?(value) && value >= INT32_MIN && value < INT32
-      when :modifier then whole?(value) && value >= 0 && value <= 0xFFFF
-      when :mouse_button
-        buttons = QMX::Runtime::CBridge::MOUSE_BUTTONS
-        whole?(value) && value >= buttons.first && value <= buttons.last
-      when :pad_key
-        whole?(value) && value >= 0 && value < 64 &&
-          QMX::Runtime::CBridge::RAW_CONTROLLER_KEY_LOOKUP.key?(value.to_i)
-      when :stick then value >= -32_768 && value <= 32_767
-      else false
-      end
-    end
-
-    def whole?(value)
-      value.is_a?(Integer) || (value.is_a?(Float) && value % 1 == 0)
     end
 
     # The command a refusal offers. While a recording or a replay runs it

@@ -71,11 +71,14 @@ module RuntimeDocs
       ~$qmx.start_recording(seed)~ records the game's input, with the random numbers seeded, and
       ~$qmx.stop_recording("r.txt")~ saves it; ~$recording.start_replay("r.txt")~ (or ~--replay r.txt~ on
       the command line) plays it back tick for tick. However they are started, both begin between two
-      ticks once the game has loaded and booted, with the game reset; past the engine's 1,000th tick
-      ~args.state~ is emptied, ~app/main.rb~ is loaded again and ~boot~ runs again first, as at start-up.
+      ticks once the game has loaded and booted, with the game reset; past the engine's 1,000th tick,
+      and after ~app/main.rb~ was saved while the game played, ~args.state~ is emptied, ~app/main.rb~ is
+      loaded again and ~boot~ runs again first, as at start-up.
       Random numbers the top level or ~boot~ draw come before the seed: draw what the play depends on in
       ~tick~. A reset inside a recording or a replay does not load ~app/main.rb~ again. A replay begun in
       the game starts with the callbacks its recording started with (one recorded earlier in the run).
+      In a replay the game's own calls to the recorder are answered as in its recording: what that
+      refused (~start_replay~, ~$replay.stop~, a second ~start_recording~) is refused alike.
       Input the game gives itself from its tick (~$qmx.key_down_raw~) acts in the replay where the game
       gives it, as it did while recording. Typed text (~args.inputs.text~) is not recorded, and is
       dropped while a replay runs. Stopping a recording resets the game at once, in the

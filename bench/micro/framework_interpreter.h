@@ -7,8 +7,10 @@
 #include "host/host_call.h"
 #include "render/draw_methods.h"
 
+#include <malloc.h>
 #include <physfs.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -29,6 +31,26 @@ struct framework_interpreter {
     }
 };
 
+// The bytes the runtime interpreters' heap holds now, and the most it has
+// held since a benchmark last set peak to now: what a call costs in memory
+// at its height and what it keeps.
+struct interpreter_heap_count {
+    long long now = 0, peak = 0;
+};
+inline interpreter_heap_count interpreter_heap;
+
+inline void *counting_interpreter_alloc(mrb_state *, void *p, size_t size, void *) {
+    if (p) interpreter_heap.now -= (long long)malloc_usable_size(p);
+    if (size == 0) {
+        std::free(p);
+        return nullptr;
+    }
+    void *made = std::realloc(p, size);
+    interpreter_heap.now += (long long)malloc_usable_size(made ? made : p);
+    interpreter_heap.peak = std::max(interpreter_heap.peak, interpreter_heap.now);
+    return made;
+}
+
 // An interpreter as the engine starts one, with the runtime object made
 // (TopLevelView.new) over a fresh folder mounted as the game's and written
 // to, and a benchmark's own Ruby defined in it; for the benchmarks that run
@@ -45,7 +67,7 @@ struct runtime_interpreter {
         std::string pattern = std::string("/tmp/") + folder_prefix + "-XXXXXX";
         if (!mkdtemp(pattern.data())) return;
         folder = pattern;
-        state.mrb = mrb = mrb_open();
+        state.mrb = mrb = mrb_open_allocf(counting_interpreter_alloc, nullptr);
         the_game_state.mrb = mrb;
         mrb_load_irep_buf(mrb, main_ruby, main_ruby_size);
         host_finish_top_level(mrb);

@@ -3,27 +3,11 @@
 // updates an entity), in an interpreter of its own whose every allocation is
 // counted. The counters give the interpreter's live heap per object once the
 // objects are made and once each was updated; the two should be equal.
-#include "host/mruby_api.h"
+#include "framework_interpreter.h"
 
 #include <benchmark/benchmark.h>
-#include <malloc.h>
-
-#include <cstdlib>
 
 namespace {
-
-long long live_bytes = 0;
-
-void *measuring_alloc(mrb_state *, void *p, size_t size, void *) {
-    if (p) live_bytes -= (long long)malloc_usable_size(p);
-    if (size == 0) {
-        std::free(p);
-        return nullptr;
-    }
-    void *made = std::realloc(p, size);
-    live_bytes += (long long)malloc_usable_size(made ? made : p);
-    return made;
-}
 
 const char OBJECTS_BENCH_RUBY[] = R"RUBY(
 class ObjectsBenchThing
@@ -44,7 +28,7 @@ def objects_bench_drop = $objects_bench = nil
 constexpr mrb_int OBJECTS = 1000000;
 
 void BM_ObjectsWithThreeVariablesUpdatedOnce(benchmark::State &state) {
-    mrb_state *mrb = mrb_open_allocf(measuring_alloc, nullptr);
+    mrb_state *mrb = mrb_open_allocf(counting_interpreter_alloc, nullptr);
     mrb_load_string(mrb, OBJECTS_BENCH_RUBY);
     mrb_value top = mrb_top_self(mrb), count = mrb_int_value(mrb, OBJECTS);
     double made_per_object = 0, updated_per_object = 0;
@@ -58,11 +42,11 @@ void BM_ObjectsWithThreeVariablesUpdatedOnce(benchmark::State &state) {
     };
     for (auto _ : state) {
         mrb_full_gc(mrb);
-        long long before = live_bytes;
+        long long before = interpreter_heap.now;
         call("objects_bench_make", 1, &count);
-        made_per_object = (double)(live_bytes - before) / OBJECTS;
+        made_per_object = (double)(interpreter_heap.now - before) / OBJECTS;
         call("objects_bench_touch", 0, nullptr);
-        updated_per_object = (double)(live_bytes - before) / OBJECTS;
+        updated_per_object = (double)(interpreter_heap.now - before) / OBJECTS;
         call("objects_bench_drop", 0, nullptr);
     }
     if (mrb->exc) state.SkipWithError("the Ruby raised");

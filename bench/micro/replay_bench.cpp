@@ -4,11 +4,14 @@
 // moves, one a tick, through the real runtime object over the framework and
 // the virtual file system; once with the game keeping little, and once
 // with a million small objects live, which the start must not pay for.
+// Beside the time: the interpreter's heap at its height during the start and
+// what the started replay keeps, each over the file's size.
 #include "framework_interpreter.h"
 
 #include <benchmark/benchmark.h>
 #include <physfs.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -62,13 +65,19 @@ void start_replay(benchmark::State &state, int64_t kept) {
     mrb_value file = mrb_str_new(it.mrb, name.data(), name.size());
     mrb_gc_register(it.mrb, file);
     bool started = false;
+    double file_bytes = (double)std::filesystem::file_size(it.folder + "/" + name);
+    double peak = 0, held = 0;
     for (auto _ : state) {
         state.PauseTiming();
         mrb_full_gc(it.mrb);
         int arena = mrb_gc_arena_save(it.mrb);
+        long long before = interpreter_heap.peak = interpreter_heap.now;
         state.ResumeTiming();
         host_call(it.mrb, recording, "start_replay", 1, &file);
         state.PauseTiming();
+        peak = std::max(peak, (double)(interpreter_heap.peak - before));
+        mrb_full_gc(it.mrb);
+        held = std::max(held, (double)(interpreter_heap.now - before));
         started = mrb_test(host_call(it.mrb, recording, "is_replaying?"));
         host_call(it.mrb, recording, "stop_replay");
         mrb_gc_arena_restore(it.mrb, arena);
@@ -79,6 +88,9 @@ void start_replay(benchmark::State &state, int64_t kept) {
     host_call(it.mrb, mrb_top_self(it.mrb), "replay_bench_keep", 1, &none);
     if (!started) state.SkipWithError("the replay did not start");
     state.counters["events"] = (double)state.range(0);
+    state.counters["file_MB"] = file_bytes / 1e6;
+    state.counters["peak_per_file_byte"] = peak / file_bytes;
+    state.counters["kept_per_file_byte"] = held / file_bytes;
 }
 
 void BM_ReplayStart(benchmark::State &state) { start_replay(state, 0); }

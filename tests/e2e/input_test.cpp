@@ -489,6 +489,60 @@ TEST(PlayerInput, ARecordingBegunPastTheThousandthTickBootsAsAtStartUpAndReplays
     EXPECT_NE(recorded.find(":twenty=>20", recorded.rfind("\n40 {")), std::string::npos) << recorded;
 }
 
+// A chain of callbacks begun at the top level (the callback of tick 30
+// schedules one for 90, which schedules one for 150) runs again, whole,
+// after a reset and in a recording on both sides of the engine's 1,000th
+// tick; and each of two resets 31 ticks apart past that tick runs the top
+// level again.
+TEST(PlayerInput, CallbackChainsRunAgainAfterEveryRestartAndEachResetRunsTheTopLevelAgain) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("callback_chains");
+    engine_result run = sandbox.run({sandbox.game_dir, "--speed", "20"}, 60);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    const char *phases[] = {
+        "1 [30, 90, 150] runs=1\n",  // at start-up
+        "2 [30, 90, 150] runs=1\n",  // after a reset before tick 1,000
+        "3 [30, 90, 150] runs=1\n",  // recorded before tick 1,000
+        "4 [30, 90, 150] runs=1\n",  // after the recording
+        "5 [nil, nil, nil] runs=2\n", // after a reset past tick 1,000
+        "6 [30, 90, 150] runs=3\n",  // after a second reset 31 ticks later
+        "7 [30, 90, 150] runs=4\n",  // recorded past tick 1,000
+    };
+    std::string noted = read_file(sandbox.game_dir + "/chains.txt");
+    for (const char *phase : phases) EXPECT_NE(noted.find(phase), std::string::npos) << phase << noted << run.out;
+    EXPECT_EQ(std::count(noted.begin(), noted.end(), '\n'), 7) << noted;
+    EXPECT_EQ(count_of(run.out, "already been scheduled"), 0u) << run.out;
+}
+
+// A game whose top level schedules a callback 60 ticks after the tick count
+// it sees, saved (and so loaded again) while it plays before the engine's
+// 1,000th tick, then recorded: the recording sees the callback where its
+// replays do, in the game and with --replay.
+TEST(PlayerInput, ARecordingBegunAfterMainRbWasSavedReplaysItsTopLevelsCallback) {
+    EngineSandbox sandbox;
+    sandbox.use_fixture("saved_then_recorded");
+    const std::string dir = sandbox.game_dir + "/";
+    engine_result run = sandbox.run({sandbox.game_dir}, 60);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    std::string recorded = read_file(dir + "live_1.txt"), in_game = read_file(dir + "live_2.txt");
+    ASSERT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 100) << run.out;
+    EXPECT_NE(recorded.find("\n59 59\n"), std::string::npos) << recorded;
+    std::filesystem::remove(dir + "live_1.txt");
+    engine_result replay = sandbox.run({sandbox.game_dir, "--replay", "saved.txt"}, 60);
+    EXPECT_EQ(replay.exit_code, 0) << replay.err;
+    const struct {
+        std::string replayed;
+        const char *how;
+    } cases[] = {
+        {in_game, "replayed in the game"},
+        {read_file(dir + "live_1.txt"), "replayed with --replay"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        EXPECT_EQ(where_they_differ(recorded, c.replayed), "");
+    }
+}
+
 // A recording whose first tick holds a key press and a release (the game
 // starts it on R; Space goes down and R up in the next frame) replays with
 // them from the console's prompt (cleared with Escape of the command it
@@ -516,25 +570,42 @@ TEST(PlayerInput, AReplayStartedFromTheConsoleGivesTheInputOfItsFirstTick) {
     }
 }
 
-// The recorder refuses a second start and a save it cannot write, asked by
-// the game's tick, alike in a recording and in its replay: neither opens the
-// console, so keys pressed afterwards reach the game in both. Text typed
-// during the replay is dropped, as other live input is.
+// What the recorder refuses while recording, asked by the game's tick (a
+// second start, a replay, the end of a replay, a save it cannot write), it
+// refuses alike in the recording and in its replay: the same answers, log
+// lines and command in the prompt, and the replay neither restarts nor
+// ends early. Neither opens the console, so keys pressed afterwards reach
+// the game in both. Text typed during the replay is dropped, as other live
+// input is.
 TEST(PlayerInput, RefusalsActAlikeInARecordingAndItsReplayAndTextTypedDuringAReplayIsDropped) {
     ScriptedPlayer player("refused_in_replay");
     player.play("25 key_down 97 0\n26 key_up 97 0\n35 key_down 98 0\n36 key_up 98 0\n150 quit\n", {"--record"});
-    const std::string dir = player.sandbox.game_dir + "/";
-    EXPECT_NE(player.result.out.find("You are already recording"), std::string::npos) << player.result.out;
-    EXPECT_NE(player.result.out.find("could not be saved to ../typed.txt"), std::string::npos) << player.result.out;
+    const std::string recording_out = player.result.out, dir = player.sandbox.game_dir + "/";
     player.play("25 text hello\n26 key_down 99 0\n27 key_up 99 0\n35 text again\n150 quit\n", {"--replay", "typed.txt"});
-    EXPECT_NE(player.result.out.find("You are currently replaying"), std::string::npos) << player.result.out;
+    for (const char *refusal : {"* ERROR:\nYou are already recording, first cancel (or stop) the current recording.\n",
+                                "* ERROR:\nYou are currently recording, first stop (or cancel) the recording.\n",
+                                "* ERROR:\nNo replay is currently running. Call $replay.start FILE_NAME to start a replay.\n",
+                                "* ERROR:\nThe recording could not be saved to ../typed.txt.\n"}) {
+        EXPECT_EQ(count_of(recording_out, refusal), 1u) << refusal << recording_out;
+        EXPECT_EQ(count_of(player.result.out, refusal), 1u) << refusal << player.result.out;
+    }
+    EXPECT_EQ(count_of(player.result.out, "Replay has been started."), 1u) << player.result.out;
+    EXPECT_EQ(count_of(player.result.out, "Replay completed [typed.txt]"), 1u) << player.result.out;
     std::string recorded = read_file(dir + "recorded.txt");
     ASSERT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 61) << player.result.out;
     EXPECT_EQ(where_they_differ(recorded, read_file(dir + "replayed.txt")), "");
     const struct {
         const char *seen;
         size_t times;
-    } cases[] = {{"down=[:a, :char, :raw_key]", 1}, {"down=[:b, :char, :raw_key]", 1}, {"console=true", 0}, {"text=[]", 61}};
+    } cases[] = {{"down=[:a, :char, :raw_key]", 1},
+                 {"down=[:b, :char, :raw_key]", 1},
+                 {"console=true", 0},
+                 {"text=[]", 61},
+                 {"answers=[nil, nil] ", 2},
+                 {"prompt=$recording.cancel\n", 4},
+                 {"prompt=$replay.start 'replay.txt'\n", 6},
+                 {"answers=[nil, nil, nil, false] ", 41},
+                 {"prompt=$recording.stop 'replay.txt'\n", 41}};
     for (const auto &c : cases) EXPECT_EQ(count_of(recorded, c.seen), c.times) << c.seen << "\n" << recorded;
 }
 

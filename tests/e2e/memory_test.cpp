@@ -1,10 +1,12 @@
 // A game that makes what it draws anew every frame, as the README shows, or
-// parses its level every frame, runs in the same memory however long it runs.
+// parses its level every frame, runs in the same memory however long it runs;
+// a long replay takes memory in proportion to its file.
 #include "engine_run.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -59,6 +61,35 @@ TEST(Memory, ALevelParsedEveryFrameIsGivenBack) {
                             "end\n");
     // Trees kept until a collection that never comes take about 6 MiB a frame.
     expect_growth_below(sandbox, 48);
+}
+
+// A replay of 120,000 events (a file of 4.9 MB, most of it past the tick
+// its recording stopped at) started in the game holds, with what starting
+// it took, a few times its file.
+TEST(Memory, ALongReplayTakesMemoryInProportionToItsFile) {
+    EngineSandbox sandbox;
+    std::string text = "replay_version 2.0\nstopped_at 300\nseed 7\nrecorded_at 2024-01-01 00:00:00 +0000\n";
+    for (int i = 0; i < 120000; ++i)
+        text += "[:mouse_move, " + std::to_string(i % 1280) + ", " + std::to_string(i % 720) + ", 2, " +
+                std::to_string(i + 1) + ", " + std::to_string(i) + "]\n";
+    sandbox.write_game_file("long.txt", text);
+    // The text of the replay's notification would take memory of its own
+    // while it is drawn: it is replaced at once by one without text.
+    sandbox.write_game_file("app/main.rb",
+                            "def tick(args)\n"
+                            "  if $recording.is_replaying?\n"
+                            "    GC.start\n"
+                            "    $qmx.write_file('done.txt', 'done') if Kernel.tick_count == 10\n"
+                            "    return\n"
+                            "  end\n"
+                            "  $step = $step.to_i + 1\n"
+                            "  $qmx.write_file('warm.txt', 'warm') if $step == 150\n"
+                            "  return unless $step == 180\n"
+                            "  $replay.start('long.txt')\n"
+                            "  $qmx.notify_subdued!\n"
+                            "end\n");
+    // Each event kept as a Hash took about 900 bytes, 110 MiB in all.
+    expect_growth_below(sandbox, (long)(4 * text.size() >> 20));
 }
 
 } // namespace

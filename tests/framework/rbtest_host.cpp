@@ -61,10 +61,12 @@ int main(int argc, char **argv) {
         host_log_pending_exception(mrb);
         return 1;
     }
-    // The saved-state writer and reader walk their values natively, and
-    // entities' properties are read and written by native accessors.
+    // The saved-state writer and reader walk their values natively,
+    // entities' properties are read and written by native accessors, and
+    // the recorder reads replay files natively.
     ffi_saved_text_methods_define(mrb, mrb_define_module(mrb, "FFI"));
     ffi_entity_accessor_methods_define(mrb, mrb_define_module(mrb, "FFI"));
+    ffi_replay_text_methods_define(mrb, mrb_define_module(mrb, "FFI"));
     for (int i = 1; i < argc; ++i)
         if (!load_source(mrb, argv[i])) {
             std::printf("0 passed, 1 failed\n");

@@ -19,6 +19,7 @@ class RecorderTestRuntime < MemoryRuntime
   def __game_code_running__? = @game_code_running == true
   def __game_callbacks__ = {}
   def __cancel_begin__ = nil
+  def __beginning__? = false
 
   # Begins at once, as the engine does between two ticks.
   def __begin_afresh__(seed, callbacks = nil)
@@ -117,4 +118,33 @@ def test_a_recording_replays_in_its_frames_and_a_damaged_one_is_refused
   $qmx.files["old.txt"] = "replay_version 1.0\n"
   error = assert_raises(RuntimeError) { $recording.start_replay("old.txt") }
   assert_equal "The replay file old.txt is not compatible with this version of Vellumcore Vellum Suite. Please recreate the replay (sorry).", error.message
+end
+
+# The reader keeps a file's events packed and gives each tick's in the order
+# they were recorded, whatever order the lines come in and however they end;
+# what it cannot replay it refuses, naming the line, as the recorder words it.
+def test_a_replay_gives_each_ticks_events_in_their_order_and_refuses_by_kind
+  header = "replay_version 2.0\r\nstopped_at 9\r\n\r\nseed 1\0\0\n"
+  recorder = new_recorder
+  $qmx.files["mixed.txt"] = header + "[:mouse_wheel, 0.5, -2, 2, 7, 4]\r\n  [:key_down_player_one, 15.0, 0, 1, 3, 2]\n" \
+                                     "[:mouse_button_up, 1, 0, 1, 2, 4]\n[:key_up_raw, 97, 0, 2, 9, 1, :in_tick]\n" \
+                                     "recorded_at  now  and then\n[:mouse_move, 3, 4, 2, 1, 4]\n"
+  recorder.start_replay("mixed.txt")
+  assert_equal ["now and then", 9, 1], [$replay_data[:recorded_at], $replay_data[:stopped_at], $replay_data[:seed]]
+  staged = Array.new(5) do
+    recorder.stage_replay_values
+    recorder.tick
+    $qmx.inputs.slice!(0..-1)
+  end
+  assert_equal [[], [], [[:key_down_player_one, 15.0, :replay]], [],
+                [[:mouse_move, 3, 4, :replay], [:mouse_button_up, 1, :replay], [:mouse_wheel, 0.5, -2, :replay]]], staged
+  [["[:mouse_move, 1, 2, 2, 1, 3, :in_tick, 4]", "seems corrupt"], ["[[:mouse_move], 1, 2, 2, 1, 3]", "cannot replay"], ["[{}, 1, 2, 2, 1, 3]", "cannot replay"],
+   ["[\"mouse_move\", 1, 2, 2, 1, 3]", "cannot replay"], ["[:mouse_move, 1, 2, 1, 1, 3]", "cannot replay"],
+   ["[:mouse_move, 1, 2, 2, 1, 3.0]", "seems corrupt"], ["[:mouse_move, 1, [2], 2, 1, 3]", "seems corrupt"],
+   ["[:key_held_player_one, 5, 0, 1, 1, 3]", "cannot take"], ["[:mouse_move, 1, 2, 2, 1, 3] # x", "seems corrupt"]].each do |line, said|
+    recorder = new_recorder
+    $qmx.files["bad.txt"] = header + "[:mouse_move, 1, 2, 2, 1, 3]\n#{line}\nseed nine\n"
+    assert_equal [nil, false], [recorder.start_replay("bad.txt"), recorder.is_replaying?], line
+    assert_equal true, $qmx.logged.last.include?(said) && $qmx.logged.last.include?(line), $qmx.logged.last
+  end
 end

@@ -3,10 +3,14 @@
 // Hash or nil, and a document answers nil exactly when it comes with a
 // reason (JSON's null answers nil without one), and JSON answers the same
 // whatever follows a NUL. Saved text that reads is
-// written and read again, and then writes the same text once more.
+// written and read again, and then writes the same text once more. The same
+// bytes read as a replay file give events of known inputs, in order when
+// the whole file reads, and a fault within the text.
 #include "bridge/ffi.h"
+#include "bridge/replay_text.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -42,6 +46,28 @@ void saved_text_round_trip(mrb_state *mrb, const std::string &text) {
     if (mrb->exc || !mrb_string_p(rewritten) || !mrb_str_equal(mrb, written, rewritten)) __builtin_trap();
 }
 
+void replay_text_check(const std::string &text) {
+    static const std::vector<replay_input> inputs = [] {
+        replay_value_kind pixel{false, -2147483648LL, 2147483648LL, true, {}};
+        replay_value_kind pad{true, 0, 64, true, {1, 2, 15}};
+        return std::vector<replay_input>{{"mouse_move", {pixel, pixel}}, {"key_down_player_one", {pad}}};
+    }();
+    std::vector<replay_event> events(replay_text_lines(text.data(), text.size()));
+    replay_text_reading reading;
+    replay_text_read(text.data(), text.size(), inputs, events.data(), &reading);
+    if (reading.events > events.size() || reading.fault_at + reading.fault_length > text.size()) __builtin_trap();
+    for (size_t i = 0; i < reading.events; ++i) {
+        const replay_event &e = events[i];
+        if (e.input < 0 || (size_t)e.input >= inputs.size() || e.value_count != inputs[(size_t)e.input].values.size())
+            __builtin_trap();
+        if (reading.fault == REPLAY_TEXT_FINE && i > 0 &&
+            (events[i - 1].tick > e.tick || (events[i - 1].tick == e.tick && events[i - 1].order > e.order)))
+            __builtin_trap();
+    }
+    for (const auto &line : reading.headers)
+        if (line.first + line.second > text.size()) __builtin_trap();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -59,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text((const char *)data + 1, size - 1);
     if (mode == 3) {
         saved_text_round_trip(mrb, text);
+        replay_text_check(text);
         mrb_gc_arena_restore(mrb, arena);
         return 0;
     }

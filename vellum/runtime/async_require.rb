@@ -101,9 +101,8 @@ module QMX
         __boot_game__
       end
 
-      # A recording or a replay begun where a reset loads the game's main
-      # file again has it loaded, however recently it last loaded, and then
-      # boots the game, as at start-up.
+      # A restart that loads the game's main file again, and a recording or
+      # a replay begun there, has it loaded however recently it last loaded.
       def __reload_main_rb__
         path = native_file(:path_exists, "app/main.rbc") ? "app/main.rbc" : "app/main.rb"
         entry = @reload_list_history[path]

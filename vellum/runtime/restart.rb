@@ -4,15 +4,20 @@
 # 1. The game is reset: args.state is emptied, the tick count goes back to
 #    -1, outputs, pause, console and the frame-rate check start over.
 # 2. Past the engine's 1,000th tick app/main.rb loads again, so that its
-#    top level sets up again what it sets up. A reset inside a recording or
-#    a replay leaves it as it is: the replay, begun at another tick, would
-#    not run the file at the same point.
-# 3. A recording or a replay then begins from the game as at start-up:
-#    where the file loaded again, boot runs again as it ran at start-up,
-#    on an empty state with the tick count at -1; a replay's callbacks
-#    become those its recording began with; entity ids count from the
-#    start; the state is emptied again, every input is as at start-up and
-#    the random generator takes the recording's seed.
+#    top level sets up again what it sets up, however soon after its last
+#    load: a save's reload may wait a little, a restart's never does, or a
+#    second reset would keep what the first one set up. A reset inside a
+#    recording or a replay leaves it as it is: the replay, begun at another
+#    tick, would not run the file at the same point.
+# 3. A recording or a replay then begins from the game as at start-up.
+#    Past that tick, and once the file was saved and loaded while the game
+#    played (which set the game up from that moment: a callback it
+#    schedules 60 ticks on came 60 ticks after the save), the file loads
+#    again first and boot runs again as it ran at start-up, on an empty
+#    state with the tick count at -1. A replay's callbacks become those its
+#    recording began with; entity ids count from the start; the state is
+#    emptied again, every input is as at start-up and the random generator
+#    takes the recording's seed.
 #
 # A recording or a replay begins between two ticks with none of the
 # game's code running and none of its files loading: asked for anywhere
@@ -27,8 +32,12 @@
 # Callbacks the game schedules while app/main.rb loads, or in boot, are
 # its set-up: each time the file loads again (or boot runs again) the ones
 # it scheduled before give way to the ones it schedules now, so a callback
-# scheduled at the top level never collides with itself. Callbacks the
-# game schedules from its tick stay across a reset.
+# scheduled at the top level never collides with itself. A callback that
+# schedules others is their set-up in the same way: each time it runs
+# again (after a reset, say) the ones it scheduled when it last ran give
+# way, with all they scheduled in turn, so a chain of callbacks runs again
+# as it ran. Callbacks the game schedules from its tick stay across a
+# reset.
 module QMX
   class Runtime
     # Past this global tick a restart loads app/main.rb again.
@@ -46,7 +55,7 @@ module QMX
       return if @is_resetting == global_tick
       @is_resetting = global_tick
       live = @recording.is_recording? || @recording.is_replaying?
-      mark_ruby_file_for_reload("app/main.rb") if __reset_reloads_main_rb__? && !live
+      __reload_main_rb__ if __reset_reloads_main_rb__? && !live
       reset_game { set_rng(seed || rng_override || Time.now.to_i) }
       @is_resetting = nil
     end
@@ -83,7 +92,7 @@ module QMX
     def __begin_afresh_when_due__
       request = @afresh
       return unless request && @load_status == :ready && !@is_reloading && !__game_code_running__?
-      if request[:stage] == :asked && __reset_reloads_main_rb__?
+      if request[:stage] == :asked && (__reset_reloads_main_rb__? || @main_rb_loaded_in_play)
         # What the top level and boot see, as at start-up.
         reset_state
         Kernel.tick_count = -1
@@ -104,14 +113,26 @@ module QMX
       begin_afresh(request)
     end
 
-    # The callbacks the game scheduled itself, not as its set-up.
+    # The callbacks the game scheduled itself, not as its set-up, each with
+    # the tick of the callback that scheduled it (nil for none):
+    # { tick => [callback, by] }.
     def __game_callbacks__
-      @scheduled_callbacks.reject { |tick, callback| set_up_callback?(tick, callback) }
+      by_tick = {}
+      callbacks_noted.each do |by, noted|
+        next unless by.is_a?(Integer)
+        noted.each { |tick, callback| by_tick[tick] = by if @scheduled_callbacks[tick].equal?(callback) }
+      end
+      game = {}
+      @scheduled_callbacks.each do |tick, callback|
+        game[tick] = [callback, by_tick[tick]] unless set_up_callback?(tick, callback)
+      end
+      game
     end
 
     # Runs the game's boot; the callbacks it scheduled when it last ran give
     # way to those it schedules now.
     def __boot_game__
+      @main_rb_loaded_in_play = false
       return unless $top_level.respond_to?(:boot)
       note_set_up_callbacks(:boot) do
         __run_game_code__ { $top_level.boot(@args) }
@@ -123,7 +144,9 @@ module QMX
     # schedules now, until the frame's tick.
     def __files_loading__(paths)
       return unless paths.any? { |path| MAIN_FILES.include?(path) }
-      forget_set_up_callbacks(:main_rb)
+      # Loaded as at start-up only where boot follows.
+      @main_rb_loaded_in_play = @load_status == :ready && !(@afresh && @afresh[:stage] == :loading)
+      forget_callbacks_of(:main_rb)
       @noting_callbacks = :main_rb
     end
 
@@ -169,7 +192,11 @@ module QMX
     def begin_afresh(request)
       if request[:callbacks]
         __game_callbacks__.each_key { |tick| @scheduled_callbacks.delete(tick) }
-        request[:callbacks].each { |tick, callback| @scheduled_callbacks[tick] = callback unless @scheduled_callbacks.key?(tick) }
+        request[:callbacks].each do |tick, (callback, by)|
+          next if @scheduled_callbacks.key?(tick)
+          @scheduled_callbacks[tick] = callback
+          (callbacks_noted[by] ||= {})[tick] = callback if by
+        end
       end
       QMX::Entity.__reset_id__!
       reset_game
@@ -186,33 +213,76 @@ module QMX
       log "RNG seed has been set to #{value}."
     end
 
-    def set_up_callbacks
-      @set_up_callbacks ||= { main_rb: {}, boot: {} }
+    # Who scheduled which callbacks, as they were scheduled: { by => { tick
+    # => callback } }, by being :main_rb, :boot or the tick of the callback
+    # that scheduled them.
+    def callbacks_noted
+      @callbacks_noted ||= { main_rb: {}, boot: {} }
     end
 
     def set_up_callback?(tick, callback)
-      set_up_callbacks.any? { |_, noted| noted[tick].equal?(callback) }
+      [:main_rb, :boot].any? { |by| callbacks_noted[by][tick].equal?(callback) }
     end
 
-    # Those still scheduled as they were noted; the game may have cleared
-    # or replaced them since.
-    def forget_set_up_callbacks(kind)
-      noted = set_up_callbacks[kind]
-      noted.each { |tick, callback| @scheduled_callbacks.delete(tick) if @scheduled_callbacks[tick].equal?(callback) }
-      noted.clear
+    # Those still scheduled as they were noted go; the game may have cleared
+    # or replaced them since. With `chains`, so do those that they
+    # scheduled in turn, at any depth.
+    def forget_callbacks_of(by, chains = false)
+      todo = [by]
+      until todo.empty?
+        noted = callbacks_noted.delete(todo.pop)
+        next unless noted
+        noted.each do |tick, callback|
+          next unless @scheduled_callbacks[tick].equal?(callback)
+          @scheduled_callbacks.delete(tick)
+          todo << tick if chains
+        end
+      end
+      callbacks_noted[by] = {} if by.is_a?(Symbol)
     end
 
-    def note_set_up_callbacks(kind)
-      forget_set_up_callbacks(kind)
+    # A file's set-up gives way without the chains its callbacks began: a
+    # save while the game plays leaves those running; the new callback of
+    # that tick takes them over, as it runs.
+    def note_set_up_callbacks(kind, &block)
+      forget_callbacks_of(kind)
+      noting_callbacks_of(kind, &block)
+    end
+
+    def noting_callbacks_of(by)
       noting = @noting_callbacks
-      @noting_callbacks = kind
+      @noting_callbacks = by
       yield
     ensure
       @noting_callbacks = noting
     end
 
     def note_scheduled_callback(tick, callback)
-      set_up_callbacks[@noting_callbacks][tick] = callback if @noting_callbacks
+      return unless @noting_callbacks
+      (callbacks_noted[@noting_callbacks] ||= {})[tick] = callback
+      @callbacks_noted_count = @callbacks_noted_count.to_i + 1
+      prune_callbacks_noted if @callbacks_noted_count > 2 * @scheduled_callbacks.length + 100
+    end
+
+    # Notes of callbacks no longer scheduled (the game cleared them) are let
+    # go, so that they do not keep what the callbacks hold.
+    def prune_callbacks_noted
+      count = 0
+      callbacks_noted.each_value do |noted|
+        noted.keep_if { |tick, callback| @scheduled_callbacks[tick].equal?(callback) }
+        count += noted.length
+      end
+      callbacks_noted.delete_if { |by, noted| noted.empty? && !by.is_a?(Symbol) }
+      @callbacks_noted_count = count
+    end
+
+    # The callback of this tick, if any, after what it scheduled when it
+    # last ran.
+    def run_scheduled_callback(tick)
+      callback = @scheduled_callbacks[tick]
+      return unless callback
+      forget_callbacks_of(tick, true)
+      noting_callbacks_of(tick) { callback.call }
     end
   end
 end

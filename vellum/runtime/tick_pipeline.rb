@@ -214,8 +214,7 @@ module QMX
     def tick_startup_callbacks
       return if @scheduled_callbacks.empty? || @load_status != :ready || @is_reloading
       Kernel.tick_count += 1
-      callback = @scheduled_callbacks[Kernel.tick_count]
-      callback.call if callback
+      run_scheduled_callback(Kernel.tick_count)
     end
 
     def quit_after_startup_eval?
@@ -241,10 +240,7 @@ module QMX
       return if skip_tick_usr_engine?
       Kernel.tick_count += 1
       @args.state.tick_count = Kernel.tick_count
-      __run_game_code__ do
-        callback = @scheduled_callbacks[Kernel.tick_count]
-        callback.call if callback
-      end
+      __run_game_code__ { run_scheduled_callback(Kernel.tick_count) }
     end
 
     def skip_tick_usr_engine?
