@@ -329,10 +329,12 @@ module QMX
       entity
     end
 
+    # A type's names are checked when it is made; a later entity's initial
+    # names are checked as it takes them, only those the type lacks.
     def self.new_entity_strict(entity_type, init_hash = nil, block = nil)
-      init_hash&.each_key { |key| StrictEntity.__check_new_property__(entity_type, key) }
       klass = strict_entities[entity_type]
       unless klass
+        init_hash&.each_key { |key| StrictEntity.__check_new_property__(entity_type, key) }
         init_hash ||= {}
         probe = new_entity(entity_type, init_hash, block)
         probe_keys = probe.instance_variable_get(:@hash).keys
@@ -399,11 +401,12 @@ module QMX
     # Values shared by several properties print once per property; the table
     # remembers which keys held one object so that loading shares it again.
     # A property named entity_strict is also the mark of a strict entity's
-    # saved data: beside it the entity notes entity_strict as sharing its
-    # own value, which keys_by_ref never pairs, so that it loads open.
+    # saved data: the entity notes entity_strict in the table so that it
+    # loads open, as sharing its own value (which keys_by_ref never pairs)
+    # unless it shares another property's.
     def update_entity_keys_by_ref
       refs = QMX::OpenEntity.keys_by_ref(@hash)
-      refs[:entity_strict] = :entity_strict if @hash.key?(:entity_strict)
+      refs[:entity_strict] = :entity_strict if @hash.key?(:entity_strict) && !refs.key?(:entity_strict)
       @hash[:entity_keys_by_ref] = refs
     end
 
@@ -636,8 +639,11 @@ module QMX
   # same name would otherwise answer in their place, and a property named
   # raise would turn the misspelling check off.
   class StrictEntity
-    OWN_PROPERTIES = [:entity_id, :entity_name, :entity_strict, :created_at, :created_at_elapsed,
-                      :global_created_at_elapsed, :entity_type, :entity_keys_by_ref].freeze
+    # In the order a new entity sets them, which is the order they are saved
+    # in, before the type's other properties (created_at_elapsed is a method
+    # and is not saved).
+    OWN_PROPERTIES = [:entity_id, :entity_name, :entity_type, :created_at, :global_created_at_elapsed,
+                      :entity_strict, :entity_keys_by_ref, :created_at_elapsed].freeze
     attr_accessor(*OWN_PROPERTIES)
 
     def self.parse_serialization_data(data)
@@ -764,14 +770,53 @@ module QMX
       @global_created_at_elapsed = Kernel.global_tick_count
       @entity_strict = true
       @entity_keys_by_ref = {}
-      init_hash.each { |key, value| instance_variable_set("@#{key}", value) } if init_hash
+      if init_hash
+        properties = __type__.__properties__
+        init_hash.each do |key, value|
+          instance_variable_set(properties[key] || StrictEntity.__variable_of_new_name__(name, key), value)
+        end
+      end
       block.call(self) if block
     end
 
+    # An initial value under a name the type lacks is kept in an instance
+    # variable of that name (the type gets no accessors for it), unless the
+    # name is refused.
+    def self.__variable_of_new_name__(entity_type, key)
+      __check_new_property__(entity_type, key)
+      "@#{key}"
+    end
+
     def update_entity_keys_by_ref
+      @entity_keys_by_ref = StrictEntity.__keys_by_ref__(StrictEntity.__saved_pairs__(self))
+    end
+
+    # An entity's instance variables by name without the at sign, in the
+    # order of its type's properties, then any other: the same for every
+    # entity of the type, and after a load, whatever order the interpreter
+    # lists them in. (Functions of the class, so that no property can stand
+    # in their place.)
+    def self.__saved_pairs__(entity)
       pairs = {}
-      instance_variables.each { |ivar| pairs[ivar.to_s[1..-1].to_sym] = instance_variable_get(ivar) }
-      @entity_keys_by_ref = QMX::OpenEntity.keys_by_ref(pairs)
+      entity.__type__.__properties__.each do |name, variable|
+        pairs[name] = entity.instance_variable_get(variable) if entity.instance_variable_defined?(variable)
+      end
+      variables = entity.instance_variables
+      if variables.length > pairs.length
+        variables.each do |ivar|
+          name = ivar.to_s[1..-1].to_sym
+          pairs[name] = entity.instance_variable_get(ivar) unless pairs.key?(name)
+        end
+      end
+      pairs
+    end
+
+    # Its entity_strict is what marks a strict entity: it never shares the
+    # value of another property in the table.
+    def self.__keys_by_ref__(pairs)
+      refs = QMX::OpenEntity.keys_by_ref(pairs)
+      refs.delete(:entity_strict)
+      refs
     end
 
     def load_entity_data!(serialization_data)
@@ -854,10 +899,9 @@ module QMX
     end
 
     def to_hash
-      update_entity_keys_by_ref
-      result = {}
-      instance_variables.each { |ivar| result[ivar.to_s[1..-1].to_sym] = instance_variable_get(ivar) }
-      result
+      pairs = StrictEntity.__saved_pairs__(self)
+      @entity_keys_by_ref = pairs[:entity_keys_by_ref] = StrictEntity.__keys_by_ref__(pairs)
+      pairs
     end
 
     def set!(key, value)

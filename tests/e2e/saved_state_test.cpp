@@ -781,6 +781,38 @@ puts "failed: #{checks.reject { |_, ok| ok == true }.keys.inspect}"
     EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
 }
 
+// Save, load and save again gives the same text: a strict entity of more
+// properties than the interpreter lists in the order they were made, open
+// entities, the state itself, also once the strict types are forgotten (as
+// in a new run). An open entity's entity_strict that shares its value with
+// another property, before or after it, shares it again after a load.
+TEST(SavedState, SaveLoadSaveGivesTheSameTextAndKeepsEntityStrictShared) {
+    EngineSandbox sandbox;
+    engine_result result = sandbox.run_check(R"(s = $qmx.args.state
+s.wide = s.new_entity_strict(:wide, (1..40).map { |i| [:"p#{i}", i] }.to_h)
+s.wides = [s.new_entity_strict(:wide, (1..40).map { |i| [:"p#{i}", -i] }.to_h)]
+s.open = s.new_entity(:open, hp: 1)
+s.sharer = s.new_entity(:sharer, items: [1, 2])
+s.sharer.entity_strict = s.sharer.items
+s.first = s.new_entity(:first, entity_strict: [3])
+s.first.later = s.first.entity_strict
+checks = {}
+text = $qmx.save_state
+loaded = $qmx.load_state
+checks[:same_text] = text && loaded && $qmx.save_state == text
+QMX::Entity.strict_entities.clear
+checks[:same_text_new_types] = text && $qmx.load_state && $qmx.save_state == text
+state = $qmx.args.state
+checks[:shared_before] = state.sharer.is_a?(QMX::OpenEntity) && state.sharer.entity_strict.equal?(state.sharer.items) &&
+                         state.sharer.items == [1, 2]
+checks[:shared_after] = state.first.is_a?(QMX::OpenEntity) && state.first.later.equal?(state.first.entity_strict)
+checks[:strict] = state.wide.is_a?(QMX::StrictEntity) && state.wide.p40 == 40 && state.wides[0].p1 == -1
+puts "failed: #{checks.reject { |_, ok| ok == true }.keys.inspect}"
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out;
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out;
+}
+
 // A Hash's default value or default proc is not saved: save_state still
 // writes the save and says in the log which Hashes lose theirs, by key path
 // (ten of them, and how many more), and they load without one.
