@@ -113,7 +113,7 @@ module QMX
     # value is copied.
     def self.saved_keys_by_ref(serialization_data, strict = false)
       refs = serialization_data[:entity_keys_by_ref]
-      return nil if refs.nil?
+      return nil if refs.nil? || (refs.is_a?(Hash) && refs.empty?)
       unless refs.is_a?(Hash)
         raise ArgumentError, "entity_keys_by_ref must be a Hash, not #{QMX::LiteralReader.excerpt(refs)}."
       end
@@ -160,15 +160,16 @@ module QMX
     PENDING = Object.new.freeze
 
     # The walk keeps its own stack, so that Arrays, Hashes and entities nest
-    # as deep as the saved text does. Each open level is [kind, data,
-    # result, marked steps, next marked step, keys, values, step, key, plain
-    # inside, end]; marks say which Arrays and Hashes are to be made anew,
-    # true for those that hold one. A step is an Array's index, or 2i for the key and 2i + 1
-    # for the value of a Hash's i-th pair. An Array (:array) or a Hash
-    # (:hash) is a copy with its marked steps put in; a Hash with a marked
-    # key (:pairs) and an entity (:entity) take every pair in turn. An error
-    # is reported with the data of the innermost entity being loaded. The
-    # outermost entity is the one whose id the engine counts on from.
+    # as deep as the saved text does; marks say which Arrays and Hashes are
+    # to be made anew, true for those that hold one. Each open level is
+    # [kind, data, result, marked steps, next marked step, keys, values,
+    # step, key, plain inside, end, target]. A step is an Array's index, or
+    # 2i for the key and 2i + 1 for the value of a Hash's i-th pair. An Array
+    # (:array), a Hash (:hash) and an open entity (:open) are a copy, the
+    # target, with the marked steps put in; a Hash with a marked key
+    # (:pairs) and any other entity (:entity) take every pair in turn. An
+    # error is reported with the data of the innermost entity being loaded.
+    # The outermost entity is the one whose id the engine counts on from.
     def self.rebuild_saved_data(value, marks)
       loaded = @load_journal ? @load_journal[3] : {}
       stack = []
@@ -177,7 +178,8 @@ module QMX
       root = stack[0][2]
       loop do
         level = stack.last
-        if level[0] == :entity || level[0] == :pairs
+        kind = level[0]
+        if kind == :entity || kind == :pairs
           step = level[7]
           if step < level[10]
             child = step.even? ? level[5][step >> 1] : level[6][step >> 1]
@@ -192,13 +194,13 @@ module QMX
         elsif level[4] < level[10]
           step = level[7] = level[3][level[4]]
           level[4] += 1
-          child = rebuild_open(level[0] == :array ? level[1][step] : level[6][step >> 1], level[9], marks, loaded, stack)
+          child = rebuild_open(kind == :array ? level[1][step] : level[6][step >> 1], level[9], marks, loaded, stack)
           rebuild_place(level, step, child) unless PENDING.equal?(child)
           next
         end
         # The level is complete: it takes its place in the one it is in.
         done = level[2]
-        if level[0] == :entity
+        if kind == :entity || kind == :open
           done.__load_end__(level[1], done.equal?(root))
           id = level[1][:entity_id]
           loaded[id] = done if id.is_a?(Integer)
@@ -209,10 +211,12 @@ module QMX
         rebuild_place(parent, parent[7], done)
       end
     rescue StandardError => e
-      entity_level = stack && stack.reverse.find { |level| level[0] == :entity }
+      entity_level = stack && stack.reverse.find { |level| level[0] == :entity || level[0] == :open }
       raise e unless entity_level
       raise QMX::OpenEntity.load_failure_message(entity_level[1], e)
     end
+
+    NO_STEPS = [].freeze
 
     # What a marked Array or Hash loads as: PENDING with its level pushed on
     # the stack, or at once the entity of its id this load made already, or
@@ -220,8 +224,9 @@ module QMX
     # it is inside a Hash of the game's.
     def self.rebuild_open(data, plain, marks, loaded, stack)
       if data.is_a?(Array)
+        copy = data.dup
         steps = FFI.saved_data_marked_steps(data, marks)
-        stack << [:array, data, data.dup, steps, 0, nil, nil, nil, nil, plain, steps.length]
+        stack << [:array, data, copy, steps, 0, nil, nil, nil, nil, plain, steps.length, copy]
         return PENDING
       end
       if data.size == 1 && data.key?(PLAIN_HASH_KEY) && data[PLAIN_HASH_KEY].is_a?(Hash)
@@ -232,33 +237,43 @@ module QMX
       id = data[:entity_id]
       entity = id.is_a?(Integer) && loaded[id]
       return entity if entity
-      if saved_strict?(data, plain)
+      steps = marks[data.__id__] ? FFI.saved_data_marked_steps(data, marks) : NO_STEPS
+      strict = saved_strict?(data, plain)
+      if !strict && (steps.empty? || steps.none?(&:even?))
+        # Its keys are kept: it takes a copy of the saved pairs, the saved
+        # id among them, after taking a fresh id as every loaded entity does.
+        id!
+        entity = OpenEntity.__new_for_load__(data.dup)
+        properties = entity.instance_variable_get(:@hash)
+        keys, values = steps.empty? ? [nil, nil] : [data.keys, data.values]
+        stack << [:open, data, entity, steps, 0, keys, values, nil, nil, false, steps.length, properties]
+        return PENDING
+      end
+      if strict
         StrictEntity.__check_saved_properties__(data)
         entity = new_entity_strict(data[:entity_name], data)
       else
-        entity = OpenEntity.__new_for_load__
+        entity = OpenEntity.__new_for_load__({})
       end
       entity.__load_begin__
-      if marks[data.__id__]
-        stack << [:entity, data, entity, FFI.saved_data_marked_steps(data, marks), 0, data.keys, data.values, 0, nil,
-                  false, 2 * data.size]
-      else
-        # Nothing in it is made anew: its pairs go in as they are, its level
-        # on the stack meanwhile for what an error names.
-        stack << [:entity, data, entity, NO_STEPS, 0, nil, nil, 0, nil, false, 0]
+      if steps.empty?
+        # Its pairs go in as they are, its level on the stack meanwhile for
+        # what an error names.
+        stack << [:entity, data, entity, steps, 0, nil, nil, 0, nil, false, 0, nil]
         data.each { |key, value| entity.__load_value__(key, value) }
+      else
+        stack << [:entity, data, entity, steps, 0, data.keys, data.values, 0, nil, false, 2 * data.size, nil]
       end
       PENDING
     end
 
-    NO_STEPS = [].freeze
-
     def self.rebuild_open_hash(data, marks, stack)
       steps = FFI.saved_data_marked_steps(data, marks)
       if steps.any?(&:even?)
-        stack << [:pairs, data, {}, steps, 0, data.keys, data.values, 0, nil, true, 2 * data.size]
+        stack << [:pairs, data, {}, steps, 0, data.keys, data.values, 0, nil, true, 2 * data.size, nil]
       else
-        stack << [:hash, data, data.dup, steps, 0, data.keys, data.values, nil, nil, true, steps.length]
+        copy = data.dup
+        stack << [:hash, data, copy, steps, 0, data.keys, data.values, nil, nil, true, steps.length, copy]
       end
       PENDING
     end
@@ -268,9 +283,9 @@ module QMX
     def self.rebuild_place(level, step, child)
       kind = level[0]
       if kind == :array
-        level[2][step] = child
-      elsif kind == :hash
-        level[2][level[5][step >> 1]] = child
+        level[11][step] = child
+      elsif kind == :hash || kind == :open
+        level[11][level[5][step >> 1]] = child
       else
         if step.even?
           level[8] = child
@@ -363,11 +378,12 @@ module QMX
       @hash[:entity_keys_by_ref] = {}
     end
 
-    # An entity for a load to fill: its properties come in the order they
-    # were saved in, so that it saves the same text again.
-    def self.__new_for_load__
+    # An entity for a load to fill, with the Hash its properties go in: they
+    # come in the order they were saved in, so that it saves the same text
+    # again.
+    def self.__new_for_load__(properties)
       entity = allocate
-      entity.instance_variable_set(:@hash, {})
+      entity.instance_variable_set(:@hash, properties)
       entity
     end
 
