@@ -38,6 +38,19 @@ mrb_value item(mrb_value array, mrb_int index) {
     return items[index];
 }
 
+int push_pair(mrb_state *mrb, mrb_value key, mrb_value value, void *data) {
+    mrb_ary_push(mrb, *(mrb_value *)data, key);
+    mrb_ary_push(mrb, *(mrb_value *)data, value);
+    return 0;
+}
+
+// Appends a container's children to keep: an Array's elements, a Hash's
+// keys and values in pairs, in order.
+void push_children(mrb_state *mrb, mrb_value keep, mrb_value container) {
+    if (mrb_array_p(container)) mrb_ary_concat(mrb, keep, container);
+    else mrb_hash_foreach(mrb, mrb_hash_ptr(container), push_pair, &keep);
+}
+
 // --- Symbols a load makes --------------------------------------------------------
 
 // Symbols are never freed. A load makes the Symbols its text names, and a
@@ -123,10 +136,10 @@ bool fresh_run_has(mrb_state *mrb, std::string_view name) {
 
 // --- What a load makes an entity of ------------------------------------------------
 
-// A Hash the writer writes for the game's own Hash, when a load could take
-// that Hash for an entity or for another such wrapper: one pair, under this
-// key, whose value is the game's Hash. A load gives the Hash inside back as a
-// plain Hash, whatever its keys.
+// The writer writes a Hash of the game's that a load could take for an
+// entity (it holds :entity_id) inside a Hash of one pair under this key, a
+// wrapper, and so one holding the key itself; the reader gives back the Hash
+// inside, as it was.
 const char PLAIN_HASH_KEY[] = "__plain_hash__";
 
 // The Symbols the loader looks for, made once per walk.
@@ -142,18 +155,25 @@ bool has_key(mrb_state *mrb, mrb_value hash, mrb_sym key) {
     return mrb_hash_key_p(mrb, hash, mrb_symbol_value(key));
 }
 
-// Whether loading must look at a Hash itself: it may be an entity (it holds
-// :entity_id) or the wrapper of a plain Hash.
+// Whether loading must look at a Hash itself: it may be an entity.
 bool rebuild_candidate(mrb_state *mrb, mrb_value hash, const loader_keys &keys) {
-    if (has_key(mrb, hash, keys.entity_id)) return true;
-    if (mrb_hash_size(mrb, hash) != 1) return false;
-    return mrb_hash_p(mrb_hash_fetch(mrb, hash, mrb_symbol_value(keys.plain_hash), mrb_nil_value()));
+    return has_key(mrb, hash, keys.entity_id);
 }
 
-// Whether the writer must wrap a Hash of the game's: a load would look at it
-// (one holding the wrapper's key is wrapped whatever its size).
+// Whether the writer must wrap a Hash of the game's: a load would take it
+// for an entity, or for a wrapper (one holding the wrapper's key is wrapped
+// whatever its size).
 bool needs_plain_hash_wrapper(mrb_state *mrb, mrb_value hash, const loader_keys &keys) {
     return has_key(mrb, hash, keys.entity_id) || has_key(mrb, hash, keys.plain_hash);
+}
+
+// The Hash a wrapper holds; nil for anything else. Every value the writer
+// writes that has the wrapper's shape is one: the game's own Hashes of that
+// shape are wrapped, and an entity holds :entity_id.
+mrb_value wrapped_hash(mrb_state *mrb, mrb_value value, const loader_keys &keys) {
+    if (!mrb_hash_p(value) || mrb_hash_size(mrb, value) != 1) return mrb_nil_value();
+    mrb_value inner = mrb_hash_fetch(mrb, value, mrb_symbol_value(keys.plain_hash), mrb_nil_value());
+    return mrb_hash_p(inner) ? inner : mrb_nil_value();
 }
 
 // --- Writing --------------------------------------------------------------------
@@ -391,17 +411,6 @@ void note_lost_default(text_writer *w, mrb_int slot, mrb_value hash) {
     call(w, w->writer, w->note_lost_default, 2, args);
 }
 
-struct pair_collector {
-    mrb_value keep;
-};
-
-int collect_pair(mrb_state *mrb, mrb_value key, mrb_value value, void *data) {
-    pair_collector *collector = (pair_collector *)data;
-    mrb_ary_push(mrb, collector->keep, key);
-    mrb_ary_push(mrb, collector->keep, value);
-    return 0;
-}
-
 // Writes value, the child at step slot of the innermost frame (or the value
 // the walk begins with): its text when it is plain, else it opens as a
 // frame.
@@ -452,12 +461,7 @@ void write_value(text_writer *w, mrb_value value, mrb_int slot) {
     mrb_ary_push(mrb, w->keep, pairs);
     frame.first = RARRAY_LEN(w->keep);
     frame.hash = mrb_hash_p(pairs);
-    if (frame.hash) {
-        pair_collector collector{w->keep};
-        mrb_hash_foreach(mrb, mrb_hash_ptr(pairs), collect_pair, &collector);
-    } else {
-        mrb_ary_concat(mrb, w->keep, pairs);
-    }
+    push_children(mrb, w->keep, pairs);
     frame.steps = RARRAY_LEN(w->keep) - frame.first;
     frame.wrapped = frame.hash && !loads_as_entity && needs_plain_hash_wrapper(mrb, pairs, w->keys);
     if (frame.hash) {
@@ -615,6 +619,11 @@ struct text_builder {
     // for each open container, whether it holds one.
     mrb_value marks;
     std::vector<bool> holds_marked;
+    // Wrappers, and the containers holding one at any depth, by address,
+    // for the pass that unwraps them once the whole value is read; for each
+    // open container, whether it holds one.
+    std::unordered_set<const void *> wrapper_paths;
+    std::vector<bool> holds_wrapper;
     loader_keys keys;
     int arena;
 };
@@ -771,6 +780,67 @@ void note_marked(mrb_state *mrb, mrb_value marks, mrb_value container, bool hold
     mrb_hash_set(mrb, marks, mrb_int_value(mrb, mrb_obj_id(container)), mrb_bool_value(holds_marked));
 }
 
+// A wrapper taken away: the Hash it held is the game's, plain (noted so for
+// the loader when it holds what is to be made anew, else not noted at all).
+mrb_value unwrap(mrb_state *mrb, text_builder *b, mrb_value wrapper, mrb_value inner) {
+    if (!mrb_hash_p(b->marks)) return inner;
+    mrb_hash_delete_key(mrb, b->marks, mrb_int_value(mrb, mrb_obj_id(wrapper)));
+    mrb_value id = mrb_int_value(mrb, mrb_obj_id(inner));
+    if (mrb_test(mrb_hash_fetch(mrb, b->marks, id, mrb_false_value())))
+        mrb_hash_set(mrb, b->marks, id, mrb_symbol_value(b->keys.plain_hash));
+    else
+        mrb_hash_delete_key(mrb, b->marks, id);
+    return inner;
+}
+
+// A child of a container being unwrapped: the Hash it holds when it is a
+// wrapper; each container that holds a wrapper is put on todo.
+mrb_value unwrapped_child(mrb_state *mrb, text_builder *b, mrb_value child, std::vector<mrb_value> *todo) {
+    if (!mrb_array_p(child) && !mrb_hash_p(child)) return child;
+    if (!b->wrapper_paths.count(mrb_ptr(child))) return child;
+    mrb_value inner = wrapped_hash(mrb, child, b->keys);
+    if (!mrb_nil_p(inner)) child = unwrap(mrb, b, child, inner);
+    if (b->wrapper_paths.count(mrb_ptr(child))) todo->push_back(child);
+    return child;
+}
+
+// Takes every wrapper out of the value read, from the top down: a wrapper's
+// Hash is the game's as it was, never itself a wrapper, while its keys and
+// values are written values again. A Hash whose key changes is filled anew
+// in its order.
+mrb_value unwrap_all(mrb_state *mrb, text_builder *b, mrb_value root) {
+    std::vector<mrb_value> todo;
+    root = unwrapped_child(mrb, b, root, &todo);
+    mrb_value pairs = mrb_ary_new(mrb);
+    int arena = mrb_gc_arena_save(mrb);
+    while (!todo.empty()) {
+        mrb_value container = todo.back();
+        todo.pop_back();
+        if (mrb_array_p(container)) {
+            for (mrb_int i = 0; i < RARRAY_LEN(container); ++i)
+                mrb_ary_set(mrb, container, i, unwrapped_child(mrb, b, item(container, i), &todo));
+        } else {
+            mrb_ary_clear(mrb, pairs);
+            push_children(mrb, pairs, container);
+            bool keys_changed = false;
+            for (mrb_int i = 0; i < RARRAY_LEN(pairs); ++i) {
+                mrb_value was = item(pairs, i), now = unwrapped_child(mrb, b, was, &todo);
+                if (mrb_obj_equal(mrb, was, now)) continue;
+                mrb_ary_set(mrb, pairs, i, now);
+                if (i % 2 == 0) keys_changed = true;
+                else if (!keys_changed) mrb_hash_set(mrb, container, item(pairs, i - 1), now);
+            }
+            if (keys_changed) {
+                mrb_hash_clear(mrb, container);
+                for (mrb_int i = 0; i < RARRAY_LEN(pairs); i += 2)
+                    mrb_hash_set(mrb, container, item(pairs, i), item(pairs, i + 1));
+            }
+        }
+        mrb_gc_arena_restore(mrb, arena);
+    }
+    return root;
+}
+
 mrb_value read_walk(mrb_state *mrb, void *data) {
     text_builder *b = (text_builder *)data;
     if (!collect_symbols(mrb, b)) return mrb_nil_value();
@@ -782,8 +852,14 @@ mrb_value read_walk(mrb_state *mrb, void *data) {
         if (t.kind == SAVED_TEXT_END) {
             // The finished container is on top already.
             b->key_waiting.pop_back();
+            mrb_value done = item(b->stack, RARRAY_LEN(b->stack) - 1);
+            bool holds_wrapper = b->holds_wrapper.back();
+            b->holds_wrapper.pop_back();
+            if (holds_wrapper || !mrb_nil_p(wrapped_hash(mrb, done, b->keys))) {
+                b->wrapper_paths.insert(mrb_ptr(done));
+                if (!b->holds_wrapper.empty()) b->holds_wrapper.back() = true;
+            }
             if (marking) {
-                mrb_value done = item(b->stack, RARRAY_LEN(b->stack) - 1);
                 bool holds = b->holds_marked.back();
                 bool marked = holds || (mrb_hash_p(done) && rebuild_candidate(mrb, done, b->keys));
                 b->holds_marked.pop_back();
@@ -795,6 +871,7 @@ mrb_value read_walk(mrb_state *mrb, void *data) {
         } else if ((t.kind == SAVED_TEXT_ARRAY || t.kind == SAVED_TEXT_HASH) && !t.empty) {
             mrb_ary_push(mrb, b->stack, t.kind == SAVED_TEXT_HASH ? mrb_hash_new(mrb) : mrb_ary_new(mrb));
             b->key_waiting.push_back(false);
+            b->holds_wrapper.push_back(false);
             if (marking) b->holds_marked.push_back(false);
             mrb_gc_arena_restore(mrb, b->arena);
             continue;
@@ -809,14 +886,17 @@ mrb_value read_walk(mrb_state *mrb, void *data) {
     }
     // The whole value is the one left on the stack once every container
     // closed.
-    return b->key_waiting.empty() && RARRAY_LEN(b->stack) == 1 ? item(b->stack, 0) : mrb_nil_value();
+    if (!b->key_waiting.empty() || RARRAY_LEN(b->stack) != 1) return mrb_nil_value();
+    mrb_value value = item(b->stack, 0);
+    return b->wrapper_paths.empty() ? value : unwrap_all(mrb, b, value);
 }
 
-// FFI.saved_text_read(text, failure, marks = nil): the value text holds; for
-// text that is not saved state nil, with what was wrong and its byte offset
-// appended to failure, and the limits as well when it names too many new
-// Symbols. Given a Hash as marks, it notes there what the loader must make
-// anew (as FFI.saved_data_marks does).
+// FFI.saved_text_read(text, failure, marks = nil): the value text holds, its
+// wrappers taken out; for text that is not saved state nil, with what was
+// wrong and its byte offset appended to failure, and the limits as well when
+// it names too many new Symbols. Given a Hash as marks, it notes there what
+// the loader must make anew (as FFI.saved_data_marks does), and marks with
+// PLAIN_HASH_KEY a Hash that was wrapped and holds such a container.
 mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
     mrb_value text, failure, marks = mrb_nil_value();
     mrb_get_args(mrb, "SA|o", &text, &failure, &marks);
@@ -865,19 +945,6 @@ struct mark_frame {
     mrb_int first, next, end; // its children in the keep stack
     bool holds_marked;
 };
-
-int push_pair(mrb_state *mrb, mrb_value key, mrb_value value, void *data) {
-    mrb_ary_push(mrb, *(mrb_value *)data, key);
-    mrb_ary_push(mrb, *(mrb_value *)data, value);
-    return 0;
-}
-
-// Appends a container's children to keep: an Array's elements, a Hash's
-// keys and values in pairs.
-void push_children(mrb_state *mrb, mrb_value keep, mrb_value container) {
-    if (mrb_array_p(container)) mrb_ary_concat(mrb, keep, container);
-    else mrb_hash_foreach(mrb, mrb_hash_ptr(container), push_pair, &keep);
-}
 
 enum class mark_state : char { open, plain, marked };
 

@@ -137,11 +137,12 @@ module QMX
     # entity_keys_by_ref Hash every saved entity holds (an entity the game
     # keeps by id), so that the game's own records with an :entity_id in
     # saves of earlier releases stay Hashes. The writer wraps every Hash of
-    # the game's that holds :entity_id in {:__plain_hash__=>...}, which
-    # loads as the Hash inside, whatever it holds: in its saves only
-    # entities come back as entities. One id is one entity in a load, in a
-    # list, by id and as a key alike. Only the Arrays and Hashes on the way
-    # to an entity are made anew; everything else is kept as it is.
+    # the game's that holds :entity_id in {:__plain_hash__=>...}, which the
+    # reader takes out and marks as the game's, whatever it holds: in its
+    # saves only entities come back as entities. One id is one entity in a
+    # load, in a list, by id and as a key alike. Only the Arrays and Hashes
+    # on the way to an entity are made anew; everything else is kept as it
+    # is.
     def self.parse_serialization_data(value)
       return value unless value.is_a?(Hash) || value.is_a?(Array)
       rebuild_loaded(value, FFI.saved_data_marks(value))
@@ -219,9 +220,9 @@ module QMX
     NO_STEPS = [].freeze
 
     # What a marked Array or Hash loads as: PENDING with its level pushed on
-    # the stack, or at once the entity of its id this load made already, or
-    # the Hash a wrapper holds when nothing in it is to be made anew. plain:
-    # it is inside a Hash of the game's.
+    # the stack, or at once the entity of its id this load made already.
+    # plain: it is inside a Hash of the game's. A Hash the reader took out of
+    # a wrapper (marked PLAIN_HASH_KEY) is the game's.
     def self.rebuild_open(data, plain, marks, loaded, stack)
       if data.is_a?(Array)
         copy = data.dup
@@ -229,15 +230,12 @@ module QMX
         stack << [:array, data, copy, steps, 0, nil, nil, nil, nil, plain, steps.length, copy]
         return PENDING
       end
-      if data.size == 1 && data.key?(PLAIN_HASH_KEY) && data[PLAIN_HASH_KEY].is_a?(Hash)
-        inner = data[PLAIN_HASH_KEY]
-        return marks.key?(inner.__id__) ? rebuild_open_hash(inner, marks, stack) : inner
-      end
-      return rebuild_open_hash(data, marks, stack) unless saved_entity?(data, plain)
+      mark = marks[data.__id__]
+      return rebuild_open_hash(data, marks, stack) if mark == PLAIN_HASH_KEY || !saved_entity?(data, plain)
       id = data[:entity_id]
       entity = id.is_a?(Integer) && loaded[id]
       return entity if entity
-      steps = marks[data.__id__] ? FFI.saved_data_marked_steps(data, marks) : NO_STEPS
+      steps = mark ? FFI.saved_data_marked_steps(data, marks) : NO_STEPS
       strict = saved_strict?(data, plain)
       if !strict && (steps.empty? || steps.none?(&:even?))
         # Its keys are kept: it takes a copy of the saved pairs, the saved
