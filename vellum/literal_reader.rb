@@ -67,7 +67,8 @@ module QMX
     end
 
     # The reading is native (a game loads inside its tick); it answers what
-    # was wrong and where for text that is not saved state. Given a Hash as
+    # was wrong and where for text that is not saved state. A Hash of the
+    # game's that the writer wrapped comes back as it was. Given a Hash as
     # marks, it notes there what loading must make anew of the value (see
     # QMX::Entity.rebuild_saved_data).
     def self.parse(text, marks = nil)

@@ -658,7 +658,7 @@ s.in_array = [[RECORDS.values]]
 holder = s.new_entity(:holder, records: RECORDS.values)
 s.holder = holder
 s.copy = holder.as_hash.dup
-s.marked = [{ __plain_hash__: { entity_id: 1 } }, { __plain_hash__: 1, entity_id: 2, entity_keys_by_ref: {} },
+s.marked = [{ __plain_hash__: { __plain_hash__: { entity_id: 1 } } }, { __plain_hash__: 1, entity_id: 2, entity_keys_by_ref: {} },
             { __plain_hash__: holder }]
 copy = s.copy.dup
 saved = $qmx.save_state
@@ -672,7 +672,7 @@ if state
   checks[:entity_property] = state.holder.is_a?(QMX::OpenEntity) && state.holder.records == RECORDS.values &&
                              all_hashes?(state.holder.records)
   checks[:entity_copy] = state.copy.class == Hash && state.copy == copy
-  checks[:wrapper_key] = state.marked[0] == { __plain_hash__: { entity_id: 1 } } &&
+  checks[:wrapper_key] = state.marked[0] == { __plain_hash__: { __plain_hash__: { entity_id: 1 } } } &&
                          state.marked[1] == { __plain_hash__: 1, entity_id: 2, entity_keys_by_ref: {} } &&
                          state.marked[2].keys == [:__plain_hash__] && state.marked[2][:__plain_hash__].is_a?(QMX::OpenEntity)
   checks[:ids_not_counted] = state.new_entity(:next).entity_id < 100
