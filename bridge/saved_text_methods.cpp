@@ -4,8 +4,9 @@
 // Ruby object what an entity or another object is written as and refuses
 // through it, so every message stays in the framework; the reader takes its
 // tokens from bridge/saved_text.cpp and only builds the values.
-// FFI.saved_data_to_rebuild? tells the loader which values it must make
-// anew to bring back the entities in them.
+// The reader, and FFI.saved_data_marks for other data, note which Arrays and
+// Hashes the loader must make anew to bring back the entities in them;
+// FFI.saved_data_marked_steps says where in one such container they are.
 //
 // Both are loops over explicit stacks: no nesting can exhaust the machine's
 // stack. Ruby code they call may raise; each walk runs under
@@ -16,6 +17,7 @@
 #include "saved_text.h"
 
 #include <mruby/error.h>
+#include <mruby/hash.h>
 
 #include <cinttypes>
 #include <cmath>
@@ -34,6 +36,19 @@ namespace {
 mrb_value item(mrb_value array, mrb_int index) {
     const mrb_value *items = RARRAY_PTR(array);
     return items[index];
+}
+
+int push_pair(mrb_state *mrb, mrb_value key, mrb_value value, void *data) {
+    mrb_ary_push(mrb, *(mrb_value *)data, key);
+    mrb_ary_push(mrb, *(mrb_value *)data, value);
+    return 0;
+}
+
+// Appends a container's children to keep: an Array's elements, a Hash's
+// keys and values in pairs, in order.
+void push_children(mrb_state *mrb, mrb_value keep, mrb_value container) {
+    if (mrb_array_p(container)) mrb_ary_concat(mrb, keep, container);
+    else mrb_hash_foreach(mrb, mrb_hash_ptr(container), push_pair, &keep);
 }
 
 // --- Symbols a load makes --------------------------------------------------------
@@ -119,6 +134,48 @@ bool fresh_run_has(mrb_state *mrb, std::string_view name) {
     return sym && sym <= the_fresh_run_symbols.newest;
 }
 
+// --- What a load makes an entity of ------------------------------------------------
+
+// The writer writes a Hash of the game's that a load could take for an
+// entity (it holds :entity_id) inside a Hash of one pair under this key, a
+// wrapper, and so one holding the key itself; the reader gives back the Hash
+// inside, as it was.
+const char PLAIN_HASH_KEY[] = "__plain_hash__";
+
+// The Symbols the loader looks for, made once per walk.
+struct loader_keys {
+    mrb_sym entity_id, plain_hash;
+};
+
+loader_keys loader_keys_of(mrb_state *mrb) {
+    return {mrb_intern_lit(mrb, "entity_id"), mrb_intern_cstr(mrb, PLAIN_HASH_KEY)};
+}
+
+bool has_key(mrb_state *mrb, mrb_value hash, mrb_sym key) {
+    return mrb_hash_key_p(mrb, hash, mrb_symbol_value(key));
+}
+
+// Whether loading must look at a Hash itself: it may be an entity.
+bool rebuild_candidate(mrb_state *mrb, mrb_value hash, const loader_keys &keys) {
+    return has_key(mrb, hash, keys.entity_id);
+}
+
+// Whether the writer must wrap a Hash of the game's: a load would take it
+// for an entity, or for a wrapper (one holding the wrapper's key is wrapped
+// whatever its size).
+bool needs_plain_hash_wrapper(mrb_state *mrb, mrb_value hash, const loader_keys &keys) {
+    return has_key(mrb, hash, keys.entity_id) || has_key(mrb, hash, keys.plain_hash);
+}
+
+// The Hash a wrapper holds; nil for anything else. Every value the writer
+// writes that has the wrapper's shape is one: the game's own Hashes of that
+// shape are wrapped, and an entity holds :entity_id.
+mrb_value wrapped_hash(mrb_state *mrb, mrb_value value, const loader_keys &keys) {
+    if (!mrb_hash_p(value) || mrb_hash_size(mrb, value) != 1) return mrb_nil_value();
+    mrb_value inner = mrb_hash_fetch(mrb, value, mrb_symbol_value(keys.plain_hash), mrb_nil_value());
+    return mrb_hash_p(inner) ? inner : mrb_nil_value();
+}
+
 // --- Writing --------------------------------------------------------------------
 
 // One open Array or Hash. Its elements (an Array's) or its keys and values
@@ -132,6 +189,7 @@ struct write_frame {
     mrb_int next;  // the next step to write
     bool hash;
     bool entity;       // keys that are plain names read as properties in paths
+    bool wrapped;      // a Hash of the game's written inside PLAIN_HASH_KEY
     mrb_int slot;      // the step it is in its parent
     const void *ids[2]; // the value and the pairs it is written as
     // Where the text of the key being written, or whose value is, lies in
@@ -155,8 +213,9 @@ struct text_writer {
     // Whether each class still prints as the interpreter prints it; a class
     // whose inspect was redefined is asked for its text instead.
     bool plain_nil, plain_true, plain_false, plain_integer, plain_string;
-    mrb_sym inspect, pairs_of, refuse_self_holding, refuse_value, refuse_raised, refuse_symbols, entity_id,
-        entity_strict;
+    mrb_sym inspect, pairs_of, refuse_self_holding, refuse_value, refuse_raised, refuse_symbols, note_lost_default,
+        entity_id, entity_strict;
+    loader_keys keys;
     // The value being written (its step in the innermost frame) and the
     // method of its own the walk is calling, so that an exception it raises
     // is reported with its key path; whether the walk itself refused.
@@ -343,15 +402,13 @@ std::pair<size_t, size_t> names_to_make(text_writer *w) {
     return {count, bytes};
 }
 
-struct pair_collector {
-    mrb_value keep;
-};
-
-int collect_pair(mrb_state *mrb, mrb_value key, mrb_value value, void *data) {
-    pair_collector *collector = (pair_collector *)data;
-    mrb_ary_push(mrb, collector->keep, key);
-    mrb_ary_push(mrb, collector->keep, value);
-    return 0;
+// A Hash's default value or default proc is not written: the writer tells
+// the game which Hash loads without one, by its key path.
+void note_lost_default(text_writer *w, mrb_int slot, mrb_value hash) {
+    child_path(w, slot, &w->path);
+    mrb_value args[2] = {text_string(w, w->path), mrb_bool_value(MRB_RHASH_PROCDEFAULT_P(hash))};
+    w->calling = "note_lost_default";
+    call(w, w->writer, w->note_lost_default, 2, args);
 }
 
 // Writes value, the child at step slot of the innermost frame (or the value
@@ -362,7 +419,7 @@ void write_value(text_writer *w, mrb_value value, mrb_int slot) {
     w->writing = slot;
     if (append_scalar(w, value)) return;
     mrb_value pairs = value;
-    bool entity = false;
+    bool entity = false, loads_as_entity = false;
     if (!mrb_obj_is_kind_of(mrb, value, mrb->array_class) && !mrb_obj_is_kind_of(mrb, value, mrb->hash_class)) {
         w->calling = "serialize";
         mrb_value answer = call(w, w->writer, w->pairs_of, 1, &value);
@@ -376,6 +433,7 @@ void write_value(text_writer *w, mrb_value value, mrb_int slot) {
         }
         pairs = item(answer, 0);
         entity = mrb_test(item(answer, 1));
+        loads_as_entity = RARRAY_LEN(answer) > 2 && mrb_test(item(answer, 2));
     }
     const void *ids[2] = {mrb_ptr(pairs), mrb_ptr(value)};
     for (const void *id : ids) {
@@ -403,17 +461,17 @@ void write_value(text_writer *w, mrb_value value, mrb_int slot) {
     mrb_ary_push(mrb, w->keep, pairs);
     frame.first = RARRAY_LEN(w->keep);
     frame.hash = mrb_hash_p(pairs);
-    if (frame.hash) {
-        pair_collector collector{w->keep};
-        mrb_hash_foreach(mrb, mrb_hash_ptr(pairs), collect_pair, &collector);
-    } else {
-        mrb_ary_concat(mrb, w->keep, pairs);
-    }
+    push_children(mrb, w->keep, pairs);
     frame.steps = RARRAY_LEN(w->keep) - frame.first;
-    if (frame.hash) note_strict_properties(w, frame);
+    frame.wrapped = frame.hash && !loads_as_entity && needs_plain_hash_wrapper(mrb, pairs, w->keys);
+    if (frame.hash) {
+        note_strict_properties(w, frame);
+        if (MRB_RHASH_DEFAULT_P(pairs)) note_lost_default(w, slot, pairs);
+    }
     size_t index = w->frames.size();
     w->frames.push_back(frame);
     for (const void *id : ids) w->open.emplace(id, index);
+    if (frame.wrapped) w->out.append("{:").append(PLAIN_HASH_KEY).append("=>");
     w->out.push_back(frame.hash ? '{' : '[');
 }
 
@@ -426,6 +484,7 @@ mrb_value write_walk(mrb_state *mrb, void *data) {
         write_frame &frame = w->frames[index];
         if (frame.next == frame.steps) {
             w->out.push_back(frame.hash ? '}' : ']');
+            if (frame.wrapped) w->out.push_back('}');
             for (const void *id : frame.ids) {
                 auto found = w->open.find(id);
                 if (found != w->open.end() && found->second == index) w->open.erase(found);
@@ -479,8 +538,10 @@ mrb_value write_text(mrb_state *mrb, mrb_value value, mrb_value root, mrb_value 
     w.refuse_value = mrb_intern_lit(mrb, "refuse_value");
     w.refuse_raised = mrb_intern_lit(mrb, "refuse_raised");
     w.refuse_symbols = mrb_intern_lit(mrb, "refuse_symbols");
+    w.note_lost_default = mrb_intern_lit(mrb, "note_lost_default");
     w.entity_id = mrb_intern_lit(mrb, "entity_id");
     w.entity_strict = mrb_intern_lit(mrb, "entity_strict");
+    w.keys = loader_keys_of(mrb);
     w.writing = 0;
     w.calling = "";
     w.refusing = false;
@@ -499,7 +560,8 @@ mrb_value write_text(mrb_state *mrb, mrb_value value, mrb_value root, mrb_value 
 }
 
 // FFI.saved_text_write(value, root, writer): the saved text of value, whose
-// key paths begin with root; writer answers pairs_of and raises through
+// key paths begin with root; writer answers pairs_of, is told of each Hash
+// whose default is lost through note_lost_default, and raises through
 // refuse_self_holding, refuse_value, refuse_raised and refuse_symbols.
 mrb_value ffi_saved_text_write(mrb_state *mrb, mrb_value) {
     mrb_value value, root, writer;
@@ -552,6 +614,17 @@ struct text_builder {
     // value, and the value just read; the collector sees them all here.
     mrb_value stack;
     std::vector<bool> key_waiting;
+    // When the caller asks for them (marks is a Hash), the containers the
+    // loader must make anew are noted there as they finish, by object id;
+    // for each open container, whether it holds one.
+    mrb_value marks;
+    std::vector<bool> holds_marked;
+    // Wrappers, and the containers holding one at any depth, by address,
+    // for the pass that unwraps them once the whole value is read; for each
+    // open container, whether it holds one.
+    std::unordered_set<const void *> wrapper_paths;
+    std::vector<bool> holds_wrapper;
+    loader_keys keys;
     int arena;
 };
 
@@ -700,19 +773,106 @@ void place_value(mrb_state *mrb, text_builder *b) {
     mrb_ary_pop(mrb, b->stack);
 }
 
+// Notes a container the loader must make anew: one holding such a
+// container (noted true), or a Hash it must look at itself that holds none
+// (noted false).
+void note_marked(mrb_state *mrb, mrb_value marks, mrb_value container, bool holds_marked) {
+    mrb_hash_set(mrb, marks, mrb_int_value(mrb, mrb_obj_id(container)), mrb_bool_value(holds_marked));
+}
+
+// A wrapper taken away: the Hash it held is the game's, plain (noted so for
+// the loader when it holds what is to be made anew, else not noted at all).
+mrb_value unwrap(mrb_state *mrb, text_builder *b, mrb_value wrapper, mrb_value inner) {
+    if (!mrb_hash_p(b->marks)) return inner;
+    mrb_hash_delete_key(mrb, b->marks, mrb_int_value(mrb, mrb_obj_id(wrapper)));
+    mrb_value id = mrb_int_value(mrb, mrb_obj_id(inner));
+    if (mrb_test(mrb_hash_fetch(mrb, b->marks, id, mrb_false_value())))
+        mrb_hash_set(mrb, b->marks, id, mrb_symbol_value(b->keys.plain_hash));
+    else
+        mrb_hash_delete_key(mrb, b->marks, id);
+    return inner;
+}
+
+// A child of a container being unwrapped: the Hash it holds when it is a
+// wrapper; each container that holds a wrapper is put on todo.
+mrb_value unwrapped_child(mrb_state *mrb, text_builder *b, mrb_value child, std::vector<mrb_value> *todo) {
+    if (!mrb_array_p(child) && !mrb_hash_p(child)) return child;
+    if (!b->wrapper_paths.count(mrb_ptr(child))) return child;
+    mrb_value inner = wrapped_hash(mrb, child, b->keys);
+    if (!mrb_nil_p(inner)) child = unwrap(mrb, b, child, inner);
+    if (b->wrapper_paths.count(mrb_ptr(child))) todo->push_back(child);
+    return child;
+}
+
+// Takes every wrapper out of the value read, from the top down: a wrapper's
+// Hash is the game's as it was, never itself a wrapper, while its keys and
+// values are written values again. A Hash whose key changes is filled anew
+// in its order.
+mrb_value unwrap_all(mrb_state *mrb, text_builder *b, mrb_value root) {
+    std::vector<mrb_value> todo;
+    root = unwrapped_child(mrb, b, root, &todo);
+    mrb_value pairs = mrb_ary_new(mrb);
+    int arena = mrb_gc_arena_save(mrb);
+    while (!todo.empty()) {
+        mrb_value container = todo.back();
+        todo.pop_back();
+        if (mrb_array_p(container)) {
+            for (mrb_int i = 0; i < RARRAY_LEN(container); ++i)
+                mrb_ary_set(mrb, container, i, unwrapped_child(mrb, b, item(container, i), &todo));
+        } else {
+            mrb_ary_clear(mrb, pairs);
+            push_children(mrb, pairs, container);
+            bool keys_changed = false;
+            for (mrb_int i = 0; i < RARRAY_LEN(pairs); ++i) {
+                mrb_value was = item(pairs, i), now = unwrapped_child(mrb, b, was, &todo);
+                if (mrb_obj_equal(mrb, was, now)) continue;
+                mrb_ary_set(mrb, pairs, i, now);
+                if (i % 2 == 0) keys_changed = true;
+                else if (!keys_changed) mrb_hash_set(mrb, container, item(pairs, i - 1), now);
+            }
+            if (keys_changed) {
+                mrb_hash_clear(mrb, container);
+                for (mrb_int i = 0; i < RARRAY_LEN(pairs); i += 2)
+                    mrb_hash_set(mrb, container, item(pairs, i), item(pairs, i + 1));
+            }
+        }
+        mrb_gc_arena_restore(mrb, arena);
+    }
+    return root;
+}
+
 mrb_value read_walk(mrb_state *mrb, void *data) {
     text_builder *b = (text_builder *)data;
     if (!collect_symbols(mrb, b)) return mrb_nil_value();
     saved_text_read_start(&b->reader, b->reader.text, b->reader.length);
+    bool marking = mrb_hash_p(b->marks);
     for (;;) {
         saved_text_token t = saved_text_next(&b->reader);
         if (t.kind == SAVED_TEXT_DONE || t.kind == SAVED_TEXT_FAILED) break;
         if (t.kind == SAVED_TEXT_END) {
             // The finished container is on top already.
             b->key_waiting.pop_back();
+            mrb_value done = item(b->stack, RARRAY_LEN(b->stack) - 1);
+            bool holds_wrapper = b->holds_wrapper.back();
+            b->holds_wrapper.pop_back();
+            if (holds_wrapper || !mrb_nil_p(wrapped_hash(mrb, done, b->keys))) {
+                b->wrapper_paths.insert(mrb_ptr(done));
+                if (!b->holds_wrapper.empty()) b->holds_wrapper.back() = true;
+            }
+            if (marking) {
+                bool holds = b->holds_marked.back();
+                bool marked = holds || (mrb_hash_p(done) && rebuild_candidate(mrb, done, b->keys));
+                b->holds_marked.pop_back();
+                if (marked) {
+                    note_marked(mrb, b->marks, done, holds);
+                    if (!b->holds_marked.empty()) b->holds_marked.back() = true;
+                }
+            }
         } else if ((t.kind == SAVED_TEXT_ARRAY || t.kind == SAVED_TEXT_HASH) && !t.empty) {
             mrb_ary_push(mrb, b->stack, t.kind == SAVED_TEXT_HASH ? mrb_hash_new(mrb) : mrb_ary_new(mrb));
             b->key_waiting.push_back(false);
+            b->holds_wrapper.push_back(false);
+            if (marking) b->holds_marked.push_back(false);
             mrb_gc_arena_restore(mrb, b->arena);
             continue;
         } else {
@@ -726,15 +886,20 @@ mrb_value read_walk(mrb_state *mrb, void *data) {
     }
     // The whole value is the one left on the stack once every container
     // closed.
-    return b->key_waiting.empty() && RARRAY_LEN(b->stack) == 1 ? item(b->stack, 0) : mrb_nil_value();
+    if (!b->key_waiting.empty() || RARRAY_LEN(b->stack) != 1) return mrb_nil_value();
+    mrb_value value = item(b->stack, 0);
+    return b->wrapper_paths.empty() ? value : unwrap_all(mrb, b, value);
 }
 
-// FFI.saved_text_read(text, failure): the value text holds; for text that is
-// not saved state nil, with what was wrong and its byte offset appended to
-// failure, and the limits as well when it names too many new Symbols.
+// FFI.saved_text_read(text, failure, marks = nil): the value text holds, its
+// wrappers taken out; for text that is not saved state nil, with what was
+// wrong and its byte offset appended to failure, and the limits as well when
+// it names too many new Symbols. Given a Hash as marks, it notes there what
+// the loader must make anew (as FFI.saved_data_marks does), and marks with
+// PLAIN_HASH_KEY a Hash that was wrapped and holds such a container.
 mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
-    mrb_value text, failure;
-    mrb_get_args(mrb, "SA", &text, &failure);
+    mrb_value text, failure, marks = mrb_nil_value();
+    mrb_get_args(mrb, "SA|o", &text, &failure, &marks);
     mrb_bool raised = FALSE;
     mrb_value result;
     const char *what = nullptr;
@@ -748,6 +913,8 @@ mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
         mrb_value copy = mrb_str_dup(mrb, text);
         saved_text_read_start(&b.reader, RSTRING_PTR(copy), (size_t)RSTRING_LEN(copy));
         b.stack = mrb_ary_new(mrb);
+        b.marks = marks;
+        b.keys = loader_keys_of(mrb);
         b.arena = mrb_gc_arena_save(mrb);
         result = mrb_protect_error(mrb, read_walk, &b, &raised);
         what = b.reader.failure;
@@ -773,31 +940,82 @@ mrb_value ffi_saved_text_read(mrb_state *mrb, mrb_value) {
 
 bool array_or_hash(mrb_value value) { return mrb_array_p(value) || mrb_hash_p(value); }
 
-int stop_at_array_or_hash(mrb_state *, mrb_value key, mrb_value value, void *data) {
-    if (!array_or_hash(key) && !array_or_hash(value)) return 0;
-    *(bool *)data = true;
-    return 1;
-}
+struct mark_frame {
+    mrb_value container;
+    mrb_int first, next, end; // its children in the keep stack
+    bool holds_marked;
+};
 
-// FFI.saved_data_to_rebuild?(value): whether loading must make value anew,
-// asked of every value a load rebuilds: true for a Hash with the key
-// :entity_id (an entity) and for an Array or a Hash that holds an Array or a
-// Hash (one may be an entity); false for anything else, which is kept as it
-// is. Each container is looked through once, by its parent's walk, up to
-// its first container.
-mrb_value ffi_saved_data_to_rebuild(mrb_state *mrb, mrb_value) {
+enum class mark_state : char { open, plain, marked };
+
+// FFI.saved_data_marks(value): a Hash of the object ids of every Array and
+// Hash in value that loading must make anew: a Hash it must look at itself
+// (a possible entity or the wrapper of a plain Hash) and every container
+// that holds one, at any depth, keys included; each noted true when it holds
+// one. Nothing else is made anew. A
+// container met twice is looked through once; one met inside itself counts
+// as holding nothing there.
+mrb_value ffi_saved_data_marks(mrb_state *mrb, mrb_value) {
     mrb_value value;
     mrb_get_args(mrb, "o", &value);
-    if (mrb_array_p(value)) {
-        for (mrb_int i = 0; i < RARRAY_LEN(value); ++i)
-            if (array_or_hash(item(value, i))) return mrb_true_value();
-        return mrb_false_value();
+    mrb_value marks = mrb_hash_new(mrb);
+    if (!array_or_hash(value)) return marks;
+    loader_keys keys = loader_keys_of(mrb);
+    mrb_value keep = mrb_ary_new(mrb);
+    int arena = mrb_gc_arena_save(mrb);
+    std::unordered_map<const void *, mark_state> seen;
+    std::vector<mark_frame> frames;
+    auto open = [&](mrb_value container) {
+        seen[mrb_ptr(container)] = mark_state::open;
+        mrb_int first = RARRAY_LEN(keep);
+        push_children(mrb, keep, container);
+        frames.push_back({container, first, first, RARRAY_LEN(keep), false});
+    };
+    mrb_ary_push(mrb, keep, value);
+    open(value);
+    while (!frames.empty()) {
+        mark_frame &frame = frames.back();
+        if (frame.next < frame.end) {
+            mrb_value child = item(keep, frame.next++);
+            if (!array_or_hash(child)) continue;
+            auto found = seen.find(mrb_ptr(child));
+            if (found == seen.end()) open(child);
+            else if (found->second == mark_state::marked) frame.holds_marked = true;
+            continue;
+        }
+        mark_frame done = frame;
+        frames.pop_back();
+        bool marked = done.holds_marked || (mrb_hash_p(done.container) && rebuild_candidate(mrb, done.container, keys));
+        seen[mrb_ptr(done.container)] = marked ? mark_state::marked : mark_state::plain;
+        if (marked) {
+            note_marked(mrb, marks, done.container, done.holds_marked);
+            if (!frames.empty()) frames.back().holds_marked = true;
+        }
+        mrb_ary_resize(mrb, keep, done.first);
+        mrb_gc_arena_restore(mrb, arena);
     }
-    if (!mrb_hash_p(value)) return mrb_false_value();
-    if (mrb_hash_key_p(mrb, value, mrb_symbol_value(mrb_intern_lit(mrb, "entity_id")))) return mrb_true_value();
-    bool found = false;
-    mrb_hash_foreach(mrb, mrb_hash_ptr(value), stop_at_array_or_hash, &found);
-    return mrb_bool_value(found);
+    return marks;
+}
+
+// FFI.saved_data_marked_steps(container, marks): where in an Array or a
+// Hash the children that marks holds are: an Array's element indices, a
+// Hash's steps (2i for the key of its i-th pair, 2i + 1 for its value), in
+// order.
+mrb_value ffi_saved_data_marked_steps(mrb_state *mrb, mrb_value) {
+    mrb_value container, marks;
+    mrb_get_args(mrb, "oH", &container, &marks);
+    mrb_value steps = mrb_ary_new(mrb);
+    if (!array_or_hash(container)) return steps;
+    mrb_value children = mrb_ary_new(mrb);
+    push_children(mrb, children, container);
+    int arena = mrb_gc_arena_save(mrb);
+    for (mrb_int i = 0; i < RARRAY_LEN(children); ++i) {
+        mrb_value child = item(children, i);
+        if (array_or_hash(child) && mrb_hash_key_p(mrb, marks, mrb_int_value(mrb, mrb_obj_id(child))))
+            mrb_ary_push(mrb, steps, mrb_int_value(mrb, i));
+        mrb_gc_arena_restore(mrb, arena);
+    }
+    return steps;
 }
 
 // FFI.saved_text_mark_fresh_run: the game's first file is about to load; the
@@ -811,11 +1029,15 @@ mrb_value ffi_saved_text_mark_fresh_run(mrb_state *mrb, mrb_value) {
 } // namespace
 
 void ffi_saved_text_methods_define(mrb_state *mrb, RClass *ffi_module) {
+    // The loader's own keys are made before any game runs, so that no save
+    // counts them as new.
+    loader_keys_of(mrb);
     mark_fresh_run(mrb);
     mrb_define_module_function(mrb, ffi_module, "saved_text_mark_fresh_run", ffi_saved_text_mark_fresh_run,
                                MRB_ARGS_NONE());
     mrb_define_module_function(mrb, ffi_module, "saved_text_write", ffi_saved_text_write, MRB_ARGS_REQ(3));
-    mrb_define_module_function(mrb, ffi_module, "saved_text_read", ffi_saved_text_read, MRB_ARGS_REQ(2));
-    mrb_define_module_function(mrb, ffi_module, "saved_data_to_rebuild?", ffi_saved_data_to_rebuild,
-                               MRB_ARGS_REQ(1));
+    mrb_define_module_function(mrb, ffi_module, "saved_text_read", ffi_saved_text_read, MRB_ARGS_ARG(2, 1));
+    mrb_define_module_function(mrb, ffi_module, "saved_data_marks", ffi_saved_data_marks, MRB_ARGS_REQ(1));
+    mrb_define_module_function(mrb, ffi_module, "saved_data_marked_steps", ffi_saved_data_marked_steps,
+                               MRB_ARGS_REQ(2));
 }

@@ -74,11 +74,12 @@ module QMX
     # types the load registered, the properties it gave types, and the id
     # counter are put back as they were, so that a load that is refused
     # changes nothing. Undoing costs what the load did: each property it
-    # gave a type is taken back on its own.
+    # gave a type is taken back on its own. The load also keeps the
+    # entities it made by id, so that one id is one object throughout it.
     def self.__load__(trial = false)
       # A load inside one under way (an entity's values) is part of it.
       return yield if @load_journal
-      journal = [strict_entities.dup, @id, []]
+      journal = [strict_entities.dup, @id, [], {}]
       @load_journal = journal
       finished = false
       result = yield
@@ -112,7 +113,7 @@ module QMX
     # value is copied.
     def self.saved_keys_by_ref(serialization_data, strict = false)
       refs = serialization_data[:entity_keys_by_ref]
-      return nil if refs.nil?
+      return nil if refs.nil? || (refs.is_a?(Hash) && refs.empty?)
       unless refs.is_a?(Hash)
         raise ArgumentError, "entity_keys_by_ref must be a Hash, not #{QMX::LiteralReader.excerpt(refs)}."
       end
@@ -129,79 +130,190 @@ module QMX
       @strict_entities ||= {}
     end
 
-    # Saved data back to entities: a Hash with an entity_id becomes an
-    # entity, wherever the state kept it (in an Array, in a Hash by its id,
-    # as a key). Every Array and other Hash on the way to one is made anew
-    # of what it holds; one that holds no Array or Hash is kept, as is
-    # anything else.
+    # Saved data back to entities. A load makes an entity of a Hash with
+    # :entity_id where every release has written entities: the whole value,
+    # an entity's property, an element of an Array there. Inside a Hash of
+    # the game's it makes one only of a Hash that also holds the
+    # entity_keys_by_ref Hash every saved entity holds (an entity the game
+    # keeps by id), so that the game's own records with an :entity_id in
+    # saves of earlier releases stay Hashes. The writer wraps every Hash of
+    # the game's that holds :entity_id in {:__plain_hash__=>...}, which the
+    # reader takes out and marks as the game's, whatever it holds: in its
+    # saves only entities come back as entities. One id is one entity in a
+    # load, in a list, by id and as a key alike. Only the Arrays and Hashes
+    # on the way to an entity are made anew; everything else is kept as it
+    # is.
     def self.parse_serialization_data(value)
-      return value unless FFI.saved_data_to_rebuild?(value)
-      __load__ { rebuild_saved_data(value) }
+      return value unless value.is_a?(Hash) || value.is_a?(Array)
+      rebuild_loaded(value, FFI.saved_data_marks(value))
     end
 
-    # Stands for the key of a Hash's next pair while it is being rebuilt.
-    KEY_PENDING = Object.new.freeze
+    # marks: the ids of the containers to make anew, from the reader or
+    # FFI.saved_data_marks.
+    def self.rebuild_loaded(value, marks)
+      return value if marks.empty? || !marks.key?(value.__id__)
+      __load__ { rebuild_saved_data(value, marks) }
+    end
+
+    PLAIN_HASH_KEY = :__plain_hash__
+
+    # Stands for a value still being made: its level is on the stack.
+    PENDING = Object.new.freeze
 
     # The walk keeps its own stack, so that Arrays, Hashes and entities nest
-    # as deep as the saved text does. Each open level is [data, result, keys,
-    # values, next item, items, key, keys to rebuild, entity]: an Array's
-    # items are its elements (keys nil), a Hash's its pairs, each key made
-    # before its value when keys are to be rebuilt. An error is reported
-    # with the data of the innermost entity being loaded. The outermost
-    # entity is the one whose id the engine counts on from.
-    def self.rebuild_saved_data(value)
-      stack = [rebuild_level(value)]
-      root = stack[0][1]
+    # as deep as the saved text does; marks say which Arrays and Hashes are
+    # to be made anew, true for those that hold one. Each open level is
+    # [kind, data, result, marked steps, next marked step, keys, values,
+    # step, key, plain inside, end, target]. A step is an Array's index, or
+    # 2i for the key and 2i + 1 for the value of a Hash's i-th pair. An Array
+    # (:array), a Hash (:hash) and an open entity (:open) are a copy, the
+    # target, with the marked steps put in; a Hash with a marked key
+    # (:pairs) and any other entity (:entity) take every pair in turn. An
+    # error is reported with the data of the innermost entity being loaded.
+    # The outermost entity is the one whose id the engine counts on from.
+    def self.rebuild_saved_data(value, marks)
+      loaded = @load_journal ? @load_journal[3] : {}
+      stack = []
+      result = rebuild_open(value, false, marks, loaded, stack)
+      return result unless PENDING.equal?(result)
+      root = stack[0][2]
       loop do
         level = stack.last
-        index = level[4]
-        if index < level[5]
-          if level[7] && KEY_PENDING.equal?(level[6])
-            key = level[2][index]
-            if FFI.saved_data_to_rebuild?(key)
-              stack << rebuild_level(key)
-              next
+        kind = level[0]
+        if kind == :entity || kind == :pairs
+          step = level[7]
+          if step < level[10]
+            child = step.even? ? level[5][step >> 1] : level[6][step >> 1]
+            if level[3][level[4]] == step
+              level[4] += 1
+              child = rebuild_open(child, level[9], marks, loaded, stack)
+              next if PENDING.equal?(child)
             end
-            level[6] = key
-          end
-          child = level[3][index]
-          if FFI.saved_data_to_rebuild?(child)
-            stack << rebuild_level(child)
+            rebuild_place(level, step, child)
             next
           end
-        else
-          child = level[1]
-          child.__load_end__(level[0], child.equal?(root)) if level[8]
-          stack.pop
-          return child if stack.empty?
-          level = stack.last
-          index = level[4]
-          if level[7] && KEY_PENDING.equal?(level[6])
-            level[6] = child
-            next
-          end
+        elsif level[4] < level[10]
+          step = level[7] = level[3][level[4]]
+          level[4] += 1
+          child = rebuild_open(kind == :array ? level[1][step] : level[6][step >> 1], level[9], marks, loaded, stack)
+          rebuild_place(level, step, child) unless PENDING.equal?(child)
+          next
         end
-        level[4] = index + 1
-        target = level[1]
-        if level[2].nil?
-          target << child
-        else
-          key = level[2][index]
-          if level[7]
-            key = level[6]
-            level[6] = KEY_PENDING
-          end
-          if level[8]
-            target.__load_value__(key, child)
-          else
-            target[key] = child
-          end
+        # The level is complete: it takes its place in the one it is in.
+        done = level[2]
+        if kind == :entity || kind == :open
+          done.__load_end__(level[1], done.equal?(root))
+          id = level[1][:entity_id]
+          loaded[id] = done if id.is_a?(Integer)
         end
+        stack.pop
+        return done if stack.empty?
+        parent = stack.last
+        rebuild_place(parent, parent[7], done)
       end
     rescue StandardError => e
-      entity_level = stack && stack.reverse.find { |level| level[8] }
+      entity_level = stack && stack.reverse.find { |level| level[0] == :entity || level[0] == :open }
       raise e unless entity_level
-      raise QMX::OpenEntity.load_failure_message(entity_level[0], e)
+      raise QMX::OpenEntity.load_failure_message(entity_level[1], e)
+    end
+
+    NO_STEPS = [].freeze
+
+    # What a marked Array or Hash loads as: PENDING with its level pushed on
+    # the stack, or at once the entity of its id this load made already.
+    # plain: it is inside a Hash of the game's. A Hash the reader took out of
+    # a wrapper (marked PLAIN_HASH_KEY) is the game's.
+    def self.rebuild_open(data, plain, marks, loaded, stack)
+      if data.is_a?(Array)
+        copy = data.dup
+        steps = FFI.saved_data_marked_steps(data, marks)
+        stack << [:array, data, copy, steps, 0, nil, nil, nil, nil, plain, steps.length, copy]
+        return PENDING
+      end
+      mark = marks[data.__id__]
+      return rebuild_open_hash(data, marks, stack) if mark == PLAIN_HASH_KEY || !saved_entity?(data, plain)
+      id = data[:entity_id]
+      entity = id.is_a?(Integer) && loaded[id]
+      return entity if entity
+      steps = mark ? FFI.saved_data_marked_steps(data, marks) : NO_STEPS
+      strict = saved_strict?(data, plain)
+      if !strict && (steps.empty? || steps.none?(&:even?))
+        # Its keys are kept: it takes a copy of the saved pairs, the saved
+        # id among them, after taking a fresh id as every loaded entity does.
+        id!
+        entity = OpenEntity.__new_for_load__(data.dup)
+        properties = entity.instance_variable_get(:@hash)
+        keys, values = steps.empty? ? [nil, nil] : [data.keys, data.values]
+        stack << [:open, data, entity, steps, 0, keys, values, nil, nil, false, steps.length, properties]
+        return PENDING
+      end
+      if strict
+        StrictEntity.__check_saved_properties__(data)
+        entity = new_entity_strict(data[:entity_name], data)
+      else
+        entity = OpenEntity.__new_for_load__({})
+      end
+      entity.__load_begin__
+      if steps.empty?
+        # Its pairs go in as they are, its level on the stack meanwhile for
+        # what an error names.
+        stack << [:entity, data, entity, steps, 0, nil, nil, 0, nil, false, 0, nil]
+        data.each { |key, value| entity.__load_value__(key, value) }
+      else
+        stack << [:entity, data, entity, steps, 0, data.keys, data.values, 0, nil, false, 2 * data.size, nil]
+      end
+      PENDING
+    end
+
+    def self.rebuild_open_hash(data, marks, stack)
+      steps = FFI.saved_data_marked_steps(data, marks)
+      if steps.any?(&:even?)
+        stack << [:pairs, data, {}, steps, 0, data.keys, data.values, 0, nil, true, 2 * data.size, nil]
+      else
+        copy = data.dup
+        stack << [:hash, data, copy, steps, 0, data.keys, data.values, nil, nil, true, steps.length, copy]
+      end
+      PENDING
+    end
+
+    # Puts a made value at its step: into an Array or a copied Hash, or as
+    # the key or the value of the next pair of a Hash or an entity.
+    def self.rebuild_place(level, step, child)
+      kind = level[0]
+      if kind == :array
+        level[11][step] = child
+      elsif kind == :hash || kind == :open
+        level[11][level[5][step >> 1]] = child
+      else
+        if step.even?
+          level[8] = child
+        elsif kind == :entity
+          level[2].__load_value__(level[8], child)
+        else
+          level[2][level[8]] = child
+        end
+        level[7] = step + 1
+      end
+    end
+
+    # A saved entity: a Hash with :entity_id, inside a Hash of the game's
+    # only with the entity_keys_by_ref Hash every saved entity holds.
+    def self.saved_entity?(data, plain)
+      data.key?(:entity_id) && (!plain || (data.key?(:entity_keys_by_ref) && data[:entity_keys_by_ref].is_a?(Hash)))
+    end
+
+    # Saved data of a strict entity holds entity_strict. An open entity with
+    # a property of that name notes entity_strict in its entity_keys_by_ref
+    # (sharing its own value when it shares no other), which no strict
+    # entity does. Inside a Hash of the game's, saves of earlier releases
+    # did not note it: there strict data must also hold
+    # global_created_at_elapsed, which every strict entity saves and an open
+    # one does not.
+    def self.saved_strict?(data, plain)
+      return false unless data.key?(:entity_strict)
+      refs = data.key?(:entity_keys_by_ref) ? data[:entity_keys_by_ref] : nil
+      return false if refs.is_a?(Hash) && refs.key?(:entity_strict)
+      !plain || data.key?(:global_created_at_elapsed)
     end
 
     # An entity's load_entity_data!: its properties from saved data, each
@@ -219,32 +331,6 @@ module QMX
       raise QMX::OpenEntity.load_failure_message(serialization_data, e)
     end
 
-    def self.rebuild_level(data)
-      return [data, [], nil, data, 0, data.length, nil, false, false] if data.is_a?(Array)
-      keys = data.keys
-      entity = nil
-      if data.key?(:entity_id)
-        if saved_strict?(data)
-          StrictEntity.__check_saved_properties__(data)
-          entity = new_entity_strict(data[:entity_name], data)
-        else
-          entity = OpenEntity.new
-        end
-        entity.__load_begin__
-      end
-      [data, entity || {}, keys, data.values, 0, keys.length, KEY_PENDING, FFI.saved_data_to_rebuild?(keys), !entity.nil?]
-    end
-
-    # Saved data of a strict entity: its entity_strict is saved with it. An
-    # open entity may have a property of that name too; it saves a mark
-    # that no strict entity writes (entity_strict sharing its value with
-    # itself) and loads open.
-    def self.saved_strict?(data)
-      return false unless data.key?(:entity_strict)
-      refs = data[:entity_keys_by_ref]
-      !(refs.is_a?(Hash) && refs[:entity_strict] == :entity_strict)
-    end
-
     def self.new_entity(entity_type, init_hash = nil, block = nil)
       entity = OpenEntity.new(entity_type)
       properties = entity.instance_variable_get(:@hash)
@@ -256,10 +342,12 @@ module QMX
       entity
     end
 
+    # A type's names are checked when it is made; a later entity's initial
+    # names are checked as it takes them, only those the type lacks.
     def self.new_entity_strict(entity_type, init_hash = nil, block = nil)
-      init_hash&.each_key { |key| StrictEntity.__check_new_property__(entity_type, key) }
       klass = strict_entities[entity_type]
       unless klass
+        init_hash&.each_key { |key| StrictEntity.__check_new_property__(entity_type, key) }
         init_hash ||= {}
         probe = new_entity(entity_type, init_hash, block)
         probe_keys = probe.instance_variable_get(:@hash).keys
@@ -286,6 +374,15 @@ module QMX
       @hash = { entity_id: QMX::Entity.id! }
       @hash[:entity_name] = name if name
       @hash[:entity_keys_by_ref] = {}
+    end
+
+    # An entity for a load to fill, with the Hash its properties go in: they
+    # come in the order they were saved in, so that it saves the same text
+    # again.
+    def self.__new_for_load__(properties)
+      entity = allocate
+      entity.instance_variable_set(:@hash, properties)
+      entity
     end
 
     def hash
@@ -318,11 +415,12 @@ module QMX
     # Values shared by several properties print once per property; the table
     # remembers which keys held one object so that loading shares it again.
     # A property named entity_strict is also the mark of a strict entity's
-    # saved data: beside it the entity notes entity_strict as sharing its
-    # own value, which keys_by_ref never pairs, so that it loads open.
+    # saved data: the entity notes entity_strict in the table so that it
+    # loads open, as sharing its own value (which keys_by_ref never pairs)
+    # unless it shares another property's.
     def update_entity_keys_by_ref
       refs = QMX::OpenEntity.keys_by_ref(@hash)
-      refs[:entity_strict] = :entity_strict if @hash.key?(:entity_strict)
+      refs[:entity_strict] = :entity_strict if @hash.key?(:entity_strict) && !refs.key?(:entity_strict)
       @hash[:entity_keys_by_ref] = refs
     end
 
@@ -555,8 +653,11 @@ module QMX
   # same name would otherwise answer in their place, and a property named
   # raise would turn the misspelling check off.
   class StrictEntity
-    OWN_PROPERTIES = [:entity_id, :entity_name, :entity_strict, :created_at, :created_at_elapsed,
-                      :global_created_at_elapsed, :entity_type, :entity_keys_by_ref].freeze
+    # In the order a new entity sets them, which is the order they are saved
+    # in, before the type's other properties (created_at_elapsed is a method
+    # and is not saved).
+    OWN_PROPERTIES = [:entity_id, :entity_name, :entity_type, :created_at, :global_created_at_elapsed,
+                      :entity_strict, :entity_keys_by_ref, :created_at_elapsed].freeze
     attr_accessor(*OWN_PROPERTIES)
 
     def self.parse_serialization_data(data)
@@ -683,14 +784,53 @@ module QMX
       @global_created_at_elapsed = Kernel.global_tick_count
       @entity_strict = true
       @entity_keys_by_ref = {}
-      init_hash.each { |key, value| instance_variable_set("@#{key}", value) } if init_hash
+      if init_hash
+        properties = __type__.__properties__
+        init_hash.each do |key, value|
+          instance_variable_set(properties[key] || StrictEntity.__variable_of_new_name__(name, key), value)
+        end
+      end
       block.call(self) if block
     end
 
+    # An initial value under a name the type lacks is kept in an instance
+    # variable of that name (the type gets no accessors for it), unless the
+    # name is refused.
+    def self.__variable_of_new_name__(entity_type, key)
+      __check_new_property__(entity_type, key)
+      "@#{key}"
+    end
+
     def update_entity_keys_by_ref
+      @entity_keys_by_ref = StrictEntity.__keys_by_ref__(StrictEntity.__saved_pairs__(self))
+    end
+
+    # An entity's instance variables by name without the at sign, in the
+    # order of its type's properties, then any other: the same for every
+    # entity of the type, and after a load, whatever order the interpreter
+    # lists them in. (Functions of the class, so that no property can stand
+    # in their place.)
+    def self.__saved_pairs__(entity)
       pairs = {}
-      instance_variables.each { |ivar| pairs[ivar.to_s[1..-1].to_sym] = instance_variable_get(ivar) }
-      @entity_keys_by_ref = QMX::OpenEntity.keys_by_ref(pairs)
+      entity.__type__.__properties__.each do |name, variable|
+        pairs[name] = entity.instance_variable_get(variable) if entity.instance_variable_defined?(variable)
+      end
+      variables = entity.instance_variables
+      if variables.length > pairs.length
+        variables.each do |ivar|
+          name = ivar.to_s[1..-1].to_sym
+          pairs[name] = entity.instance_variable_get(ivar) unless pairs.key?(name)
+        end
+      end
+      pairs
+    end
+
+    # Its entity_strict is what marks a strict entity: it never shares the
+    # value of another property in the table.
+    def self.__keys_by_ref__(pairs)
+      refs = QMX::OpenEntity.keys_by_ref(pairs)
+      refs.delete(:entity_strict)
+      refs
     end
 
     def load_entity_data!(serialization_data)
@@ -773,10 +913,9 @@ module QMX
     end
 
     def to_hash
-      update_entity_keys_by_ref
-      result = {}
-      instance_variables.each { |ivar| result[ivar.to_s[1..-1].to_sym] = instance_variable_get(ivar) }
-      result
+      pairs = StrictEntity.__saved_pairs__(self)
+      @entity_keys_by_ref = pairs[:entity_keys_by_ref] = StrictEntity.__keys_by_ref__(pairs)
+      pairs
     end
 
     def set!(key, value)

@@ -67,11 +67,14 @@ module QMX
     end
 
     # The reading is native (a game loads inside its tick); it answers what
-    # was wrong and where for text that is not saved state.
-    def self.parse(text)
+    # was wrong and where for text that is not saved state. A Hash of the
+    # game's that the writer wrapped comes back as it was. Given a Hash as
+    # marks, it notes there what loading must make anew of the value (see
+    # QMX::Entity.rebuild_saved_data).
+    def self.parse(text, marks = nil)
       raise FormatError, "* ERROR:\nSaved state must be text, not #{text.class}.\n" unless text.is_a?(String)
       failure = []
-      value = FFI.saved_text_read(text, failure)
+      value = FFI.saved_text_read(text, failure, marks)
       return value if failure.empty?
       what, at, symbol_limit, bytes_limit = failure
       excerpt = text.byteslice(at, 40).to_s

@@ -475,8 +475,9 @@ module QMX
     # the reason, when it cannot be made or would not load.
     def __loadable_state_text__(state, file)
       root = state.equal?(@args.state) ? "args.state" : "state"
+      lost_defaults = []
       begin
-        result = QMX::LiteralWriter.write(state, root)
+        result = QMX::LiteralWriter.write(state, root, lost_defaults)
         # The text is read back as a load would read it, and the reading is
         # then undone: a save changes nothing.
         QMX::Entity.__load__(true) do
@@ -489,7 +490,22 @@ module QMX
         return nil
       end
       log_important Help.serialization_too_large if result.length > 20_000
+      __log_lost_defaults__(lost_defaults)
       result
+    end
+
+    # Saved state keeps a Hash's pairs, not its default value or default
+    # proc: the game is told which Hashes load without theirs.
+    LOST_DEFAULTS_NAMED = 10
+
+    def __log_lost_defaults__(lost)
+      return if lost.empty?
+      named = lost.first(LOST_DEFAULTS_NAMED).map do |path, proc|
+        "#{QMX::LiteralReader.excerpt_text(path)} (its default #{proc ? 'proc' : 'value'})"
+      end
+      named << "and #{lost.length - LOST_DEFAULTS_NAMED} more" if lost.length > LOST_DEFAULTS_NAMED
+      log "* WARNING:\nSaved state keeps a Hash's pairs but not its default value or default proc; these " \
+          "Hashes load without theirs (give it again after loading):\n#{named.join("\n")}\n"
     end
 
     # Writes the text to file when one is given; answers the text, or nil
@@ -549,13 +565,15 @@ module QMX
 
     # The tick count goes on from the saved one, so it is refused, before any
     # entity is made, unless the engine can count on from it.
+    # The reader notes what the load must make anew as it reads.
     def __rebuild_saved_state__(text)
-      $load_data = QMX::LiteralReader.parse(text)
+      marks = {}
+      $load_data = QMX::LiteralReader.parse(text, marks)
       QMX::Entity.__load__ do
         if $load_data.is_a?(Hash) && !$load_data[:tick_count].nil? && !Entity.saved_count?($load_data[:tick_count], -1)
           raise ArgumentError, Entity.saved_count_message(:tick_count, $load_data[:tick_count], -1)
         end
-        QMX::OpenEntity.parse_serialization_data($load_data)
+        QMX::Entity.rebuild_loaded($load_data, marks)
       end
     end
 

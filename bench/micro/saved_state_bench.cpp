@@ -5,7 +5,10 @@
 // runtime object over the framework, writing into a temporary folder through
 // the virtual file system). Two more cases save and load states of growing
 // size, for the largest one that still fits in a 16 ms frame, and two save
-// and load 100,000 entities kept by id in a Hash (and in an Array). And
+// and load 100,000 entities kept by id in a Hash (and in an Array). Loads of
+// saves that hold no entity below the state (two million levels of plain
+// Hashes, 200,000 small records under an entity), and 50,000 creations of a
+// strict entity. And
 // loads of files that name many Symbols the game has never made, which stay
 // for the rest of the run, up to as many as a load may make; and a save of
 // the game's own strict type refused again and again.
@@ -66,6 +69,34 @@ def saved_state_bench_fill_entities_array(n)
   $qmx.reset_state
   $qmx.args.state.enemies = Array.new(n) { |i| $qmx.args.state.new_entity(:enemy, x: i % 1280, y: i % 720, hp: 3) }
   nil
+end
+
+# A plain save nested n levels deep ({:a=>{:a=>...}}), with no entity
+# below the state: nothing in it is made anew by a load.
+def saved_state_bench_fill_deep(n)
+  $qmx.reset_state
+  deep = 1
+  n.times { deep = { a: deep } }
+  $qmx.args.state.deep = deep
+  nil
+end
+
+# n small records of the game's under an entity, each holding an Array.
+def saved_state_bench_fill_records(n)
+  $qmx.reset_state
+  $qmx.args.state.log = $qmx.args.state.new_entity(:log, records: Array.new(n) { |i| { id: i, at: [i % 1280, i % 720] } })
+  nil
+end
+
+# n strict entities of eight properties, of one type made before.
+def saved_state_bench_strict_creations(n)
+  QMX::Entity.new_entity_strict(:bench_ship, a: 0, b: 1, c: 2, d: 3, e: 4, f: 5, g: 6, h: 7)
+  i = 0
+  while i < n
+    QMX::Entity.new_entity_strict(:bench_ship, a: i, b: 1, c: 2, d: 3, e: 4, f: 5, g: 6, h: 7)
+    i += 1
+  end
+  n
 end
 
 # An open entity of n keys with a property entity_strict false: it loads
@@ -200,6 +231,28 @@ void BM_LoadState100000EntitiesInAnArray(benchmark::State &state) {
     load_case(state, ENTITIES, "saved_state_bench_fill_entities_array");
 }
 BENCHMARK(BM_LoadState100000EntitiesInAnArray)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// load_state of a plain save nested two million levels under the state,
+// and of 200,000 small records (each holding an Array) under an entity:
+// neither holds an entity below them, so neither is made anew.
+void BM_LoadStatePlainNestedTwoMillionLevels(benchmark::State &state) {
+    load_case(state, 2000000, "saved_state_bench_fill_deep");
+}
+BENCHMARK(BM_LoadStatePlainNestedTwoMillionLevels)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_LoadState200000RecordsUnderAnEntity(benchmark::State &state) {
+    load_case(state, 200000, "saved_state_bench_fill_records");
+}
+BENCHMARK(BM_LoadState200000RecordsUnderAnEntity)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// 50,000 new_entity_strict creations of eight properties, of a type made
+// already.
+void BM_NewEntityStrict50000EightProperties(benchmark::State &state) {
+    if (!start(state, 0)) return;
+    mrb_value count = mrb_int_value(shared().mrb, 50000);
+    run(state, mrb_top_self(shared().mrb), "saved_state_bench_strict_creations", 1, &count);
+}
+BENCHMARK(BM_NewEntityStrict50000EightProperties)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // save_state and load_state over growing states: the largest one whose save
 // takes under 16 ms (the wall time, which the file writes are part of) is
