@@ -43,7 +43,7 @@ constexpr uint64_t HTTP_HEADER_LINE_COST = 320;
 // next frames.
 constexpr uint64_t HTTP_FRAME_BODY_BYTES = 2ull * 1024 * 1024;
 constexpr uint32_t HTTP_FRAME_HEADER_LINES = 512;
-constexpr uint32_t HTTP_FRAME_PIECES = 65536;
+constexpr uint32_t HTTP_FRAME_PIECES = 32768;
 
 // What libcurl reads from the network at once. All it reads is decoded at
 // once, a frame's bound reached or not: a small buffer keeps that to a few
