@@ -103,6 +103,14 @@ puts "texts: #{texts.inspect}"
     EXPECT_EQ(count_of(log, "* ERROR:"), 2u) << log;
 }
 
+// A document's start that declares the entity e of 40 elements and opens
+// its root element r.
+std::string forty_element_entity() {
+    std::string text = "<!DOCTYPE r [<!ENTITY e '";
+    for (int i = 0; i < 40; ++i) text += "<i/>";
+    return text + "'>]><r>";
+}
+
 // Entities that hold elements multiply nodes, not bytes: one holding 40
 // elements, used 150,000 times in 600 KB (and its 1 MB variant, as a file),
 // would make 6 and 13 million elements. Past 65,536 nodes made inside
@@ -113,9 +121,7 @@ puts "texts: #{texts.inspect}"
 TEST(DataFiles, EntitiesMakeNodesOnlyInProportionToTheDocument) {
     EngineSandbox sandbox;
     sandbox.write_game_file("app/main.rb", "def tick(args); end\n");
-    std::string big = "<!DOCTYPE r [<!ENTITY e '";
-    for (int i = 0; i < 40; ++i) big += "<i/>";
-    big += "'>]><r>";
+    std::string big = forty_element_entity();
     while (big.size() < 1000000) big += "&e;";
     sandbox.write_game_file("data/big.xml", big + "</r>");
     sandbox.write_game_file("app/read.rb", R"(
@@ -177,9 +183,7 @@ std::string utf16(const std::string &text, bool big_endian, bool mark) {
 TEST(DataFiles, EntitiesMakeNodesOnlyInProportionToTheDocumentInEveryEncoding) {
     EngineSandbox sandbox;
     sandbox.write_game_file("app/main.rb", "def tick(args); end\n");
-    std::string forty = "<!DOCTYPE r [<!ENTITY e '";
-    for (int i = 0; i < 40; ++i) forty += "<i/>";
-    forty += "'>]><r>";
+    std::string forty = forty_element_entity();
     for (int i = 0; i < 2500; ++i) forty += "&e;";
     forty += "</r>";
     const std::string ordinary = "<?xml version='1.0' encoding='UTF-16'?><!DOCTYPE r [<!ENTITY n 'Caf\xE9'>]>"
