@@ -28,7 +28,7 @@ const char *const CURL_LIBRARY_NAME = "libcurl.dll";
 const char *const CURL_LIBRARY_NAME = "libcurl.so.4";
 #endif
 
-// The 21 functions of libcurl the client uses, bound by name.
+// The 22 functions of libcurl the client uses, bound by name.
 struct curl_api {
     CURL *(*easy_init)();
     void (*easy_cleanup)(CURL *);
@@ -51,6 +51,7 @@ struct curl_api {
     curl_slist *(*slist_append)(curl_slist *, const char *);
     CURLFORMcode (*formadd)(curl_httppost **, curl_httppost **, ...);
     void (*formfree)(curl_httppost *);
+    CURLcode (*easy_pause)(CURL *, int);
 };
 
 struct http_client_state {
@@ -66,6 +67,8 @@ struct http_client_state {
     http_request **running;
     size_t running_count;
     size_t running_capacity;
+    // Pieces libcurl has passed on, over all transfers.
+    uint64_t pieces;
 };
 
 http_client_state client;
@@ -83,6 +86,154 @@ bool keep_response_bytes(http_request *request, uint64_t count) {
     }
     request->response_kept += count;
     return true;
+}
+
+// One header line (its key and value, each NUL-terminated, in one block) or
+// a run of body bytes.
+struct http_arrival {
+    char *bytes;
+    size_t key_length; // a header line's
+    size_t length;     // the value's, or the body bytes held
+    size_t capacity;   // of a body run
+    bool body;
+};
+
+} // namespace
+
+struct http_arrivals {
+    http_arrival *items;
+    size_t head, count, capacity;
+    uint32_t lines;      // header lines waiting
+    uint64_t body_bytes; // body bytes waiting
+};
+
+namespace {
+
+// Whether the caller has a frame's worth waiting, or libcurl has passed on
+// a frame's worth of pieces: then libcurl is held back until the next frame.
+bool arrivals_full(const http_request *request) {
+    const http_arrivals *arrived = request->arrived;
+    return request->pieces_this_frame >= HTTP_FRAME_PIECES ||
+           (arrived && (arrived->lines >= HTTP_FRAME_HEADER_LINES || arrived->body_bytes >= HTTP_FRAME_BODY_BYTES));
+}
+
+void free_arrivals(http_request *request) {
+    http_arrivals *arrived = request->arrived;
+    if (!arrived) return;
+    for (size_t i = arrived->head; i < arrived->count; ++i) SDL_free(arrived->items[i].bytes);
+    SDL_free(arrived->items);
+    SDL_free(arrived);
+    request->arrived = nullptr;
+}
+
+// The next free item of the transfer's arrivals; NULL when memory runs out.
+http_arrival *new_arrival(http_request *request) {
+    if (!request->arrived) request->arrived = (http_arrivals *)SDL_calloc(1, sizeof(http_arrivals));
+    http_arrivals *arrived = request->arrived;
+    if (!arrived) return nullptr;
+    if (arrived->count == arrived->capacity) {
+        size_t capacity = arrived->capacity ? arrived->capacity * 2 : 16;
+        void *grown = SDL_realloc(arrived->items, capacity * sizeof(http_arrival));
+        if (!grown) return nullptr;
+        arrived->items = (http_arrival *)grown;
+        arrived->capacity = capacity;
+    }
+    http_arrival *item = &arrived->items[arrived->count];
+    *item = http_arrival{};
+    return item;
+}
+
+bool arrive_header(http_request *request, const char *key, size_t key_length, const char *value,
+                   size_t value_length) {
+    http_arrival *item = new_arrival(request);
+    char *bytes = item ? (char *)SDL_malloc(key_length + value_length + 2) : nullptr;
+    if (!bytes) return false;
+    SDL_memcpy(bytes, key, key_length);
+    bytes[key_length] = 0;
+    SDL_memcpy(bytes + key_length + 1, value, value_length);
+    bytes[key_length + 1 + value_length] = 0;
+    *item = http_arrival{bytes, key_length, value_length, 0, false};
+    request->arrived->count++;
+    request->arrived->lines++;
+    return true;
+}
+
+// Body bytes join the run that arrived last, when it is body.
+bool arrive_body(http_request *request, const char *data, size_t length) {
+    http_arrivals *arrived = request->arrived;
+    http_arrival *item = arrived && arrived->count > arrived->head ? &arrived->items[arrived->count - 1] : nullptr;
+    if (!item || !item->body) {
+        item = new_arrival(request);
+        if (!item) return false;
+        item->body = true;
+        request->arrived->count++;
+    }
+    if (item->length + length > item->capacity) {
+        size_t capacity = item->capacity ? item->capacity : 16384;
+        while (capacity < item->length + length) capacity *= 2;
+        char *grown = (char *)SDL_realloc(item->bytes, capacity);
+        if (!grown) return false;
+        item->bytes = grown;
+        item->capacity = capacity;
+    }
+    SDL_memcpy(item->bytes + item->length, data, length);
+    item->length += length;
+    request->arrived->body_bytes += length;
+    return true;
+}
+
+// Hands the caller what arrived, in the order it came, up to a frame's
+// worth: each header line to on_header, and the body bytes between two
+// header lines as one chunk to on_data. False when a callback answered zero.
+bool hand_over(http_request *request) {
+    http_arrivals *arrived = request->arrived;
+    if (!arrived) return true;
+    uint32_t lines = 0;
+    uint64_t bytes = 0;
+    bool go_on = true;
+    while (go_on && arrived->head < arrived->count) {
+        http_arrival &item = arrived->items[arrived->head];
+        size_t length = item.length;
+        if (item.body) {
+            if (bytes == HTTP_FRAME_BODY_BYTES) break;
+            length = (size_t)SDL_min((uint64_t)item.length, HTTP_FRAME_BODY_BYTES - bytes);
+            bytes += length;
+        } else {
+            if (lines == HTTP_FRAME_HEADER_LINES) break;
+            ++lines;
+        }
+        request->key = item.body ? nullptr : item.bytes;
+        request->key_length = item.body ? 0 : (uint32_t)item.key_length;
+        request->value = (const uint8_t *)(item.body ? item.bytes : item.bytes + item.key_length + 1);
+        request->value_length = (uint32_t)length;
+        http_request_callback callback = item.body ? request->on_data : request->on_header;
+        go_on = !callback || callback(request);
+        request->key = nullptr;
+        request->key_length = 0;
+        request->value = nullptr;
+        request->value_length = 0;
+        if (item.body) {
+            arrived->body_bytes -= length;
+            // The rest moves to the front, where more may join it.
+            item.length -= length;
+            SDL_memmove(item.bytes, item.bytes + length, item.length);
+            if (item.length > 0) continue;
+        } else {
+            arrived->lines--;
+        }
+        SDL_free(item.bytes);
+        arrived->head++;
+    }
+    // What is left moves to the front, so the items never creep along.
+    size_t left = arrived->count - arrived->head;
+    SDL_memmove(arrived->items, arrived->items + arrived->head, left * sizeof(http_arrival));
+    arrived->head = 0;
+    arrived->count = left;
+    return go_on;
+}
+
+bool has_arrivals(const http_request *request) {
+    return request->arrived && request->arrived->count > request->arrived->head;
 }
 
 struct curl_symbol {
@@ -113,6 +264,7 @@ const curl_symbol curl_symbols[] = {
     {"curl_slist_append", (void **)&client.curl.slist_append},
     {"curl_formadd", (void **)&client.curl.formadd},
     {"curl_formfree", (void **)&client.curl.formfree},
+    {"curl_easy_pause", (void **)&client.curl.easy_pause},
 };
 
 // Requests answer nil on a machine without libcurl; the reason is said once
@@ -211,6 +363,34 @@ bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// One header line as libcurl hands it (the status line, a header, a
+// trailer, or the blank line that ends them), queued for the caller; false
+// when the answer passed its bound or memory ran out.
+bool take_header_line(http_request *request, const char *line, size_t length) {
+    const char *start = line;
+    const char *end = line + length;
+    while (end > start && is_blank(end[-1])) --end;
+    while (start < end && is_blank(*start)) ++start;
+    // A new answer (the first, or one after a redirect) begins.
+    if (end - start >= 5 && !SDL_memcmp(start, "HTTP/", 5)) request->answer_body_kept = 0;
+    const char *key_end = end;
+    const char *value = end;
+    const char *colon = start < end ? (const char *)memchr(start + 1, ':', (size_t)(end - start - 1)) : nullptr;
+    if (colon) {
+        value = colon + 1;
+        while (value < end && is_blank(*value)) ++value;
+        key_end = colon;
+        while (key_end > start && is_blank(key_end[-1])) --key_end;
+    }
+    // The key ends at a NUL in the line, as the caller reads it.
+    const char *nul = (const char *)memchr(start, 0, (size_t)(key_end - start));
+    size_t key_length = (size_t)((nul ? nul : key_end) - start);
+    size_t value_length = (size_t)(end - value);
+    if (!request->on_header || (key_length == 0 && value_length == 0)) return true;
+    if (!keep_response_bytes(request, HTTP_HEADER_LINE_COST + key_length + value_length)) return false;
+    return arrive_header(request, start, key_length, value, value_length);
+}
+
 size_t header_callback(char *buffer, size_t size, size_t count, void *user) {
     http_request *request = (http_request *)user;
     if (request->response_code == 0) {
@@ -220,63 +400,35 @@ size_t header_callback(char *buffer, size_t size, size_t count, void *user) {
     }
     size_t n = size * count;
     if (n == 0) return 0;
-    char *line = (char *)SDL_malloc(n + 1);
-    if (!line) return 0;
-    SDL_memcpy(line, buffer, n);
-    line[n] = 0;
-    char *start = line;
-    char *end = line + n;
-    while (end > start && is_blank(end[-1])) *--end = 0;
-    while (start < end && is_blank(*start)) ++start;
-    char *key = start;
-    char *value = end;
-    char *colon = start < end ? (char *)memchr(start + 1, ':', (size_t)(end - start - 1)) : nullptr;
-    if (colon) {
-        value = colon + 1;
-        while (value < end && is_blank(*value)) ++value;
-        char *key_end = colon;
-        while (key_end > key && is_blank(key_end[-1])) --key_end;
-        *key_end = 0;
+    if (arrivals_full(request)) {
+        request->paused = 1;
+        return CURL_WRITEFUNC_PAUSE;
     }
-    size_t result = n;
-    size_t key_length = SDL_strlen(key);
-    size_t value_length = (size_t)(end - value);
-    if (request->on_header && (key_length > 0 || value_length > 0)) {
-        if (!keep_response_bytes(request, key_length + value_length)) {
-            SDL_free(line);
-            return 0;
-        }
-        request->key = key;
-        request->key_length = (uint32_t)key_length;
-        request->value = (const uint8_t *)value;
-        request->value_length = (uint32_t)value_length;
-        if (!request->on_header(request)) {
-            request->cancel = 1;
-            result = 0;
-        }
-        request->key = nullptr;
-        request->key_length = 0;
-        request->value = nullptr;
-        request->value_length = 0;
+    ++request->pieces_this_frame;
+    ++client.pieces;
+    // Lines held back while the transfer paused come as one piece.
+    for (size_t at = 0; at < n;) {
+        const char *line_end = (const char *)memchr(buffer + at, '\n', n - at);
+        size_t length = line_end ? (size_t)(line_end - (buffer + at)) + 1 : n - at;
+        if (!take_header_line(request, buffer + at, length)) return 0;
+        at += length;
     }
-    SDL_free(line);
-    return result;
+    return n;
 }
 
 size_t write_callback(char *data, size_t size, size_t count, void *user) {
     http_request *request = (http_request *)user;
     size_t n = size * count;
+    if (arrivals_full(request)) {
+        request->paused = 1;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    ++request->pieces_this_frame;
+    ++client.pieces;
+    request->answer_body_kept += n;
     if (!request->on_data) return n;
-    if (!keep_response_bytes(request, n)) return 0;
-    request->key = nullptr;
-    request->key_length = 0;
-    request->value = (const uint8_t *)data;
-    request->value_length = (uint32_t)n;
-    int go_on = request->on_data(request);
-    request->value = nullptr;
-    request->value_length = 0;
-    if (!go_on) request->cancel = 1;
-    return go_on ? n : 0;
+    if (!keep_response_bytes(request, n) || !arrive_body(request, data, n)) return 0;
+    return n;
 }
 
 int progress_callback(void *user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
@@ -285,6 +437,16 @@ int progress_callback(void *user, curl_off_t dltotal, curl_off_t dlnow, curl_off
     request->request_total = (uint64_t)ultotal;
     request->response_read = (uint64_t)dlnow;
     request->response_total = (uint64_t)dltotal;
+    // The body of a redirect that libcurl follows is read and dropped
+    // without reaching the write callback: what of the answer now arriving
+    // was read beyond what was handed over counts against the bound too, so
+    // that one that never ends fails there.
+    uint64_t read = (uint64_t)dlnow;
+    if (read > request->answer_body_kept &&
+        read - request->answer_body_kept > request->response_limit - request->response_kept) {
+        request->over_limit = 1;
+        return 1;
+    }
     return 0;
 }
 
@@ -502,6 +664,7 @@ int http_start_request(uint32_t kind, const char *url, const char *const *header
     client.curl.easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     client.curl.easy_setopt(easy, CURLOPT_HEADERFUNCTION, header_callback);
     client.curl.easy_setopt(easy, CURLOPT_HEADERDATA, request);
+    client.curl.easy_setopt(easy, CURLOPT_BUFFERSIZE, HTTP_RECEIVE_BUFFER_BYTES);
     char *agent = user_agent_for(headers);
     if (!agent) return fail_start(request);
     client.curl.easy_setopt(easy, CURLOPT_USERAGENT, agent); // libcurl keeps a copy
@@ -588,26 +751,67 @@ void report_failure(http_request *request, CURLcode result) {
     SDL_free(url);
 }
 
-// Hands a finished transfer back to its caller. A failure the caller did not
-// ask for (through cancel or a callback's zero) is said once.
-void finish_transfer(http_request *request, bool failed, CURLcode result) {
-    remove_running(request);
-    request->complete = 1;
-    request->key = nullptr;
-    request->key_length = 0;
-    request->value = nullptr;
-    request->value_length = 0;
+// libcurl is done with the transfer: its outcome is kept and said once
+// when the caller did not ask for it (through cancel or a callback's zero),
+// and libcurl's part is let go. What arrived before a failure still reaches
+// the caller, unless the answer passed its bound.
+void end_with_curl(http_request *request, bool failed, CURLcode result) {
+    if (request->finished) return;
+    request->finished = 1;
+    request->finished_failed = failed;
     if (failed) {
-        request->response_code = -1;
         if (!request->cancel) report_failure(request, result);
     } else {
         long code = 0;
         client.curl.easy_getinfo((CURL *)request->easy, CURLINFO_RESPONSE_CODE, &code);
         request->response_code = (int32_t)code;
     }
+    if (failed && (request->over_limit || request->cancel)) free_arrivals(request);
     release_transfer(request);
+}
+
+// Hands a finished transfer back to its caller.
+void finish_transfer(http_request *request) {
+    remove_running(request);
+    free_arrivals(request);
+    request->complete = 1;
+    request->key = nullptr;
+    request->key_length = 0;
+    request->value = nullptr;
+    request->value_length = 0;
+    if (request->finished_failed) request->response_code = -1;
     // The record is the caller's again from here on (it may be freed).
     if (request->on_done) request->on_done(request);
+}
+
+// Lets libcurl go on with a transfer it held back, once its caller has had
+// what arrived before: what it held comes first.
+void resume(http_request *request) {
+    request->pieces_this_frame = 0;
+    if (!request->paused || !request->easy || arrivals_full(request)) return;
+    request->paused = 0;
+    CURLcode resumed = client.curl.easy_pause((CURL *)request->easy, CURLPAUSE_CONT);
+    if (resumed != CURLE_OK) end_with_curl(request, true, resumed);
+}
+
+// The transfers due to end now, one at a time: a done callback may start
+// or end others.
+void finish_due_transfers() {
+    for (size_t i = 0; i < client.running_count;) {
+        http_request *request = client.running[i];
+        if (request->cancel || request->refused) {
+            end_with_curl(request, true, CURLE_ABORTED_BY_CALLBACK);
+            // Cancelled while what arrived was still being handed over.
+            request->finished_failed = 1;
+            free_arrivals(request);
+        }
+        if (request->finished && !has_arrivals(request)) {
+            finish_transfer(request);
+            i = 0;
+        } else {
+            ++i;
+        }
+    }
 }
 
 } // namespace
@@ -616,28 +820,31 @@ void http_tick() {
     if (!client.bound) return;
     // Ended first, so that a transfer cancelled during the game's tick stops
     // in this frame whether or not its server sends anything.
-    for (size_t i = 0; i < client.running_count;) {
-        http_request *request = client.running[i];
-        if (request->cancel || request->refused) {
-            finish_transfer(request, true, CURLE_ABORTED_BY_CALLBACK);
-            i = 0; // the done callback may have started or ended others
-        } else {
-            ++i;
+    finish_due_transfers();
+    for (size_t i = 0; i < client.running_count; ++i) resume(client.running[i]);
+    // Again while data keeps coming: each call reads a bounded amount.
+    for (int read = 0; read < HTTP_READS_PER_FRAME; ++read) {
+        uint64_t before = client.pieces;
+        int running = 0;
+        client.curl.multi_perform(client.multi, &running);
+        int left = 0;
+        while (CURLMsg *message = client.curl.multi_info_read(client.multi, &left)) {
+            if (message->msg != CURLMSG_DONE) continue;
+            CURL *easy = message->easy_handle;
+            CURLcode result = message->data.result;
+            char *user = nullptr;
+            client.curl.easy_getinfo(easy, CURLINFO_PRIVATE, &user);
+            http_request *request = (http_request *)user;
+            if (!request) continue;
+            end_with_curl(request, result != CURLE_OK, result);
         }
+        if (client.pieces == before) break;
     }
-    int running = 0;
-    client.curl.multi_perform(client.multi, &running);
-    int left = 0;
-    while (CURLMsg *message = client.curl.multi_info_read(client.multi, &left)) {
-        if (message->msg != CURLMSG_DONE) continue;
-        CURL *easy = message->easy_handle;
-        CURLcode result = message->data.result;
-        char *user = nullptr;
-        client.curl.easy_getinfo(easy, CURLINFO_PRIVATE, &user);
-        http_request *request = (http_request *)user;
-        if (!request) continue;
-        finish_transfer(request, result != CURLE_OK, result);
-    }
+    // Each caller gets a frame's worth of what arrived; a callback that
+    // answers zero ends its transfer.
+    for (size_t i = 0; i < client.running_count; ++i)
+        if (!hand_over(client.running[i])) client.running[i]->cancel = 1;
+    finish_due_transfers();
 }
 
 void http_set_response_limit(uint64_t bytes) {
@@ -649,6 +856,7 @@ uint64_t http_response_limit() {
 }
 
 void http_quit() {
+    for (size_t i = 0; i < client.running_count; ++i) free_arrivals(client.running[i]);
     if (client.share) client.curl.share_cleanup(client.share);
     if (client.multi) client.curl.multi_cleanup(client.multi);
     if (client.global_initialised) client.curl.global_cleanup();

@@ -29,6 +29,33 @@ constexpr uint32_t HTTP_ERROR_TEXT_SIZE = 256;
 // transfer hands its caller to keep, unless the game sets another bound: an
 // answer that never ends must not fill the game's memory.
 constexpr uint64_t HTTP_RESPONSE_LIMIT_DEFAULT = 256ull * 1024 * 1024;
+// What one header line costs beyond its bytes: libcurl keeps every line of
+// an answer (trailers too) in a record of its own, and the game's progress
+// Hash gets two Strings and an entry for it. A flood of short lines is
+// counted at what it takes, not at its few bytes.
+constexpr uint64_t HTTP_HEADER_LINE_COST = 320;
+
+// The most one transfer hands its caller in one frame, however its peer
+// cuts or encodes the answer (a byte a chunk, a body that inflates a
+// thousandfold, an endless run of trailer lines): body bytes, header lines,
+// and pieces libcurl passes on (each chunk of a chunked answer is one).
+// What comes beyond waits in libcurl, which reads no more meanwhile, for the
+// next frames.
+constexpr uint64_t HTTP_FRAME_BODY_BYTES = 2ull * 1024 * 1024;
+constexpr uint32_t HTTP_FRAME_HEADER_LINES = 512;
+constexpr uint32_t HTTP_FRAME_PIECES = 32768;
+
+// What libcurl reads from the network at once. All it reads is decoded at
+// once, a frame's bound reached or not: a small buffer keeps that to a few
+// MiB however much a compressed body inflates. Reading is called for up to
+// HTTP_READS_PER_FRAME times a frame, so plain downloads go as fast as with
+// libcurl's own larger buffer.
+constexpr long HTTP_RECEIVE_BUFFER_BYTES = 4096;
+constexpr int HTTP_READS_PER_FRAME = 4;
+
+// Header lines and body bytes that arrived for a transfer and wait for the
+// caller, in the order they came.
+struct http_arrivals;
 
 // One transfer. The caller owns the record and fills the first four fields;
 // the client clears and uses the rest. The record belongs to the client from
@@ -73,6 +100,22 @@ struct http_request {
     uint64_t response_limit;
     uint64_t response_kept;
     uint32_t over_limit;
+    // What arrived and is not handed to the callbacks yet (at most about a
+    // frame's worth), and the pieces libcurl passed on in this frame.
+    http_arrivals *arrived;
+    uint32_t pieces_this_frame;
+    // 1 while libcurl holds back what it read, until the caller has had
+    // what arrived.
+    uint32_t paused;
+    // Body bytes handed over from the answer now arriving: libcurl reads
+    // and drops the body of a redirect it follows, and those bytes count
+    // against the bound too.
+    uint64_t answer_body_kept;
+    // 1 once libcurl has finished the transfer (finished_failed says
+    // whether it failed), while what arrived is still being handed over;
+    // on_done follows when it has all gone.
+    uint32_t finished;
+    uint32_t finished_failed;
 };
 
 // Each answers 1 when the transfer was started, 0 when not. headers is NULL
@@ -103,10 +146,14 @@ void http_set_response_limit(uint64_t bytes);
 uint64_t http_response_limit();
 
 // Ends the cancelled and refused transfers, advances every other one
-// without blocking and finishes the completed ones. A failure the caller
+// without blocking, hands each caller up to a frame's worth of what arrived
+// for it, in order (each header line alone, the body bytes between two
+// header lines as one chunk), and finishes the completed ones once all
+// they brought was handed over. A failure the caller
 // did not ask for is logged once with its reason and the URL, shown
 // without its user name and password and with control characters escaped.
 void http_tick();
 // Releases libcurl; the next start opens it again. Transfers in flight are
-// left alone: their callbacks never run.
+// left alone: their callbacks never run, and what arrived for them is let
+// go.
 void http_quit();

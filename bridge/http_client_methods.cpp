@@ -121,14 +121,18 @@ int http_on_response_data(http_request *request) {
     return call_target(request, "http_response_data");
 }
 
-// The body gathered so far in :response_data, emptied with its memory (the
-// game may hold the String itself).
-mrb_value drop_response_data(mrb_state *mrb, void *data) {
+// What was gathered of an answer past its bound, let go: the body in
+// :response_data emptied with its memory (the game may hold the String
+// itself) and the lines in :response_headers dropped.
+mrb_value drop_response(mrb_state *mrb, void *data) {
     http_bridge_request *bridge = (http_bridge_request *)data;
     if (!mrb_hash_p(bridge->progress)) return mrb_nil_value();
     mrb_value body =
         mrb_hash_fetch(mrb, bridge->progress, mrb_symbol_value(mrb_intern_lit(mrb, "response_data")), mrb_nil_value());
     if (mrb_string_p(body)) mrb_str_resize(mrb, body, 0);
+    mrb_value headers = mrb_hash_fetch(mrb, bridge->progress, mrb_symbol_value(mrb_intern_lit(mrb, "response_headers")),
+                                       mrb_nil_value());
+    if (mrb_hash_p(headers)) mrb_hash_clear(mrb, headers);
     return mrb_nil_value();
 }
 
@@ -136,7 +140,7 @@ void http_on_done(http_request *request) {
     http_bridge_request *bridge = bridge_of(request);
     if (request->over_limit) {
         int arena = mrb_gc_arena_save(bridge->mrb);
-        host_protect(bridge->mrb, drop_response_data, bridge, nullptr);
+        host_protect(bridge->mrb, drop_response, bridge, nullptr);
         mrb_gc_arena_restore(bridge->mrb, arena);
     }
     call_target(request, "http_done");

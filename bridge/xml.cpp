@@ -41,6 +41,33 @@ const char MESSAGE_SYNTAX[] = "Syntax error (unexpected byte)";
 const char MESSAGE_ENTITY_NODES[] = "Entities expand to too many nodes (over " NUMBER_TEXT(ENTITY_NODE_ALLOWANCE)
     " and over " NUMBER_TEXT(ENTITY_NODE_MULTIPLE) " times the nodes written in the document)";
 
+// How a document writes a character of the ASCII range, as expat reads it:
+// one byte, or two (UTF-16) with the other byte 0, high byte first or last.
+enum class code_units { bytes, utf16_big_endian, utf16_little_endian };
+
+// Expat tells UTF-16 from the first two bytes: a byte-order mark, or the
+// 0 byte of a first character that must be ASCII ("<" or a blank).
+// Anything else is read a byte at a time (UTF-8, ISO-8859-1, US-ASCII).
+code_units code_units_of(const char *document, size_t length) {
+    if (length < 2) return code_units::bytes;
+    unsigned char first = (unsigned char)document[0], second = (unsigned char)document[1];
+    if ((first == 0xFE && second == 0xFF) || (first == 0 && second != 0)) return code_units::utf16_big_endian;
+    if ((first == 0xFF && second == 0xFE) || (first != 0 && second == 0)) return code_units::utf16_little_endian;
+    return code_units::bytes;
+}
+
+// The ASCII character the document writes `index` characters after byte
+// `at`, or 0 for any other character or past the end.
+char ascii_at(const char *document, size_t length, code_units units, size_t at, size_t index) {
+    size_t width = units == code_units::bytes ? 1 : 2;
+    if (at > length || index >= (length - at) / width) return 0;
+    const unsigned char *unit = (const unsigned char *)document + at + index * width;
+    unsigned char low = unit[0], high = 0;
+    if (units == code_units::utf16_big_endian) high = unit[0], low = unit[1];
+    if (units == code_units::utf16_little_endian) high = unit[1];
+    return high == 0 && low < 0x80 ? (char)low : 0;
+}
+
 // Expat hands over whole names and runs of text; the events the builder
 // expects put all text between two tags into one piece, so text collects in
 // a buffer until the next tag flushes it to the callback that is pending.
@@ -53,9 +80,11 @@ struct xml_parser {
     size_t names_held; // see XML_NAME_STACK_SIZE
     const char *failure; // why a handler stopped expat
     // The document as given, to tell what it writes out from what its
-    // entities expand to (see ENTITY_NODE_ALLOWANCE).
+    // entities expand to (see ENTITY_NODE_ALLOWANCE), and how it writes a
+    // character of the ASCII range (see code_units_of).
     const char *document;
     size_t document_length;
+    code_units units;
     bool in_written_cdata; // a CDATA section of the document itself is open
     bool text_pending;     // text collects, to be one node
     bool text_written;     // and a piece of it is written in the document
@@ -113,16 +142,22 @@ void mark_position(xml_parser *parser) {
 // outermost entity; an event of the document's own text is at its tag, its
 // text, or a character reference or predefined entity, which are text as
 // written (a CDATA section may hold what looks like a reference).
+// The position is a byte index, and the reference is read in the document's
+// own encoding: in UTF-16 the "&" is two bytes.
 bool from_entity(const xml_parser *parser) {
     if (parser->in_written_cdata) return false;
     XML_Index at = XML_GetCurrentByteIndex(parser->expat);
-    if (at < 0 || (size_t)at >= parser->document_length || parser->document[at] != '&') return false;
-    const char *name = parser->document + at + 1, *end = parser->document + parser->document_length;
-    if (name < end && *name == '#') return false;
+    if (at < 0) return false;
+    auto character = [&](size_t index) {
+        return ascii_at(parser->document, parser->document_length, parser->units, (size_t)at, index);
+    };
+    if (character(0) != '&') return false;
+    if (character(1) == '#') return false;
     static const char *const PREDEFINED[] = {"amp;", "lt;", "gt;", "apos;", "quot;"};
     for (const char *predefined : PREDEFINED) {
-        size_t length = std::strlen(predefined);
-        if ((size_t)(end - name) >= length && !std::memcmp(name, predefined, length)) return false;
+        size_t i = 0;
+        while (predefined[i] && character(1 + i) == predefined[i]) ++i;
+        if (!predefined[i]) return false;
     }
     return true;
 }
@@ -289,6 +324,7 @@ const char *run_expat(xml_parser *parser, const char *buffer, size_t length) {
     XML_SetProcessingInstructionHandler(parser->expat, on_expat_pi);
     XML_SetCdataSectionHandler(parser->expat, on_expat_cdata_start, on_expat_cdata_end);
     parser->document = buffer, parser->document_length = length;
+    parser->units = code_units_of(buffer, length);
     // The last piece is parsed as final, so a document cut off early or
     // followed by anything but white space, comments and instructions fails.
     XML_Status status = XML_STATUS_OK;

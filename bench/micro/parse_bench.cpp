@@ -10,8 +10,9 @@
 //
 // Documents whose DTD entities hold markup, each parsed once per iteration
 // (answering nil when refused): one entity of 40 elements used 150,000 times
-// (about 600 KB) and as often as 1 MB holds, beside a plain document of 600
-// KB (150,000 elements); and entities as games use them: a name used 5,000
+// (about 600 KB) and as often as 1 MB holds, and 150,000 times in UTF-16
+// high byte first (about 900 KB), beside a plain document of 600 KB (150,000
+// elements); and entities as games use them: a name used 5,000
 // times, rows of 40 tiles nested two deep, 1 KB entities in 2,000
 // attributes, and 30,000 rows each holding a template of 3 elements. Each
 // reports "refused" (1 for nil); the same documents' "...Peak" cases, each
@@ -127,7 +128,7 @@ struct documents {
     std::string empty_xml, empty_json;
     std::string tiles_xml, tiles_json;
     std::string folder; // holds "objects.xml" and "objects.json"
-    std::string forty_600k, forty_1m, plain_600k;
+    std::string forty_600k, forty_1m, forty_utf16be, plain_600k;
     std::string abbreviation, nested_rows, attribute_values, template_rows;
 
     documents() {
@@ -155,6 +156,7 @@ struct documents {
         forty_1m = forty;
         while (forty_1m.size() < 1000000) forty_1m += "&e;";
         forty_1m += "</r>";
+        for (char c : forty + repeat("&e;", 150000) + "</r>") forty_utf16be += {'\0', c};
         plain_600k = "<r>" + repeat("<i/>", 150000) + "</r>";
         abbreviation = "<!DOCTYPE r [<!ENTITY n 'Super Game Deluxe'>]><r>" +
                        repeat("<t>&n; &amp; &#233;</t>", 5000) + "</r>";
@@ -389,6 +391,10 @@ void BM_ParseXmlEntityOf40Elements600KB(benchmark::State &state) { entity_case(s
 BENCHMARK(BM_ParseXmlEntityOf40Elements600KB)->Unit(benchmark::kMillisecond);
 void BM_ParseXmlEntityOf40Elements1MB(benchmark::State &state) { entity_case(state, shared().docs.forty_1m); }
 BENCHMARK(BM_ParseXmlEntityOf40Elements1MB)->Unit(benchmark::kMillisecond);
+void BM_ParseXmlEntityOf40ElementsUtf16BE900KB(benchmark::State &state) {
+    entity_case(state, shared().docs.forty_utf16be);
+}
+BENCHMARK(BM_ParseXmlEntityOf40ElementsUtf16BE900KB)->Unit(benchmark::kMillisecond);
 void BM_ParseXmlPlain600KB(benchmark::State &state) { entity_case(state, shared().docs.plain_600k); }
 BENCHMARK(BM_ParseXmlPlain600KB)->Unit(benchmark::kMillisecond);
 void BM_ParseXmlEntityAbbreviation(benchmark::State &state) { entity_case(state, shared().docs.abbreviation); }
@@ -491,6 +497,7 @@ struct registered_first {
         using peak = std::pair<const char *, std::string documents::*>;
         for (auto [name, document] : {peak{"BM_ParseXmlEntityOf40Elements600KBPeak", &documents::forty_600k},
                                       peak{"BM_ParseXmlEntityOf40Elements1MBPeak", &documents::forty_1m},
+                                      peak{"BM_ParseXmlEntityOf40ElementsUtf16BE900KBPeak", &documents::forty_utf16be},
                                       peak{"BM_ParseXmlPlain600KBPeak", &documents::plain_600k},
                                       peak{"BM_ParseXmlEntityAbbreviationPeak", &documents::abbreviation},
                                       peak{"BM_ParseXmlEntityNestedRowsPeak", &documents::nested_rows},

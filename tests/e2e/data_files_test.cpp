@@ -103,6 +103,14 @@ puts "texts: #{texts.inspect}"
     EXPECT_EQ(count_of(log, "* ERROR:"), 2u) << log;
 }
 
+// A document's start that declares the entity e of 40 elements and opens
+// its root element r.
+std::string forty_element_entity() {
+    std::string text = "<!DOCTYPE r [<!ENTITY e '";
+    for (int i = 0; i < 40; ++i) text += "<i/>";
+    return text + "'>]><r>";
+}
+
 // Entities that hold elements multiply nodes, not bytes: one holding 40
 // elements, used 150,000 times in 600 KB (and its 1 MB variant, as a file),
 // would make 6 and 13 million elements. Past 65,536 nodes made inside
@@ -113,9 +121,7 @@ puts "texts: #{texts.inspect}"
 TEST(DataFiles, EntitiesMakeNodesOnlyInProportionToTheDocument) {
     EngineSandbox sandbox;
     sandbox.write_game_file("app/main.rb", "def tick(args); end\n");
-    std::string big = "<!DOCTYPE r [<!ENTITY e '";
-    for (int i = 0; i < 40; ++i) big += "<i/>";
-    big += "'>]><r>";
+    std::string big = forty_element_entity();
     while (big.size() < 1000000) big += "&e;";
     sandbox.write_game_file("data/big.xml", big + "</r>");
     sandbox.write_game_file("app/read.rb", R"(
@@ -154,6 +160,72 @@ rows.each { |name, tree| puts "#{name}: #{tree ? "#{nodes(tree) - 1} nodes" : 'n
     EXPECT_EQ(count_of(log, "~$qmx.parse_xml_file~ could not read =data/big.xml= as XML: " + why + "1, column "), 1u)
         << log;
     EXPECT_EQ(count_of(log, "* ERROR:"), 5u) << log;
+}
+
+// The document as UTF-16, high byte first or last, with or without a
+// byte-order mark; its text is ASCII or Latin-1.
+std::string utf16(const std::string &text, bool big_endian, bool mark) {
+    std::string out = mark ? (big_endian ? "\xFE\xFF" : "\xFF\xFE") : "";
+    for (char c : text) {
+        char units[2] = {0, c};
+        if (!big_endian) std::swap(units[0], units[1]);
+        out.append(units, 2);
+    }
+    return out;
+}
+
+// The entity bound holds in every encoding the parser reads: a document of
+// 2,500 uses of an entity of 40 elements (100,000 elements from 17 KB) is
+// refused as UTF-8, as ISO-8859-1, and as UTF-16 in either byte order with
+// and without a byte-order mark, from a file or from text; an ordinary
+// UTF-16 document with references, CDATA and Latin-1 text parses in either
+// byte order, and one whose entities stay within the bound parses whole.
+TEST(DataFiles, EntitiesMakeNodesOnlyInProportionToTheDocumentInEveryEncoding) {
+    EngineSandbox sandbox;
+    sandbox.write_game_file("app/main.rb", "def tick(args); end\n");
+    std::string forty = forty_element_entity();
+    for (int i = 0; i < 2500; ++i) forty += "&e;";
+    forty += "</r>";
+    const std::string ordinary = "<?xml version='1.0' encoding='UTF-16'?><!DOCTYPE r [<!ENTITY n 'Caf\xE9'>]>"
+                                 "<r a='&n;'>&n; &amp; &#233;<![CDATA[&n;]]><i/></r>";
+    std::string rows = "<!DOCTYPE r [<!ENTITY c '<a/><b/><c/>'>]><r>";
+    for (int i = 0; i < 30000; ++i) rows += "<w>&c;</w>";
+    rows += "</r>";
+    const std::map<std::string, std::string> files = {
+        {"utf8.xml", forty},
+        {"latin1.xml", "<?xml version='1.0' encoding='ISO-8859-1'?>" + forty},
+        {"le_mark.xml", utf16(forty, false, true)},
+        {"le.xml", utf16(forty, false, false)},
+        {"be_mark.xml", utf16(forty, true, true)},
+        {"be.xml", utf16(forty, true, false)},
+        {"ordinary_be.xml", utf16(ordinary, true, false)},
+        {"ordinary_le.xml", utf16(ordinary, false, true)},
+        {"rows_be.xml", utf16(rows, true, true)}};
+    for (const auto &[name, text] : files) sandbox.write_game_file("data/" + name, text);
+    sandbox.write_game_file("app/read.rb", R"(
+def nodes(node)
+  return 1 unless node[:type] == :element
+  node[:children].inject(1 + (node[:attributes] || {}).size) { |n, c| n + nodes(c) }
+end
+%w[utf8 latin1 le_mark le be_mark be].each do |name|
+  puts "#{name}: #{$qmx.parse_xml_file("data/#{name}.xml").inspect} #{$qmx.parse_xml($qmx.read_file("data/#{name}.xml")).inspect}"
+end
+%w[ordinary_be ordinary_le].each { |name| puts "#{name}: #{$qmx.parse_xml_file("data/#{name}.xml").inspect}" }
+puts "rows_be: #{nodes($qmx.parse_xml_file("data/rows_be.xml")) - 1} nodes"
+)");
+    engine_result result = sandbox.run({sandbox.game_dir, "--eval", "app/read.rb", "--no-tick"}, 60);
+    ASSERT_EQ(result.exit_code, 0) << result.out;
+    const std::string tree = "{:type=>:element, :name=>nil, :children=>[{:type=>:element, :name=>\"r\", :children=>"
+                             "[{:type=>:content, :data=>\"Caf\\xc3\\xa9 & \\xc3\\xa9&n;\"}, {:type=>:element, "
+                             ":name=>\"i\", :children=>[]}], :attributes=>{\"a\"=>\"Caf\\xc3\\xa9\"}}]}";
+    for (const std::string &row :
+         std::initializer_list<std::string>{"utf8: nil nil\n", "latin1: nil nil\n", "le_mark: nil nil\n", "le: nil nil\n", "be_mark: nil nil\n",
+          "be: nil nil\n", "ordinary_be: " + tree + "\n", "ordinary_le: " + tree + "\n", "rows_be: 120001 nodes\n"})
+        EXPECT_EQ(count_of(result.out, row), 1u) << row << result.out;
+    const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
+    EXPECT_EQ(count_of(log, "Entities expand to too many nodes (over 65536 and over 4 times the nodes written in the "
+                            "document) at line 1, column "), 12u) << log;
+    EXPECT_EQ(count_of(log, "* ERROR:"), 12u) << log;
 }
 
 // Whatever follows the first complete value is not read: the value is the

@@ -40,11 +40,11 @@ module QMX
       end
     end
 
-    # The most bytes one answer may bring (its header names and values and
-    # its body, 256 MiB unless set): an answer that goes past it fails
-    # (:http_response_code -1), the log says so, and the body gathered in
-    # :response_data is let go. A new bound holds for the requests started
-    # after it.
+    # The most bytes one answer may bring (its header names and values, each
+    # line counting 320 bytes more, and its body, 256 MiB unless set): an
+    # answer that goes past it fails (:http_response_code -1), the log says
+    # so, and what was gathered in :response_data and :response_headers is
+    # let go. A new bound holds for the requests started after it.
     def http_response_limit
       @ffi_misc.http_response_limit
     end

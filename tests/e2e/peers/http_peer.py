@@ -6,8 +6,13 @@
 # request for an absolute URL is passed on to that URL's server, as a proxy
 # does. "/endless" answers 200 and sends until the client hangs up;
 # "/sized/<n>" sends n bytes with their Content-Length, or as many as the
-# client takes.
-import email.parser, http.client, http.server, os, sys, time, urllib.parse
+# client takes. Hostile answers, each HTTP/1.1 so that the connection could
+# be kept: "/chunked/<size>/<n>" sends n bytes in chunks of size bytes;
+# "/gzip/<n>" n zero bytes compressed with "Transfer-Encoding: gzip,
+# chunked"; "/trailers" a short chunked body and then trailer lines without
+# end; "/redirect/endless" and "/redirect/sized/<n>" a redirect to "/final"
+# whose body never ends, chunked or announced as n bytes.
+import email.parser, http.client, http.server, os, sys, time, urllib.parse, zlib
 
 LOG = sys.argv[1]
 
@@ -47,6 +52,65 @@ class Peer(http.server.BaseHTTPRequestHandler):
         except (BrokenPipeError, ConnectionResetError):
             note(cut=self.path, sent=sent)
 
+    # Sends the head of an HTTP/1.1 answer, then the blocks `blocks` gives,
+    # until they end or the client hangs up, and says how it ended.
+    def raw(self, head, blocks):
+        try:
+            self.wfile.write(head.encode())
+            for block in blocks:
+                self.wfile.write(block)
+            self.wfile.flush()
+        except (BrokenPipeError, ConnectionResetError):
+            note(cut=self.path)
+
+    def chunked(self, size, total):
+        one = b"%x\r\n%s\r\n" % (size, b"c" * size)
+        whole, rest = divmod(total, size)
+        yield one * whole
+        if rest:
+            yield b"%x\r\n%s\r\n" % (rest, b"c" * rest)
+        yield b"0\r\n\r\n"
+
+    # Made whole before anything is sent, so that it arrives as fast as the
+    # client reads.
+    def gzipped(self, total):
+        packer, block, left, pieces = zlib.compressobj(9, zlib.DEFLATED, 31), bytes(1 << 20), total, []
+        while left:
+            pieces.append(packer.compress(block[:min(left, len(block))]))
+            left -= min(left, len(block))
+        packed = b"".join(pieces) + packer.flush()
+        yield b"".join(b"%x\r\n%s\r\n" % (len(packed[at:at + 16384]), packed[at:at + 16384])
+                       for at in range(0, len(packed), 16384)) + b"0\r\n\r\n"
+
+    def endless_trailers(self):
+        yield b"2\r\nok\r\n0\r\n"
+        for n in range(1 << 62):
+            yield b"".join(b"X-%d: t\r\n" % i for i in range(n * 4096, n * 4096 + 4096))
+
+    def endless_chunks(self):
+        block = b"%x\r\n%s\r\n" % (65536, b"r" * 65536)
+        while True:
+            yield block
+
+    def hostile(self):
+        parts = self.path.split("/")
+        if self.path.startswith("/chunked/"):
+            head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+            self.raw(head, self.chunked(int(parts[2]), int(parts[3])))
+        elif self.path.startswith("/gzip/"):
+            self.raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n", self.gzipped(int(parts[2])))
+        elif self.path == "/trailers":
+            self.raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", self.endless_trailers())
+        elif self.path == "/redirect/endless":
+            head = "HTTP/1.1 302 Found\r\nLocation: /final\r\nTransfer-Encoding: chunked\r\n\r\n"
+            self.raw(head, self.endless_chunks())
+        elif self.path.startswith("/redirect/sized/"):
+            head = "HTTP/1.1 302 Found\r\nLocation: /final\r\nContent-Length: %s\r\n\r\n" % parts[3]
+            self.raw(head, iter(lambda: b"r" * 65536, None))
+        else:
+            return False
+        return True
+
     # Answers a redirect when the path asks for one.
     def redirected(self):
         if not self.path.startswith("/to/"):
@@ -74,7 +138,7 @@ class Peer(http.server.BaseHTTPRequestHandler):
         if self.path.startswith("http://"):
             return self.forward()
         note(method=self.command, path=self.path, agent=self.headers.get("User-Agent"))
-        if self.redirected():
+        if self.redirected() or self.hostile():
             pass
         elif self.path == "/redirect":
             self.reply(302, b"", [("Location", "/final")])
