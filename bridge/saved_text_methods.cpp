@@ -21,8 +21,10 @@
 
 #include <cinttypes>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <deque>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -1018,6 +1020,60 @@ mrb_value ffi_saved_data_marked_steps(mrb_state *mrb, mrb_value) {
     return steps;
 }
 
+// Whether two values hold the same scalar: the same kind and the same value,
+// a Float to the bit (so NaN matches NaN, and -0.0 not 0.0); any other object
+// only itself.
+bool same_scalar(mrb_state *mrb, mrb_value a, mrb_value b) {
+    if (mrb_type(a) != mrb_type(b)) return false;
+    if (mrb_integer_p(a)) return mrb_integer(a) == mrb_integer(b);
+    if (mrb_float_p(a)) {
+        mrb_float x = mrb_float(a), y = mrb_float(b);
+        return std::memcmp(&x, &y, sizeof x) == 0;
+    }
+    if (mrb_string_p(a))
+        return RSTRING_LEN(a) == RSTRING_LEN(b) && std::memcmp(RSTRING_PTR(a), RSTRING_PTR(b), RSTRING_LEN(a)) == 0;
+    return mrb_obj_equal(mrb, a, b);
+}
+
+// FFI.saved_data_same?(a, b): whether two pieces of saved data hold the same:
+// Arrays of the same elements, Hashes of the same pairs in the same order,
+// at any depth, without recursion. An entity written twice in one save is
+// written the same both times; two entities that were given one id (each of
+// two saves loaded in one run, say) are not one entity unless their data
+// agree. A pair of containers met again inside itself counts as the same.
+mrb_value ffi_saved_data_same(mrb_state *mrb, mrb_value) {
+    mrb_value a, b;
+    mrb_get_args(mrb, "oo", &a, &b);
+    mrb_value keep = mrb_ary_new(mrb), pairs_a = mrb_ary_new(mrb), pairs_b = mrb_ary_new(mrb);
+    std::set<std::pair<const void *, const void *>> seen; // pairs of containers compared
+    mrb_ary_push(mrb, keep, a);
+    mrb_ary_push(mrb, keep, b);
+    int arena = mrb_gc_arena_save(mrb);
+    while (RARRAY_LEN(keep) > 0) {
+        mrb_value y = mrb_ary_pop(mrb, keep), x = mrb_ary_pop(mrb, keep);
+        if (mrb_obj_equal(mrb, x, y)) continue;
+        if (!array_or_hash(x) || !array_or_hash(y)) {
+            if (!same_scalar(mrb, x, y)) return mrb_false_value();
+            continue;
+        }
+        if (mrb_array_p(x) != mrb_array_p(y)) return mrb_false_value();
+        if (mrb_array_p(x) ? RARRAY_LEN(x) != RARRAY_LEN(y) : mrb_hash_size(mrb, x) != mrb_hash_size(mrb, y))
+            return mrb_false_value();
+        if (!seen.insert({mrb_ptr(x), mrb_ptr(y)}).second) continue;
+        mrb_ary_clear(mrb, pairs_a);
+        mrb_ary_clear(mrb, pairs_b);
+        push_children(mrb, pairs_a, x);
+        push_children(mrb, pairs_b, y);
+        if (RARRAY_LEN(pairs_a) != RARRAY_LEN(pairs_b)) return mrb_false_value();
+        for (mrb_int i = RARRAY_LEN(pairs_a) - 1; i >= 0; --i) {
+            mrb_ary_push(mrb, keep, item(pairs_a, i));
+            mrb_ary_push(mrb, keep, item(pairs_b, i));
+        }
+        mrb_gc_arena_restore(mrb, arena);
+    }
+    return mrb_true_value();
+}
+
 // FFI.saved_text_mark_fresh_run: the game's first file is about to load; the
 // Symbols there are now are those every run of it has before it can load a
 // save.
@@ -1040,4 +1096,5 @@ void ffi_saved_text_methods_define(mrb_state *mrb, RClass *ffi_module) {
     mrb_define_module_function(mrb, ffi_module, "saved_data_marks", ffi_saved_data_marks, MRB_ARGS_REQ(1));
     mrb_define_module_function(mrb, ffi_module, "saved_data_marked_steps", ffi_saved_data_marked_steps,
                                MRB_ARGS_REQ(2));
+    mrb_define_module_function(mrb, ffi_module, "saved_data_same?", ffi_saved_data_same, MRB_ARGS_REQ(2));
 }

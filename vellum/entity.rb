@@ -75,7 +75,8 @@ module QMX
     # counter are put back as they were, so that a load that is refused
     # changes nothing. Undoing costs what the load did: each property it
     # gave a type is taken back on its own. The load also keeps the
-    # entities it made by id, so that one id is one object throughout it.
+    # entities it made by id, so that one entity saved in several places is
+    # one object throughout it.
     def self.__load__(trial = false)
       # A load inside one under way (an entity's values) is part of it.
       return yield if @load_journal
@@ -139,10 +140,10 @@ module QMX
     # saves of earlier releases stay Hashes. The writer wraps every Hash of
     # the game's that holds :entity_id in {:__plain_hash__=>...}, which the
     # reader takes out and marks as the game's, whatever it holds: in its
-    # saves only entities come back as entities. One id is one entity in a
-    # load, in a list, by id and as a key alike. Only the Arrays and Hashes
-    # on the way to an entity are made anew; everything else is kept as it
-    # is.
+    # saves only entities come back as entities. One entity saved in several
+    # places (a list, by id, as a key) is one object again. Only the Arrays
+    # and Hashes on the way to an entity are made anew; everything else is
+    # kept as it is.
     def self.parse_serialization_data(value)
       return value unless value.is_a?(Hash) || value.is_a?(Array)
       rebuild_loaded(value, FFI.saved_data_marks(value))
@@ -204,7 +205,7 @@ module QMX
         if kind == :entity || kind == :open
           done.__load_end__(level[1], done.equal?(root))
           id = level[1][:entity_id]
-          loaded[id] = done if id.is_a?(Integer)
+          (loaded[id] ||= []).push(level[1], done) if id.is_a?(Integer)
         end
         stack.pop
         return done if stack.empty?
@@ -232,8 +233,7 @@ module QMX
       end
       mark = marks[data.__id__]
       return rebuild_open_hash(data, marks, stack) if mark == PLAIN_HASH_KEY || !saved_entity?(data, plain)
-      id = data[:entity_id]
-      entity = id.is_a?(Integer) && loaded[id]
+      entity = loaded_copy(loaded, data)
       return entity if entity
       steps = mark ? FFI.saved_data_marked_steps(data, marks) : NO_STEPS
       strict = saved_strict?(data, plain)
@@ -263,6 +263,23 @@ module QMX
         stack << [:entity, data, entity, steps, 0, data.keys, data.values, 0, nil, false, 2 * data.size, nil]
       end
       PENDING
+    end
+
+    # The entity this load made already of the same saved data under the same
+    # id, if any: one entity written in several places (in a list, by id, as
+    # a key) is one object again. Entities that merely share an id (each
+    # from its own save, loaded side by side) stay apart, each with its own
+    # data. loaded: { id => [data, entity, data, entity, ...] }.
+    def self.loaded_copy(loaded, data)
+      id = data[:entity_id]
+      copies = id.is_a?(Integer) && loaded[id]
+      return nil unless copies
+      at = 0
+      while at < copies.length
+        return copies[at + 1] if FFI.saved_data_same?(copies[at], data)
+        at += 2
+      end
+      nil
     end
 
     def self.rebuild_open_hash(data, marks, stack)
