@@ -267,7 +267,9 @@ module QMX
     end
 
     def read_file(file_name)
-      native_file(:read, file_name)
+      text = native_file(:read, file_name)
+      report_refused_name(file_name, "read") if text.nil?
+      text
     rescue Exception => e
       raise e.class, "* ERROR:\n~$qmx.read_file~ for #{file_name} failed.\n#{e}\n"
     end
@@ -297,6 +299,7 @@ module QMX
     # noted for hot reload.
     def write_through(native_method, file_name, text)
       written = native_file(native_method, file_name, text)
+      report_refused_name(file_name, "written") unless written
       hotload_on_write_file(file_name)
       written
     end
@@ -874,6 +877,17 @@ module QMX
       reason = @ffi_misc.parse_error
       log_error "~$qmx.#{method}~ could not read #{what}: #{reason}. It answers nil." if reason
       nil
+    end
+
+    # A name no file system takes is refused before any lookup, and said so:
+    # a game handed such a name (text taken for a file name, or a path from
+    # a peer) would otherwise just find nothing.
+    def report_refused_name(file_name, done)
+      name = file_name.to_s
+      reason = native_file(:name_refusal, name)
+      return unless reason
+      shown = name.bytesize > 60 ? "#{name.byteslice(0, 60)}..." : name
+      log_error "=#{shown}= (#{name.bytesize} bytes) names no file: #{reason}. Nothing was #{done}."
     end
 
     # The file methods of the native side. One that this build does not
