@@ -305,18 +305,20 @@ module QMX
     end
 
     def load_image(file_name)
-      native_file(:load_image, file_name)
+      image = native_file(:load_image, file_name)
+      report_refused_name(file_name, "read") if image.nil?
+      image
     end
 
     # The parsers answer nil for a document that does not parse; the log
     # then says why and where (a missing file is answered nil silently, as
-    # read_file answers it).
+    # read_file answers it, and a name no file system holds is said so).
     def parse_xml(xmlstr, stripcontent = true)
       report_parse_failure(@ffi_misc.parse_xml(xmlstr, stripcontent), "parse_xml", "the XML text")
     end
 
     def parse_xml_file(fname, stripcontent = true)
-      report_parse_failure(@ffi_misc.parse_xml_file(fname, stripcontent), "parse_xml_file", "=#{fname}= as XML")
+      report_parse_failure(@ffi_misc.parse_xml_file(fname, stripcontent), "parse_xml_file", "=#{fname}= as XML", fname)
     end
 
     def parse_json(jsonstr)
@@ -324,7 +326,7 @@ module QMX
     end
 
     def parse_json_file(fname)
-      report_parse_failure(@ffi_misc.parse_json_file(fname), "parse_json_file", "=#{fname}= as JSON")
+      report_parse_failure(@ffi_misc.parse_json_file(fname), "parse_json_file", "=#{fname}= as JSON", fname)
     end
 
     def get_base_dir
@@ -872,10 +874,14 @@ module QMX
       names.map { |name| "--#{name}" }.join(", ")
     end
 
-    def report_parse_failure(result, method, what)
+    def report_parse_failure(result, method, what, file = nil)
       return result unless result.nil?
       reason = @ffi_misc.parse_error
-      log_error "~$qmx.#{method}~ could not read #{what}: #{reason}. It answers nil." if reason
+      if reason
+        log_error "~$qmx.#{method}~ could not read #{what}: #{reason}. It answers nil."
+      elsif file
+        report_refused_name(file, "read")
+      end
       nil
     end
 
