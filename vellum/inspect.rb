@@ -12,13 +12,15 @@
 # _inspect, as before.
 #
 # The walk keeps, in globals that Array#_inspect and Hash#_inspect read
-# without a call: its stack of frames, the element whose text its loop is
-# asking for, and whether that element went on the stack instead of
+# without a call: its stack of frames, the text it writes (every container
+# below its root writes into this one String, so a value n levels deep
+# costs in proportion to n, not n squared), the element whose text its loop
+# is asking for, and whether that element went on the stack instead of
 # answering. A frame is [container, elements (a Hash's keys), a Hash's
-# values or nil, the texts so far (a Hash's "key=>value" pairs), the text of
-# a Hash's key whose value is being walked].
+# values or nil, the next element, whether a Hash's value comes next].
 $__inspect_depth__ = 0
 $__inspect_stack__ = nil
+$__inspect_out__ = nil
 $__inspect_asked__ = nil
 $__inspect_opened__ = false
 
@@ -28,75 +30,80 @@ module QMX
     NESTED_CALLS = 64
 
     def self.walk(root, recur_list)
-      outer = [$__inspect_depth__, $__inspect_stack__, $__inspect_asked__, $__inspect_opened__]
+      outer = [$__inspect_depth__, $__inspect_stack__, $__inspect_out__, $__inspect_asked__, $__inspect_opened__]
       # What an element's own _inspect prints is walked too.
       $__inspect_depth__ = NESTED_CALLS
       $__inspect_stack__ = stack = []
+      $__inspect_out__ = out = ""
       $__inspect_asked__ = nil
-      result = enter(root, Hash === root, recur_list)
+      text = enter(root, Hash === root, recur_list)
+      return text if text
       while (frame = stack.last)
         items = frame[1]
         values = frame[2]
-        texts = frame[3]
+        i = frame[3]
         size = items.size
-        i = texts.size
         $__inspect_opened__ = false
         if values
-          key_text = frame[4]
+          value_next = frame[4]
           while i < size
-            unless key_text
+            unless value_next
+              out << ", " if i > 0
               $__inspect_asked__ = item = items[i]
-              key_text = item._inspect(recur_list)
-              break if $__inspect_opened__
+              text = item._inspect(recur_list)
+              if $__inspect_opened__
+                frame[3] = i
+                frame[4] = true
+                break
+              end
+              out << text
             end
+            value_next = false
+            out << "=>"
             $__inspect_asked__ = item = values[i]
             text = item._inspect(recur_list)
+            i += 1
             if $__inspect_opened__
-              frame[4] = key_text
+              frame[3] = i
+              frame[4] = false
               break
             end
-            texts << key_text + "=>" + text
-            key_text = nil
-            i += 1
+            out << text
           end
         else
           while i < size
+            out << ", " if i > 0
             $__inspect_asked__ = item = items[i]
             text = item._inspect(recur_list)
-            break if $__inspect_opened__
-            texts << text
             i += 1
+            if $__inspect_opened__
+              frame[3] = i
+              break
+            end
+            out << text
           end
         end
         next if $__inspect_opened__
+        out << (values ? "}" : "]")
         stack.pop
         recur_list.delete(frame[0].object_id)
-        result = values ? "{" + texts.join(", ") + "}" : "[" + texts.join(", ") + "]"
-        parent = stack.last
-        next unless parent
-        if !parent[2]
-          parent[3] << result
-        elsif parent[4]
-          parent[3] << parent[4] + "=>" + result
-          parent[4] = nil
-        else
-          parent[4] = result
-        end
       end
-      result
+      out
     ensure
       stack.each { |left| recur_list.delete(left[0].object_id) } if stack
-      $__inspect_depth__, $__inspect_stack__, $__inspect_asked__, $__inspect_opened__ = outer
+      $__inspect_depth__, $__inspect_stack__, $__inspect_out__, $__inspect_asked__, $__inspect_opened__ = outer
     end
 
     # The text of an empty container or of one being printed already;
-    # otherwise nil, with the container's frame on the walk's stack.
+    # otherwise nil, with the container's frame on the walk's stack and its
+    # opening bracket written.
     def self.enter(container, hash, recur_list)
       return hash ? "{}" : "[]" if container.size == 0
       id = container.object_id
       return hash ? "{...}" : "[...]" if recur_list[id]
       recur_list[id] = true
-      $__inspect_stack__ << (hash ? [container, container.keys, container.values, [], nil] : [container, container, nil, []])
+      $__inspect_stack__ << (hash ? [container, container.keys, container.values, 0, false] : [container, container, nil, 0])
+      $__inspect_out__ << (hash ? "{" : "[")
       $__inspect_opened__ = true
       nil
     end
