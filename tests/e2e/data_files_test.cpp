@@ -184,8 +184,8 @@ TEST(DataFiles, TextAfterAJsonValueIsIgnored) {
 // What the parsers accept, however deep, prints: inspect, to_s, a String
 // it is put into and puts each give the text they give for a shallow value,
 // and a value that holds itself 100,000 levels down still prints [...]
-// there, within a second. Deeper than about 900 levels, printing used to
-// raise SystemStackError.
+// there (built a level at a time, that text would take gigabytes). Deeper
+// than about 900 levels, printing used to raise SystemStackError.
 TEST(DataFiles, ValuesNestedAsDeepAsTheParsersAcceptPrint) {
     EngineSandbox sandbox;
     engine_result result = sandbox.run_check(R"(n = 1000
