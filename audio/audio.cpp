@@ -83,7 +83,7 @@ bool last_failure_repeated = false;
 
 void file_identity(const char *path, PHYSFS_sint64 *modtime, PHYSFS_sint64 *size) {
     PHYSFS_Stat stat;
-    bool found = PHYSFS_isInit() && PHYSFS_stat(path, &stat);
+    bool found = PHYSFS_isInit() && !vfs_name_refusal(path) && PHYSFS_stat(path, &stat);
     *modtime = found ? stat.modtime : -1;
     *size = found ? stat.filesize : -1;
 }

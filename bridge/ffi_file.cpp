@@ -59,6 +59,15 @@ mrb_value file_last_write_error(mrb_state *mrb, mrb_value) {
     return *reason ? mrb_str_new_cstr(mrb, reason) : mrb_nil_value();
 }
 
+// Why a name can name no file (too long for any file system), for the
+// runtime's messages; nil when it can.
+mrb_value file_name_refusal(mrb_state *mrb, mrb_value) {
+    const char *path = nullptr;
+    mrb_get_args(mrb, "z", &path);
+    const char *reason = vfs_name_refusal(path);
+    return reason ? mrb_str_new_cstr(mrb, reason) : mrb_nil_value();
+}
+
 mrb_value file_get_base_dir(mrb_state *mrb, mrb_value) { return mrb_str_new_cstr(mrb, base_dir()); }
 mrb_value file_get_game_dir(mrb_state *mrb, mrb_value) { return mrb_str_new_cstr(mrb, game_dir()); }
 
@@ -97,6 +106,7 @@ void ffi_file_methods_define(mrb_state *mrb, RClass *file_class) {
     mrb_define_method(mrb, file_class, "write_root", file_write_root, MRB_ARGS_REQ(2));
     mrb_define_method(mrb, file_class, "append_root", file_append_root, MRB_ARGS_REQ(2));
     mrb_define_method(mrb, file_class, "last_write_error", file_last_write_error, MRB_ARGS_NONE());
+    mrb_define_method(mrb, file_class, "name_refusal", file_name_refusal, MRB_ARGS_REQ(1));
     mrb_define_method(mrb, file_class, "get_base_dir", file_get_base_dir, MRB_ARGS_NONE());
     mrb_define_method(mrb, file_class, "get_game_dir", file_get_game_dir, MRB_ARGS_NONE());
     mrb_define_method(mrb, file_class, "load_image", file_load_image, MRB_ARGS_REQ(1));

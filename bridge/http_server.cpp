@@ -15,7 +15,7 @@ namespace {
 constexpr uint32_t SHUTDOWN_WINDOW_MS = 300;
 constexpr uint32_t SHUTDOWN_STEP_MS = 10;
 // Room for a burst of clients that connect at once: they wait in the
-// kernel's queue until the next poll accepts them all.
+// kernel's queue until a poll has a slot for each.
 constexpr int LISTEN_BACKLOG = 128;
 
 #ifdef MSG_NOSIGNAL
@@ -113,7 +113,7 @@ bool accept_one(uint32_t now) {
     connection->state = HTTPSERVER_READING_HEAD;
     connection->deadline = now + HTTPSERVER_IDLE_MS;
     connection->head_deadline = now + HTTPSERVER_HEAD_MS;
-    connection->fresh = 1;
+    connection->progress_at = now;
     if (peer.sin_family == AF_INET) connection->peer_address = ntohl(peer.sin_addr.s_addr);
     connection->next = connections;
     connections = connection;
@@ -121,26 +121,29 @@ bool accept_one(uint32_t now) {
     return true;
 }
 
-// The connection that has been reading a request, or lingering after its
-// answer, for the longest time, among those a poll has already read from;
-// NULL when there is none.
-httpserver_connection *oldest_displaceable_connection() {
-    httpserver_connection *oldest = nullptr;
-    for (httpserver_connection *c = connections; c; c = c->next)
-        if ((c->state <= HTTPSERVER_READING_BODY || c->state == HTTPSERVER_LINGERING) && !c->fresh) oldest = c;
-    return oldest;
+// Among the connections still reading a request or lingering after their
+// answer, the one idle longest, if it has been idle for
+// HTTPSERVER_DISPLACE_IDLE_MS; NULL when there is none.
+httpserver_connection *longest_idle_connection(uint32_t now) {
+    httpserver_connection *idlest = nullptr;
+    for (httpserver_connection *c = connections; c; c = c->next) {
+        if (c->state > HTTPSERVER_READING_BODY && c->state != HTTPSERVER_LINGERING) continue;
+        uint32_t idle = now - c->progress_at;
+        if (idle >= HTTPSERVER_DISPLACE_IDLE_MS && (!idlest || idle >= now - idlest->progress_at)) idlest = c;
+    }
+    return idlest;
 }
 
 // Takes every pending connection while there is room. At the cap, a new
-// client displaces the oldest one still sending its request (an idle or
-// trickling client) or already answered; connections that wait for the
-// game's answer or receive it are never displaced, and while only such are
-// open new clients wait in the kernel's queue.
+// client displaces the connection idle longest, when one has held its slot
+// without progress for a while; connections that wait for the game's answer
+// or receive it are never displaced. Until a slot frees, new clients wait in
+// the kernel's queue: a burst larger than the cap is answered in turn.
 void accept_pending(uint32_t now) {
     while (listen_socket >= 0) {
         httpserver_connection *displaced = nullptr;
         if (open_connections >= HTTPSERVER_MAX_CONNECTIONS) {
-            displaced = oldest_displaceable_connection();
+            displaced = longest_idle_connection(now);
             if (!displaced) return;
         }
         if (!accept_one(now)) return;
@@ -424,6 +427,7 @@ void send_continue(httpserver_connection *connection) {
     if (sent < 0 && would_block(errno)) return;
     connection->continue_pending = 0;
     if (sent != (ssize_t)length) close_connection(connection);
+    else connection->progress_at = SDL_GetTicks();
 }
 
 // Reads what the socket holds, within the request limit, so that a large
@@ -453,8 +457,12 @@ void read_step(httpserver_connection *connection, uint32_t now, httpserver_reque
         }
     }
     send_continue(connection);
-    if (progressed) connection->deadline = now + HTTPSERVER_IDLE_MS;
-    else close_when_idle(connection, now);
+    if (progressed) {
+        connection->deadline = now + HTTPSERVER_IDLE_MS;
+        connection->progress_at = now;
+    } else {
+        close_when_idle(connection, now);
+    }
 }
 
 enum drain_result { DRAIN_OPEN, DRAIN_HUNG_UP, DRAIN_FAILED };
@@ -548,6 +556,7 @@ void send_step(httpserver_connection *connection, uint32_t now) {
     if (sent > 0) {
         connection->position += (uint32_t)sent;
         connection->deadline = now + HTTPSERVER_IDLE_MS;
+        connection->progress_at = now;
         if (connection->position >= connection->size) {
             // The end of the answer is told by closing our side only; the
             // client closes the connection once it has read it all.
@@ -656,7 +665,6 @@ httpserver_request *httpserver_tick() {
     httpserver_request *completed = nullptr;
     httpserver_connection **link = &connections;
     while (httpserver_connection *connection = *link) {
-        connection->fresh = 0;
         switch (connection->state) {
         case HTTPSERVER_READING_HEAD:
         case HTTPSERVER_READING_BODY:

@@ -28,6 +28,11 @@ constexpr uint32_t HTTPSERVER_METHOD_LIMIT = 32;
 // for this long, or until the client closes: closing with unread bytes
 // would reset the connection and could destroy the answer on its way.
 constexpr uint32_t HTTPSERVER_LINGER_MS = 2000;
+// At the connection cap a new client takes the slot of a connection that has
+// made no progress for this long (an idle or trickling client, or one whose
+// answer has lain unread): one just accepted, or just told to send its body,
+// keeps its slot, and new clients wait in the kernel's queue meanwhile.
+constexpr uint32_t HTTPSERVER_DISPLACE_IDLE_MS = 1000;
 
 enum httpserver_connection_state : uint32_t {
     HTTPSERVER_READING_HEAD = 0,
@@ -72,7 +77,7 @@ struct httpserver_connection {
     httpserver_request *request;   // handed out and not answered yet
     uint32_t peer_address;         // IPv4, host byte order
     uint32_t head_deadline;        // SDL tick by which the request head must be complete
-    uint32_t fresh;                // accepted during the current poll, not read yet
+    uint32_t progress_at;          // SDL tick of its last progress: accepted, bytes read or sent
     httpserver_head_scan scan;
     // A request with no Content-Length whose method may carry a body: bytes
     // after its head are a body sent without one, answered 411.

@@ -81,7 +81,7 @@ native_library *dlopenfile(const char *path) {
     char *file = path ? sprintf_alloc("%s.%s", path, NATIVE_EXTENSION_SUFFIX) : nullptr;
     if (!file) return nullptr;
     native_library *library = nullptr;
-    const char *element = PHYSFS_getRealDir(file);
+    const char *element = vfs_name_refusal(file) ? nullptr : PHYSFS_getRealDir(file);
     struct stat info;
     if (element && lstat(element, &info) == 0 && S_ISDIR(info.st_mode)) {
         library = open_shared_object_at(element, file, 0);

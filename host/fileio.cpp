@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdarg>
 #include <cstdlib>
@@ -22,6 +23,11 @@
 #include <vector>
 
 namespace {
+// The longest name most file systems take between two slashes, and the
+// longest path the system takes in one call, in bytes.
+constexpr size_t NAME_LIMIT = 255;
+constexpr size_t PATH_LIMIT = PATH_MAX - 1;
+
 // The write directory is one process-wide setting that both threads switch:
 // selecting it and writing happen under this one lock.
 std::mutex write_directory_lock;
@@ -72,6 +78,10 @@ void make_parent_folders(const std::string &path) {
 // paths it writes: one that breaks its rules, and one with a symbolic link
 // anywhere in it, since a link can lead out of the folder.
 bool write_target(const char *path, std::string *target) {
+    if (const char *refusal = vfs_name_refusal(path)) {
+        note_write_error("%s", refusal);
+        return false;
+    }
     std::string relative;
     if (!clean_write_path(path, &relative)) {
         note_write_error("\"%s\" is not a file name the engine writes", path);
@@ -93,8 +103,6 @@ bool write_target(const char *path, std::string *target) {
 }
 
 constexpr const char TEMPORARY_SUFFIX[] = ".tmp";
-// The longest name most file systems take, in bytes.
-constexpr size_t NAME_LIMIT = 255;
 
 // The temporary file beside `target`: ".<name>.<pid>-<n>.tmp". The process
 // id and the count make it unique; a long name is cut (at a character's
@@ -250,11 +258,26 @@ char *sprintf_alloc(const char *format, ...) {
     return text;
 }
 
+const char *vfs_name_refusal(const char *path) {
+    size_t total = 0;
+    for (const char *at = path ? path : ""; *at;) {
+        while (*at == '/') ++at;
+        size_t length = std::strcspn(at, "/");
+        if (length > NAME_LIMIT)
+            return "a part of its name between two slashes is longer than 255 bytes, the most a file system takes";
+        if (length) total += total ? length + 1 : length;
+        if (total > PATH_LIMIT) return "its name is longer than 4,095 bytes, the most a file system takes";
+        at += length;
+    }
+    return nullptr;
+}
+
 void *loadfile(const char *path, size_t *out_size) {
     if (out_size) *out_size = 0;
     PHYSFS_Stat stat;
     // A folder reads as no file at all: an empty text would pass for one.
-    if (!path || !PHYSFS_stat(path, &stat) || stat.filetype != PHYSFS_FILETYPE_REGULAR || stat.filesize < 0)
+    if (!path || vfs_name_refusal(path) || !PHYSFS_stat(path, &stat) || stat.filetype != PHYSFS_FILETYPE_REGULAR ||
+        stat.filesize < 0)
         return nullptr;
     size_t size = (size_t)stat.filesize;
     char *buffer = (char *)SDL_malloc(size + 1);
@@ -393,8 +416,8 @@ bool platform_directory_exists(const char *path) {
 
 int64_t lastmodtime(const char *path) {
     PHYSFS_Stat stat;
-    if (!path || !PHYSFS_stat(path, &stat)) return -1;
+    if (!path || vfs_name_refusal(path) || !PHYSFS_stat(path, &stat)) return -1;
     return stat.modtime;
 }
 
-int path_exists(const char *path) { return path && PHYSFS_exists(path) ? 1 : 0; }
+int path_exists(const char *path) { return path && !vfs_name_refusal(path) && PHYSFS_exists(path) ? 1 : 0; }

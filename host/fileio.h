@@ -31,6 +31,14 @@ void write_directory_acquire();
 void write_directory_release();
 int64_t lastmodtime(const char *path);
 int path_exists(const char *path);
+// Why `path` names no file any file system could hold: a part between two
+// slashes longer than 255 bytes, or more than 4,095 bytes in all once
+// repeated slashes count as one; NULL when it could. Every lookup and write
+// refuses such a name first, at a cost in proportion to its length.
+// PhysicsFS looks a path up one leading part at a time, each lookup taking
+// the name again, and a part too long for the system does not end that
+// walk: its cost would be the name's length times its slashes.
+const char *vfs_name_refusal(const char *path);
 }
 
 // PhysicsFS's description of its last failure on the calling thread.

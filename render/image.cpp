@@ -1,5 +1,7 @@
 #include "image.h"
 
+#include "../host/fileio.h"
+
 #include <SDL2/SDL.h>
 #include <lodepng.h>
 #include <physfs.h>
@@ -45,7 +47,7 @@ const stbi_io_callbacks physfs_callbacks = {stbi_physfs_read, stbi_physfs_skip, 
 } // namespace
 
 uint8_t *load_image(const char *path, int32_t *width_out, int32_t *height_out) {
-    if (!path) return nullptr;
+    if (!path || vfs_name_refusal(path)) return nullptr;
     PHYSFS_File *file = PHYSFS_openRead(path);
     if (!file) return nullptr;
     int width = 0, height = 0, channels = 0;

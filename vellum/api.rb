@@ -135,9 +135,11 @@ module QMX
       req.respond(200, @favicon, { "Content-Type" => "image/x-icon" })
     end
 
+    # The file layer takes repeated slashes as one, so the name's leading
+    # slashes need no stripping (one at a time, that cost a long name's
+    # length for each of them).
     def get_src_backup(args, req)
       name = req.uri.gsub("/vellum/", "")
-      name = name[1..-1] while name.start_with?("/")
       respond_file(args, req, "tmp/src_backup/#{name}", "text/plain")
     end
 

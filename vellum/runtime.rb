@@ -267,7 +267,9 @@ module QMX
     end
 
     def read_file(file_name)
-      native_file(:read, file_name)
+      text = native_file(:read, file_name)
+      report_refused_name(file_name, "read") if text.nil?
+      text
     rescue Exception => e
       raise e.class, "* ERROR:\n~$qmx.read_file~ for #{file_name} failed.\n#{e}\n"
     end
@@ -297,23 +299,26 @@ module QMX
     # noted for hot reload.
     def write_through(native_method, file_name, text)
       written = native_file(native_method, file_name, text)
+      report_refused_name(file_name, "written") unless written
       hotload_on_write_file(file_name)
       written
     end
 
     def load_image(file_name)
-      native_file(:load_image, file_name)
+      image = native_file(:load_image, file_name)
+      report_refused_name(file_name, "read") if image.nil?
+      image
     end
 
     # The parsers answer nil for a document that does not parse; the log
     # then says why and where (a missing file is answered nil silently, as
-    # read_file answers it).
+    # read_file answers it, and a name no file system holds is said so).
     def parse_xml(xmlstr, stripcontent = true)
       report_parse_failure(@ffi_misc.parse_xml(xmlstr, stripcontent), "parse_xml", "the XML text")
     end
 
     def parse_xml_file(fname, stripcontent = true)
-      report_parse_failure(@ffi_misc.parse_xml_file(fname, stripcontent), "parse_xml_file", "=#{fname}= as XML")
+      report_parse_failure(@ffi_misc.parse_xml_file(fname, stripcontent), "parse_xml_file", "=#{fname}= as XML", fname)
     end
 
     def parse_json(jsonstr)
@@ -321,7 +326,7 @@ module QMX
     end
 
     def parse_json_file(fname)
-      report_parse_failure(@ffi_misc.parse_json_file(fname), "parse_json_file", "=#{fname}= as JSON")
+      report_parse_failure(@ffi_misc.parse_json_file(fname), "parse_json_file", "=#{fname}= as JSON", fname)
     end
 
     def get_base_dir
@@ -887,11 +892,26 @@ module QMX
       names.map { |name| "--#{name}" }.join(", ")
     end
 
-    def report_parse_failure(result, method, what)
+    def report_parse_failure(result, method, what, file = nil)
       return result unless result.nil?
       reason = @ffi_misc.parse_error
-      log_error "~$qmx.#{method}~ could not read #{what}: #{reason}. It answers nil." if reason
+      if reason
+        log_error "~$qmx.#{method}~ could not read #{what}: #{reason}. It answers nil."
+      elsif file
+        report_refused_name(file, "read")
+      end
       nil
+    end
+
+    # A name no file system takes is refused before any lookup, and said so:
+    # a game handed such a name (text taken for a file name, or a path from
+    # a peer) would otherwise just find nothing.
+    def report_refused_name(file_name, done)
+      name = file_name.to_s
+      reason = native_file(:name_refusal, name)
+      return unless reason
+      shown = name.bytesize > 60 ? "#{name.byteslice(0, 60)}..." : name
+      log_error "=#{shown}= (#{name.bytesize} bytes) names no file: #{reason}. Nothing was #{done}."
     end
 
     # The file methods of the native side. One that this build does not

@@ -253,6 +253,43 @@ TEST(DataFiles, TextAfterAJsonValueIsIgnored) {
     EXPECT_EQ(count_of(read_file(sandbox.base_dir + "/logs/log.txt"), "* ERROR:"), 0u);
 }
 
+// What the parsers accept, however deep, prints: inspect, to_s, a String
+// it is put into and puts each give the text they give for a shallow value,
+// and a value that holds itself 100,000 levels down still prints [...]
+// there (built a level at a time, that text would take gigabytes). Deeper
+// than about 900 levels, printing used to raise SystemStackError.
+TEST(DataFiles, ValuesNestedAsDeepAsTheParsersAcceptPrint) {
+    EngineSandbox sandbox;
+    engine_result result = sandbox.run_check(R"(n = 1000
+arrays = $qmx.parse_json("[" * n + "1" + "]" * n)
+objects = $qmx.parse_json('{"k":' * (n - 1) + "[]" + "}" * (n - 1))
+xml = $qmx.parse_xml("<a>" * 3000 + "</a>" * 3000)
+bottom = []
+top = bottom
+100_000.times { top = [top] }
+bottom << top
+element = '{:type=>:element, :name=>"a", :children=>['
+checks = {
+  arrays: -> { arrays.inspect == "[" * n + "1" + "]" * n },
+  to_s: -> { arrays.to_s == arrays.inspect },
+  objects: -> { "#{objects}" == '{"k"=>' * (n - 1) + "[]" + "}" * (n - 1) },
+  xml: -> { xml.inspect == "{:type=>:element, :name=>nil, :children=>[" + element * 3000 + "]}" * 3001 },
+  held_by_itself: -> { top.inspect == "[" * 100_001 + "[...]" + "]" * 100_001 },
+  puts: -> { puts(arrays, objects).nil? },
+  shallow: -> { [1, "a", :b, nil, 2.5, { "k" => [{}] }, [[]]].inspect == '[1, "a", :b, nil, 2.5, {"k"=>[{}]}, [[]]]' }
+}
+failed = checks.map do |name, check|
+  check.call ? nil : name
+rescue Exception => e
+  "#{name}: #{e.class}"
+end
+puts "failed: #{failed.compact.inspect}"
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out;
+    EXPECT_NE(result.out.find("failed: []"), std::string::npos) << result.out.substr(result.out.rfind("failed:"), 400);
+    EXPECT_NE(read_file(sandbox.base_dir + "/logs/puts.txt").find("1\n{\"k\"=>{\"k\"=>"), std::string::npos);
+}
+
 // Memory runs out in the middle of a document (the engine's address space is
 // held to 4 MiB more than it uses, until the game has answered): each
 // parser answers nil and says so once, the collector is left on, and the next

@@ -199,4 +199,46 @@ end
     for (const auto &[path, stays] : leftovers) EXPECT_EQ(file_exists(path), stays) << path;
 }
 
+// Names that no file system holds, as a peer or text that is no save may
+// hand a game: every way to read or write a file answers at once, and the
+// log says why, once per call. Looking one up used to cost its length times
+// its slashes: a second or more for each of these.
+TEST(Files, ANameNoFileSystemHoldsIsAnsweredAtOnceAndSaidSo) {
+    EngineSandbox sandbox;
+    engine_result result = sandbox.run_check(R"(long_part = "a" * 1000 + "/b" * 150_000 + ".rb"
+in_game = "app/" + "c" * 300 + "/d" * 150_000
+too_long = "e/" * 3000 + "f.txt"
+not_a_save = "<a>" + "x{}" * 400 + "</a>/" * 140_000
+calls = {
+  read: -> { $qmx.read_file(long_part) },
+  read_in_a_folder: -> { $qmx.read_file(in_game) },
+  read_too_long: -> { $qmx.read_file(too_long) },
+  deserialize: -> { $qmx.deserialize_state(not_a_save) },
+  write: -> { $qmx.write_file(long_part, "x") },
+  append: -> { $qmx.append_file(in_game, "x") },
+  json: -> { $qmx.parse_json_file(long_part) },
+  xml: -> { $qmx.parse_xml_file(in_game) },
+  image: -> { $qmx.load_image(long_part) }
+}
+answered = {}
+slow = []
+calls.each do |name, call|
+  started = Time.now
+  answered[name] = call.call
+  ms = ((Time.now - started) * 1000).round
+  slow << [name, ms] if ms > 250
+end
+puts "slow: #{slow.inspect}"
+puts "answered: #{answered.values.uniq.inspect}"
+)");
+    EXPECT_EQ(result.exit_code, 0) << result.out;
+    EXPECT_NE(result.out.find("slow: []"), std::string::npos) << result.out.substr(0, 4000);
+    EXPECT_NE(result.out.find("answered: [nil, false]"), std::string::npos) << result.out.substr(0, 4000);
+    const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
+    EXPECT_EQ(count_of(log, "a part of its name between two slashes is longer than 255 bytes"), 8u) << log.substr(0, 4000);
+    EXPECT_EQ(count_of(log, "its name is longer than 4,095 bytes"), 1u) << log.substr(0, 4000);
+    EXPECT_EQ(count_of(log, "=<a>x{}x{}"), 1u);
+    EXPECT_LT(log.size(), 20000u);
+}
+
 } // namespace

@@ -888,6 +888,103 @@ TEST(HttpServer, ManyClientsStarveNeitherTheServerNorTheGamesFiles) {
     EXPECT_EQ(engine.stop().exit_code, 0);
 }
 
+// A game that goes on from its save, loaded in boot, starts its server there
+// too (its first tick is no tick 0). Source paths of about 400 KB, sent
+// together by a client that names no Host, are answered 404 while the game
+// ticks on: looking one up used to hold a frame for seconds.
+TEST(HttpServer, LongSourcePathsLeaveTheGameTickingAndBootStartsItsServerInEveryRun) {
+    EngineSandbox sandbox;
+    uint16_t port = free_port();
+    sandbox.write_game_file("app/main.rb", "PORT = " + std::to_string(port) + R"(
+def boot(args)
+  $qmx.load_state
+  $qmx.start_server!(port: PORT)
+end
+def tick(args)
+  now = Time.now
+  $longest = [$longest.to_f, now - $last].max if $last
+  $last = now
+  args.inputs.http_requests.each do |req|
+    next unless req.uri == "/longest"
+    req.respond(200, "#{Kernel.tick_count} #{($longest.to_f * 1000).round}")
+    $longest = 0
+  end
+  return unless Kernel.tick_count == 10 && !$qmx.read_file("game_state.txt")
+  $qmx.save_state
+  $qmx.request_quit
+end
+)");
+    ASSERT_EQ(sandbox.run({sandbox.game_dir}, 60).exit_code, 0);
+    ASSERT_TRUE(file_exists(sandbox.game_dir + "/game_state.txt"));
+    EngineProcess engine = sandbox.start({sandbox.game_dir});
+    auto longest = [&] { return body_of(round_trip(port, "GET /longest HTTP/1.0\r\n\r\n")); };
+    int tick = 0, longest_ms = -1;
+    ASSERT_TRUE(wait_until([&] { return !longest().empty(); }, 30));
+    std::istringstream(longest()) >> tick;
+    EXPECT_GT(tick, 10);
+
+    auto slashed = [](const char *part) {
+        std::string text;
+        for (int i = 0; i < 200000; ++i) text += part;
+        return text + ".rb";
+    };
+    const std::vector<std::string> paths = {"/" + std::string(1000, 'a') + slashed("/b"), std::string(400000, '/') + "a.rb",
+                                            "/vellum/" + std::string(300, 'c') + slashed("/d"),
+                                            "/src_backup/" + std::string(256, 'e') + slashed("/f")};
+    std::vector<std::string> answers(paths.size());
+    std::vector<std::thread> clients;
+    for (size_t i = 0; i < paths.size(); ++i)
+        clients.emplace_back([&, i] { answers[i] = round_trip(port, "GET " + paths[i] + " HTTP/1.0\r\n\r\n").substr(0, 12); });
+    for (std::thread &client : clients) client.join();
+    std::istringstream(longest()) >> tick >> longest_ms;
+    for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(answers[i], "HTTP/1.0 404") << i;
+    // A frame is 16 ms; a second leaves room for a busy machine.
+    EXPECT_LT(longest_ms, 1000);
+    EXPECT_EQ(engine.stop().exit_code, 0);
+}
+
+// More clients at once than the server keeps connections: one that
+// connected a little before the others and one that waits to be told to send
+// its body keep their place; every request is answered.
+TEST(HttpServer, ABurstBeyondTheConnectionCapIsAnsweredWhole) {
+    EngineSandbox sandbox;
+    uint16_t port = free_port();
+    sandbox.write_game_file("app/main.rb", server_game(port));
+    EngineProcess engine = sandbox.start({sandbox.game_dir});
+    ASSERT_TRUE(engine.wait_for_file(sandbox.game_dir + "/ready.txt", 30));
+
+    // A client connects, the other 99 send 100 ms later, and it sends 100 ms
+    // after them.
+    int early = send_request(port, "G");
+    usleep(100000);
+    std::vector<std::string> answers(100);
+    std::vector<std::thread> burst;
+    for (size_t i = 1; i < answers.size(); ++i)
+        burst.emplace_back([&, i] { answers[i] = body_of(round_trip(port, "GET /ok HTTP/1.0\r\n\r\n")); });
+    usleep(100000);
+    send(early, "ET /ok HTTP/1.0\r\n\r\n", 19, MSG_NOSIGNAL);
+    answers[0] = body_of(read_answer(early));
+    for (std::thread &client : burst) client.join();
+    EXPECT_EQ(answers[0], "ok");
+    EXPECT_EQ(std::count(answers.begin(), answers.end(), "ok"), 100);
+
+    // 100 uploads that each wait to be told to go on before sending the body.
+    const std::string body(1000, 'u');
+    std::vector<std::string> uploads(100);
+    std::vector<std::thread> uploaders;
+    for (std::string &answer : uploads)
+        uploaders.emplace_back([&, out = &answer] {
+            int fd = send_request(port, "POST /echo HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\nContent-Length: 1000\r\n\r\n");
+            char told[64] = {};
+            ssize_t got = fd >= 0 ? recv(fd, told, sizeof(told) - 1, 0) : -1;
+            if (got > 0 && std::string(told) == "HTTP/1.1 100 Continue\r\n\r\n") send(fd, body.data(), body.size(), MSG_NOSIGNAL);
+            *out = body_of(read_answer(fd)).substr(0, 5);
+        });
+    for (std::thread &uploader : uploaders) uploader.join();
+    EXPECT_EQ(std::count(uploads.begin(), uploads.end(), "1000 "), 100);
+    EXPECT_EQ(engine.stop().exit_code, 0);
+}
+
 // A device game, given the development machine's address, takes the files
 // saved there: changed ones, and a new one that a changed one requires.
 TEST(RemoteHotload, FilesSavedTogetherOnTheServerArriveAndRun) {

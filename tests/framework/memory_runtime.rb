@@ -59,6 +59,7 @@ def memory_ffi!
     def read(path) = @files[path]
     def get_game_dir = " /home/me//games///space "
     def last_write_error = @refuse_writes ? "Read-only file system" : nil
+    def name_refusal(path) = nil
 
     [:write, :append, :write_root, :append_root].each do |name|
       define_method(name) do |path, data|

@@ -112,9 +112,9 @@ def test_exports_callbacks_and_window_commands
   assert_equal [[:toggle_cursor, false], [:toggle_fullscreen, true]], runtime.ffi_draw.calls
   # The exception report is written when the state cannot be exported.
   runtime.ffi_file.refuse_writes = false
-  deep = []
-  100_000.times { deep = [deep] }
-  runtime.args.state.deep = deep
+  unprintable = Object.new
+  def unprintable.inspect = raise("not printable")
+  runtime.args.state.unprintable = [unprintable]
   assert runtime.export!("boom").start_with?("exceptions/game_state_")
   report = runtime.ffi_file.writes.find { |_, path| path == "exceptions/current.txt" }[2]
   assert report.include?("# boom") && report.include?("The game state could not be exported: "), report

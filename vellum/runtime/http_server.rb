@@ -135,16 +135,16 @@ module QMX
         log_once :start_server_before_load, port,
                  "* WARNING:\n~start_server!~ (port #{port}) was called before the game had loaded (at the top " \
                  "level of =app/main.rb=, of a file it requires or of an ~--eval~ file), where it cannot start " \
-                 "the server. Call it from ~tick~ on the game's first tick: the engine starts its own server on " \
-                 "port #{DEFAULT_SERVER_PORT} at the end of that tick.\n"
+                 "the server. Call it in ~boot~, or on the game's first tick: the engine starts its own server " \
+                 "on port #{DEFAULT_SERVER_PORT} at the end of that tick.\n"
         return nil
       end
       if @server_started
         unless port == @server_port
           log_once :start_server_started, port,
                    "* WARNING:\n~start_server!~ (port #{port}) was not acted on: the server was started on port " \
-                   "#{@server_port} already, and it starts once per run. Call it on the game's first tick, before " \
-                   "the engine starts its own server at the end of that tick.\n"
+                   "#{@server_port} already, and it starts once per run. Call it in ~boot~, or on the game's first " \
+                   "tick, before the engine starts its own server at the end of that tick.\n"
         end
         return nil
       end
