@@ -517,7 +517,7 @@ bool build_form(http_request *request, const char *const *fields) {
 }
 
 bool open_upload(http_request *request, const char *path) {
-    PHYSFS_File *file = path ? PHYSFS_openRead(path) : nullptr;
+    PHYSFS_File *file = path && !vfs_name_refusal(path) ? PHYSFS_openRead(path) : nullptr;
     if (!file) return false;
     request->upload_file = file;
     PHYSFS_sint64 length = PHYSFS_fileLength(file);

@@ -218,7 +218,8 @@ calls = {
   append: -> { $qmx.append_file(in_game, "x") },
   json: -> { $qmx.parse_json_file(long_part) },
   xml: -> { $qmx.parse_xml_file(in_game) },
-  image: -> { $qmx.load_image(long_part) }
+  image: -> { $qmx.load_image(long_part) },
+  upload: -> { $qmx.http_put("http://127.0.0.1:9/", long_part) }
 }
 answered = {}
 slow = []
@@ -235,7 +236,7 @@ puts "answered: #{answered.values.uniq.inspect}"
     EXPECT_NE(result.out.find("slow: []"), std::string::npos) << result.out.substr(0, 4000);
     EXPECT_NE(result.out.find("answered: [nil, false]"), std::string::npos) << result.out.substr(0, 4000);
     const std::string log = read_file(sandbox.base_dir + "/logs/log.txt");
-    EXPECT_EQ(count_of(log, "a part of its name between two slashes is longer than 255 bytes"), 8u) << log.substr(0, 4000);
+    EXPECT_EQ(count_of(log, "a part of its name between two slashes is longer than 255 bytes"), 9u) << log.substr(0, 4000);
     EXPECT_EQ(count_of(log, "its name is longer than 4,095 bytes"), 1u) << log.substr(0, 4000);
     EXPECT_EQ(count_of(log, "=<a>x{}x{}"), 1u);
     EXPECT_LT(log.size(), 20000u);

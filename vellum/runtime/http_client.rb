@@ -88,7 +88,9 @@ module QMX
 
     def http_put(url, fname, extra_headers = nil)
       http = HTTPCallbacks.new(@protect_from_gc)
-      http.ready(@ffi_misc.http_put(http, url, extra_headers, fname))
+      started = @ffi_misc.http_put(http, url, extra_headers, fname)
+      report_refused_name(fname, "sent") unless started
+      http.ready(started)
     end
   end
 end
