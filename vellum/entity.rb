@@ -476,6 +476,9 @@ module QMX
     def _inspect(recur_list)
       return "{...}" if recur_list[@hash.__id__]
       update_entity_keys_by_ref
+      # Asked by the printing's walk (deep inside other values), the entity
+      # hands it its Hash to walk on.
+      $__inspect_asked__ = @hash if equal?($__inspect_asked__)
       @hash._inspect(recur_list)
     end
 
@@ -888,6 +891,12 @@ module QMX
     def _inspect(recur_list)
       id = __id__
       return "{...}" if recur_list[id]
+      if equal?($__inspect_asked__)
+        # Asked by the printing's walk, the entity's Hash goes on its stack
+        # in the entity's name.
+        $__inspect_asked__ = nil
+        return QMX::Inspect.enter(to_hash, true, recur_list, self)
+      end
       recur_list[id] = true
       begin
         to_hash._inspect(recur_list)

@@ -9,15 +9,17 @@
 # for the first levels only, which keeps ordinary values as fast as before;
 # below them a walk with a stack of its own takes over. Any other value
 # inside (an entity, a String, a game's object) prints through its own
-# _inspect, as before.
+# _inspect, as before; an entity the walk asks hands it its Hash, so that
+# entities nested in entities are walked too.
 #
 # The walk keeps, in globals that Array#_inspect and Hash#_inspect read
 # without a call: its stack of frames, the text it writes (every container
 # below its root writes into this one String, so a value n levels deep
 # costs in proportion to n, not n squared), the element whose text its loop
 # is asking for, and whether that element went on the stack instead of
-# answering. A frame is [container, elements (a Hash's keys), a Hash's
-# values or nil, the next element, whether a Hash's value comes next].
+# answering. A frame is [what is printed (the container, or the entity it
+# prints for), elements (a Hash's keys), a Hash's values or nil, the next
+# element, whether a Hash's value comes next].
 $__inspect_depth__ = 0
 $__inspect_stack__ = nil
 $__inspect_out__ = nil
@@ -86,23 +88,25 @@ module QMX
         next if $__inspect_opened__
         out << (values ? "}" : "]")
         stack.pop
-        recur_list.delete(frame[0].object_id)
+        recur_list.delete(frame[0].__id__)
       end
       out
     ensure
-      stack.each { |left| recur_list.delete(left[0].object_id) } if stack
+      stack.each { |left| recur_list.delete(left[0].__id__) } if stack
       $__inspect_depth__, $__inspect_stack__, $__inspect_out__, $__inspect_asked__, $__inspect_opened__ = outer
     end
 
     # The text of an empty container or of one being printed already;
     # otherwise nil, with the container's frame on the walk's stack and its
-    # opening bracket written.
-    def self.enter(container, hash, recur_list)
+    # opening bracket written. owner is what the container prints for (a
+    # strict entity prints a Hash made for the printing): it is marked as
+    # being printed until its frame closes.
+    def self.enter(container, hash, recur_list, owner = container)
       return hash ? "{}" : "[]" if container.size == 0
-      id = container.object_id
+      id = owner.__id__
       return hash ? "{...}" : "[...]" if recur_list[id]
       recur_list[id] = true
-      $__inspect_stack__ << (hash ? [container, container.keys, container.values, 0, false] : [container, container, nil, 0])
+      $__inspect_stack__ << (hash ? [owner, container.keys, container.values, 0, false] : [owner, container, nil, 0])
       $__inspect_out__ << (hash ? "{" : "[")
       $__inspect_opened__ = true
       nil
