@@ -85,6 +85,25 @@ end
     EXPECT_EQ(pairs, values.size() * values.size());
 }
 
+// The fixture game run in three engines at once, each placing built-in keys
+// by a secret key of its own: what each wrote to `report` (empty for a run
+// that failed, which is reported).
+std::vector<std::string> three_runs(const std::string &fixture, const std::string &report) {
+    EngineSandbox sandboxes[3];
+    for (EngineSandbox &sandbox : sandboxes) sandbox.use_fixture(fixture);
+    EngineProcess first = sandboxes[0].start({sandboxes[0].game_dir}),
+                  second = sandboxes[1].start({sandboxes[1].game_dir}),
+                  third = sandboxes[2].start({sandboxes[2].game_dir});
+    EngineProcess *runs[] = {&first, &second, &third};
+    std::vector<std::string> reports;
+    for (int run = 0; run < 3; ++run) {
+        engine_result r = runs[run]->finish(60);
+        EXPECT_EQ(r.exit_code, 0) << "run " << run + 1 << ": " << r.out << r.err;
+        reports.push_back(r.exit_code == 0 ? read_file(sandboxes[run].game_dir + "/" + report) : "");
+    }
+    return reports;
+}
+
 // Thousands of seeded sequences of assignments, deletions, shift, delete_if,
 // merge! and rehash over every kind of key, each step checked against a model
 // in plain Arrays (fixtures/hash_model). Where a String, Symbol, Integer or
@@ -92,17 +111,11 @@ end
 // so three runs try three placements of the same sequences; and a Hash of
 // keys of the game's own class must call their eql? alike in every run.
 TEST(Interpreter, AHashHoldsOneEntryPerKeyAsKeysComeAndGo) {
-    EngineSandbox sandboxes[3];
-    for (EngineSandbox &sandbox : sandboxes) sandbox.use_fixture("hash_model");
-    EngineProcess first = sandboxes[0].start({sandboxes[0].game_dir}),
-                  second = sandboxes[1].start({sandboxes[1].game_dir}),
-                  third = sandboxes[2].start({sandboxes[2].game_dir});
-    EngineProcess *runs[] = {&first, &second, &third};
+    std::vector<std::string> reports = three_runs("hash_model", "hash_model.txt");
     std::string eql_calls[3];
     for (int run = 0; run < 3; ++run) {
-        engine_result r = runs[run]->finish(60);
-        ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
-        std::string report = read_file(sandboxes[run].game_dir + "/hash_model.txt");
+        const std::string &report = reports[run];
+        ASSERT_FALSE(report.empty());
         EXPECT_EQ(report.rfind("sequences 900 steps ", 0), 0u) << report;
         EXPECT_NE(report.find(" failures 0\neql? calls"), std::string::npos) << report.substr(0, 4000);
         EXPECT_EQ(report.substr(report.size() - 5), "done\n");
@@ -230,12 +243,7 @@ TEST(Interpreter, CraftedKeysLoadAsFastAsOrdinaryOnes) {
 // it there (here such a key is never compared with a built-in one, so that
 // the answer is the same at every size and in every run).
 TEST(Interpreter, AHashKeepsWhatAGameGaveIt) {
-    EngineSandbox sandboxes[3];
-    for (EngineSandbox &sandbox : sandboxes) sandbox.use_fixture("hash_contracts");
-    EngineProcess first = sandboxes[0].start({sandboxes[0].game_dir}),
-                  second = sandboxes[1].start({sandboxes[1].game_dir}),
-                  third = sandboxes[2].start({sandboxes[2].game_dir});
-    EngineProcess *runs[] = {&first, &second, &third};
+    std::vector<std::string> reports = three_runs("hash_contracts", "hash_contracts.txt");
     const char *expected[] = {
         "replace, generational: 0 of 800 entries lost, size 40",
         "store re-entered from eql?, 3 keys: hash modified, size 3, keys 3, 0 unfound, inner key kept",
@@ -258,9 +266,7 @@ TEST(Interpreter, AHashKeepsWhatAGameGaveIt) {
         "done",
     };
     for (int run = 0; run < 3; ++run) {
-        engine_result r = runs[run]->finish(60);
-        ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
-        std::istringstream got(read_file(sandboxes[run].game_dir + "/hash_contracts.txt"));
+        std::istringstream got(reports[run]);
         std::string line;
         for (const char *want : expected) {
             std::getline(got, line);
