@@ -8,6 +8,10 @@
 //
 // 2^48 spreads only 65,536 keys over the 64-bit range (from -2^63 up), so
 // that case and its consecutive match use 65,536.
+//
+// Then each step on its own of a Hash of a million Integer, Symbol or String
+// keys (inserting them, finding them, deleting them), and of one of 100,000
+// keys of a game's own class, whose `hash` and eql? are Ruby methods.
 #include "framework_interpreter.h"
 
 #include <benchmark/benchmark.h>
@@ -49,6 +53,53 @@ def keys_bench_integers(n, step)
     i += 1
   end
   h.size
+end
+
+# A point as games write one: its hash and eql? are its own.
+class KeysBenchPoint
+  attr_reader :x, :y
+  def initialize(x, y) = (@x = x; @y = y)
+  def hash = x * 100_003 + y
+  def eql?(other) = x == other.x && y == other.y
+end
+
+# The keys of a kind (0 Integer, 1 Symbol, 2 String, 3 the game's points),
+# made once; a step then works on $keys_bench_hash.
+def keys_bench_keys(kind, n)
+  $keys_bench_keys ||= {}
+  $keys_bench_keys[[kind, n]] ||= Array.new(n) do |i|
+    case kind
+    when 0 then i * 7919
+    when 1 then :"key_#{i}"
+    when 2 then "key #{i}"
+    else KeysBenchPoint.new(i % 317, i / 317)
+    end
+  end
+end
+
+def keys_bench_insert(kind, n)
+  keys = keys_bench_keys(kind, n)
+  h = {}
+  i = 0
+  while i < n
+    h[keys[i]] = i
+    i += 1
+  end
+  $keys_bench_hash = h
+  h.size
+end
+
+# Finds every key, or deletes it, answering how many gave their value.
+def keys_bench_find(kind, n, delete)
+  keys = keys_bench_keys(kind, n)
+  h = $keys_bench_hash
+  found = 0
+  i = 0
+  while i < n
+    found += 1 if (delete ? h.delete(keys[i]) : h[keys[i]]) == i
+    i += 1
+  end
+  found
 end
 )RUBY";
 
@@ -123,5 +174,45 @@ BENCHMARK(BM_IntegerHashKeys)
     ->Args({32, KEYS})
     ->Args({0, KEYS_SPREAD_BY_2_48})
     ->Args({48, KEYS_SPREAD_BY_2_48});
+
+// state.range(0): the kind of key (0 Integer, 1 Symbol, 2 String, 3 a
+// game's class); state.range(1): the step (0 insert, 1 find, 2 delete). The
+// keys, and the Hash a find or a delete works on, are made untimed.
+void BM_HashStep(benchmark::State &state) {
+    framework_interpreter &it = shared();
+    if (!it.ready) {
+        state.SkipWithError("the framework did not load");
+        return;
+    }
+    mrb_int kind = state.range(0), step = state.range(1), keys = kind == 3 ? 100000 : 1000000;
+    const char *method = step == 0 ? "keys_bench_insert" : "keys_bench_find";
+    for (auto _ : state) {
+        state.PauseTiming();
+        int arena = mrb_gc_arena_save(it.mrb);
+        mrb_value argv[3] = {mrb_int_value(it.mrb, kind), mrb_int_value(it.mrb, keys), mrb_bool_value(step == 2)};
+        mrb_sym hash = mrb_intern_lit(it.mrb, "$keys_bench_hash");
+        host_call(it.mrb, mrb_top_self(it.mrb), "keys_bench_keys", 2, argv);
+        if (step == 0) mrb_gv_set(it.mrb, hash, mrb_nil_value());
+        if (step == 2 || (step == 1 && mrb_nil_p(mrb_gv_get(it.mrb, hash))))
+            host_call(it.mrb, mrb_top_self(it.mrb), "keys_bench_insert", 2, argv);
+        mrb_full_gc(it.mrb);
+        state.ResumeTiming();
+        mrb_value answer = host_call(it.mrb, mrb_top_self(it.mrb), method, step == 0 ? 2 : 3, argv);
+        state.PauseTiming();
+        mrb_gc_arena_restore(it.mrb, arena);
+        state.ResumeTiming();
+        if (!mrb_integer_p(answer) || mrb_integer(answer) != keys) {
+            state.SkipWithError("a step lost keys");
+            return;
+        }
+    }
+    mrb_gv_set(it.mrb, mrb_intern_lit(it.mrb, "$keys_bench_hash"), mrb_nil_value());
+    state.counters["keys"] = (double)keys;
+}
+BENCHMARK(BM_HashStep)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->ArgNames({"kind", "step"})
+    ->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2}});
 
 } // namespace
