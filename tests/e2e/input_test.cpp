@@ -24,6 +24,28 @@ std::string where_they_differ(const std::string &recorded, const std::string &re
            recorded.substr(at == std::string::npos ? 0 : at + 1, 40);
 }
 
+// A game run wrote its recording as live_1.txt and that recording's in-game
+// replay as live_2.txt; the recording is replayed again with --replay, which
+// writes live_1.txt anew. Both replays must match the recording.
+void expect_replays_match(EngineSandbox &sandbox, const std::string &recorded, const std::string &in_game,
+                          const char *in_game_how, const char *recording_file, int timeout) {
+    const std::string dir = sandbox.game_dir + "/";
+    std::filesystem::remove(dir + "live_1.txt");
+    engine_result replay = sandbox.run({sandbox.game_dir, "--replay", recording_file}, timeout);
+    EXPECT_EQ(replay.exit_code, 0) << replay.err;
+    const struct {
+        std::string replayed;
+        const char *how;
+    } cases[] = {
+        {in_game, in_game_how},
+        {read_file(dir + "live_1.txt"), "replayed with --replay"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        EXPECT_EQ(where_they_differ(recorded, c.replayed), "");
+    }
+}
+
 TEST(PlayerInput, KeysArriveWithNamesCharactersAndTheirStatesAcrossFrames) {
     ScriptedPlayer player;
     // Shift+1, then "a", then Shift+1 with Num Lock on (modifier 0x1001).
@@ -469,21 +491,8 @@ TEST(PlayerInput, ARecordingBegunPastTheThousandthTickBootsAsAtStartUpAndReplays
     EXPECT_EQ(run.exit_code, 0) << run.err;
     std::string recorded = read_file(dir + "live_1.txt");
     ASSERT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 41) << run.out;
-    std::string in_game = read_file(dir + "live_2.txt");
-    std::filesystem::remove(dir + "live_1.txt");
-    engine_result replay = sandbox.run({sandbox.game_dir, "--replay", "late.txt"}, 30);
-    EXPECT_EQ(replay.exit_code, 0) << replay.err;
-    const struct {
-        std::string replayed;
-        const char *how;
-    } cases[] = {
-        {in_game, "replayed in the game, past tick 1,000"},
-        {read_file(dir + "live_1.txt"), "replayed with --replay"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.how);
-        EXPECT_EQ(where_they_differ(recorded, c.replayed), "");
-    }
+    expect_replays_match(sandbox, recorded, read_file(dir + "live_2.txt"), "replayed in the game, past tick 1,000",
+                         "late.txt", 30);
     // Boot saw no level; $lives is the top level's; the callback ran.
     EXPECT_EQ(recorded.substr(recorded.size() - 6), " 10 3\n");
     EXPECT_NE(recorded.find(":twenty=>20", recorded.rfind("\n40 {")), std::string::npos) << recorded;
@@ -527,20 +536,7 @@ TEST(PlayerInput, ARecordingBegunAfterMainRbWasSavedReplaysItsTopLevelsCallback)
     std::string recorded = read_file(dir + "live_1.txt"), in_game = read_file(dir + "live_2.txt");
     ASSERT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 100) << run.out;
     EXPECT_NE(recorded.find("\n59 59\n"), std::string::npos) << recorded;
-    std::filesystem::remove(dir + "live_1.txt");
-    engine_result replay = sandbox.run({sandbox.game_dir, "--replay", "saved.txt"}, 60);
-    EXPECT_EQ(replay.exit_code, 0) << replay.err;
-    const struct {
-        std::string replayed;
-        const char *how;
-    } cases[] = {
-        {in_game, "replayed in the game"},
-        {read_file(dir + "live_1.txt"), "replayed with --replay"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.how);
-        EXPECT_EQ(where_they_differ(recorded, c.replayed), "");
-    }
+    expect_replays_match(sandbox, recorded, in_game, "replayed in the game", "saved.txt", 60);
 }
 
 // A recording whose first tick holds a key press and a release (the game
