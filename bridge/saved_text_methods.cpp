@@ -809,9 +809,10 @@ mrb_value unwrapped_child(mrb_state *mrb, text_builder *b, mrb_value child, std:
 // Takes every wrapper out of the value read, from the top down: a wrapper's
 // Hash is the game's as it was, never itself a wrapper, while its keys and
 // values are written values again. A Hash whose key changes is filled anew
-// in its order.
+// in its order; one whose key is an Array or a Hash that changes inside
+// after it went in is rehashed once all is done, so that the key is found.
 mrb_value unwrap_all(mrb_state *mrb, text_builder *b, mrb_value root) {
-    std::vector<mrb_value> todo;
+    std::vector<mrb_value> todo, to_rehash;
     root = unwrapped_child(mrb, b, root, &todo);
     mrb_value pairs = mrb_ary_new(mrb);
     int arena = mrb_gc_arena_save(mrb);
@@ -824,9 +825,11 @@ mrb_value unwrap_all(mrb_state *mrb, text_builder *b, mrb_value root) {
         } else {
             mrb_ary_clear(mrb, pairs);
             push_children(mrb, pairs, container);
-            bool keys_changed = false;
+            bool keys_changed = false, keys_change_inside = false;
             for (mrb_int i = 0; i < RARRAY_LEN(pairs); ++i) {
                 mrb_value was = item(pairs, i), now = unwrapped_child(mrb, b, was, &todo);
+                // A key that holds a wrapper is on todo: it changes later.
+                if (i % 2 == 0 && b->wrapper_paths.count(mrb_ptr(now))) keys_change_inside = true;
                 if (mrb_obj_equal(mrb, was, now)) continue;
                 mrb_ary_set(mrb, pairs, i, now);
                 if (i % 2 == 0) keys_changed = true;
@@ -837,7 +840,12 @@ mrb_value unwrap_all(mrb_state *mrb, text_builder *b, mrb_value root) {
                 for (mrb_int i = 0; i < RARRAY_LEN(pairs); i += 2)
                     mrb_hash_set(mrb, container, item(pairs, i), item(pairs, i + 1));
             }
+            if (keys_change_inside) to_rehash.push_back(container);
         }
+        mrb_gc_arena_restore(mrb, arena);
+    }
+    for (mrb_value hash : to_rehash) {
+        mrb_funcall_id(mrb, hash, mrb_intern_lit(mrb, "rehash"), 0);
         mrb_gc_arena_restore(mrb, arena);
     }
     return root;

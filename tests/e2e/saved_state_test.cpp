@@ -645,7 +645,8 @@ puts "failed: #{checks.reject { |_, ok| ok == true }.keys.inspect}"
 // with an :entity_id that is a String, nil, negative, a Float, past 2^53 or
 // an Integer, as direct properties, nested in Hashes and Arrays and in an
 // entity; a copy of an entity's Hash; Hashes holding the key saves wrap
-// such Hashes in. None stops a save or moves the entity id counter.
+// such Hashes in, also inside Hash keys, which find their values. None
+// stops a save or moves the entity id counter.
 TEST(SavedState, HashesTheGameMadeComeBackAsHashesWhateverTheirKeys) {
     EngineSandbox sandbox;
     engine_result result = sandbox.run_check(R"(s = $qmx.args.state
@@ -660,6 +661,8 @@ s.holder = holder
 s.copy = holder.as_hash.dup
 s.marked = [{ __plain_hash__: { __plain_hash__: { entity_id: 1 } } }, { __plain_hash__: 1, entity_id: 2, entity_keys_by_ref: {} },
             { __plain_hash__: holder }]
+KEYED = { { a: { __plain_hash__: 1, y: 2 } } => 5, [{ __plain_hash__: 2 }] => 6 }
+s.keyed = KEYED
 copy = s.copy.dup
 saved = $qmx.save_state
 state = $qmx.load_state
@@ -676,9 +679,12 @@ if state
                          state.marked[1] == { __plain_hash__: 1, entity_id: 2, entity_keys_by_ref: {} } &&
                          state.marked[2].keys == [:__plain_hash__] && state.marked[2][:__plain_hash__].is_a?(QMX::OpenEntity)
   checks[:ids_not_counted] = state.new_entity(:next).entity_id < 100
+  checks[:wrapped_inside_keys] = KEYED.all? { |key, value| state.keyed[key] == value }
 end
 text = $qmx.serialize_state({ entity_id: 2**60, list: [{ entity_id: "x" }] })
 checks[:root_hash] = text && $qmx.deserialize_state(text) == { entity_id: 2**60, list: [{ entity_id: "x" }] }
+keyed = $qmx.deserialize_state($qmx.serialize_state(KEYED))
+checks[:root_wrapped_inside_keys] = KEYED.all? { |key, value| keyed[key] == value }
 puts "failed: #{checks.reject { |_, ok| ok == true }.keys.inspect}"
 )");
     EXPECT_EQ(result.exit_code, 0) << result.out;
