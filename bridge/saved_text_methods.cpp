@@ -775,11 +775,14 @@ void place_value(mrb_state *mrb, text_builder *b) {
     mrb_ary_pop(mrb, b->stack);
 }
 
-// Notes a container the loader must make anew: one holding such a
-// container (noted true), or a Hash it must look at itself that holds none
-// (noted false).
-void note_marked(mrb_state *mrb, mrb_value marks, mrb_value container, bool holds_marked) {
+// Notes a finished container when the loader must make it anew: one
+// holding such a container (noted true), or a Hash it must look at itself
+// that holds none (noted false). Whether it was noted.
+bool note_if_marked(mrb_state *mrb, mrb_value marks, mrb_value container, bool holds_marked,
+                    const loader_keys &keys) {
+    if (!holds_marked && !(mrb_hash_p(container) && rebuild_candidate(mrb, container, keys))) return false;
     mrb_hash_set(mrb, marks, mrb_int_value(mrb, mrb_obj_id(container)), mrb_bool_value(holds_marked));
+    return true;
 }
 
 // A wrapper taken away: the Hash it held is the game's, plain (noted so for
@@ -870,13 +873,9 @@ mrb_value read_walk(mrb_state *mrb, void *data) {
                 if (!b->holds_wrapper.empty()) b->holds_wrapper.back() = true;
             }
             if (marking) {
-                bool holds = b->holds_marked.back();
-                bool marked = holds || (mrb_hash_p(done) && rebuild_candidate(mrb, done, b->keys));
+                bool marked = note_if_marked(mrb, b->marks, done, b->holds_marked.back(), b->keys);
                 b->holds_marked.pop_back();
-                if (marked) {
-                    note_marked(mrb, b->marks, done, holds);
-                    if (!b->holds_marked.empty()) b->holds_marked.back() = true;
-                }
+                if (marked && !b->holds_marked.empty()) b->holds_marked.back() = true;
             }
         } else if ((t.kind == SAVED_TEXT_ARRAY || t.kind == SAVED_TEXT_HASH) && !t.empty) {
             mrb_ary_push(mrb, b->stack, t.kind == SAVED_TEXT_HASH ? mrb_hash_new(mrb) : mrb_ary_new(mrb));
@@ -995,12 +994,9 @@ mrb_value ffi_saved_data_marks(mrb_state *mrb, mrb_value) {
         }
         mark_frame done = frame;
         frames.pop_back();
-        bool marked = done.holds_marked || (mrb_hash_p(done.container) && rebuild_candidate(mrb, done.container, keys));
+        bool marked = note_if_marked(mrb, marks, done.container, done.holds_marked, keys);
         seen[mrb_ptr(done.container)] = marked ? mark_state::marked : mark_state::plain;
-        if (marked) {
-            note_marked(mrb, marks, done.container, done.holds_marked);
-            if (!frames.empty()) frames.back().holds_marked = true;
-        }
+        if (marked && !frames.empty()) frames.back().holds_marked = true;
         mrb_ary_resize(mrb, keep, done.first);
         mrb_gc_arena_restore(mrb, arena);
     }
