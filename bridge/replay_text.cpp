@@ -124,7 +124,20 @@ replay_text_fault read_event(event_line *line, std::string_view text, const std:
 
 } // namespace
 
-size_t replay_text_lines(const char *text, size_t length) { return (size_t)std::count(text, text + length, '\n') + 1; }
+size_t replay_text_room(const char *text, size_t length) {
+    // The shortest line an event can be: "[:a,0,0,0,0,0]".
+    constexpr size_t SHORTEST_EVENT = 14;
+    size_t room = 0;
+    for (size_t start = 0; start < length;) {
+        const char *newline = (const char *)std::memchr(text + start, '\n', length - start);
+        size_t end = newline ? (size_t)(newline - text) : length;
+        size_t from = start;
+        while (from < end && leading_blank((unsigned char)text[from])) ++from;
+        if (from < end && text[from] == '[' && end - from >= SHORTEST_EVENT) ++room;
+        start = end + 1;
+    }
+    return room;
+}
 
 void replay_text_read(const char *text, size_t length, const std::vector<replay_input> &inputs, replay_event *events,
                       replay_text_reading *reading) {

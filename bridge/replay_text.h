@@ -76,10 +76,12 @@ struct replay_text_reading {
     size_t fault_at = 0, fault_length = 0;
 };
 
-// The lines of length bytes of text: room enough for their events.
-size_t replay_text_lines(const char *text, size_t length);
+// How many events length bytes of text can hold at the most: the lines that
+// begin with "[" and are long enough for one. A file of blank or short
+// lines takes no room.
+size_t replay_text_room(const char *text, size_t length);
 
-// Reads length bytes of text into events, which has room for every line;
+// Reads length bytes of text into events, which has that room;
 // once the whole text has read, they are sorted by tick, then by order, the
 // events of one tick lying together.
 // Lines are stripped as Ruby's String#strip does; blank ones and those

@@ -10,6 +10,7 @@
 #include <mruby/error.h>
 #include <mruby/string.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -79,10 +80,11 @@ mrb_value read_walk(mrb_state *mrb, void *data) {
     const char *text = RSTRING_PTR(job->text);
     size_t length = (size_t)RSTRING_LEN(job->text);
     // The events are read into the String that keeps them, with room for
-    // one a line, then cut to those there were: a long replay is never
-    // held twice. A String that long has a buffer of its own from the
-    // allocator, aligned for any record.
-    mrb_value events = mrb_str_new(mrb, nullptr, (mrb_int)(replay_text_lines(text, length) * sizeof(replay_event)));
+    // as many as the text can hold, then cut to those there were: a long
+    // replay is never held twice. A String of one event or more has a
+    // buffer of its own from the allocator, aligned for any record.
+    size_t room = std::max<size_t>(1, replay_text_room(text, length));
+    mrb_value events = mrb_str_new(mrb, nullptr, (mrb_int)(room * sizeof(replay_event)));
     if ((uintptr_t)RSTRING_PTR(events) % alignof(replay_event) != 0)
         mrb_raise(mrb, E_RUNTIME_ERROR, "replay events: the buffer is not aligned");
     replay_text_read(text, length, job->inputs, (replay_event *)RSTRING_PTR(events), &job->reading);

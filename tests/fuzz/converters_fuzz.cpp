@@ -52,7 +52,7 @@ void replay_text_check(const std::string &text) {
         replay_value_kind pad{true, 0, 64, true, {1, 2, 15}};
         return std::vector<replay_input>{{"mouse_move", {pixel, pixel}}, {"key_down_player_one", {pad}}};
     }();
-    std::vector<replay_event> events(replay_text_lines(text.data(), text.size()));
+    std::vector<replay_event> events(replay_text_room(text.data(), text.size()));
     replay_text_reading reading;
     replay_text_read(text.data(), text.size(), inputs, events.data(), &reading);
     if (reading.events > events.size() || reading.fault_at + reading.fault_length > text.size()) __builtin_trap();
